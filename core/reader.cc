@@ -1,0 +1,612 @@
+#include "core/reader.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "core/handlers.h"
+#include "core/launcher.h"
+#include "core/records.h"
+#include "core/wire.h"
+
+namespace {
+
+using sv = std::string_view;
+constexpr size_t npos = sv::npos;
+
+template <size_t N>
+inline bool starts(sv line, const char (&lit)[N]) {
+  return line.size() >= N - 1 && std::memcmp(line.data(), lit, N - 1) == 0;
+}
+
+template <size_t N>
+inline bool equals(sv line, const char (&lit)[N]) {
+  return line.size() == N - 1 && std::memcmp(line.data(), lit, N - 1) == 0;
+}
+
+// The keyword followed by a space (plain form) or '@' (addressed form).
+template <size_t N>
+inline bool at_form(sv line, const char (&kw)[N]) {
+  return line.size() > N - 1 && std::memcmp(line.data(), kw, N - 1) == 0 &&
+         (line[N - 1] == ' ' || line[N - 1] == '@');
+}
+
+inline sv from(sv line, size_t n) { return n < line.size() ? line.substr(n) : sv(); }
+
+// The text from n up to the next space, and what follows that space.
+inline bool id_at(sv line, size_t n, sv& id, sv& rest) {
+  size_t sp = line.find(' ', n);
+  if (sp == npos) return false;
+  id = line.substr(n, sp - n);
+  rest = line.substr(sp + 1);
+  return true;
+}
+
+// Splits at the first space; without one, all of it is the head and the tail is empty.
+inline void split_space(sv text, sv& head, sv& tail) {
+  size_t sp = text.find(' ');
+  if (sp == npos) {
+    head = text;
+    tail = sv();
+  } else {
+    head = text.substr(0, sp);
+    tail = text.substr(sp + 1);
+  }
+}
+
+// Numbers as the C conversions read them, from a NUL-terminated copy.
+inline int num_atoi(sv s) { return std::atoi(std::string(s).c_str()); }
+inline long num_atol(sv s) { return std::atol(std::string(s).c_str()); }
+inline double num_atof(sv s) { return std::atof(std::string(s).c_str()); }
+
+inline std::string field(const std::vector<std::string>& f, size_t i) {
+  return i < f.size() ? f[i] : std::string();
+}
+inline std::string field_unescaped(const std::vector<std::string>& f, size_t i) {
+  return i < f.size() ? wire_unescape(f[i]) : std::string();
+}
+// Every non-empty field from i on, unescaped.
+inline std::vector<std::string> paths_from(const std::vector<std::string>& f, size_t i) {
+  std::vector<std::string> out;
+  for (; i < f.size(); ++i)
+    if (!f[i].empty()) out.push_back(wire_unescape(f[i]));
+  return out;
+}
+
+template <class T>
+inline void hand(platform::HandlerFn handler, T* record) {
+  launcher_dispatch(g_w.load(std::memory_order_relaxed), handler, record);
+}
+
+inline void hand_string(platform::HandlerFn handler, sv text) {
+  hand(handler, new std::string(text));
+}
+
+void parse_size_pair(sv text, int& a, int& b) {
+  std::string s(text);
+  std::sscanf(s.c_str(), "%d %d", &a, &b);
+}
+
+}  // namespace
+
+void CommandReader::handle_line(sv line) {
+  sv id, rest;
+
+  // 1 RET <id> <status> <payload>
+  if (starts(line, "RET ")) {
+    size_t sp1 = line.find(' ', 4);
+    if (sp1 == npos) return;
+    size_t sp2 = line.find(' ', sp1 + 1);
+    if (sp2 == npos) return;
+    auto* r = new ReplyReq;
+    r->id.assign(line.substr(4, sp1 - 4));
+    r->status = std::atoi(line.data() + sp1 + 1);  // stops at the second space
+    r->payload.assign(line.substr(sp2 + 1));
+    return hand(do_reply, r);
+  }
+  // 2 EVAL <script> | EVAL@<w> <script>
+  if (at_form(line, "EVAL")) {
+    auto* r = new EvalReq;
+    if (line[4] == ' ') {
+      r->win = "main";
+      r->text = wire_unescape(from(line, 5));
+    } else {
+      if (!id_at(line, 5, id, rest)) return delete r;
+      r->win.assign(id);
+      r->text = wire_unescape(rest);
+    }
+    return hand(do_eval_win, r);
+  }
+  // 3 TITLE@<w> <title>
+  if (starts(line, "TITLE@")) {
+    if (!id_at(line, 6, id, rest)) return;
+    return hand(do_title_win, new EvalReq{std::string(id), std::string(rest)});
+  }
+  // 4 TITLE <title>
+  if (starts(line, "TITLE ")) return hand_string(do_title, from(line, 6));
+  // 5 SIZE@<w> <W> <H>
+  if (starts(line, "SIZE@")) {
+    if (!id_at(line, 5, id, rest)) return;
+    auto* r = new SizeReq{600, 400, std::string(id)};
+    parse_size_pair(rest, r->width, r->height);
+    return hand(do_size, r);
+  }
+  // 6 SIZE <W> <H>
+  if (starts(line, "SIZE ")) {
+    auto* r = new SizeReq{960, 640, "main"};
+    parse_size_pair(from(line, 5), r->width, r->height);
+    return hand(do_size, r);
+  }
+  // 7 WINOPEN <id>\t<url>\t<title>\t<WxH>\t<chrome...>\t<x>\t<y>\t\t<traffic>\t<parent>\t<panel>
+  if (starts(line, "WINOPEN ")) {
+    std::vector<std::string> f = split_tabs(from(line, 8));
+    auto* r = new WinOpenReq;
+    r->id = f[0];
+    r->url = field(f, 1);
+    r->title = field(f, 2);
+    if (f.size() > 3) std::sscanf(f[3].c_str(), "%dx%d", &r->width, &r->height);
+    r->titlebar = field(f, 4);
+    r->buttons = field(f, 5);
+    r->transparent = field(f, 6);
+    r->material = field(f, 7);
+    r->square = field(f, 8);
+    r->firstMouse = field(f, 9);
+    r->traffic = field(f, 13);
+    if (f.size() > 11 && !f[10].empty() && !f[11].empty()) {
+      r->hasPos = true;
+      r->x = std::atoi(f[10].c_str());
+      r->y = std::atoi(f[11].c_str());
+    }
+    r->parent = field(f, 14);
+    r->panel = f.size() > 15 && f[15] == "1";
+    return hand(do_winopen, r);
+  }
+  // 8 WINCLOSE <w>
+  if (starts(line, "WINCLOSE ")) return hand_string(do_winclose, from(line, 9));
+  // 9 DLG <id> <kind>\t<arg>...
+  if (starts(line, "DLG ")) {
+    if (!id_at(line, 4, id, rest)) return;
+    std::vector<std::string> f = split_tabs(rest);
+    auto* r = new DlgReq;
+    r->id.assign(id);
+    r->kind = std::move(f[0]);
+    r->args.assign(std::make_move_iterator(f.begin() + 1), std::make_move_iterator(f.end()));
+    return hand(do_dialog, r);
+  }
+  // 10 NAVR <id> <answer>
+  if (starts(line, "NAVR ")) {
+    if (!id_at(line, 5, id, rest)) return;
+    return hand(do_navr, new NavrReq{std::string(id), std::string(rest)});
+  }
+  // 11 POPUPR <id> <answer>
+  if (starts(line, "POPUPR ")) {
+    if (!id_at(line, 7, id, rest)) return;
+    return hand(do_popupr, new PopuprReq{std::string(id), std::string(rest)});
+  }
+  // 12 FIND <id> <text>[\t<forward>[\t<case>]]
+  if (starts(line, "FIND ")) {
+    if (!id_at(line, 5, id, rest)) return;
+    std::vector<std::string> f = split_tabs(rest);
+    auto* r = new FindReq;
+    r->id.assign(id);
+    r->text = f[0];
+    r->forward = f.size() > 1 ? f[1] != "0" : true;
+    r->caseSensitive = f.size() > 2 ? f[2] == "1" : false;
+    return hand(do_find, r);
+  }
+  // 13 STOPFIND <id>
+  if (starts(line, "STOPFIND ")) return hand_string(do_stopfind, from(line, 9));
+  // 14 MENUBEGIN | MENUBEGIN@<w>
+  if (equals(line, "MENUBEGIN") || starts(line, "MENUBEGIN@")) {
+    builder_.begin_menu(line.size() >= 11 ? line.substr(10) : sv());
+    return;
+  }
+  // 15 MENURESET@<w>
+  if (starts(line, "MENURESET@")) return hand_string(do_win_menu_reset, from(line, 10));
+  // 16-22 menu building
+  if (builder_.in_menu()) {
+    if (starts(line, "MENU ")) return builder_.add_menu(from(line, 5));
+    if (starts(line, "MENUROLE ")) return builder_.add_menu_role(from(line, 9));
+  }
+  if (builder_.any_open()) {
+    if (starts(line, "ROLEITEM ")) return builder_.add_role_item(from(line, 9));
+    if (starts(line, "ITEM ")) return builder_.add_item(from(line, 5));
+    if (equals(line, "SEP")) return builder_.add_separator();
+    if (starts(line, "SUB ")) return builder_.open_sub(from(line, 4));
+    if (equals(line, "SUBEND")) return builder_.close_sub();
+  }
+  // 23 MENUEND
+  if (equals(line, "MENUEND")) {
+    builder_.end_menu();
+    if (builder_.target().empty())
+      return hand(apply_menus, new std::vector<MenuSpec>(builder_.menus()));
+    return hand(do_win_menu_set, new WinMenuReq{builder_.target(), builder_.menus()});
+  }
+  // 24 TRAYBEGIN[ <title>\t<icon>\t<template>\t<tooltip>\t<clicks>]
+  if (starts(line, "TRAYBEGIN")) return builder_.begin_tray(line);
+  // 25 TRAYEND
+  if (equals(line, "TRAYEND")) return hand(apply_tray, new TraySpec(builder_.end_tray()));
+  // 26 TRAYREMOVE
+  if (equals(line, "TRAYREMOVE")) {
+    auto* r = new TraySpec;
+    r->remove = true;
+    return hand(apply_tray, r);
+  }
+  // 27 WINOP@<w> <op>
+  if (starts(line, "WINOP@")) {
+    if (!id_at(line, 6, id, rest)) return;
+    return hand(do_winop, new WinopReq{std::string(id), std::string(rest)});
+  }
+  // 28 WINOP <op>
+  if (starts(line, "WINOP ")) return hand(do_winop, new WinopReq{"main", std::string(from(line, 6))});
+  // 29 CTXBEGIN
+  if (equals(line, "CTXBEGIN")) return builder_.begin_ctx();
+  // 30 CTXEND
+  if (equals(line, "CTXEND")) return hand(apply_ctx, new CtxReq{builder_.end_ctx(), true});
+  // 31 CTXCLEAR
+  if (equals(line, "CTXCLEAR")) return hand(apply_ctx, new CtxReq{{}, false});
+  // 32 CTXSUPPRESS <0|1>
+  if (starts(line, "CTXSUPPRESS ")) return hand(apply_ctx_suppress, new bool(from(line, 12) == "1"));
+  // 33 ABOUTHOOK <0|1>: carried out here
+  if (starts(line, "ABOUTHOOK ")) {
+    g_about_to_app.store(from(line, 10) == "1");
+    return;
+  }
+  // 34 HKREG <reqId> <name>\t<combo>
+  if (starts(line, "HKREG ")) {
+    sv req, text;
+    split_space(from(line, 6), req, text);
+    std::vector<std::string> f = split_tabs(text);
+    if (f.size() < 2) return;
+    return hand(do_hotkey, new HotkeyReq{f[0], f[1], std::string(req)});
+  }
+  // 35 HKUNREG <name>
+  if (starts(line, "HKUNREG ")) return hand(do_hotkey, new HotkeyReq{std::string(from(line, 8)), "", ""});
+  // 36 AUDIOTAP STOP...
+  if (starts(line, "AUDIOTAP STOP")) return hand(do_audiotap, new AudioTapReq{"", "__stop__", false, 0});
+  // 37 AUDIOTAP <id> <scope>\t<excludeSelf>\t<ms>
+  if (starts(line, "AUDIOTAP ")) {
+    sv tid, text;
+    split_space(from(line, 9), tid, text);
+    std::vector<std::string> f = split_tabs(text);
+    auto* r = new AudioTapReq;
+    r->id.assign(tid);
+    r->scope = f[0];
+    r->exclude_self = f.size() > 1 && f[1] == "1";
+    r->interval = f.size() > 2 ? std::atoi(f[2].c_str()) : 80;
+    return hand(do_audiotap, r);
+  }
+  // 38 AUDIOFILTERSET <index>\t<freq>\t<q>\t<gain>
+  if (starts(line, "AUDIOFILTERSET ")) return hand_string(do_audiofilterset, from(line, 15));
+  // 39 AUDIOFILTERS[ <filters>]
+  if (equals(line, "AUDIOFILTERS") || starts(line, "AUDIOFILTERS "))
+    return hand_string(do_audiofilters, from(line, 13));
+  // 40 AUDIOBALANCE[ <balance>]
+  if (starts(line, "AUDIOBALANCE"))
+    return hand_string(do_audiobalance, line.size() > 13 ? line.substr(13) : sv("0"));
+  // 41 MENUUPD <fields> | MENUUPD@<scope> <fields>
+  if (at_form(line, "MENUUPD")) {
+    sv scope, fields;
+    if (line[7] == ' ') {
+      fields = from(line, 8);
+    } else {
+      if (!id_at(line, 8, scope, fields)) return;
+    }
+    std::vector<std::string> f = split_tabs(fields);
+    return hand(do_menu_update,
+                new MenuUpdReq{std::string(scope), f[0], field(f, 1), field(f, 2), field(f, 3)});
+  }
+  // 42 GET <id> <key>
+  if (starts(line, "GET ")) {
+    if (!id_at(line, 4, id, rest)) return;
+    return hand(do_get, new GetReq{std::string(id), std::string(rest)});
+  }
+  // 43 NOTIFY <id>\t<title>\t<body>\t<subtitle>\t<sound>\t<actions>
+  if (starts(line, "NOTIFY ")) {
+    std::vector<std::string> f = split_tabs(from(line, 7));
+    return hand(do_notify, new NotifReq{f[0], field(f, 1), field(f, 2), field(f, 3),
+                                        field_unescaped(f, 5), f.size() > 4 && f[4] == "1"});
+  }
+  // 44 CHROME <fields> | CHROME@<w> <fields>
+  if (at_form(line, "CHROME")) {
+    sv win = "main", fields;
+    if (line[6] == ' ') {
+      fields = from(line, 7);
+    } else {
+      if (!id_at(line, 7, win, fields)) return;
+    }
+    std::vector<std::string> f = split_tabs(fields);
+    return hand(do_chrome, new ChromeReq{std::string(win), f[0], field(f, 1), field(f, 2), field(f, 3),
+                                         field(f, 4), field(f, 5), field(f, 7)});
+  }
+  // 45 DRAGWIN | DRAGWIN@<w>
+  if (equals(line, "DRAGWIN") || starts(line, "DRAGWIN@"))
+    return hand_string(do_dragwin, line.size() > 8 ? line.substr(8) : sv("main"));
+  // 46 RESIZEWIN <edges> | RESIZEWIN@<w> <edges>
+  if (at_form(line, "RESIZEWIN")) {
+    auto* r = new ResizeReq;
+    if (line[9] == ' ') {
+      r->window = "main";
+      r->edge.assign(from(line, 10));
+    } else {
+      if (!id_at(line, 10, id, rest)) return delete r;
+      r->window.assign(id);
+      r->edge.assign(rest);
+    }
+    return hand(do_resizewin, r);
+  }
+  // 47 CLIPWRITE <text>\t<html>\t<image>\t<color>\t<file>...
+  if (starts(line, "CLIPWRITE ")) {
+    std::vector<std::string> f = split_tabs(from(line, 10));
+    return hand(do_clip_write, new ClipWriteReq{field_unescaped(f, 0), field_unescaped(f, 1),
+                                                field_unescaped(f, 2), field_unescaped(f, 3),
+                                                paths_from(f, 4)});
+  }
+  // 48 CLIPWATCH <ms>
+  if (starts(line, "CLIPWATCH ")) return hand(do_clip_watch, new int(num_atoi(from(line, 10))));
+  // 49 DRAGOUT <icon>\t<path>... | DRAGOUT@<w> ...
+  if (at_form(line, "DRAGOUT")) {
+    sv win = "main", fields;
+    if (line[7] == ' ') {
+      fields = from(line, 8);
+    } else {
+      if (!id_at(line, 8, win, fields)) return;
+    }
+    std::vector<std::string> f = split_tabs(fields);
+    return hand(do_dragout, new DragOutReq{std::string(win), wire_unescape(f[0]), paths_from(f, 1)});
+  }
+  // 50 KEYSTROKE <id> <combo>
+  if (starts(line, "KEYSTROKE ")) {
+    if (!id_at(line, 10, id, rest)) return;
+    return hand(do_keystroke, new KeystrokeReq{std::string(id), std::string(rest)});
+  }
+  // 51 PERMCHK <id> <kind> | PERMREQ <id> <kind>
+  if (starts(line, "PERMCHK ") || starts(line, "PERMREQ ")) {
+    if (!id_at(line, 8, id, rest)) return;
+    return hand(do_perm, new PermReq{std::string(id), std::string(rest), starts(line, "PERMREQ ")});
+  }
+  // 52 SHELL <id> <op>\t<arg>
+  if (starts(line, "SHELL ")) {
+    if (!id_at(line, 6, id, rest)) return;
+    std::vector<std::string> f = split_tabs(rest);
+    return hand(do_shell, new ShellReq{std::string(id), f[0], field_unescaped(f, 1)});
+  }
+  // 53 LOGIN <id> <action>
+  if (starts(line, "LOGIN ")) {
+    if (!id_at(line, 6, id, rest)) return;
+    int action = rest == "set 1" ? 1 : rest == "set 0" ? 0 : -1;
+    return hand(do_login, new LoginReq{std::string(id), action});
+  }
+  // 54 POWER <id> <on|off>\t<display>\t<reason>
+  if (starts(line, "POWER ")) {
+    if (!id_at(line, 6, id, rest)) return;
+    std::vector<std::string> f = split_tabs(rest);
+    return hand(do_power, new PowerReq{std::string(id), field_unescaped(f, 2), f[0] == "on",
+                                       f.size() > 1 && f[1] == "1"});
+  }
+  // 55 SOUND <id>[ <name>]
+  if (starts(line, "SOUND ")) {
+    sv sid, name;
+    split_space(from(line, 6), sid, name);
+    return hand(do_sound, new SoundReq{std::string(sid), wire_unescape(name)});
+  }
+  // 56 SHARE <x>\t<y>\t<text>\t<url>\t<file>... | SHARE@<w> ...
+  if (at_form(line, "SHARE")) {
+    sv win = "main", fields;
+    if (line[5] == ' ') {
+      fields = from(line, 6);
+    } else {
+      if (!id_at(line, 6, win, fields)) return;
+    }
+    std::vector<std::string> f = split_tabs(fields);
+    auto* r = new ShareReq;
+    r->window.assign(win);
+    r->text = field_unescaped(f, 2);
+    r->url = field_unescaped(f, 3);
+    r->files = paths_from(f, 4);
+    r->x = std::atoi(f[0].c_str());
+    r->y = f.size() > 1 ? std::atoi(f[1].c_str()) : 0;
+    return hand(do_share, r);
+  }
+  // 57 NOWPLAYING[ <json>]
+  if (equals(line, "NOWPLAYING") || starts(line, "NOWPLAYING "))
+    return hand(do_nowplaying, new NowPlayingReq{wire_unescape(from(line, 11))});
+  // 58 SAY <id> <text>\t<voice>\t<rate>
+  if (starts(line, "SAY ")) {
+    if (!id_at(line, 4, id, rest)) return;
+    std::vector<std::string> f = split_tabs(rest);
+    return hand(do_say, new SayReq{std::string(id), wire_unescape(f[0]), field_unescaped(f, 1),
+                                   f.size() > 2 ? std::atof(f[2].c_str()) : 0.0});
+  }
+  // 59 RECORD <id> start <display>\t<path> | RECORD <id> stop
+  if (starts(line, "RECORD ")) {
+    if (!id_at(line, 7, id, rest)) return;
+    auto* r = new RecordReq;
+    r->id.assign(id);
+    r->start = rest.size() >= 6 && rest.substr(0, 6) == "start ";
+    if (r->start) {
+      std::vector<std::string> f = split_tabs(rest.substr(6));
+      r->display = std::atol(f[0].c_str());
+      r->path = field_unescaped(f, 1);
+    }
+    return hand(do_record, r);
+  }
+  // 60 WINCTRL <id> <pid>\t<x>\t<y>\t<w>\t<h>
+  if (starts(line, "WINCTRL ")) {
+    if (!id_at(line, 8, id, rest)) return;
+    std::vector<std::string> f = split_tabs(rest);
+    auto num = [&](size_t i) { return i < f.size() ? std::atoi(f[i].c_str()) : 0; };
+    return hand(do_winctrl, new WinCtrlReq{std::string(id), std::atol(f[0].c_str()), num(1), num(2),
+                                           num(3), num(4)});
+  }
+  // 61 SAYSTOP
+  if (equals(line, "SAYSTOP")) return hand<void>(do_saystop, nullptr);
+  // 62 VOICES <id>
+  if (starts(line, "VOICES ")) return hand(do_voices, new VoicesReq{std::string(from(line, 7))});
+  // 63 PICKCOLOR <id>
+  if (starts(line, "PICKCOLOR ")) return hand_string(do_pickcolor, from(line, 10));
+  // 64 OCR <id> <path>
+  if (starts(line, "OCR ")) {
+    if (!id_at(line, 4, id, rest)) return;
+    return hand(do_ocr, new OcrReq{std::string(id), wire_unescape(rest)});
+  }
+  // 65 THUMB <id> <path>\t<size>
+  if (starts(line, "THUMB ")) {
+    if (!id_at(line, 6, id, rest)) return;
+    std::vector<std::string> f = split_tabs(rest);
+    return hand(do_thumb, new ThumbReq{std::string(id), wire_unescape(f[0]),
+                                       f.size() > 1 ? std::atoi(f[1].c_str()) : 0});
+  }
+  // 66 SECRET <id> <op>\t<service>\t<account>\t<value>
+  if (starts(line, "SECRET ")) {
+    if (!id_at(line, 7, id, rest)) return;
+    std::vector<std::string> f = split_tabs(rest);
+    return hand(do_secret, new SecretReq{std::string(id), f[0], field_unescaped(f, 1),
+                                         field_unescaped(f, 2), field_unescaped(f, 3)});
+  }
+  // 67 AUTH <id> <reason>
+  if (starts(line, "AUTH ")) {
+    if (!id_at(line, 5, id, rest)) return;
+    return hand(do_auth, new AuthReq{std::string(id), wire_unescape(rest)});
+  }
+  // 68 OSA <id> <script>
+  if (starts(line, "OSA ")) {
+    if (!id_at(line, 4, id, rest)) return;
+    return hand(do_osa, new OsaReq{std::string(id), wire_unescape(rest)});
+  }
+  // 69 QUICKLOOK[ <path>\t...]
+  if (equals(line, "QUICKLOOK") || starts(line, "QUICKLOOK ")) {
+    auto* r = new QLReq;
+    if (line.size() > 10) r->paths = paths_from(split_tabs(line.substr(10)), 0);
+    return hand(do_quicklook, r);
+  }
+  // 70 CAPTURE <id>[ <display>]
+  if (starts(line, "CAPTURE ")) {
+    sv cid, disp;
+    split_space(from(line, 8), cid, disp);
+    bool has_display = line.find(' ', 8) != npos;
+    return hand(do_capture, new CaptureReq{std::string(cid), has_display ? num_atol(disp) : 0});
+  }
+  // 71 BADGE[ <label>]
+  if (equals(line, "BADGE") || starts(line, "BADGE "))
+    return hand(do_badge, new std::string(wire_unescape(from(line, 6))));
+  // 72 ATTENTION[<n>]
+  if (starts(line, "ATTENTION"))
+    return hand(do_attention, new int(line.size() > 10 ? num_atoi(line.substr(10)) : 0));
+  // 73 PROGRESS[<x>]
+  if (starts(line, "PROGRESS"))
+    return hand(do_progress, new double(line.size() > 9 ? num_atof(line.substr(9)) : -1.0));
+  // 74 PDF <id> <path> | PDF@<w> <id> <path>
+  if (starts(line, "PDF ") || starts(line, "PDF@")) {
+    sv win = "main";
+    size_t start = 4;
+    if (line[3] == '@') {
+      size_t sp = line.find(' ', 4);
+      if (sp == npos) return;
+      win = line.substr(4, sp - 4);
+      start = sp + 1;
+    }
+    if (!id_at(line, start, id, rest)) return;
+    return hand(do_pdf, new PdfReq{std::string(id), wire_unescape(rest), std::string(win)});
+  }
+  // 75 APPICON[ <path>]
+  if (equals(line, "APPICON") || starts(line, "APPICON "))
+    return hand(do_appicon, new std::string(wire_unescape(from(line, 8))));
+  // 76 COOKIES <id> <rest>
+  if (starts(line, "COOKIES ")) {
+    if (!id_at(line, 8, id, rest)) return;
+    return hand(do_cookies, new CookieReq{std::string(id), std::string(rest)});
+  }
+  // 77 SPOTLIGHT <id> <query>
+  if (starts(line, "SPOTLIGHT ")) {
+    if (!id_at(line, 10, id, rest)) return;
+    return hand(do_spotlight, new SpotlightReq{std::string(id), wire_unescape(rest)});
+  }
+  // 78 AI <op> <id>[ <prompt>\t<instructions>\t<tools>]
+  if (starts(line, "AI ")) {
+    sv op;
+    if (!id_at(line, 3, op, rest)) return;
+    sv rid, fields;
+    split_space(rest, rid, fields);
+    auto* r = new AiReq;
+    r->id.assign(rid);
+    r->op.assign(op);
+    if (rest.find(' ') != npos) {
+      std::vector<std::string> f = split_tabs(fields);
+      r->prompt = wire_unescape(f[0]);
+      r->instructions = field_unescaped(f, 1);
+      r->tools = field_unescaped(f, 2);
+    }
+    return hand(do_ai, r);
+  }
+  // 79 AITOOLRESULT <n> <value>: carried out here
+  if (starts(line, "AITOOLRESULT ")) {
+    if (!id_at(line, 13, id, rest)) return;
+    ai_tool_result(num_atol(id), wire_unescape(rest));
+    return;
+  }
+  // 80 PRINT, 81 PRINT@<w>
+  if (equals(line, "PRINT")) return hand<void>(do_print, nullptr);
+  if (starts(line, "PRINT@")) return hand_string(do_print, from(line, 6));
+  // 82 RELOAD
+  if (equals(line, "RELOAD")) return hand<void>(do_reload, nullptr);
+  // 83 QUIT
+  if (equals(line, "QUIT")) return hand<void>(do_terminate, nullptr);
+}
+
+void CommandReader::feed(const char* data, size_t n) {
+  const char* p = data;
+  const char* end = data + n;
+  if (!buf_.empty()) {
+    const char* lf = static_cast<const char*>(std::memchr(p, '\n', n));
+    if (!lf) {
+      buf_.append(p, n);
+      return;
+    }
+    buf_.append(p, static_cast<size_t>(lf - p));
+    std::string line;
+    line.swap(buf_);
+    handle_line(line);
+    p = lf + 1;
+  }
+  // Whole lines straight from the read buffer; only a trailing partial is kept.
+  while (p < end) {
+    const char* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    if (!lf) {
+      buf_.assign(p, static_cast<size_t>(end - p));
+      return;
+    }
+    handle_line(sv(p, static_cast<size_t>(lf - p)));
+    p = lf + 1;
+  }
+}
+
+void reader_run(int fd) {
+  CommandReader reader;
+  char buf[4096];
+  for (;;) {
+    ssize_t r = read(fd, buf, sizeof buf);
+    if (r < 0 && errno == EINTR) continue;  // a signal is not the end of the stream
+    if (r <= 0) break;
+    reader.feed(buf, static_cast<size_t>(r));
+  }
+  launcher_dispatch(g_w.load(std::memory_order_relaxed), do_terminate, nullptr);
+}
+
+void sock_read_loop() {
+  if (g_listen_fd >= 0) {
+    int fd;
+    do {
+      fd = accept4(g_listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+      launcher_dispatch(g_w.load(std::memory_order_relaxed), do_terminate, nullptr);
+      return;
+    }
+    sock_set_connected(fd);
+  }
+  reader_run(g_sock);
+}

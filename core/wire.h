@@ -1,0 +1,36 @@
+#pragma once
+// The sending half of the backend socket and the text tools every command uses.
+
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The connected backend socket; -1 until connected.
+extern int g_sock;
+// Guards g_sock for writing and g_pending_out; held for every byte sent.
+extern std::mutex g_write_mutex;
+// Lines written before the backend connected, oldest first, without their LF.
+extern std::deque<std::string> g_pending_out;
+
+constexpr size_t kPendingOutMax = 512;
+
+// Sends one wire line (without its LF) from any thread. A line holding CR or LF is
+// refused with a diagnostic; before the connection up to 512 lines wait.
+void sock_write_line(const std::string& line);
+// Writes all of bytes to g_sock; call with g_write_mutex held.
+void sock_write_raw(const std::string& bytes);
+// Publishes the accepted backend socket and flushes what waited, in order.
+void sock_set_connected(int fd);
+
+std::string wire_escape(std::string_view s);
+std::string wire_unescape(std::string_view s);
+std::vector<std::string> split_tabs(std::string_view s);
+// The quoted JSON string literal of s, quotes included.
+std::string json_escape(std::string_view s);
+// Appends the quoted literal to out (no temporary string).
+void json_escape_into(std::string& out, std::string_view s);
+
+// Back to the state before any connection; for tests that reuse the process.
+void wire_reset_for_tests();

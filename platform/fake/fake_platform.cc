@@ -1,0 +1,159 @@
+#include "platform/fake/fake_platform.h"
+
+namespace platform::fake {
+
+void FakeMainQueue::post(HandlerFn handler, void* w, void* record) {
+  std::lock_guard<std::mutex> lock(mu_);
+  items_.push_back({handler, w, record});
+}
+
+size_t FakeMainQueue::drain() {
+  size_t n = 0;
+  for (;;) {
+    Item it;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (items_.empty()) return n;
+      it = items_.front();
+      items_.pop_front();
+    }
+    it.handler(it.w, it.record);
+    ++n;
+  }
+}
+
+std::vector<FakeMainQueue::Item> FakeMainQueue::take() {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::vector<Item> out(items_.begin(), items_.end());
+  items_.clear();
+  return out;
+}
+
+size_t FakeMainQueue::size() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return items_.size();
+}
+
+void FakeMainQueue::run() {
+  quit_requested_ = false;
+  while (!quit_requested_) {
+    Item it;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (items_.empty()) return;  // nothing can arrive in a single-threaded test
+      it = items_.front();
+      items_.pop_front();
+    }
+    it.handler(it.w, it.record);
+  }
+}
+
+TimerId FakeTimers::once(double ms, std::function<void()> fn) {
+  TimerId id = next_++;
+  timers_[id] = {now_ + ms, 0, std::move(fn)};
+  return id;
+}
+
+TimerId FakeTimers::repeating(double ms, std::function<void()> fn) {
+  TimerId id = next_++;
+  timers_[id] = {now_ + ms, ms > 0 ? ms : 1, std::move(fn)};
+  return id;
+}
+
+void FakeTimers::cancel(TimerId id) { timers_.erase(id); }
+
+void FakeTimers::advance(double ms) {
+  const double end = now_ + ms;
+  for (;;) {
+    auto next = timers_.end();
+    for (auto it = timers_.begin(); it != timers_.end(); ++it)
+      if (it->second.due <= end && (next == timers_.end() || it->second.due < next->second.due))
+        next = it;
+    if (next == timers_.end()) break;
+    now_ = next->second.due;
+    std::function<void()> fn = next->second.fn;
+    if (next->second.period > 0)
+      next->second.due += next->second.period;
+    else
+      timers_.erase(next);
+    fn();
+  }
+  now_ = end;
+}
+
+void FakeSerialQueue::post(std::function<void()> fn) {
+  std::lock_guard<std::mutex> lock(mu_);
+  items_.push_back(std::move(fn));
+}
+
+size_t FakeSerialQueue::drain() {
+  size_t n = 0;
+  for (;;) {
+    std::function<void()> fn;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (items_.empty()) return n;
+      fn = std::move(items_.front());
+      items_.pop_front();
+    }
+    fn();
+    ++n;
+  }
+}
+
+void FakeScreens::set(std::vector<ScreenInfo> screens) {
+  screens_ = std::move(screens);
+  if (cb_) cb_();
+}
+
+FakeWindow::FakeWindow(const WindowParams& p) : params(p), title_(p.title) {
+  frame_ = {0, 0, p.width, p.height};
+}
+
+void FakeWindow::set_content_size(double w, double h) {
+  // Keeps the top edge where it is (y grows upward).
+  double top = frame_.y + frame_.h;
+  frame_.w = w;
+  frame_.h = h;
+  frame_.y = top - h;
+  if (events.on_frame_changed) events.on_frame_changed();
+}
+
+void FakeWindow::set_frame(const Rect& f) {
+  frame_ = f;
+  if (events.on_frame_changed) events.on_frame_changed();
+}
+
+void FakeWindow::show() {
+  visible_ = true;
+  if (events.on_state_changed) events.on_state_changed();
+}
+
+void FakeWindow::hide() {
+  visible_ = false;
+  if (events.on_state_changed) events.on_state_changed();
+}
+
+void FakeWindow::close() {
+  closed = true;
+  visible_ = false;
+  if (events.on_destroyed) events.on_destroyed();
+}
+
+std::unique_ptr<SerialQueue> FakePlatform::make_serial_queue(const std::string&) {
+  return std::make_unique<FakeSerialQueue>();
+}
+
+std::unique_ptr<NativeWindow> FakePlatform::make_window(const WindowParams& params) {
+  auto w = std::make_unique<FakeWindow>(params);
+  windows.push_back(w.get());
+  return w;
+}
+
+std::unique_ptr<WebView> FakePlatform::make_webview() {
+  auto v = std::make_unique<FakeWebView>();
+  webviews.push_back(v.get());
+  return v;
+}
+
+}  // namespace platform::fake

@@ -1,0 +1,151 @@
+#pragma once
+// An in-memory desktop for tests: the main queue and timers run only when the
+// test drains them or advances the virtual clock; windows, web views and screens
+// record what was asked and let the test fire desktop events.
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform::fake {
+
+class FakeMainQueue : public MainQueue {
+ public:
+  struct Item {
+    HandlerFn handler;
+    void* w;
+    void* record;
+  };
+  void post(HandlerFn handler, void* w, void* record) override;
+  using MainQueue::post;
+  // Runs queued items (and items they queue) in order; returns how many ran.
+  size_t drain();
+  // Removes the queued items without running them.
+  std::vector<Item> take();
+  size_t size();
+  void run() override;
+  void quit() override { quit_requested_ = true; }
+  bool quit_requested() const { return quit_requested_; }
+  void clear_quit() { quit_requested_ = false; }
+
+ private:
+  std::mutex mu_;
+  std::deque<Item> items_;
+  bool quit_requested_ = false;
+};
+
+class FakeTimers : public Timers {
+ public:
+  TimerId once(double ms, std::function<void()> fn) override;
+  TimerId repeating(double ms, std::function<void()> fn) override;
+  void cancel(TimerId id) override;
+  double now_ms() override { return now_; }
+  // Moves the virtual clock forward, firing due timers in time order.
+  void advance(double ms);
+  size_t pending() const { return timers_.size(); }
+
+ private:
+  struct Timer {
+    double due;
+    double period;  // 0 = one-shot
+    std::function<void()> fn;
+  };
+  double now_ = 0;
+  TimerId next_ = 1;
+  std::map<TimerId, Timer> timers_;
+};
+
+class FakeSerialQueue : public SerialQueue {
+ public:
+  void post(std::function<void()> fn) override;
+  size_t drain();
+
+ private:
+  std::mutex mu_;
+  std::deque<std::function<void()>> items_;
+};
+
+class FakeScreens : public Screens {
+ public:
+  std::vector<ScreenInfo> list() override { return screens_; }
+  void set_change_callback(std::function<void()> cb) override { cb_ = std::move(cb); }
+  // Replaces the monitors and reports the change.
+  void set(std::vector<ScreenInfo> screens);
+
+ private:
+  std::vector<ScreenInfo> screens_;
+  std::function<void()> cb_;
+};
+
+class FakeWebView : public WebView {
+ public:
+  void navigate(const std::string& url) override { urls.push_back(url); }
+  void load_html(const std::string& html, const std::string& base) override { htmls.push_back(html); }
+  void eval(const std::string& script) override { scripts.push_back(script); }
+  void add_user_script(const std::string& source) override { user_scripts.push_back(source); }
+  void set_message_handler(const std::string& name,
+                           std::function<void(const ScriptMessage&)> h) override {
+    handlers[name] = std::move(h);
+  }
+  void set_user_agent(const std::string& ua) override { user_agent = ua; }
+  void open_inspector() override { inspector_opened = true; }
+  void* native_handle() override { return this; }
+  // Delivers a message as a page would post it.
+  void post_message(const std::string& name, const ScriptMessage& m) {
+    if (handlers.count(name)) handlers[name](m);
+  }
+
+  std::vector<std::string> urls, htmls, scripts, user_scripts;
+  std::map<std::string, std::function<void(const ScriptMessage&)>> handlers;
+  std::string user_agent;
+  bool inspector_opened = false;
+};
+
+class FakeWindow : public NativeWindow {
+ public:
+  explicit FakeWindow(const WindowParams& p);
+  void set_events(WindowEvents e) override { events = std::move(e); }
+  void set_title(const std::string& t) override { title_ = t; }
+  std::string title() const override { return title_; }
+  void set_content_size(double w, double h) override;
+  Rect frame() const override { return frame_; }
+  void set_frame(const Rect& f) override;
+  void show() override;
+  void hide() override;
+  bool visible() const override { return visible_; }
+  void set_content(WebView* v) override { content = v; }
+  void close() override;
+  void* native_handle() override { return this; }
+
+  WindowParams params;
+  WindowEvents events;
+  WebView* content = nullptr;
+  bool closed = false;
+
+ private:
+  std::string title_;
+  Rect frame_;
+  bool visible_ = false;
+};
+
+class FakePlatform : public Platform {
+ public:
+  MainQueue& main_queue() override { return queue; }
+  Timers& timers() override { return clock; }
+  Screens& screens() override { return monitors; }
+  std::unique_ptr<SerialQueue> make_serial_queue(const std::string& name) override;
+  std::unique_ptr<NativeWindow> make_window(const WindowParams& params) override;
+  std::unique_ptr<WebView> make_webview() override;
+
+  FakeMainQueue queue;
+  FakeTimers clock;
+  FakeScreens monitors;
+  std::vector<FakeWindow*> windows;    // every window made, alive or not (not owned)
+  std::vector<FakeWebView*> webviews;  // likewise
+};
+
+}  // namespace platform::fake

@@ -1,0 +1,152 @@
+#include "platform/gtk/glib_loop.h"
+
+#include <functional>
+#include <memory>
+
+namespace platform::gtk {
+
+struct GlibMainQueue::Source {
+  GSource base;
+  GlibMainQueue* queue;
+};
+
+GlibMainQueue::GlibMainQueue() {
+  static GSourceFuncs funcs = {&GlibMainQueue::prepare, &GlibMainQueue::check,
+                               &GlibMainQueue::dispatch, nullptr, nullptr, nullptr};
+  ctx_ = g_main_context_default();
+  source_ = g_source_new(&funcs, sizeof(Source));
+  reinterpret_cast<Source*>(source_)->queue = this;
+  g_source_set_priority(source_, G_PRIORITY_DEFAULT);
+  g_source_set_can_recurse(source_, TRUE);  // keep serving inside modal loops
+  g_source_set_name(source_, "quibex main queue");
+  g_source_attach(source_, ctx_);
+  loop_ = g_main_loop_new(ctx_, FALSE);
+}
+
+GlibMainQueue::~GlibMainQueue() {
+  g_source_destroy(source_);
+  g_source_unref(source_);
+  g_main_loop_unref(loop_);
+}
+
+void GlibMainQueue::post(HandlerFn handler, void* w, void* record) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    items_.push_back({handler, w, record});
+  }
+  // Only the first item after an empty queue needs to wake the loop.
+  if (count_.fetch_add(1, std::memory_order_acq_rel) == 0) g_main_context_wakeup(ctx_);
+}
+
+bool GlibMainQueue::pop(Item& out) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (items_.empty()) return false;
+  out = items_.front();
+  items_.pop_front();
+  count_.fetch_sub(1, std::memory_order_acq_rel);
+  return true;
+}
+
+gboolean GlibMainQueue::prepare(GSource* s, gint* timeout) {
+  *timeout = -1;
+  return reinterpret_cast<Source*>(s)->queue->count_.load(std::memory_order_acquire) > 0;
+}
+
+gboolean GlibMainQueue::check(GSource* s) {
+  return reinterpret_cast<Source*>(s)->queue->count_.load(std::memory_order_acquire) > 0;
+}
+
+gboolean GlibMainQueue::dispatch(GSource* s, GSourceFunc, gpointer) {
+  GlibMainQueue* q = reinterpret_cast<Source*>(s)->queue;
+  // A time slice, so that a flood of commands cannot starve input and drawing.
+  const gint64 deadline = g_get_monotonic_time() + 8000;
+  Item it;
+  for (int n = 0; q->pop(it); ++n) {
+    it.handler(it.w, it.record);
+    if ((n & 31) == 31 && g_get_monotonic_time() > deadline) break;
+  }
+  return G_SOURCE_CONTINUE;
+}
+
+void GlibMainQueue::run() { g_main_loop_run(loop_); }
+
+void GlibMainQueue::quit() { g_main_loop_quit(loop_); }
+
+size_t GlibMainQueue::run_pending() {
+  size_t n = 0;
+  Item it;
+  while (pop(it)) {
+    it.handler(it.w, it.record);
+    ++n;
+  }
+  return n;
+}
+
+namespace {
+
+struct TimerData {
+  std::function<void()> fn;
+  bool repeat;
+};
+
+gboolean fire_timer(gpointer p) {
+  auto* d = static_cast<TimerData*>(p);
+  d->fn();
+  return d->repeat ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+}
+
+void free_timer(gpointer p) { delete static_cast<TimerData*>(p); }
+
+TimerId add_timer(double ms, std::function<void()> fn, bool repeat) {
+  guint interval = ms <= 0 ? 0 : static_cast<guint>(ms + 0.5);
+  return g_timeout_add_full(G_PRIORITY_DEFAULT, interval, &fire_timer,
+                            new TimerData{std::move(fn), repeat}, &free_timer);
+}
+
+}  // namespace
+
+TimerId GlibTimers::once(double ms, std::function<void()> fn) { return add_timer(ms, std::move(fn), false); }
+
+TimerId GlibTimers::repeating(double ms, std::function<void()> fn) {
+  return add_timer(ms, std::move(fn), true);
+}
+
+void GlibTimers::cancel(TimerId id) {
+  if (id == 0) return;
+  GSource* s = g_main_context_find_source_by_id(nullptr, static_cast<guint>(id));
+  if (s) g_source_destroy(s);
+}
+
+double GlibTimers::now_ms() { return g_get_monotonic_time() / 1000.0; }
+
+namespace {
+struct Job {
+  std::function<void()> fn;
+};
+Job* const kStop = reinterpret_cast<Job*>(1);
+}  // namespace
+
+GlibSerialQueue::GlibSerialQueue(const char* name) {
+  queue_ = g_async_queue_new();
+  thread_ = g_thread_new(name, &GlibSerialQueue::run, this);
+}
+
+GlibSerialQueue::~GlibSerialQueue() {
+  g_async_queue_push(queue_, kStop);
+  g_thread_join(thread_);
+  g_async_queue_unref(queue_);
+}
+
+void GlibSerialQueue::post(std::function<void()> fn) { g_async_queue_push(queue_, new Job{std::move(fn)}); }
+
+gpointer GlibSerialQueue::run(gpointer self) {
+  auto* q = static_cast<GlibSerialQueue*>(self);
+  for (;;) {
+    auto* job = static_cast<Job*>(g_async_queue_pop(q->queue_));
+    if (job == kStop) return nullptr;
+    std::unique_ptr<Job> owned(job);
+    owned->fn();
+  }
+}
+
+}  // namespace platform::gtk

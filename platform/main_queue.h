@@ -1,0 +1,24 @@
+#pragma once
+// The main thread's queue: every command handler and every desktop call runs there.
+
+#include <functional>
+
+namespace platform {
+
+// A command handler as the reader hands it over: handler(w, record).
+using HandlerFn = void (*)(void* w, void* record);
+
+class MainQueue {
+ public:
+  virtual ~MainQueue() = default;
+  // Thread-safe; returns at once. Items run one at a time on the main thread,
+  // in the order in which they were posted.
+  virtual void post(HandlerFn handler, void* w, void* record) = 0;
+  void post(std::function<void()> fn);
+  // Runs the main loop until quit() is called.
+  virtual void run() = 0;
+  // Ends run() as soon as the running item returns; callable from the main thread.
+  virtual void quit() = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the example need, when missing.
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ pkg-config
+  libgtk-3-dev libwebkit2gtk-4.1-dev libplist-dev nlohmann-json3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth openbox x11-xserver-utils xdotool imagemagick
+)
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

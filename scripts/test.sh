@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: unit tests, the sanitizer run of the
+# unit tests with a long robustness pass, the page library's tests and the
+# end-to-end tests under Xvfb. Installs missing Debian packages first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=$(nproc)
+log=$(mktemp -d)
+trap 'rm -rf "$log"' EXIT
+
+scripts/deps.sh
+
+echo "== build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+
+echo "== unit and end-to-end tests"
+(cd build && ctest --output-on-failure -j "$jobs" --timeout 300) | tee "$log/ctest"
+
+echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIBEX_SANITIZE=ON -DQUIBEX_GTK=OFF >/dev/null
+cmake --build build-asan -j "$jobs" --target unit_tests
+(cd build-asan && QUIBEX_FUZZ_LINES=3000000 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --output-on-failure -j "$jobs" --timeout 600) | tee "$log/asan"
+
+echo "== page library tests"
+node --test "$root"/tests/js/ 2>&1 | tee "$log/node"
+
+count() { grep -Eo "$2" "$1" | grep -Eo '[0-9]+' | tail -n1; }
+passed=0
+failed=0
+for f in ctest asan; do
+  total=$(count "$log/$f" 'out of [0-9]+')
+  bad=$(count "$log/$f" '[0-9]+ tests failed')
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+done
+passed=$((passed + $(count "$log/node" '# pass [0-9]+')))
+failed=$((failed + $(count "$log/node" '# fail [0-9]+')))
+echo "quibex: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

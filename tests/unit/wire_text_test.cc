@@ -1,0 +1,78 @@
+// Escaping, field splitting and JSON string literals.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "core/wire.h"
+
+namespace {
+
+using V = std::vector<std::string>;
+
+TEST(WireText, Unescape) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"a\\", "a\\"},          // a trailing backslash stays
+      {"\\q", "q"},            // unknown escapes give the letter
+      {"\\\\n", "\\n"},        // an escaped backslash, then a plain n
+      {"\\n", "\n"},
+      {"\\t\\r", "\t\r"},
+      {"", ""},
+      {"plain text", "plain text"},
+      {"\\\\\\", "\\\\"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(wire_unescape(c.in), c.out) << c.in;
+}
+
+TEST(WireText, EscapeLeavesNoRawBreaksOrTabs) {
+  std::string s = "a\\b\tc\nd\re";
+  std::string e = wire_escape(s);
+  EXPECT_EQ(e, "a\\\\b\\tc\\nd\\re");
+  EXPECT_EQ(e.find_first_of("\t\n\r"), std::string::npos);
+}
+
+TEST(WireText, EscapeRoundTripsEveryByte) {
+  std::mt19937 rng(7);
+  for (int n = 0; n < 2000; ++n) {
+    std::string s(rng() % 40, '\0');
+    for (char& c : s) c = static_cast<char>(rng() % 256);
+    ASSERT_EQ(wire_unescape(wire_escape(s)), s);
+  }
+}
+
+TEST(WireText, SplitTabs) {
+  struct Case {
+    std::string in;
+    V out;
+  } cases[] = {
+      {"", {""}},
+      {"\t\t", {"", "", ""}},
+      {"a\t", {"a", ""}},
+      {"\ta", {"", "a"}},
+      {"a b\tc", {"a b", "c"}},
+      {"a\\tb", {"a\\tb"}},  // escaped tabs are not separators
+  };
+  for (const Case& c : cases) EXPECT_EQ(split_tabs(c.in), c.out) << c.in;
+}
+
+TEST(WireText, JsonEscape) {
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"", "\"\""},
+      {std::string(1, '\x01'), "\"\\u0001\""},
+      {std::string(1, '\0'), "\"\\u0000\""},
+      {"\b\x1f", "\"\\u0008\\u001f\""},
+      {"\x7f", "\"\x7f\""},
+      {"h\xc3\xa9llo \xe2\x82\xac", "\"h\xc3\xa9llo \xe2\x82\xac\""},
+      {"\"", "\"\\\"\""},
+      {"a/b\\c", "\"a/b\\\\c\""},
+      {"\t\n\r", "\"\\t\\n\\r\""},
+      {"\xff\xfe", "\"\xff\xfe\""},  // not validated
+  };
+  for (const Case& c : cases) EXPECT_EQ(json_escape(c.in), c.out);
+}
+
+}  // namespace

@@ -1,0 +1,79 @@
+// The GLib main queue: order across threads, nested loops, quitting, timers.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "platform/gtk/glib_loop.h"
+
+namespace {
+
+using platform::gtk::GlibMainQueue;
+using platform::gtk::GlibTimers;
+
+std::vector<int>* g_seen;
+
+void record(void*, void* rec) {
+  g_seen->push_back(*static_cast<int*>(rec));
+  delete static_cast<int*>(rec);
+}
+
+TEST(GlibMainQueue, ItemsFromAnotherThreadRunInPostingOrderOnTheLoopThread) {
+  GlibMainQueue q;
+  std::vector<int> seen;
+  g_seen = &seen;
+  const auto loop_thread = std::this_thread::get_id();
+  std::thread::id ran_on;
+  std::thread producer([&] {
+    for (int i = 0; i < 20000; ++i) q.post(&record, nullptr, new int(i));
+    q.post([&] {
+      ran_on = std::this_thread::get_id();
+      q.quit();
+    });
+  });
+  q.run();
+  producer.join();
+  ASSERT_EQ(seen.size(), 20000u);
+  for (int i = 0; i < 20000; ++i) ASSERT_EQ(seen[i], i);
+  EXPECT_EQ(ran_on, loop_thread);
+}
+
+TEST(GlibMainQueue, ItemsKeepRunningInsideANestedLoop) {
+  GlibMainQueue q;
+  std::vector<int> seen;
+  g_seen = &seen;
+  q.post([&] {
+    // A modal dialog runs a nested loop; commands must not stall behind it.
+    GMainLoop* nested = g_main_loop_new(nullptr, FALSE);
+    q.post(&record, nullptr, new int(1));
+    q.post([&] { g_main_loop_quit(nested); });
+    g_main_loop_run(nested);
+    g_main_loop_unref(nested);
+    q.post(&record, nullptr, new int(2));
+    q.post([&] { q.quit(); });
+  });
+  q.run();
+  EXPECT_EQ(seen, (std::vector<int>{1, 2}));
+}
+
+TEST(GlibTimers, OneShotFiresOnceAndCancelledTimersNever) {
+  GlibMainQueue q;
+  GlibTimers t;
+  int once = 0, cancelled = 0, ticks = 0;
+  t.once(5, [&] { ++once; });
+  platform::TimerId c = t.once(5, [&] { ++cancelled; });
+  t.cancel(c);
+  platform::TimerId rep = 0;
+  rep = t.repeating(2, [&] {
+    if (++ticks == 3) t.cancel(rep);
+  });
+  t.once(60, [&] { q.quit(); });
+  q.run();
+  EXPECT_EQ(once, 1);
+  EXPECT_EQ(cancelled, 0);
+  EXPECT_EQ(ticks, 3);
+}
+
+}  // namespace

@@ -1,0 +1,31 @@
+// Handlers of web content, menus and dialogs whose behaviour is not built yet:
+// each one deletes its record.
+
+#include <string>
+#include <vector>
+
+#include "core/handlers.h"
+#include "core/records.h"
+#include "webui/menu_model.h"
+
+#define QUIBEX_PENDING(fn, T) \
+  void fn(void*, void* rec) { delete_record<T>(rec); }
+
+QUIBEX_PENDING(do_dialog, DlgReq)
+QUIBEX_PENDING(do_navr, NavrReq)
+QUIBEX_PENDING(do_popupr, PopuprReq)
+QUIBEX_PENDING(do_find, FindReq)
+QUIBEX_PENDING(do_stopfind, std::string)
+QUIBEX_PENDING(apply_menus, std::vector<MenuSpec>)
+QUIBEX_PENDING(do_win_menu_set, WinMenuReq)
+QUIBEX_PENDING(do_win_menu_reset, std::string)
+QUIBEX_PENDING(apply_tray, TraySpec)
+QUIBEX_PENDING(apply_ctx, CtxReq)
+QUIBEX_PENDING(apply_ctx_suppress, bool)
+QUIBEX_PENDING(do_hotkey, HotkeyReq)
+QUIBEX_PENDING(do_menu_update, MenuUpdReq)
+QUIBEX_PENDING(do_keystroke, KeystrokeReq)
+QUIBEX_PENDING(do_pdf, PdfReq)
+QUIBEX_PENDING(do_cookies, CookieReq)
+QUIBEX_PENDING(do_print, std::string)  // PRINT hands over null, which delete ignores
+QUIBEX_PENDING(do_reload, std::string)
