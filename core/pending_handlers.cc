@@ -12,15 +12,5 @@
 
 QUIBEX_PENDING(do_reply, ReplyReq)
 QUIBEX_PENDING(do_eval_win, EvalReq)
-QUIBEX_PENDING(do_title_win, EvalReq)
-QUIBEX_PENDING(do_title, std::string)
-QUIBEX_PENDING(do_size, SizeReq)
-QUIBEX_PENDING(do_winopen, WinOpenReq)
-QUIBEX_PENDING(do_winclose, std::string)
-QUIBEX_PENDING(do_dragwin, std::string)
-QUIBEX_PENDING(do_resizewin, ResizeReq)
-QUIBEX_PENDING(do_dragout, DragOutReq)
-QUIBEX_PENDING(do_winop, WinopReq)
-QUIBEX_PENDING(do_chrome, ChromeReq)
 
 void do_terminate(void*, void*) { platform::current().main_queue().quit(); }

@@ -1,0 +1,28 @@
+#pragma once
+// The registry of further windows (the main window is never in it) and the
+// lookups every other part uses to find a window or a web view by id.
+
+#include <map>
+#include <memory>
+#include <string>
+
+#include "platform/webview.h"
+#include "platform/window.h"
+
+struct QuibWindow {
+  std::unique_ptr<platform::NativeWindow> window;
+  std::unique_ptr<platform::WebView> webview;
+  bool transparent = false;
+};
+
+// Ordered by the ids' bytes; main thread only.
+extern std::map<std::string, QuibWindow> g_windows;
+
+// "" and "main" name the main window (null when w is null); other ids the registry's.
+platform::NativeWindow* window_for_id(void* w, const std::string& id);
+platform::WebView* webview_for_id(void* w, const std::string& id);
+// The id of the first registry entry holding this view; else "main".
+std::string quib_winid_for_webview(platform::WebView* view);
+// The id of the registry entry holding this window; "main" for the main window; else "".
+std::string winid_for_nswindow(platform::NativeWindow* window);
+std::string winid_for_window(platform::NativeWindow* window);
