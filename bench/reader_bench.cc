@@ -9,7 +9,8 @@
 #include <string>
 
 #include "core/reader.h"
-#include "platform/gtk/gtk_platform.h"
+#include "platform/fake/fake_platform.h"
+#include "platform/gtk/glib_loop.h"
 
 namespace {
 
@@ -76,15 +77,10 @@ class Capture : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   platform::gtk::GlibMainQueue queue;
   g_queue = &queue;
-  struct QueueOnly : platform::Platform {
+  // The fake desktop for everything but the queue, which is the host's own.
+  struct QueueOnly : platform::fake::FakePlatform {
     platform::gtk::GlibMainQueue* q;
-    platform::gtk::GlibTimers t;
     platform::MainQueue& main_queue() override { return *q; }
-    platform::Timers& timers() override { return t; }
-    platform::Screens& screens() override { std::abort(); }
-    std::unique_ptr<platform::SerialQueue> make_serial_queue(const std::string&) override { return nullptr; }
-    std::unique_ptr<platform::NativeWindow> make_window(const platform::WindowParams&) override { return nullptr; }
-    std::unique_ptr<platform::WebView> make_webview() override { return nullptr; }
   } p;
   p.q = &queue;
   platform::install(&p);

@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/records.h"
+#include "core/startup.h"
 #include "core/wire.h"
 
 namespace {
@@ -598,6 +600,19 @@ void reader_run(int fd) {
 
 void sock_read_loop() {
   if (g_listen_fd >= 0) {
+    // Wait for the backend's connection, or for the backend to end without one.
+    if (g_backend_pidfd >= 0) {
+      pollfd p[2] = {{g_listen_fd, POLLIN, 0}, {g_backend_pidfd, POLLIN, 0}};
+      for (;;) {
+        int r = poll(p, 2, -1);
+        if (r < 0 && errno == EINTR) continue;
+        if (r > 0 && !(p[0].revents & POLLIN) && (p[1].revents & POLLIN)) {
+          launcher_backend_exited();
+          return;
+        }
+        break;
+      }
+    }
     int fd;
     do {
       fd = accept4(g_listen_fd, nullptr, nullptr, SOCK_CLOEXEC);

@@ -7,9 +7,10 @@
 namespace platform {
 
 struct ScriptMessage {
-  std::string body;    // the posted text
-  std::string origin;  // the sending document's origin
+  std::string body;      // the posted text
+  std::string origin;    // the sending document's origin, "null" when it has none
   bool main_frame = true;
+  std::string document;  // names the sending document; a new document gets a new name
 };
 
 class WebView {
@@ -17,13 +18,23 @@ class WebView {
   virtual ~WebView() = default;
   virtual void navigate(const std::string& url) = 0;
   virtual void load_html(const std::string& html, const std::string& base_url) = 0;
+  // Loads a page file; the page may read files under read_access_dir (and, where
+  // the engine cannot scope it, other local files too).
+  virtual void load_file(const std::string& path, const std::string& read_access_dir) = 0;
   virtual void eval(const std::string& script) = 0;
+  // Runs script only if the page still shows the named document.
+  virtual void eval_in_document(const std::string& script, const std::string& document) = 0;
   // Adds a script that runs at document start in the main frame of every page.
   virtual void add_user_script(const std::string& source) = 0;
-  // Messages posted to window.webkit.messageHandlers.<name>.
+  // Texts the main frame posts to window.webkit.messageHandlers.<name>. Sub-frames
+  // cannot post as the main frame.
   virtual void set_message_handler(const std::string& name,
                                    std::function<void(const ScriptMessage&)> handler) = 0;
   virtual void set_user_agent(const std::string& ua) = 0;
+  virtual void set_developer_extras(bool on) = 0;
+  // Pages loaded from files may read files; WebGPU where the engine has it.
+  virtual void enable_file_access() = 0;
+  virtual void enable_webgpu() = 0;
   virtual void open_inspector() = 0;
   // The toolkit object (WebKitWebView* on GTK), for the desktop layer only.
   virtual void* native_handle() = 0;

@@ -111,6 +111,18 @@ class FakeWindow : public NativeWindow {
 
 class FakePlatform : public Platform {
  public:
+  bool init_display() override { return has_display; }
+  std::string executable_path() override { return exe_path; }
+  std::string temp_dir() override { return tmp_dir; }
+  bool read_plist(const std::string& path, PlistDict& out) override {
+    auto it = plists.find(path);
+    if (it == plists.end()) return false;
+    out = it->second;
+    return true;
+  }
+  void show_alert(bool critical, const std::string& message, const std::string& informative) override {
+    alerts.push_back(message + "|" + informative);
+  }
   MainQueue& main_queue() override { return queue; }
   Timers& timers() override { return clock; }
   Screens& screens() override { return monitors; }
@@ -121,6 +133,11 @@ class FakePlatform : public Platform {
   FakeMainQueue queue;
   FakeTimers clock;
   FakeScreens monitors;
+  bool has_display = true;
+  std::string exe_path = "/opt/quibex/quibex";
+  std::string tmp_dir = "/tmp/";
+  std::map<std::string, PlistDict> plists;
+  std::vector<std::string> alerts;
   std::vector<FakeWindow*> windows;    // every window made, alive or not (not owned)
   std::vector<FakeWebView*> webviews;  // likewise
 };

@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/webview.h"
@@ -14,13 +15,20 @@ class FakeWebView : public WebView {
  public:
   void navigate(const std::string& url) override { urls.push_back(url); }
   void load_html(const std::string& html, const std::string& base) override { htmls.push_back(html); }
+  void load_file(const std::string& path, const std::string& dir) override { files.push_back({path, dir}); }
   void eval(const std::string& script) override { scripts.push_back(script); }
+  void eval_in_document(const std::string& script, const std::string& doc) override {
+    doc_scripts.push_back({script, doc});
+  }
   void add_user_script(const std::string& source) override { user_scripts.push_back(source); }
   void set_message_handler(const std::string& name,
                            std::function<void(const ScriptMessage&)> h) override {
     handlers[name] = std::move(h);
   }
   void set_user_agent(const std::string& ua) override { user_agent = ua; }
+  void set_developer_extras(bool on) override { developer_extras = on; }
+  void enable_file_access() override { file_access = true; }
+  void enable_webgpu() override { webgpu = true; }
   void open_inspector() override { inspector_opened = true; }
   void* native_handle() override { return this; }
   // Delivers a message as a page would post it.
@@ -29,9 +37,11 @@ class FakeWebView : public WebView {
   }
 
   std::vector<std::string> urls, htmls, scripts, user_scripts;
+  std::vector<std::pair<std::string, std::string>> files;        // path, read-access dir
+  std::vector<std::pair<std::string, std::string>> doc_scripts;  // script, document
   std::map<std::string, std::function<void(const ScriptMessage&)>> handlers;
   std::string user_agent;
-  bool inspector_opened = false;
+  bool developer_extras = false, file_access = false, webgpu = false, inspector_opened = false;
 };
 
 }  // namespace platform::fake

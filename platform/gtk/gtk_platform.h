@@ -15,8 +15,11 @@ class GtkPlatform : public Platform {
  public:
   GtkPlatform();
   ~GtkPlatform() override;
-  // Opens the X display; false when none is reachable.
-  static bool init_display(int* argc, char*** argv);
+  bool init_display() override;
+  std::string executable_path() override;
+  std::string temp_dir() override;
+  bool read_plist(const std::string& path, PlistDict& out) override;
+  void show_alert(bool critical, const std::string& message, const std::string& informative) override;
 
   MainQueue& main_queue() override { return queue_; }
   Timers& timers() override { return timers_; }

@@ -1,0 +1,153 @@
+#include "core/page_bridge.h"
+
+#include <cstdint>
+#include <map>
+
+#include "core/handlers.h"
+#include "core/page_scripts.h"
+#include "core/records.h"
+#include "core/startup.h"
+#include "core/window_registry.h"
+#include "core/wire.h"
+
+namespace {
+
+// What the bridge tracks per web view. A page's own call counter starts again
+// at 1 in every document, so the wire number of a call is the page's number
+// plus an offset that grows past every number an earlier document of the view
+// used: an answer for an earlier document's call can then never be mistaken
+// for a call of the current one, and answers go only to the document that is
+// still showing.
+struct ViewCalls {
+  std::string document;
+  bool seen = false;
+  std::uint64_t offset = 0;    // added to the page's numbers in this document
+  std::uint64_t max_seq = 0;   // highest page number seen in this document
+};
+
+std::map<platform::WebView*, ViewCalls> g_view_calls;
+
+bool all_digits(const std::string& s, size_t from = 0) {
+  if (from >= s.size()) return false;
+  for (size_t i = from; i < s.size(); ++i)
+    if (s[i] < '0' || s[i] > '9') return false;
+  return true;
+}
+
+// Window ids come from the backend; keep them inside the shim's string literal.
+std::string quote_for_single(const std::string& id) {
+  std::string out;
+  for (char c : id) {
+    switch (c) {
+      case '\'': out += "\\'"; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+  for (size_t p; (p = out.find("\xe2\x80\xa8")) != std::string::npos;) out.replace(p, 3, "\\u2028");
+  for (size_t p; (p = out.find("\xe2\x80\xa9")) != std::string::npos;) out.replace(p, 3, "\\u2029");
+  return out;
+}
+
+}  // namespace
+
+std::string quib_shim_js(const std::string& winId) {
+  return "(() => {if (window.__quibShim) return; window.__quibShim = true;window.__QUIB_WIN = '" +
+         quote_for_single(winId) +
+         "';let seq = 0; const pending = {};window.__invoke = (payload) => new Promise((res, rej) => {  const s = "
+         "++seq; pending[s] = { res, rej };  window.webkit.messageHandlers.quib.postMessage(String(s) + ':' + "
+         "String(payload));});window.__quibResolve = (s, ok, jsonText) => {  const p = pending[s]; if (!p) return; "
+         "delete pending[s];  let v = null; try { v = JSON.parse(jsonText); } catch (e) {}  ok ? p.res(v) : "
+         "p.rej(v);};})();";
+}
+
+void attach_quib_bridge(platform::WebView* view, const std::string& winId) {
+  if (!view) return;
+  view->set_message_handler("quib", [view, winId](const platform::ScriptMessage& m) {
+    quib_on_page_message(view, winId, m);
+  });
+  view->add_user_script(quib_shim_js(winId));
+  view->add_user_script(QUIB_CLIENT_JS);
+  if (!g_inject_js.empty()) view->add_user_script(g_inject_js);
+}
+
+void detach_quib_bridge(platform::WebView* view) { g_view_calls.erase(view); }
+
+void quib_apply_web_delegates(platform::WebView* view) {
+  // Navigation, download and page-dialog delegates join here as they are built.
+  (void)view;
+}
+
+void quib_on_page_message(platform::WebView* view, const std::string& winId, const platform::ScriptMessage& m) {
+  size_t colon = m.body.find(':');
+  if (colon == std::string::npos) return;
+  std::string id = m.body.substr(0, colon);
+  if (id.empty() || id.size() > 15 || !all_digits(id)) return;
+  const bool sub = !m.main_frame;
+  std::string line = "CALL " + winId + ":";
+  if (sub) {
+    // Sub-frame calls keep the page's number; they are never answered.
+    line += "s" + id;
+  } else {
+    ViewCalls& vc = g_view_calls[view];
+    if (!vc.seen || vc.document != m.document) {
+      if (vc.seen) vc.offset += vc.max_seq;
+      vc.document = m.document;
+      vc.max_seq = 0;
+      vc.seen = true;
+    }
+    std::uint64_t seq = std::stoull(id);
+    if (seq > vc.max_seq) vc.max_seq = seq;
+    line += std::to_string(vc.offset + seq);
+  }
+  line += " [";
+  json_escape_into(line, std::string_view(m.body).substr(colon + 1));
+  if (sub) line += ",\"quib:subframe\"";
+  line += ",";
+  json_escape_into(line, m.origin);
+  line += "]";
+  sock_write_line(line);
+}
+
+void reply_to_call(void* w, const std::string& id, int status, const std::string& json) {
+  if (id.size() >= 2 && id[0] == 'q' && all_digits(id, 1)) {
+    sock_write_line("GOT " + id.substr(1) + " " + json);
+    return;
+  }
+  size_t colon = id.find(':');
+  if (colon == std::string::npos) return;
+  std::string win = id.substr(0, colon), seq = id.substr(colon + 1);
+  if (!all_digits(seq) || seq.size() > 19) return;
+  platform::WebView* view = webview_for_id(w, win);
+  if (!view) return;
+  auto it = g_view_calls.find(view);
+  if (it == g_view_calls.end()) return;  // the view has made no call
+  const ViewCalls& vc = it->second;
+  std::uint64_t n = std::stoull(seq);
+  if (n <= vc.offset) return;  // a call of an earlier document
+  std::string script = "window.__quibResolve(" + std::to_string(n - vc.offset) + "," +
+                       (status == 0 ? "true" : "false") + ",";
+  json_escape_into(script, json);
+  script += ")";
+  view->eval_in_document(script, vc.document);
+}
+
+void do_reply(void* w, void* rec) {
+  auto* r = static_cast<ReplyReq*>(rec);
+  reply_to_call(w, r->id, r->status, r->payload);
+  delete r;
+}
+
+void do_eval_win(void* w, void* rec) {
+  auto* r = static_cast<EvalReq*>(rec);
+  if (r->win == "*") {
+    if (platform::WebView* main = webview_for_id(w, "main")) main->eval(r->text);
+    for (auto& [id, qw] : g_windows)
+      if (qw.webview) qw.webview->eval(r->text);
+  } else if (platform::WebView* v = webview_for_id(w, r->win)) {
+    v->eval(r->text);
+  }
+  delete r;
+}

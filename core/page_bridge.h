@@ -1,0 +1,20 @@
+#pragma once
+// Page calls into CALL lines, and answers and scripts back into pages.
+
+#include <string>
+
+#include "platform/webview.h"
+
+// The shim for one window: window.__QUIB_WIN, window.__invoke, window.__quibResolve.
+std::string quib_shim_js(const std::string& winId);
+// Wires a web view: the "quib" handler, then the shim, the page library and the
+// inject script as document-start scripts of its main frame.
+void attach_quib_bridge(platform::WebView* view, const std::string& winId);
+// Forgets what the bridge knows of a view that is going away.
+void detach_quib_bridge(platform::WebView* view);
+// Shared delegates of every new web view.
+void quib_apply_web_delegates(platform::WebView* view);
+// One posted page message, as the view's handler receives it.
+void quib_on_page_message(platform::WebView* view, const std::string& winId, const platform::ScriptMessage& m);
+// Answers a call id: "q<digits>" goes to the backend as GOT, "<win>:<seq>" into the page.
+void reply_to_call(void* w, const std::string& id, int status, const std::string& json);

@@ -1,0 +1,439 @@
+#include "core/startup.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <signal.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "core/handlers.h"
+#include "core/launcher.h"
+#include "core/page_bridge.h"
+#include "core/reader.h"
+#include "core/records.h"
+#include "core/wire.h"
+#include "platform/webview_lib.h"
+#include "webui/menu_model.h"
+
+extern char** environ;
+
+std::string g_sock_dir;
+std::string g_app_name = "quibex";
+std::string g_app_version = "0.0.0";
+std::string g_html_path;
+std::set<std::string> g_own_argv_paths;
+bool g_windowless = false, g_bundle_mode = false, g_defer_show = false, g_debug = false, g_debug_open = false,
+     g_suppress_order_front = false, g_accessory = false;
+std::string g_read_access, g_user_agent, g_inject_js, g_downloads_mode, g_popup_mode;
+int g_backend_pid = -1;
+int g_backend_pidfd = -1;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* kUsage = "usage: %s <html-file-or-url> <socket-path> [title] [WxH]\n";
+
+bool starts_with(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
+
+std::string expand_tilde(const std::string& p) {
+  if (p == "~" || starts_with(p, "~/")) {
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + p.substr(1);
+  }
+  return p;
+}
+
+// Like a standardized path: absolute where it was, no "." or "..", no trailing "/".
+std::string standardize(const std::string& p) {
+  std::string s = fs::path(expand_tilde(p)).lexically_normal().string();
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "";
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// A Unix socket address, refused (ENAMETOOLONG) when the path does not fit:
+// a silently shortened path would name some other socket.
+bool socket_address(const std::string& path, sockaddr_un& addr) {
+  std::memset(&addr, 0, sizeof addr);
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  std::memcpy(addr.sun_path, path.data(), path.size());
+  return true;
+}
+
+int connect_socket(const std::string& path) {
+  sockaddr_un addr;
+  if (!socket_address(path, addr)) return -1;
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int r;
+  do {
+    r = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  } while (r < 0 && errno == EINTR);
+  if (r < 0) {
+    int e = errno;
+    close(fd);
+    errno = e;
+    return -1;
+  }
+  return fd;
+}
+
+int listen_socket(const std::string& path) {
+  sockaddr_un addr;
+  if (!socket_address(path, addr)) return -1;
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0 || listen(fd, 1) < 0) {
+    int e = errno;
+    close(fd);
+    errno = e;
+    return -1;
+  }
+  return fd;
+}
+
+struct Bundle {
+  std::string path;
+  platform::PlistDict info;
+};
+
+Bundle main_bundle() {
+  Bundle b;
+  b.path = find_app_bundle(platform::current().executable_path());
+  if (!b.path.empty()) platform::current().read_plist(b.path + "/Contents/Info.plist", b.info);
+  return b;
+}
+
+void show_arch_unsupported_alert() {
+  platform::current().init_display();
+  platform::current().show_alert(true, "This app was built for another processor",
+                                 "Sorry \xe2\x80\x94 this quibex app was built for a different processor, so it "
+                                 "can\xe2\x80\x99t start on this machine.");
+}
+
+bool bundle_mode_setup(const Bundle& bundle, std::string& page, std::string& title, std::string& size,
+                       std::string& version) {
+  g_windowless = bundle.info.boolean("QuibexNoMainWindow");
+  if (bundle.path.size() < 4 || bundle.path.compare(bundle.path.size() - 4, 4, ".app") != 0) return false;
+  const std::string index = bundle.path + "/Contents/Resources/app/frontend/index.html";
+  const std::string url = bundle.info.string("QuibexUrl");
+  if (!g_windowless && url.empty() && !fs::exists(index)) return false;
+  page = url.empty() ? index : url;
+  title = bundle.info.string("CFBundleName").empty() ? "quibex" : bundle.info.string("CFBundleName");
+  version = bundle.info.string("CFBundleVersion").empty() ? "0.0.0" : bundle.info.string("CFBundleVersion");
+  size = bundle.info.string("QuibexWindowSize").empty() ? "960x640" : bundle.info.string("QuibexWindowSize");
+
+  std::string tmpl = platform::current().temp_dir() + "quibex-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) return false;
+  g_sock_dir = buf.data();
+  const std::string sock_path = g_sock_dir + "/app.sock";
+  g_listen_fd = listen_socket(sock_path);
+  if (g_listen_fd < 0) {
+    std::fprintf(stderr, "launcher: cannot listen on %s: %s\n", sock_path.c_str(), std::strerror(errno));
+    return false;
+  }
+  setenv("QUIBEX_SOCKET", sock_path.c_str(), 1);
+
+  std::string exe = platform::current().executable_path();
+  std::string backend = exe.substr(0, exe.rfind('/')) + "/qbx";
+  std::string entry = bundle.path + "/Contents/Resources/app/entry.js";
+  char* args[] = {backend.data(), const_cast<char*>("run"), entry.data(), nullptr};
+  pid_t pid = 0;
+  int r = posix_spawn(&pid, backend.c_str(), nullptr, nullptr, args, environ);
+  if (r == ENOEXEC) {
+    show_arch_unsupported_alert();
+    std::exit(1);
+  }
+  if (r != 0) {
+    std::fprintf(stderr, "launcher: cannot spawn backend: %s\n", std::strerror(r));
+    return false;
+  }
+  g_backend_pid = pid;
+#ifdef SYS_pidfd_open
+  g_backend_pidfd = int(syscall(SYS_pidfd_open, pid, 0));
+#endif
+  return true;
+}
+
+void show_main_window() {
+  if (platform::NativeWindow* win = webview_window(g_w.load())) win->show();
+}
+
+bool initialize_main_window(const std::string& title, int width, int height, bool bundle, bool panel,
+                            const platform::PlistDict& info) {
+  platform::WindowParams params;
+  params.title = title;
+  params.panel = panel;
+  if (width >= 1) params.width = width;
+  if (height >= 1) params.height = height;
+  void* w = webview_create(g_debug, params);
+  if (!w) {
+    std::fputs("launcher: failed to create webview\n", stderr);
+    return false;
+  }
+  g_w.store(w);
+  platform::WebView* view = webview_view(w);
+  platform::NativeWindow* win = webview_window(w);
+  view->set_developer_extras(g_debug);
+  view->enable_webgpu();
+  view->enable_file_access();
+  // Closing the main window ends the application.
+  win->set_events({[] { platform::current().main_queue().quit(); }, {}, {}, {}});
+
+  auto apply_plist_chrome = [&] {
+    if (!bundle || !info.has("QuibexChrome")) return;
+    std::vector<std::string> f = split_tabs(info.string("QuibexChrome"));
+    f.resize(7);
+    do_chrome(w, new ChromeReq{"main", f[0], f[1], f[2], f[3], f[4], f[5], f[6]});
+  };
+  apply_plist_chrome();
+  webview_set_title(w, title);
+  webview_set_size(w, width, height, WEBVIEW_HINT_NONE);
+  if (width >= 1 && height >= 1) {
+    // Centre the content rectangle on the first screen's usable area.
+    std::vector<platform::ScreenInfo> screens = platform::current().screens().list();
+    if (!screens.empty()) {
+      const platform::Rect& vf = screens[0].visible_frame;
+      win->set_frame({vf.x + (vf.w - width) / 2, vf.y + (vf.h - height) / 2, double(width), double(height)});
+    }
+  }
+  apply_plist_chrome();
+  attach_quib_bridge(view, "main");
+  if (!g_user_agent.empty()) view->set_user_agent(g_user_agent);
+  quib_apply_web_delegates(view);
+  return true;
+}
+
+bool load_html_file(void* w, const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  if (platform::WebView* view = webview_view(w)) {
+    std::string abs = fs::absolute(path).lexically_normal().string();
+    view->load_file(abs, quib_read_access_url(abs, g_read_access));
+    return true;
+  }
+  std::stringstream ss;
+  ss << in.rdbuf();
+  webview_set_html(w, ss.str());
+  return true;
+}
+
+void parse_size(const std::string& size, int& width, int& height) {
+  std::sscanf(size.c_str(), "%dx%d", &width, &height);
+}
+
+void do_backend_exited(void*, void*) {
+  int status = 0;
+  std::string how = "";
+  if (g_backend_pid > 0 && waitpid(g_backend_pid, &status, WNOHANG) == g_backend_pid) {
+    if (WIFEXITED(status)) how = " (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
+    else if (WIFSIGNALED(status)) how = " (signal " + std::to_string(WTERMSIG(status)) + ")";
+  }
+  std::fprintf(stderr, "launcher: the backend exited before it connected%s\n", how.c_str());
+  launcher_finish(1);
+}
+
+}  // namespace
+
+std::string find_app_bundle(const std::string& executable_path) {
+  fs::path p = fs::path(executable_path).parent_path();
+  for (; !p.empty() && p != p.root_path(); p = p.parent_path()) {
+    std::string name = p.filename().string();
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".app") == 0) return p.string();
+  }
+  return "";
+}
+
+StartupSettings read_settings(const EnvLookup& env, const platform::PlistDict& info, const std::string& bundle_path) {
+  StartupSettings s;
+  auto var = [&](const char* name) -> const char* { return env(name); };
+  auto nonempty = [&](const char* name) { const char* v = var(name); return v && *v; };
+
+  const char* v = var("QUIBEX_ACTIVATION");
+  s.accessory = (v && std::strcmp(v, "accessory") == 0) || info.string("QuibexActivation") == "accessory";
+  v = var("QUIBEX_DEFER_SHOW");
+  s.defer_show = ((v && std::strcmp(v, "1") == 0) || info.boolean("QuibexDeferShow")) && !s.accessory;
+  v = var("QUIBEX_PANEL");
+  s.panel = (v && std::strcmp(v, "1") == 0) || info.boolean("QuibexPanel");
+  // Set at all (even empty) wins over the key.
+  v = var("QUIBEX_READ_ACCESS");
+  s.read_access = v ? v : info.string("QuibexReadAccess");
+  if (!s.read_access.empty()) s.read_access = expand_tilde(s.read_access);
+  v = var("QUIBEX_UA");
+  s.user_agent = v ? v : info.string("QuibexUserAgent");
+  // Non-empty wins over the key.
+  s.debug = nonempty("QUIBEX_DEBUG") ? var("QUIBEX_DEBUG") : info.string("QuibexDebug");
+  if (nonempty("QUIBEX_INJECT")) {
+    s.inject_js = var("QUIBEX_INJECT");
+  } else if (!bundle_path.empty()) {
+    s.inject_js = read_file(bundle_path + "/Contents/Resources/app/inject.js");
+  }
+  s.downloads = nonempty("QUIBEX_DOWNLOADS") ? var("QUIBEX_DOWNLOADS") : info.string("QuibexDownloads");
+  s.popups = nonempty("QUIBEX_POPUPS") ? var("QUIBEX_POPUPS") : info.string("QuibexPopups");
+  s.has_chrome = info.has("QuibexChrome");
+  s.chrome = info.string("QuibexChrome");
+  return s;
+}
+
+std::string quib_read_access_url(const std::string& file_path, const std::string& read_access) {
+  fs::path dir = fs::path(file_path).parent_path();
+  fs::path parent = dir.parent_path();
+  std::error_code ec;
+  std::string base = fs::is_directory(parent / "shared", ec) ? parent.string() : dir.string();
+  if (read_access.empty()) return base;
+  const std::string setting = standardize(read_access);
+  const std::string b = standardize(base);
+  if (setting == b) return setting;
+  const std::string prefix = setting.back() == '/' ? setting : setting + "/";
+  if (starts_with(b, prefix)) return setting;
+  // The deepest directory holding both.
+  fs::path common;
+  fs::path ps(setting), pb(b);
+  for (auto i = ps.begin(), j = pb.begin(); i != ps.end() && j != pb.end() && *i == *j; ++i, ++j) common /= *i;
+  std::string out = common.string();
+  return out.empty() ? "/" : out;
+}
+
+void launcher_finish(int code) {
+  if (void* w = g_w.exchange(nullptr)) webview_destroy(w);
+  if (!g_sock_dir.empty()) {
+    unlink((g_sock_dir + "/app.sock").c_str());
+    rmdir(g_sock_dir.c_str());
+  }
+  std::fflush(stderr);
+  _exit(code);
+}
+
+void do_terminate(void*, void*) { platform::current().main_queue().quit(); }
+
+int launcher_main(int argc, char** argv) {
+  std::string title = "quibex", size = "960x640", page, sock_path;
+  for (int i = 1; i < argc; ++i)
+    if (argv[i]) g_own_argv_paths.insert(argv[i]);
+
+  Bundle bundle = main_bundle();
+  bool bundle_flag = false;
+  if (argc < 3) bundle_flag = bundle_mode_setup(bundle, page, title, size, g_app_version);
+  if (!bundle_flag) {
+    const char* nm = std::getenv("QUIBEX_NO_MAIN_WINDOW");
+    g_windowless = nm && std::strcmp(nm, "1") == 0;
+    if (argc < 3) {
+      std::fprintf(stderr, kUsage, argv[0]);
+      return 1;
+    }
+    page = argv[1];
+    sock_path = argv[2];
+    if (argc > 3) title = argv[3];
+    if (argc > 4) size = argv[4];
+    if (argc > 5) g_app_version = argv[5];
+  }
+  g_app_name = title;
+  int width = 960, height = 640;
+  parse_size(size, width, height);
+
+  if (!platform::current().init_display()) {
+    std::fputs(
+        "quibex: cannot create the webview window: no display server session (SSH, CI, or a sandbox that blocks "
+        "the display server?).\nquibex: the app code is likely fine; run from a logged-in GUI session on this "
+        "machine.\n",
+        stderr);
+    return 3;
+  }
+  if (!bundle_flag) {
+    int fd = connect_socket(sock_path);
+    if (fd < 0) {
+      std::fprintf(stderr, "launcher: cannot connect to %s: %s\n", sock_path.c_str(), std::strerror(errno));
+      return 1;
+    }
+    g_sock = fd;
+  }
+  g_bundle_mode = bundle_flag;
+
+  StartupSettings s = read_settings([](const char* n) { return std::getenv(n); }, bundle.info, bundle.path);
+  if (s.accessory) {
+    g_accessory = true;
+    g_suppress_order_front = true;
+  }
+  if (s.defer_show) {
+    g_defer_show = true;
+    g_suppress_order_front = true;
+  }
+  g_read_access = s.read_access;
+  g_user_agent = s.user_agent;
+  if (!s.debug.empty()) {
+    g_debug = true;
+    g_debug_open = s.debug == "open";
+  }
+  g_inject_js = s.inject_js;
+  g_downloads_mode = s.downloads;
+  g_popup_mode = s.popups;
+
+  if (g_windowless) {
+    g_suppress_order_front = false;
+  } else if (!initialize_main_window(title, width, height, bundle_flag, s.panel, bundle.info)) {
+    return 1;
+  }
+  apply_menus(g_w.load(), new std::vector<MenuSpec>());
+
+  if (!g_windowless) {
+    void* w = g_w.load();
+    if (starts_with(page, "http://") || starts_with(page, "https://")) {
+      webview_navigate(w, page);
+    } else {
+      g_html_path = page;
+      if (!load_html_file(w, page)) {
+        std::fprintf(stderr, "launcher: cannot read %s\n", page.c_str());
+        return 1;
+      }
+    }
+    if (g_suppress_order_front)
+      g_suppress_order_front = false;  // stays hidden until shown
+    else
+      show_main_window();
+    if (g_defer_show)
+      platform::current().timers().once(3000, [] {
+        if (!g_defer_show) return;
+        g_defer_show = false;
+        show_main_window();
+      });
+    if (g_debug_open)
+      platform::current().main_queue().post([] {
+        if (platform::WebView* v = webview_view(g_w.load())) v->open_inspector();
+      });
+  }
+
+  std::thread(sock_read_loop).detach();
+  platform::current().main_queue().run();
+  launcher_finish(0);
+}
+
+// Handed to the main thread by the reader when the backend of bundle mode ends
+// before it ever connected.
+void launcher_backend_exited() {
+  launcher_dispatch(g_w.load(), do_backend_exited, nullptr);
+}

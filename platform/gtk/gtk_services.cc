@@ -1,0 +1,82 @@
+// Process services of the Linux desktop: paths, property lists, alerts.
+
+#include <gtk/gtk.h>
+#include <plist/plist.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/gtk/gtk_platform.h"
+
+namespace platform::gtk {
+
+std::string GtkPlatform::executable_path() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "";
+  return std::string(buf, size_t(n));
+}
+
+std::string GtkPlatform::temp_dir() { return std::string(g_get_tmp_dir()) + "/"; }
+
+bool GtkPlatform::read_plist(const std::string& path, PlistDict& out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::string data = ss.str();
+  plist_t root = nullptr;
+  plist_from_memory(data.data(), uint32_t(data.size()), &root);
+  if (!root) return false;
+  if (plist_get_node_type(root) != PLIST_DICT) {
+    plist_free(root);
+    return false;
+  }
+  plist_dict_iter it = nullptr;
+  plist_dict_new_iter(root, &it);
+  for (;;) {
+    char* key = nullptr;
+    plist_t val = nullptr;
+    plist_dict_next_item(root, it, &key, &val);
+    if (!key) break;
+    switch (plist_get_node_type(val)) {
+      case PLIST_STRING: {
+        char* s = nullptr;
+        plist_get_string_val(val, &s);
+        out.strings[key] = s ? s : "";
+        free(s);
+        break;
+      }
+      case PLIST_BOOLEAN: {
+        uint8_t b = 0;
+        plist_get_bool_val(val, &b);
+        out.bools[key] = b != 0;
+        break;
+      }
+      case PLIST_UINT: {
+        uint64_t v = 0;
+        plist_get_uint_val(val, &v);
+        out.strings[key] = std::to_string(v);
+        break;
+      }
+      default:
+        break;
+    }
+    free(key);
+  }
+  free(it);
+  plist_free(root);
+  return true;
+}
+
+void GtkPlatform::show_alert(bool critical, const std::string& message, const std::string& informative) {
+  GtkWidget* d = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, critical ? GTK_MESSAGE_ERROR : GTK_MESSAGE_INFO,
+                                        GTK_BUTTONS_OK, "%s", message.c_str());
+  gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(d), "%s", informative.c_str());
+  gtk_window_set_keep_above(GTK_WINDOW(d), TRUE);
+  gtk_dialog_run(GTK_DIALOG(d));
+  gtk_widget_destroy(d);
+}
+
+}  // namespace platform::gtk
