@@ -38,3 +38,43 @@ inline std::vector<Handed> take_handed(platform::fake::FakePlatform& d) {
   for (auto& it : d.queue.take()) out.push_back({it.handler, it.record});
   return out;
 }
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "core/wire.h"
+
+// Connects the wire to a socket pair and reads back the lines the host wrote.
+class WireCapture {
+ public:
+  WireCapture() {
+    wire_reset_for_tests();
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds_) == 0) {
+      fcntl(fds_[1], F_SETFL, O_NONBLOCK);
+      sock_set_connected(fds_[0]);
+    }
+  }
+  ~WireCapture() {
+    wire_reset_for_tests();
+    close(fds_[0]);
+    close(fds_[1]);
+  }
+  // Every complete line written since the last call.
+  std::vector<std::string> lines() {
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fds_[1], buf, sizeof buf)) > 0) pending_.append(buf, size_t(n));
+    std::vector<std::string> out;
+    size_t lf;
+    while ((lf = pending_.find('\n')) != std::string::npos) {
+      out.push_back(pending_.substr(0, lf));
+      pending_.erase(0, lf + 1);
+    }
+    return out;
+  }
+
+ private:
+  int fds_[2] = {-1, -1};
+  std::string pending_;
+};

@@ -1,0 +1,156 @@
+// Page messages into CALL lines, answers into pages, scripts into windows.
+
+#include "core/handlers.h"
+#include "core/launcher.h"
+#include "core/page_bridge.h"
+#include "core/page_scripts.h"
+#include "core/records.h"
+#include "core/startup.h"
+#include "core/window_registry.h"
+#include "platform/webview_lib.h"
+#include "test_support.h"
+
+namespace {
+
+using platform::ScriptMessage;
+using platform::fake::FakeWebView;
+using V = std::vector<std::string>;
+
+class PageBridge : public FakeDesktopTest {
+ protected:
+  void SetUp() override {
+    FakeDesktopTest::SetUp();
+    g_w.store(webview_create(false, {}));
+    main_view = static_cast<FakeWebView*>(webview_view(g_w.load()));
+    attach_quib_bridge(main_view, "main");
+  }
+  void TearDown() override {
+    for (auto& [id, qw] : g_windows) detach_quib_bridge(qw.webview.get());
+    g_windows.clear();
+    detach_quib_bridge(main_view);
+    webview_destroy(g_w.exchange(nullptr));
+    FakeDesktopTest::TearDown();
+  }
+  FakeWebView* add_window(const std::string& id) {
+    auto v = std::make_unique<FakeWebView>();
+    FakeWebView* raw = v.get();
+    g_windows[id].webview = std::move(v);
+    attach_quib_bridge(raw, id);
+    return raw;
+  }
+  static void post(FakeWebView* v, const std::string& body, const std::string& origin = "file://",
+                   bool main_frame = true, const std::string& doc = "d1") {
+    v->post_message("quib", ScriptMessage{body, origin, main_frame, doc});
+  }
+  void ret(const std::string& line) {
+    CommandReader reader;
+    reader.handle_line(line);
+    desktop.queue.drain();
+  }
+  WireCapture wire;
+  FakeWebView* main_view = nullptr;
+};
+
+TEST_F(PageBridge, MessagesBecomeCallLines) {
+  struct Case {
+    std::string body, origin;
+    bool main_frame;
+    std::string line;  // "" = ignored
+  } cases[] = {
+      {"12:{\"method\":\"x\"}", "https://a.example", true, "CALL main:12 [\"{\\\"method\\\":\\\"x\\\"}\",\"https://a.example\"]"},
+      {"1:a:b:c", "file://", true, "CALL main:1 [\"a:b:c\",\"file://\"]"},
+      {"2:", "null", true, "CALL main:2 [\"\",\"null\"]"},
+      {"3:line\nbreak\t", "file://", true, "CALL main:3 [\"line\\nbreak\\t\",\"file://\"]"},
+      {"123456789012345:p", "file://", true, "CALL main:123456789012345 [\"p\",\"file://\"]"},
+      {"5:p", "https://ads.example:8443", false, "CALL main:s5 [\"p\",\"quib:subframe\",\"https://ads.example:8443\"]"},
+      {"no colon", "file://", true, ""},
+      {":p", "file://", true, ""},
+      {"1234567890123456:p", "file://", true, ""},
+      {"1a:p", "file://", true, ""},
+      {"-1:p", "file://", true, ""},
+      {" 1:p", "file://", true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    post(main_view, c.body, c.origin, c.main_frame);
+    V got = wire.lines();
+    if (c.line.empty())
+      EXPECT_TRUE(got.empty());
+    else
+      EXPECT_EQ(got, V{c.line});
+  }
+}
+
+TEST_F(PageBridge, AnswersReachThePageOrTheBackend) {
+  post(main_view, "3:{}");
+  wire.lines();
+  ret("RET main:3 0 [1,2]");
+  ASSERT_EQ(main_view->doc_scripts.size(), 1u);
+  EXPECT_EQ(main_view->doc_scripts[0].first, "window.__quibResolve(3,true,\"[1,2]\")");
+  EXPECT_EQ(main_view->doc_scripts[0].second, "d1");
+  ret("RET main:3 2 {\"error\":\"no\"}");
+  EXPECT_EQ(main_view->doc_scripts.at(1).first, "window.__quibResolve(3,false,\"{\\\"error\\\":\\\"no\\\"}\")");
+
+  ret("RET q7 1 {\"a\":1}");
+  EXPECT_EQ(wire.lines(), V{"GOT 7 {\"a\":1}"});
+  for (const char* dropped : {"RET q 0 {}", "RET q7x 0 {}", "RET main: 0 {}", "RET main:s3 0 {}", "RET nowhere:3 0 {}",
+                              "RET main:3x 0 {}", "RET main 0 {}"})
+    ret(dropped);
+  EXPECT_TRUE(wire.lines().empty());
+  EXPECT_EQ(main_view->doc_scripts.size(), 2u);
+}
+
+TEST_F(PageBridge, SubFrameCallsAreNeverAnswered) {
+  FakeWebView* w2 = add_window("w2");
+  post(w2, "5:p", "https://other.example", false);
+  EXPECT_EQ(wire.lines(), V{"CALL w2:s5 [\"p\",\"quib:subframe\",\"https://other.example\"]"});
+  ret("RET w2:s5 0 {}");
+  ret("RET w2:5 0 {}");  // no main-frame call 5 was made in w2
+  EXPECT_TRUE(w2->doc_scripts.empty());
+  EXPECT_TRUE(w2->scripts.empty());
+}
+
+TEST_F(PageBridge, AnAnswerForAnEarlierDocumentNeverReachesTheNextOne) {
+  post(main_view, "1:first", "file://", true, "docA");
+  EXPECT_EQ(wire.lines(), V{"CALL main:1 [\"first\",\"file://\"]"});
+  // The page reloads before the answer; the new document's counter starts at 1 again.
+  post(main_view, "1:second", "file://", true, "docB");
+  V lines = wire.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].rfind("CALL main:1 ", 0), 0u) << "the new call reuses the old call's id";
+  const std::string new_id = lines[0].substr(5, lines[0].find(' ', 5) - 5);
+
+  ret("RET main:1 0 \"for the old page\"");
+  EXPECT_TRUE(main_view->doc_scripts.empty());
+  ret("RET " + new_id + " 0 \"for the new page\"");
+  ASSERT_EQ(main_view->doc_scripts.size(), 1u);
+  EXPECT_EQ(main_view->doc_scripts[0].first, "window.__quibResolve(1,true,\"\\\"for the new page\\\"\")");
+  EXPECT_EQ(main_view->doc_scripts[0].second, "docB");
+}
+
+TEST_F(PageBridge, EvalRunsInOneWindowOrInAll) {
+  FakeWebView* b = add_window("b");
+  FakeWebView* a = add_window("a");
+  ret("EVAL@* x()");
+  ret("EVAL@b y()");
+  ret("EVAL@gone z()");
+  ret("EVAL m()");
+  EXPECT_EQ(main_view->scripts, (V{"x()", "m()"}));
+  EXPECT_EQ(a->scripts, (V{"x()"}));
+  EXPECT_EQ(b->scripts, (V{"x()", "y()"}));
+}
+
+TEST_F(PageBridge, EveryPageGetsShimLibraryAndInjectScriptInOrder) {
+  g_inject_js = "window.injected = 1;";
+  FakeWebView* w = add_window("it's");
+  g_inject_js.clear();
+  ASSERT_EQ(w->user_scripts.size(), 3u);
+  EXPECT_EQ(w->user_scripts[0], quib_shim_js("it's"));
+  EXPECT_NE(w->user_scripts[0].find("window.__QUIB_WIN = 'it\\'s'"), std::string::npos);
+  EXPECT_EQ(w->user_scripts[1], QUIB_CLIENT_JS);
+  EXPECT_EQ(w->user_scripts[2], "window.injected = 1;");
+  EXPECT_EQ(main_view->user_scripts.size(), 2u);
+  EXPECT_TRUE(w->handlers.count("quib"));
+}
+
+}  // namespace
