@@ -15,8 +15,8 @@ echo "== build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"
 
-echo "== unit and end-to-end tests"
-(cd build && ctest --output-on-failure -j "$jobs" --timeout 300) | tee "$log/ctest"
+echo "== unit tests"
+(cd build && ctest --output-on-failure -j "$jobs" --timeout 300 -E '^e2e_') | tee "$log/ctest"
 
 echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIBEX_SANITIZE=ON -DQUIBEX_GTK=OFF >/dev/null
@@ -28,6 +28,10 @@ cmake --build build-asan -j "$jobs" --target unit_tests
 echo "== page library tests"
 node --test "$root"/tests/js/ 2>&1 | tee "$log/node"
 
+echo "== end-to-end tests (the real binary under Xvfb)"
+QUIBEX_BIN="$root/build/quibex" node --test --test-concurrency=3 --test-timeout=150000 "$root"/tests/e2e/ 2>&1 |
+  tee "$log/e2e"
+
 count() { grep -Eo "$2" "$1" | grep -Eo '[0-9]+' | tail -n1; }
 passed=0
 failed=0
@@ -37,7 +41,9 @@ for f in ctest asan; do
   passed=$((passed + total - bad))
   failed=$((failed + bad))
 done
-passed=$((passed + $(count "$log/node" '# pass [0-9]+')))
-failed=$((failed + $(count "$log/node" '# fail [0-9]+')))
+for f in node e2e; do
+  passed=$((passed + $(count "$log/$f" '# pass [0-9]+')))
+  failed=$((failed + $(count "$log/$f" '# fail [0-9]+')))
+done
 echo "quibex: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

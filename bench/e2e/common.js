@@ -1,0 +1,117 @@
+'use strict';
+// Shared by the end-to-end benchmarks: the host and the bare WebKitGTK window, each
+// started on the same private X server, and the figures printed side by side.
+const fs = require('node:fs');
+const path = require('node:path');
+const readline = require('node:readline');
+const h = require('../../tests/e2e/harness');
+
+const BARE_BIN = process.env.QUIBEX_BARE_BIN || path.join(h.ROOT, 'build/bench/bare_webkit');
+const PAGES = path.join(__dirname, 'pages');
+
+for (const bin of [h.HOST_BIN, BARE_BIN]) {
+  if (!fs.existsSync(bin)) {
+    console.error(`missing ${bin}: build first (cmake --build build)`);
+    process.exit(1);
+  }
+}
+
+const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
+const now = () => performance.now();
+
+// The host on `page` with a scripted backend; `t0` is taken just before the spawn.
+async function startHost(display, page, args = []) {
+  const dir = h.tempDir('qbx-bench-');
+  const backend = new h.Backend(path.join(dir, 'b.sock'));
+  await backend.listen();
+  const t0 = now();
+  const host = new h.Host([path.join(PAGES, page), backend.path, ...args], { display });
+  backend.context = () => host.describe();
+  return {
+    t0, backend, host, pid: host.proc.pid,
+    async close() {
+      await host.stop();
+      backend.close();
+      h.removeDir(dir);
+    },
+  };
+}
+
+// The bare window on `page` (a file in pages/, with an optional query), reading its stdout lines.
+function startBare(display, page, query = '') {
+  const t0 = now();
+  const url = page ? 'file://' + path.join(PAGES, page) + query : undefined;
+  const proc = new h.Host(url ? [url] : [], { display, bin: BARE_BIN }).proc;
+  const lines = [];
+  const waiters = [];
+  readline.createInterface({ input: proc.stdout }).on('line', (l) => {
+    lines.push([now(), l]);
+    for (const w of waiters.splice(0)) w();
+  });
+  return {
+    t0, pid: proc.pid,
+    // The first stdout line matching re, with its arrival time.
+    async line(re, ms = 60000) {
+      const end = Date.now() + ms;
+      for (;;) {
+        const hit = lines.find(([, l]) => re.test(l));
+        if (hit) return { at: hit[0], text: hit[1] };
+        if (Date.now() > end) throw new Error('bare_webkit: no line matching ' + re);
+        await Promise.race([new Promise((r) => waiters.push(r)), h.sleep(200)]);
+      }
+    },
+    async close() {
+      try { process.kill(-proc.pid, 'SIGTERM'); } catch (e) { /* gone */ }
+      await Promise.race([proc.exitInfo, h.sleep(2000)]);
+      try { process.kill(-proc.pid, 'SIGKILL'); } catch (e) { /* gone */ }
+    },
+  };
+}
+
+// Proportional set size (and private memory, which other processes mapping the same
+// libraries do not change), in kB, of a process and all its descendants.
+function treePss(root) {
+  const children = new Map();
+  for (const d of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(d)) continue;
+    try {
+      const stat = fs.readFileSync(`/proc/${d}/stat`, 'utf8');
+      const ppid = Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
+      if (!children.has(ppid)) children.set(ppid, []);
+      children.get(ppid).push(Number(d));
+    } catch (e) { /* ended meanwhile */ }
+  }
+  let total = 0;
+  let priv = 0;
+  const procs = [];
+  const field = (text, name) => {
+    const m = new RegExp('^' + name + ':\\s+(\\d+) kB', 'm').exec(text);
+    return m ? Number(m[1]) : 0;
+  };
+  const walk = (pid) => {
+    try {
+      const text = fs.readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8');
+      const kb = field(text, 'Pss');
+      const name = fs.readFileSync(`/proc/${pid}/comm`, 'utf8').trim();
+      total += kb;
+      priv += field(text, 'Private_Clean') + field(text, 'Private_Dirty');
+      procs.push(`${name} ${(kb / 1024).toFixed(1)} MB`);
+    } catch (e) { /* ended meanwhile */ }
+    for (const c of children.get(pid) || []) walk(c);
+  };
+  walk(root);
+  return { kb: total, privateKb: priv, procs };
+}
+
+async function withDisplay(fn) {
+  const x = await h.startDisplay();
+  try {
+    await fn(x.display);
+  } finally {
+    await x.stop();
+  }
+}
+
+const fmt = (v, digits = 1) => v.toFixed(digits);
+
+module.exports = { h, median, now, startHost, startBare, treePss, withDisplay, fmt, PAGES };

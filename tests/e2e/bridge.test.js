@@ -1,0 +1,255 @@
+'use strict';
+// Page calls, answers, backend requests and script evaluation through a real page.
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const h = require('./harness');
+
+let x;
+before(async () => { x = await h.startDisplay(); });
+after(async () => { await x.stop(); });
+
+// One host for the tests that need only a running page.
+let shared;
+async function page() {
+  if (!shared) {
+    shared = await h.startSession({ display: x.display, args: ['Shared Probe'] });
+    await h.hello(shared.backend);
+  }
+  return shared.backend;
+}
+after(async () => { if (shared) await shared.close(); });
+
+test('client.hello arrives from the main window with the page origin', async (t) => {
+  const site = await h.serve(h.PAGES);
+  t.after(() => site.close());
+  const cases = [
+    ['file page, absolute path', { page: 'probe.html' }, 'file://'],
+    ['file page, path relative to the working directory', { page: 'pages/probe.html', cwd: __dirname }, 'file://'],
+    ['http page', { page: site.url + '/probe.html' }, 'http://127.0.0.1:' + site.port],
+  ];
+  for (const [name, opts, origin] of cases) {
+    const s = await h.startSession({ display: x.display, ...opts });
+    try {
+      const c = await s.backend.expectCall('client.hello');
+      assert.match(c.id, /^main:\d+$/, name);
+      assert.equal(c.text, '{"method":"client.hello"}', name);
+      assert.deepEqual(c.array, ['{"method":"client.hello"}', origin], name);
+    } finally {
+      await s.close();
+    }
+  }
+});
+
+test('an answer settles the promise of its call', async () => {
+  const b = await page();
+  const long = 'x'.repeat(200000);
+  const cases = [
+    // [name, status, payload, expected report]
+    ['object', '0', '{"x":[1,2],"s":"a b"}', { ok: true, value: { x: [1, 2], s: 'a b' } }],
+    ['array', '0', '[1,"two",null]', { ok: true, value: [1, 'two', null] }],
+    ['quotes, backslashes, unicode', '0', '{"s":"q\\"b\\\\c ✓ é \\u2028 </script>"}',
+      { ok: true, value: { s: 'q"b\\c ✓ é \u2028 </script>' } }],
+    ['status 1 rejects with the value', '1', '{"error":"nope"}', { ok: false, value: { error: 'nope' } }],
+    ['negative status rejects', '-3', '"bad"', { ok: false, value: 'bad' }],
+    ['invalid JSON resolves null', '0', 'not json {', { ok: true, value: null }],
+    ['invalid JSON rejects null', '2', '{broken', { ok: false, value: null }],
+    ['empty payload resolves null', '0', '', { ok: true, value: null }],
+  ];
+  for (const [name, status, payload, want] of cases) {
+    const tag = 'settle-' + name;
+    b.eval(`probe.call(${JSON.stringify(tag)}, 'probe.ask', {case: ${JSON.stringify(name)}})`);
+    const c = await b.expectCall('probe.ask', (c) => c.params.case === name);
+    assert.match(c.id, /^main:\d+$/);
+    b.send(`RET ${c.id} ${status} ${payload}`);
+    const r = await b.expectReport(tag);
+    assert.deepEqual({ ok: r.ok, value: r.value }, want, name);
+  }
+
+  b.eval(`probe.call('settle-long', 'probe.ask', {case: 'long'}, 'len')`);
+  const c = await b.expectCall('probe.ask', (c) => c.params.case === 'long');
+  b.send(`RET ${c.id} 0 {"s":"${long}"}`);
+  const r = await b.expectReport('settle-long');
+  assert.deepEqual({ ok: r.ok, len: r.len }, { ok: true, len: long.length + 8 });
+});
+
+test('concurrent calls are each answered with their own value, in any order', async () => {
+  const b = await page();
+  b.eval("for (let i = 0; i < 5; i++) probe.call('multi-' + i, 'probe.multi', {i})");
+  const calls = [];
+  for (let i = 0; i < 5; i++) calls.push(await b.expectCall('probe.multi', (c) => c.params.i === i));
+  assert.equal(new Set(calls.map((c) => c.id)).size, 5);
+  for (const c of [...calls].reverse()) b.send(`RET ${c.id} 0 {"i":${c.params.i * 10}}`);
+  for (let i = 0; i < 5; i++) {
+    const r = await b.expectReport('multi-' + i);
+    assert.deepEqual(r.value, { i: i * 10 });
+  }
+});
+
+test('a backend request id gets its answer back as GOT, without the status', async () => {
+  const b = await page();
+  const cases = [
+    ['RET q7 0 {"a":1}', 'GOT 7 {"a":1}'],
+    ['RET q7 1 {"a":1}', 'GOT 7 {"a":1}'],
+    ['RET q0012 0 [1, 2, "x y"]', 'GOT 0012 [1, 2, "x y"]'],
+    ['RET q31 0 not json', 'GOT 31 not json'],
+  ];
+  for (const [line, want] of cases) {
+    b.send(line);
+    assert.equal((await b.expectLine(/^GOT .*/s))[0], want);
+  }
+  // Ids that are neither backend requests nor page calls are dropped.
+  for (const line of ['RET q 0 {}', 'RET q12x 0 {}', 'RET qq1 0 {}', 'RET main: 0 {}', 'RET nosuch:1 0 {}']) b.send(line);
+  b.send('RET q99 0 {"last":true}');
+  assert.equal((await b.expectLine(/^GOT .*/s))[0], 'GOT 99 {"last":true}');
+});
+
+test('EVAL runs script in the main page; escapes are undone', async () => {
+  const b = await page();
+  b.eval("probe.report('eval-plain', {win: quib.win.id})");
+  assert.equal((await b.expectReport('eval-plain')).win, 'main');
+
+  // A backslash, a TAB and line breaks in the script must reach the page as they were.
+  b.eval('{ const s1 = "x\\\\y";\nconst s2 = "a\tb";\r\nprobe.report("eval-escaped", {s1, s2}) }');
+  const r = await b.expectReport('eval-escaped');
+  assert.equal(r.s1, 'x\\y');
+  assert.equal(r.s2, 'a\tb');
+
+  b.eval("probe.report('eval-main', {})", 'main');
+  await b.expectReport('eval-main');
+  b.eval("probe.report('eval-all', {win: quib.win.id})", '*');
+  assert.equal((await b.expectReport('eval-all')).win, 'main');
+});
+
+test('EVAL addressed to a window that does not exist runs nowhere', async () => {
+  const b = await page();
+  b.eval("probe.report('eval-nowhere', {})", 'nosuch');
+  b.send("EVALprobe.report('eval-nowhere', {})"); // no space: not an EVAL
+  await b.sync();
+  await b.sync();
+  assert.equal(b.calls().filter((c) => c.params && c.params.tag === 'eval-nowhere').length, 0);
+});
+
+test('a frame cannot make a call that is answered as the main page\'s', async () => {
+  const s = await h.startSession({ display: x.display, page: 'frames.html' });
+  try {
+    const b = s.backend;
+    await h.hello(b);
+    const reports = [];
+    for (let i = 0; i < 3; i++) reports.push(await b.expectReport('frame'));
+    assert.deepEqual(reports.map((r) => r.name).sort(), ['data', 'file', 'srcdoc']);
+    await b.sync();
+
+    const evil = b.calls().filter((c) => c.method === 'evil' || /"evil"/.test(c.text || ''));
+    for (const c of evil) {
+      assert.ok(c.sub, 'a frame\'s attempt arrived as a main-frame call: ' + c.line);
+      assert.equal(c.array.length, 3, c.line);
+      assert.equal(c.array[1], 'quib:subframe', c.line);
+      b.send(`RET ${c.id} 0 {"evil":true}`);
+    }
+    // Answers to the frames' ids settle none of the page's own calls.
+    b.eval("probe.report('settled', {list: settled})");
+    assert.deepEqual((await b.expectReport('settled')).list.filter((e) => e.v && e.v.evil), []);
+  } finally {
+    await s.close();
+  }
+});
+
+test('an answer meant for a page that reloaded does not settle the new page\'s call', async () => {
+  const s = await h.startSession({ display: x.display });
+  try {
+    const b = s.backend;
+    await h.hello(b);
+    b.eval("probe.call('before-reload', 'probe.slow', {})");
+    const old = await b.expectCall('probe.slow');
+    b.eval('location.reload()');
+    await h.hello(b);
+    // The same call, made the same way, gets the same number inside the new page.
+    b.eval("probe.call('after-reload', 'probe.slow', {})");
+    const fresh = await b.expectCall('probe.slow');
+    assert.notEqual(fresh.id, old.id, 'the host reused a call id within one window');
+    b.send(`RET ${old.id} 0 {"stale":true}`);
+    b.send(`RET ${fresh.id} 0 {"fresh":true}`);
+    assert.deepEqual((await b.expectReport('after-reload')).value, { fresh: true });
+  } finally {
+    await s.close();
+  }
+});
+
+test('a file page may read the files beside it', async () => {
+  const b = await page();
+  b.eval(`{ const q = new XMLHttpRequest();
+    q.onload = () => probe.report('xhr', {text: q.responseText});
+    q.onerror = () => probe.report('xhr', {error: true});
+    q.open('GET', 'probe.js'); q.send(); }`);
+  const r = await b.expectReport('xhr');
+  assert.ok(!r.error, 'the request failed');
+  assert.match(r.text, /window\.probe = /);
+});
+
+test('settings from the environment reach the page', async () => {
+  const cases = [
+    ['QUIBEX_INJECT adds a script after the page library',
+      { QUIBEX_INJECT: "quib.api.call('injected', {quib: typeof window.quib})" },
+      async (b) => assert.equal((await b.expectCall('injected')).params.quib, 'object')],
+    ['QUIBEX_UA sets the user agent', { QUIBEX_UA: 'QuibexTest/1.0 (e2e)' },
+      async (b) => {
+        b.eval("probe.report('ua', {ua: navigator.userAgent})");
+        assert.equal((await b.expectReport('ua')).ua, 'QuibexTest/1.0 (e2e)');
+      }],
+  ];
+  for (const [name, env, check] of cases) {
+    const s = await h.startSession({ display: x.display, env });
+    try {
+      await h.hello(s.backend);
+      await check(s.backend);
+    } catch (e) {
+      e.message = name + ': ' + e.message;
+      throw e;
+    } finally {
+      await s.close();
+    }
+  }
+});
+
+test('the window takes its title and size from the command line', async () => {
+  const cases = [
+    [['Probe One ✓', '800x600'], 'Probe One ✓', 800, 600],
+    [['Probe Two', '700'], 'Probe Two', 700, 640],
+    [['Probe Three', 'abc'], 'Probe Three', 960, 640],
+    [[], 'quibex', 960, 640],
+  ];
+  for (const [args, title, width, height] of cases) {
+    const s = await h.startSession({ display: x.display, args });
+    try {
+      await h.hello(s.backend);
+      const w = await h.findWindow(x.display, title);
+      assert.deepEqual([w.width, w.height], [width, height], `${args.join(' ')}`);
+    } finally {
+      await s.close();
+    }
+  }
+});
+
+test('TITLE renames the main window', async () => {
+  const b = await page();
+  b.send('TITLE Renamed ✓ by the backend');
+  await h.findWindow(x.display, 'Renamed ✓ by the backend');
+});
+
+test('the page runs from a path holding spaces and non-ASCII letters', async () => {
+  const dir = h.tempDir();
+  const sub = path.join(dir, 'dossier é ü');
+  fs.mkdirSync(sub);
+  for (const f of ['probe.html', 'probe.js']) fs.copyFileSync(path.join(h.PAGES, f), path.join(sub, f));
+  const s = await h.startSession({ display: x.display, page: path.join(sub, 'probe.html') });
+  try {
+    await h.hello(s.backend);
+    s.backend.eval("probe.report('loc', {path: decodeURIComponent(location.pathname)})");
+    assert.equal((await s.backend.expectReport('loc')).path, path.join(sub, 'probe.html'));
+  } finally {
+    await s.close();
+    h.removeDir(dir);
+  }
+});

@@ -1,0 +1,69 @@
+'use strict';
+// The hello example in both modes, and closing the window, under a window manager.
+const { test, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const { execFileSync } = require('node:child_process');
+const h = require('./harness');
+
+const EXAMPLE = path.join(h.ROOT, 'examples/hello');
+
+let x;
+before(async () => { x = await h.startDisplay({ windowManager: true }); });
+after(async () => { await x.stop(); });
+
+// Closes a window the way a user does: focus it, press Alt+F4, the window manager asks it to close.
+async function closeByUser(title) {
+  const w = await h.findWindow(x.display, title);
+  await h.xdotool(x.display, ['windowactivate', '--sync', w.id]);
+  await h.xdotool(x.display, ['key', '--clearmodifiers', 'alt+F4']);
+}
+
+test('the example clicks through its page in demo mode and ends with 0', async (t) => {
+  const dir = h.tempDir();
+  t.after(() => h.removeDir(dir));
+  const run = new h.Host([path.join(EXAMPLE, 'backend/entry.js'), '--listen', path.join(dir, 'hello.sock'),
+    '--host', h.HOST_BIN, '--demo'], { display: x.display, bin: process.execPath });
+  t.after(() => run.stop());
+  assert.equal(await run.waitExit(60000), 0, run.stderr);
+  const m = /^demo: page state (.*)$/m.exec(run.stdout);
+  assert.ok(m, run.stdout);
+  const state = JSON.parse(m[1]);
+  assert.equal(state.greeting, 'Hello from the backend');
+  assert.equal(state.count, 2);
+  assert.equal(state.title, 'Hello demo ✓');
+});
+
+test('the example bundle starts its backend, and closing its window ends it', async (t) => {
+  const dir = h.tempDir();
+  t.after(() => h.removeDir(dir));
+  const build = path.join(dir, 'build');
+  const tmp = path.join(dir, 'tmp');
+  fs.mkdirSync(build);
+  fs.mkdirSync(tmp);
+  fs.symlinkSync(h.HOST_BIN, path.join(build, 'quibex'));
+  const app = execFileSync(path.join(EXAMPLE, 'make-bundle.sh'), [build]).toString().trim();
+  assert.equal(app, path.join(build, 'Hello.app'));
+
+  const host = new h.Host([], { display: x.display, bin: path.join(app, 'Contents/MacOS/quibex'), env: { TMPDIR: tmp } });
+  t.after(() => host.stop());
+  const w = await h.findWindow(x.display, 'Hello');
+  assert.deepEqual([w.width, w.height], [900, 640]);
+  const sockDirs = () => fs.readdirSync(tmp).filter((d) => d.startsWith('quibex-'));
+  assert.equal(sockDirs().length, 1);
+  await closeByUser('Hello');
+  assert.equal(await host.waitExit(), 0, host.stderr);
+  assert.deepEqual(sockDirs(), []);
+});
+
+test('closing the main window ends a command-line host with 0', async () => {
+  const s = await h.startSession({ display: x.display, args: ['Close Me'] });
+  try {
+    await h.hello(s.backend);
+    await closeByUser('Close Me');
+    assert.equal(await s.host.waitExit(), 0, s.host.stderr);
+  } finally {
+    await s.close();
+  }
+});

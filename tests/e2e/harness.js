@@ -1,0 +1,491 @@
+'use strict';
+// Support for running the real quibex binary: a private X server per test file, a
+// scripted backend on a Unix socket, the host process, bundles built on the fly.
+// Everything started here is killed at the end, also when a test fails or hangs.
+
+const { spawn, execFile } = require('node:child_process');
+const fs = require('node:fs');
+const http = require('node:http');
+const net = require('node:net');
+const os = require('node:os');
+const path = require('node:path');
+
+const ROOT = path.resolve(__dirname, '../..');
+const HOST_BIN = process.env.QUIBEX_BIN || path.join(ROOT, 'build/quibex');
+const PAGES = path.join(__dirname, 'pages');
+const WAIT = Number(process.env.QUIBEX_E2E_WAIT_MS || 20000);
+
+// ---------------------------------------------------------------- process bookkeeping
+
+const live = new Set(); // child processes, each leading its own process group
+const dirs = new Set();
+
+function killGroup(child, signal) {
+  try { process.kill(-child.pid, signal); } catch (e) { /* already gone */ }
+}
+
+process.on('exit', () => {
+  for (const c of live) killGroup(c, 'SIGKILL');
+  for (const d of dirs) fs.rmSync(d, { recursive: true, force: true });
+});
+// A runner that gives up on this file still gets everything cleaned up.
+for (const sig of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.on(sig, () => process.exit(128 + os.constants.signals[sig]));
+
+function launch(cmd, args, opts) {
+  // A process group of its own, so the host's web processes and backend die with it.
+  const child = spawn(cmd, args, { ...opts, detached: true });
+  live.add(child);
+  child.exitInfo = new Promise((resolve) => {
+    child.on('exit', (code, signal) => resolve({ code, signal }));
+    child.on('error', (err) => resolve({ code: null, signal: null, error: err }));
+  });
+  return child;
+}
+
+async function stopGroup(child, graceMs = 2000) {
+  if (!child) return;
+  killGroup(child, 'SIGTERM');
+  await Promise.race([child.exitInfo, sleep(graceMs)]);
+  killGroup(child, 'SIGKILL');
+  live.delete(child);
+}
+
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+function tempDir(prefix = 'qbx-e2e-') {
+  const d = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
+  dirs.add(d);
+  return d;
+}
+
+function removeDir(d) {
+  fs.rmSync(d, { recursive: true, force: true });
+  dirs.delete(d);
+}
+
+// Polls fn until it returns something truthy.
+async function until(fn, what, ms = WAIT, everyMs = 100) {
+  const end = Date.now() + ms;
+  for (;;) {
+    const v = await fn();
+    if (v) return v;
+    if (Date.now() > end) throw new Error('timed out waiting for ' + what);
+    await sleep(everyMs);
+  }
+}
+
+// ---------------------------------------------------------------- X server
+
+// Xvfb picks a free display number itself and writes it to fd 3.
+async function startDisplay({ windowManager = false } = {}) {
+  const xvfb = launch('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x800x24', '-nolisten', 'tcp'],
+    { stdio: ['ignore', 'ignore', 'pipe', 'pipe'] });
+  let err = '';
+  xvfb.stderr.on('data', (d) => { err += d; });
+  const number = await new Promise((resolve, reject) => {
+    let out = '';
+    const timer = setTimeout(() => reject(new Error('Xvfb did not start: ' + err)), 15000);
+    xvfb.stdio[3].on('data', (d) => {
+      out += d;
+      if (out.includes('\n')) { clearTimeout(timer); resolve(out.trim()); }
+    });
+    xvfb.exitInfo.then(() => { clearTimeout(timer); reject(new Error('Xvfb ended: ' + err)); });
+  });
+  const display = ':' + number;
+  let wm = null;
+  if (windowManager) {
+    wm = launch('openbox', ['--sm-disable'], { stdio: 'ignore', env: { ...process.env, DISPLAY: display } });
+  }
+  return {
+    display,
+    async stop() {
+      await stopGroup(wm);
+      await stopGroup(xvfb);
+    },
+  };
+}
+
+function xdotool(display, args) {
+  return new Promise((resolve) => {
+    execFile('xdotool', args, { env: { ...process.env, DISPLAY: display }, timeout: 10000 },
+      (err, stdout) => resolve(err ? '' : stdout.trim()));
+  });
+}
+
+// Waits for a window whose title is exactly `title` and returns its geometry.
+async function findWindow(display, title, ms = WAIT) {
+  const escaped = title.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
+  const id = await until(async () => (await xdotool(display, ['search', '--onlyvisible', '--name', '^' + escaped + '$'])).split('\n')[0],
+    'a window titled ' + JSON.stringify(title), ms);
+  const geo = await xdotool(display, ['getwindowgeometry', id]);
+  const m = /Geometry: (\d+)x(\d+)/.exec(geo);
+  return { id, width: m ? Number(m[1]) : null, height: m ? Number(m[2]) : null };
+}
+
+async function windowTitles(display) {
+  const ids = (await xdotool(display, ['search', '--onlyvisible', '--name', '.'])).split('\n').filter(Boolean);
+  const names = [];
+  for (const id of ids) names.push(await xdotool(display, ['getwindowname', id]));
+  return names;
+}
+
+// ---------------------------------------------------------------- wire lines
+
+// Backslash, LF, TAB and CR travel as two-character escapes in EVAL scripts.
+function wireEscape(s) {
+  return s.replace(/[\\\n\t\r]/g, (c) => ({ '\\': '\\\\', '\n': '\\n', '\t': '\\t', '\r': '\\r' })[c]);
+}
+
+// CALL <id> [payload, origin] or [payload, "quib:subframe", origin]
+function parseCall(line) {
+  const m = /^CALL (\S+) (.*)$/s.exec(line);
+  if (!m) return null;
+  let arr;
+  try { arr = JSON.parse(m[2]); } catch (e) { return null; }
+  if (!Array.isArray(arr)) return null;
+  let payload = null;
+  try { payload = JSON.parse(arr[0]); } catch (e) { /* not the library's JSON */ }
+  const idm = /^([^:]*):(s?)(.*)$/s.exec(m[1]) || [];
+  return {
+    line,
+    id: m[1],
+    win: idm[1],
+    sub: idm[2] === 's',
+    array: arr,
+    text: arr[0],
+    origin: arr[arr.length - 1],
+    method: payload && payload.method,
+    params: payload && payload.params,
+  };
+}
+
+// One line-oriented conversation over a socket; lines are matched out of order, each once.
+class LineChannel {
+  constructor(name) {
+    this.name = name;
+    this.lines = [];
+    this.taken = [];
+    this.waiters = [];
+    this.sock = null;
+    this.closed = false;
+    this.context = () => '';
+    this.onLine = null; // a line for which this returns true is handled and not kept
+  }
+
+  attach(sock) {
+    this.sock = sock;
+    let buf = '';
+    sock.setEncoding('utf8');
+    sock.on('data', (d) => {
+      buf += d;
+      let i;
+      while ((i = buf.indexOf('\n')) >= 0) {
+        this.push(buf.slice(0, i));
+        buf = buf.slice(i + 1);
+      }
+    });
+    sock.on('error', () => {});
+    sock.on('close', () => {
+      this.closed = true;
+      for (const w of this.waiters.splice(0)) w.fail('the connection closed');
+    });
+  }
+
+  push(line) {
+    if (this.onLine && this.onLine(line)) return;
+    const at = this.lines.length;
+    this.lines.push(line);
+    this.taken.push(false);
+    for (const w of this.waiters) {
+      if (!this.taken[at] && w.test(line)) {
+        this.taken[at] = true;
+        this.waiters.splice(this.waiters.indexOf(w), 1);
+        w.done(line);
+        break;
+      }
+    }
+  }
+
+  send(line) {
+    if (!this.sock || this.sock.destroyed) throw new Error(this.name + ': not connected');
+    this.sock.write(line + '\n');
+  }
+
+  // Resolves with the first line not matched before that passes `match` (a RegExp or a
+  // function); a RegExp resolves with its match array, a function with the line.
+  expectLine(match, ms = WAIT) {
+    const test = typeof match === 'function' ? match : (l) => match.test(l);
+    const result = (line) => (typeof match === 'function' ? line : match.exec(line));
+    for (let i = 0; i < this.lines.length; i++) {
+      if (!this.taken[i] && test(this.lines[i])) {
+        this.taken[i] = true;
+        return Promise.resolve(result(this.lines[i]));
+      }
+    }
+    return new Promise((resolve, reject) => {
+      const w = {
+        test,
+        done: (line) => { clearTimeout(w.timer); resolve(result(line)); },
+        fail: (why) => {
+          clearTimeout(w.timer);
+          const recent = this.lines.slice(-15).map((l) => '  ' + l.slice(0, 300)).join('\n');
+          reject(new Error(`${this.name}: ${why} while waiting for ${match}\nlast lines:\n${recent}\n${this.context()}`));
+        },
+      };
+      if (this.closed) return w.fail('the connection is closed');
+      w.timer = setTimeout(() => {
+        this.waiters.splice(this.waiters.indexOf(w), 1);
+        w.fail(`no line within ${ms} ms`);
+      }, ms);
+      this.waiters.push(w);
+    });
+  }
+
+  // The next CALL of `method` (and passing `where`, when given), parsed.
+  async expectCall(method, where = () => true, ms = WAIT) {
+    const line = await this.expectLine((l) => {
+      const c = parseCall(l);
+      return c && c.method === method && where(c);
+    }, ms);
+    return parseCall(line);
+  }
+
+  // A page report sent through the probe page's probe.report(tag, data).
+  async expectReport(tag, ms = WAIT) {
+    const c = await this.expectCall('report', (c) => c.params && c.params.tag === tag, ms);
+    return c.params;
+  }
+
+  calls() {
+    return this.lines.map(parseCall).filter(Boolean);
+  }
+
+  eval(script, win) {
+    this.send((win === undefined ? 'EVAL ' : `EVAL@${win} `) + wireEscape(script));
+  }
+
+  // Round trip through the page: every earlier line of the host has arrived once this returns.
+  async sync(win) {
+    const n = Math.random().toString(36).slice(2);
+    this.eval(`probe.report('sync', {n: '${n}'})`, win);
+    await this.expectCall('report', (c) => c.params && c.params.n === n);
+  }
+
+  end() {
+    if (this.sock) this.sock.end();
+  }
+}
+
+// The backend side: listens on a Unix socket and takes one connection.
+class Backend extends LineChannel {
+  constructor(socketPath, name = 'backend') {
+    super(name);
+    this.path = socketPath;
+    this.info = null; // the relay's first line in bundle mode
+    this.server = net.createServer((sock) => {
+      if (this.sock) { sock.destroy(); return; }
+      this.attach(sock);
+      this.onConnect();
+    });
+    this.connected = new Promise((r) => { this.onConnect = r; });
+  }
+
+  push(line) {
+    if (line.startsWith('#relay ')) {
+      this.info = JSON.parse(line.slice(7));
+      return;
+    }
+    super.push(line);
+  }
+
+  listen() {
+    return new Promise((resolve, reject) => {
+      this.server.once('error', reject);
+      this.server.listen(this.path, () => resolve(this));
+    });
+  }
+
+  async waitConnected(ms = WAIT) {
+    let timer;
+    await Promise.race([
+      this.connected,
+      new Promise((_, reject) => {
+        timer = setTimeout(() => reject(new Error(`${this.name}: nobody connected within ${ms} ms\n${this.context()}`)), ms);
+      }),
+    ]);
+    clearTimeout(timer);
+  }
+
+  close() {
+    if (this.sock) this.sock.destroy();
+    this.server.close();
+  }
+}
+
+// ---------------------------------------------------------------- the host
+
+class Host {
+  constructor(args, { display, env = {}, cwd, bin = HOST_BIN, unsetDisplay = false } = {}) {
+    // No accessibility bus on a bare X server: without this GTK searches for one at start.
+    const base = { ...process.env, NO_AT_BRIDGE: '1' };
+    delete base.WAYLAND_DISPLAY;
+    if (display) base.DISPLAY = display;
+    if (unsetDisplay) delete base.DISPLAY;
+    const fullEnv = { ...base, ...env };
+    for (const [k, v] of Object.entries(env)) if (v === undefined) delete fullEnv[k];
+    this.stdout = '';
+    this.stderr = '';
+    this.proc = launch(bin, args, { env: fullEnv, cwd, stdio: ['ignore', 'pipe', 'pipe'] });
+    this.proc.stdout.on('data', (d) => { this.stdout += d; });
+    this.proc.stderr.on('data', (d) => { this.stderr += d; });
+    this.exitInfo = this.proc.exitInfo;
+    this.exited = null;
+    this.exitInfo.then((e) => { this.exited = e; });
+  }
+
+  describe() {
+    const state = this.exited ? `host exited ${JSON.stringify(this.exited)}` : 'host running';
+    return `${state}; host stderr:\n${this.stderr.slice(-3000)}`;
+  }
+
+  // Resolves with the exit code; a host still running after `ms` is killed and the test fails.
+  async waitExit(ms = WAIT) {
+    const res = await Promise.race([this.exitInfo, sleep(ms).then(() => null)]);
+    if (!res) {
+      await stopGroup(this.proc, 500);
+      throw new Error(`the host did not exit within ${ms} ms; stderr:\n${this.stderr.slice(-3000)}`);
+    }
+    // Let the pipes deliver the last diagnostics.
+    await sleep(100);
+    if (res.error) throw res.error;
+    return res.signal ? 'signal ' + res.signal : res.code;
+  }
+
+  async stop() {
+    await stopGroup(this.proc);
+  }
+}
+
+// A host in command-line mode with a scripted backend that listens before it starts.
+async function startSession({ display, page = 'probe.html', args = [], env, cwd, connect = true } = {}) {
+  const dir = tempDir();
+  const backend = new Backend(path.join(dir, 'b.sock'));
+  await backend.listen();
+  const pagePath = page.includes('://') || path.isAbsolute(page) || cwd ? page : path.join(PAGES, page);
+  const host = new Host([pagePath, backend.path, ...args], { display, env, cwd });
+  backend.context = () => host.describe();
+  const session = {
+    dir, backend, host,
+    async close() {
+      await host.stop();
+      backend.close();
+      removeDir(dir);
+    },
+  };
+  if (connect) {
+    try {
+      await backend.waitConnected();
+    } catch (e) {
+      await session.close();
+      throw e;
+    }
+  }
+  return session;
+}
+
+// Waits for the page's client.hello, answers it as a backend does, and waits until the
+// probe page's script has run; returns the hello call.
+async function hello(backend, win = 'main') {
+  const c = await backend.expectCall('client.hello', (c) => c.win === win);
+  backend.send(`RET ${c.id} 0 {"ok":true}`);
+  await backend.expectCall('probe.ready', (c) => c.win === win);
+  return c;
+}
+
+// ---------------------------------------------------------------- bundles
+
+function plistValue(v) {
+  if (typeof v === 'boolean') return v ? '<true/>' : '<false/>';
+  const esc = String(v).replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
+  return `<string>${esc}</string>`;
+}
+
+function writePlist(file, dict) {
+  const body = Object.entries(dict).map(([k, v]) => `  <key>${k}</key>\n  ${plistValue(v)}`).join('\n');
+  fs.writeFileSync(file, '<?xml version="1.0" encoding="UTF-8"?>\n' +
+    '<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">\n' +
+    `<plist version="1.0">\n<dict>\n${body}\n</dict>\n</plist>\n`);
+}
+
+// Lays out Name.app: the host binary and a qbx launcher in Contents/MacOS, the relay
+// backend as entry.js, the given pages in frontend/. Pass qbx: null to leave it out,
+// or a shell script text to replace it.
+function makeBundle(dir, { name = 'Foo', plist = {}, pages = ['probe.html', 'probe.js'], index = 'probe.html',
+  qbx, inject } = {}) {
+  const app = path.join(dir, name + '.app');
+  const macos = path.join(app, 'Contents/MacOS');
+  const res = path.join(app, 'Contents/Resources/app');
+  fs.mkdirSync(macos, { recursive: true });
+  fs.mkdirSync(path.join(res, 'frontend'), { recursive: true });
+  writePlist(path.join(app, 'Contents/Info.plist'), { CFBundleName: name, ...plist });
+  const bin = path.join(macos, 'quibex');
+  fs.copyFileSync(HOST_BIN, bin);
+  fs.chmodSync(bin, 0o755);
+  if (qbx !== null) {
+    const text = qbx || `#!/bin/sh\n[ "$1" = run ] || exit 64\nexec "${process.execPath}" "$2" "$@"\n`;
+    fs.writeFileSync(path.join(macos, 'qbx'), text, { mode: 0o755 });
+  }
+  fs.copyFileSync(path.join(__dirname, 'relay_entry.js'), path.join(res, 'entry.js'));
+  for (const p of pages) fs.copyFileSync(path.join(PAGES, p), path.join(res, 'frontend', p));
+  if (index) fs.copyFileSync(path.join(PAGES, index), path.join(res, 'frontend/index.html'));
+  if (inject !== undefined) fs.writeFileSync(path.join(res, 'inject.js'), inject);
+  return { app, bin, entry: path.join(res, 'entry.js') };
+}
+
+// Starts a bundle's host with no arguments; its backend relays to the returned channel.
+async function startBundle({ display, bundle, env = {}, dir, args = [] }) {
+  const relay = new Backend(path.join(dir, 'relay.sock'), 'relay');
+  await relay.listen();
+  const host = new Host(args, { display, bin: bundle.bin, env: { E2E_RELAY: relay.path, ...env } });
+  relay.context = () => host.describe();
+  return {
+    relay, host,
+    // Connected, and told how the backend was started.
+    async ready() {
+      await relay.waitConnected();
+      await until(() => relay.info, 'the relay\'s first line');
+      return relay.info;
+    },
+    async close() {
+      await host.stop();
+      relay.close();
+    },
+  };
+}
+
+// ---------------------------------------------------------------- pages over http
+
+function serve(dir) {
+  const server = http.createServer((req, res) => {
+    const file = path.join(dir, path.normalize(decodeURIComponent(req.url.split('?')[0])).replace(/^(\.\.[/\\])+/, ''));
+    fs.readFile(file, (err, data) => {
+      if (err) { res.writeHead(404); res.end(); return; }
+      const type = file.endsWith('.html') ? 'text/html' : file.endsWith('.js') ? 'text/javascript' : 'text/plain';
+      res.writeHead(200, { 'content-type': type + '; charset=utf-8' });
+      res.end(data);
+    });
+  });
+  return new Promise((resolve) => {
+    server.listen(0, '127.0.0.1', () => {
+      resolve({ url: `http://127.0.0.1:${server.address().port}`, port: server.address().port,
+        close: () => server.close() });
+    });
+  });
+}
+
+module.exports = {
+  HOST_BIN, PAGES, WAIT, ROOT,
+  startDisplay, startSession, hello, Host, Backend, LineChannel,
+  makeBundle, startBundle, writePlist, serve,
+  tempDir, removeDir, until, sleep, parseCall, wireEscape, findWindow, windowTitles, xdotool,
+};
