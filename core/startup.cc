@@ -22,6 +22,10 @@
 #include "core/page_bridge.h"
 #include "core/reader.h"
 #include "core/records.h"
+#include "core/window_chrome.h"
+#include "core/window_ops.h"
+#include "core/window_screens.h"
+#include "core/window_state.h"
 #include "core/wire.h"
 #include "platform/webview_lib.h"
 #include "webui/menu_model.h"
@@ -202,25 +206,25 @@ bool initialize_main_window(const std::string& title, int width, int height, boo
   view->set_developer_extras(g_debug);
   view->enable_webgpu();
   view->enable_file_access();
-  // Closing the main window ends the application.
-  win->set_events({[] { platform::current().main_queue().quit(); }, {}, {}, {}});
+  // Closing the main window ends the application, unless it only hides.
+  win->set_events({[win] {
+                     if (g_hide_on_close)
+                       win->hide();
+                     else
+                       platform::current().main_queue().quit();
+                   },
+                   {}, {}, {}});
 
   auto apply_plist_chrome = [&] {
-    if (!bundle || !info.has("QuibexChrome")) return;
-    std::vector<std::string> f = split_tabs(info.string("QuibexChrome"));
-    f.resize(7);
-    do_chrome(w, new ChromeReq{"main", f[0], f[1], f[2], f[3], f[4], f[5], f[6]});
+    if (bundle && info.has("QuibexChrome"))
+      do_chrome(w, new ChromeReq(chrome_req_from_setting(info.string("QuibexChrome"))));
   };
   apply_plist_chrome();
   webview_set_title(w, title);
   webview_set_size(w, width, height, WEBVIEW_HINT_NONE);
   if (width >= 1 && height >= 1) {
-    // Centre the content rectangle on the first screen's usable area.
-    std::vector<platform::ScreenInfo> screens = platform::current().screens().list();
-    if (!screens.empty()) {
-      const platform::Rect& vf = screens[0].visible_frame;
-      win->set_frame({vf.x + (vf.w - width) / 2, vf.y + (vf.h - height) / 2, double(width), double(height)});
-    }
+    set_content_size_keep_top(win, width, height);
+    center_window(win);
   }
   apply_plist_chrome();
   attach_quib_bridge(view, "main");
@@ -398,6 +402,7 @@ int launcher_main(int argc, char** argv) {
   } else if (!initialize_main_window(title, width, height, bundle_flag, s.panel, bundle.info)) {
     return 1;
   }
+  install_winstate_observers();
   apply_menus(g_w.load(), new std::vector<MenuSpec>());
 
   if (!g_windowless) {

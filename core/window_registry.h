@@ -9,9 +9,18 @@
 #include "platform/webview.h"
 #include "platform/window.h"
 
+// A window's vibrancy material. Linux draws no such material: the host keeps the
+// choice so that it can report it, and changes nothing on screen.
+struct EffectView {
+  std::string name;
+  int material = 7;
+};
+
+// One further window. Members are released in reverse order, the window last.
 struct QuibWindow {
   std::unique_ptr<platform::NativeWindow> window;
   std::unique_ptr<platform::WebView> webview;
+  std::unique_ptr<EffectView> effectView;  // null until a material is applied
   bool transparent = false;
 };
 

@@ -101,51 +101,12 @@ size_t FakeSerialQueue::drain() {
   }
 }
 
-void FakeScreens::set(std::vector<ScreenInfo> screens) {
-  screens_ = std::move(screens);
-  if (cb_) cb_();
-}
-
-FakeWindow::FakeWindow(const WindowParams& p) : params(p), title_(p.title) {
-  frame_ = {0, 0, p.width, p.height};
-}
-
-void FakeWindow::set_content_size(double w, double h) {
-  // Keeps the top edge where it is (y grows upward).
-  double top = frame_.y + frame_.h;
-  frame_.w = w;
-  frame_.h = h;
-  frame_.y = top - h;
-  if (events.on_frame_changed) events.on_frame_changed();
-}
-
-void FakeWindow::set_frame(const Rect& f) {
-  frame_ = f;
-  if (events.on_frame_changed) events.on_frame_changed();
-}
-
-void FakeWindow::show() {
-  visible_ = true;
-  if (events.on_state_changed) events.on_state_changed();
-}
-
-void FakeWindow::hide() {
-  visible_ = false;
-  if (events.on_state_changed) events.on_state_changed();
-}
-
-void FakeWindow::close() {
-  closed = true;
-  visible_ = false;
-  if (events.on_destroyed) events.on_destroyed();
-}
-
 std::unique_ptr<SerialQueue> FakePlatform::make_serial_queue(const std::string&) {
   return std::make_unique<FakeSerialQueue>();
 }
 
 std::unique_ptr<NativeWindow> FakePlatform::make_window(const WindowParams& params) {
-  auto w = std::make_unique<FakeWindow>(params);
+  auto w = std::make_unique<FakeWindow>(params, &app);
   windows.push_back(w.get());
   return w;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/fake/fake_webview.h"
+#include "platform/fake/fake_window.h"
 #include "platform/platform.h"
 
 namespace platform::fake {
@@ -70,47 +71,9 @@ class FakeSerialQueue : public SerialQueue {
   std::deque<std::function<void()>> items_;
 };
 
-class FakeScreens : public Screens {
- public:
-  std::vector<ScreenInfo> list() override { return screens_; }
-  void set_change_callback(std::function<void()> cb) override { cb_ = std::move(cb); }
-  // Replaces the monitors and reports the change.
-  void set(std::vector<ScreenInfo> screens);
-
- private:
-  std::vector<ScreenInfo> screens_;
-  std::function<void()> cb_;
-};
-
-class FakeWindow : public NativeWindow {
- public:
-  explicit FakeWindow(const WindowParams& p);
-  void set_events(WindowEvents e) override { events = std::move(e); }
-  void set_title(const std::string& t) override { title_ = t; }
-  std::string title() const override { return title_; }
-  void set_content_size(double w, double h) override;
-  Rect frame() const override { return frame_; }
-  void set_frame(const Rect& f) override;
-  void show() override;
-  void hide() override;
-  bool visible() const override { return visible_; }
-  void set_content(WebView* v) override { content = v; }
-  void close() override;
-  void* native_handle() override { return this; }
-
-  WindowParams params;
-  WindowEvents events;
-  WebView* content = nullptr;
-  bool closed = false;
-
- private:
-  std::string title_;
-  Rect frame_;
-  bool visible_ = false;
-};
-
 class FakePlatform : public Platform {
  public:
+  FakePlatform() { install_application(&app); }
   bool init_display() override { return has_display; }
   std::string executable_path() override { return exe_path; }
   std::string temp_dir() override { return tmp_dir; }
@@ -133,6 +96,7 @@ class FakePlatform : public Platform {
   FakeMainQueue queue;
   FakeTimers clock;
   FakeScreens monitors;
+  FakeApplication app{&monitors};
   bool has_display = true;
   std::string exe_path = "/opt/quibex/quibex";
   std::string tmp_dir = "/tmp/";

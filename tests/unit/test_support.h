@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/reader.h"
+#include "core/window_registry.h"
 #include "platform/fake/fake_platform.h"
 
 class FakeDesktopTest : public ::testing::Test {
@@ -15,6 +16,8 @@ class FakeDesktopTest : public ::testing::Test {
   void SetUp() override { platform::install(&desktop); }
   void TearDown() override {
     desktop.queue.drain();  // handlers own and free their records
+    g_windows.clear();      // windows that handlers opened go with their desktop
+    desktop.queue.drain();
     platform::install(nullptr);
   }
   platform::fake::FakePlatform desktop;

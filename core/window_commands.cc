@@ -1,0 +1,225 @@
+#include "core/window_commands.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <utility>
+
+#include "core/handlers.h"
+#include "core/page_bridge.h"
+#include "core/records.h"
+#include "core/startup.h"
+#include "core/window_chrome.h"
+#include "core/window_registry.h"
+#include "core/window_screens.h"
+#include "core/window_state.h"
+#include "core/wire.h"
+#include "platform/platform.h"
+#include "platform/webview_lib.h"
+
+using platform::NativeWindow;
+
+namespace {
+
+bool starts_with(const std::string& s, const char* p) { return s.rfind(p, 0) == 0; }
+
+bool left_button_down() {
+  platform::Application* a = platform::application();
+  return a && a->left_button_down();
+}
+
+// Releases a closed window's objects, the window last.
+void release_window(QuibWindow& qw) {
+  if (qw.webview) {
+    detach_quib_bridge(qw.webview.get());
+    forget_first_mouse(qw.webview.get());
+  }
+  if (qw.window) qw.window->set_content(nullptr);
+  qw.webview.reset();
+  qw.effectView.reset();
+  qw.window.reset();
+}
+
+}  // namespace
+
+bool is_panel(NativeWindow* window) { return window && window->is_panel(); }
+
+void panel_front(NativeWindow* window) {
+  window->order_front_regardless();
+  window->make_key();
+}
+
+void bring_forward(NativeWindow* window) {
+  if (is_panel(window))
+    panel_front(window);
+  else
+    window->show();
+}
+
+void apply_expose_policy(NativeWindow* window) {
+  const long level = window->level();
+  const bool hidden = window->ignores_mouse_events() || level < 0 || level > 3;
+  std::uint64_t b = window->collection_behavior();
+  b &= ~(platform::kBehaviorManaged | platform::kBehaviorTransient | platform::kBehaviorParticipatesInCycle |
+         platform::kBehaviorIgnoresCycle);
+  b |= hidden ? (platform::kBehaviorTransient | platform::kBehaviorIgnoresCycle)
+              : (platform::kBehaviorManaged | platform::kBehaviorParticipatesInCycle);
+  window->set_collection_behavior(b);
+}
+
+void ensure_window_can_key(NativeWindow* window) {
+  if (window) window->set_can_become_key(true);
+}
+
+void window_did_close(const std::string& id, NativeWindow* window) {
+  std::vector<NativeWindow*> children = window->child_windows();
+  if (!children.empty()) {
+    platform::current().main_queue().post([window, children] {
+      // The closing window is released after this pass; a child may have gone already.
+      for (NativeWindow* child : children) {
+        if (winid_for_nswindow(child).empty()) continue;
+        window->remove_child_window(child);
+        child->close();
+      }
+    });
+  }
+  sock_write_line("WINCLOSED " + id);
+  g_last_winstate.erase(id);
+  g_traffic_pos.erase(id);
+  g_traffic_default.erase(id);
+  do_win_menu_reset(nullptr, new std::string(id));
+  auto it = g_windows.find(id);
+  if (it == g_windows.end() || it->second.window.get() != window) return;
+  auto held = std::make_shared<QuibWindow>(std::move(it->second));
+  g_windows.erase(it);
+  platform::current().main_queue().post([held] { release_window(*held); });
+}
+
+void do_winopen(void* w, void* rec) {
+  std::unique_ptr<WinOpenReq> r(static_cast<WinOpenReq*>(rec));
+  if (r->id.empty() || r->id == "main" || g_windows.count(r->id)) {
+    if (NativeWindow* existing = window_for_id(w, r->id)) bring_forward(existing);
+    return;
+  }
+  const std::string id = r->id;
+  platform::Platform& desktop = platform::current();
+  std::unique_ptr<platform::WebView> view = desktop.make_webview();
+  if (!view) return;
+  view->enable_webgpu();
+  view->enable_file_access();
+  if (g_debug) view->set_developer_extras(true);
+
+  QuibWindow& entry = g_windows[id];
+  attach_quib_bridge(view.get(), id);
+
+  platform::WindowParams params;
+  params.title = r->title.empty() ? id : r->title;
+  params.width = r->width;
+  params.height = r->height;
+  params.panel = r->panel;
+  std::unique_ptr<NativeWindow> window = desktop.make_window(params);
+  if (!window) {
+    detach_quib_bridge(view.get());
+    g_windows.erase(id);
+    return;
+  }
+  center_window(window.get());
+
+  window->set_content(view.get());
+  if (!g_user_agent.empty()) view->set_user_agent(g_user_agent);
+  quib_apply_web_delegates(view.get());
+
+  if (starts_with(r->url, "http://") || starts_with(r->url, "https://")) {
+    view->navigate(r->url);
+  } else if (!r->url.empty()) {
+    namespace fs = std::filesystem;
+    const std::string path = fs::absolute(r->url).lexically_normal().string();
+    view->load_file(path, quib_read_access_url(path, g_read_access));
+  }
+
+  NativeWindow* win = window.get();
+  platform::WebView* webview = view.get();
+  win->set_events({{}, {}, {}, [id, win] { window_did_close(id, win); }});
+  entry.window = std::move(window);
+  entry.webview = std::move(view);
+
+  if (!r->titlebar.empty() || !r->buttons.empty() || !r->transparent.empty() || !r->material.empty() ||
+      !r->square.empty() || !r->firstMouse.empty() || !r->traffic.empty()) {
+    ChromeReq chrome{id, r->titlebar, r->buttons, r->transparent, r->material, r->square, r->firstMouse, r->traffic};
+    if (std::unique_ptr<EffectView>* slot = effect_slot_for(id))
+      apply_chrome_fields(win, webview, slot, false, chrome);
+  }
+
+  if (r->hasPos) {
+    std::vector<ScreenInfo> screens = screens_now();
+    const Rect s = screens.empty() ? Rect{} : screens[0].frame;
+    set_frame_top_left(win, r->x, s.y + s.h - r->y);
+  }
+  bring_forward(win);
+
+  if (!r->parent.empty())
+    if (NativeWindow* parent = window_for_id(w, r->parent); parent && parent != win) parent->add_child_window(win);
+
+  if (g_debug_open) webview->open_inspector();
+}
+
+void do_winclose(void*, void* rec) {
+  std::unique_ptr<std::string> id(static_cast<std::string*>(rec));
+  if (id->empty() || *id == "main") return;
+  auto it = g_windows.find(*id);
+  if (it != g_windows.end() && it->second.window) it->second.window->close();
+}
+
+void do_title(void* w, void* rec) {
+  std::unique_ptr<std::string> title(static_cast<std::string*>(rec));
+  // Windowless: there is no main window to name.
+  if (w) webview_set_title(w, *title);
+}
+
+void do_title_win(void* w, void* rec) {
+  std::unique_ptr<EvalReq> r(static_cast<EvalReq*>(rec));
+  NativeWindow* window = window_for_id(w, r->win);
+  if (!window) return;
+  if (r->win == "main")
+    webview_set_title(w, r->text);
+  else
+    window->set_title(r->text);
+}
+
+void do_size(void* w, void* rec) {
+  std::unique_ptr<SizeReq> r(static_cast<SizeReq*>(rec));
+  NativeWindow* window = window_for_id(w, r->window);
+  if (!window || r->width < 1 || r->height < 1) return;
+  set_content_size_keep_top(window, r->width, r->height);
+}
+
+void do_dragwin(void* w, void* rec) {
+  std::unique_ptr<std::string> id(static_cast<std::string*>(rec));
+  NativeWindow* window = window_for_id(w, *id);
+  if (window && left_button_down()) window->begin_move_drag();
+}
+
+void do_resizewin(void* w, void* rec) {
+  std::unique_ptr<ResizeReq> r(static_cast<ResizeReq*>(rec));
+  if (!left_button_down()) return;
+  NativeWindow* window = window_for_id(w, r->window);
+  if (!window || !(window->style_mask() & platform::kStyleResizable)) return;
+  auto has = [&](char c) { return r->edge.find(c) != std::string::npos; };
+  // A later letter wins over its opposite: "w" over "e", "s" over "n".
+  platform::ResizeEdges edges;
+  edges.left = has('w');
+  edges.right = !edges.left && has('e');
+  edges.bottom = has('s');
+  edges.top = !edges.bottom && has('n');
+  if (!edges.any()) return;
+  const platform::Size min = window->content_min_size();
+  Rect f = window->frame_rect_for_content({0, 0, min.w, min.h});
+  window->begin_resize_drag(edges, {std::max(f.w, 120.0), std::max(f.h, 80.0)});
+}
+
+void do_dragout(void* w, void* rec) {
+  std::unique_ptr<DragOutReq> r(static_cast<DragOutReq*>(rec));
+  NativeWindow* window = window_for_id(w, r->window);
+  if (!window || !webview_for_id(w, r->window) || r->paths.empty() || !left_button_down()) return;
+  window->begin_file_drag(r->paths, r->icon);
+}

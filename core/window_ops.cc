@@ -1,0 +1,210 @@
+#include "core/window_ops.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "core/handlers.h"
+#include "core/records.h"
+#include "core/startup.h"
+#include "core/window_commands.h"
+#include "core/window_registry.h"
+#include "core/window_screens.h"
+#include "core/window_state.h"
+
+using platform::NativeWindow;
+
+bool g_hide_on_close = false;
+bool g_rescue_on = true;
+
+namespace {
+
+bool starts(const std::string& s, const char* prefix, std::string* rest) {
+  const std::string p(prefix);
+  if (s.compare(0, p.size(), p) != 0) return false;
+  *rest = s.substr(p.size());
+  return true;
+}
+
+platform::Application* app() { return platform::application(); }
+
+// The application-level verbs of windowless mode.
+void app_verb(const std::string& op) {
+  platform::Application* a = app();
+  if (!a) return;
+  if (op == "presence 0") {
+    a->set_activation_policy(platform::ActivationPolicy::kAccessory);
+  } else if (op == "presence 1") {
+    g_accessory = false;
+    a->set_activation_policy(platform::ActivationPolicy::kRegular);
+  } else if (op == "hide") {
+    a->hide();
+  } else if (op == "show" || op == "show 1") {
+    a->unhide(true);
+  } else if (op == "show 0") {
+    a->unhide(false);
+  }
+}
+
+void grow_to_min_size(NativeWindow* win, int w, int h) {
+  win->set_content_min_size({double(w), double(h)});
+  Rect c = win->content_rect_for_frame(win->frame());
+  if (w > c.w || h > c.h) set_content_size_keep_top(win, std::max(double(w), c.w), std::max(double(h), c.h));
+}
+
+}  // namespace
+
+long level_for_name(const std::string& name) {
+  if (name == "desktop") return platform::kLevelDesktop;
+  if (name == "overlay") return platform::kLevelOverlay;
+  if (name == "floating") return platform::kLevelFloating;
+  return platform::kLevelNormal;
+}
+
+void fullscreen_on_screen(NativeWindow* window, std::uint32_t display_id) {
+  std::optional<ScreenInfo> screen = screen_for_display_id(display_id);
+  if (!screen) return;
+  if (window->style_mask() & platform::kStyleFullScreen) {
+    if (screen_display_id(screen_of_window(window)) == display_id) return;
+    // Leave full screen here first, then come back for the other screen.
+    auto token = std::make_shared<int>(0);
+    *token = platform::add_window_observer([window, display_id, token](NativeWindow* w, platform::WindowNote n) {
+      if (w != window || n != platform::WindowNote::kDidExitFullScreen) return;
+      platform::remove_window_observer(*token);
+      fullscreen_on_screen(window, display_id);
+    });
+    window->toggle_full_screen();
+    return;
+  }
+  const Rect& v = screen->visible_frame;
+  Rect f = window->frame();
+  f.w = std::min(f.w, v.w);
+  f.h = std::min(f.h, v.h);
+  f.x = v.x + v.w / 2 - f.w / 2;
+  f.y = v.y + v.h / 2 - f.h / 2;
+  window->set_frame(f);
+  window->toggle_full_screen();
+}
+
+void do_winop(void* w, void* rec) {
+  std::unique_ptr<WinopReq> r(static_cast<WinopReq*>(rec));
+  const std::string& op = r->op;
+  if (op == "geom 1" || op == "geom 0") {
+    g_geom_events = op.back() == '1';
+    return;
+  }
+  NativeWindow* win = window_for_id(w, r->window);
+  const bool is_main = r->window == "main";
+  if (is_main && !win && g_windowless) {
+    app_verb(op);
+    return;
+  }
+  if (!win) return;
+  platform::Application* a = app();
+  std::string rest;
+
+  if (op == "hide") {
+    if (is_main && !is_panel(win) && a)
+      a->hide();
+    else
+      win->hide();
+  } else if (op == "hidewin") {
+    win->hide();
+  } else if (op == "show" || op == "show 1") {
+    if (is_main) g_defer_show = false;
+    if (is_panel(win)) {
+      if (a) a->unhide(false);
+      panel_front(win);
+    } else {
+      if (a) a->unhide(true);
+      win->show();
+    }
+  } else if (op == "show 0") {
+    if (is_main) g_defer_show = false;
+    if (a) a->unhide(false);
+    win->order_front_regardless();
+  } else if (op == "presence 0") {
+    if (is_main && a) a->set_activation_policy(platform::ActivationPolicy::kAccessory);
+  } else if (op == "presence 1") {
+    if (is_main) {
+      g_accessory = false;
+      if (a) {
+        a->set_activation_policy(platform::ActivationPolicy::kRegular);
+        a->activate();
+      }
+    }
+  } else if (op == "hideonclose 1" || op == "hideonclose 0") {
+    g_hide_on_close = op.back() == '1';
+  } else if (op == "center") {
+    center_window(win);
+  } else if (op == "minimize") {
+    win->miniaturize();
+  } else if (op == "restore") {
+    win->deminiaturize();
+  } else if (op == "zoom") {
+    win->zoom();
+  } else if (op == "fullscreen") {
+    win->toggle_full_screen();
+  } else if (op == "fullscreen 1" || op == "fullscreen 0") {
+    const bool wanted = op.back() == '1';
+    const bool current = win->style_mask() & platform::kStyleFullScreen;
+    if (wanted != current) win->toggle_full_screen();
+  } else if (op == "ontop 1" || op == "ontop 0") {
+    win->set_level(op.back() == '1' ? platform::kLevelFloating : platform::kLevelNormal);
+  } else if (op == "resizable 1" || op == "resizable 0") {
+    const std::uint64_t mask = win->style_mask() & ~platform::kStyleFullScreen;
+    win->set_style_mask(op.back() == '1' ? mask | platform::kStyleResizable : mask & ~platform::kStyleResizable);
+  } else if (op == "clickthrough 1" || op == "clickthrough 0") {
+    win->set_ignores_mouse_events(op.back() == '1');
+    apply_expose_policy(win);
+  } else if (starts(op, "level ", &rest)) {
+    win->set_level(level_for_name(rest));
+    apply_expose_policy(win);
+  } else if (op == "allspaces 1" || op == "allspaces 0") {
+    const std::uint64_t bits = platform::kBehaviorCanJoinAllSpaces | platform::kBehaviorFullScreenAuxiliary;
+    const std::uint64_t b = win->collection_behavior();
+    win->set_collection_behavior(op.back() == '1' ? b | bits : b & ~bits);
+  } else if (starts(op, "minsize ", &rest)) {
+    int mw = 0, mh = 0;
+    if (std::sscanf(rest.c_str(), "%dx%d", &mw, &mh) == 2 && mw > 0 && mh > 0) grow_to_min_size(win, mw, mh);
+  } else if (starts(op, "zoomfactor ", &rest)) {
+    const double z = std::atof(rest.c_str());
+    if (webview_for_id(w, r->window) && z >= 0.25 && z <= 5.0) win->set_content_zoom(z);
+  } else if (starts(op, "pos ", &rest)) {
+    int x = 0, y = 0;
+    if (std::sscanf(rest.c_str(), "%d %d", &x, &y) == 2) {
+      std::vector<ScreenInfo> screens = screens_now();
+      const Rect s = screens.empty() ? Rect{} : screens[0].frame;
+      set_frame_top_left(win, x, s.y + s.h - y);
+    }
+  } else if (starts(op, "spos ", &rest)) {
+    long id = 0;
+    double x = 0, y = 0;
+    char unit[4] = "pt";
+    const int n = std::sscanf(rest.c_str(), "%ld %lf %lf %3s", &id, &x, &y, unit);
+    std::optional<ScreenInfo> s = n >= 3 ? screen_for_display_id(id) : std::nullopt;
+    if (s && std::isfinite(x) && std::isfinite(y)) {
+      if (std::string(unit) == "px" && s->scale > 0) {
+        x /= s->scale;
+        y /= s->scale;
+      }
+      set_frame_top_left(win, s->frame.x + x, s->frame.y + s->frame.h - y);
+    }
+  } else if (starts(op, "pxsize ", &rest)) {
+    int pw = 0, ph = 0;
+    if (std::sscanf(rest.c_str(), "%d %d", &pw, &ph) == 2 && pw > 0 && ph > 0) {
+      std::optional<ScreenInfo> s = screen_of_window(win);
+      const double scale = s && s->scale > 0 ? s->scale : 1.0;
+      set_content_size_keep_top(win, pw / scale, ph / scale);
+    }
+  } else if (starts(op, "fsscreen ", &rest)) {
+    const long long id = std::atoll(rest.c_str());
+    if (id >= 0 && screen_for_display_id(id)) fullscreen_on_screen(win, std::uint32_t(id));
+  } else if (op == "onscreen") {
+    rescue_offscreen(win);
+  } else if (op == "rescue 0" || op == "rescue 1") {
+    g_rescue_on = op.back() == '1';
+  }
+}

@@ -1,0 +1,818 @@
+// Windows on GTK 3 and X11. Each window keeps the host's model of itself and maps
+// it onto the nearest X11 behaviour:
+//   titled (without a full-size content view) -> WM decorations, else undecorated
+//   closable, miniaturizable, resizable and the three buttons -> Motif WM functions
+//     and decorations (a hidden button drops its function, so the WM drops the button)
+//   not resizable -> minimum size = maximum size = the current size
+//   level > 0 -> _NET_WM_STATE_ABOVE, level < 0 -> _NET_WM_STATE_BELOW
+//   can join all spaces -> sticky (every workspace); ignores cycle -> skip taskbar
+//     and pager; accessory application -> skip taskbar
+//   ignores mouse events -> an empty X input shape (clicks pass through)
+//   clear background -> the window paints nothing behind its content (RGBA visual)
+//   panel -> utility window that is not focused when it maps
+// Shadow, title visibility, a transparent title bar and button positions have no
+// X11 counterpart: they are kept and reported, nothing else changes.
+
+#include <gdk/gdkx.h>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/gtk/gtk_platform.h"
+#include "platform/gtk/gtk_screens.h"
+
+namespace platform::gtk {
+
+namespace {
+
+class GtkNativeWindow;
+std::vector<GtkNativeWindow*> g_live;  // every window not yet destroyed, in creation order
+GtkNativeWindow* g_last_key = nullptr;  // the window that last had the focus
+
+GdkDevice* pointer_device() {
+  GdkDisplay* d = gdk_display_get_default();
+  GdkSeat* seat = d ? gdk_display_get_default_seat(d) : nullptr;
+  return seat ? gdk_seat_get_pointer(seat) : nullptr;
+}
+
+bool button1_down() {
+  GdkDevice* p = pointer_device();
+  GdkWindow* root = gdk_get_default_root_window();
+  if (!p || !root) return false;
+  GdkModifierType mask = GdkModifierType(0);
+  gdk_device_get_state(p, root, nullptr, &mask);
+  return mask & GDK_BUTTON1_MASK;
+}
+
+struct Insets {
+  int left = 0, right = 0, top = 0, bottom = 0;
+};
+
+class GtkApp : public Application {
+ public:
+  void set_activation_policy(ActivationPolicy p) override;
+  ActivationPolicy activation_policy() const override { return policy_; }
+  void activate() override;
+  void hide() override;
+  void unhide(bool activate) override;
+  bool hidden() const override { return hidden_; }
+  bool left_button_down() override { return button1_down(); }
+  void forget(GtkNativeWindow* w) { hidden_windows_.erase(std::remove(hidden_windows_.begin(), hidden_windows_.end(), w), hidden_windows_.end()); }
+
+ private:
+  ActivationPolicy policy_ = ActivationPolicy::kRegular;
+  bool hidden_ = false;
+  std::vector<GtkNativeWindow*> hidden_windows_;
+};
+
+GtkApp g_app;
+
+class GtkNativeWindow : public NativeWindow {
+ public:
+  explicit GtkNativeWindow(const WindowParams& p) : params_(p), style_(p.style_mask) {
+    if (p.panel) style_ |= kStyleNonactivatingPanel;
+    win_ = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+    g_object_ref_sink(win_);
+    // An alpha channel where the screen offers one, so transparency can be turned on later.
+    if (GdkVisual* rgba = gdk_screen_get_rgba_visual(gtk_widget_get_screen(GTK_WIDGET(win_))))
+      gtk_widget_set_visual(GTK_WIDGET(win_), rgba);
+    gtk_window_set_title(win_, p.title.c_str());
+    gtk_window_set_default_size(win_, std::max(1, int(p.width)), std::max(1, int(p.height)));
+    gtk_window_set_gravity(win_, GDK_GRAVITY_NORTH_WEST);
+    if (p.panel) {
+      gtk_window_set_type_hint(win_, GDK_WINDOW_TYPE_HINT_UTILITY);
+      gtk_window_set_focus_on_map(win_, FALSE);
+    }
+    g_signal_connect(win_, "delete-event", G_CALLBACK(&GtkNativeWindow::on_delete), this);
+    g_signal_connect(win_, "destroy", G_CALLBACK(&GtkNativeWindow::on_destroy), this);
+    g_signal_connect(win_, "configure-event", G_CALLBACK(&GtkNativeWindow::on_configure), this);
+    g_signal_connect(win_, "window-state-event", G_CALLBACK(&GtkNativeWindow::on_state), this);
+    g_signal_connect(win_, "notify::is-active", G_CALLBACK(&GtkNativeWindow::on_active), this);
+    g_signal_connect_after(win_, "realize", G_CALLBACK(&GtkNativeWindow::on_realize), this);
+    g_signal_connect(win_, "draw", G_CALLBACK(&GtkNativeWindow::on_draw), this);
+    g_live.push_back(this);
+    apply_decor();
+    apply_hints();
+    apply_level();
+    apply_behavior();
+  }
+
+  ~GtkNativeWindow() override {
+    g_live.erase(std::remove(g_live.begin(), g_live.end(), this), g_live.end());
+    if (g_last_key == this) g_last_key = nullptr;
+    g_app.forget(this);
+    detach_family();
+    stop_resize_watch();
+    if (win_) {
+      g_signal_handlers_disconnect_by_data(win_, this);
+      if (!destroyed_) gtk_widget_destroy(GTK_WIDGET(win_));
+      g_object_unref(win_);
+    }
+  }
+
+  void set_events(WindowEvents e) override { events_ = std::move(e); }
+  void set_title(const std::string& t) override { gtk_window_set_title(win_, t.c_str()); }
+  std::string title() const override {
+    const char* t = gtk_window_get_title(win_);
+    return t ? t : "";
+  }
+
+  // ---- geometry ----
+
+  void set_content_size(double w, double h) override {
+    Rect old = frame();
+    Rect f = frame_rect_for_content({0, 0, w, h});
+    f.x = old.x;
+    f.y = old.y + old.h - f.h;
+    set_frame(f);
+  }
+
+  Rect frame() const override {
+    if (pending_) return *pending_;
+    return measured_frame();
+  }
+
+  void set_frame(const Rect& f) override {
+    if (destroyed_) return;
+    Insets in = insets();
+    int x, y;
+    host_top_left_to_root(f, x, y);
+    const int cw = std::max(1, int(std::lround(f.w)) - in.left - in.right);
+    const int ch = std::max(1, int(std::lround(f.h)) - in.top - in.bottom);
+    content_w_ = cw;
+    content_h_ = ch;
+    apply_hints();
+    gtk_window_move(win_, x, y);
+    gtk_window_resize(win_, cw, ch);
+    // Until the window system answers, the frame is what was asked for.
+    pending_ = f;
+  }
+
+  Rect content_rect_for_frame(const Rect& f) const override {
+    Insets in = insets();
+    return {f.x + in.left, f.y + in.bottom, std::max(0.0, f.w - in.left - in.right),
+            std::max(0.0, f.h - in.top - in.bottom)};
+  }
+
+  Rect frame_rect_for_content(const Rect& c) const override {
+    Insets in = insets();
+    return {c.x - in.left, c.y - in.bottom, c.w + in.left + in.right, c.h + in.top + in.bottom};
+  }
+
+  void set_content_min_size(Size s) override {
+    min_size_ = s;
+    apply_hints();
+  }
+  Size content_min_size() const override { return min_size_; }
+
+  std::optional<std::uint32_t> screen_id() const override {
+    GdkWindow* gw = gdk_window();
+    if (!gw) return std::nullopt;
+    GdkMonitor* m = gdk_display_get_monitor_at_window(gdk_window_get_display(gw), gw);
+    if (!m) return std::nullopt;
+    return display_id_for_monitor(m);
+  }
+
+  // ---- ordering and activation ----
+
+  void show() override {
+    if (destroyed_) return;
+    if (state_ & GDK_WINDOW_STATE_ICONIFIED) gtk_window_deiconify(win_);
+    gtk_widget_show(GTK_WIDGET(win_));
+    if (can_key_) gtk_window_present(win_);
+    else if (GdkWindow* gw = gdk_window()) gdk_window_raise(gw);
+  }
+
+  void order_front_regardless() override {
+    if (destroyed_) return;
+    if (state_ & GDK_WINDOW_STATE_ICONIFIED) gtk_window_deiconify(win_);
+    if (!gtk_widget_get_visible(GTK_WIDGET(win_))) {
+      gtk_window_set_focus_on_map(win_, FALSE);
+      gtk_widget_show(GTK_WIDGET(win_));
+      gtk_window_set_focus_on_map(win_, !params_.panel);
+    }
+    if (GdkWindow* gw = gdk_window()) gdk_window_raise(gw);
+  }
+
+  void make_key() override {
+    GdkWindow* gw = gdk_window();
+    if (!gw || !can_key_ || !gtk_widget_get_visible(GTK_WIDGET(win_))) return;
+    gdk_window_focus(gw, gtk_get_current_event_time());
+  }
+
+  void hide() override {
+    if (!destroyed_) gtk_widget_hide(GTK_WIDGET(win_));
+  }
+  bool visible() const override {
+    return !destroyed_ && gtk_widget_get_visible(GTK_WIDGET(win_)) && !(state_ & GDK_WINDOW_STATE_ICONIFIED);
+  }
+  bool is_key() const override { return !destroyed_ && gtk_window_is_active(win_); }
+
+  // ---- window-system states ----
+
+  void miniaturize() override {
+    if (!destroyed_) gtk_window_iconify(win_);
+  }
+  void deminiaturize() override {
+    if (!destroyed_) gtk_window_deiconify(win_);
+  }
+  bool miniaturized() const override { return state_ & GDK_WINDOW_STATE_ICONIFIED; }
+  void zoom() override {
+    if (destroyed_) return;
+    if (state_ & GDK_WINDOW_STATE_MAXIMIZED)
+      gtk_window_unmaximize(win_);
+    else
+      gtk_window_maximize(win_);
+  }
+  bool zoomed() const override { return state_ & GDK_WINDOW_STATE_MAXIMIZED; }
+  void toggle_full_screen() override {
+    if (destroyed_) return;
+    if (state_ & GDK_WINDOW_STATE_FULLSCREEN)
+      gtk_window_unfullscreen(win_);
+    else
+      gtk_window_fullscreen(win_);
+  }
+
+  // ---- the host's model ----
+
+  void set_style_mask(std::uint64_t mask) override {
+    mask &= ~kStyleFullScreen;
+    if (params_.panel) mask |= kStyleNonactivatingPanel;
+    style_ = mask;
+    apply_decor();
+    apply_hints();
+  }
+  std::uint64_t style_mask() const override {
+    return style_ | ((state_ & GDK_WINDOW_STATE_FULLSCREEN) ? kStyleFullScreen : 0);
+  }
+  bool is_panel() const override { return params_.panel; }
+
+  void set_level(long level) override {
+    level_ = level;
+    apply_level();
+  }
+  long level() const override { return level_; }
+
+  void set_collection_behavior(std::uint64_t b) override {
+    behavior_ = b;
+    apply_behavior();
+  }
+  std::uint64_t collection_behavior() const override { return behavior_; }
+
+  void set_ignores_mouse_events(bool v) override {
+    ignores_ = v;
+    apply_input_shape();
+  }
+  bool ignores_mouse_events() const override { return ignores_; }
+
+  void set_opaque(bool v) override { opaque_ = v; }
+  bool is_opaque() const override { return opaque_; }
+  void set_background_clear(bool v) override {
+    clear_ = v;
+    gtk_widget_set_app_paintable(GTK_WIDGET(win_), v);
+    gtk_widget_queue_draw(GTK_WIDGET(win_));
+  }
+  bool background_clear() const override { return clear_; }
+  void set_has_shadow(bool v) override { shadow_ = v; }
+  bool has_shadow() const override { return shadow_; }
+  void set_titlebar_appears_transparent(bool v) override { tb_transparent_ = v; }
+  bool titlebar_appears_transparent() const override { return tb_transparent_; }
+  void set_title_visible(bool v) override { title_visible_ = v; }
+  bool title_visible() const override { return title_visible_; }
+  void set_titlebar_hidden(bool v) override {
+    tb_hidden_ = v;
+    apply_decor();
+  }
+  bool titlebar_hidden() const override { return tb_hidden_; }
+  void set_button_visible(WindowButton b, bool v) override {
+    buttons_[int(b)] = v;
+    apply_decor();
+  }
+  bool button_visible(WindowButton b) const override { return buttons_[int(b)]; }
+  std::optional<Rect> button_frame(WindowButton) const override { return std::nullopt; }
+  void set_button_frame(WindowButton, const Rect&) override {}
+  void set_can_become_key(bool v) override {
+    can_key_ = v;
+    gtk_window_set_accept_focus(win_, v);
+  }
+  bool can_become_key() const override { return can_key_; }
+
+  // ---- child windows ----
+
+  void add_child_window(NativeWindow* child) override {
+    auto* c = live(child);
+    if (!c || c == this || destroyed_ || c->destroyed_) return;
+    if (c->parent_ && c->parent_ != this) c->parent_->remove_child_window(c);
+    if (std::find(children_.begin(), children_.end(), c) == children_.end()) children_.push_back(c);
+    c->parent_ = this;
+    gtk_window_set_transient_for(c->win_, win_);
+  }
+  void remove_child_window(NativeWindow* child) override {
+    auto* c = live(child);
+    if (!c) return;
+    children_.erase(std::remove(children_.begin(), children_.end(), c), children_.end());
+    if (c->parent_ == this) {
+      c->parent_ = nullptr;
+      if (!c->destroyed_) gtk_window_set_transient_for(c->win_, nullptr);
+    }
+  }
+  std::vector<NativeWindow*> child_windows() const override {
+    return std::vector<NativeWindow*>(children_.begin(), children_.end());
+  }
+
+  // ---- interactive drags ----
+
+  bool begin_move_drag() override {
+    int x = 0, y = 0;
+    if (!pointer_root(x, y) || !gtk_widget_get_visible(GTK_WIDGET(win_))) return false;
+    gtk_window_begin_move_drag(win_, 1, x, y, gtk_get_current_event_time());
+    return true;
+  }
+
+  bool begin_resize_drag(ResizeEdges e, Size min_frame) override;
+  bool begin_file_drag(const std::vector<std::string>& paths, const std::string& icon_path) override;
+
+  // ---- content ----
+
+  void set_content(WebView* view) override {
+    GtkWidget* child = gtk_bin_get_child(GTK_BIN(win_));
+    if (child) gtk_container_remove(GTK_CONTAINER(win_), child);
+    content_ = view;
+    if (view) {
+      GtkWidget* w = GTK_WIDGET(view->native_handle());
+      gtk_container_add(GTK_CONTAINER(win_), w);
+      gtk_widget_show(w);
+    }
+  }
+  void set_content_zoom(double z) override {
+    if (WebKitWebView* v = web_view()) webkit_web_view_set_zoom_level(v, z);
+  }
+  void set_content_draws_background(bool draws) override {
+    if (WebKitWebView* v = web_view()) {
+      GdkRGBA c{1, 1, 1, draws ? 1.0 : 0.0};
+      webkit_web_view_set_background_color(v, &c);
+    }
+  }
+
+  void close() override {
+    if (!destroyed_) gtk_widget_destroy(GTK_WIDGET(win_));
+  }
+  void* native_handle() override { return win_; }
+
+  void refresh_behavior() { apply_behavior(); }
+  bool shown() const { return !destroyed_ && gtk_widget_get_visible(GTK_WIDGET(win_)); }
+
+ private:
+  static GtkNativeWindow* live(NativeWindow* w) {
+    auto it = std::find(g_live.begin(), g_live.end(), static_cast<GtkNativeWindow*>(w));
+    return it == g_live.end() ? nullptr : *it;
+  }
+
+  GdkWindow* gdk_window() const {
+    return destroyed_ ? nullptr : gtk_widget_get_window(GTK_WIDGET(win_));
+  }
+  WebKitWebView* web_view() const {
+    if (!content_) return nullptr;
+    void* h = content_->native_handle();
+    return h && WEBKIT_IS_WEB_VIEW(h) ? WEBKIT_WEB_VIEW(h) : nullptr;
+  }
+
+  bool decorated() const { return (style_ & kStyleTitled) && !(style_ & kStyleFullSizeContentView) && !tb_hidden_; }
+
+  // What the window manager's frame adds around the content: measured while the
+  // window is mapped (the frame on screen, until the window manager has answered a
+  // change of decorations), else the last measure, none without decorations.
+  Insets insets() const {
+    GdkWindow* gw = gdk_window();
+    if (gw && gdk_window_is_visible(gw)) {
+      GdkRectangle ext;
+      gdk_window_get_frame_extents(gw, &ext);
+      int ox = 0, oy = 0;
+      gdk_window_get_origin(gw, &ox, &oy);
+      const int w = gdk_window_get_width(gw), h = gdk_window_get_height(gw);
+      Insets in;
+      in.left = std::max(0, ox - ext.x);
+      in.top = std::max(0, oy - ext.y);
+      in.right = std::max(0, ext.x + ext.width - (ox + w));
+      in.bottom = std::max(0, ext.y + ext.height - (oy + h));
+      if (decorated() && !(state_ & GDK_WINDOW_STATE_FULLSCREEN)) last_insets_ = in;
+      return in;
+    }
+    if (!decorated() || (state_ & GDK_WINDOW_STATE_FULLSCREEN)) return {};
+    return last_insets_;
+  }
+
+  Rect measured_frame() const {
+    GdkWindow* gw = gdk_window();
+    if (gw && gdk_window_is_visible(gw)) {
+      GdkRectangle ext;
+      gdk_window_get_frame_extents(gw, &ext);
+      return root_to_host(ext.x, ext.y, ext.width, ext.height);
+    }
+    // Not mapped: what was asked for.
+    int x = 0, y = 0, w = 0, h = 0;
+    gtk_window_get_position(win_, &x, &y);
+    gtk_window_get_size(win_, &w, &h);
+    if (content_w_ > 0) {
+      w = content_w_;
+      h = content_h_;
+    }
+    Insets in = insets();
+    return root_to_host(x, y, w + in.left + in.right, h + in.top + in.bottom);
+  }
+
+  bool pointer_root(int& x, int& y) const {
+    GdkDevice* p = pointer_device();
+    if (!p) return false;
+    gdk_device_get_position(p, nullptr, &x, &y);
+    return true;
+  }
+
+  void apply_decor() {
+    const bool deco = decorated();
+    if (bool(gtk_window_get_decorated(win_)) != deco) gtk_window_set_decorated(win_, deco);
+    GdkWindow* gw = gdk_window();
+    if (!gw) return;
+    const bool resizable = style_ & kStyleResizable;
+    const bool close = (style_ & kStyleClosable) && buttons_[0];
+    const bool mini = (style_ & kStyleMiniaturizable) && buttons_[1];
+    const bool zoom = resizable && buttons_[2];
+    if (deco) {
+      int d = GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU;
+      if (resizable) d |= GDK_DECOR_RESIZEH;
+      if (mini) d |= GDK_DECOR_MINIMIZE;
+      if (zoom) d |= GDK_DECOR_MAXIMIZE;
+      gdk_window_set_decorations(gw, GdkWMDecoration(d));
+    }
+    int f = GDK_FUNC_MOVE;
+    if (resizable) f |= GDK_FUNC_RESIZE;
+    if (zoom) f |= GDK_FUNC_MAXIMIZE;
+    if (mini) f |= GDK_FUNC_MINIMIZE;
+    if (close) f |= GDK_FUNC_CLOSE;
+    gdk_window_set_functions(gw, GdkWMFunction(f));
+  }
+
+  // Minimum size from the model (raised while a resize drag needs more); a window
+  // that is not resizable is held at its size.
+  void apply_hints() {
+    GdkGeometry g{};
+    int flags = GDK_HINT_MIN_SIZE;
+    g.min_width = std::max(1, int(std::ceil(min_size_.w)));
+    g.min_height = std::max(1, int(std::ceil(min_size_.h)));
+    if (drag_min_) {
+      g.min_width = std::max(g.min_width, drag_min_->first);
+      g.min_height = std::max(g.min_height, drag_min_->second);
+    }
+    if (!(style_ & kStyleResizable)) {
+      int w = content_w_, h = content_h_;
+      if (w <= 0) gtk_window_get_size(win_, &w, &h);
+      g.min_width = g.max_width = std::max(1, w);
+      g.min_height = g.max_height = std::max(1, h);
+      flags |= GDK_HINT_MAX_SIZE;
+    }
+    gtk_window_set_geometry_hints(win_, nullptr, &g, GdkWindowHints(flags));
+  }
+
+  void apply_level() {
+    gtk_window_set_keep_above(win_, level_ > 0);
+    gtk_window_set_keep_below(win_, level_ < 0);
+  }
+
+  void apply_behavior() {
+    const bool ignores_cycle = behavior_ & kBehaviorIgnoresCycle;
+    gtk_window_set_skip_taskbar_hint(win_, ignores_cycle || g_app.activation_policy() == ActivationPolicy::kAccessory);
+    gtk_window_set_skip_pager_hint(win_, ignores_cycle);
+    if (behavior_ & kBehaviorCanJoinAllSpaces)
+      gtk_window_stick(win_);
+    else
+      gtk_window_unstick(win_);
+  }
+
+  void apply_input_shape() {
+    if (!gdk_window()) return;
+    if (ignores_) {
+      cairo_region_t* none = cairo_region_create();
+      gtk_widget_input_shape_combine_region(GTK_WIDGET(win_), none);
+      cairo_region_destroy(none);
+    } else {
+      gtk_widget_input_shape_combine_region(GTK_WIDGET(win_), nullptr);
+    }
+  }
+
+  void detach_family() {
+    if (parent_) parent_->remove_child_window(this);
+    for (GtkNativeWindow* c : std::vector<GtkNativeWindow*>(children_)) remove_child_window(c);
+  }
+
+  void stop_resize_watch() {
+    if (resize_watch_) g_source_remove(resize_watch_);
+    resize_watch_ = 0;
+  }
+
+  static gboolean on_delete(GtkWidget*, GdkEvent*, GtkNativeWindow* self) {
+    if (self->events_.on_close_request) {
+      self->events_.on_close_request();
+      return TRUE;  // the host decides
+    }
+    return FALSE;
+  }
+  static void on_destroy(GtkWidget*, GtkNativeWindow* self) {
+    self->destroyed_ = true;
+    self->stop_resize_watch();
+    g_app.forget(self);
+    // The close path sees the children first; then the window leaves its family.
+    if (self->events_.on_destroyed) self->events_.on_destroyed();
+    if (self->parent_) self->parent_->remove_child_window(self);
+  }
+  static void on_realize(GtkWidget*, GtkNativeWindow* self) {
+    self->apply_decor();
+    self->apply_input_shape();
+    self->apply_behavior();
+  }
+  static gboolean on_draw(GtkWidget* w, cairo_t* cr, GtkNativeWindow* self) {
+    if (self->clear_) {
+      cairo_save(cr);
+      cairo_set_source_rgba(cr, 0, 0, 0, 0);
+      cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+      cairo_paint(cr);
+      cairo_restore(cr);
+    }
+    return FALSE;
+  }
+  static gboolean on_configure(GtkWidget* w, GdkEvent*, GtkNativeWindow* self) {
+    if (gtk_widget_in_destruction(w)) return FALSE;
+    // Unmapping and mapping move nothing the backend can see.
+    GdkWindow* gw = self->gdk_window();
+    if (!gw || !gdk_window_is_visible(gw)) return FALSE;
+    self->pending_.reset();
+    self->content_w_ = self->content_h_ = 0;
+    const Rect now = self->measured_frame();
+    const bool moved = !self->have_last_ || now.x != self->last_.x || now.y != self->last_.y;
+    const bool resized = !self->have_last_ || now.w != self->last_.w || now.h != self->last_.h;
+    const Rect before = self->last_;
+    const bool had = self->have_last_;
+    self->last_ = now;
+    self->have_last_ = true;
+    if (!moved && !resized) return FALSE;
+    if (self->events_.on_frame_changed) self->events_.on_frame_changed();
+    if (moved && had) {
+      // Child windows move with their parent.
+      const double dx = now.x - before.x, dy = now.y - before.y;
+      for (GtkNativeWindow* c : std::vector<GtkNativeWindow*>(self->children_)) {
+        Rect f = c->frame();
+        c->set_frame({f.x + dx, f.y + dy, f.w, f.h});
+      }
+    }
+    if (moved) post_window_note(self, WindowNote::kDidMove);
+    if (resized) post_window_note(self, WindowNote::kDidResize);
+    std::optional<std::uint32_t> screen = self->screen_id();
+    if (screen != self->last_screen_) {
+      const bool report = self->last_screen_.has_value();
+      self->last_screen_ = screen;
+      if (report) post_window_note(self, WindowNote::kDidChangeScreen);
+    }
+    return FALSE;
+  }
+  static gboolean on_state(GtkWidget* w, GdkEventWindowState* e, GtkNativeWindow* self) {
+    self->state_ = e->new_window_state;
+    if (gtk_widget_in_destruction(w)) return FALSE;
+    const int changed = e->changed_mask;
+    if (changed & GDK_WINDOW_STATE_FULLSCREEN) {
+      self->pending_.reset();
+      post_window_note(self, (e->new_window_state & GDK_WINDOW_STATE_FULLSCREEN) ? WindowNote::kDidEnterFullScreen
+                                                                               : WindowNote::kDidExitFullScreen);
+    }
+    if (changed & GDK_WINDOW_STATE_ICONIFIED)
+      post_window_note(self, (e->new_window_state & GDK_WINDOW_STATE_ICONIFIED) ? WindowNote::kDidMiniaturize
+                                                                              : WindowNote::kDidDeminiaturize);
+    if (changed & GDK_WINDOW_STATE_MAXIMIZED) self->pending_.reset();
+    if (self->events_.on_state_changed) self->events_.on_state_changed();
+    return FALSE;
+  }
+  static void on_active(GObject*, GParamSpec*, GtkNativeWindow* self) {
+    // A window going away reports nothing after its close path.
+    if (self->destroyed_ || gtk_widget_in_destruction(GTK_WIDGET(self->win_))) return;
+    const bool key = gtk_window_is_active(self->win_);
+    if (key == self->key_) return;
+    self->key_ = key;
+    if (key) g_last_key = self;
+    post_window_note(self, key ? WindowNote::kDidBecomeKey : WindowNote::kDidResignKey);
+    if (self->events_.on_state_changed) self->events_.on_state_changed();
+  }
+
+  friend class GtkApp;
+
+  GtkWindow* win_ = nullptr;
+  WindowParams params_;
+  WindowEvents events_;
+  WebView* content_ = nullptr;
+  bool destroyed_ = false;
+
+  // The host's model.
+  std::uint64_t style_;
+  long level_ = 0;
+  std::uint64_t behavior_ = 0;
+  bool ignores_ = false, opaque_ = true, clear_ = false, shadow_ = true;
+  bool tb_transparent_ = false, title_visible_ = true, tb_hidden_ = false, can_key_ = true;
+  bool buttons_[3] = {true, true, true};
+  Size min_size_;
+  GtkNativeWindow* parent_ = nullptr;
+  std::vector<GtkNativeWindow*> children_;
+
+  // What the window system last said, and what was asked since.
+  GdkWindowState state_ = GdkWindowState(0);
+  bool key_ = false;
+  std::optional<Rect> pending_;
+  int content_w_ = 0, content_h_ = 0;
+  mutable Insets last_insets_;
+  Rect last_;
+  bool have_last_ = false;
+  std::optional<std::uint32_t> last_screen_;
+  std::optional<std::pair<int, int>> drag_min_;
+  guint resize_watch_ = 0;
+};
+
+bool GtkNativeWindow::begin_resize_drag(ResizeEdges e, Size min_frame) {
+  int x = 0, y = 0;
+  if (!e.any() || !pointer_root(x, y) || !gtk_widget_get_visible(GTK_WIDGET(win_))) return false;
+  GdkWindowEdge edge;
+  if (e.top) edge = e.left ? GDK_WINDOW_EDGE_NORTH_WEST : e.right ? GDK_WINDOW_EDGE_NORTH_EAST : GDK_WINDOW_EDGE_NORTH;
+  else if (e.bottom)
+    edge = e.left ? GDK_WINDOW_EDGE_SOUTH_WEST : e.right ? GDK_WINDOW_EDGE_SOUTH_EAST : GDK_WINDOW_EDGE_SOUTH;
+  else
+    edge = e.left ? GDK_WINDOW_EDGE_WEST : GDK_WINDOW_EDGE_EAST;
+  // The window manager enforces the minimum while the button is held.
+  Insets in = insets();
+  drag_min_ = std::make_pair(int(std::ceil(min_frame.w)) - in.left - in.right,
+                             int(std::ceil(min_frame.h)) - in.top - in.bottom);
+  apply_hints();
+  stop_resize_watch();
+  resize_watch_ = g_timeout_add(
+      100,
+      +[](gpointer p) -> gboolean {
+        auto* self = static_cast<GtkNativeWindow*>(p);
+        if (button1_down()) return G_SOURCE_CONTINUE;
+        self->resize_watch_ = 0;
+        self->drag_min_.reset();
+        self->apply_hints();
+        return G_SOURCE_REMOVE;
+      },
+      this);
+  gtk_window_begin_resize_drag(win_, edge, 1, x, y, gtk_get_current_event_time());
+  return true;
+}
+
+// ---- file drags ----
+
+struct FileDragState {
+  std::vector<std::string> uris;
+  gulong get_id = 0, end_id = 0;
+  GtkWidget* source = nullptr;
+};
+
+GdkPixbuf* file_icon(const std::string& path, int size) {
+  GdkPixbuf* pb = nullptr;
+  GFile* f = g_file_new_for_path(path.c_str());
+  GFileInfo* info = g_file_query_info(f, G_FILE_ATTRIBUTE_STANDARD_ICON, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
+  GtkIconTheme* theme = gtk_icon_theme_get_default();
+  if (info) {
+    if (GIcon* icon = g_file_info_get_icon(info))
+      if (GtkIconInfo* ii = gtk_icon_theme_lookup_by_gicon(theme, icon, size, GTK_ICON_LOOKUP_FORCE_SIZE)) {
+        pb = gtk_icon_info_load_icon(ii, nullptr);
+        g_object_unref(ii);
+      }
+    g_object_unref(info);
+  }
+  g_object_unref(f);
+  if (!pb) pb = gtk_icon_theme_load_icon(theme, "text-x-generic", size, GTK_ICON_LOOKUP_FORCE_SIZE, nullptr);
+  return pb;
+}
+
+bool GtkNativeWindow::begin_file_drag(const std::vector<std::string>& paths, const std::string& icon_path) {
+  GdkWindow* gw = gdk_window();
+  if (!gw) return false;
+  GdkPixbuf* custom = icon_path.empty() ? nullptr : gdk_pixbuf_new_from_file(icon_path.c_str(), nullptr);
+  std::optional<Size> icon;
+  if (custom) icon = Size{double(gdk_pixbuf_get_width(custom)), double(gdk_pixbuf_get_height(custom))};
+  std::vector<DragItem> items = layout_drag_items(paths, icon);
+  if (items.empty()) {
+    if (custom) g_object_unref(custom);
+    return false;
+  }
+
+  auto* st = new FileDragState;
+  for (const DragItem& it : items)
+    if (char* uri = g_filename_to_uri(it.path.c_str(), nullptr, nullptr)) {
+      st->uris.push_back(uri);
+      g_free(uri);
+    }
+  st->source = GTK_WIDGET(win_);
+  st->get_id = g_signal_connect(
+      st->source, "drag-data-get",
+      G_CALLBACK(+[](GtkWidget*, GdkDragContext*, GtkSelectionData* data, guint, guint, FileDragState* s) {
+        std::vector<gchar*> list;
+        for (std::string& u : s->uris) list.push_back(u.data());
+        list.push_back(nullptr);
+        gtk_selection_data_set_uris(data, list.data());
+      }),
+      st);
+  st->end_id = g_signal_connect(st->source, "drag-end", G_CALLBACK(+[](GtkWidget* w, GdkDragContext*, FileDragState* s) {
+                                  g_signal_handler_disconnect(w, s->get_id);
+                                  g_signal_handler_disconnect(w, s->end_id);
+                                  delete s;
+                                }),
+                                st);
+
+  GtkTargetList* targets = gtk_target_list_new(nullptr, 0);
+  gtk_target_list_add_uri_targets(targets, 0);
+  int px = 0, py = 0;
+  gdk_window_get_device_position(gw, pointer_device(), &px, &py, nullptr);
+  GdkDragContext* ctx =
+      gtk_drag_begin_with_coordinates(st->source, targets, GDK_ACTION_COPY, 1, nullptr, px, py);
+  gtk_target_list_unref(targets);
+  if (!ctx) {
+    g_signal_handler_disconnect(st->source, st->get_id);
+    g_signal_handler_disconnect(st->source, st->end_id);
+    delete st;
+    if (custom) g_object_unref(custom);
+    return false;
+  }
+
+  // One image: the items stacked, the first on top with its centre under the pointer.
+  double w = 0, h = 0;
+  for (const DragItem& it : items) {
+    w = std::max(w, it.offset + it.w);
+    h = std::max(h, it.offset + it.h);
+  }
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(std::ceil(w)), int(std::ceil(h)));
+  cairo_t* cr = cairo_create(surface);
+  for (auto it = items.rbegin(); it != items.rend(); ++it) {
+    GdkPixbuf* src = it->custom_icon && custom ? GDK_PIXBUF(g_object_ref(custom)) : file_icon(it->path, 32);
+    if (!src) continue;
+    GdkPixbuf* scaled =
+        gdk_pixbuf_scale_simple(src, std::max(1, int(std::lround(it->w))), std::max(1, int(std::lround(it->h))),
+                                GDK_INTERP_BILINEAR);
+    if (scaled) {
+      gdk_cairo_set_source_pixbuf(cr, scaled, it->offset, it->offset);
+      cairo_paint(cr);
+      g_object_unref(scaled);
+    }
+    g_object_unref(src);
+  }
+  cairo_destroy(cr);
+  cairo_surface_set_device_offset(surface, -items[0].w / 2, -items[0].h / 2);
+  gtk_drag_set_icon_surface(ctx, surface);
+  cairo_surface_destroy(surface);
+  if (custom) g_object_unref(custom);
+  return true;
+}
+
+// ---- application ----
+
+void GtkApp::set_activation_policy(ActivationPolicy p) {
+  policy_ = p;
+  for (GtkNativeWindow* w : g_live) w->refresh_behavior();
+}
+
+void GtkApp::activate() {
+  for (GtkNativeWindow* w : g_live)
+    if (w->is_key()) return;
+  if (g_last_key && g_last_key->visible()) {
+    g_last_key->show();
+    return;
+  }
+  for (auto it = g_live.rbegin(); it != g_live.rend(); ++it)
+    if ((*it)->visible()) {
+      (*it)->show();
+      return;
+    }
+}
+
+void GtkApp::hide() {
+  hidden_ = true;
+  for (GtkNativeWindow* w : std::vector<GtkNativeWindow*>(g_live))
+    if (w->shown()) {
+      hidden_windows_.push_back(w);
+      w->hide();
+    }
+}
+
+void GtkApp::unhide(bool activate_too) {
+  hidden_ = false;
+  std::vector<GtkNativeWindow*> again;
+  again.swap(hidden_windows_);
+  for (GtkNativeWindow* w : again) w->order_front_regardless();
+  if (activate_too) activate();
+}
+
+}  // namespace
+
+Application& gtk_application() { return g_app; }
+
+std::unique_ptr<NativeWindow> GtkPlatform::make_window(const WindowParams& params) {
+  return std::make_unique<GtkNativeWindow>(params);
+}
+
+}  // namespace platform::gtk

@@ -1,0 +1,75 @@
+#include "platform/window.h"
+
+#include <algorithm>
+#include <map>
+
+namespace platform {
+
+namespace {
+
+struct Observers {
+  std::map<int, WindowObserver> fns;
+  int next = 1;
+};
+
+Observers& observers() {
+  static Observers o;
+  return o;
+}
+
+Application* g_application = nullptr;
+
+}  // namespace
+
+int add_window_observer(WindowObserver fn) {
+  Observers& o = observers();
+  int token = o.next++;
+  o.fns[token] = std::move(fn);
+  return token;
+}
+
+void remove_window_observer(int token) { observers().fns.erase(token); }
+
+void post_window_note(NativeWindow* window, WindowNote note) {
+  // Observers added while this note is delivered do not see it; removed ones stop at once.
+  Observers& o = observers();
+  std::vector<int> tokens;
+  for (auto& [token, fn] : o.fns) tokens.push_back(token);
+  for (int token : tokens) {
+    auto it = o.fns.find(token);
+    if (it == o.fns.end()) continue;
+    WindowObserver fn = it->second;  // a copy: the observer may remove itself
+    fn(window, note);
+  }
+}
+
+std::vector<DragItem> layout_drag_items(const std::vector<std::string>& paths, std::optional<Size> icon) {
+  std::vector<DragItem> items;
+  double offset = 0;
+  for (const std::string& path : paths) {
+    if (path.empty()) continue;  // no file to name
+    DragItem item;
+    item.path = path;
+    item.custom_icon = icon.has_value() && icon->w > 0 && icon->h > 0;
+    if (item.custom_icon) {
+      item.w = icon->w;
+      item.h = icon->h;
+    }
+    const double larger = std::max(item.w, item.h);
+    if (larger > 160) {
+      item.w *= 160 / larger;
+      item.h *= 160 / larger;
+    }
+    item.offset = offset;
+    items.push_back(item);
+    icon.reset();  // only the first item shows the icon
+    offset += 4;
+  }
+  return items;
+}
+
+Application* application() { return g_application; }
+
+void install_application(Application* app) { g_application = app; }
+
+}  // namespace platform

@@ -1,0 +1,272 @@
+// WINOPEN, WINCLOSE and the close path, TITLE, SIZE, DRAGWIN, RESIZEWIN, DRAGOUT.
+
+#include <filesystem>
+
+#include "core/reader.h"
+#include "window_test_support.h"
+
+namespace {
+
+using platform::ResizeEdges;
+using platform::Size;
+
+class WinOpen : public WindowTest {
+ protected:
+  // Runs one command line through the reader and its handler.
+  void command(const std::string& line) {
+    CommandReader reader;
+    reader.handle_line(line);
+    desktop.queue.drain();
+  }
+};
+
+TEST_F(WinOpen, AnOpenIdOnlyComesForwardWhateverElseTheLineSays) {
+  command("WINOPEN w2\tfile.html\tFirst\t320x240");
+  const size_t made = desktop.windows.size();
+  main_window()->show();
+  command("WINOPEN w2\thttps://example.com/\tSecond\t900x900\t0\tnone\t1\t\t1\t\t10\t10");
+  EXPECT_EQ(desktop.windows.size(), made);
+  EXPECT_EQ(win("w2")->title(), "First");
+  EXPECT_EQ(content_of(win("w2")).w, 320);
+  EXPECT_TRUE(view("w2")->urls.empty());
+  EXPECT_TRUE(win("w2")->is_key());
+  for (const char* id : {"main", ""}) {
+    win("w2")->show();
+    command(std::string("WINOPEN ") + id + "\thttps://example.com/\tX");
+    EXPECT_TRUE(main_window()->is_key()) << '"' << id << '"';
+    EXPECT_EQ(main_window()->title(), "Main");
+    EXPECT_EQ(desktop.windows.size(), made);
+  }
+}
+
+TEST_F(WinOpen, ANewWindowGetsItsSizeTitleBridgeAndPage) {
+  g_user_agent = "Agent/1";
+  command("WINOPEN w2\thttps://example.com/a\t\t320x240");
+  FakeWindow* w2 = win("w2");
+  ASSERT_NE(w2, nullptr);
+  EXPECT_EQ(w2->title(), "w2") << "no title: the id";
+  EXPECT_EQ(content_of(w2).w, 320);
+  EXPECT_EQ(content_of(w2).h, 240);
+  EXPECT_TRUE(w2->visible());
+  EXPECT_TRUE(w2->is_key());
+  EXPECT_EQ(w2->content, view("w2"));
+  EXPECT_EQ(view("w2")->urls, (std::vector<std::string>{"https://example.com/a"}));
+  EXPECT_EQ(view("w2")->user_agent, "Agent/1");
+  EXPECT_TRUE(view("w2")->handlers.count("quib"));
+  ASSERT_FALSE(view("w2")->user_scripts.empty());
+  EXPECT_NE(view("w2")->user_scripts[0].find("window.__QUIB_WIN = 'w2'"), std::string::npos);
+  EXPECT_TRUE(view("w2")->file_access);
+  EXPECT_FALSE(view("w2")->inspector_opened);
+}
+
+TEST_F(WinOpen, APathIsLoadedAsAFileWithItsReadAccessAndNothingLoadsWithoutOne) {
+  command("WINOPEN w2\t/srv/app/frontend/page.html");
+  ASSERT_EQ(view("w2")->files.size(), 1u);
+  EXPECT_EQ(view("w2")->files[0].first, "/srv/app/frontend/page.html");
+  EXPECT_EQ(view("w2")->files[0].second, "/srv/app/frontend");
+  command("WINOPEN w3\trel/page.html");
+  ASSERT_EQ(view("w3")->files.size(), 1u);
+  EXPECT_EQ(view("w3")->files[0].first, (std::filesystem::current_path() / "rel/page.html").string());
+  command("WINOPEN w4");
+  EXPECT_TRUE(view("w4")->files.empty());
+  EXPECT_TRUE(view("w4")->urls.empty());
+}
+
+TEST_F(WinOpen, DebugModeTurnsOnDeveloperExtrasAndOpenAlsoOpensTheInspector) {
+  g_debug = true;
+  command("WINOPEN w2");
+  EXPECT_TRUE(view("w2")->developer_extras);
+  EXPECT_FALSE(view("w2")->inspector_opened);
+  g_debug_open = true;
+  command("WINOPEN w3");
+  EXPECT_TRUE(view("w3")->inspector_opened);
+}
+
+TEST_F(WinOpen, ParentsAttachOnlyToAnotherOpenWindow) {
+  command("WINOPEN w2\t\t\t\t\t\t\t\t\t\t\t\t\t\tmain");
+  EXPECT_EQ(main_window()->child_windows(), (std::vector<platform::NativeWindow*>{win("w2")}));
+  command("WINOPEN w3\t\t\t\t\t\t\t\t\t\t\t\t\t\tw3");
+  command("WINOPEN w4\t\t\t\t\t\t\t\t\t\t\t\t\t\tnowhere");
+  command("WINOPEN w5\t\t\t\t\t\t\t\t\t\t\t\t\t\tw2");
+  EXPECT_TRUE(win("w3")->child_windows().empty());
+  EXPECT_EQ(main_window()->child_windows().size(), 1u);
+  EXPECT_EQ(win("w2")->child_windows(), (std::vector<platform::NativeWindow*>{win("w5")}));
+}
+
+TEST_F(WinOpen, APanelIsAPanel) {
+  command("WINOPEN p\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t1");
+  EXPECT_TRUE(win("p")->is_panel());
+  command("WINOPEN n\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t0");
+  EXPECT_FALSE(win("n")->is_panel());
+}
+
+class WinClose : public WinOpen {};
+
+TEST_F(WinClose, MainEmptyAndUnknownIdsCloseNothing) {
+  command("WINOPEN w2");
+  lines();
+  for (const char* id : {"main", "", "w9"}) do_winclose(w(), new std::string(id));
+  desktop.queue.drain();
+  EXPECT_FALSE(main_window()->closed);
+  EXPECT_FALSE(win("w2")->closed);
+  EXPECT_TRUE(lines().empty());
+}
+
+TEST_F(WinClose, WinclosedGoesOutAtOnceAndTheWindowIsReleasedOneTurnLater) {
+  command("WINOPEN w2");
+  lines();
+  FakeWindow* w2 = win("w2");
+  do_winclose(w(), new std::string("w2"));
+  EXPECT_EQ(lines(), (std::vector<std::string>{"WINCLOSED w2"}));
+  EXPECT_EQ(g_windows.count("w2"), 0u);
+  EXPECT_EQ(window_for_id(w(), "w2"), nullptr);
+  auto alive = [&] {
+    return std::find(desktop.app.live.begin(), desktop.app.live.end(), w2) != desktop.app.live.end();
+  };
+  EXPECT_TRUE(alive()) << "still in use by the call that closed it";
+  desktop.queue.drain();
+  EXPECT_FALSE(alive());
+  command("WINOPEN w2\t\tAgain");
+  EXPECT_EQ(win("w2")->title(), "Again") << "the id is free again";
+}
+
+TEST_F(WinClose, TheCloseButtonTakesTheSamePathExactlyOnce) {
+  command("WINOPEN w2");
+  lines();
+  win("w2")->user_close();
+  win("w2");  // gone from the registry already
+  desktop.queue.drain();
+  EXPECT_EQ(lines(), (std::vector<std::string>{"WINCLOSED w2"}));
+}
+
+TEST_F(WinClose, ChildrenCloseOneTurnLaterEachAfterBeingDetached) {
+  command("WINOPEN w2");
+  command("WINOPEN w3\t\t\t\t\t\t\t\t\t\t\t\t\t\tw2");
+  command("WINOPEN w4\t\t\t\t\t\t\t\t\t\t\t\t\t\tw2");
+  FakeWindow* w2 = win("w2");
+  FakeWindow* w3 = win("w3");
+  lines();
+  do_winclose(w(), new std::string("w2"));
+  EXPECT_EQ(lines_starting("WINCLOSED"), (std::vector<std::string>{"WINCLOSED w2"}));
+  EXPECT_FALSE(w3->closed);
+  desktop.queue.size();
+  // One turn: the children's pass; it runs before the parent is released.
+  auto items = desktop.queue.take();
+  ASSERT_EQ(items.size(), 2u);
+  items[0].handler(items[0].w, items[0].record);
+  EXPECT_TRUE(w3->closed);
+  EXPECT_TRUE(w2->child_windows().empty());
+  EXPECT_EQ(lines_starting("WINCLOSED"), (std::vector<std::string>{"WINCLOSED w3", "WINCLOSED w4"}));
+  items[1].handler(items[1].w, items[1].record);
+  desktop.queue.drain();
+  EXPECT_TRUE(g_windows.empty());
+}
+
+TEST_F(WinClose, AChildClosedBeforeItsParentIsNotClosedTwice) {
+  command("WINOPEN w2");
+  command("WINOPEN w3\t\t\t\t\t\t\t\t\t\t\t\t\t\tw2");
+  lines();
+  do_winclose(w(), new std::string("w2"));
+  do_winclose(w(), new std::string("w3"));
+  desktop.queue.drain();
+  EXPECT_EQ(lines_starting("WINCLOSED"), (std::vector<std::string>{"WINCLOSED w2", "WINCLOSED w3"}));
+}
+
+class Commands : public WindowTest {};
+
+TEST_F(Commands, TitlesGoToTheirWindowsAndWindowlessTitleDoesNothing) {
+  FakeWindow* w2 = open("w2");
+  do_title(w(), new std::string("Plain"));
+  do_title_win(w(), new EvalReq{"w2", "Second"});
+  do_title_win(w(), new EvalReq{"nowhere", "Lost"});
+  EXPECT_EQ(main_window()->title(), "Plain");
+  EXPECT_EQ(w2->title(), "Second");
+  do_title_win(w(), new EvalReq{"main", "Main again"});
+  EXPECT_EQ(main_window()->title(), "Main again");
+  do_title(nullptr, new std::string("windowless"));
+  do_title_win(nullptr, new EvalReq{"main", "windowless"});
+  EXPECT_EQ(main_window()->title(), "Main again");
+}
+
+TEST_F(Commands, SizeSetsTheContentSizeKeepingTheTopLeftCorner) {
+  FakeWindow* w2 = open("w2");
+  w2->set_frame({100, 100, 600, 428});
+  do_size(w(), new SizeReq{500, 300, "w2"});
+  EXPECT_EQ(content_of(w2).w, 500);
+  EXPECT_EQ(content_of(w2).h, 300);
+  EXPECT_EQ(w2->frame().x, 100);
+  EXPECT_EQ(w2->frame().y + w2->frame().h, 528);
+  for (SizeReq bad : {SizeReq{0, 300, "w2"}, SizeReq{300, 0, "w2"}, SizeReq{-1, 300, "w2"}, SizeReq{300, 300, "w9"}}) {
+    do_size(w(), new SizeReq(bad));
+    EXPECT_EQ(content_of(w2).w, 500);
+  }
+}
+
+TEST_F(Commands, AMoveDragStartsOnlyWhileTheLeftButtonIsDown) {
+  do_dragwin(w(), new std::string("main"));
+  EXPECT_EQ(main_window()->move_drags, 0);
+  desktop.app.left_button = true;
+  do_dragwin(w(), new std::string("main"));
+  do_dragwin(w(), new std::string("w9"));
+  EXPECT_EQ(main_window()->move_drags, 1);
+}
+
+TEST_F(Commands, ResizeDragsNameTheirEdgesAndTheMinimumFrame) {
+  FakeWindow* w2 = open("w2");
+  do_resizewin(w(), new ResizeReq{"w2", "se"});
+  EXPECT_TRUE(w2->resize_drags.empty()) << "button up";
+  desktop.app.left_button = true;
+  struct Case {
+    const char* edge;
+    std::optional<ResizeEdges> want;  // {top, bottom, left, right}
+  } cases[] = {
+      {"se", ResizeEdges{false, true, false, true}},
+      {"nw", ResizeEdges{true, false, true, false}},
+      {"e", ResizeEdges{false, false, false, true}},
+      {"ew", ResizeEdges{false, false, true, false}},   // w wins over e
+      {"nsx", ResizeEdges{false, true, false, false}},  // s wins over n
+      {"x", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.edge);
+    w2->resize_drags.clear();
+    do_resizewin(w(), new ResizeReq{"w2", c.edge});
+    if (!c.want) {
+      EXPECT_TRUE(w2->resize_drags.empty());
+      continue;
+    }
+    ASSERT_EQ(w2->resize_drags.size(), 1u);
+    EXPECT_EQ(w2->resize_drags[0].first, *c.want);
+    EXPECT_EQ(w2->resize_drags[0].second, (Size{120, 80}));
+  }
+  w2->resize_drags.clear();
+  winop("w2", "minsize 300x200");
+  do_resizewin(w(), new ResizeReq{"w2", "s"});
+  EXPECT_EQ(w2->resize_drags.at(0).second, (Size{300, 228})) << "the content minimum as a frame";
+  w2->resize_drags.clear();
+  winop("w2", "resizable 0");
+  do_resizewin(w(), new ResizeReq{"w2", "s"});
+  EXPECT_TRUE(w2->resize_drags.empty()) << "not resizable";
+}
+
+TEST_F(Commands, FileDragsNeedTheButtonAPageAndFiles) {
+  desktop.app.images["/icons/doc.png"] = {64, 48};
+  do_dragout(w(), new DragOutReq{"main", "/icons/doc.png", {"/a", "/b", "/c"}});
+  EXPECT_TRUE(main_window()->file_drags.empty()) << "button up";
+  desktop.app.left_button = true;
+  do_dragout(w(), new DragOutReq{"main", "/icons/doc.png", {}});
+  do_dragout(w(), new DragOutReq{"w9", "/icons/doc.png", {"/a"}});
+  EXPECT_TRUE(main_window()->file_drags.empty());
+  do_dragout(w(), new DragOutReq{"main", "/icons/doc.png", {"/a", "/b", "/c"}});
+  do_dragout(w(), new DragOutReq{"main", "/icons/missing.png", {"/a", "/b"}});
+  ASSERT_EQ(main_window()->file_drags.size(), 2u);
+  using platform::DragItem;
+  EXPECT_EQ(main_window()->file_drags[0].items,
+            (std::vector<DragItem>{{"/a", true, 64, 48, 0}, {"/b", false, 32, 32, 4}, {"/c", false, 32, 32, 8}}));
+  EXPECT_EQ(main_window()->file_drags[1].items,
+            (std::vector<DragItem>{{"/a", false, 32, 32, 0}, {"/b", false, 32, 32, 4}}))
+      << "an unreadable icon falls back to the files' own";
+}
+
+}  // namespace

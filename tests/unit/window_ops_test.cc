@@ -1,0 +1,237 @@
+// WINOP verbs as a backend sees them through the fake desktop.
+
+#include "window_test_support.h"
+
+namespace {
+
+using platform::ActivationPolicy;
+
+class WinOp : public WindowTest {};
+
+TEST_F(WinOp, GeomNeedsNoWindowAndUnknownWindowsOrVerbsDoNothing) {
+  winop("nowhere", "geom 1");
+  EXPECT_TRUE(g_geom_events);
+  winop("nowhere", "geom 0");
+  EXPECT_FALSE(g_geom_events);
+  winop("nowhere", "hideonclose 1");
+  EXPECT_FALSE(g_hide_on_close) << "other verbs need the window";
+  const Rect before = main_window()->frame();
+  winop("main", "dance");
+  winop("main", "pos");
+  winop("main", "center ");
+  EXPECT_EQ(main_window()->frame(), before);
+}
+
+TEST_F(WinOp, MinimumSizeGrowsOnlyWhatIsTooSmallAndKeepsTheTopLeftCorner) {
+  FakeWindow* w2 = open("w2", 1000, 500);
+  w2->set_frame({50, 100, 1000, 528});
+  winop("w2", "minsize 800x600");
+  EXPECT_EQ(w2->content_min_size(), (platform::Size{800, 600}));
+  EXPECT_EQ(content_of(w2).w, 1000);
+  EXPECT_EQ(content_of(w2).h, 600);
+  EXPECT_EQ(w2->frame().x, 50);
+  EXPECT_EQ(w2->frame().y + w2->frame().h, 628);
+  winop("w2", "minsize 300x200");
+  EXPECT_EQ(content_of(w2).h, 600) << "a window already large enough keeps its size";
+  EXPECT_EQ(w2->content_min_size(), (platform::Size{300, 200}));
+}
+
+TEST_F(WinOp, PageZoomOnlyWithinAQuarterAndFiveTimes) {
+  struct Case {
+    const char* factor;
+    double want;
+  } cases[] = {{"6", 1.0}, {"0.25", 0.25}, {"5", 5.0}, {"5.01", 5.0}, {"0.2", 5.0}, {"abc", 5.0}, {"nan", 5.0}, {"1.5", 1.5}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.factor);
+    winop("main", std::string("zoomfactor ") + c.factor);
+    EXPECT_EQ(main_window()->content_zoom, c.want);
+  }
+}
+
+TEST_F(WinOp, LevelsAndClickThroughDecideWhetherTheWindowCycles) {
+  using namespace platform;
+  const std::uint64_t kCycles = kBehaviorManaged | kBehaviorParticipatesInCycle;       // 36
+  const std::uint64_t kOutOfCycle = kBehaviorTransient | kBehaviorIgnoresCycle;        // 72
+  struct Case {
+    std::vector<std::string> ops;
+    long level;
+    std::uint64_t behavior;
+  } cases[] = {
+      {{"level floating"}, kLevelFloating, kCycles},
+      {{"clickthrough 1", "level floating"}, kLevelFloating, kOutOfCycle},
+      {{"level desktop"}, kLevelDesktop, kOutOfCycle},
+      {{"level overlay"}, kLevelOverlay, kOutOfCycle},
+      {{"level overlay", "level normal"}, kLevelNormal, kCycles},
+      {{"level banana"}, kLevelNormal, kCycles},
+      {{"clickthrough 1"}, kLevelNormal, kOutOfCycle},
+      {{"clickthrough 1", "clickthrough 0"}, kLevelNormal, kCycles},
+      {{"ontop 1"}, kLevelFloating, 0},  // a level alone leaves the cycle bits as they were
+      {{"allspaces 1", "level overlay"}, kLevelOverlay, 257 | kOutOfCycle},
+      {{"allspaces 1", "level overlay", "allspaces 0"}, kLevelOverlay, kOutOfCycle},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string id = "w" + std::to_string(++n);
+    SCOPED_TRACE(id);
+    FakeWindow* win = open(id);
+    for (const std::string& op : c.ops) winop(id, op);
+    EXPECT_EQ(win->level(), c.level);
+    EXPECT_EQ(win->collection_behavior(), c.behavior);
+  }
+}
+
+TEST_F(WinOp, FullScreenVerbsToggleOnlyWhenTheStateDiffers) {
+  int entered = 0, left = 0;
+  int token = platform::add_window_observer([&](platform::NativeWindow*, platform::WindowNote n) {
+    entered += n == platform::WindowNote::kDidEnterFullScreen;
+    left += n == platform::WindowNote::kDidExitFullScreen;
+  });
+  winop("main", "fullscreen 0");
+  winop("main", "fullscreen 1");
+  winop("main", "fullscreen 1");
+  EXPECT_TRUE(main_window()->style_mask() & platform::kStyleFullScreen);
+  winop("main", "fullscreen");
+  winop("main", "fullscreen 0");
+  platform::remove_window_observer(token);
+  EXPECT_EQ(entered, 1);
+  EXPECT_EQ(left, 1);
+  EXPECT_FALSE(main_window()->style_mask() & platform::kStyleFullScreen);
+}
+
+TEST_F(WinOp, FullScreenOnAnotherScreenLeavesFullScreenFirstAndComesBackThere) {
+  winop("main", "fsscreen 70");
+  EXPECT_EQ(main_window()->frame(), laptop_screen().frame);
+  winop("main", "fsscreen 70");
+  EXPECT_EQ(main_window()->frame(), laptop_screen().frame) << "already there: nothing";
+  winop("main", "fsscreen 71");
+  EXPECT_TRUE(main_window()->style_mask() & platform::kStyleFullScreen);
+  EXPECT_EQ(main_window()->frame(), monitor_screen().frame);
+  winop("main", "fullscreen 0");
+  // Back to the size it had, centred on the second screen's usable area.
+  EXPECT_EQ(main_window()->frame(), (Rect{2000, 46, 800, 628}));
+}
+
+TEST_F(WinOp, HideTheMainWindowHidesTheApplicationHidewinOnlyTheWindow) {
+  FakeWindow* w2 = open("w2");
+  winop("main", "hidewin");
+  EXPECT_FALSE(main_window()->visible());
+  EXPECT_TRUE(w2->visible());
+  winop("main", "show");
+  winop("w2", "hide");
+  EXPECT_FALSE(w2->visible());
+  EXPECT_TRUE(main_window()->visible());
+  winop("w2", "show 0");
+  winop("main", "hide");
+  EXPECT_FALSE(main_window()->visible());
+  EXPECT_FALSE(w2->visible());
+  EXPECT_TRUE(desktop.app.hidden());
+  winop("main", "show");
+  EXPECT_TRUE(main_window()->visible());
+  EXPECT_TRUE(w2->visible()) << "unhiding brings back every window hidden with the application";
+  EXPECT_TRUE(main_window()->is_key());
+}
+
+TEST_F(WinOp, APanelShowsWithoutActivatingTheApplicationAndShow0NeverTakesTheFocus) {
+  auto* r = new WinOpenReq;
+  r->id = "p";
+  r->panel = true;
+  do_winopen(w(), r);
+  FakeWindow* p = win("p");
+  EXPECT_TRUE(p->style_mask() & platform::kStyleNonactivatingPanel);
+  winop("p", "hidewin");
+  const int before = desktop.app.activations;
+  winop("p", "show");
+  EXPECT_TRUE(p->visible());
+  EXPECT_TRUE(p->is_key());
+  EXPECT_EQ(desktop.app.activations, before);
+  winop("main", "show");
+  EXPECT_EQ(desktop.app.activations, before + 1);
+  winop("p", "hidewin");
+  winop("p", "show 0");
+  EXPECT_TRUE(p->visible());
+  EXPECT_FALSE(p->is_key());
+  winop("p", "hide");
+  EXPECT_FALSE(p->visible());
+  EXPECT_TRUE(main_window()->visible()) << "hiding a panel hides only the panel";
+}
+
+TEST_F(WinOp, ShowingTheMainWindowEndsTheDeferredFirstShow) {
+  for (const char* op : {"show", "show 1", "show 0"}) {
+    g_defer_show = true;
+    winop("main", op);
+    EXPECT_FALSE(g_defer_show) << op;
+  }
+  FakeWindow* w2 = open("w2");
+  (void)w2;
+  g_defer_show = true;
+  winop("w2", "show");
+  EXPECT_TRUE(g_defer_show) << "only the main window's show counts";
+}
+
+TEST_F(WinOp, PresenceIsTheMainWindowsAndGlobalFlagsAreAnyWindows) {
+  FakeWindow* w2 = open("w2");
+  (void)w2;
+  winop("w2", "presence 0");
+  EXPECT_EQ(desktop.app.policy, ActivationPolicy::kRegular);
+  winop("main", "presence 0");
+  EXPECT_EQ(desktop.app.policy, ActivationPolicy::kAccessory);
+  g_accessory = true;
+  winop("main", "presence 1");
+  EXPECT_EQ(desktop.app.policy, ActivationPolicy::kRegular);
+  EXPECT_FALSE(g_accessory);
+  winop("w2", "hideonclose 1");
+  EXPECT_TRUE(g_hide_on_close);
+  winop("w2", "rescue 0");
+  EXPECT_FALSE(g_rescue_on);
+  winop("main", "rescue 1");
+  EXPECT_TRUE(g_rescue_on);
+}
+
+TEST_F(WinOp, WindowSystemStatesFollowTheirVerbs) {
+  FakeWindow* w2 = open("w2");
+  winop("w2", "minimize");
+  EXPECT_TRUE(w2->miniaturized());
+  EXPECT_FALSE(w2->visible());
+  winop("w2", "restore");
+  EXPECT_FALSE(w2->miniaturized());
+  winop("w2", "zoom");
+  EXPECT_TRUE(w2->zoomed());
+  EXPECT_EQ(w2->frame(), laptop_screen().visible_frame);
+  winop("w2", "zoom");
+  EXPECT_FALSE(w2->zoomed());
+  winop("w2", "resizable 0");
+  EXPECT_FALSE(w2->style_mask() & platform::kStyleResizable);
+  EXPECT_TRUE(w2->style_mask() & platform::kStyleTitled);
+  winop("w2", "resizable 1");
+  EXPECT_TRUE(w2->style_mask() & platform::kStyleResizable);
+  w2->set_frame({3000, 3000, w2->frame().w, w2->frame().h});
+  winop("w2", "center");
+  const Rect f = w2->frame();
+  EXPECT_EQ(f.x + f.w / 2, 720);
+  EXPECT_EQ(f.y + f.h / 2, 438) << "centred on the usable area of the main screen";
+}
+
+class WindowlessWinOp : public WindowlessTest {};
+
+TEST_F(WindowlessWinOp, MainAddressesTheApplication) {
+  winop("main", "presence 0");
+  EXPECT_EQ(desktop.app.policy, ActivationPolicy::kAccessory);
+  g_accessory = true;
+  winop("main", "presence 1");
+  EXPECT_EQ(desktop.app.policy, ActivationPolicy::kRegular);
+  EXPECT_FALSE(g_accessory);
+  FakeWindow* w2 = open("w2");
+  winop("main", "hide");
+  EXPECT_FALSE(w2->visible());
+  const int before = desktop.app.activations;
+  winop("main", "show 0");
+  EXPECT_TRUE(w2->visible());
+  EXPECT_EQ(desktop.app.activations, before);
+  winop("main", "hide");
+  winop("main", "show");
+  EXPECT_EQ(desktop.app.activations, before + 1);
+  winop("main", "minimize");
+  EXPECT_FALSE(w2->miniaturized()) << "window verbs need a window";
+}
+
+}  // namespace
