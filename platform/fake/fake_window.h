@@ -61,7 +61,7 @@ class FakeApplication : public Application {
   std::vector<FakeWindow*> hidden_windows_;
 };
 
-class FakeWindow : public NativeWindow {
+class FakeWindow : public ModelWindow {
  public:
   // Title bar height of a decorated fake window, in points.
   static constexpr double kTitlebar = 28;
@@ -98,32 +98,10 @@ class FakeWindow : public NativeWindow {
   void set_style_mask(std::uint64_t mask) override;
   std::uint64_t style_mask() const override { return style_ | (full_ ? kStyleFullScreen : 0); }
   bool is_panel() const override { return params.panel; }
-  void set_level(long l) override { level_ = l; }
-  long level() const override { return level_; }
-  void set_collection_behavior(std::uint64_t b) override { behavior_ = b; }
-  std::uint64_t collection_behavior() const override { return behavior_; }
-  void set_ignores_mouse_events(bool v) override { ignores_ = v; }
-  bool ignores_mouse_events() const override { return ignores_; }
-  void set_opaque(bool v) override { opaque_ = v; }
-  bool is_opaque() const override { return opaque_; }
-  void set_background_clear(bool v) override { clear_ = v; }
-  bool background_clear() const override { return clear_; }
-  void set_has_shadow(bool v) override { shadow_ = v; }
-  bool has_shadow() const override { return shadow_; }
-  void set_titlebar_appears_transparent(bool v) override { tb_transparent_ = v; }
-  bool titlebar_appears_transparent() const override { return tb_transparent_; }
-  void set_title_visible(bool v) override { title_visible_ = v; }
-  bool title_visible() const override { return title_visible_; }
-  void set_titlebar_hidden(bool v) override { tb_hidden_ = v; }
-  bool titlebar_hidden() const override { return tb_hidden_; }
-  void set_button_visible(WindowButton b, bool v) override { buttons_[int(b)] = v; }
-  bool button_visible(WindowButton b) const override { return buttons_[int(b)]; }
   std::optional<Rect> button_frame(WindowButton b) const override { return button_frames[int(b)]; }
   void set_button_frame(WindowButton b, const Rect& f) override {
     if (button_frames[int(b)]) button_frames[int(b)] = f;
   }
-  void set_can_become_key(bool v) override { can_key_ = v; }
-  bool can_become_key() const override { return can_key_; }
 
   void add_child_window(NativeWindow* child) override;
   void remove_child_window(NativeWindow* child) override;
@@ -170,11 +148,6 @@ class FakeWindow : public NativeWindow {
   bool visible_ = false, mini_ = false, zoomed_ = false, full_ = false;
   Rect saved_zoom_, saved_full_;
   std::uint64_t style_;
-  long level_ = 0;
-  std::uint64_t behavior_ = 0;
-  bool ignores_ = false, opaque_ = true, clear_ = false, shadow_ = true;
-  bool tb_transparent_ = false, title_visible_ = true, tb_hidden_ = false, can_key_ = true;
-  bool buttons_[3] = {true, true, true};
   std::vector<NativeWindow*> children_;
   FakeWindow* parent_ = nullptr;
 };

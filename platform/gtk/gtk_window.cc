@@ -69,7 +69,7 @@ class GtkApp : public Application {
 
 GtkApp g_app;
 
-class GtkNativeWindow : public NativeWindow {
+class GtkNativeWindow : public ModelWindow {
  public:
   explicit GtkNativeWindow(const WindowParams& p) : params_(p), style_(p.style_mask) {
     if (p.panel) style_ |= kStyleNonactivatingPanel;
@@ -253,51 +253,36 @@ class GtkNativeWindow : public NativeWindow {
     level_ = level;
     apply_level();
   }
-  long level() const override { return level_; }
 
   void set_collection_behavior(std::uint64_t b) override {
     behavior_ = b;
     apply_behavior();
   }
-  std::uint64_t collection_behavior() const override { return behavior_; }
 
   void set_ignores_mouse_events(bool v) override {
     ignores_ = v;
     apply_input_shape();
   }
-  bool ignores_mouse_events() const override { return ignores_; }
 
-  void set_opaque(bool v) override { opaque_ = v; }
-  bool is_opaque() const override { return opaque_; }
   void set_background_clear(bool v) override {
     clear_ = v;
     gtk_widget_set_app_paintable(GTK_WIDGET(win_), v);
     gtk_widget_queue_draw(GTK_WIDGET(win_));
   }
-  bool background_clear() const override { return clear_; }
-  void set_has_shadow(bool v) override { shadow_ = v; }
-  bool has_shadow() const override { return shadow_; }
-  void set_titlebar_appears_transparent(bool v) override { tb_transparent_ = v; }
-  bool titlebar_appears_transparent() const override { return tb_transparent_; }
-  void set_title_visible(bool v) override { title_visible_ = v; }
-  bool title_visible() const override { return title_visible_; }
   void set_titlebar_hidden(bool v) override {
     tb_hidden_ = v;
     apply_decor();
   }
-  bool titlebar_hidden() const override { return tb_hidden_; }
   void set_button_visible(WindowButton b, bool v) override {
     buttons_[int(b)] = v;
     apply_decor();
   }
-  bool button_visible(WindowButton b) const override { return buttons_[int(b)]; }
   std::optional<Rect> button_frame(WindowButton) const override { return std::nullopt; }
   void set_button_frame(WindowButton, const Rect&) override {}
   void set_can_become_key(bool v) override {
     can_key_ = v;
     gtk_window_set_accept_focus(win_, v);
   }
-  bool can_become_key() const override { return can_key_; }
 
   // ---- child windows ----
 
@@ -612,11 +597,6 @@ class GtkNativeWindow : public NativeWindow {
 
   // The host's model.
   std::uint64_t style_;
-  long level_ = 0;
-  std::uint64_t behavior_ = 0;
-  bool ignores_ = false, opaque_ = true, clear_ = false, shadow_ = true;
-  bool tb_transparent_ = false, title_visible_ = true, tb_hidden_ = false, can_key_ = true;
-  bool buttons_[3] = {true, true, true};
   Size min_size_;
   GtkNativeWindow* parent_ = nullptr;
   std::vector<GtkNativeWindow*> children_;
