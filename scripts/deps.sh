@@ -5,7 +5,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtk-3-dev libwebkit2gtk-4.1-dev libplist-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth openbox x11-xserver-utils xdotool imagemagick
+  xvfb xauth openbox x11-xserver-utils x11-utils xdotool imagemagick tigervnc-standalone-server
 )
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 missing=()

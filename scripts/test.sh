@@ -29,7 +29,7 @@ echo "== page library tests"
 node --test "$root"/tests/js/ 2>&1 | tee "$log/node"
 
 echo "== end-to-end tests (the real binary under Xvfb)"
-QUIBEX_BIN="$root/build/quibex" node --test --test-concurrency=3 --test-timeout=150000 "$root"/tests/e2e/ 2>&1 |
+QUIBEX_BIN="$root/build/quibex" node --test --test-concurrency=1 --test-timeout=150000 "$root"/tests/e2e/ 2>&1 |
   tee "$log/e2e"
 
 count() { grep -Eo "$2" "$1" | grep -Eo '[0-9]+' | tail -n1; }

@@ -180,6 +180,7 @@ class GtkNativeWindow : public ModelWindow {
   void show() override {
     if (destroyed_) return;
     if (state_ & GDK_WINDOW_STATE_ICONIFIED) gtk_window_deiconify(win_);
+    restore_hidden_position();
     gtk_widget_show(GTK_WIDGET(win_));
     if (can_key_) gtk_window_present(win_);
     else if (GdkWindow* gw = gdk_window()) gdk_window_raise(gw);
@@ -189,6 +190,7 @@ class GtkNativeWindow : public ModelWindow {
     if (destroyed_) return;
     if (state_ & GDK_WINDOW_STATE_ICONIFIED) gtk_window_deiconify(win_);
     if (!gtk_widget_get_visible(GTK_WIDGET(win_))) {
+      restore_hidden_position();
       gtk_window_set_focus_on_map(win_, FALSE);
       gtk_widget_show(GTK_WIDGET(win_));
       gtk_window_set_focus_on_map(win_, !params_.panel);
@@ -203,7 +205,17 @@ class GtkNativeWindow : public ModelWindow {
   }
 
   void hide() override {
-    if (!destroyed_) gtk_widget_hide(GTK_WIDGET(win_));
+    if (destroyed_) return;
+    // A window manager may place a window anew when it maps again: remember where it was.
+    if (gtk_widget_get_visible(GTK_WIDGET(win_))) hidden_at_ = frame();
+    gtk_widget_hide(GTK_WIDGET(win_));
+  }
+  void restore_hidden_position() {
+    if (!hidden_at_ || gtk_widget_get_visible(GTK_WIDGET(win_))) return;
+    int x, y;
+    host_top_left_to_root(*hidden_at_, x, y);
+    gtk_window_move(win_, x, y);
+    hidden_at_.reset();
   }
   bool visible() const override {
     return !destroyed_ && gtk_widget_get_visible(GTK_WIDGET(win_)) && !(state_ & GDK_WINDOW_STATE_ICONIFIED);
@@ -572,7 +584,11 @@ class GtkNativeWindow : public ModelWindow {
     if (changed & GDK_WINDOW_STATE_ICONIFIED)
       post_window_note(self, (e->new_window_state & GDK_WINDOW_STATE_ICONIFIED) ? WindowNote::kDidMiniaturize
                                                                               : WindowNote::kDidDeminiaturize);
-    if (changed & GDK_WINDOW_STATE_MAXIMIZED) self->pending_.reset();
+    if (changed & GDK_WINDOW_STATE_MAXIMIZED) {
+      // Zooming is a resize: observers re-read the state, which now says maximised.
+      self->pending_.reset();
+      post_window_note(self, WindowNote::kDidResize);
+    }
     if (self->events_.on_state_changed) self->events_.on_state_changed();
     return FALSE;
   }
@@ -605,6 +621,7 @@ class GtkNativeWindow : public ModelWindow {
   GdkWindowState state_ = GdkWindowState(0);
   bool key_ = false;
   std::optional<Rect> pending_;
+  std::optional<Rect> hidden_at_;
   int content_w_ = 0, content_h_ = 0;
   mutable Insets last_insets_;
   Rect last_;

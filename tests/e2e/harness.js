@@ -489,3 +489,247 @@ module.exports = {
   makeBundle, startBundle, writePlist, serve,
   tempDir, removeDir, until, sleep, parseCall, wireEscape, findWindow, windowTitles, xdotool,
 };
+
+// ---------------------------------------------------------------- X11 inspection for the window tests
+
+// Whether a program is on PATH (tools from optional Debian packages).
+function hasCommand(name) {
+  return (process.env.PATH || '').split(path.delimiter).some((d) => {
+    try { fs.accessSync(path.join(d, name), fs.constants.X_OK); return true; } catch (e) { return false; }
+  });
+}
+
+// Runs an X client on `display`; resolves with its stdout, rejects with its stderr.
+function xrun(display, cmd, args) {
+  return new Promise((resolve, reject) => {
+    execFile(cmd, args, { env: { ...process.env, DISPLAY: display }, timeout: 15000, maxBuffer: 8 << 20 },
+      (err, stdout, stderr) => (err ? reject(new Error(`${cmd} ${args.join(' ')}: ${stderr || err.message}`)) : resolve(stdout)));
+  });
+}
+
+function xprop(display, id, ...names) {
+  return xrun(display, 'xprop', ['-id', String(id), ...names]);
+}
+
+// The atoms of _NET_WM_STATE without their prefix, e.g. ['ABOVE', 'FULLSCREEN'].
+async function netWmState(display, id) {
+  const text = await xprop(display, id, '_NET_WM_STATE');
+  const m = /=\s*(.*)$/m.exec(text);
+  return m ? m[1].split(',').map((s) => s.trim().replace(/^_NET_WM_STATE_/, '')).filter(Boolean) : [];
+}
+
+// _NET_WM_ALLOWED_ACTIONS as the window manager sets it, without prefix: ['CLOSE', 'RESIZE', ...].
+async function allowedActions(display, id) {
+  const text = await xprop(display, id, '_NET_WM_ALLOWED_ACTIONS');
+  const m = /=\s*(.*)$/m.exec(text);
+  return m ? m[1].split(',').map((s) => s.trim().replace(/^_NET_WM_ACTION_/, '')).filter(Boolean) : [];
+}
+
+// The client window as the X server has it: root position, size, depth, map state.
+async function xwininfo(display, id) {
+  const t = await xrun(display, 'xwininfo', ['-id', String(id)]);
+  const num = (k) => Number((new RegExp(k + ':\\s+(-?\\d+)').exec(t) || [])[1]);
+  return {
+    x: num('Absolute upper-left X'), y: num('Absolute upper-left Y'),
+    width: num('Width'), height: num('Height'), depth: num('Depth'),
+    mapped: /Map State: IsViewable/.test(t),
+  };
+}
+
+// The window's outer frame in root coordinates: the client plus the frame extents the
+// window manager announces (none without a window manager or decorations).
+async function frameGeometry(display, id) {
+  const c = await xwininfo(display, id);
+  const ext = /_NET_FRAME_EXTENTS\(CARDINAL\) = (\d+), (\d+), (\d+), (\d+)/.exec(await xprop(display, id, '_NET_FRAME_EXTENTS'));
+  const [l, r, t, b] = ext ? ext.slice(1).map(Number) : [0, 0, 0, 0];
+  return { x: c.x - l, y: c.y - t, w: c.width + l + r, h: c.height + t + b, client: c, extents: { l, r, t, b } };
+}
+
+// The colour of one root-window pixel as [r, g, b] (0-255), from a screenshot.
+async function pixelAt(display, x, y) {
+  const out = await xrun(display, 'import', ['-window', 'root', '-crop', `1x1+${x}+${y}`, '-depth', '8', 'txt:-']);
+  const m = /\((\d+),(\d+),(\d+)/.exec(out.split('\n').find((l) => /^\d+,\d+:/.test(l)) || '');
+  if (!m) throw new Error('no pixel in: ' + out);
+  return [Number(m[1]), Number(m[2]), Number(m[3])];
+}
+
+// RandR monitors with their output ids (the host's display ids).
+async function randrMonitors(display) {
+  const verbose = await xrun(display, 'xrandr', ['--verbose']);
+  const ids = {};
+  let current = null;
+  for (const line of verbose.split('\n')) {
+    const o = /^(\S+) connected/.exec(line);
+    if (o) current = o[1];
+    const i = /^\s+Identifier:\s+(0x[0-9a-f]+)/i.exec(line);
+    if (i && current) { ids[current] = Number(i[1]); current = null; }
+  }
+  const list = await xrun(display, 'xrandr', ['--listmonitors']);
+  const out = [];
+  for (const line of list.split('\n')) {
+    const m = /^\s*\d+: [+*]*(\S+) (\d+)\/\d+x(\d+)\/\d+([+-]\d+)([+-]\d+)\s+(\S+)?/.exec(line);
+    if (m) out.push({ name: m[1], w: Number(m[2]), h: Number(m[3]), x: Number(m[4]), y: Number(m[5]), id: ids[m[6]] });
+  }
+  return out;
+}
+
+// Asks a VNC server over its Unix socket for a desktop of several screens (the RFB
+// SetDesktopSize message); the server makes a RandR output for each.
+function vncSetLayout(socketPath, screens) {
+  return new Promise((resolve, reject) => {
+    const sock = net.connect(socketPath);
+    let buf = Buffer.alloc(0);
+    let stage = 'version';
+    const timer = setTimeout(() => { sock.destroy(); reject(new Error('VNC layout: no answer')); }, 10000);
+    const finish = (err) => { clearTimeout(timer); sock.destroy(); if (err) reject(err); else resolve(); };
+    sock.on('error', finish);
+    sock.on('data', (d) => {
+      buf = Buffer.concat([buf, d]);
+      for (;;) {
+        if (stage === 'version' && buf.length >= 12) {
+          buf = buf.subarray(12);
+          sock.write('RFB 003.008\n');
+          stage = 'types';
+        } else if (stage === 'types' && buf.length >= 1 && buf.length >= 1 + buf[0]) {
+          const types = [...buf.subarray(1, 1 + buf[0])];
+          buf = buf.subarray(1 + buf[0]);
+          if (!types.includes(1)) return finish(new Error('VNC server wants authentication'));
+          sock.write(Buffer.from([1]));
+          stage = 'result';
+        } else if (stage === 'result' && buf.length >= 4) {
+          if (buf.readUInt32BE(0) !== 0) return finish(new Error('VNC security handshake failed'));
+          buf = buf.subarray(4);
+          sock.write(Buffer.from([1])); // shared
+          stage = 'init';
+        } else if (stage === 'init' && buf.length >= 24 && buf.length >= 24 + buf.readUInt32BE(20)) {
+          buf = buf.subarray(24 + buf.readUInt32BE(20));
+          const width = Math.max(...screens.map((s) => s.x + s.w));
+          const height = Math.max(...screens.map((s) => s.y + s.h));
+          const msg = Buffer.alloc(8 + 16 * screens.length);
+          msg.writeUInt8(251, 0);
+          msg.writeUInt16BE(width, 2);
+          msg.writeUInt16BE(height, 4);
+          msg.writeUInt8(screens.length, 6);
+          screens.forEach((s, i) => {
+            const o = 8 + 16 * i;
+            msg.writeUInt32BE(i + 1, o);
+            msg.writeUInt16BE(s.x, o + 4);
+            msg.writeUInt16BE(s.y, o + 6);
+            msg.writeUInt16BE(s.w, o + 8);
+            msg.writeUInt16BE(s.h, o + 10);
+          });
+          // SetEncodings: the client understands the extended desktop size.
+          const enc = Buffer.alloc(8);
+          enc.writeUInt8(2, 0);
+          enc.writeUInt16BE(1, 2);
+          enc.writeInt32BE(-308, 4);
+          sock.write(enc);
+          sock.write(msg);
+          stage = 'sent';
+          // A half-close flushes both messages; the server reads them before the end.
+          sock.end();
+          sock.on('close', () => finish());
+          return;
+        } else {
+          return;
+        }
+      }
+    });
+  });
+}
+
+// A private X server with several monitors, each a RandR output that GDK lists (Xvfb
+// has a single output, and GDK ignores monitors without one). Xvnc makes an output per
+// screen of the desktop layout a VNC client asks for; the first screen is the primary.
+async function startMonitors({ screens, windowManager = false }) {
+  const dir = tempDir('qbx-vnc-');
+  const sock = path.join(dir, 'vnc.sock');
+  const width = Math.max(...screens.map((s) => s.x + s.w));
+  const height = Math.max(...screens.map((s) => s.y + s.h));
+  const xvnc = launch('Xvnc', ['-displayfd', '3', '-geometry', `${width}x${height}`, '-depth', '24',
+    '-SecurityTypes', 'None', '-rfbport', '-1', '-rfbunixpath', sock, '-nolisten', 'tcp'],
+  { stdio: ['ignore', 'ignore', 'pipe', 'pipe'] });
+  let err = '';
+  xvnc.stderr.on('data', (d) => { err = (err + d).slice(-4000); });
+  const number = await new Promise((resolve, reject) => {
+    let out = '';
+    const timer = setTimeout(() => reject(new Error('Xvnc did not start: ' + err)), 15000);
+    xvnc.stdio[3].on('data', (d) => {
+      out += d;
+      if (out.includes('\n')) { clearTimeout(timer); resolve(out.trim()); }
+    });
+    xvnc.exitInfo.then(() => { clearTimeout(timer); reject(new Error('Xvnc ended: ' + err)); });
+  });
+  const display = ':' + number;
+  const stop = async () => {
+    await stopGroup(wm);
+    await stopGroup(xvnc);
+    removeDir(dir);
+  };
+  let wm = null;
+  try {
+    // Xvnc names its display before it accepts connections.
+    const monitors = () => randrMonitors(display).catch(() => []);
+    await until(async () => fs.existsSync(sock) && (await monitors()).length > 0, 'the VNC server');
+    await vncSetLayout(sock, screens);
+    await until(async () => (await monitors()).length === screens.length, `${screens.length} monitors`);
+    if (windowManager) {
+      wm = launch('openbox', ['--sm-disable'], { stdio: 'ignore', env: { ...process.env, DISPLAY: display } });
+    }
+  } catch (e) {
+    await stop();
+    throw e;
+  }
+  return { display, stop };
+}
+
+// Polls get() until ok(value) holds and resolves with that value; a time-out shows the
+// last value seen.
+async function untilValue(get, ok, what, ms = WAIT, everyMs = 100) {
+  const end = Date.now() + ms;
+  let last;
+  for (;;) {
+    try {
+      last = await get();
+      if (ok(last)) return last;
+    } catch (e) {
+      last = e.message;
+    }
+    if (Date.now() > end) throw new Error(`timed out waiting for ${what}; last seen: ${JSON.stringify(last)}`);
+    await sleep(everyMs);
+  }
+}
+
+// _MOTIF_WM_HINTS as { functions, decorations } (bit masks), null when not set.
+async function motifHints(display, id) {
+  const m = /_MOTIF_WM_HINTS\(_MOTIF_WM_HINTS\) = (\w+), (\w+), (\w+)/.exec(await xprop(display, id, '_MOTIF_WM_HINTS'));
+  return m ? { flags: Number(m[1]), functions: Number(m[2]), decorations: Number(m[3]) } : null;
+}
+
+// The minimum and maximum size of WM_NORMAL_HINTS as [w, h], null when not given.
+async function sizeHints(display, id) {
+  const t = await xprop(display, id, 'WM_NORMAL_HINTS');
+  const get = (k) => {
+    const m = new RegExp(`program specified ${k} size: (\\d+) by (\\d+)`).exec(t);
+    return m ? [Number(m[1]), Number(m[2])] : null;
+  };
+  return { min: get('minimum'), max: get('maximum') };
+}
+
+// The window WM_TRANSIENT_FOR names (decimal id), null when none.
+async function transientFor(display, id) {
+  const m = /window id # (0x[0-9a-f]+)/i.exec(await xprop(display, id, 'WM_TRANSIENT_FOR'));
+  return m ? Number(m[1]) : null;
+}
+
+// The focused top-level (decimal id), null when none.
+async function activeWindow(display) {
+  const out = await xrun(display, 'xdotool', ['getactivewindow']).catch(() => '');
+  return out.trim() ? Number(out.trim()) : null;
+}
+
+Object.assign(module.exports, {
+  motifHints, sizeHints, transientFor, activeWindow,
+  untilValue, hasCommand, xrun, xprop, netWmState, allowedActions, xwininfo, frameGeometry, pixelAt,
+  randrMonitors, startMonitors,
+});

@@ -1,0 +1,215 @@
+'use strict';
+// Windows on two screens: display ids, positions on a chosen screen (in points and in
+// pixels), full screen on a chosen screen, and bringing back windows that are off every
+// screen. The screens are RandR outputs of a VNC X server:
+//   A (primary) 1280 x 800 at 0,0;  B 1024 x 600 at 1280,200 (its top 200 below A's).
+const { test, describe, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const path = require('node:path');
+const h = require('./harness');
+
+const PROBE = path.join(h.PAGES, 'probe.html');
+const SCREENS = [{ x: 0, y: 0, w: 1280, h: 800 }, { x: 1280, y: 200, w: 1024, h: 600 }];
+const NEED = [['Xvnc', 'tigervnc-standalone-server'], ['xprop', 'x11-utils'], ['xwininfo', 'x11-utils'], ['xrandr', 'x11-xserver-utils']]
+  .filter(([t]) => !h.hasCommand(t));
+const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
+
+async function session(display, env) {
+  const s = await h.startSession({ display, args: ['Main'], env });
+  await h.hello(s.backend);
+  return s;
+}
+
+async function open(b, display, id, size = '300x150', wm = true) {
+  b.send('WINOPEN ' + [id, PROBE, id, size].join('\t'));
+  await h.hello(b, id);
+  const w = await h.findWindow(display, id);
+  // Framed by the window manager (when there is one), and the host has heard of it since.
+  if (wm) await h.untilValue(() => h.xprop(display, w.id, '_NET_FRAME_EXTENTS'), (t) => /= \d/.test(t), `${id} framed`);
+  await b.sync(id);
+  return w;
+}
+
+const frameIs = (display, id, want, what) => h.untilValue(() => h.frameGeometry(display, id),
+  (g) => Object.entries(want).every(([k, v]) => g[k] === v), what || JSON.stringify(want));
+
+// The next WINSTATE of `id` whose JSON has these members.
+async function winstate(b, id, want) {
+  const line = await b.expectLine((l) => {
+    const p = new RegExp(`^WINSTATE ${id} (\\{.*\\})$`).exec(l);
+    return p && Object.entries(want).every(([k, v]) => JSON.parse(p[1])[k] === v);
+  });
+  return JSON.parse(line.slice(line.indexOf('{')));
+}
+
+describe('with a window manager', { skip }, () => {
+  let x;
+  let A;
+  let B;
+  before(async () => {
+    x = await h.startMonitors({ screens: SCREENS, windowManager: true });
+    [A, B] = await h.randrMonitors(x.display);
+  });
+  after(async () => { if (x) await x.stop(); });
+
+  test('display ids are the RandR output ids; WINSTATE follows a window to the other screen', async () => {
+    assert.notEqual(A.id, B.id);
+    const s = await session(x.display);
+    try {
+      const b = s.backend;
+      await winstate(b, 'main', { screenId: A.id });
+      await open(b, x.display, 'w');
+      await winstate(b, 'w', { screenId: A.id });
+      b.send('WINOP@w pos 1400 300');
+      await winstate(b, 'w', { screenId: B.id });
+      // Mostly on A again, though still touching B.
+      b.send('WINOP@w pos 1100 300');
+      await winstate(b, 'w', { screenId: A.id });
+    } finally {
+      await s.close();
+    }
+  });
+
+  test('pos is relative to the first screen, spos to the chosen one; malformed ones do nothing', async () => {
+    const s = await session(x.display);
+    try {
+      const b = s.backend;
+      const w = await open(b, x.display, 'p');
+      const cases = [
+        ['pos 1400 300', 1400, 300],
+        [`spos ${B.id} 100 50`, 1380, 250],
+        // One pixel per point here.
+        [`spos ${B.id} 100 50 px`, 1380, 250],
+        [`spos ${A.id} 10 20`, 10, 20],
+        [`spos ${B.id} 0 0 pt`, 1280, 200],
+        [`spos ${A.id} 30.5 40.25`, 31, 40],
+      ];
+      for (const [verb, fx, fy] of cases) {
+        b.send(`WINOP@p ${verb}`);
+        await frameIs(x.display, w.id, { x: fx, y: fy }, `${verb}: frame at ${fx},${fy}`);
+      }
+      // None of these moves the window; the SIZE after them shows they were handled.
+      for (const bad of [`spos ${B.id} 7`, 'spos 999999 5 5', 'spos -1 5 5', `spos x ${B.id} 5 5`]) b.send(`WINOP@p ${bad}`);
+      b.send('SIZE@p 310 150');
+      await h.untilValue(() => h.xwininfo(x.display, w.id), (c) => c.width === 310, 'content 310 wide');
+      const g = await h.frameGeometry(x.display, w.id);
+      assert.deepEqual([g.x, g.y], cases[cases.length - 1].slice(1));
+    } finally {
+      await s.close();
+    }
+  });
+
+  test('fsscreen makes a window full screen on the chosen screen, and moves it from one to the other', async () => {
+    const s = await session(x.display);
+    try {
+      const b = s.backend;
+      const w = await open(b, x.display, 'fs');
+      const fills = (m) => ({ x: m.x, y: m.y, w: m.w, h: m.h });
+
+      b.send(`WINOP@fs fsscreen ${B.id}`);
+      await winstate(b, 'fs', { fullscreen: true, screenId: B.id });
+      await frameIs(x.display, w.id, fills(B), 'full screen on B');
+
+      // Leaves full screen on B, then enters it on A.
+      b.send(`WINOP@fs fsscreen ${A.id}`);
+      await winstate(b, 'fs', { fullscreen: false });
+      await winstate(b, 'fs', { fullscreen: true, screenId: A.id });
+      await frameIs(x.display, w.id, fills(A), 'full screen on A');
+
+      // Already there: nothing to do; an unknown screen: nothing either.
+      b.send(`WINOP@fs fsscreen ${A.id}`);
+      b.send('WINOP@fs fsscreen 999999');
+      b.send('WINOP@fs ontop 1');
+      await h.untilValue(() => h.netWmState(x.display, w.id), (st) => st.includes('ABOVE'), 'above');
+      assert.ok((await h.netWmState(x.display, w.id)).includes('FULLSCREEN'));
+      await b.sync('fs');
+      const last = b.lines.filter((l) => l.startsWith('WINSTATE fs ')).pop();
+      assert.deepEqual(JSON.parse(last.slice(12)), { fullscreen: true, maximized: false, minimized: false, focused: true, screenId: A.id });
+
+      // Back out, the window sits centred on A, where full screen put it.
+      b.send('WINOP@fs fullscreen 0');
+      const g = await h.untilValue(() => h.frameGeometry(x.display, w.id), (f) => f.w < A.w, 'out of full screen');
+      assert.ok(Math.abs(g.x + g.w / 2 - A.w / 2) <= 1 && Math.abs(g.y + g.h / 2 - A.h / 2) <= 1, JSON.stringify(g));
+    } finally {
+      await s.close();
+    }
+  });
+});
+
+// Without a window manager windows go exactly where they are put, off screen too.
+describe('without a window manager', { skip }, () => {
+  let x;
+  let B;
+  before(async () => {
+    x = await h.startMonitors({ screens: SCREENS });
+    [, B] = await h.randrMonitors(x.display);
+  });
+  after(async () => { if (x) await x.stop(); });
+
+  test('onscreen brings a window that is off every screen back onto the nearest one', async () => {
+    const s = await session(x.display);
+    try {
+      const b = s.backend;
+      const w = await open(b, x.display, 'r', '300x150', false);
+      // [size, put at, expected after "onscreen"]
+      const cases = [
+        // In the strip above B that no screen covers: down to B's top.
+        ['300x150', [1500, 10], [1500, 200]],
+        // Right of every screen: against B's right edge.
+        ['300x150', [2500, 300], [2004, 300]],
+        // Left of A: against A's left edge.
+        ['300x150', [-500, 300], [0, 300]],
+        // Below B: its bottom on B's bottom.
+        ['300x150', [1500, 900], [1500, 650]],
+        // A 24 x 24 piece still shows on A: left alone. One pixel less: brought back.
+        ['300x150', [-276, 300], [-276, 300]],
+        ['300x150', [-277, 300], [0, 300]],
+        ['300x150', [400, -126], [400, -126]],
+        ['300x150', [400, -127], [400, 0]],
+        // Taller than B, wholly below or above it: its top at B's top.
+        ['300x700', [1500, 850], [1500, 200]],
+        ['300x700', [1500, -800], [1500, 200]],
+      ];
+      for (const [size, at, want] of cases) {
+        const [cw, ch] = size.split('x').map(Number);
+        // One frame change at a time, each seen by the host before the next.
+        b.send(`SIZE@r ${cw} ${ch}`);
+        await frameIs(x.display, w.id, { w: cw, h: ch }, `${size}`);
+        await b.sync('r');
+        b.send(`WINOP@r pos ${at[0]} ${at[1]}`);
+        await frameIs(x.display, w.id, { x: at[0], y: at[1], w: cw, h: ch }, `${size} put at ${at}`);
+        await b.sync('r');
+        b.send('WINOP@r onscreen');
+        // A later resize keeps whatever top-left corner the rescue gave.
+        b.send(`SIZE@r ${cw + 1} ${ch}`);
+        await frameIs(x.display, w.id, { w: cw + 1 }, 'resized');
+        const g = await h.frameGeometry(x.display, w.id);
+        assert.deepEqual([g.x, g.y], want, `${size} at ${at}`);
+      }
+    } finally {
+      await s.close();
+    }
+  });
+
+  test('at a scale of two, pixel positions and sizes are device pixels', async () => {
+    const s = await session(x.display, { GDK_SCALE: '2' });
+    try {
+      const b = s.backend;
+      const w = await open(b, x.display, 'px', '200x100', false);
+      assert.deepEqual(await h.xwininfo(x.display, w.id).then((c) => [c.width, c.height]), [400, 200]);
+      const cases = [
+        // Points are two pixels here.
+        [`spos ${B.id} 100 50`, { x: 1280 + 200, y: 200 + 100 }],
+        [`spos ${B.id} 100 50 px`, { x: 1280 + 100, y: 200 + 50 }],
+        ['pos 100 60', { x: 200, y: 120 }],
+        ['pxsize 300 160', { x: 200, y: 120, w: 300, h: 160 }],
+      ];
+      for (const [verb, want] of cases) {
+        b.send(`WINOP@px ${verb}`);
+        await frameIs(x.display, w.id, want, `${verb}: ${JSON.stringify(want)}`);
+      }
+    } finally {
+      await s.close();
+    }
+  });
+});
