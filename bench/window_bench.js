@@ -12,6 +12,7 @@
 const fs = require('node:fs');
 const path = require('node:path');
 const h = require('../tests/e2e/harness');
+const common = require('./e2e/common');
 
 const WINDOWS = Number(process.argv[2] || 20);
 const OPS = Number(process.argv[3] || 2000);
@@ -23,33 +24,10 @@ const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
 const fmt = (x, d = 1) => x.toFixed(d);
 const mb = (kb) => kb / 1024;
 
-// PSS in kB of a process and all its descendants, with one "name MB" entry per process.
+// PSS in kB of a process and all its descendants, with one "n x name MB" entry per process name.
 function treePss(root) {
-  const children = new Map();
-  for (const d of fs.readdirSync('/proc')) {
-    if (!/^\d+$/.test(d)) continue;
-    try {
-      const stat = fs.readFileSync(`/proc/${d}/stat`, 'utf8');
-      const ppid = Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
-      if (!children.has(ppid)) children.set(ppid, []);
-      children.get(ppid).push(Number(d));
-    } catch (e) { /* ended meanwhile */ }
-  }
-  let kb = 0;
-  const procs = new Map();
-  const walk = (pid) => {
-    try {
-      const m = /^Pss:\s+(\d+) kB/m.exec(fs.readFileSync(`/proc/${pid}/smaps_rollup`, 'utf8'));
-      const name = fs.readFileSync(`/proc/${pid}/comm`, 'utf8').trim();
-      const v = m ? Number(m[1]) : 0;
-      kb += v;
-      const p = procs.get(name) || { n: 0, kb: 0 };
-      procs.set(name, { n: p.n + 1, kb: p.kb + v });
-    } catch (e) { /* ended meanwhile */ }
-    for (const c of children.get(pid) || []) walk(c);
-  };
-  walk(root);
-  const list = [...procs].map(([name, p]) => `${p.n} x ${name} ${fmt(mb(p.kb))} MB`);
+  const { kb, byName } = common.treePss(root);
+  const list = [...byName].map(([name, p]) => `${p.n} x ${name} ${fmt(mb(p.kb))} MB`);
   return { kb, list };
 }
 

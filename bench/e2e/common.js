@@ -84,6 +84,7 @@ function treePss(root) {
   let total = 0;
   let priv = 0;
   const procs = [];
+  const byName = new Map();  // process name -> { n, kb }
   const field = (text, name) => {
     const m = new RegExp('^' + name + ':\\s+(\\d+) kB', 'm').exec(text);
     return m ? Number(m[1]) : 0;
@@ -96,11 +97,13 @@ function treePss(root) {
       total += kb;
       priv += field(text, 'Private_Clean') + field(text, 'Private_Dirty');
       procs.push(`${name} ${(kb / 1024).toFixed(1)} MB`);
+      const seen = byName.get(name) || { n: 0, kb: 0 };
+      byName.set(name, { n: seen.n + 1, kb: seen.kb + kb });
     } catch (e) { /* ended meanwhile */ }
     for (const c of children.get(pid) || []) walk(c);
   };
   walk(root);
-  return { kb: total, privateKb: priv, procs };
+  return { kb: total, privateKb: priv, procs, byName };
 }
 
 async function withDisplay(fn) {

@@ -733,3 +733,26 @@ Object.assign(module.exports, {
   untilValue, hasCommand, xrun, xprop, netWmState, allowedActions, xwininfo, frameGeometry, pixelAt,
   randrMonitors, startMonitors,
 });
+
+// Opens a window on the probe page with WINOPEN fields from the title on (the
+// title defaults to the id); waits for its first page call and, with a window
+// manager, until it is framed and the host has heard of it since.
+async function openProbeWindow(b, display, id, { title = id, size = '300x150', more = [], wm = true } = {}) {
+  b.send('WINOPEN ' + [id, path.join(PAGES, 'probe.html'), title, size, ...more].join('\t'));
+  await module.exports.hello(b, id);
+  const w = await module.exports.findWindow(display, title || id);
+  if (wm) await untilValue(() => xprop(display, w.id, '_NET_FRAME_EXTENTS'), (t) => /= \d/.test(t), `${id} framed`);
+  await b.sync(id);
+  return w;
+}
+
+// The next WINSTATE of `id` whose JSON has these members.
+async function expectWinstate(b, id, want, ms) {
+  const line = await b.expectLine((l) => {
+    const p = new RegExp(`^WINSTATE ${id} (\\{.*\\})$`).exec(l);
+    return p && Object.entries(want).every(([k, v]) => JSON.parse(p[1])[k] === v);
+  }, ms);
+  return JSON.parse(line.slice(line.indexOf('{')));
+}
+
+Object.assign(module.exports, { openProbeWindow, expectWinstate });

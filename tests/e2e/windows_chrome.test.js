@@ -3,10 +3,8 @@
 // window manager is told about them, transparency as it shows on screen, square corners.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const path = require('node:path');
 const h = require('./harness');
 
-const PROBE = path.join(h.PAGES, 'probe.html');
 const NEED = ['xprop', 'xwininfo', 'import'].filter((t) => !h.hasCommand(t));
 const skip = NEED.length ? `needs ${NEED.join(', ')} (Debian packages x11-utils, imagemagick)` : false;
 
@@ -36,13 +34,7 @@ async function open(b, id, { size = '300x150', chrome = {}, pos = [100, 100] } =
   [f[0], f[1], f[2], f[3], f[4], f[5], f[9]] = ['titlebar', 'buttons', 'transparent', 'material', 'square', 'firstMouse', 'traffic']
     .map((k) => chrome[k] || '');
   [f[6], f[7]] = pos.map(String);
-  b.send('WINOPEN ' + [id, PROBE, id, size, ...f].join('\t'));
-  await h.hello(b, id);
-  const w = await h.findWindow(d, id);
-  // The window manager has framed the window, and the host has heard of it since.
-  await h.untilValue(() => h.xprop(d, w.id, '_NET_FRAME_EXTENTS'), (t) => /= \d/.test(t), `${id} framed`);
-  await b.sync(id);
-  return w;
+  return h.openProbeWindow(b, d, id, { size, more: f });
 }
 
 // CHROME@id with the fields in their order; f6 is not read, the traffic position is f7.

@@ -29,19 +29,7 @@ async function session() {
 }
 
 // WINOPEN with fields after the id: url, title, size, then f4... as given.
-async function open(b, id, { title = id, size = '300x150', more = [] } = {}) {
-  b.send('WINOPEN ' + [id, PROBE, title, size, ...more].join('\t'));
-  await h.hello(b, id);
-  const w = await h.findWindow(d, title || id);
-  await managed(b, id, w);
-  return w;
-}
-
-// The window manager has framed the window, and the host has heard of it since.
-async function managed(b, id, w) {
-  await h.untilValue(() => h.xprop(d, w.id, '_NET_FRAME_EXTENTS'), (t) => /= \d/.test(t), `${id} framed`);
-  await b.sync(id);
-}
+const open = (b, id, opts) => h.openProbeWindow(b, d, id, opts);
 
 // WINOPEN field list from f4 on, with a position (f10, f11), a parent (f14), a panel flag (f15).
 function fields({ pos, parent = '', panel = '' } = {}) {
@@ -63,15 +51,7 @@ const stateHas = (id, want, what) => h.untilValue(() => h.netWmState(d, id),
   (st) => Object.entries(want).every(([atom, on]) => st.includes(atom) === on), what || JSON.stringify(want));
 
 // The next WINSTATE of `id` whose JSON has these members.
-async function winstate(b, id, want, ms) {
-  const m = await b.expectLine((l) => {
-    const p = new RegExp(`^WINSTATE ${id} (\\{.*\\})$`).exec(l);
-    if (!p) return false;
-    const j = JSON.parse(p[1]);
-    return Object.entries(want).every(([k, v]) => j[k] === v);
-  }, ms);
-  return JSON.parse(m.slice(m.indexOf('{')));
-}
+const winstate = h.expectWinstate;
 
 test('WINCLOSE and the user closing a window send WINCLOSED once; main and unknown ids are left alone', { skip }, async () => {
   const s = await session();

@@ -5,10 +5,8 @@
 //   A (primary) 1280 x 800 at 0,0;  B 1024 x 600 at 1280,200 (its top 200 below A's).
 const { test, describe, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const path = require('node:path');
 const h = require('./harness');
 
-const PROBE = path.join(h.PAGES, 'probe.html');
 const SCREENS = [{ x: 0, y: 0, w: 1280, h: 800 }, { x: 1280, y: 200, w: 1024, h: 600 }];
 const NEED = [['Xvnc', 'tigervnc-standalone-server'], ['xprop', 'x11-utils'], ['xwininfo', 'x11-utils'], ['xrandr', 'x11-xserver-utils']]
   .filter(([t]) => !h.hasCommand(t));
@@ -20,27 +18,12 @@ async function session(display, env) {
   return s;
 }
 
-async function open(b, display, id, size = '300x150', wm = true) {
-  b.send('WINOPEN ' + [id, PROBE, id, size].join('\t'));
-  await h.hello(b, id);
-  const w = await h.findWindow(display, id);
-  // Framed by the window manager (when there is one), and the host has heard of it since.
-  if (wm) await h.untilValue(() => h.xprop(display, w.id, '_NET_FRAME_EXTENTS'), (t) => /= \d/.test(t), `${id} framed`);
-  await b.sync(id);
-  return w;
-}
+const open = (b, display, id, size = '300x150', wm = true) => h.openProbeWindow(b, display, id, { size, wm });
 
 const frameIs = (display, id, want, what) => h.untilValue(() => h.frameGeometry(display, id),
   (g) => Object.entries(want).every(([k, v]) => g[k] === v), what || JSON.stringify(want));
 
-// The next WINSTATE of `id` whose JSON has these members.
-async function winstate(b, id, want) {
-  const line = await b.expectLine((l) => {
-    const p = new RegExp(`^WINSTATE ${id} (\\{.*\\})$`).exec(l);
-    return p && Object.entries(want).every(([k, v]) => JSON.parse(p[1])[k] === v);
-  });
-  return JSON.parse(line.slice(line.indexOf('{')));
-}
+const winstate = h.expectWinstate;
 
 describe('with a window manager', { skip }, () => {
   let x;
