@@ -756,3 +756,13 @@ async function expectWinstate(b, id, want, ms) {
 }
 
 Object.assign(module.exports, { openProbeWindow, expectWinstate });
+
+// A host whose main window is titled "Main", past its first page call; s.main is that window.
+async function mainSession(display, env) {
+  const s = await module.exports.startSession({ display, args: ['Main'], env });
+  await module.exports.hello(s.backend);
+  s.main = await module.exports.findWindow(display, 'Main');
+  return s;
+}
+
+Object.assign(module.exports, { mainSession });

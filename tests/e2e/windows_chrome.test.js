@@ -21,12 +21,7 @@ before(async () => {
 });
 after(async () => { if (x) await x.stop(); });
 
-async function session() {
-  const s = await h.startSession({ display: d, args: ['Main'] });
-  await h.hello(s.backend);
-  s.main = await h.findWindow(d, 'Main');
-  return s;
-}
+const session = () => h.mainSession(d);
 
 // WINOPEN with the seven chrome fields (f4..f9 and f13) and a position.
 async function open(b, id, { size = '300x150', chrome = {}, pos = [100, 100] } = {}) {

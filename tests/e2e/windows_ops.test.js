@@ -20,13 +20,7 @@ before(async () => {
 });
 after(async () => { if (x) await x.stop(); });
 
-// A host whose main window is titled "Main", past its first page call.
-async function session() {
-  const s = await h.startSession({ display: d, args: ['Main'] });
-  await h.hello(s.backend);
-  s.main = await h.findWindow(d, 'Main');
-  return s;
-}
+const session = () => h.mainSession(d);
 
 // WINOPEN with fields after the id: url, title, size, then f4... as given.
 const open = (b, id, opts) => h.openProbeWindow(b, d, id, opts);
