@@ -24,6 +24,12 @@ GtkPlatform::~GtkPlatform() {
 bool GtkPlatform::init_display() {
   gdk_set_allowed_backends("x11");
   bool ok = gtk_init_check(nullptr, nullptr);
+  // GDK ends the process on any X error nobody trapped. Other clients and the window
+  // manager can destroy our windows at any moment, and a request racing with that
+  // must not take every window and the backend's session down with it: one trap for
+  // the whole process takes whatever no narrower trap took.
+  if (ok)
+    if (GdkDisplay* d = gdk_display_get_default(); d && GDK_IS_X11_DISPLAY(d)) gdk_x11_display_error_trap_push(d);
   // Numbers on the wire and in JSON are always read and written the C way.
   setlocale(LC_NUMERIC, "C");
   return ok;

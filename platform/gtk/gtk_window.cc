@@ -13,6 +13,7 @@
 // Shadow, title visibility, a transparent title bar and button positions have no
 // X11 counterpart: they are kept and reported, nothing else changes.
 
+#include <X11/Xatom.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -48,7 +49,9 @@ bool button1_down() {
 
 struct Insets {
   int left = 0, right = 0, top = 0, bottom = 0;
+  bool any() const { return left || right || top || bottom; }
 };
+Insets g_known_insets;  // the last frame the window manager reported for any window
 
 class GtkApp : public Application {
  public:
@@ -144,8 +147,13 @@ class GtkNativeWindow : public ModelWindow {
     content_w_ = cw;
     content_h_ = ch;
     apply_hints();
-    gtk_window_move(win_, x, y);
     gtk_window_resize(win_, cw, ch);
+    GdkWindow* gw = gdk_window();
+    if (gw && gdk_window_is_visible(gw) && !(state_ & (GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN))) {
+      gdk_window_move_resize(gw, x, y, cw, ch);
+    } else {
+      gtk_window_move(win_, x, y);
+    }
     // Until the window system answers, the frame is what was asked for.
     pending_ = f;
   }
@@ -252,8 +260,7 @@ class GtkNativeWindow : public ModelWindow {
   void set_style_mask(std::uint64_t mask) override {
     mask &= ~kStyleFullScreen;
     if (params_.panel) mask |= kStyleNonactivatingPanel;
-    style_ = mask;
-    apply_decor();
+    keeping_frame([&] { style_ = mask; });
     apply_hints();
   }
   std::uint64_t style_mask() const override {
@@ -282,8 +289,7 @@ class GtkNativeWindow : public ModelWindow {
     gtk_widget_queue_draw(GTK_WIDGET(win_));
   }
   void set_titlebar_hidden(bool v) override {
-    tb_hidden_ = v;
-    apply_decor();
+    keeping_frame([&] { tb_hidden_ = v; });
   }
   void set_button_visible(WindowButton b, bool v) override {
     buttons_[int(b)] = v;
@@ -376,37 +382,109 @@ class GtkNativeWindow : public ModelWindow {
     return h && WEBKIT_IS_WEB_VIEW(h) ? WEBKIT_WEB_VIEW(h) : nullptr;
   }
 
+  // Decorations come and go around a frame that stays where it is, so the content
+  // takes the room of the title bar or gives it back.
+  template <typename F>
+  void keeping_frame(F change) {
+    const bool was = decorated();
+    const bool mapped = gdk_window() && gdk_window_is_visible(gdk_window());
+    const Rect before = mapped ? frame() : Rect{};
+    change();
+    apply_decor();
+    if (mapped && was != decorated()) set_frame(before);
+  }
+
   bool decorated() const { return (style_ & kStyleTitled) && !(style_ & kStyleFullSizeContentView) && !tb_hidden_; }
 
-  // What the window manager's frame adds around the content: measured while the
-  // window is mapped (the frame on screen, until the window manager has answered a
-  // change of decorations), else the last measure, none without decorations.
+  // What the window manager's frame adds around the content. The model decides
+  // whether there is a frame at all: right after a change of decorations the window
+  // manager still reports the old frame, and sizes computed from that report would be
+  // off by the title bar. A decorated window uses the window manager's report once it
+  // has one, else the last frame it had, else the frame seen on any other window.
   Insets insets() const {
+    if (!decorated() || (state_ & GDK_WINDOW_STATE_FULLSCREEN)) return {};
     GdkWindow* gw = gdk_window();
     if (gw && gdk_window_is_visible(gw)) {
-      GdkRectangle ext;
-      gdk_window_get_frame_extents(gw, &ext);
-      int ox = 0, oy = 0;
-      gdk_window_get_origin(gw, &ox, &oy);
-      const int w = gdk_window_get_width(gw), h = gdk_window_get_height(gw);
       Insets in;
-      in.left = std::max(0, ox - ext.x);
-      in.top = std::max(0, oy - ext.y);
-      in.right = std::max(0, ext.x + ext.width - (ox + w));
-      in.bottom = std::max(0, ext.y + ext.height - (oy + h));
-      if (decorated() && !(state_ & GDK_WINDOW_STATE_FULLSCREEN)) last_insets_ = in;
-      return in;
+      bool reported = wm_frame_extents(gw, in);
+      if (!reported) {
+        // No report from the window manager: measure its frame window.
+        GdkDisplay* d = gdk_window_get_display(gw);
+        gdk_x11_display_error_trap_push(d);
+        GdkRectangle ext;
+        gdk_window_get_frame_extents(gw, &ext);
+        int ox = 0, oy = 0;
+        gdk_window_get_origin(gw, &ox, &oy);
+        gdk_x11_display_error_trap_pop_ignored(d);
+        const int w = gdk_window_get_width(gw), h = gdk_window_get_height(gw);
+        in.left = std::max(0, ox - ext.x);
+        in.top = std::max(0, oy - ext.y);
+        in.right = std::max(0, ext.x + ext.width - (ox + w));
+        in.bottom = std::max(0, ext.y + ext.height - (oy + h));
+        return in;
+      }
+      if (in.any()) {
+        last_insets_ = in;
+        g_known_insets = in;
+        return in;
+      }
     }
-    if (!decorated() || (state_ & GDK_WINDOW_STATE_FULLSCREEN)) return {};
-    return last_insets_;
+    if (last_insets_.any()) return last_insets_;
+    return g_known_insets;
+  }
+
+  // The window manager's own account of its frame, read in one request: measuring
+  // the frame and the client one after the other can straddle a resize.
+  static bool wm_frame_extents(GdkWindow* gw, Insets& in) {
+    if (!GDK_IS_X11_WINDOW(gw)) return false;
+    GdkDisplay* d = gdk_window_get_display(gw);
+    Atom type = None;
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char* data = nullptr;
+    gdk_x11_display_error_trap_push(d);
+    const int rc = XGetWindowProperty(GDK_DISPLAY_XDISPLAY(d), GDK_WINDOW_XID(gw),
+                                      gdk_x11_get_xatom_by_name_for_display(d, "_NET_FRAME_EXTENTS"), 0, 4, False,
+                                      XA_CARDINAL, &type, &format, &n, &after, &data);
+    gdk_x11_display_error_trap_pop_ignored(d);
+    const bool ok = rc == Success && type == XA_CARDINAL && format == 32 && n == 4 && data;
+    if (ok) {
+      const long* v = reinterpret_cast<const long*>(data);
+      const int scale = std::max(1, gdk_window_get_scale_factor(gw));
+      in.left = int(v[0]) / scale;
+      in.right = int(v[1]) / scale;
+      in.top = int(v[2]) / scale;
+      in.bottom = int(v[3]) / scale;
+    }
+    if (data) XFree(data);
+    return ok;
   }
 
   Rect measured_frame() const {
     GdkWindow* gw = gdk_window();
     if (gw && gdk_window_is_visible(gw)) {
-      GdkRectangle ext;
-      gdk_window_get_frame_extents(gw, &ext);
-      return root_to_host(ext.x, ext.y, ext.width, ext.height);
+      // Where the client is on the server (GDK already holds a size just asked for),
+      // with the frame the model says it has.
+      // The window may be destroyed from outside at any moment: nothing here may raise
+      // an X error.
+      GdkDisplay* d = gdk_window_get_display(gw);
+      gdk_x11_display_error_trap_push(d);
+      int ox = 0, oy = 0;
+      gdk_window_get_origin(gw, &ox, &oy);
+      int w = gdk_window_get_width(gw), h = gdk_window_get_height(gw);
+      if (GDK_IS_X11_WINDOW(gw)) {
+        Window root;
+        int rx, ry;
+        unsigned sw, sh, bw, depth;
+        if (XGetGeometry(GDK_WINDOW_XDISPLAY(gw), GDK_WINDOW_XID(gw), &root, &rx, &ry, &sw, &sh, &bw, &depth)) {
+          const int scale = std::max(1, gdk_window_get_scale_factor(gw));
+          w = int(sw) / scale;
+          h = int(sh) / scale;
+        }
+      }
+      const Insets in = insets();
+      gdk_x11_display_error_trap_pop_ignored(d);
+      return root_to_host(ox - in.left, oy - in.top, w + in.left + in.right, h + in.top + in.bottom);
     }
     // Not mapped: what was asked for.
     int x = 0, y = 0, w = 0, h = 0;
@@ -470,6 +548,9 @@ class GtkNativeWindow : public ModelWindow {
       flags |= GDK_HINT_MAX_SIZE;
     }
     gtk_window_set_geometry_hints(win_, nullptr, &g, GdkWindowHints(flags));
+    // GTK passes hints on at its next layout pass; a frame asked for directly must
+    // not meet the old ones at the window manager.
+    if (GdkWindow* gw = gdk_window()) gdk_window_set_geometry_hints(gw, &g, GdkWindowHints(flags));
   }
 
   void apply_level() {
