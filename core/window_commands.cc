@@ -10,6 +10,7 @@
 #include "core/records.h"
 #include "core/startup.h"
 #include "core/window_chrome.h"
+#include "core/window_ops.h"
 #include "core/window_registry.h"
 #include "core/window_screens.h"
 #include "core/window_state.h"
@@ -87,6 +88,7 @@ void window_did_close(const std::string& id, NativeWindow* window) {
   g_last_winstate.erase(id);
   g_traffic_pos.erase(id);
   g_traffic_default.erase(id);
+  forget_fullscreen_reentry(window);
   do_win_menu_reset(nullptr, new std::string(id));
   auto it = g_windows.find(id);
   if (it == g_windows.end() || it->second.window.get() != window) return;
@@ -221,5 +223,13 @@ void do_dragout(void* w, void* rec) {
   std::unique_ptr<DragOutReq> r(static_cast<DragOutReq*>(rec));
   NativeWindow* window = window_for_id(w, r->window);
   if (!window || !webview_for_id(w, r->window) || r->paths.empty() || !left_button_down()) return;
+  // A relative path names a file in the working directory; a drop target needs the
+  // whole path.
+  std::error_code ec;
+  for (std::string& p : r->paths)
+    if (!p.empty()) {
+      std::filesystem::path a = std::filesystem::absolute(p, ec);
+      if (!ec) p = a.lexically_normal().string();
+    }
   window->begin_file_drag(r->paths, r->icon);
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,9 @@ bool g_hide_on_close = false;
 bool g_rescue_on = true;
 
 namespace {
+
+// Windows waiting to leave full screen before entering it on another screen.
+std::map<NativeWindow*, int> g_fs_reentry;
 
 bool starts(const std::string& s, const char* prefix, std::string* rest) {
   const std::string p(prefix);
@@ -63,16 +67,24 @@ long level_for_name(const std::string& name) {
   return platform::kLevelNormal;
 }
 
+void forget_fullscreen_reentry(NativeWindow* window) {
+  auto it = g_fs_reentry.find(window);
+  if (it == g_fs_reentry.end()) return;
+  platform::remove_window_observer(it->second);
+  g_fs_reentry.erase(it);
+}
+
 void fullscreen_on_screen(NativeWindow* window, std::uint32_t display_id) {
   std::optional<ScreenInfo> screen = screen_for_display_id(display_id);
   if (!screen) return;
   if (window->style_mask() & platform::kStyleFullScreen) {
     if (screen_display_id(screen_of_window(window)) == display_id) return;
-    // Leave full screen here first, then come back for the other screen.
-    auto token = std::make_shared<int>(0);
-    *token = platform::add_window_observer([window, display_id, token](NativeWindow* w, platform::WindowNote n) {
+    // Leave full screen here first, then come back for the other screen. The last
+    // request wins; a window that closes first is forgotten.
+    forget_fullscreen_reentry(window);
+    g_fs_reentry[window] = platform::add_window_observer([window, display_id](NativeWindow* w, platform::WindowNote n) {
       if (w != window || n != platform::WindowNote::kDidExitFullScreen) return;
-      platform::remove_window_observer(*token);
+      forget_fullscreen_reentry(window);
       fullscreen_on_screen(window, display_id);
     });
     window->toggle_full_screen();

@@ -14,5 +14,7 @@ extern bool g_rescue_on;
 // Makes the window full screen on the screen with this display id, leaving full
 // screen elsewhere first.
 void fullscreen_on_screen(platform::NativeWindow* window, std::uint32_t display_id);
+// A closing window waits for nothing any more.
+void forget_fullscreen_reentry(platform::NativeWindow* window);
 // The level a "level" verb names: desktop, overlay, floating, else normal.
 long level_for_name(const std::string& name);

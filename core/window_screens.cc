@@ -119,8 +119,9 @@ std::optional<Rect> rescued_frame(const Rect& f, const std::vector<ScreenInfo>& 
   const double x = std::max(std::min(f.x, v.x + v.w - f.w), v.x);
   double top = std::min(f.y + f.h, v.y + v.h);
   if (f.h > v.h) {
-    // Taller than the screen: keep the title bar reachable, whichever side it was on.
-    top = v.y + v.h;
+    // Taller than the screen and still below it: bring the title bar to the top,
+    // or the window stays out of reach.
+    if (top < v.y + 24) top = v.y + v.h;
   } else if (top - f.h < v.y) {
     top = v.y + f.h;
   }

@@ -78,7 +78,7 @@ FakeWindow::~FakeWindow() {
 }
 
 bool FakeWindow::decorated() const {
-  return (style_ & kStyleTitled) && !(style_ & kStyleFullSizeContentView) && !tb_hidden_ && !full_;
+  return (style_ & kStyleTitled) && !(style_ & kStyleFullSizeContentView) && !full_;
 }
 
 Rect FakeWindow::content_rect_for_frame(const Rect& f) const {
@@ -184,6 +184,7 @@ void FakeWindow::toggle_full_screen() {
     if (best) set_frame(best->frame);
     post_window_note(this, WindowNote::kDidEnterFullScreen);
   } else {
+    if (!leaves_full_screen) return;
     full_ = false;
     set_frame(saved_full_);
     post_window_note(this, WindowNote::kDidExitFullScreen);

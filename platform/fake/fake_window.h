@@ -139,6 +139,7 @@ class FakeWindow : public ModelWindow {
     std::string icon;
   };
   std::vector<FileDrag> file_drags;
+  bool leaves_full_screen = true;  // false: this desktop has not answered a request to leave yet
 
  private:
   FakeApplication* app_;

@@ -84,6 +84,13 @@ class GtkNativeWindow : public ModelWindow {
     gtk_window_set_title(win_, p.title.c_str());
     gtk_window_set_default_size(win_, std::max(1, int(p.width)), std::max(1, int(p.height)));
     gtk_window_set_gravity(win_, GDK_GRAVITY_NORTH_WEST);
+    // A new window starts at the host's origin, the first screen's bottom-left corner,
+    // wherever that screen lies on the X root window.
+    {
+      int x = 0, y = 0;
+      host_top_left_to_root({0, 0, std::max(1.0, p.width), std::max(1.0, p.height)}, x, y);
+      gtk_window_move(win_, x, y);
+    }
     if (p.panel) {
       gtk_window_set_type_hint(win_, GDK_WINDOW_TYPE_HINT_UTILITY);
       gtk_window_set_focus_on_map(win_, FALSE);
@@ -108,6 +115,7 @@ class GtkNativeWindow : public ModelWindow {
     g_app.forget(this);
     detach_family();
     stop_resize_watch();
+    stop_fs_watch();
     if (win_) {
       g_signal_handlers_disconnect_by_data(win_, this);
       if (!destroyed_) gtk_widget_destroy(GTK_WIDGET(win_));
@@ -156,6 +164,8 @@ class GtkNativeWindow : public ModelWindow {
     }
     // Until the window system answers, the frame is what was asked for.
     pending_ = f;
+    // A hidden window comes back where it was last put.
+    if (hidden_at_) hidden_at_ = f;
   }
 
   Rect content_rect_for_frame(const Rect& f) const override {
@@ -223,6 +233,9 @@ class GtkNativeWindow : public ModelWindow {
     int x, y;
     host_top_left_to_root(*hidden_at_, x, y);
     gtk_window_move(win_, x, y);
+    // GTK keeps the place a window had when it was last mapped; the withdrawn X
+    // window itself is where the window manager looks when it maps again.
+    if (GdkWindow* gw = gdk_window()) gdk_window_move(gw, x, y);
     hidden_at_.reset();
   }
   bool visible() const override {
@@ -249,10 +262,28 @@ class GtkNativeWindow : public ModelWindow {
   bool zoomed() const override { return state_ & GDK_WINDOW_STATE_MAXIMIZED; }
   void toggle_full_screen() override {
     if (destroyed_) return;
-    if (state_ & GDK_WINDOW_STATE_FULLSCREEN)
-      gtk_window_unfullscreen(win_);
-    else
+    // The window manager answers later: a second request before its answer toggles
+    // what was asked for, not what it last reported.
+    const bool to = !full_screen();
+    if (to)
       gtk_window_fullscreen(win_);
+    else
+      gtk_window_unfullscreen(win_);
+    fs_wanted_ = to;
+    if (fs_watch_) g_source_remove(fs_watch_);
+    // A window manager that never answers leaves the state it reports.
+    fs_watch_ = g_timeout_add(
+        1000,
+        +[](gpointer p) -> gboolean {
+          auto* self = static_cast<GtkNativeWindow*>(p);
+          self->fs_watch_ = 0;
+          self->fs_wanted_.reset();
+          return G_SOURCE_REMOVE;
+        },
+        this);
+  }
+  bool full_screen() const {
+    return fs_wanted_ ? *fs_wanted_ : bool(state_ & GDK_WINDOW_STATE_FULLSCREEN);
   }
 
   // ---- the host's model ----
@@ -264,7 +295,7 @@ class GtkNativeWindow : public ModelWindow {
     apply_hints();
   }
   std::uint64_t style_mask() const override {
-    return style_ | ((state_ & GDK_WINDOW_STATE_FULLSCREEN) ? kStyleFullScreen : 0);
+    return style_ | (full_screen() ? kStyleFullScreen : 0);
   }
   bool is_panel() const override { return params_.panel; }
 
@@ -287,9 +318,6 @@ class GtkNativeWindow : public ModelWindow {
     clear_ = v;
     gtk_widget_set_app_paintable(GTK_WIDGET(win_), v);
     gtk_widget_queue_draw(GTK_WIDGET(win_));
-  }
-  void set_titlebar_hidden(bool v) override {
-    keeping_frame([&] { tb_hidden_ = v; });
   }
   void set_button_visible(WindowButton b, bool v) override {
     buttons_[int(b)] = v;
@@ -394,7 +422,9 @@ class GtkNativeWindow : public ModelWindow {
     if (mapped && was != decorated()) set_frame(before);
   }
 
-  bool decorated() const { return (style_ & kStyleTitled) && !(style_ & kStyleFullSizeContentView) && !tb_hidden_; }
+  // The title-bar container only matters without a frame, which the full-size bit
+  // already gives, so hiding it changes nothing on screen.
+  bool decorated() const { return (style_ & kStyleTitled) && !(style_ & kStyleFullSizeContentView); }
 
   // What the window manager's frame adds around the content. The model decides
   // whether there is a frame at all: right after a change of decorations the window
@@ -584,6 +614,12 @@ class GtkNativeWindow : public ModelWindow {
     for (GtkNativeWindow* c : std::vector<GtkNativeWindow*>(children_)) remove_child_window(c);
   }
 
+  void stop_fs_watch() {
+    if (fs_watch_) g_source_remove(fs_watch_);
+    fs_watch_ = 0;
+    fs_wanted_.reset();
+  }
+
   void stop_resize_watch() {
     if (resize_watch_) g_source_remove(resize_watch_);
     resize_watch_ = 0;
@@ -599,6 +635,7 @@ class GtkNativeWindow : public ModelWindow {
   static void on_destroy(GtkWidget*, GtkNativeWindow* self) {
     self->destroyed_ = true;
     self->stop_resize_watch();
+    self->stop_fs_watch();
     g_app.forget(self);
     // The close path sees the children first; then the window leaves its family.
     if (self->events_.on_destroyed) self->events_.on_destroyed();
@@ -659,6 +696,8 @@ class GtkNativeWindow : public ModelWindow {
     const int changed = e->changed_mask;
     if (changed & GDK_WINDOW_STATE_FULLSCREEN) {
       self->pending_.reset();
+      if (self->fs_wanted_ && *self->fs_wanted_ == bool(e->new_window_state & GDK_WINDOW_STATE_FULLSCREEN))
+        self->stop_fs_watch();
       post_window_note(self, (e->new_window_state & GDK_WINDOW_STATE_FULLSCREEN) ? WindowNote::kDidEnterFullScreen
                                                                                : WindowNote::kDidExitFullScreen);
     }
@@ -710,6 +749,8 @@ class GtkNativeWindow : public ModelWindow {
   std::optional<std::uint32_t> last_screen_;
   std::optional<std::pair<int, int>> drag_min_;
   guint resize_watch_ = 0;
+  std::optional<bool> fs_wanted_;  // full screen asked for and not yet answered
+  guint fs_watch_ = 0;
 };
 
 bool GtkNativeWindow::begin_resize_drag(ResizeEdges e, Size min_frame) {

@@ -229,6 +229,31 @@ test('minimise, restore and full screen change the window manager\'s state and s
   }
 });
 
+test('full screen asked on and off at once ends off; asked off and on ends on', { skip }, async () => {
+  const s = await session();
+  try {
+    const b = s.backend;
+    const w = await open(b, 'ff');
+    await winstate(b, 'ff', { focused: true });
+    for (const [first, second, on] of [['fullscreen 1', 'fullscreen 0', false], ['fullscreen', 'fullscreen', false],
+      ['fullscreen 1', 'fullscreen 1', true], ['fullscreen 0', 'fullscreen 1', true], ['fullscreen 1', 'fullscreen', false]]) {
+      b.send(`WINOP@ff ${first}`);
+      b.send(`WINOP@ff ${second}`);
+      // ontop goes to the window manager after both, so once it shows, both were handled.
+      b.send('WINOP@ff ontop 1');
+      await stateHas(w.id, { ABOVE: true });
+      await stateHas(w.id, { FULLSCREEN: on }, `${first}, then ${second}: full screen ${on ? 'on' : 'off'}`);
+      await b.sync('ff');
+      const last = b.lines.filter((l) => l.startsWith('WINSTATE ff ')).pop();
+      assert.equal(JSON.parse(last.slice(12)).fullscreen, on, `${first}, then ${second}: the last WINSTATE`);
+      b.send('WINOP@ff ontop 0');
+      await stateHas(w.id, { ABOVE: false });
+    }
+  } finally {
+    await s.close();
+  }
+});
+
 test('zoom is reported as maximized, also when the window comes back from full screen maximized', {
   skip,
 }, async () => {
@@ -464,6 +489,21 @@ test('hidewin hides one window, hide the whole application; show brings them bac
     await mapped(w.id, false);
     b.send('WINOP@hs show');
     await active(w.id, 'show gives the focus');
+
+    // Moved and resized while hidden, it comes back where it was last put.
+    for (const [hide, show, how] of [['WINOP@hs hidewin', 'WINOP@hs show', 'hidewin'], ['WINOP hide', 'WINOP show', 'the application hidden']]) {
+      b.send(hide);
+      await mapped(w.id, false);
+      b.send('WINOP@hs pos 500 300');
+      b.send('SIZE@hs 320 170');
+      await b.sync('main');
+      b.send(show);
+      await mapped(w.id, true);
+      await frameAt(w.id, 500, 300, `${how}: shown where it was moved to`);
+      await h.untilValue(() => h.xwininfo(d, w.id), (c) => c.width === 320 && c.height === 170, `${how}: content 320x170`);
+      b.send('WINOP@hs pos 40 40');
+      await frameAt(w.id, 40, 40);
+    }
   } finally {
     await s.close();
   }

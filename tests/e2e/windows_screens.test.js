@@ -199,3 +199,33 @@ describe('without a window manager', { skip }, () => {
     }
   });
 });
+
+// The first screen need not sit at the X root's origin: here it is the right one.
+describe('with the first screen right of the root origin', { skip }, () => {
+  let x;
+  let A;
+  before(async () => {
+    x = await h.startMonitors({ screens: [{ x: 0, y: 0, w: 1024, h: 600 }, { x: 1024, y: 0, w: 1280, h: 800 }], windowManager: true });
+    const ms = await h.randrMonitors(x.display);
+    A = ms.find((m) => m.x === 1024);
+    await h.xrun(x.display, 'xrandr', ['--output', A.name, '--primary']);
+    await h.untilValue(() => h.xrun(x.display, 'xrandr', ['--listmonitors']), (l) => /\*\S+ 1280\//.test(l), 'the right screen primary');
+  });
+  after(async () => { if (x) await x.stop(); });
+
+  test('a new window opens centred on the first screen; pos counts from that screen', async () => {
+    const s = await session(x.display);
+    try {
+      const b = s.backend;
+      await winstate(b, 'main', { screenId: A.id });
+      const w = await open(b, x.display, 'c', '300x150');
+      const g = await h.frameGeometry(x.display, w.id);
+      assert.ok(Math.abs(g.x + g.w / 2 - (A.x + A.w / 2)) <= 1 && Math.abs(g.y + g.h / 2 - (A.y + A.h / 2)) <= 1,
+        `centred on the first screen: ${JSON.stringify(g)}`);
+      b.send('WINOP@c pos 10 20');
+      await frameIs(x.display, w.id, { x: A.x + 10, y: 20 });
+    } finally {
+      await s.close();
+    }
+  });
+});

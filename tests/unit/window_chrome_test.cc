@@ -75,6 +75,24 @@ TEST_F(Chrome, HidingAndShowingTheTitleBarKeepsTheContentAndTheTopEdge) {
   EXPECT_EQ(w2->frame(), (Rect{100, 100, 600, 428}));
 }
 
+TEST_F(Chrome, AHiddenTitleBarContainerComingBackKeepsTheContent) {
+  for (const char* id : {"main", "w2"}) {
+    SCOPED_TRACE(id);
+    FakeWindow* win = std::string(id) == "main" ? main_window() : open(id);
+    win->set_frame({100, 100, 600, 428});
+    const Rect content = content_of(win);
+    for (int round = 0; round < 3; round++) {
+      chrome(id, {"0", "none"});
+      EXPECT_TRUE(win->titlebar_hidden());
+      EXPECT_EQ(content_of(win).w, content.w);
+      EXPECT_EQ(content_of(win).h, content.h);
+      chrome(id, {"1", "all"});
+      EXPECT_FALSE(win->titlebar_hidden());
+      EXPECT_EQ(content_of(win), content) << "round " << round;
+    }
+  }
+}
+
 TEST_F(Chrome, ButtonPositionsRecordTheDefaultOnceAndReturnToIt) {
   FakeWindow* w2 = open("w2");
   give_buttons(w2);

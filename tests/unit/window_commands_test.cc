@@ -267,6 +267,14 @@ TEST_F(Commands, FileDragsNeedTheButtonAPageAndFiles) {
   EXPECT_EQ(main_window()->file_drags[1].items,
             (std::vector<DragItem>{{"/a", false, 32, 32, 0}, {"/b", false, 32, 32, 4}}))
       << "an unreadable icon falls back to the files' own";
+
+  // Relative paths name files in the working directory; the drop target gets whole paths.
+  const std::string cwd = std::filesystem::current_path().string();
+  do_dragout(w(), new DragOutReq{"main", "", {"notes.txt", "./sub/../a b.txt", "/abs"}});
+  ASSERT_EQ(main_window()->file_drags.size(), 3u);
+  std::vector<std::string> paths;
+  for (const auto& item : main_window()->file_drags[2].items) paths.push_back(item.path);
+  EXPECT_EQ(paths, (std::vector<std::string>{cwd + "/notes.txt", cwd + "/a b.txt", "/abs"}));
 }
 
 }  // namespace

@@ -111,6 +111,23 @@ TEST_F(WinOp, FullScreenOnAnotherScreenLeavesFullScreenFirstAndComesBackThere) {
   EXPECT_EQ(main_window()->frame(), (Rect{2000, 46, 800, 628}));
 }
 
+TEST_F(WinOp, AWindowThatClosesWhileLeavingFullScreenIsNotSentToTheOtherScreen) {
+  FakeWindow* w2 = open("w2");
+  winop("w2", "fsscreen 70");
+  ASSERT_TRUE(w2->style_mask() & platform::kStyleFullScreen);
+  w2->leaves_full_screen = false;
+  winop("w2", "fsscreen 71");  // waits for the window to leave full screen on the first
+  do_winclose(w(), new std::string("w2"));
+  desktop.queue.drain();  // released
+  // Whatever later leaves full screen at that address is not the closed window.
+  FakeWindow* w3 = open("w3");
+  const Rect before = w3->frame();
+  platform::post_window_note(w2, platform::WindowNote::kDidExitFullScreen);
+  platform::post_window_note(w3, platform::WindowNote::kDidExitFullScreen);
+  EXPECT_EQ(w3->frame(), before);
+  EXPECT_FALSE(w3->style_mask() & platform::kStyleFullScreen);
+}
+
 TEST_F(WinOp, HideTheMainWindowHidesTheApplicationHidewinOnlyTheWindow) {
   FakeWindow* w2 = open("w2");
   winop("main", "hidewin");

@@ -44,6 +44,7 @@ TEST(RescuedFrame, OnlyWindowsShowingLessThan24By24PointsMove) {
       // Taller than the screen: the top edge comes onto the screen from either side.
       {"taller and wholly below", {100, -3000, 400, 1000}, Rect{100, -124, 400, 1000}},
       {"taller and wholly above", {100, 2000, 400, 1000}, Rect{100, -124, 400, 1000}},
+      {"taller, off to the side, top edge on screen: only x changes", {-2000, -200, 400, 1000}, Rect{0, -200, 400, 1000}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
