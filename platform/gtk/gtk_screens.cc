@@ -5,6 +5,7 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/gtk/gtk_platform.h"
@@ -56,8 +57,10 @@ Rect root_to_host(int x, int y, int w, int h) {
 
 void host_top_left_to_root(const Rect& r, int& x, int& y) {
   GdkRectangle ref = reference_geometry();
-  x = int(std::lround(r.x)) + ref.x;
-  y = int(std::lround(ref.y + ref.height - (r.y + r.h)));
+  // Positions beyond 16 bits cannot reach the X server (nor an int, from far enough).
+  auto px = [](double v) { return int(std::lround(std::isfinite(v) ? std::clamp(v, -32768.0, 32767.0) : 0.0)); };
+  x = px(r.x + ref.x);
+  y = px(ref.y + ref.height - (r.y + r.h));
 }
 
 GtkScreens::GtkScreens() {

@@ -113,6 +113,10 @@ class GtkWebView : public WebView {
     g_object_ref_sink(view_);
   }
   ~GtkWebView() override {
+    // The page is gone with its window: end its web process now rather than when
+    // WebKit gets round to it, so windows opened and closed quickly do not pile up
+    // processes (and X connections).
+    webkit_web_view_terminate_web_process(view_);
     for (auto& [name, h] : handlers_)
       webkit_user_content_manager_unregister_script_message_handler_in_world(ucm_, name.c_str(), kWorld);
     g_signal_handlers_disconnect_matched(ucm_, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,

@@ -47,6 +47,12 @@ bool button1_down() {
   return mask & GDK_BUTTON1_MASK;
 }
 
+// The largest side a window gets. X11 itself stops at 32767 pixels, but a window
+// anywhere near that is gigabytes of surfaces for the X server and the page's
+// renderer; no screen shows more than a fraction of this.
+constexpr int kMaxSide = 10000;
+int side(double v) { return std::isfinite(v) ? std::clamp(int(std::lround(std::clamp(v, 0.0, 1e6))), 1, kMaxSide) : 1; }
+
 struct Insets {
   int left = 0, right = 0, top = 0, bottom = 0;
   bool any() const { return left || right || top || bottom; }
@@ -82,7 +88,7 @@ class GtkNativeWindow : public ModelWindow {
     if (GdkVisual* rgba = gdk_screen_get_rgba_visual(gtk_widget_get_screen(GTK_WIDGET(win_))))
       gtk_widget_set_visual(GTK_WIDGET(win_), rgba);
     gtk_window_set_title(win_, p.title.c_str());
-    gtk_window_set_default_size(win_, std::max(1, int(p.width)), std::max(1, int(p.height)));
+    gtk_window_set_default_size(win_, side(p.width), side(p.height));
     gtk_window_set_gravity(win_, GDK_GRAVITY_NORTH_WEST);
     // A new window starts at the host's origin, the first screen's bottom-left corner,
     // wherever that screen lies on the X root window.
@@ -150,8 +156,8 @@ class GtkNativeWindow : public ModelWindow {
     Insets in = insets();
     int x, y;
     host_top_left_to_root(f, x, y);
-    const int cw = std::max(1, int(std::lround(f.w)) - in.left - in.right);
-    const int ch = std::max(1, int(std::lround(f.h)) - in.top - in.bottom);
+    const int cw = side(f.w - in.left - in.right);
+    const int ch = side(f.h - in.top - in.bottom);
     content_w_ = cw;
     content_h_ = ch;
     apply_hints();
@@ -564,11 +570,11 @@ class GtkNativeWindow : public ModelWindow {
   void apply_hints() {
     GdkGeometry g{};
     int flags = GDK_HINT_MIN_SIZE;
-    g.min_width = std::max(1, int(std::ceil(min_size_.w)));
-    g.min_height = std::max(1, int(std::ceil(min_size_.h)));
+    g.min_width = side(std::ceil(min_size_.w));
+    g.min_height = side(std::ceil(min_size_.h));
     if (drag_min_) {
-      g.min_width = std::max(g.min_width, drag_min_->first);
-      g.min_height = std::max(g.min_height, drag_min_->second);
+      g.min_width = std::max(g.min_width, side(drag_min_->first));
+      g.min_height = std::max(g.min_height, side(drag_min_->second));
     }
     if (!(style_ & kStyleResizable)) {
       int w = content_w_, h = content_h_;

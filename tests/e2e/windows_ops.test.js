@@ -114,6 +114,27 @@ test('a window destroyed from outside while commands keep arriving for it ends i
   }
 });
 
+test('sizes beyond any screen stop at 10000 a side; the host and the page live on', { skip }, async () => {
+  const s = await session();
+  try {
+    const b = s.backend;
+    const w = await open(b, 'big');
+    for (const cmd of ['SIZE@big 99999 99999', 'WINOP@big minsize 50000x40000', 'WINOP@big pxsize 2147483647 70000', 'SIZE@big 65536 65537']) {
+      b.send(cmd);
+      const c = await h.untilValue(() => h.xwininfo(d, w.id), (i) => i.width > 5000, `${cmd}: a big window`);
+      assert.ok(c.width <= 10000 && c.height <= 10000, `${cmd}: ${c.width}x${c.height}`);
+      await b.sync('big');
+      b.send('WINOP@big minsize 100x100');
+      b.send('SIZE@big 300 150');
+      await h.untilValue(() => h.xwininfo(d, w.id), (i) => i.width === 300 && i.height === 150, 'back to 300x150');
+    }
+    assert.equal(s.host.exited, null);
+    assert.doesNotMatch(s.host.stderr, /wider or taller/);
+  } finally {
+    await s.close();
+  }
+});
+
 test('a parent closes its children after its own WINCLOSED; a child is transient for its parent', { skip }, async () => {
   const s = await session();
   try {
