@@ -19,6 +19,7 @@
 #include <webkit2/webkit2.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "platform/gtk/gtk_platform.h"
@@ -586,7 +587,14 @@ class GtkNativeWindow : public ModelWindow {
     gtk_window_set_geometry_hints(win_, nullptr, &g, GdkWindowHints(flags));
     // GTK passes hints on at its next layout pass; a frame asked for directly must
     // not meet the old ones at the window manager.
-    if (GdkWindow* gw = gdk_window()) gdk_window_set_geometry_hints(gw, &g, GdkWindowHints(flags));
+    // Only a change is sent: every frame request comes through here.
+    GdkWindow* gw = gdk_window();
+    const std::array<int, 5> now{flags, g.min_width, g.min_height, g.max_width, g.max_height};
+    if (gw && (gw != hints_for_ || now != hints_sent_)) {
+      gdk_window_set_geometry_hints(gw, &g, GdkWindowHints(flags));
+      hints_for_ = gw;
+      hints_sent_ = now;
+    }
   }
 
   void apply_level() {
@@ -755,6 +763,8 @@ class GtkNativeWindow : public ModelWindow {
   std::optional<std::uint32_t> last_screen_;
   std::optional<std::pair<int, int>> drag_min_;
   guint resize_watch_ = 0;
+  GdkWindow* hints_for_ = nullptr;  // the size hints last sent straight to the window manager
+  std::array<int, 5> hints_sent_{};
   std::optional<bool> fs_wanted_;  // full screen asked for and not yet answered
   guint fs_watch_ = 0;
 };
