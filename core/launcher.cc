@@ -1,11 +1,35 @@
 #include "core/launcher.h"
 
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
 #include "platform/platform.h"
+#include "platform/webview_lib.h"
 
 std::atomic<void*> g_w{nullptr};
 int g_listen_fd = -1;
+std::string g_sock_dir;
+int g_backend_pid = -1;
+int g_backend_pidfd = -1;
 std::atomic<bool> g_about_to_app{false};
 
 void launcher_dispatch(void* w, platform::HandlerFn handler, void* record) {
   platform::current().main_queue().post(handler, w, record);
+}
+
+void launcher_finish(int code) {
+  if (void* w = g_w.exchange(nullptr)) webview_destroy(w);
+  if (!g_sock_dir.empty()) {
+    unlink((g_sock_dir + "/app.sock").c_str());
+    rmdir(g_sock_dir.c_str());
+  }
+  std::fflush(stderr);
+  _exit(code);
+}
+
+void do_backend_exited(void*, void* record) {
+  std::unique_ptr<std::string> how(static_cast<std::string*>(record));
+  std::fprintf(stderr, "launcher: the backend exited before it connected%s\n", how ? how->c_str() : "");
+  launcher_finish(1);
 }

@@ -1,7 +1,9 @@
 #pragma once
-// Process-wide launcher state shared by the reader thread and the main thread.
+// Process-wide launcher state shared by the reader thread and the main thread,
+// and the way out of the process.
 
 #include <atomic>
+#include <string>
 
 #include "platform/main_queue.h"
 
@@ -10,8 +12,23 @@
 extern std::atomic<void*> g_w;
 // The listening socket in bundle mode; -1 in command-line mode.
 extern int g_listen_fd;
+// The private socket directory of bundle mode; empty in command-line mode.
+extern std::string g_sock_dir;
+// The backend started in bundle mode: its process, and a descriptor that becomes
+// readable when it exits (-1 where the system has none).
+extern int g_backend_pid;
+extern int g_backend_pidfd;
 // The backend asked to hear About as a MENU line instead of the About panel.
 extern std::atomic<bool> g_about_to_app;
 
 // Runs handler(w, record) later on the main thread; returns at once.
 void launcher_dispatch(void* w, platform::HandlerFn handler, void* record);
+
+// Destroys the main window, removes the socket directory and ends the process
+// with code. Main thread.
+[[noreturn]] void launcher_finish(int code);
+
+// Handler for the bundle's backend ending before it connected: record is a heap
+// string saying how it ended (" (exit status 2)"); writes the diagnostic and ends
+// the host with 1.
+void do_backend_exited(void* w, void* record);

@@ -6,7 +6,7 @@
 #include "core/handlers.h"
 #include "core/page_scripts.h"
 #include "core/records.h"
-#include "core/startup.h"
+#include "core/settings.h"
 #include "core/window_registry.h"
 #include "core/wire.h"
 

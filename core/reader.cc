@@ -6,12 +6,12 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/records.h"
-#include "core/startup.h"
 #include "core/wire.h"
 
 namespace {
@@ -598,21 +598,45 @@ void reader_run(int fd) {
   launcher_dispatch(g_w.load(std::memory_order_relaxed), do_terminate, nullptr);
 }
 
+namespace {
+
+// Waits until the backend of bundle mode connects or ends. A backend that exits
+// with status 0 may have handed over to a child that connects later (a launcher
+// script), so only a failure status or a signal ends the wait; the host then ends
+// with the diagnostic. False when the host is ending.
+bool wait_for_backend() {
+  if (g_backend_pidfd < 0) return true;
+  pollfd p[2] = {{g_listen_fd, POLLIN, 0}, {g_backend_pidfd, POLLIN, 0}};
+  for (;;) {
+    int r = poll(p, 2, -1);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0 || (p[0].revents & POLLIN) || !(p[1].revents & POLLIN)) return true;
+    int status = 0;
+    pid_t got;
+    do {
+      got = waitpid(g_backend_pid, &status, WNOHANG);
+    } while (got < 0 && errno == EINTR);
+    if (got == g_backend_pid && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+      // Handed over: wait for the connection alone.
+      close(g_backend_pidfd);
+      g_backend_pidfd = -1;
+      return true;
+    }
+    std::string how;
+    if (got == g_backend_pid && WIFEXITED(status))
+      how = " (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
+    else if (got == g_backend_pid && WIFSIGNALED(status))
+      how = " (signal " + std::to_string(WTERMSIG(status)) + ")";
+    launcher_dispatch(g_w.load(std::memory_order_relaxed), do_backend_exited, new std::string(how));
+    return false;
+  }
+}
+
+}  // namespace
+
 void sock_read_loop() {
   if (g_listen_fd >= 0) {
-    // Wait for the backend's connection, or for the backend to end without one.
-    if (g_backend_pidfd >= 0) {
-      pollfd p[2] = {{g_listen_fd, POLLIN, 0}, {g_backend_pidfd, POLLIN, 0}};
-      for (;;) {
-        int r = poll(p, 2, -1);
-        if (r < 0 && errno == EINTR) continue;
-        if (r > 0 && !(p[0].revents & POLLIN) && (p[1].revents & POLLIN)) {
-          launcher_backend_exited();
-          return;
-        }
-        break;
-      }
-    }
+    if (!wait_for_backend()) return;
     int fd;
     do {
       fd = accept4(g_listen_fd, nullptr, nullptr, SOCK_CLOEXEC);

@@ -12,7 +12,6 @@
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -21,9 +20,10 @@
 #include "core/launcher.h"
 #include "core/page_bridge.h"
 #include "core/reader.h"
+#include "core/page_files.h"
 #include "core/records.h"
+#include "core/settings.h"
 #include "core/window_chrome.h"
-#include "core/window_ops.h"
 #include "core/window_screens.h"
 #include "core/window_state.h"
 #include "core/wire.h"
@@ -32,39 +32,11 @@
 
 extern char** environ;
 
-std::string g_sock_dir;
-std::string g_app_name = "quibex";
-std::string g_app_version = "0.0.0";
-std::string g_html_path;
-std::set<std::string> g_own_argv_paths;
-bool g_windowless = false, g_bundle_mode = false, g_defer_show = false, g_debug = false, g_debug_open = false,
-     g_suppress_order_front = false, g_accessory = false;
-std::string g_read_access, g_user_agent, g_inject_js, g_downloads_mode, g_popup_mode;
-int g_backend_pid = -1;
-int g_backend_pidfd = -1;
-
 namespace fs = std::filesystem;
 
 namespace {
 
 const char* kUsage = "usage: %s <html-file-or-url> <socket-path> [title] [WxH]\n";
-
-bool starts_with(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
-
-std::string expand_tilde(const std::string& p) {
-  if (p == "~" || starts_with(p, "~/")) {
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + p.substr(1);
-  }
-  return p;
-}
-
-// Like a standardized path: absolute where it was, no "." or "..", no trailing "/".
-std::string standardize(const std::string& p) {
-  std::string s = fs::path(expand_tilde(p)).lexically_normal().string();
-  while (s.size() > 1 && s.back() == '/') s.pop_back();
-  return s;
-}
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -144,7 +116,8 @@ bool bundle_mode_setup(const Bundle& bundle, std::string& page, std::string& tit
   if (bundle.path.size() < 4 || bundle.path.compare(bundle.path.size() - 4, 4, ".app") != 0) return false;
   const std::string index = bundle.path + "/Contents/Resources/app/frontend/index.html";
   const std::string url = bundle.info.string("QuibexUrl");
-  if (!g_windowless && url.empty() && !fs::exists(index)) return false;
+  std::error_code ec;
+  if (!g_windowless && url.empty() && !fs::exists(index, ec)) return false;
   page = url.empty() ? index : url;
   title = bundle.info.string("CFBundleName").empty() ? "quibex" : bundle.info.string("CFBundleName");
   version = bundle.info.string("CFBundleVersion").empty() ? "0.0.0" : bundle.info.string("CFBundleVersion");
@@ -237,8 +210,9 @@ bool load_html_file(void* w, const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   if (platform::WebView* view = webview_view(w)) {
-    std::string abs = fs::absolute(path).lexically_normal().string();
-    view->load_file(abs, quib_read_access_url(abs, g_read_access));
+    const std::string abs = page_file_path(path);
+    if (abs.empty()) return false;
+    load_page_file(view, abs);
     return true;
   }
   std::stringstream ss;
@@ -249,17 +223,6 @@ bool load_html_file(void* w, const std::string& path) {
 
 void parse_size(const std::string& size, int& width, int& height) {
   std::sscanf(size.c_str(), "%dx%d", &width, &height);
-}
-
-void do_backend_exited(void*, void*) {
-  int status = 0;
-  std::string how = "";
-  if (g_backend_pid > 0 && waitpid(g_backend_pid, &status, WNOHANG) == g_backend_pid) {
-    if (WIFEXITED(status)) how = " (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
-    else if (WIFSIGNALED(status)) how = " (signal " + std::to_string(WTERMSIG(status)) + ")";
-  }
-  std::fprintf(stderr, "launcher: the backend exited before it connected%s\n", how.c_str());
-  launcher_finish(1);
 }
 
 }  // namespace
@@ -302,35 +265,6 @@ StartupSettings read_settings(const EnvLookup& env, const platform::PlistDict& i
   s.has_chrome = info.has("QuibexChrome");
   s.chrome = info.string("QuibexChrome");
   return s;
-}
-
-std::string quib_read_access_url(const std::string& file_path, const std::string& read_access) {
-  fs::path dir = fs::path(file_path).parent_path();
-  fs::path parent = dir.parent_path();
-  std::error_code ec;
-  std::string base = fs::is_directory(parent / "shared", ec) ? parent.string() : dir.string();
-  if (read_access.empty()) return base;
-  const std::string setting = standardize(read_access);
-  const std::string b = standardize(base);
-  if (setting == b) return setting;
-  const std::string prefix = setting.back() == '/' ? setting : setting + "/";
-  if (starts_with(b, prefix)) return setting;
-  // The deepest directory holding both.
-  fs::path common;
-  fs::path ps(setting), pb(b);
-  for (auto i = ps.begin(), j = pb.begin(); i != ps.end() && j != pb.end() && *i == *j; ++i, ++j) common /= *i;
-  std::string out = common.string();
-  return out.empty() ? "/" : out;
-}
-
-void launcher_finish(int code) {
-  if (void* w = g_w.exchange(nullptr)) webview_destroy(w);
-  if (!g_sock_dir.empty()) {
-    unlink((g_sock_dir + "/app.sock").c_str());
-    rmdir(g_sock_dir.c_str());
-  }
-  std::fflush(stderr);
-  _exit(code);
 }
 
 void do_terminate(void*, void*) { platform::current().main_queue().quit(); }
@@ -407,7 +341,7 @@ int launcher_main(int argc, char** argv) {
 
   if (!g_windowless) {
     void* w = g_w.load();
-    if (starts_with(page, "http://") || starts_with(page, "https://")) {
+    if (is_web_url(page)) {
       webview_navigate(w, page);
     } else {
       g_html_path = page;
@@ -437,8 +371,3 @@ int launcher_main(int argc, char** argv) {
   launcher_finish(0);
 }
 
-// Handed to the main thread by the reader when the backend of bundle mode ends
-// before it ever connected.
-void launcher_backend_exited() {
-  launcher_dispatch(g_w.load(), do_backend_exited, nullptr);
-}

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "core/handlers.h"
-#include "core/window_commands.h"
+#include "core/window_class.h"
 #include "core/window_screens.h"
 #include "core/wire.h"
 

@@ -1,14 +1,17 @@
 #include "core/window_commands.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <utility>
 
 #include "core/handlers.h"
 #include "core/page_bridge.h"
+#include "core/page_files.h"
 #include "core/records.h"
-#include "core/startup.h"
+#include "core/settings.h"
+#include "core/window_class.h"
 #include "core/window_chrome.h"
 #include "core/window_ops.h"
 #include "core/window_registry.h"
@@ -21,8 +24,6 @@
 using platform::NativeWindow;
 
 namespace {
-
-bool starts_with(const std::string& s, const char* p) { return s.rfind(p, 0) == 0; }
 
 bool left_button_down() {
   platform::Application* a = platform::application();
@@ -42,35 +43,6 @@ void release_window(QuibWindow& qw) {
 }
 
 }  // namespace
-
-bool is_panel(NativeWindow* window) { return window && window->is_panel(); }
-
-void panel_front(NativeWindow* window) {
-  window->order_front_regardless();
-  window->make_key();
-}
-
-void bring_forward(NativeWindow* window) {
-  if (is_panel(window))
-    panel_front(window);
-  else
-    window->show();
-}
-
-void apply_expose_policy(NativeWindow* window) {
-  const long level = window->level();
-  const bool hidden = window->ignores_mouse_events() || level < 0 || level > 3;
-  std::uint64_t b = window->collection_behavior();
-  b &= ~(platform::kBehaviorManaged | platform::kBehaviorTransient | platform::kBehaviorParticipatesInCycle |
-         platform::kBehaviorIgnoresCycle);
-  b |= hidden ? (platform::kBehaviorTransient | platform::kBehaviorIgnoresCycle)
-              : (platform::kBehaviorManaged | platform::kBehaviorParticipatesInCycle);
-  window->set_collection_behavior(b);
-}
-
-void ensure_window_can_key(NativeWindow* window) {
-  if (window) window->set_can_become_key(true);
-}
 
 void window_did_close(const std::string& id, NativeWindow* window) {
   std::vector<NativeWindow*> children = window->child_windows();
@@ -104,6 +76,13 @@ void do_winopen(void* w, void* rec) {
     return;
   }
   const std::string id = r->id;
+  if (!window_id_acceptable(id)) {
+    std::fprintf(stderr,
+                 "quibex: WINOPEN refused the window id %s: an id is UTF-8 without spaces, control characters, "
+                 "colons or quotes, and is not \"*\"\n",
+                 json_escape(utf8_sanitize(id)).c_str());
+    return;
+  }
   platform::Platform& desktop = platform::current();
   std::unique_ptr<platform::WebView> view = desktop.make_webview();
   if (!view) return;
@@ -111,37 +90,35 @@ void do_winopen(void* w, void* rec) {
   view->enable_file_access();
   if (g_debug) view->set_developer_extras(true);
 
-  QuibWindow& entry = g_windows[id];
-  attach_quib_bridge(view.get(), id);
-
   platform::WindowParams params;
-  params.title = r->title.empty() ? id : r->title;
+  params.title = utf8_sanitize(r->title.empty() ? id : r->title);
   params.width = r->width;
   params.height = r->height;
   params.panel = r->panel;
   std::unique_ptr<NativeWindow> window = desktop.make_window(params);
-  if (!window) {
-    detach_quib_bridge(view.get());
-    g_windows.erase(id);
-    return;
-  }
+  if (!window) return;
   center_window(window.get());
 
+  attach_quib_bridge(view.get(), id);
   window->set_content(view.get());
   if (!g_user_agent.empty()) view->set_user_agent(g_user_agent);
   quib_apply_web_delegates(view.get());
 
-  if (starts_with(r->url, "http://") || starts_with(r->url, "https://")) {
+  if (is_web_url(r->url)) {
     view->navigate(r->url);
   } else if (!r->url.empty()) {
-    namespace fs = std::filesystem;
-    const std::string path = fs::absolute(r->url).lexically_normal().string();
-    view->load_file(path, quib_read_access_url(path, g_read_access));
+    const std::string path = page_file_path(r->url);
+    if (path.empty())
+      std::fprintf(stderr, "quibex: WINOPEN %s: cannot find the page %s: the working directory is gone\n",
+                   id.c_str(), r->url.c_str());
+    else
+      load_page_file(view.get(), path);
   }
 
   NativeWindow* win = window.get();
   platform::WebView* webview = view.get();
   win->set_events({{}, {}, {}, [id, win] { window_did_close(id, win); }});
+  QuibWindow& entry = g_windows[id];
   entry.window = std::move(window);
   entry.webview = std::move(view);
 
@@ -175,17 +152,18 @@ void do_winclose(void*, void* rec) {
 void do_title(void* w, void* rec) {
   std::unique_ptr<std::string> title(static_cast<std::string*>(rec));
   // Windowless: there is no main window to name.
-  if (w) webview_set_title(w, *title);
+  if (w) webview_set_title(w, utf8_sanitize(*title));
 }
 
 void do_title_win(void* w, void* rec) {
   std::unique_ptr<EvalReq> r(static_cast<EvalReq*>(rec));
   NativeWindow* window = window_for_id(w, r->win);
   if (!window) return;
+  const std::string title = utf8_sanitize(r->text);
   if (r->win == "main")
-    webview_set_title(w, r->text);
+    webview_set_title(w, title);
   else
-    window->set_title(r->text);
+    window->set_title(title);
 }
 
 void do_size(void* w, void* rec) {

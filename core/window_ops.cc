@@ -9,16 +9,13 @@
 
 #include "core/handlers.h"
 #include "core/records.h"
-#include "core/startup.h"
-#include "core/window_commands.h"
+#include "core/settings.h"
+#include "core/window_class.h"
 #include "core/window_registry.h"
 #include "core/window_screens.h"
 #include "core/window_state.h"
 
 using platform::NativeWindow;
-
-bool g_hide_on_close = false;
-bool g_rescue_on = true;
 
 namespace {
 

@@ -6,11 +6,6 @@
 #include "platform/screens.h"
 #include "platform/window.h"
 
-// Closing the main window hides it instead.
-extern bool g_hide_on_close;
-// After a change of screens, visible windows left off screen are rescued.
-extern bool g_rescue_on;
-
 // Makes the window full screen on the screen with this display id, leaving full
 // screen elsewhere first.
 void fullscreen_on_screen(platform::NativeWindow* window, std::uint32_t display_id);

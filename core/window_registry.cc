@@ -1,9 +1,17 @@
 #include "core/window_registry.h"
 
 #include "core/launcher.h"
+#include "core/wire.h"
 #include "platform/webview_lib.h"
 
 std::map<std::string, QuibWindow> g_windows;
+
+bool window_id_acceptable(const std::string& id) {
+  if (id.empty() || id == "*") return false;
+  for (unsigned char c : id)
+    if (c < 0x20 || c == 0x7f || c == ' ' || c == ':' || c == '"' || c == '\'') return false;
+  return utf8_valid(id);
+}
 
 platform::NativeWindow* window_for_id(void* w, const std::string& id) {
   if (id.empty() || id == "main") return w ? webview_window(w) : nullptr;

@@ -27,6 +27,12 @@ struct QuibWindow {
 // Ordered by the ids' bytes; main thread only.
 extern std::map<std::string, QuibWindow> g_windows;
 
+// Whether an id can name a further window. Ids go raw into wire lines (WINCLOSED,
+// WINSTATE, page-call ids), so a space, TAB, CR, LF or other control byte, a colon,
+// a quote or "*" (every window to EVAL) would make lines ambiguous or unanswerable;
+// ids must also be UTF-8.
+bool window_id_acceptable(const std::string& id);
+
 // "" and "main" name the main window (null when w is null); other ids the registry's.
 platform::NativeWindow* window_for_id(void* w, const std::string& id);
 platform::WebView* webview_for_id(void* w, const std::string& id);

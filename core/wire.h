@@ -32,5 +32,11 @@ std::string json_escape(std::string_view s);
 // Appends the quoted literal to out (no temporary string).
 void json_escape_into(std::string& out, std::string_view s);
 
+// Whether s is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool utf8_valid(std::string_view s);
+// s with every ill-formed sequence replaced by U+FFFD, one per maximal ill-formed
+// subpart; well-formed text comes back unchanged.
+std::string utf8_sanitize(std::string_view s);
+
 // Back to the state before any connection; for tests that reuse the process.
 void wire_reset_for_tests();

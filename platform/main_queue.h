@@ -8,6 +8,11 @@ namespace platform {
 // A command handler as the reader hands it over: handler(w, record).
 using HandlerFn = void (*)(void* w, void* record);
 
+// Runs one queued item. An exception must never unwind through the desktop's
+// event loop (C frames): one that leaves a handler is reported on stderr and the
+// loop goes on with the next item.
+void run_handler(HandlerFn handler, void* w, void* record) noexcept;
+
 class MainQueue {
  public:
   virtual ~MainQueue() = default;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 
 namespace platform {
@@ -18,6 +19,16 @@ void run_fn(void*, void* record) {
   r->fn();
 }
 }  // namespace
+
+void run_handler(HandlerFn handler, void* w, void* record) noexcept {
+  try {
+    handler(w, record);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quibex: a command failed: %s\n", e.what());
+  } catch (...) {
+    std::fputs("quibex: a command failed\n", stderr);
+  }
+}
 
 void MainQueue::post(std::function<void()> fn) {
   post(&run_fn, nullptr, new FnRecord{std::move(fn)});

@@ -17,7 +17,7 @@ size_t FakeMainQueue::drain() {
       it = items_.front();
       items_.pop_front();
     }
-    it.handler(it.w, it.record);
+    run_handler(it.handler, it.w, it.record);
     ++n;
   }
 }
@@ -44,7 +44,7 @@ void FakeMainQueue::run() {
       it = items_.front();
       items_.pop_front();
     }
-    it.handler(it.w, it.record);
+    run_handler(it.handler, it.w, it.record);
   }
 }
 
@@ -106,6 +106,7 @@ std::unique_ptr<SerialQueue> FakePlatform::make_serial_queue(const std::string&)
 }
 
 std::unique_ptr<NativeWindow> FakePlatform::make_window(const WindowParams& params) {
+  if (fail_windows) return nullptr;
   auto w = std::make_unique<FakeWindow>(params, &app);
   windows.push_back(w.get());
   return w;

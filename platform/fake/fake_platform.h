@@ -98,6 +98,7 @@ class FakePlatform : public Platform {
   FakeScreens monitors;
   FakeApplication app{&monitors};
   bool has_display = true;
+  bool fail_windows = false;  // make_window gives null, as a desktop that cannot make one
   std::string exe_path = "/opt/quibex/quibex";
   std::string tmp_dir = "/tmp/";
   std::map<std::string, PlistDict> plists;

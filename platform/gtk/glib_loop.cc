@@ -1,5 +1,6 @@
 #include "platform/gtk/glib_loop.h"
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -62,7 +63,7 @@ gboolean GlibMainQueue::dispatch(GSource* s, GSourceFunc, gpointer) {
   const gint64 deadline = g_get_monotonic_time() + 8000;
   Item it;
   for (int n = 0; q->pop(it); ++n) {
-    it.handler(it.w, it.record);
+    run_handler(it.handler, it.w, it.record);
     if ((n & 31) == 31 && g_get_monotonic_time() > deadline) break;
   }
   return G_SOURCE_CONTINUE;
@@ -76,7 +77,7 @@ size_t GlibMainQueue::run_pending() {
   size_t n = 0;
   Item it;
   while (pop(it)) {
-    it.handler(it.w, it.record);
+    run_handler(it.handler, it.w, it.record);
     ++n;
   }
   return n;
@@ -91,7 +92,11 @@ struct TimerData {
 
 gboolean fire_timer(gpointer p) {
   auto* d = static_cast<TimerData*>(p);
-  d->fn();
+  try {
+    d->fn();
+  } catch (...) {
+    std::fputs("quibex: a timer failed\n", stderr);
+  }
   return d->repeat ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "platform/fake/fake_platform.h"
 
 namespace {
@@ -19,6 +21,28 @@ TEST(FakeTimers, FireInTimeOrderOnlyWhenTheClockReachesThem) {
   EXPECT_EQ(fired, (std::vector<std::string>{"tick@100", "tick@200", "nav", "debounce"}));
   EXPECT_EQ(t.pending(), 0u);
   EXPECT_DOUBLE_EQ(t.now_ms(), 550);
+}
+
+}  // namespace
+
+namespace {
+
+void throwing_handler(void*, void* rec) {
+  delete static_cast<int*>(rec);
+  throw std::runtime_error("the disk is gone");
+}
+void counting_handler(void*, void* rec) { ++*static_cast<int*>(rec); }
+
+TEST(MainQueue, AHandlerThatThrowsIsReportedAndTheNextOneStillRuns) {
+  platform::fake::FakePlatform d;
+  int ran = 0;
+  d.queue.post(throwing_handler, nullptr, new int(0));
+  d.queue.post(counting_handler, nullptr, &ran);
+  testing::internal::CaptureStderr();
+  d.queue.drain();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(ran, 1);
+  EXPECT_NE(err.find("quibex: a command failed: the disk is gone"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include "core/page_bridge.h"
 #include "core/page_scripts.h"
 #include "core/records.h"
-#include "core/startup.h"
+#include "core/settings.h"
 #include "core/window_registry.h"
 #include "platform/webview_lib.h"
 #include "test_support.h"

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 
+#include "core/page_files.h"
 #include "core/startup.h"
 
 namespace {

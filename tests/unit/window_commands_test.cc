@@ -1,6 +1,7 @@
 // WINOPEN, WINCLOSE and the close path, TITLE, SIZE, DRAGWIN, RESIZEWIN, DRAGOUT.
 
 #include <filesystem>
+#include <unistd.h>
 
 #include "core/reader.h"
 #include "window_test_support.h"
@@ -70,6 +71,50 @@ TEST_F(WinOpen, APathIsLoadedAsAFileWithItsReadAccessAndNothingLoadsWithoutOne) 
   command("WINOPEN w4");
   EXPECT_TRUE(view("w4")->files.empty());
   EXPECT_TRUE(view("w4")->urls.empty());
+}
+
+TEST_F(WinOpen, IdsThatWouldBreakWireLinesAreRefusedWithADiagnostic) {
+  const std::string refused[] = {"a b", "a\tb", "a\rb", "w:1", "it's", "say\"hi\"", "*", "bell\x07",
+                                 std::string("n\0ul", 4), "bad\xff"};
+  for (const std::string& id : refused) {
+    const size_t made = desktop.windows.size();
+    testing::internal::CaptureStderr();
+    open(id);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(desktop.windows.size(), made) << json_escape(id);
+    EXPECT_EQ(g_windows.count(id), 0u) << json_escape(id);
+    EXPECT_NE(err.find("quibex: WINOPEN refused the window id"), std::string::npos) << json_escape(id);
+  }
+  for (const std::string id : {"w-2", "\xc3\xa9t\xc3\xa9", "a.b_c/d", "w@x"}) {
+    EXPECT_NE(open(id), nullptr) << id;
+  }
+}
+
+TEST_F(WinOpen, ARelativePageWithoutAWorkingDirectoryOpensABlankWindow) {
+  namespace fs = std::filesystem;
+  const fs::path before = fs::current_path();
+  const fs::path gone = fs::temp_directory_path() / ("quibex-cwd-" + std::to_string(getpid()));
+  fs::create_directories(gone);
+  fs::current_path(gone);
+  fs::remove(gone);
+  testing::internal::CaptureStderr();
+  command("WINOPEN w2\trel/page.html\tTwo");
+  const std::string err = testing::internal::GetCapturedStderr();
+  fs::current_path(before);
+  ASSERT_NE(win("w2"), nullptr);
+  EXPECT_TRUE(win("w2")->visible());
+  EXPECT_TRUE(view("w2")->files.empty());
+  EXPECT_NE(err.find("cannot find the page rel/page.html"), std::string::npos) << err;
+  command("WINCLOSE w2");
+  EXPECT_EQ(g_windows.count("w2"), 0u);
+}
+
+TEST_F(WinOpen, AWindowThatCannotBeMadeLeavesNoEntry) {
+  desktop.fail_windows = true;
+  open("w2");
+  EXPECT_EQ(g_windows.count("w2"), 0u);
+  desktop.fail_windows = false;
+  EXPECT_NE(open("w2"), nullptr);
 }
 
 TEST_F(WinOpen, DebugModeTurnsOnDeveloperExtrasAndOpenAlsoOpensTheInspector) {

@@ -8,7 +8,7 @@
 #include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/records.h"
-#include "core/startup.h"
+#include "core/settings.h"
 #include "core/window_chrome.h"
 #include "core/window_commands.h"
 #include "core/window_ops.h"

@@ -76,3 +76,41 @@ TEST(WireText, JsonEscape) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WireText, Utf8SanitizeReplacesEachIllFormedSubpartOnce) {
+  const std::string R = "\xef\xbf\xbd";
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"", ""},
+      {"plain", "plain"},
+      {"\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+      {"a\xffz", "a" + R + "z"},                  // a byte that never starts a character
+      {"\xc3", R},                                // cut off at the end
+      {"\xe2\x82", R},                            // one replacement for the whole cut-off character
+      {"\xe2\x82z", R + "z"},
+      {"\xc0\xaf", R + R},                        // overlong forms
+      {"\xed\xa0\x80", R + R + R},                // a surrogate
+      {"\xf4\x90\x80\x80", R + R + R + R},        // past U+10FFFF
+      {"\x80\x80", R + R},                        // stray continuation bytes
+      {std::string("nul\0in", 6), std::string("nul\0in", 6)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(utf8_sanitize(c.in), c.out) << json_escape(c.in);
+    EXPECT_EQ(utf8_valid(c.in), c.in == c.out) << json_escape(c.in);
+    EXPECT_TRUE(utf8_valid(utf8_sanitize(c.in)));
+  }
+}
+
+TEST(WireText, Utf8SanitizeAlwaysGivesValidText) {
+  std::mt19937 rng(11);
+  for (int n = 0; n < 5000; ++n) {
+    std::string s(rng() % 24, '\0');
+    for (char& c : s) c = static_cast<char>(0x7f + rng() % 0x81);
+    EXPECT_TRUE(utf8_valid(utf8_sanitize(s)));
+  }
+}
+
+}  // namespace
