@@ -104,10 +104,13 @@ Bundle main_bundle() {
 }
 
 void show_arch_unsupported_alert() {
-  platform::current().init_display();
-  platform::current().show_alert(true, "This app was built for another processor",
-                                 "Sorry \xe2\x80\x94 this quibex app was built for a different processor, so it "
-                                 "can\xe2\x80\x99t start on this machine.");
+  const char* message = "This app was built for another processor";
+  const char* informative =
+      "Sorry \xe2\x80\x94 this quibex app was built for a different processor, so it can\xe2\x80\x99t start on "
+      "this machine.";
+  // Said on stderr too: without a display there is nobody to show the alert to.
+  std::fprintf(stderr, "quibex: %s. %s\n", message, informative);
+  if (platform::current().init_display()) platform::current().show_alert(true, message, informative);
 }
 
 bool bundle_mode_setup(const Bundle& bundle, std::string& page, std::string& title, std::string& size,
@@ -273,6 +276,10 @@ int launcher_main(int argc, char** argv) {
   std::string title = "quibex", size = "960x640", page, sock_path;
   for (int i = 1; i < argc; ++i)
     if (argv[i]) g_own_argv_paths.insert(argv[i]);
+
+  // Asked to end by a signal, the host ends as on QUIT: through the main loop (once
+  // it runs), with the socket directory removed.
+  platform::current().on_termination_signal([] { do_terminate(nullptr, nullptr); });
 
   Bundle bundle = main_bundle();
   bool bundle_flag = false;

@@ -3,6 +3,7 @@
 // and ai/ reach the desktop only through these interfaces; platform/gtk implements
 // them for the Linux desktop and platform/fake in memory for tests.
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -39,6 +40,9 @@ class Platform {
   virtual std::string temp_dir() = 0;
   // Reads a property-list file; false when it is missing or unreadable.
   virtual bool read_plist(const std::string& path, PlistDict& out) = 0;
+  // Calls fn on the main thread when the process is asked to end (SIGTERM, SIGINT,
+  // SIGHUP), instead of ending at once.
+  virtual void on_termination_signal(std::function<void()> fn) = 0;
   // A modal alert with one OK button; critical selects the error style.
   virtual void show_alert(bool critical, const std::string& message, const std::string& informative) = 0;
   virtual MainQueue& main_queue() = 0;

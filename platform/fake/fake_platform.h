@@ -83,6 +83,7 @@ class FakePlatform : public Platform {
     out = it->second;
     return true;
   }
+  void on_termination_signal(std::function<void()> fn) override { termination = std::move(fn); }
   void show_alert(bool critical, const std::string& message, const std::string& informative) override {
     alerts.push_back(message + "|" + informative);
   }
@@ -103,6 +104,7 @@ class FakePlatform : public Platform {
   std::string tmp_dir = "/tmp/";
   std::map<std::string, PlistDict> plists;
   std::vector<std::string> alerts;
+  std::function<void()> termination;  // what a termination signal would run
   std::vector<FakeWindow*> windows;    // every window made, alive or not (not owned)
   std::vector<FakeWebView*> webviews;  // likewise
 };

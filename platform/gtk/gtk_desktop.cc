@@ -3,7 +3,9 @@
 
 #include <clocale>
 #include <gdk/gdkx.h>
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 #include <webkit2/webkit2.h>
 
 #include <map>
@@ -33,6 +35,20 @@ bool GtkPlatform::init_display() {
   // Numbers on the wire and in JSON are always read and written the C way.
   setlocale(LC_NUMERIC, "C");
   return ok;
+}
+
+void GtkPlatform::on_termination_signal(std::function<void()> fn) {
+  // GLib runs these on the main context, so the end takes the normal path.
+  static std::function<void()> handler;
+  handler = std::move(fn);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP})
+    g_unix_signal_add(
+        sig,
+        +[](gpointer) -> gboolean {
+          if (handler) handler();
+          return G_SOURCE_CONTINUE;
+        },
+        nullptr);
 }
 
 std::unique_ptr<SerialQueue> GtkPlatform::make_serial_queue(const std::string& name) {

@@ -20,6 +20,7 @@ class GtkPlatform : public Platform {
   std::string temp_dir() override;
   bool read_plist(const std::string& path, PlistDict& out) override;
   void show_alert(bool critical, const std::string& message, const std::string& informative) override;
+  void on_termination_signal(std::function<void()> fn) override;
 
   MainQueue& main_queue() override { return queue_; }
   Timers& timers() override { return timers_; }
