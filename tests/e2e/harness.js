@@ -348,6 +348,13 @@ class Host {
     return `${state}; host stderr:\n${this.stderr.slice(-3000)}`;
   }
 
+  // A sanitizer build of the host reports memory and undefined-behaviour faults on
+  // stderr; any such report fails the test that ran the host.
+  checkSanitizers() {
+    const m = /(==\d+==ERROR: \w+Sanitizer.*|.*runtime error: .*)/.exec(this.stderr);
+    if (m) throw new Error(`the host reported a fault: ${m[1]}\n${this.stderr.slice(-6000)}`);
+  }
+
   // Resolves with the exit code; a host still running after `ms` is killed and the test fails.
   async waitExit(ms = WAIT) {
     const res = await Promise.race([this.exitInfo, sleep(ms).then(() => null)]);
@@ -358,11 +365,13 @@ class Host {
     // Let the pipes deliver the last diagnostics.
     await sleep(100);
     if (res.error) throw res.error;
+    this.checkSanitizers();
     return res.signal ? 'signal ' + res.signal : res.code;
   }
 
   async stop() {
     await stopGroup(this.proc);
+    this.checkSanitizers();
   }
 }
 
