@@ -9,6 +9,7 @@
 #include "core/settings.h"
 #include "core/window_registry.h"
 #include "core/wire.h"
+#include "webui/context_menu.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ void detach_quib_bridge(platform::WebView* view) { g_view_calls.erase(view); }
 
 void quib_apply_web_delegates(platform::WebView* view) {
   // Navigation, download and page-dialog delegates join here as they are built.
-  (void)view;
+  apply_ctx_hook(view);
 }
 
 void quib_on_page_message(platform::WebView* view, const std::string& winId, const platform::ScriptMessage& m) {

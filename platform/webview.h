@@ -2,7 +2,10 @@
 // An embedded web view with the page bridge's hooks.
 
 #include <functional>
+#include <memory>
 #include <string>
+
+#include "platform/menu.h"
 
 namespace platform {
 
@@ -36,6 +39,13 @@ class WebView {
   virtual void enable_file_access() = 0;
   virtual void enable_webgpu() = 0;
   virtual void open_inspector() = 0;
+  // Undo, redo, cut, copy, paste or select all in the page.
+  virtual void editing_command(MenuCommand command) = 0;
+  // Asked just before the page's context menu shows: null leaves the page's own
+  // menu, a node without items shows no menu, a node with items shows those
+  // instead (choices go to chosen; editing commands act on this page).
+  virtual void set_context_menu_provider(std::function<std::shared_ptr<const MenuNode>()> provider,
+                                         MenuChosen chosen) = 0;
   // The toolkit object (WebKitWebView* on GTK), for the desktop layer only.
   virtual void* native_handle() = 0;
 };

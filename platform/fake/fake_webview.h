@@ -30,6 +30,13 @@ class FakeWebView : public WebView {
   void enable_file_access() override { file_access = true; }
   void enable_webgpu() override { webgpu = true; }
   void open_inspector() override { inspector_opened = true; }
+  void editing_command(MenuCommand c) override { editing.push_back(c); }
+  void set_context_menu_provider(std::function<std::shared_ptr<const MenuNode>()> p, MenuChosen c) override {
+    ctx_provider = std::move(p);
+    ctx_chosen = std::move(c);
+  }
+  // What a right click in the page would show: null = the page's own menu.
+  std::shared_ptr<const MenuNode> open_context_menu() { return ctx_provider ? ctx_provider() : nullptr; }
   void* native_handle() override { return this; }
   // Delivers a message as a page would post it.
   void post_message(const std::string& name, const ScriptMessage& m) {
@@ -42,6 +49,9 @@ class FakeWebView : public WebView {
   std::map<std::string, std::function<void(const ScriptMessage&)>> handlers;
   std::string user_agent;
   bool developer_extras = false, file_access = false, webgpu = false, inspector_opened = false;
+  std::vector<MenuCommand> editing;
+  std::function<std::shared_ptr<const MenuNode>()> ctx_provider;
+  MenuChosen ctx_chosen;
 };
 
 }  // namespace platform::fake

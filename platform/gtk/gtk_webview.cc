@@ -16,6 +16,7 @@
 
 #include <map>
 
+#include "platform/gtk/gtk_menu.h"
 #include "platform/gtk/gtk_platform.h"
 
 namespace platform::gtk {
@@ -113,6 +114,7 @@ class GtkWebView : public WebView {
     g_object_ref_sink(view_);
   }
   ~GtkWebView() override {
+    if (ctx_signal_) g_signal_handler_disconnect(view_, ctx_signal_);
     // The page is gone with its window: end its web process now rather than when
     // WebKit gets round to it, so windows opened and closed quickly do not pile up
     // processes (and X connections).
@@ -190,6 +192,13 @@ class GtkWebView : public WebView {
     set_developer_extras(true);
     webkit_web_inspector_show(webkit_web_view_get_inspector(view_));
   }
+  void editing_command(MenuCommand c) override { run_editing_command(view_, c); }
+  void set_context_menu_provider(std::function<std::shared_ptr<const MenuNode>()> p, MenuChosen c) override {
+    ctx_provider_ = std::move(p);
+    ctx_chosen_ = std::move(c);
+    if (!ctx_signal_)
+      ctx_signal_ = g_signal_connect(view_, "context-menu", G_CALLBACK(&GtkWebView::on_context_menu), this);
+  }
   void* native_handle() override { return view_; }
 
  private:
@@ -207,6 +216,16 @@ class GtkWebView : public WebView {
     webkit_user_content_manager_add_script(ucm_, s);
     webkit_user_script_unref(s);
   }
+  // Just before the page's context menu shows: the page's own, none, or the host's.
+  static gboolean on_context_menu(WebKitWebView* view, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*,
+                                  GtkWebView* self) {
+    if (!self->ctx_provider_) return FALSE;
+    std::shared_ptr<const MenuNode> items = self->ctx_provider_();
+    if (!items) return FALSE;
+    if (items->items.empty()) return TRUE;
+    fill_context_menu(menu, items, self->ctx_chosen_, view);
+    return FALSE;
+  }
   static void on_message(WebKitUserContentManager*, WebKitJavascriptResult* r, Route* route) {
     JSCValue* v = webkit_javascript_result_get_js_value(r);
     if (!jsc_value_is_object(v)) return;
@@ -222,6 +241,9 @@ class GtkWebView : public WebView {
   WebKitUserContentManager* ucm_;
   WebKitWebView* view_;
   bool listener_added_ = false;
+  std::function<std::shared_ptr<const MenuNode>()> ctx_provider_;
+  MenuChosen ctx_chosen_;
+  gulong ctx_signal_ = 0;
   std::map<std::string, std::function<void(const ScriptMessage&)>> handlers_;
 };
 

@@ -394,6 +394,12 @@ class GtkNativeWindow : public ModelWindow {
     }
   }
 
+  void set_menu_bar(std::shared_ptr<const MenuNode> bar, MenuChosen chosen) override {
+    menu_bar_ = std::move(bar);
+    menu_chosen_ = std::move(chosen);
+  }
+  void set_key_handler(std::function<bool(const KeyChord&)> h) override { key_handler_ = std::move(h); }
+
   void close() override {
     if (!destroyed_) gtk_widget_destroy(GTK_WIDGET(win_));
   }
@@ -766,6 +772,9 @@ class GtkNativeWindow : public ModelWindow {
   GdkWindow* hints_for_ = nullptr;  // the size hints last sent straight to the window manager
   std::array<int, 5> hints_sent_{};
   std::optional<bool> fs_wanted_;  // full screen asked for and not yet answered
+  std::shared_ptr<const MenuNode> menu_bar_;
+  MenuChosen menu_chosen_;
+  std::function<bool(const KeyChord&)> key_handler_;
   guint fs_watch_ = 0;
 };
 
