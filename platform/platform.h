@@ -53,6 +53,10 @@ class StatusItem {
   // Clicks the host hears while the item has no menu of its own: a primary
   // click (with the Control key held or not) and a secondary one.
   virtual void set_click_handler(std::function<void(bool secondary, bool control)> handler) = 0;
+  // The menu a secondary click opens while the host hears clicks (null = none).
+  // Desktops whose panels draw an item's menu themselves offer it there; where
+  // the host hears the click instead, it opens the menu with popup_menu.
+  virtual void set_secondary_menu(std::shared_ptr<const MenuNode> menu, MenuChosen chosen) = 0;
   // Opens this menu now, as a reply to a click.
   virtual void popup_menu(std::shared_ptr<const MenuNode> menu, MenuChosen chosen) = 0;
   // Where the item is on screen, in the host's coordinates, where the desktop says.

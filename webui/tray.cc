@@ -65,8 +65,10 @@ void apply_tray(void*, void* rec) {
   if (!menu || spec->clickEvents) {
     g_tray_menu = menu;
     item.set_menu(nullptr, tray_chosen);
+    item.set_secondary_menu(menu, tray_chosen);
     g_tray_menu_attached = false;
   } else {
+    item.set_secondary_menu(nullptr, tray_chosen);
     item.set_menu(menu, tray_chosen);
     g_tray_menu_attached = true;
   }

@@ -86,6 +86,10 @@ class FakeStatusItem : public StatusItem {
     chosen = std::move(c);
   }
   void set_click_handler(std::function<void(bool, bool)> h) override { clicks = std::move(h); }
+  void set_secondary_menu(std::shared_ptr<const MenuNode> m, MenuChosen c) override {
+    secondary_menu = std::move(m);
+    secondary_chosen = std::move(c);
+  }
   void popup_menu(std::shared_ptr<const MenuNode> m, MenuChosen c) override {
     popped.push_back(m);
     chosen = std::move(c);
@@ -104,6 +108,8 @@ class FakeStatusItem : public StatusItem {
   bool template_image = true;
   std::shared_ptr<const MenuNode> menu;
   MenuChosen chosen;
+  std::shared_ptr<const MenuNode> secondary_menu;  // offered to a desktop that draws it itself
+  MenuChosen secondary_chosen;
   std::function<void(bool, bool)> clicks;
   std::vector<std::shared_ptr<const MenuNode>> popped;  // menus the host opened on a click
   std::vector<std::shared_ptr<const MenuNode>> opened;  // menus the desktop opened itself
