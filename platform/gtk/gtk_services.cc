@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/gtk/gtk_platform.h"
+#include "platform/gtk/gtk_tray.h"
 
 namespace platform::gtk {
 
@@ -122,6 +123,6 @@ void GtkPlatform::show_help(const std::string& book) {
   std::fprintf(stderr, "quibex: the help book \"%s\" cannot be shown on this desktop\n", book.c_str());
 }
 
-std::unique_ptr<StatusItem> GtkPlatform::make_status_item() { return nullptr; }
+std::unique_ptr<StatusItem> GtkPlatform::make_status_item() { return make_gtk_status_item(); }
 
 }  // namespace platform::gtk
