@@ -775,3 +775,40 @@ async function mainSession(display, env) {
 }
 
 Object.assign(module.exports, { mainSession });
+
+// ---------------------------------------------------------------- a private session bus
+
+// A D-Bus session bus of the test's own in `dir`, listening only there and
+// starting no services; its address goes only to the processes a test starts.
+async function startBus(dir) {
+  const conf = path.join(dir, 'session-bus.conf');
+  fs.writeFileSync(conf, `<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=${dir}</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+`);
+  const bus = launch('dbus-daemon', ['--config-file=' + conf, '--nofork', '--print-address=1'],
+    { stdio: ['ignore', 'pipe', 'pipe'] });
+  let err = '';
+  bus.stderr.on('data', (d) => { err = (err + d).slice(-4000); });
+  const address = await new Promise((resolve, reject) => {
+    let out = '';
+    const timer = setTimeout(() => reject(new Error('dbus-daemon did not start: ' + err)), 15000);
+    bus.stdout.on('data', (d) => {
+      out += d;
+      if (out.includes('\n')) { clearTimeout(timer); resolve(out.split('\n')[0].trim()); }
+    });
+    bus.exitInfo.then(() => { clearTimeout(timer); reject(new Error('dbus-daemon ended: ' + err)); });
+  });
+  return { address, proc: bus, stop: () => stopGroup(bus) };
+}
+
+Object.assign(module.exports, { startBus, launch, stopGroup });
