@@ -334,3 +334,20 @@ test('with no session bus, or a watcher that never answers, tray commands neithe
   await h.findWindow(x.display, 'still answering');
   assert.equal(s2.host.exited, null);
 });
+
+test('the session bus going away leaves the host running, with the item in the XEmbed tray', async (tt) => {
+  const { bus, w, tray, b, s } = await traySession(tt, { xembed: true });
+  b.send('TRAYBEGIN Bus\t\t1\tTip');
+  b.send('ITEM a\tAlpha');
+  b.send('TRAYEND');
+  await registered(w);
+  await bus.stop();
+  const icon = await tray.expectEvent((e) => e.event === 'docked', 'the icon docking once the bus is gone');
+  b.send('MENUUPD a\tAleph');
+  b.send('TRAYBEGIN Bus\t\t1\tTip\t1');
+  b.send('ITEM a\tAlpha');
+  b.send('TRAYEND');
+  await h.xdotool(x.display, ['mousemove', String(icon.x + 12), String(icon.y + 12), 'click', '1']);
+  await b.expectLine(/^TRAYCLICK$/);
+  assert.equal(s.host.exited, null);
+});
