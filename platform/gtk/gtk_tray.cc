@@ -536,9 +536,9 @@ void Tray::registered(GObject* source, GAsyncResult* result, gpointer data) {
   if (reply) g_variant_unref(reply);
   std::shared_ptr<Tray> t = take(data);
   if (t && error && t->mode_ == Mode::kSni) {
-    std::fprintf(stderr, "quibex: the StatusNotifierWatcher refused the tray item: %s\n", error->message);
-    t->mode_ = Mode::kUndecided;
-    t->use_xembed("the StatusNotifierWatcher refused the tray item");
+    const std::string why = std::string("the StatusNotifierWatcher did not take the tray item (") + error->message + ")";
+    t->mode_ = Mode::kUndecided;  // says why on stderr
+    t->use_xembed(why.c_str());
   }
   g_clear_error(&error);
 }

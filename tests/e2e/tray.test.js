@@ -333,6 +333,9 @@ test('with no session bus, or a watcher that never answers, tray commands neithe
   await s2.backend.sync();
   await h.findWindow(x.display, 'still answering');
   assert.equal(s2.host.exited, null);
+  // Unanswered for 10 seconds, the registration gives way to the XEmbed tray.
+  await tray.expectEvent((e) => e.event === 'docked', 'the unregistered item in the XEmbed tray', 25000);
+  assert.match(s2.host.stderr, /StatusNotifierWatcher did not take the tray item \(.+\); the tray item goes to the XEmbed system tray/);
 });
 
 test('the session bus going away leaves the host running, with the item in the XEmbed tray', async (tt) => {
