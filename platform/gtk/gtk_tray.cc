@@ -369,7 +369,7 @@ class Tray : public std::enable_shared_from_this<Tray> {
   std::string icon_name_;  // a theme icon that is shown; "" = none
   GdkPixbuf* one_ = nullptr;
   GdkPixbuf* two_ = nullptr;
-  bool template_ = true;   // kept: Linux trays do not tint images
+  bool template_ = true;  // kept: Linux trays do not tint images
   unsigned image_generation_ = 0;
   std::shared_ptr<const MenuNode> menu_, secondary_;
   MenuChosen chosen_, secondary_chosen_;
@@ -536,7 +536,8 @@ void Tray::registered(GObject* source, GAsyncResult* result, gpointer data) {
   if (reply) g_variant_unref(reply);
   std::shared_ptr<Tray> t = take(data);
   if (t && error && t->mode_ == Mode::kSni) {
-    const std::string why = std::string("the StatusNotifierWatcher did not take the tray item (") + error->message + ")";
+    const std::string why =
+        std::string("the StatusNotifierWatcher did not take the tray item (") + error->message + ")";
     t->mode_ = Mode::kUndecided;  // says why on stderr
     t->use_xembed(why.c_str());
   }
@@ -756,7 +757,8 @@ GVariant* Tray::get_property(GDBusConnection*, const gchar*, const gchar*, const
   if (p == "ItemIsMenu") return g_variant_new_boolean(t.menu_ != nullptr);
   if (p == "IconName") return text(t.icon_name_);
   if (p == "IconPixmap") return t.pixmaps();
-  if (p == "OverlayIconPixmap" || p == "AttentionIconPixmap") return g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0);
+  if (p == "OverlayIconPixmap" || p == "AttentionIconPixmap")
+    return g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0);
   if (p == "ToolTip")
     return g_variant_new("(s@a(iiay)ss)", "", g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0),
                          t.tooltip_.c_str(), "");

@@ -122,7 +122,9 @@ async function startXembedTray(display) {
 // The environment of a host that uses only the test's own bus and folders.
 function trayEnv(dir, busAddress) {
   const home = path.join(dir, 'home');
-  for (const d of ['', '.config', '.cache', '.local/share', 'run']) fs.mkdirSync(path.join(home, d), { recursive: true, mode: 0o700 });
+  for (const d of ['', '.config', '.cache', '.local/share', 'run']) {
+    fs.mkdirSync(path.join(home, d), { recursive: true, mode: 0o700 });
+  }
   return {
     HOME: home,
     XDG_CONFIG_HOME: path.join(home, '.config'),
