@@ -173,10 +173,9 @@ std::string mouse_json(void* w, const std::string& id) {
       .str();
 }
 
-std::string screen_json(const ScreenInfo& screen, bool primary) {
+std::string screen_json(const ScreenInfo& screen, bool primary, double top) {
   platform::SystemInfo* info = platform::system_info();
   const platform::ScreenDetails details = info ? info->screen_details(screen.display_id) : platform::ScreenDetails{};
-  const double top = primary_top();
   const Rect& f = screen.frame;
   const Rect& v = screen.visible_frame;
   const double k = screen.scale;
@@ -210,7 +209,7 @@ std::string screens_json() {
   std::string out = "[";
   for (size_t i = 0; i < screens.size(); ++i) {
     if (i) out += ',';
-    out += screen_json(screens[i], i == 0);
+    out += screen_json(screens[i], i == 0, screens[0].frame.y + screens[0].frame.h);
   }
   return out + "]";
 }

@@ -22,7 +22,8 @@ std::string window_screen_fields(platform::NativeWindow* window);
 // The pointer, its screen, and where it is relative to the window's content.
 std::string mouse_json(void* w, const std::string& id);
 std::string screens_json();
-std::string screen_json(const platform::ScreenInfo& screen, bool primary);
+// top: the first screen's top edge.
+std::string screen_json(const platform::ScreenInfo& screen, bool primary, double top);
 // The screen of the frontmost application's front window, else the pointer's.
 std::optional<platform::ScreenInfo> foreground_screen();
 std::string fgscreen_json();
