@@ -7,8 +7,9 @@
 #include "platform/platform.h"
 
 GetReply::~GetReply() {
+  // A guard still armed finds nothing when it fires; it is not cancelled here, since
+  // the last holder may go after the desktop did.
   if (!sent_) write("null");
-  if (guard_timer_) platform::current().timers().cancel(guard_timer_);
 }
 
 void GetReply::write(const std::string& json) {

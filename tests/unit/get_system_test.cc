@@ -196,6 +196,12 @@ TEST_F(GetTest, ASourceThatDropsTheQuestionGetsNullAtOnce) {
   EXPECT_EQ(desktop.clock.pending(), 0u);
 }
 
+TEST_F(GetTest, AQuestionStillWaitingWhenTheDesktopGoesAwayEndsQuietly) {
+  sys().hold = true;
+  do_get(w(), new GetReq{"late", "battery"});
+  // The held question goes with the fake desktop, after the platform is uninstalled.
+}
+
 TEST_F(GetTest, AFailingSourceStillAnswersOnce) {
   sys().fail = true;
   for (const char* key : {"battery", "wifi", "selectedtext", "otherwindows", "idle", "frontmost", "fgscreen", "mouse",
