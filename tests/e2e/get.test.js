@@ -162,6 +162,19 @@ describe('with a window manager on two screens', { skip }, () => {
       const text = 'h\u00e9llo "w\u00f6rld"\n\ttab \\ \u{1F600}';
       await p.select(text);
       assert.equal(await get(b, 'selectedtext'), text);
+
+      // An owner that stops answering: the question ends null, and nothing waits for it.
+      process.kill(p.pid, 'SIGSTOP');
+      b.send('GET stuck selectedtext');
+      b.send('GET meanwhile windows');
+      const order = [];
+      await Promise.all([
+        b.expectLine(/^GOT stuck null$/).then(() => order.push('selectedtext')),
+        b.expectLine(/^GOT meanwhile \["main"\]$/).then(() => order.push('windows')),
+      ]);
+      assert.deepEqual(order, ['windows', 'selectedtext']);
+      process.kill(p.pid, 'SIGCONT');
+
       await p.stop();
       p = null;
       await h.untilValue(() => get(b, 'selectedtext'), (t) => t === null, 'the selection gone with its owner');

@@ -108,6 +108,18 @@ describe('the system bus', { skip }, () => {
       assert.deepEqual(await get(b, 'battery'), { percent: 77, charging: false, plugged: true, minutesRemaining: 10 });
 
       assert.match(fs.readFileSync(log, 'utf8'), /GetAll .*org\.freedesktop\.UPower\.Device/, 'the mock was asked');
+
+      // A daemon that stops answering: the question ends null, and nothing waits for it.
+      process.kill(mock.pid, 'SIGSTOP');
+      b.send('GET stuck battery');
+      b.send('GET meanwhile windows');
+      const order = [];
+      await Promise.all([
+        b.expectLine(/^GOT stuck null$/).then(() => order.push('battery')),
+        b.expectLine(/^GOT meanwhile \["main"\]$/).then(() => order.push('windows')),
+      ]);
+      assert.deepEqual(order, ['windows', 'battery']);
+      process.kill(mock.pid, 'SIGCONT');
       await mock.stop();
       await h.untilValue(() => get(b, 'battery'), (v) => v === null, 'null once the daemon is gone');
     } finally {

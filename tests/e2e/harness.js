@@ -853,7 +853,7 @@ async function startMock(address, template, { params = {}, log } = {}) {
     await stopGroup(mock);
     throw e;
   }
-  return { name, stop: () => stopGroup(mock), stderr: () => err };
+  return { name, pid: mock.pid, stop: () => stopGroup(mock), stderr: () => err };
 }
 
 // A GTK application window of another process (tests/e2e/peers/x_peer.py) on
