@@ -1,7 +1,5 @@
 #include "services/get_system.h"
 
-#include <cmath>
-
 #include "core/window_registry.h"
 #include "core/window_screens.h"
 #include "platform/webview_lib.h"
@@ -46,7 +44,7 @@ std::string other_windows_json(const std::optional<std::vector<platform::Running
   const double top = primary_top();
   std::string out = "[";
   for (const platform::RunningApp& app : *apps) {
-    if ((app.app.pid != 0 && app.app.pid == own_pid) || !app.regular) continue;
+    if (app.app.pid == own_pid || !app.regular) continue;
     int index = 0;
     for (const platform::AppWindow& win : app.windows) {
       const int i = index++;  // every window counts, reported or not
