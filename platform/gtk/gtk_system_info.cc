@@ -176,30 +176,6 @@ bool in_task_bar(const std::vector<std::string>& types, const std::vector<std::s
 
 // ---- screens ----------------------------------------------------------------
 
-// The monitor name from an EDID's display-product-name descriptor.
-std::string edid_name(const unsigned char* e, size_t n) {
-  for (size_t off = 54; off + 18 <= std::min<size_t>(n, 126); off += 18) {
-    const unsigned char* d = e + off;
-    if (d[0] || d[1] || d[3] != 0xFC) continue;
-    std::string s(reinterpret_cast<const char*>(d + 5), 13);
-    s = s.substr(0, s.find('\n'));
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    return s;
-  }
-  return "";
-}
-
-// A stable identifier: a UUID-shaped digest of the EDID's base block, which holds
-// the maker, model and serial number.
-std::string edid_uid(const unsigned char* e, size_t n) {
-  gchar* md5 = g_compute_checksum_for_data(G_CHECKSUM_MD5, e, std::min<size_t>(n, 128));
-  std::string h = md5 ? md5 : "";
-  g_free(md5);
-  if (h.size() != 32) return "";
-  for (char& c : h) c = char(g_ascii_toupper(c));
-  return h.substr(0, 8) + "-" + h.substr(8, 4) + "-" + h.substr(12, 4) + "-" + h.substr(16, 4) + "-" + h.substr(20);
-}
-
 ScreenDetails read_screen_details(std::uint32_t display_id) {
   ScreenDetails out;
   GdkMonitor* monitor = nullptr;
@@ -223,11 +199,8 @@ ScreenDetails read_screen_details(std::uint32_t display_id) {
         if (XRRGetOutputProperty(dpy, output, atom(dpy, "EDID"), 0, 64, False, False, AnyPropertyType, &type, &format,
                                  &n, &after, &data) == Success &&
             data && format == 8 && n >= 128) {
-          static const unsigned char kHeader[8] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
-          if (std::equal(kHeader, kHeader + 8, data)) {
-            if (std::string name = edid_name(data, n); !name.empty()) out.name = name;
-            out.uid = edid_uid(data, n);
-          }
+          if (std::string name = edid_monitor_name(data, n); !name.empty()) out.name = name;
+          out.uid = edid_uid(data, n);
         }
         if (data) XFree(data);
         return 0;
@@ -369,6 +342,38 @@ class GtkSystemInfo : public SystemInfo {
 };
 
 }  // namespace
+
+namespace {
+bool is_edid(const unsigned char* e, size_t n) {
+  static const unsigned char kHeader[8] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
+  return e && n >= 128 && std::equal(kHeader, kHeader + 8, e);
+}
+}  // namespace
+
+std::string edid_monitor_name(const unsigned char* e, size_t n) {
+  if (!is_edid(e, n)) return "";
+  // Four 18-byte descriptors; a display descriptor starts with three zero bytes.
+  for (size_t off = 54; off + 18 <= 126; off += 18) {
+    const unsigned char* d = e + off;
+    if (d[0] || d[1] || d[2] || d[3] != 0xFC) continue;
+    std::string s(reinterpret_cast<const char*>(d + 5), 13);
+    s = s.substr(0, s.find('\n'));
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+  }
+  return "";
+}
+
+// The base block holds the maker, model and serial number.
+std::string edid_uid(const unsigned char* e, size_t n) {
+  if (!is_edid(e, n)) return "";
+  gchar* md5 = g_compute_checksum_for_data(G_CHECKSUM_MD5, e, 128);
+  std::string h = md5 ? md5 : "";
+  g_free(md5);
+  if (h.size() != 32) return "";
+  for (char& c : h) c = char(g_ascii_toupper(c));
+  return h.substr(0, 8) + "-" + h.substr(8, 4) + "-" + h.substr(12, 4) + "-" + h.substr(16, 4) + "-" + h.substr(20);
+}
 
 SystemInfo& gtk_system_info() {
   static GtkSystemInfo info;

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "platform/system_info.h"
 
@@ -22,5 +23,11 @@ void network_manager_wifi(std::function<void(std::optional<WifiLink>)> done);
 // 100 %); scan results below that are on its other scale (0 % at -100 dBm,
 // 100 % at -40 dBm).
 long dbm_from_strength(int percent);
+
+// From a monitor's EDID: the name in its display-product-name descriptor ("" when
+// it has none), and a stable UUID-shaped identifier of its base block ("" when the
+// block is not an EDID).
+std::string edid_monitor_name(const unsigned char* edid, size_t size);
+std::string edid_uid(const unsigned char* edid, size_t size);
 
 }  // namespace platform::gtk
