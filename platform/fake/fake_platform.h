@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fake/fake_system_info.h"
 #include "platform/fake/fake_webview.h"
 #include "platform/fake/fake_window.h"
 #include "platform/platform.h"
@@ -118,7 +119,13 @@ class FakeStatusItem : public StatusItem {
 
 class FakePlatform : public Platform {
  public:
-  FakePlatform() { install_application(&app); }
+  FakePlatform() {
+    install_application(&app);
+    install_system_info(&system);
+  }
+  ~FakePlatform() override {
+    if (system_info() == &system) install_system_info(nullptr);
+  }
   bool init_display() override { return has_display; }
   std::string executable_path() override { return exe_path; }
   std::string temp_dir() override { return tmp_dir; }
@@ -146,6 +153,7 @@ class FakePlatform : public Platform {
   FakeTimers clock;
   FakeScreens monitors;
   FakeApplication app{&monitors};
+  FakeSystemInfo system;
   bool has_display = true;
   bool fail_windows = false;  // make_window gives null, as a desktop that cannot make one
   std::string exe_path = "/opt/quibex/quibex";

@@ -12,15 +12,20 @@
 
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
+#include "platform/gtk/gtk_system_info.h"
 #include "platform/gtk/gtk_window.h"
 
 namespace platform::gtk {
 
 // ---- platform --------------------------------------------------------------
 
-GtkPlatform::GtkPlatform() { install_application(&gtk_application()); }
+GtkPlatform::GtkPlatform() {
+  install_application(&gtk_application());
+  install_system_info(&gtk_system_info());
+}
 GtkPlatform::~GtkPlatform() {
   if (application() == &gtk_application()) install_application(nullptr);
+  if (system_info() == &gtk_system_info()) install_system_info(nullptr);
 }
 
 bool GtkPlatform::init_display() {
