@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "services/json_out.h"
+#include "core/json_out.h"
 
 std::string locale_json() { return "null"; }
 

@@ -2,11 +2,10 @@
 
 #include "webui/menu_state.h"
 
-#include <cmath>
-#include <cstdio>
 #include <memory>
 
 #include "core/handlers.h"
+#include "core/json_out.h"
 #include "core/records.h"
 #include "core/window_screens.h"
 #include "core/wire.h"
@@ -19,8 +18,6 @@ namespace {
 // The tray's items count only while there is a tray item: the registry outlives
 // TRAYREMOVE, but a removed item exists no more.
 MenuRegistry* tray_registry() { return g_status_item && g_reg_tray ? g_reg_tray.get() : nullptr; }
-
-const char* b(bool v) { return v ? "true" : "false"; }
 
 }  // namespace
 
@@ -70,22 +67,23 @@ std::string menu_item_state_json(const std::string& scope, const std::string& id
   if (!item && scope.empty())
     if (MenuRegistry* tray = tray_registry())
       if (auto it = tray->find(id); it != tray->end()) item = it->second.get();
-  if (item)
-    return "{\"exists\":true,\"label\":" + json_escape(item->title) + ",\"checked\":" + b(item->checked) +
-           ",\"enabled\":" + b(item->enabled) + "}";
-  if (MenuItemSpec* spec = find_ctx_spec(g_ctx_items, id))
-    return "{\"exists\":true,\"label\":" + json_escape(spec->label) + ",\"checked\":" + b(spec->checked) +
-           ",\"enabled\":" + b(!spec->disabled) + "}";
+  auto state = [](const std::string& label, bool checked, bool enabled) {
+    return JsonObject().boolean("exists", true).text("label", label).boolean("checked", checked).boolean(
+        "enabled", enabled).str();
+  };
+  if (item) return state(item->title, item->checked, item->enabled);
+  if (MenuItemSpec* spec = find_ctx_spec(g_ctx_items, id)) return state(spec->label, spec->checked, !spec->disabled);
   return "{\"exists\":false}";
 }
 
 std::string tray_pos_json() {
   if (!g_status_item) return "null";
   std::optional<Rect> r = g_status_item->frame();
-  if (!r || !std::isfinite(r->x) || !std::isfinite(r->y) || !std::isfinite(r->w) || !std::isfinite(r->h))
-    return "null";
-  char buf[128];
-  std::snprintf(buf, sizeof buf, "{\"x\":%d,\"y\":%d,\"width\":%d,\"height\":%d}", int(r->x),
-                int(primary_top() - (r->y + r->h)), int(r->w), int(r->h));
-  return buf;
+  if (!r) return "null";
+  return JsonObject()
+      .integer("x", r->x)
+      .integer("y", primary_top() - (r->y + r->h))
+      .integer("width", r->w)
+      .integer("height", r->h)
+      .str();
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/handlers.h"
+#include "core/json_out.h"
 #include "core/wire.h"
 #include "webui/menu_model.h"
 
@@ -76,9 +77,13 @@ void apply_tray(void*, void* rec) {
 
 std::string tray_debug_json() {
   if (!g_status_item) return "{\"exists\":false}";
-  return std::string("{\"exists\":true,\"menuAttached\":") + (g_tray_menu_attached ? "true" : "false") +
-         ",\"menuHeld\":" + (g_tray_menu ? "true" : "false") + ",\"icon\":" +
-         (g_status_item->has_image() ? "true" : "false") + ",\"title\":" + json_escape(g_tray_title) + "}";
+  return JsonObject()
+      .boolean("exists", true)
+      .boolean("menuAttached", g_tray_menu_attached)
+      .boolean("menuHeld", bool(g_tray_menu))
+      .boolean("icon", g_status_item->has_image())
+      .text("title", g_tray_title)
+      .str();
 }
 
 void tray_reset_for_tests() {

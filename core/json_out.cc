@@ -1,4 +1,4 @@
-#include "services/json_out.h"
+#include "core/json_out.h"
 
 #include <charconv>
 #include <cmath>
