@@ -25,8 +25,9 @@ namespace {
 constexpr const char* kWorld = "quibex-bridge";
 
 // Page world, main frame, document start: the relay and the document's token.
-// Texts posted before the private world listens are queued; the two sides
-// greet each other, whichever runs first.
+// Only texts are relayed; anything else posted is ignored, as the handler
+// would ignore it. Texts posted before the private world listens are queued;
+// the two sides greet each other, whichever runs first.
 std::string page_relay_js(const std::string& name) {
   return "(() => {"
          "const a = new Uint32Array(4); crypto.getRandomValues(a);"
@@ -42,7 +43,7 @@ std::string page_relay_js(const std::string& name) {
          "const own = {}; for (const k in handlers) own[k] = handlers[k];"
          "own['" +
          name +
-         "'] = {postMessage(m) { m = String(m); ready ? send(m) : queue.push(m); }};"
+         "'] = {postMessage(m) { if (typeof m === 'string') ready ? send(m) : queue.push(m); }};"
          "try { Object.defineProperty(window, 'webkit', {value: {messageHandlers: own}, configurable: true}); }"
          " catch (e) {}"
          "document.dispatchEvent(new Event('quib:hello'));"

@@ -87,6 +87,21 @@ test('concurrent calls are each answered with their own value, in any order', as
   }
 });
 
+test('only text posted to the handler becomes a call', async () => {
+  const b = await page();
+  // Each value would read as a well-formed call if it were turned into text.
+  b.eval(`{ const q = window.webkit.messageHandlers.quib;
+    const text = (k) => '77' + k + ':{"method":"not.text","params":{"kind":"' + k + '"}}';
+    q.postMessage([text(1)]);
+    q.postMessage({ toString: () => text(2) });
+    q.postMessage(new String(text(3)));
+    q.postMessage(text(4)); }`);
+  const c = await b.expectCall('not.text');
+  assert.deepEqual([c.id, c.params.kind], ['main:774', '4']);
+  await b.sync();
+  assert.deepEqual(b.calls().filter((x) => x.method === 'not.text').map((x) => x.params.kind), ['4']);
+});
+
 test('a backend request id gets its answer back as GOT, without the status', async () => {
   const b = await page();
   const cases = [
