@@ -51,12 +51,14 @@ std::string page_relay_js(const std::string& name) {
 }
 
 // Private world, main frame, document start: forwards relayed texts with the
-// document's origin ("null" for an opaque origin other than a file).
+// document's security origin. That is the origin the engine gives the document
+// (a blob: or an inheriting about:blank document has its creator's), already
+// in the wire's form: default ports left out, "null" when opaque; a file page
+// that the engine treats as opaque still reads "file://".
 const char* kPrivateListenerJs =
     "(() => {"
-    "const origin = () => { const p = location.protocol;"
-    " if (!p || (self.origin === 'null' && p !== 'file:')) return 'null';"
-    " return p.slice(0, -1) + '://' + location.host; };"
+    "const origin = () => { const o = self.origin;"
+    " return o === 'null' && location.protocol === 'file:' ? 'file://' : o; };"
     "document.addEventListener('quib:post', (e) => {"
     " if (typeof e.detail !== 'string') return;"
     " const d = e.detail; const a = d.indexOf(' '); const b = d.indexOf(' ', a + 1);"

@@ -3,6 +3,7 @@
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
+const http = require('node:http');
 const path = require('node:path');
 const h = require('./harness');
 
@@ -40,6 +41,72 @@ test('client.hello arrives from the main window with the page origin', async (t)
       await s.close();
     }
   }
+});
+
+// Serves the test pages on host:port (0: any free port) with extra response headers.
+function servePages({ host = '127.0.0.1', port = 0, headers = {} } = {}) {
+  const server = http.createServer((req, res) => {
+    const name = path.basename(decodeURIComponent(req.url.split('?')[0]));
+    fs.readFile(path.join(h.PAGES, name), (err, data) => {
+      if (err) { res.writeHead(404); res.end(); return; }
+      const type = name.endsWith('.html') ? 'text/html' : 'text/javascript';
+      res.writeHead(200, { 'content-type': type + '; charset=utf-8', ...headers });
+      res.end(data);
+    });
+  });
+  return new Promise((resolve, reject) => {
+    server.once('error', reject);
+    server.listen(port, host, () => resolve({
+      url: `http://${host}:${server.address().port}`, close: () => server.close(),
+    }));
+  });
+}
+
+// The origin the hello of the session's first document (or, with `open`, of the
+// document that script opens in its place) carries.
+async function helloOrigin(opts, open) {
+  const s = await h.startSession({ display: x.display, ...opts });
+  try {
+    if (!open) return (await s.backend.expectCall('client.hello')).origin;
+    await h.hello(s.backend);
+    s.backend.eval(open);
+    return (await s.backend.expectCall('client.hello')).origin;
+  } finally {
+    await s.close();
+  }
+}
+
+test('every document reports its own security origin', async (t) => {
+  const site = await servePages();
+  t.after(() => site.close());
+  const sandboxed = await servePages({ headers: { 'content-security-policy': 'sandbox allow-scripts' } });
+  t.after(() => sandboxed.close());
+  const own = 'http://127.0.0.1:' + site.url.split(':').pop();
+  const blob = "location.href = URL.createObjectURL(new Blob(['<p>blob</p>'], {type: 'text/html'}))";
+  const cases = [
+    // [name, session options, script that opens the next document, origin]
+    ['http on another port', { page: site.url + '/probe.html' }, null, own],
+    ['opaque origin', { page: sandboxed.url + '/probe.html' }, null, 'null'],
+    ['blob made by an http page', { page: site.url + '/probe.html' }, blob, own],
+    ['blob made by a file page', { page: 'probe.html' }, blob, 'file://'],
+    ['about:blank that inherits its opener\'s origin', { page: site.url + '/probe.html' },
+      "window.open('about:blank', '_self')", own],
+  ];
+  for (const [name, opts, open, origin] of cases) assert.equal(await helloOrigin(opts, open), origin, name);
+});
+
+test('an http page on its default port reports no port', async (t) => {
+  // Port 80 on an address of its own, so parallel runs do not meet.
+  const host = `127.${1 + (process.pid % 250)}.${Math.floor(Math.random() * 250)}.${2 + Math.floor(Math.random() * 250)}`;
+  let site;
+  try {
+    site = await servePages({ host, port: 80 });
+  } catch (e) {
+    t.skip('cannot listen on port 80: ' + e.code);
+    return;
+  }
+  t.after(() => site.close());
+  assert.equal(await helloOrigin({ page: site.url + '/probe.html' }), 'http://' + host);
 });
 
 test('an answer settles the promise of its call', async () => {
