@@ -12,20 +12,28 @@
 
 namespace {
 
-// What the bridge tracks per web view. A page's own call counter starts again
+// What the bridge tracks per window id. A page's own call counter starts again
 // at 1 in every document, so the wire number of a call is the page's number
-// plus an offset that grows past every number an earlier document of the view
-// used: an answer for an earlier document's call can then never be mistaken
-// for a call of the current one, and answers go only to the document that is
-// still showing.
-struct ViewCalls {
+// plus an offset that grows past every number an earlier document of the
+// window used, in this view or in an earlier view of a window closed and
+// opened again under the same id: an answer for an earlier document's call can
+// then never be mistaken for a call of the current one, and answers go only to
+// the document that is still showing.
+struct WindowCalls {
+  platform::WebView* view = nullptr;  // the view showing the window; null once it closed
   std::string document;
-  bool seen = false;
-  std::uint64_t offset = 0;    // added to the page's numbers in this document
-  std::uint64_t max_seq = 0;   // highest page number seen in this document
+  bool seen = false;            // whether `document` has made a call yet
+  std::uint64_t offset = 0;     // added to the page's numbers in this document
+  std::uint64_t max_seq = 0;    // highest page number seen in this document
 };
 
-std::map<platform::WebView*, ViewCalls> g_view_calls;
+std::map<std::string, WindowCalls> g_window_calls;
+
+// The key of a window as answers name it: "" is the main window too.
+const std::string& window_key(const std::string& win) {
+  static const std::string kMain = "main";
+  return win.empty() ? kMain : win;
+}
 
 bool all_digits(const std::string& s, size_t from = 0) {
   if (from >= s.size()) return false;
@@ -65,6 +73,9 @@ std::string quib_shim_js(const std::string& winId) {
 
 void attach_quib_bridge(platform::WebView* view, const std::string& winId) {
   if (!view) return;
+  WindowCalls& wc = g_window_calls[window_key(winId)];
+  wc.view = view;
+  wc.seen = false;  // the view's first document numbers past everything before it
   view->set_message_handler("quib", [view, winId](const platform::ScriptMessage& m) {
     quib_on_page_message(view, winId, m);
   });
@@ -73,7 +84,16 @@ void attach_quib_bridge(platform::WebView* view, const std::string& winId) {
   if (!g_inject_js.empty()) view->add_user_script(g_inject_js);
 }
 
-void detach_quib_bridge(platform::WebView* view) { g_view_calls.erase(view); }
+void detach_quib_bridge(platform::WebView* view) {
+  // The numbers stay with the id, for a window opened again under it.
+  for (auto& [id, wc] : g_window_calls)
+    if (wc.view == view) {
+      wc.view = nullptr;
+      wc.seen = false;
+    }
+}
+
+void quib_bridge_reset_for_tests() { g_window_calls.clear(); }
 
 void quib_apply_web_delegates(platform::WebView* view) {
   // Navigation, download and page-dialog delegates join here as they are built.
@@ -91,9 +111,10 @@ void quib_on_page_message(platform::WebView* view, const std::string& winId, con
     // Sub-frame calls keep the page's number; they are never answered.
     line += "s" + id;
   } else {
-    ViewCalls& vc = g_view_calls[view];
+    WindowCalls& vc = g_window_calls[window_key(winId)];
+    if (vc.view != view) return;  // a closed window's view, still going away
     if (!vc.seen || vc.document != m.document) {
-      if (vc.seen) vc.offset += vc.max_seq;
+      vc.offset += vc.max_seq;
       vc.document = m.document;
       vc.max_seq = 0;
       vc.seen = true;
@@ -122,9 +143,9 @@ void reply_to_call(void* w, const std::string& id, int status, const std::string
   if (!all_digits(seq) || seq.size() > 19) return;
   platform::WebView* view = webview_for_id(w, win);
   if (!view) return;
-  auto it = g_view_calls.find(view);
-  if (it == g_view_calls.end()) return;  // the view has made no call
-  const ViewCalls& vc = it->second;
+  auto it = g_window_calls.find(window_key(win));
+  if (it == g_window_calls.end() || it->second.view != view || !it->second.seen) return;  // no call made
+  const WindowCalls& vc = it->second;
   std::uint64_t n = std::stoull(seq);
   if (n <= vc.offset) return;  // a call of an earlier document
   std::string script = "window.__quibResolve(" + std::to_string(n - vc.offset) + "," +

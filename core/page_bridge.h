@@ -16,5 +16,7 @@ void detach_quib_bridge(platform::WebView* view);
 void quib_apply_web_delegates(platform::WebView* view);
 // One posted page message, as the view's handler receives it.
 void quib_on_page_message(platform::WebView* view, const std::string& winId, const platform::ScriptMessage& m);
+// Forgets every window's call numbers; for tests that reuse the process.
+void quib_bridge_reset_for_tests();
 // Answers a call id: "q<digits>" goes to the backend as GOT, "<win>:<seq>" into the page.
 void reply_to_call(void* w, const std::string& id, int status, const std::string& json);

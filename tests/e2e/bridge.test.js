@@ -259,6 +259,33 @@ test('an answer meant for a page that reloaded does not settle the new page\'s c
   }
 });
 
+test('a window closed and opened again under its id does not take the answers of the one before', async () => {
+  const s = await h.startSession({ display: x.display });
+  try {
+    const b = s.backend;
+    await h.hello(b);
+    const open = async () => {
+      b.send('WINOPEN ' + ['w2', path.join(h.PAGES, 'probe.html'), 'W2', '300x150'].join('\t'));
+      await h.hello(b, 'w2');
+    };
+    await open();
+    b.eval("probe.call('before-close', 'probe.slow', {})", 'w2');
+    const old = await b.expectCall('probe.slow', (c) => c.win === 'w2');
+    b.send('WINCLOSE w2');
+    await b.expectLine(/^WINCLOSED w2$/);
+    await open();
+    // The same calls in the same order give the new page the same numbers.
+    b.eval("probe.call('after-reopen', 'probe.slow', {})", 'w2');
+    const fresh = await b.expectCall('probe.slow', (c) => c.win === 'w2');
+    assert.notEqual(fresh.id, old.id, 'the host reused a call id of the closed window');
+    b.send(`RET ${old.id} 0 {"stale":true}`);
+    b.send(`RET ${fresh.id} 0 {"fresh":true}`);
+    assert.deepEqual((await b.expectReport('after-reopen')).value, { fresh: true });
+  } finally {
+    await s.close();
+  }
+});
+
 test('a file page may read the files beside it', async () => {
   const b = await page();
   b.eval(`{ const q = new XMLHttpRequest();

@@ -20,6 +20,7 @@ class PageBridge : public FakeDesktopTest {
  protected:
   void SetUp() override {
     FakeDesktopTest::SetUp();
+    quib_bridge_reset_for_tests();
     g_w.store(webview_create(false, {}));
     main_view = static_cast<FakeWebView*>(webview_view(g_w.load()));
     attach_quib_bridge(main_view, "main");
@@ -37,6 +38,11 @@ class PageBridge : public FakeDesktopTest {
     g_windows[id].webview = std::move(v);
     attach_quib_bridge(raw, id);
     return raw;
+  }
+  // As a closed window goes: the bridge lets go of its view, the registry forgets it.
+  void close_window(const std::string& id) {
+    detach_quib_bridge(g_windows[id].webview.get());
+    g_windows.erase(id);
   }
   static void post(FakeWebView* v, const std::string& body, const std::string& origin = "file://",
                    bool main_frame = true, const std::string& doc = "d1") {
@@ -126,6 +132,29 @@ TEST_F(PageBridge, AnAnswerForAnEarlierDocumentNeverReachesTheNextOne) {
   ASSERT_EQ(main_view->doc_scripts.size(), 1u);
   EXPECT_EQ(main_view->doc_scripts[0].first, "window.__quibResolve(1,true,\"\\\"for the new page\\\"\")");
   EXPECT_EQ(main_view->doc_scripts[0].second, "docB");
+}
+
+TEST_F(PageBridge, AWindowReopenedUnderItsIdNeverTakesItsPredecessorsAnswers) {
+  FakeWebView* first = add_window("w2");
+  post(first, "1:first", "file://", true, "d1");
+  post(first, "2:first", "file://", true, "d1");
+  EXPECT_EQ(wire.lines().size(), 2u);
+  close_window("w2");
+  // The new window's page numbers its calls from 1 again, in a document of the same name.
+  FakeWebView* second = add_window("w2");
+  post(second, "1:second", "file://", true, "d1");
+  V lines = wire.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string new_id = lines[0].substr(5, lines[0].find(' ', 5) - 5);
+  EXPECT_NE(new_id, "w2:1");
+  EXPECT_NE(new_id, "w2:2");
+
+  ret("RET w2:1 0 \"late\"");
+  ret("RET w2:2 0 \"late\"");
+  EXPECT_TRUE(second->doc_scripts.empty());
+  ret("RET " + new_id + " 0 \"fresh\"");
+  ASSERT_EQ(second->doc_scripts.size(), 1u);
+  EXPECT_EQ(second->doc_scripts[0].first, "window.__quibResolve(1,true,\"\\\"fresh\\\"\")");
 }
 
 TEST_F(PageBridge, EvalRunsInOneWindowOrInAll) {
