@@ -63,7 +63,7 @@ std::string quote_for_single(const std::string& id) {
 
 std::string quib_shim_js(const std::string& winId) {
   return "(() => {if (window.__quibShim) return; window.__quibShim = true;window.__QUIB_WIN = '" +
-         quote_for_single(winId) +
+         quote_for_single(utf8_sanitize(winId)) +
          "';let seq = 0; const pending = {};window.__invoke = (payload) => new Promise((res, rej) => {  const s = "
          "++seq; pending[s] = { res, rej };  window.webkit.messageHandlers.quib.postMessage(String(s) + ':' + "
          "String(payload));});window.__quibResolve = (s, ok, jsonText) => {  const p = pending[s]; if (!p) return; "
@@ -81,7 +81,7 @@ void attach_quib_bridge(platform::WebView* view, const std::string& winId) {
   });
   view->add_user_script(quib_shim_js(winId));
   view->add_user_script(QUIB_CLIENT_JS);
-  if (!g_inject_js.empty()) view->add_user_script(g_inject_js);
+  if (!g_inject_js.empty()) view->add_user_script(utf8_sanitize(g_inject_js));
 }
 
 void detach_quib_bridge(platform::WebView* view) {
@@ -150,7 +150,7 @@ void reply_to_call(void* w, const std::string& id, int status, const std::string
   if (n <= vc.offset) return;  // a call of an earlier document
   std::string script = "window.__quibResolve(" + std::to_string(n - vc.offset) + "," +
                        (status == 0 ? "true" : "false") + ",";
-  json_escape_into(script, json);
+  json_escape_into(script, utf8_sanitize(json));
   script += ")";
   view->eval_in_document(script, vc.document);
 }
@@ -163,12 +163,14 @@ void do_reply(void* w, void* rec) {
 
 void do_eval_win(void* w, void* rec) {
   auto* r = static_cast<EvalReq*>(rec);
+  // WebKit refuses a script that is not UTF-8 as a whole, without a word.
+  const std::string script = utf8_sanitize(r->text);
   if (r->win == "*") {
-    if (platform::WebView* main = webview_for_id(w, "main")) main->eval(r->text);
+    if (platform::WebView* main = webview_for_id(w, "main")) main->eval(script);
     for (auto& [id, qw] : g_windows)
-      if (qw.webview) qw.webview->eval(r->text);
+      if (qw.webview) qw.webview->eval(script);
   } else if (platform::WebView* v = webview_for_id(w, r->win)) {
-    v->eval(r->text);
+    v->eval(script);
   }
   delete r;
 }

@@ -50,7 +50,8 @@ std::string page_relay_js(const std::string& name) {
          "})();";
 }
 
-// Private world, main frame, document start: forwards relayed texts with the
+// Private world, main frame, document start: forwards relayed texts (lone
+// surrogates, which have no UTF-8 form, made U+FFFD) with the
 // document's security origin. That is the origin the engine gives the document
 // (a blob: or an inheriting about:blank document has its creator's), already
 // in the wire's form: default ports left out, "null" when opaque; a file page
@@ -64,7 +65,7 @@ const char* kPrivateListenerJs =
     " const d = e.detail; const a = d.indexOf(' '); const b = d.indexOf(' ', a + 1);"
     " if (a < 0 || b < 0) return;"
     " const h = window.webkit.messageHandlers[d.slice(a + 1, b)]; if (!h) return;"
-    " h.postMessage({doc: d.slice(0, a), body: d.slice(b + 1), origin: origin()});"
+    " h.postMessage({doc: d.slice(0, a), body: d.slice(b + 1).toWellFormed(), origin: origin()});"
     "}, true);"
     "document.addEventListener('quib:hello', () => document.dispatchEvent(new Event('quib:ready')), true);"
     "document.dispatchEvent(new Event('quib:ready'));"
@@ -94,13 +95,17 @@ std::string js_string(const std::string& s) {
   return out + "\"";
 }
 
+// A string member as UTF-8, whole: NULs included.
 std::string member(JSCValue* obj, const char* name) {
   JSCValue* v = jsc_value_object_get_property(obj, name);
   std::string out;
   if (v && jsc_value_is_string(v)) {
-    char* s = jsc_value_to_string(v);
-    out = s ? s : "";
-    g_free(s);
+    if (GBytes* b = jsc_value_to_string_as_bytes(v)) {
+      gsize n = 0;
+      const char* p = static_cast<const char*>(g_bytes_get_data(b, &n));
+      if (p) out.assign(p, n);
+      g_bytes_unref(b);
+    }
   }
   if (v) g_object_unref(v);
   return out;

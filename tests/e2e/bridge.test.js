@@ -169,6 +169,22 @@ test('only text posted to the handler becomes a call', async () => {
   assert.deepEqual(b.calls().filter((x) => x.method === 'not.text').map((x) => x.params.kind), ['4']);
 });
 
+test('text that is not UTF-8 arrives with U+FFFD in place of each bad sequence', async () => {
+  const b = await page();
+  const raw = (...parts) => b.sock.write(Buffer.concat(parts.map((p) => (typeof p === 'string' ? Buffer.from(p) : Buffer.from(p)))));
+  // An EVAL script and an answer holding bytes that are not UTF-8 still arrive.
+  raw("EVAL probe.report('bad-eval', {s: 'x", [0xff, 0xc3], "y'})\n");
+  assert.equal((await b.expectReport('bad-eval')).s, 'x\uFFFD\uFFFDy');
+  b.eval("probe.call('bad-ret', 'probe.ask', {case: 'bad-utf8'})");
+  const c = await b.expectCall('probe.ask', (c) => c.params.case === 'bad-utf8');
+  raw(`RET ${c.id} 0 {"s":"a`, [0xed, 0xa0, 0x80], 'b"}\n');
+  assert.deepEqual((await b.expectReport('bad-ret')).value, { s: 'a\uFFFD\uFFFD\uFFFDb' });
+  // A page's text with a lone surrogate or a NUL reaches the backend whole.
+  b.eval("window.webkit.messageHandlers.quib.postMessage('95:odd a\\uDC00b\\u0000c\\uD83D\\uDE00')");
+  const line = await b.expectLine((l) => { const p = h.parseCall(l); return p && p.text.startsWith('odd '); });
+  assert.equal(h.parseCall(line).text, 'odd a\uFFFDb\u0000c\u{1F600}');
+});
+
 test('a backend request id gets its answer back as GOT, without the status', async () => {
   const b = await page();
   const cases = [

@@ -169,6 +169,38 @@ TEST_F(PageBridge, EvalRunsInOneWindowOrInAll) {
   EXPECT_EQ(b->scripts, (V{"x()", "y()"}));
 }
 
+// Text that is not UTF-8 reaches the page with U+FFFD in place of each bad sequence;
+// WebKit would refuse it whole.
+TEST_F(PageBridge, TextHandedToThePageIsMadeUtf8) {
+  const std::string r = "\xef\xbf\xbd";
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"s='\xff'", "s='" + r + "'"},
+      {"s='a\xc3'", "s='a" + r + "'"},                    // cut short
+      {"s='\xc0\xaf'", "s='" + r + r + "'"},             // overlong
+      {"s='\xed\xa0\x80'", "s='" + r + r + r + "'"},     // a surrogate
+      {"s='\xf4\x90\x80\x80'", "s='" + r + r + r + r + "'"},  // past U+10FFFF
+      {"s='\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x98\x80'", "s='\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x98\x80'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.out);
+    main_view->scripts.clear();
+    ret("EVAL " + c.in);
+    EXPECT_EQ(main_view->scripts, V{c.out});
+  }
+
+  post(main_view, "4:{}");
+  ret("RET main:4 0 \"a\xff\"");
+  ASSERT_EQ(main_view->doc_scripts.size(), 1u);
+  EXPECT_EQ(main_view->doc_scripts[0].first, "window.__quibResolve(4,true,\"\\\"a" + r + "\\\"\")");
+
+  g_inject_js = "window.injected = '\xfe';";
+  FakeWebView* w = add_window("w3");
+  g_inject_js.clear();
+  EXPECT_EQ(w->user_scripts.at(2), "window.injected = '" + r + "';");
+}
+
 TEST_F(PageBridge, EveryPageGetsShimLibraryAndInjectScriptInOrder) {
   g_inject_js = "window.injected = 1;";
   FakeWebView* w = add_window("it's");
