@@ -185,6 +185,35 @@ test('text that is not UTF-8 arrives with U+FFFD in place of each bad sequence',
   assert.equal(h.parseCall(line).text, 'odd a\uFFFDb\u0000c\u{1F600}');
 });
 
+test('a burst of 100000 calls made at once loses none and mixes up none', async () => {
+  const s = await h.startSession({ display: x.display });
+  try {
+    const b = s.backend;
+    await h.hello(b);
+    const N = 100000;
+    const seen = new Set();
+    let calls = 0;
+    b.onLine = (line) => {
+      const c = line.includes('\\"method\\":\\"burst\\"') && h.parseCall(line);
+      if (!c) return false;
+      calls++;
+      seen.add(c.params.i);
+      b.sock.write(`RET ${c.id} 0 {"i":${c.params.i}}\n`);
+      return true;
+    };
+    b.eval(`(async () => {
+      const calls = [];
+      for (let i = 0; i < ${N}; i++) calls.push(quib.api.call('burst', {i}));
+      const values = await Promise.all(calls);
+      probe.report('burst', {n: values.length, wrong: values.filter((v, i) => !v || v.i !== i).length});
+    })()`);
+    assert.deepEqual(await b.expectReport('burst', 120000), { tag: 'burst', n: N, wrong: 0 });
+    assert.deepEqual([calls, seen.size], [N, N]);
+  } finally {
+    await s.close();
+  }
+});
+
 test('a backend request id gets its answer back as GOT, without the status', async () => {
   const b = await page();
   const cases = [
