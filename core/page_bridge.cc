@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <unordered_map>
+#include <utility>
 
 #include "core/handlers.h"
 #include "core/page_scripts.h"
@@ -17,14 +20,16 @@ namespace {
 // plus an offset that grows past every number an earlier document of the
 // window used, in this view or in an earlier view of a window closed and
 // opened again under the same id: an answer for an earlier document's call can
-// then never be mistaken for a call of the current one, and answers go only to
-// the document that is still showing.
+// then never be mistaken for a call of the current one. Each call of the
+// current document keeps its way back into the document that made it until
+// its answer comes.
 struct WindowCalls {
   platform::WebView* view = nullptr;  // the view showing the window; null once it closed
   std::string document;
   bool seen = false;            // whether `document` has made a call yet
   std::uint64_t offset = 0;     // added to the page's numbers in this document
   std::uint64_t max_seq = 0;    // highest page number seen in this document
+  std::unordered_map<std::uint64_t, std::unique_ptr<platform::MessageReply>> waiting;  // by wire number
 };
 
 std::map<std::string, WindowCalls> g_window_calls;
@@ -76,8 +81,10 @@ void attach_quib_bridge(platform::WebView* view, const std::string& winId) {
   WindowCalls& wc = g_window_calls[window_key(winId)];
   wc.view = view;
   wc.seen = false;  // the view's first document numbers past everything before it
-  view->set_message_handler("quib", [view, winId](const platform::ScriptMessage& m) {
-    quib_on_page_message(view, winId, m);
+  wc.waiting.clear();
+  view->set_message_handler("quib", [view, winId](const platform::ScriptMessage& m,
+                                                  std::unique_ptr<platform::MessageReply> reply) {
+    quib_on_page_message(view, winId, m, std::move(reply));
   });
   view->add_user_script(quib_shim_js(winId));
   view->add_user_script(QUIB_CLIENT_JS);
@@ -90,6 +97,7 @@ void detach_quib_bridge(platform::WebView* view) {
     if (wc.view == view) {
       wc.view = nullptr;
       wc.seen = false;
+      wc.waiting.clear();
     }
 }
 
@@ -100,7 +108,8 @@ void quib_apply_web_delegates(platform::WebView* view) {
   (void)view;
 }
 
-void quib_on_page_message(platform::WebView* view, const std::string& winId, const platform::ScriptMessage& m) {
+void quib_on_page_message(platform::WebView* view, const std::string& winId, const platform::ScriptMessage& m,
+                          std::unique_ptr<platform::MessageReply> reply) {
   size_t colon = m.body.find(':');
   if (colon == std::string::npos) return;
   std::string id = m.body.substr(0, colon);
@@ -111,17 +120,20 @@ void quib_on_page_message(platform::WebView* view, const std::string& winId, con
     // Sub-frame calls keep the page's number; they are never answered.
     line += "s" + id;
   } else {
-    WindowCalls& vc = g_window_calls[window_key(winId)];
-    if (vc.view != view) return;  // a closed window's view, still going away
-    if (!vc.seen || vc.document != m.document) {
-      vc.offset += vc.max_seq;
-      vc.document = m.document;
-      vc.max_seq = 0;
-      vc.seen = true;
+    WindowCalls& wc = g_window_calls[window_key(winId)];
+    if (wc.view != view) return;  // a closed window's view, still going away
+    if (!wc.seen || wc.document != m.document) {
+      // A new document: the calls of the one before can no longer be answered.
+      wc.offset += wc.max_seq;
+      wc.document = m.document;
+      wc.max_seq = 0;
+      wc.seen = true;
+      wc.waiting.clear();
     }
     std::uint64_t seq = std::stoull(id);
-    if (seq > vc.max_seq) vc.max_seq = seq;
-    line += std::to_string(vc.offset + seq);
+    if (seq > wc.max_seq) wc.max_seq = seq;
+    line += std::to_string(wc.offset + seq);
+    if (reply) wc.waiting[wc.offset + seq] = std::move(reply);
   }
   line += " [";
   json_escape_into(line, std::string_view(m.body).substr(colon + 1));
@@ -144,15 +156,13 @@ void reply_to_call(void* w, const std::string& id, int status, const std::string
   platform::WebView* view = webview_for_id(w, win);
   if (!view) return;
   auto it = g_window_calls.find(window_key(win));
-  if (it == g_window_calls.end() || it->second.view != view || !it->second.seen) return;  // no call made
-  const WindowCalls& vc = it->second;
-  std::uint64_t n = std::stoull(seq);
-  if (n <= vc.offset) return;  // a call of an earlier document
-  std::string script = "window.__quibResolve(" + std::to_string(n - vc.offset) + "," +
-                       (status == 0 ? "true" : "false") + ",";
-  json_escape_into(script, utf8_sanitize(json));
-  script += ")";
-  view->eval_in_document(script, vc.document);
+  if (it == g_window_calls.end() || it->second.view != view) return;
+  auto& waiting = it->second.waiting;
+  auto call = waiting.find(std::stoull(seq));
+  if (call == waiting.end()) return;  // answered already, or not a call of the current document
+  std::unique_ptr<platform::MessageReply> reply = std::move(call->second);
+  waiting.erase(call);
+  reply->answer(status == 0, utf8_sanitize(json));
 }
 
 void do_reply(void* w, void* rec) {
