@@ -2,11 +2,11 @@
 // Backend entry of the test bundles: connects to the host's socket (QUIBEX_SOCKET) and
 // relays both ways to the test's own socket (E2E_RELAY), after one line that tells the
 // test how it was started. E2E_RELAY_DELAY_MS holds the host's socket back a while;
-// E2E_RELAY_EXIT=1 makes it end before it ever connects.
+// E2E_RELAY_EXIT=1 makes it fail (status 1) before it ever connects.
 const net = require('node:net');
 
 const info = { argv: process.argv.slice(2), socket: process.env.QUIBEX_SOCKET || null };
-if (process.env.E2E_RELAY_EXIT === '1') process.exit(0);
+if (process.env.E2E_RELAY_EXIT === '1') process.exit(1);
 
 const test = net.createConnection(process.env.E2E_RELAY);
 test.on('error', () => process.exit(1));
