@@ -37,12 +37,13 @@ class FakeWebView : public WebView {
   // Delivers a message as a page would post it; its answers land in `answers`,
   // also after the view is gone.
   void post_message(const std::string& name, const ScriptMessage& m) {
-    if (handlers.count(name)) handlers[name](m, std::make_unique<Reply>(answers, m));
+    if (handlers.count(name)) handlers[name](m, std::make_unique<Reply>(answers, live_replies, m));
   }
 
   std::vector<std::string> urls, htmls, scripts, user_scripts;
   std::vector<std::pair<std::string, std::string>> files;  // path, read-access dir
   std::shared_ptr<std::vector<FakeAnswer>> answers = std::make_shared<std::vector<FakeAnswer>>();
+  std::shared_ptr<int> live_replies = std::make_shared<int>(0);  // ways back still held by the host
   std::map<std::string, MessageHandler> handlers;
   std::string user_agent;
   bool developer_extras = false, file_access = false, webgpu = false, inspector_opened = false;
@@ -50,11 +51,16 @@ class FakeWebView : public WebView {
  private:
   class Reply : public MessageReply {
    public:
-    Reply(std::shared_ptr<std::vector<FakeAnswer>> log, const ScriptMessage& m) : log_(std::move(log)), m_(m) {}
+    Reply(std::shared_ptr<std::vector<FakeAnswer>> log, std::shared_ptr<int> live, const ScriptMessage& m)
+        : log_(std::move(log)), live_(std::move(live)), m_(m) {
+      ++*live_;
+    }
+    ~Reply() override { --*live_; }
     void answer(bool ok, const std::string& json) override { log_->push_back({m_.body, m_.document, ok, json}); }
 
    private:
     std::shared_ptr<std::vector<FakeAnswer>> log_;
+    std::shared_ptr<int> live_;
     ScriptMessage m_;
   };
 };

@@ -157,6 +157,20 @@ TEST_F(PageBridge, AWindowReopenedUnderItsIdNeverTakesItsPredecessorsAnswers) {
   EXPECT_TRUE(first_answers->empty());
 }
 
+// A way back is held only while its call can still be answered.
+TEST_F(PageBridge, WaysBackAreLetGoOnceTheyCanNoLongerBeUsed) {
+  FakeWebView* w = add_window("w4");
+  auto live = w->live_replies;
+  for (const char* body : {"1:a", "2:b", "3:c", "x:not a call", "4"}) post(w, body, "file://", true, "docA");
+  EXPECT_EQ(*live, 3);
+  ret("RET w4:2 0 {}");
+  EXPECT_EQ(*live, 2);
+  post(w, "1:d", "file://", true, "docB");  // a new document: docA's calls can no longer be answered
+  EXPECT_EQ(*live, 1);
+  close_window("w4");
+  EXPECT_EQ(*live, 0);
+}
+
 TEST_F(PageBridge, EvalRunsInOneWindowOrInAll) {
   FakeWebView* b = add_window("b");
   FakeWebView* a = add_window("a");
