@@ -144,9 +144,14 @@ class NativeWindow {
   virtual bool miniaturized() const = 0;
   virtual void zoom() = 0;  // toggles between maximised and the user's size
   virtual bool zoomed() const = 0;
+  // Asks for full screen on or off; the window system answers later. Until it does,
+  // style_mask() counts the request, so a second request toggles what was asked for.
   virtual void toggle_full_screen() = 0;
+  // Whether the window system has the window in full screen now.
+  virtual bool is_full_screen() const = 0;
 
-  // The host's model; style_mask() also carries kStyleFullScreen as read back.
+  // The host's model; style_mask() also carries kStyleFullScreen, as asked for
+  // when a request is still unanswered, else as the window system reports it.
   virtual void set_style_mask(std::uint64_t mask) = 0;
   virtual std::uint64_t style_mask() const = 0;
   virtual bool is_panel() const = 0;

@@ -292,6 +292,7 @@ class GtkNativeWindow : public ModelWindow {
   bool full_screen() const {
     return fs_wanted_ ? *fs_wanted_ : bool(state_ & GDK_WINDOW_STATE_FULLSCREEN);
   }
+  bool is_full_screen() const override { return state_ & GDK_WINDOW_STATE_FULLSCREEN; }
 
   // ---- the host's model ----
 
