@@ -768,6 +768,13 @@ class GtkNativeWindow : public ModelWindow {
   std::array<int, 5> hints_sent_{};
   std::optional<bool> fs_wanted_;  // full screen asked for and not yet answered
   guint fs_watch_ = 0;
+  bool drag_handlers_ = false;  // the file-drag signal handlers are connected
+  std::vector<GdkDragContext*> file_drags_;  // file drags of this window still going
+
+  static void on_drag_data_get(GtkWidget*, GdkDragContext* ctx, GtkSelectionData* data, guint, guint,
+                               GtkNativeWindow*);
+  static void on_drag_end(GtkWidget*, GdkDragContext* ctx, GtkNativeWindow*);
+  static gboolean on_drag_failed(GtkWidget*, GdkDragContext* ctx, GtkDragResult, GtkNativeWindow*);
 };
 
 bool GtkNativeWindow::begin_resize_drag(ResizeEdges e, Size min_frame) {
@@ -801,97 +808,147 @@ bool GtkNativeWindow::begin_resize_drag(ResizeEdges e, Size min_frame) {
 }
 
 // ---- file drags ----
+//
+// A drag starts at once with an image of icons guessed from the file names; a worker
+// thread then reads the drag's icon file and asks for the files' own icons, and the
+// image is drawn again if the drag is still going. Nothing on the main thread reads
+// the files. Each drag keeps its state on its own GdkDragContext, so drags that
+// overlap on one window never share it.
 
-struct FileDragState {
-  std::vector<std::string> uris;
-  gulong get_id = 0, end_id = 0;
-  GtkWidget* source = nullptr;
+constexpr const char* kFileDragKey = "quibex-file-drag";
+constexpr const char* kReplacedKey = "quibex-file-drag-replaced";
+
+struct FileDrag {
+  std::vector<std::string> uris;  // every file of the drag
+  GCancellable* cancel = g_cancellable_new();
+  ~FileDrag() {
+    // The drag is over: its images are no longer wanted.
+    g_cancellable_cancel(cancel);
+    g_object_unref(cancel);
+  }
 };
 
-GdkPixbuf* file_icon(const std::string& path, int size) {
-  GdkPixbuf* pb = nullptr;
-  GFile* f = g_file_new_for_path(path.c_str());
-  GFileInfo* info = g_file_query_info(f, G_FILE_ATTRIBUTE_STANDARD_ICON, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
-  GtkIconTheme* theme = gtk_icon_theme_get_default();
-  if (info) {
-    if (GIcon* icon = g_file_info_get_icon(info))
-      if (GtkIconInfo* ii = gtk_icon_theme_lookup_by_gicon(theme, icon, size, GTK_ICON_LOOKUP_FORCE_SIZE)) {
-        pb = gtk_icon_info_load_icon(ii, nullptr);
-        g_object_unref(ii);
-      }
-    g_object_unref(info);
+// What the worker reads for one drag.
+struct DragImageJob {
+  GdkDragContext* ctx = nullptr;
+  GCancellable* cancel = nullptr;
+  std::vector<std::string> paths;  // every file, in order
+  std::string icon_path;
+  // Results.
+  GdkPixbuf* icon = nullptr;  // at no more than 160 points a side
+  Size icon_size;             // the icon file's own size
+  std::vector<GIcon*> file_icons;  // for the drawn items, null where unknown
+  ~DragImageJob() {
+    if (icon) g_object_unref(icon);
+    for (GIcon* i : file_icons)
+      if (i) g_object_unref(i);
+    g_object_unref(cancel);
+    g_object_unref(ctx);
   }
-  g_object_unref(f);
+};
+
+// Reads an image file, decoded at no more than 160 points a side however large it is.
+GdkPixbuf* load_icon_file(const std::string& path, GCancellable* cancel, Size* size) {
+  GFile* file = g_file_new_for_path(path.c_str());
+  GFileInputStream* in = g_file_read(file, cancel, nullptr);
+  g_object_unref(file);
+  if (!in) return nullptr;
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+  g_signal_connect(loader, "size-prepared", G_CALLBACK((+[](GdkPixbufLoader* l, int w, int h, Size* out) {
+                     *out = Size{double(w), double(h)};
+                     const int larger = std::max(w, h);
+                     if (larger > 160)
+                       gdk_pixbuf_loader_set_size(l, std::max(1, int(std::lround(w * 160.0 / larger))),
+                                                  std::max(1, int(std::lround(h * 160.0 / larger))));
+                   })),
+                   size);
+  std::vector<guchar> buf(64 * 1024);
+  bool ok = true;
+  for (;;) {
+    const gssize n = g_input_stream_read(G_INPUT_STREAM(in), buf.data(), buf.size(), cancel, nullptr);
+    if (n == 0) break;
+    if (n < 0 || !gdk_pixbuf_loader_write(loader, buf.data(), gsize(n), nullptr)) {
+      ok = false;
+      break;
+    }
+  }
+  ok = gdk_pixbuf_loader_close(loader, nullptr) && ok;
+  GdkPixbuf* pb = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+  if (pb) g_object_ref(pb);
+  g_object_unref(loader);
+  g_object_unref(in);
+  return pb;
+}
+
+void read_drag_images(GTask* task, gpointer, gpointer data, GCancellable* cancel) {
+  auto* job = static_cast<DragImageJob*>(data);
+  if (!job->icon_path.empty()) job->icon = load_icon_file(job->icon_path, cancel, &job->icon_size);
+  for (const DragItem& it : layout_drag_items(job->paths, std::nullopt)) {
+    if (!it.drawn || g_cancellable_is_cancelled(cancel)) break;
+    GIcon* icon = nullptr;
+    GFile* file = g_file_new_for_path(it.path.c_str());
+    if (GFileInfo* info = g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_ICON, G_FILE_QUERY_INFO_NONE, cancel,
+                                            nullptr)) {
+      // Only theme icons: the main thread draws them from the icon theme, never from a file.
+      GIcon* i = g_file_info_get_icon(info);
+      if (i && G_IS_THEMED_ICON(i)) icon = G_ICON(g_object_ref(i));
+      g_object_unref(info);
+    }
+    g_object_unref(file);
+    job->file_icons.push_back(icon);
+  }
+  g_task_return_boolean(task, TRUE);
+}
+
+// The icon a file's name suggests, found without reading the file.
+GIcon* guessed_icon(const std::string& path) {
+  gchar* type = g_content_type_guess(path.c_str(), nullptr, 0, nullptr);
+  GIcon* icon = type ? g_content_type_get_icon(type) : nullptr;
+  g_free(type);
+  return icon;
+}
+
+GdkPixbuf* theme_icon(GIcon* icon, int size) {
+  GtkIconTheme* theme = gtk_icon_theme_get_default();
+  GdkPixbuf* pb = nullptr;
+  if (icon)
+    if (GtkIconInfo* info = gtk_icon_theme_lookup_by_gicon(theme, icon, size, GTK_ICON_LOOKUP_FORCE_SIZE)) {
+      pb = gtk_icon_info_load_icon(info, nullptr);
+      g_object_unref(info);
+    }
   if (!pb) pb = gtk_icon_theme_load_icon(theme, "text-x-generic", size, GTK_ICON_LOOKUP_FORCE_SIZE, nullptr);
   return pb;
 }
 
-bool GtkNativeWindow::begin_file_drag(const std::vector<std::string>& paths, const std::string& icon_path) {
-  GdkWindow* gw = gdk_window();
-  if (!gw) return false;
-  GdkPixbuf* custom = icon_path.empty() ? nullptr : gdk_pixbuf_new_from_file(icon_path.c_str(), nullptr);
-  std::optional<Size> icon;
-  if (custom) icon = Size{double(gdk_pixbuf_get_width(custom)), double(gdk_pixbuf_get_height(custom))};
-  std::vector<DragItem> items = layout_drag_items(paths, icon);
-  if (items.empty()) {
-    if (custom) g_object_unref(custom);
-    return false;
-  }
-
-  auto* st = new FileDragState;
-  for (const DragItem& it : items)
-    if (char* uri = g_filename_to_uri(it.path.c_str(), nullptr, nullptr)) {
-      st->uris.push_back(uri);
-      g_free(uri);
-    }
-  st->source = GTK_WIDGET(win_);
-  st->get_id = g_signal_connect(
-      st->source, "drag-data-get",
-      G_CALLBACK(+[](GtkWidget*, GdkDragContext*, GtkSelectionData* data, guint, guint, FileDragState* s) {
-        std::vector<gchar*> list;
-        for (std::string& u : s->uris) list.push_back(u.data());
-        list.push_back(nullptr);
-        gtk_selection_data_set_uris(data, list.data());
-      }),
-      st);
-  st->end_id = g_signal_connect(st->source, "drag-end", G_CALLBACK(+[](GtkWidget* w, GdkDragContext*, FileDragState* s) {
-                                  g_signal_handler_disconnect(w, s->get_id);
-                                  g_signal_handler_disconnect(w, s->end_id);
-                                  delete s;
-                                }),
-                                st);
-
-  GtkTargetList* targets = gtk_target_list_new(nullptr, 0);
-  gtk_target_list_add_uri_targets(targets, 0);
-  int px = 0, py = 0;
-  gdk_window_get_device_position(gw, pointer_device(), &px, &py, nullptr);
-  GdkDragContext* ctx =
-      gtk_drag_begin_with_coordinates(st->source, targets, GDK_ACTION_COPY, 1, nullptr, px, py);
-  gtk_target_list_unref(targets);
-  if (!ctx) {
-    g_signal_handler_disconnect(st->source, st->get_id);
-    g_signal_handler_disconnect(st->source, st->end_id);
-    delete st;
-    if (custom) g_object_unref(custom);
-    return false;
-  }
-
-  // One image: the items stacked, the first on top with its centre under the pointer.
-  double w = 0, h = 0;
-  for (const DragItem& it : items) {
-    w = std::max(w, it.offset + it.w);
-    h = std::max(h, it.offset + it.h);
-  }
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(std::ceil(w)), int(std::ceil(h)));
+// Draws the items stacked, the first on top with its centre under the pointer.
+// file_icons[i] is the icon of drawn item i (null: guessed from its name).
+void set_drag_image(GdkDragContext* ctx, const std::vector<DragItem>& items, GdkPixbuf* custom,
+                    const std::vector<GIcon*>& file_icons) {
+  const Size size = drag_image_size(items);
+  if (items.empty() || size.w <= 0 || size.h <= 0) return;
+  cairo_surface_t* surface =
+      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(std::ceil(size.w)), int(std::ceil(size.h)));
   cairo_t* cr = cairo_create(surface);
-  for (auto it = items.rbegin(); it != items.rend(); ++it) {
-    GdkPixbuf* src = it->custom_icon && custom ? GDK_PIXBUF(g_object_ref(custom)) : file_icon(it->path, 32);
+  std::vector<const DragItem*> drawn;
+  for (const DragItem& it : items)
+    if (it.drawn) drawn.push_back(&it);
+  for (std::size_t i = drawn.size(); i-- > 0;) {
+    const DragItem& it = *drawn[i];
+    GdkPixbuf* src = nullptr;
+    if (it.custom_icon && custom) {
+      src = GDK_PIXBUF(g_object_ref(custom));
+    } else {
+      GIcon* icon = i < file_icons.size() && file_icons[i] ? G_ICON(g_object_ref(file_icons[i])) : guessed_icon(it.path);
+      src = theme_icon(icon, 32);
+      if (icon) g_object_unref(icon);
+    }
     if (!src) continue;
-    GdkPixbuf* scaled =
-        gdk_pixbuf_scale_simple(src, std::max(1, int(std::lround(it->w))), std::max(1, int(std::lround(it->h))),
-                                GDK_INTERP_BILINEAR);
+    const int w = std::max(1, int(std::lround(it.w))), h = std::max(1, int(std::lround(it.h)));
+    GdkPixbuf* scaled = gdk_pixbuf_get_width(src) == w && gdk_pixbuf_get_height(src) == h
+                            ? GDK_PIXBUF(g_object_ref(src))
+                            : gdk_pixbuf_scale_simple(src, w, h, GDK_INTERP_BILINEAR);
     if (scaled) {
-      gdk_cairo_set_source_pixbuf(cr, scaled, it->offset, it->offset);
+      gdk_cairo_set_source_pixbuf(cr, scaled, it.offset, it.offset);
       cairo_paint(cr);
       g_object_unref(scaled);
     }
@@ -901,7 +958,86 @@ bool GtkNativeWindow::begin_file_drag(const std::vector<std::string>& paths, con
   cairo_surface_set_device_offset(surface, -items[0].w / 2, -items[0].h / 2);
   gtk_drag_set_icon_surface(ctx, surface);
   cairo_surface_destroy(surface);
-  if (custom) g_object_unref(custom);
+}
+
+void drag_images_read(GObject*, GAsyncResult* result, gpointer) {
+  auto* job = static_cast<DragImageJob*>(g_task_get_task_data(G_TASK(result)));
+  if (g_cancellable_is_cancelled(job->cancel)) return;  // the drag is over
+  std::optional<Size> icon;
+  if (job->icon) icon = job->icon_size;
+  set_drag_image(job->ctx, layout_drag_items(job->paths, icon), job->icon, job->file_icons);
+}
+
+void GtkNativeWindow::on_drag_data_get(GtkWidget*, GdkDragContext* ctx, GtkSelectionData* data, guint, guint,
+                                       GtkNativeWindow*) {
+  auto* drag = static_cast<FileDrag*>(g_object_get_data(G_OBJECT(ctx), kFileDragKey));
+  if (!drag) return;
+  std::vector<gchar*> list;
+  for (std::string& u : drag->uris) list.push_back(u.data());
+  list.push_back(nullptr);
+  gtk_selection_data_set_uris(data, list.data());
+}
+
+void GtkNativeWindow::on_drag_end(GtkWidget*, GdkDragContext* ctx, GtkNativeWindow* self) {
+  auto& going = self->file_drags_;
+  going.erase(std::remove(going.begin(), going.end(), ctx), going.end());
+  g_object_set_data(G_OBJECT(ctx), kFileDragKey, nullptr);
+}
+
+gboolean GtkNativeWindow::on_drag_failed(GtkWidget*, GdkDragContext* ctx, GtkDragResult, GtkNativeWindow*) {
+  // A drag replaced by a newer one ends at once: GTK would otherwise slide its image
+  // back to where it started, where it takes the next click.
+  return g_object_get_data(G_OBJECT(ctx), kReplacedKey) != nullptr;
+}
+
+bool GtkNativeWindow::begin_file_drag(const std::vector<std::string>& paths, const std::string& icon_path) {
+  GdkWindow* gw = gdk_window();
+  if (!gw) return false;
+  std::vector<DragItem> items = layout_drag_items(paths, std::nullopt);
+  if (items.empty()) return false;
+  auto* drag = new FileDrag;
+  for (const DragItem& it : items)
+    if (char* uri = g_filename_to_uri(it.path.c_str(), nullptr, nullptr)) {
+      drag->uris.push_back(uri);
+      g_free(uri);
+    }
+  if (!drag_handlers_) {
+    g_signal_connect(win_, "drag-data-get", G_CALLBACK(&GtkNativeWindow::on_drag_data_get), this);
+    g_signal_connect(win_, "drag-end", G_CALLBACK(&GtkNativeWindow::on_drag_end), this);
+    g_signal_connect(win_, "drag-failed", G_CALLBACK(&GtkNativeWindow::on_drag_failed), this);
+    drag_handlers_ = true;
+  }
+
+  // One pointer drags one thing: a drag still going is cancelled first, so that it
+  // gives up its grab in order instead of having it taken away.
+  for (GdkDragContext* going : std::vector<GdkDragContext*>(file_drags_)) {
+    g_object_set_data(G_OBJECT(going), kReplacedKey, going);
+    gtk_drag_cancel(going);
+  }
+
+  GtkTargetList* targets = gtk_target_list_new(nullptr, 0);
+  gtk_target_list_add_uri_targets(targets, 0);
+  int px = 0, py = 0;
+  gdk_window_get_device_position(gw, pointer_device(), &px, &py, nullptr);
+  GdkDragContext* ctx = gtk_drag_begin_with_coordinates(GTK_WIDGET(win_), targets, GDK_ACTION_COPY, 1, nullptr, px, py);
+  gtk_target_list_unref(targets);
+  if (!ctx) {
+    delete drag;
+    return false;
+  }
+  g_object_set_data_full(G_OBJECT(ctx), kFileDragKey, drag, +[](gpointer p) { delete static_cast<FileDrag*>(p); });
+  file_drags_.push_back(ctx);
+  set_drag_image(ctx, items, nullptr, {});
+
+  auto* job = new DragImageJob;
+  job->ctx = GDK_DRAG_CONTEXT(g_object_ref(ctx));
+  job->cancel = G_CANCELLABLE(g_object_ref(drag->cancel));
+  for (const DragItem& it : items) job->paths.push_back(it.path);
+  job->icon_path = icon_path;
+  GTask* task = g_task_new(nullptr, job->cancel, &drag_images_read, nullptr);
+  g_task_set_task_data(task, job, +[](gpointer p) { delete static_cast<DragImageJob*>(p); });
+  g_task_run_in_thread(task, &read_drag_images);
+  g_object_unref(task);
   return true;
 }
 
