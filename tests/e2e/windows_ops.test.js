@@ -590,10 +590,18 @@ test('DRAGWIN and RESIZEWIN hand a drag to the window manager while the button i
     b.send('WINOP@dr ontop 1');
     await frameAt(w.id, 200, 200);
     const frame = () => h.frameGeometry(d, w.id);
-    // Presses on the page, sends the command, then drags until the frame passes `ok`.
+    // A backend sends these commands when the page tells it of a press, so the host has
+    // the press by then. Sent any earlier, they can overtake it: the window manager sees
+    // the press first (openbox holds clicks to focus the window and then replays them),
+    // and the host would hand over a drag it does not hold yet.
+    b.eval("document.addEventListener('mousedown', (e) => probe.report('down', {x: e.screenX, y: e.screenY}))", 'dr');
+    await b.sync('dr');
+    // Presses on the page, sends the command once the page has the press, then drags
+    // until the frame passes `ok`.
     const drag = async (cmd, from, to, ok, what) => {
       await xd('mousemove', from[0], from[1], 'mousedown', 1);
       try {
+        await b.expectReport('down');
         b.send(cmd);
         await b.sync('dr');
         // The window manager takes the pointer once it has the request: nudge until it follows.
