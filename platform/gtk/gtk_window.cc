@@ -117,10 +117,11 @@ class GtkNativeWindow : public ModelWindow {
   }
 
   ~GtkNativeWindow() override {
+    // The family first: a parent finds its children among the live windows.
+    detach_family();
     g_live.erase(std::remove(g_live.begin(), g_live.end(), this), g_live.end());
     if (g_last_key == this) g_last_key = nullptr;
     g_app.forget(this);
-    detach_family();
     stop_resize_watch();
     stop_fs_watch();
     if (win_) {
