@@ -123,7 +123,6 @@ class GtkNativeWindow : public ModelWindow {
     if (g_last_key == this) g_last_key = nullptr;
     g_app.forget(this);
     stop_resize_watch();
-    stop_fs_watch();
     if (win_) {
       g_signal_handlers_disconnect_by_data(win_, this);
       if (!destroyed_) gtk_widget_destroy(GTK_WIDGET(win_));
@@ -277,22 +276,16 @@ class GtkNativeWindow : public ModelWindow {
       gtk_window_fullscreen(win_);
     else
       gtk_window_unfullscreen(win_);
-    fs_wanted_ = to;
-    if (fs_watch_) g_source_remove(fs_watch_);
-    // A window manager that never answers leaves the state it reports.
-    fs_watch_ = g_timeout_add(
-        1000,
-        +[](gpointer p) -> gboolean {
-          auto* self = static_cast<GtkNativeWindow*>(p);
-          self->fs_watch_ = 0;
-          self->fs_wanted_.reset();
-          return G_SOURCE_REMOVE;
-        },
-        this);
+    // The request counts until the window manager reports that very state, however
+    // long it takes: forgetting it earlier would let a later request be skipped as
+    // already done while this one is still on its way. A request the window manager
+    // is known to refuse is not counted at all.
+    if (to && !wm_allows_full_screen())
+      fs_asked_.reset();
+    else
+      fs_asked_ = to;
   }
-  bool full_screen() const {
-    return fs_wanted_ ? *fs_wanted_ : bool(state_ & GDK_WINDOW_STATE_FULLSCREEN);
-  }
+  bool full_screen() const { return fs_asked_ ? *fs_asked_ : bool(state_ & GDK_WINDOW_STATE_FULLSCREEN); }
   bool is_full_screen() const override { return state_ & GDK_WINDOW_STATE_FULLSCREEN; }
 
   // ---- the host's model ----
@@ -630,10 +623,34 @@ class GtkNativeWindow : public ModelWindow {
     for (GtkNativeWindow* c : std::vector<GtkNativeWindow*>(children_)) remove_child_window(c);
   }
 
-  void stop_fs_watch() {
-    if (fs_watch_) g_source_remove(fs_watch_);
-    fs_watch_ = 0;
-    fs_wanted_.reset();
+  // Whether the window manager lets this window into full screen: it supports full
+  // screen and, where it lists what the window may do, lists full screen. A window
+  // that is not mapped is made full screen by GDK itself when it maps.
+  bool wm_allows_full_screen() const {
+    GdkScreen* screen = gtk_widget_get_screen(GTK_WIDGET(win_));
+    if (!GDK_IS_X11_SCREEN(screen) ||
+        !gdk_x11_screen_supports_net_wm_hint(screen, gdk_atom_intern_static_string("_NET_WM_STATE_FULLSCREEN")))
+      return false;
+    GdkWindow* gw = gdk_window();
+    if (!gw || !gdk_window_is_visible(gw)) return true;
+    GdkDisplay* d = gdk_window_get_display(gw);
+    Atom type = None;
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char* data = nullptr;
+    gdk_x11_display_error_trap_push(d);
+    const int rc = XGetWindowProperty(GDK_DISPLAY_XDISPLAY(d), GDK_WINDOW_XID(gw),
+                                      gdk_x11_get_xatom_by_name_for_display(d, "_NET_WM_ALLOWED_ACTIONS"), 0, 64,
+                                      False, XA_ATOM, &type, &format, &n, &after, &data);
+    gdk_x11_display_error_trap_pop_ignored(d);
+    bool allowed = true;  // no list: nothing is known to be refused
+    if (rc == Success && type == XA_ATOM && format == 32 && data) {
+      const Atom fullscreen = gdk_x11_get_xatom_by_name_for_display(d, "_NET_WM_ACTION_FULLSCREEN");
+      const Atom* actions = reinterpret_cast<const Atom*>(data);
+      allowed = std::find(actions, actions + n, fullscreen) != actions + n;
+    }
+    if (data) XFree(data);
+    return allowed;
   }
 
   void stop_resize_watch() {
@@ -651,7 +668,6 @@ class GtkNativeWindow : public ModelWindow {
   static void on_destroy(GtkWidget*, GtkNativeWindow* self) {
     self->destroyed_ = true;
     self->stop_resize_watch();
-    self->stop_fs_watch();
     g_app.forget(self);
     // The close path sees the children first; then the window leaves its family.
     if (self->events_.on_destroyed) self->events_.on_destroyed();
@@ -712,8 +728,8 @@ class GtkNativeWindow : public ModelWindow {
     const int changed = e->changed_mask;
     if (changed & GDK_WINDOW_STATE_FULLSCREEN) {
       self->pending_.reset();
-      if (self->fs_wanted_ && *self->fs_wanted_ == bool(e->new_window_state & GDK_WINDOW_STATE_FULLSCREEN))
-        self->stop_fs_watch();
+      if (self->fs_asked_ && *self->fs_asked_ == bool(e->new_window_state & GDK_WINDOW_STATE_FULLSCREEN))
+        self->fs_asked_.reset();
       post_window_note(self, (e->new_window_state & GDK_WINDOW_STATE_FULLSCREEN) ? WindowNote::kDidEnterFullScreen
                                                                                : WindowNote::kDidExitFullScreen);
     }
@@ -767,8 +783,7 @@ class GtkNativeWindow : public ModelWindow {
   guint resize_watch_ = 0;
   GdkWindow* hints_for_ = nullptr;  // the size hints last sent straight to the window manager
   std::array<int, 5> hints_sent_{};
-  std::optional<bool> fs_wanted_;  // full screen asked for and not yet answered
-  guint fs_watch_ = 0;
+  std::optional<bool> fs_asked_;  // full screen last asked for, until the window manager reports it
   bool drag_handlers_ = false;  // the file-drag signal handlers are connected
   std::vector<GdkDragContext*> file_drags_;  // file drags of this window still going
 

@@ -275,6 +275,70 @@ test('full screen asked on and off at once ends off; asked off and on ends on', 
   }
 });
 
+test('full screen asked of a window manager that takes its time is carried out in the order asked', { skip }, async () => {
+  const s = await session();
+  try {
+    const b = s.backend;
+    const w = await open(b, 'slow');
+    await winstate(b, 'slow', { focused: true });
+    b.send('WINOP@slow minimize');
+    await stateHas(w.id, { HIDDEN: true });
+    b.send('WINOP@slow restore');
+    await stateHas(w.id, { HIDDEN: false });
+    // The window manager answers nothing for a while, longer than the host once waited
+    // for an answer, between the requests.
+    process.kill(x.wmPid, 'SIGSTOP');
+    try {
+      for (const verb of ['fullscreen 1', 'fullscreen 1', 'fullscreen 0']) {
+        b.send(`WINOP@slow ${verb}`);
+        await b.sync('slow');
+        await h.sleep(1300);
+      }
+    } finally {
+      process.kill(x.wmPid, 'SIGCONT');
+    }
+    // The window manager handles "ontop" after whatever the host asked before it.
+    b.send('WINOP@slow ontop 1');
+    await stateHas(w.id, { ABOVE: true });
+    assert.ok(!(await h.netWmState(d, w.id)).includes('FULLSCREEN'), 'out of full screen, as last asked');
+    await b.sync('slow');
+    const last = b.lines.filter((l) => l.startsWith('WINSTATE slow ')).pop();
+    assert.equal(JSON.parse(last.slice(13)).fullscreen, false, last);
+  } finally {
+    await s.close();
+  }
+});
+
+test('WINSTATE reports full screen once the window manager grants it; one it refuses is never reported', { skip }, async () => {
+  const s = await session();
+  try {
+    const b = s.backend;
+    // openbox lets no utility window into full screen.
+    const pan = await open(b, 'pan', { more: fields({ panel: '1' }) });
+    await winstate(b, 'pan', { focused: true });
+    // Only what follows counts.
+    b.lines.forEach((l, i) => { if (l.startsWith('WINSTATE pan ')) b.taken[i] = true; });
+    b.send('WINOP@pan fullscreen 1');
+    b.send('WINOP show'); // the panel loses the focus at once, and says so
+    const j = await winstate(b, 'pan', { focused: false });
+    assert.equal(j.fullscreen, false, 'a refused request is not full screen');
+    b.send('WINOP@pan ontop 1');
+    await stateHas(pan.id, { ABOVE: true });
+    assert.ok(!(await h.netWmState(d, pan.id)).includes('FULLSCREEN'));
+
+    const w = await open(b, 'fs');
+    await winstate(b, 'fs', { focused: true });
+    const from = b.lines.length;
+    b.send('WINOP@fs fullscreen 1');
+    await winstate(b, 'fs', { fullscreen: true });
+    // By the time the backend hears of it, the window manager has it so.
+    assert.ok((await h.netWmState(d, w.id)).includes('FULLSCREEN'));
+    assert.ok(b.lines.slice(from).every((l) => !l.startsWith('WINSTATE pan ') || !JSON.parse(l.slice(12)).fullscreen));
+  } finally {
+    await s.close();
+  }
+});
+
 test('zoom is reported as maximized, also when the window comes back from full screen maximized', {
   skip,
 }, async () => {
