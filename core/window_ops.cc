@@ -25,6 +25,10 @@ namespace {
 struct Reentry {
   int observer = 0;
   std::vector<std::uint32_t> screens;
+  // Still on its way into full screen: it is asked out once it is in. Asking out
+  // before the window manager has answered the way in could make the two cancel out
+  // unseen, and the exit that the requests wait for would never come.
+  bool leave_once_in = false;
 };
 std::map<NativeWindow*, Reentry> g_fs_reentry;
 
@@ -91,14 +95,27 @@ void fullscreen_on_screen(NativeWindow* window, std::uint32_t display_id) {
     if (waiting == g_fs_reentry.end()) {
       waiting = g_fs_reentry.emplace(window, Reentry{}).first;
       waiting->second.observer = platform::add_window_observer([window](NativeWindow* w, platform::WindowNote n) {
-        if (w != window || n != platform::WindowNote::kDidExitFullScreen) return;
-        std::vector<std::uint32_t> screens = std::move(g_fs_reentry[window].screens);
+        auto it = g_fs_reentry.find(window);
+        if (w != window || it == g_fs_reentry.end()) return;
+        if (n == platform::WindowNote::kDidEnterFullScreen && it->second.leave_once_in) {
+          it->second.leave_once_in = false;
+          if (window->style_mask() & platform::kStyleFullScreen) window->toggle_full_screen();
+          return;
+        }
+        if (n != platform::WindowNote::kDidExitFullScreen) return;
+        std::vector<std::uint32_t> screens = std::move(it->second.screens);
         forget_fullscreen_reentry(window);
         for (std::uint32_t id : screens) fullscreen_on_screen(window, id);
       });
     }
-    waiting->second.screens.push_back(display_id);
-    if (full) window->toggle_full_screen();
+    Reentry& reentry = waiting->second;
+    reentry.screens.push_back(display_id);
+    if (full && !reentry.leave_once_in) {
+      if (window->is_full_screen())
+        window->toggle_full_screen();  // may run the requests at once, reentry included
+      else
+        reentry.leave_once_in = true;
+    }
     return;
   }
   const Rect& v = screen->visible_frame;

@@ -120,6 +120,24 @@ describe('with a window manager', { skip }, () => {
       await s.close();
     }
   });
+
+  test('fsscreen requests made while the window is still leaving full screen are each carried out in turn', async () => {
+    const s = await session(x.display);
+    try {
+      const b = s.backend;
+      const w = await open(b, x.display, 'fq');
+      b.send(`WINOP@fq fsscreen ${B.id}`);
+      await winstate(b, 'fq', { fullscreen: true, screenId: B.id });
+      // Both while the window is on its way out of full screen on B: first A, then B again.
+      b.send(`WINOP@fq fsscreen ${A.id}`);
+      b.send(`WINOP@fq fsscreen ${B.id}`);
+      await winstate(b, 'fq', { fullscreen: true, screenId: A.id });
+      await winstate(b, 'fq', { fullscreen: true, screenId: B.id });
+      await frameIs(x.display, w.id, { x: B.x, y: B.y, w: B.w, h: B.h }, 'full screen on B, as last asked');
+    } finally {
+      await s.close();
+    }
+  });
 });
 
 // Without a window manager windows go exactly where they are put, off screen too.

@@ -149,6 +149,21 @@ TEST_F(WinOp, FullScreenRequestsForOtherScreensMadeWhileLeavingAreEachCarriedOut
   EXPECT_EQ(m->unanswered_full_screen(), 0u);
 }
 
+TEST_F(WinOp, AWindowStillOnItsWayIntoFullScreenIsAskedOutOnlyOnceItIsIn) {
+  FakeWindow* m = main_window();
+  m->answers_full_screen = false;
+  winop("main", "fsscreen 70");
+  winop("main", "fsscreen 71");
+  EXPECT_EQ(m->unanswered_full_screen(), 1u) << "no way out asked for before the way in is answered";
+  m->answer_full_screen();  // in, on the first screen
+  EXPECT_EQ(m->frame(), laptop_screen().frame);
+  EXPECT_EQ(m->unanswered_full_screen(), 1u) << "now out";
+  m->answer_full_screen();  // out: the second request goes ahead
+  m->answer_full_screen();
+  EXPECT_TRUE(m->is_full_screen());
+  EXPECT_EQ(m->frame(), monitor_screen().frame);
+}
+
 TEST_F(WinOp, AWindowThatClosesForgetsEveryRequestWaitingForItToLeaveFullScreen) {
   FakeWindow* w2 = open("w2");
   winop("w2", "fsscreen 70");
