@@ -164,15 +164,26 @@ class GtkNativeWindow : public ModelWindow {
     apply_hints();
     gtk_window_resize(win_, cw, ch);
     GdkWindow* gw = gdk_window();
-    if (gw && gdk_window_is_visible(gw) && !(state_ & (GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN))) {
+    const bool mapped = gw && gdk_window_is_visible(gw);
+    if (mapped && !(state_ & (GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN))) {
       gdk_window_move_resize(gw, x, y, cw, ch);
     } else {
       gtk_window_move(win_, x, y);
+      // A withdrawn window is where the window manager looks when it maps again, and
+      // it maps at the size it has: both go to the window itself, so that the next
+      // show configures nothing in steps.
+      if (gw && !mapped && have_last_) gdk_window_move_resize(gw, x, y, cw, ch);
     }
-    // Until the window system answers, the frame is what was asked for.
-    pending_ = f;
+    // Until the window system answers, the frame is what was asked for, as the
+    // window will have it (sizes and positions within what X11 takes).
+    const Rect asked = root_to_host(x, y, cw + in.left + in.right, ch + in.top + in.bottom);
+    pending_ = asked;
     // A hidden window comes back where it was last put.
-    if (hidden_at_) hidden_at_ = f;
+    if (hidden_at_) hidden_at_ = asked;
+    // The window system reports nothing for a window that is not on screen: a window
+    // that has been shown reports the change itself, as it happens; the configure of
+    // its next show then finds the frame reported already.
+    if (!mapped && have_last_) report_frame(asked, false);
   }
 
   Rect content_rect_for_frame(const Rect& f) const override {
@@ -618,6 +629,36 @@ class GtkNativeWindow : public ModelWindow {
     }
   }
 
+  // Posts the moves and resizes that bring the frame the observers last heard of to
+  // `now`; child windows move with their parent.
+  void report_frame(const Rect& now, bool mapped) {
+    const bool moved = !have_last_ || now.x != last_.x || now.y != last_.y;
+    const bool resized = !have_last_ || now.w != last_.w || now.h != last_.h;
+    const Rect before = last_;
+    const bool had = have_last_;
+    last_ = now;
+    have_last_ = true;
+    if (!moved && !resized) return;
+    if (events_.on_frame_changed) events_.on_frame_changed();
+    if (moved && had) {
+      const double dx = now.x - before.x, dy = now.y - before.y;
+      for (GtkNativeWindow* c : std::vector<GtkNativeWindow*>(children_)) {
+        Rect f = c->frame();
+        c->set_frame({f.x + dx, f.y + dy, f.w, f.h});
+      }
+    }
+    if (moved) post_window_note(this, WindowNote::kDidMove);
+    if (resized) post_window_note(this, WindowNote::kDidResize);
+    // Only a window on screen has a monitor the window system counts it on.
+    if (!mapped) return;
+    std::optional<std::uint32_t> screen = screen_id();
+    if (screen != last_screen_) {
+      const bool report = last_screen_.has_value();
+      last_screen_ = screen;
+      if (report) post_window_note(this, WindowNote::kDidChangeScreen);
+    }
+  }
+
   void detach_family() {
     if (parent_) parent_->remove_child_window(this);
     for (GtkNativeWindow* c : std::vector<GtkNativeWindow*>(children_)) remove_child_window(c);
@@ -695,31 +736,7 @@ class GtkNativeWindow : public ModelWindow {
     if (!gw || !gdk_window_is_visible(gw)) return FALSE;
     self->pending_.reset();
     self->content_w_ = self->content_h_ = 0;
-    const Rect now = self->measured_frame();
-    const bool moved = !self->have_last_ || now.x != self->last_.x || now.y != self->last_.y;
-    const bool resized = !self->have_last_ || now.w != self->last_.w || now.h != self->last_.h;
-    const Rect before = self->last_;
-    const bool had = self->have_last_;
-    self->last_ = now;
-    self->have_last_ = true;
-    if (!moved && !resized) return FALSE;
-    if (self->events_.on_frame_changed) self->events_.on_frame_changed();
-    if (moved && had) {
-      // Child windows move with their parent.
-      const double dx = now.x - before.x, dy = now.y - before.y;
-      for (GtkNativeWindow* c : std::vector<GtkNativeWindow*>(self->children_)) {
-        Rect f = c->frame();
-        c->set_frame({f.x + dx, f.y + dy, f.w, f.h});
-      }
-    }
-    if (moved) post_window_note(self, WindowNote::kDidMove);
-    if (resized) post_window_note(self, WindowNote::kDidResize);
-    std::optional<std::uint32_t> screen = self->screen_id();
-    if (screen != self->last_screen_) {
-      const bool report = self->last_screen_.has_value();
-      self->last_screen_ = screen;
-      if (report) post_window_note(self, WindowNote::kDidChangeScreen);
-    }
+    self->report_frame(self->measured_frame(), true);
     return FALSE;
   }
   static gboolean on_state(GtkWidget* w, GdkEventWindowState* e, GtkNativeWindow* self) {

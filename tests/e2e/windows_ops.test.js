@@ -594,6 +594,44 @@ test('hidewin hides one window, hide the whole application; show brings them bac
   }
 });
 
+test('a hidden window reports its moves and resizes as they happen, and nothing more when it shows again', { skip }, async () => {
+  const s = await session();
+  try {
+    const b = s.backend;
+    const w = await open(b, 'hg', { more: fields({ pos: [40, 40] }) });
+    await frameAt(w.id, 40, 40);
+    b.send('WINOP geom 1');
+    for (const [hide, show] of [['WINOP@hg hidewin', 'WINOP@hg show'], ['WINOP hide', 'WINOP show']]) {
+      b.send(hide);
+      await mapped(w.id, false);
+      await b.sync();
+      b.send('WINOP@hg pos 500 300');
+      await b.expectLine(/^WINGEOM hg$/);
+      b.send('SIZE@hg 320 170');
+      await b.expectLine(/^WINGEOM hg$/);
+      await b.sync();
+      const shown = b.lines.length;
+      b.send(show);
+      await mapped(w.id, true);
+      await frameAt(w.id, 500, 300, `${hide}: shown where it was moved to`);
+      await h.untilValue(() => h.xwininfo(d, w.id), (c) => c.width === 320 && c.height === 170, 'content 320x170');
+      // The window manager handles "ontop" after the map, and the host hears of the
+      // frame before the state.
+      b.send('WINOP@hg ontop 1');
+      await stateHas(w.id, { ABOVE: true });
+      await b.sync('hg');
+      assert.deepEqual(b.lines.slice(shown).filter((l) => l === 'WINGEOM hg'), [], `${hide}: nothing new to report`);
+      b.send('WINOP@hg ontop 0');
+      b.send('WINOP@hg pos 40 40');
+      b.send('SIZE@hg 300 150');
+      await frameAt(w.id, 40, 40);
+      await b.sync();
+    }
+  } finally {
+    await s.close();
+  }
+});
+
 test('hideonclose: the user closing the main window hides it; without it the host ends', { skip }, async () => {
   const s = await session();
   try {
