@@ -123,6 +123,7 @@ class GtkNativeWindow : public ModelWindow {
     if (g_last_key == this) g_last_key = nullptr;
     g_app.forget(this);
     stop_resize_watch();
+    stop_settling();
     if (win_) {
       g_signal_handlers_disconnect_by_data(win_, this);
       if (!destroyed_) gtk_widget_destroy(GTK_WIDGET(win_));
@@ -149,6 +150,7 @@ class GtkNativeWindow : public ModelWindow {
 
   Rect frame() const override {
     if (pending_) return *pending_;
+    if (settle_to_) return *settle_to_;
     return measured_frame();
   }
 
@@ -184,6 +186,7 @@ class GtkNativeWindow : public ModelWindow {
     // that has been shown reports the change itself, as it happens; the configure of
     // its next show then finds the frame reported already.
     if (!mapped && have_last_) report_frame(asked, false);
+    if (settle_to_) settle_to_ = asked;
   }
 
   Rect content_rect_for_frame(const Rect& f) const override {
@@ -255,6 +258,32 @@ class GtkNativeWindow : public ModelWindow {
     // window itself is where the window manager looks when it maps again.
     if (GdkWindow* gw = gdk_window()) gdk_window_move(gw, x, y);
     hidden_at_.reset();
+    if (have_last_) settle_at(last_);
+  }
+  // While a window maps again, GTK and the window manager configure it in steps (the
+  // client before it is framed, a place or size it had before) on the way to the
+  // frame it was given and already reported. Those steps are no news: reports wait
+  // until the frame arrives, or at most half a second, after which whatever the
+  // window manager made of it counts.
+  void settle_at(const Rect& f) {
+    settle_to_ = f;
+    if (settle_timer_) g_source_remove(settle_timer_);
+    settle_timer_ = g_timeout_add(
+        500,
+        +[](gpointer p) -> gboolean {
+          auto* self = static_cast<GtkNativeWindow*>(p);
+          self->settle_timer_ = 0;
+          self->settle_to_.reset();
+          GdkWindow* gw = self->gdk_window();
+          if (gw && gdk_window_is_visible(gw)) self->report_frame(self->measured_frame(), true);
+          return G_SOURCE_REMOVE;
+        },
+        this);
+  }
+  void stop_settling() {
+    if (settle_timer_) g_source_remove(settle_timer_);
+    settle_timer_ = 0;
+    settle_to_.reset();
   }
   bool visible() const override {
     return !destroyed_ && gtk_widget_get_visible(GTK_WIDGET(win_)) && !(state_ & GDK_WINDOW_STATE_ICONIFIED);
@@ -576,7 +605,9 @@ class GtkNativeWindow : public ModelWindow {
   // that is not resizable is held at its size.
   void apply_hints() {
     GdkGeometry g{};
-    int flags = GDK_HINT_MIN_SIZE;
+    // Every place a window gets is asked for: with the user-position flag the window
+    // manager keeps it when the window maps again instead of placing the window anew.
+    int flags = GDK_HINT_MIN_SIZE | GDK_HINT_USER_POS;
     g.min_width = side(std::ceil(min_size_.w));
     g.min_height = side(std::ceil(min_size_.h));
     if (drag_min_) {
@@ -709,6 +740,7 @@ class GtkNativeWindow : public ModelWindow {
   static void on_destroy(GtkWidget*, GtkNativeWindow* self) {
     self->destroyed_ = true;
     self->stop_resize_watch();
+    self->stop_settling();
     g_app.forget(self);
     // The close path sees the children first; then the window leaves its family.
     if (self->events_.on_destroyed) self->events_.on_destroyed();
@@ -736,7 +768,12 @@ class GtkNativeWindow : public ModelWindow {
     if (!gw || !gdk_window_is_visible(gw)) return FALSE;
     self->pending_.reset();
     self->content_w_ = self->content_h_ = 0;
-    self->report_frame(self->measured_frame(), true);
+    const Rect now = self->measured_frame();
+    if (self->settle_to_) {
+      if (now != *self->settle_to_) return FALSE;
+      self->stop_settling();
+    }
+    self->report_frame(now, true);
     return FALSE;
   }
   static gboolean on_state(GtkWidget* w, GdkEventWindowState* e, GtkNativeWindow* self) {
@@ -801,6 +838,8 @@ class GtkNativeWindow : public ModelWindow {
   GdkWindow* hints_for_ = nullptr;  // the size hints last sent straight to the window manager
   std::array<int, 5> hints_sent_{};
   std::optional<bool> fs_asked_;  // full screen last asked for, until the window manager reports it
+  std::optional<Rect> settle_to_;  // the frame a window mapping again is on its way to
+  guint settle_timer_ = 0;
   bool drag_handlers_ = false;  // the file-drag signal handlers are connected
   std::vector<GdkDragContext*> file_drags_;  // file drags of this window still going
 
