@@ -1010,7 +1010,8 @@ void set_drag_image(GdkDragContext* ctx, const std::vector<DragItem>& items, Gdk
     if (it.custom_icon && custom) {
       src = GDK_PIXBUF(g_object_ref(custom));
     } else {
-      GIcon* icon = i < file_icons.size() && file_icons[i] ? G_ICON(g_object_ref(file_icons[i])) : guessed_icon(it.path);
+      GIcon* icon =
+          i < file_icons.size() && file_icons[i] ? G_ICON(g_object_ref(file_icons[i])) : guessed_icon(it.path);
       src = theme_icon(icon, 32);
       if (icon) g_object_unref(icon);
     }

@@ -126,7 +126,7 @@ async function dragOut(s, lines, during = async () => {}) {
 
 const line = (icon, paths) => 'DRAGOUT@src ' + [icon, ...paths].join('\t');
 
-test('a drag carries every file however many; its image shows at most eight, the icon on the first', { skip }, async () => {
+test('a drag carries every file however many, drawing eight at most, the icon on the first', { skip }, async () => {
   const s = await setup();
   try {
     const icons = path.join(files, 'icons');
