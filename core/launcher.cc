@@ -4,6 +4,7 @@
 #include <memory>
 #include <unistd.h>
 
+#include "core/wire.h"
 #include "platform/platform.h"
 #include "platform/webview_lib.h"
 
@@ -19,6 +20,8 @@ void launcher_dispatch(void* w, platform::HandlerFn handler, void* record) {
 }
 
 void launcher_finish(int code) {
+  // Lines still waiting for a slow backend get a moment to leave.
+  sock_flush(1000);
   if (void* w = g_w.exchange(nullptr)) webview_destroy(w);
   if (!g_sock_dir.empty()) {
     unlink((g_sock_dir + "/app.sock").c_str());

@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
+#include <unordered_map>
+#include <utility>
 
 #include "core/handlers.h"
 #include "core/page_scripts.h"
@@ -9,23 +12,34 @@
 #include "core/settings.h"
 #include "core/window_registry.h"
 #include "core/wire.h"
+#include "webui/context_menu.h"
 
 namespace {
 
-// What the bridge tracks per web view. A page's own call counter starts again
+// What the bridge tracks per window id. A page's own call counter starts again
 // at 1 in every document, so the wire number of a call is the page's number
-// plus an offset that grows past every number an earlier document of the view
-// used: an answer for an earlier document's call can then never be mistaken
-// for a call of the current one, and answers go only to the document that is
-// still showing.
-struct ViewCalls {
+// plus an offset that grows past every number an earlier document of the
+// window used, in this view or in an earlier view of a window closed and
+// opened again under the same id: an answer for an earlier document's call can
+// then never be mistaken for a call of the current one. Each call of the
+// current document keeps its way back into the document that made it until
+// its answer comes.
+struct WindowCalls {
+  platform::WebView* view = nullptr;  // the view showing the window; null once it closed
   std::string document;
-  bool seen = false;
-  std::uint64_t offset = 0;    // added to the page's numbers in this document
-  std::uint64_t max_seq = 0;   // highest page number seen in this document
+  bool seen = false;            // whether `document` has made a call yet
+  std::uint64_t offset = 0;     // added to the page's numbers in this document
+  std::uint64_t max_seq = 0;    // highest page number seen in this document
+  std::unordered_map<std::uint64_t, std::unique_ptr<platform::MessageReply>> waiting;  // by wire number
 };
 
-std::map<platform::WebView*, ViewCalls> g_view_calls;
+std::map<std::string, WindowCalls> g_window_calls;
+
+// The key of a window as answers name it: "" is the main window too.
+const std::string& window_key(const std::string& win) {
+  static const std::string kMain = "main";
+  return win.empty() ? kMain : win;
+}
 
 bool all_digits(const std::string& s, size_t from = 0) {
   if (from >= s.size()) return false;
@@ -55,7 +69,7 @@ std::string quote_for_single(const std::string& id) {
 
 std::string quib_shim_js(const std::string& winId) {
   return "(() => {if (window.__quibShim) return; window.__quibShim = true;window.__QUIB_WIN = '" +
-         quote_for_single(winId) +
+         quote_for_single(utf8_sanitize(winId)) +
          "';let seq = 0; const pending = {};window.__invoke = (payload) => new Promise((res, rej) => {  const s = "
          "++seq; pending[s] = { res, rej };  window.webkit.messageHandlers.quib.postMessage(String(s) + ':' + "
          "String(payload));});window.__quibResolve = (s, ok, jsonText) => {  const p = pending[s]; if (!p) return; "
@@ -65,22 +79,38 @@ std::string quib_shim_js(const std::string& winId) {
 
 void attach_quib_bridge(platform::WebView* view, const std::string& winId) {
   if (!view) return;
-  view->set_message_handler("quib", [view, winId](const platform::ScriptMessage& m) {
-    quib_on_page_message(view, winId, m);
+  WindowCalls& wc = g_window_calls[window_key(winId)];
+  wc.view = view;
+  wc.seen = false;  // the view's first document numbers past everything before it
+  wc.waiting.clear();
+  view->set_message_handler("quib", [view, winId](const platform::ScriptMessage& m,
+                                                  std::unique_ptr<platform::MessageReply> reply) {
+    quib_on_page_message(view, winId, m, std::move(reply));
   });
   view->add_user_script(quib_shim_js(winId));
   view->add_user_script(QUIB_CLIENT_JS);
-  if (!g_inject_js.empty()) view->add_user_script(g_inject_js);
+  if (!g_inject_js.empty()) view->add_user_script(utf8_sanitize(g_inject_js));
 }
 
-void detach_quib_bridge(platform::WebView* view) { g_view_calls.erase(view); }
+void detach_quib_bridge(platform::WebView* view) {
+  // The numbers stay with the id, for a window opened again under it.
+  for (auto& [id, wc] : g_window_calls)
+    if (wc.view == view) {
+      wc.view = nullptr;
+      wc.seen = false;
+      wc.waiting.clear();
+    }
+}
+
+void quib_bridge_reset_for_tests() { g_window_calls.clear(); }
 
 void quib_apply_web_delegates(platform::WebView* view) {
   // Navigation, download and page-dialog delegates join here as they are built.
-  (void)view;
+  apply_ctx_hook(view);
 }
 
-void quib_on_page_message(platform::WebView* view, const std::string& winId, const platform::ScriptMessage& m) {
+void quib_on_page_message(platform::WebView* view, const std::string& winId, const platform::ScriptMessage& m,
+                          std::unique_ptr<platform::MessageReply> reply) {
   size_t colon = m.body.find(':');
   if (colon == std::string::npos) return;
   std::string id = m.body.substr(0, colon);
@@ -91,16 +121,20 @@ void quib_on_page_message(platform::WebView* view, const std::string& winId, con
     // Sub-frame calls keep the page's number; they are never answered.
     line += "s" + id;
   } else {
-    ViewCalls& vc = g_view_calls[view];
-    if (!vc.seen || vc.document != m.document) {
-      if (vc.seen) vc.offset += vc.max_seq;
-      vc.document = m.document;
-      vc.max_seq = 0;
-      vc.seen = true;
+    WindowCalls& wc = g_window_calls[window_key(winId)];
+    if (wc.view != view) return;  // a closed window's view, still going away
+    if (!wc.seen || wc.document != m.document) {
+      // A new document: the calls of the one before can no longer be answered.
+      wc.offset += wc.max_seq;
+      wc.document = m.document;
+      wc.max_seq = 0;
+      wc.seen = true;
+      wc.waiting.clear();
     }
     std::uint64_t seq = std::stoull(id);
-    if (seq > vc.max_seq) vc.max_seq = seq;
-    line += std::to_string(vc.offset + seq);
+    if (seq > wc.max_seq) wc.max_seq = seq;
+    line += std::to_string(wc.offset + seq);
+    if (reply) wc.waiting[wc.offset + seq] = std::move(reply);
   }
   line += " [";
   json_escape_into(line, std::string_view(m.body).substr(colon + 1));
@@ -122,16 +156,14 @@ void reply_to_call(void* w, const std::string& id, int status, const std::string
   if (!all_digits(seq) || seq.size() > 19) return;
   platform::WebView* view = webview_for_id(w, win);
   if (!view) return;
-  auto it = g_view_calls.find(view);
-  if (it == g_view_calls.end()) return;  // the view has made no call
-  const ViewCalls& vc = it->second;
-  std::uint64_t n = std::stoull(seq);
-  if (n <= vc.offset) return;  // a call of an earlier document
-  std::string script = "window.__quibResolve(" + std::to_string(n - vc.offset) + "," +
-                       (status == 0 ? "true" : "false") + ",";
-  json_escape_into(script, json);
-  script += ")";
-  view->eval_in_document(script, vc.document);
+  auto it = g_window_calls.find(window_key(win));
+  if (it == g_window_calls.end() || it->second.view != view) return;
+  auto& waiting = it->second.waiting;
+  auto call = waiting.find(std::stoull(seq));
+  if (call == waiting.end()) return;  // answered already, or not a call of the current document
+  std::unique_ptr<platform::MessageReply> reply = std::move(call->second);
+  waiting.erase(call);
+  reply->answer(status == 0, utf8_sanitize(json));
 }
 
 void do_reply(void* w, void* rec) {
@@ -142,12 +174,14 @@ void do_reply(void* w, void* rec) {
 
 void do_eval_win(void* w, void* rec) {
   auto* r = static_cast<EvalReq*>(rec);
+  // WebKit refuses a script that is not UTF-8 as a whole, without a word.
+  const std::string script = utf8_sanitize(r->text);
   if (r->win == "*") {
-    if (platform::WebView* main = webview_for_id(w, "main")) main->eval(r->text);
+    if (platform::WebView* main = webview_for_id(w, "main")) main->eval(script);
     for (auto& [id, qw] : g_windows)
-      if (qw.webview) qw.webview->eval(r->text);
+      if (qw.webview) qw.webview->eval(script);
   } else if (platform::WebView* v = webview_for_id(w, r->win)) {
-    v->eval(r->text);
+    v->eval(script);
   }
   delete r;
 }

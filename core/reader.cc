@@ -1,6 +1,8 @@
 #include "core/reader.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -59,10 +61,12 @@ inline void split_space(sv text, sv& head, sv& tail) {
   }
 }
 
-// Numbers as the C conversions read them, from a NUL-terminated copy.
-inline int num_atoi(sv s) { return std::atoi(std::string(s).c_str()); }
-inline long num_atol(sv s) { return std::atol(std::string(s).c_str()); }
-inline double num_atof(sv s) { return std::atof(std::string(s).c_str()); }
+// Numbers as the C conversions read them (leading blanks, then as much of a number
+// as there is, 0 for none), from a NUL-terminated copy so that a conversion never
+// reads past its field; values beyond the type's range are clamped.
+inline long num_atol(sv s) { return std::strtol(std::string(s).c_str(), nullptr, 10); }
+inline int num_atoi(sv s) { return int(std::clamp<long>(num_atol(s), INT_MIN, INT_MAX)); }
+inline double num_atof(sv s) { return std::strtod(std::string(s).c_str(), nullptr); }
 
 inline std::string field(const std::vector<std::string>& f, size_t i) {
   return i < f.size() ? f[i] : std::string();
@@ -87,6 +91,9 @@ inline void hand_string(platform::HandlerFn handler, sv text) {
   hand(handler, new std::string(text));
 }
 
+// A backend that ends its lines with CR LF means the same lines.
+inline sv without_cr(sv line) { return !line.empty() && line.back() == '\r' ? line.substr(0, line.size() - 1) : line; }
+
 void parse_size_pair(sv text, int& a, int& b) {
   std::string s(text);
   std::sscanf(s.c_str(), "%d %d", &a, &b);
@@ -105,7 +112,7 @@ void CommandReader::handle_line(sv line) {
     if (sp2 == npos) return;
     auto* r = new ReplyReq;
     r->id.assign(line.substr(4, sp1 - 4));
-    r->status = std::atoi(line.data() + sp1 + 1);  // stops at the second space
+    r->status = num_atoi(line.substr(sp1 + 1, sp2 - sp1 - 1));  // an empty status is 0
     r->payload.assign(line.substr(sp2 + 1));
     return hand(do_reply, r);
   }
@@ -159,8 +166,8 @@ void CommandReader::handle_line(sv line) {
     r->traffic = field(f, 13);
     if (f.size() > 11 && !f[10].empty() && !f[11].empty()) {
       r->hasPos = true;
-      r->x = std::atoi(f[10].c_str());
-      r->y = std::atoi(f[11].c_str());
+      r->x = num_atoi(f[10]);
+      r->y = num_atoi(f[11]);
     }
     r->parent = field(f, 14);
     r->panel = f.size() > 15 && f[15] == "1";
@@ -278,7 +285,7 @@ void CommandReader::handle_line(sv line) {
     r->id.assign(tid);
     r->scope = f[0];
     r->exclude_self = f.size() > 1 && f[1] == "1";
-    r->interval = f.size() > 2 ? std::atoi(f[2].c_str()) : 80;
+    r->interval = f.size() > 2 ? num_atoi(f[2]) : 80;
     return hand(do_audiotap, r);
   }
   // 38 AUDIOFILTERSET <index>\t<freq>\t<q>\t<gain>
@@ -409,8 +416,8 @@ void CommandReader::handle_line(sv line) {
     r->text = field_unescaped(f, 2);
     r->url = field_unescaped(f, 3);
     r->files = paths_from(f, 4);
-    r->x = std::atoi(f[0].c_str());
-    r->y = f.size() > 1 ? std::atoi(f[1].c_str()) : 0;
+    r->x = num_atoi(f[0]);
+    r->y = f.size() > 1 ? num_atoi(f[1]) : 0;
     return hand(do_share, r);
   }
   // 57 NOWPLAYING[ <json>]
@@ -421,7 +428,7 @@ void CommandReader::handle_line(sv line) {
     if (!id_at(line, 4, id, rest)) return;
     std::vector<std::string> f = split_tabs(rest);
     return hand(do_say, new SayReq{std::string(id), wire_unescape(f[0]), field_unescaped(f, 1),
-                                   f.size() > 2 ? std::atof(f[2].c_str()) : 0.0});
+                                   f.size() > 2 ? num_atof(f[2]) : 0.0});
   }
   // 59 RECORD <id> start <display>\t<path> | RECORD <id> stop
   if (starts(line, "RECORD ")) {
@@ -431,7 +438,7 @@ void CommandReader::handle_line(sv line) {
     r->start = rest.size() >= 6 && rest.substr(0, 6) == "start ";
     if (r->start) {
       std::vector<std::string> f = split_tabs(rest.substr(6));
-      r->display = std::atol(f[0].c_str());
+      r->display = num_atol(f[0]);
       r->path = field_unescaped(f, 1);
     }
     return hand(do_record, r);
@@ -440,8 +447,8 @@ void CommandReader::handle_line(sv line) {
   if (starts(line, "WINCTRL ")) {
     if (!id_at(line, 8, id, rest)) return;
     std::vector<std::string> f = split_tabs(rest);
-    auto num = [&](size_t i) { return i < f.size() ? std::atoi(f[i].c_str()) : 0; };
-    return hand(do_winctrl, new WinCtrlReq{std::string(id), std::atol(f[0].c_str()), num(1), num(2),
+    auto num = [&](size_t i) { return i < f.size() ? num_atoi(f[i]) : 0; };
+    return hand(do_winctrl, new WinCtrlReq{std::string(id), num_atol(f[0]), num(1), num(2),
                                            num(3), num(4)});
   }
   // 61 SAYSTOP
@@ -460,7 +467,7 @@ void CommandReader::handle_line(sv line) {
     if (!id_at(line, 6, id, rest)) return;
     std::vector<std::string> f = split_tabs(rest);
     return hand(do_thumb, new ThumbReq{std::string(id), wire_unescape(f[0]),
-                                       f.size() > 1 ? std::atoi(f[1].c_str()) : 0});
+                                       f.size() > 1 ? num_atoi(f[1]) : 0});
   }
   // 66 SECRET <id> <op>\t<service>\t<account>\t<value>
   if (starts(line, "SECRET ")) {
@@ -571,7 +578,7 @@ void CommandReader::feed(const char* data, size_t n) {
     buf_.append(p, static_cast<size_t>(lf - p));
     std::string line;
     line.swap(buf_);
-    handle_line(line);
+    handle_line(without_cr(line));
     p = lf + 1;
   }
   // Whole lines straight from the read buffer; only a trailing partial is kept.
@@ -581,7 +588,7 @@ void CommandReader::feed(const char* data, size_t n) {
       buf_.assign(p, static_cast<size_t>(end - p));
       return;
     }
-    handle_line(sv(p, static_cast<size_t>(lf - p)));
+    handle_line(without_cr(sv(p, static_cast<size_t>(lf - p))));
     p = lf + 1;
   }
 }

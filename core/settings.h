@@ -13,6 +13,11 @@ extern std::string g_html_path;
 // Every command-line argument after the program name.
 extern std::set<std::string> g_own_argv_paths;
 
+// What the About panel and the Help menu show.
+extern std::string g_attribution;   // credits text
+extern std::string g_credits_file;  // the bundle's Credits document, "" = none
+extern std::string g_help_book;     // the bundle's help book, "" = none
+
 // How the host runs.
 extern bool g_windowless;   // no main window
 extern bool g_bundle_mode;  // started from an application bundle

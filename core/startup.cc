@@ -28,6 +28,8 @@
 #include "core/window_state.h"
 #include "core/wire.h"
 #include "platform/webview_lib.h"
+#include "webui/context_menu.h"
+#include "webui/menu_bar.h"
 #include "webui/menu_model.h"
 
 extern char** environ;
@@ -104,10 +106,13 @@ Bundle main_bundle() {
 }
 
 void show_arch_unsupported_alert() {
-  platform::current().init_display();
-  platform::current().show_alert(true, "This app was built for another processor",
-                                 "Sorry \xe2\x80\x94 this quibex app was built for a different processor, so it "
-                                 "can\xe2\x80\x99t start on this machine.");
+  const char* message = "This app was built for another processor";
+  const char* informative =
+      "Sorry \xe2\x80\x94 this quibex app was built for a different processor, so it can\xe2\x80\x99t start on "
+      "this machine.";
+  // Said on stderr too: without a display there is nobody to show the alert to.
+  std::fprintf(stderr, "quibex: %s. %s\n", message, informative);
+  if (platform::current().init_display()) platform::current().show_alert(true, message, informative);
 }
 
 bool bundle_mode_setup(const Bundle& bundle, std::string& page, std::string& title, std::string& size,
@@ -200,6 +205,8 @@ bool initialize_main_window(const std::string& title, int width, int height, boo
     center_window(win);
   }
   apply_plist_chrome();
+  // The hooks that belong to the main window's set-up (none in windowless mode).
+  install_ctx_hook();
   attach_quib_bridge(view, "main");
   if (!g_user_agent.empty()) view->set_user_agent(g_user_agent);
   quib_apply_web_delegates(view);
@@ -264,6 +271,17 @@ StartupSettings read_settings(const EnvLookup& env, const platform::PlistDict& i
   s.popups = nonempty("QUIBEX_POPUPS") ? var("QUIBEX_POPUPS") : info.string("QuibexPopups");
   s.has_chrome = info.has("QuibexChrome");
   s.chrome = info.string("QuibexChrome");
+  s.attribution = nonempty("QUIBEX_ATTRIBUTION") ? var("QUIBEX_ATTRIBUTION") : info.string("QuibexAttribution");
+  if (!bundle_path.empty())
+    for (const char* ext : {"html", "rtf", "rtfd"}) {
+      const std::string f = bundle_path + "/Contents/Resources/Credits." + ext;
+      std::error_code ec;
+      if (fs::exists(f, ec)) {
+        s.credits_file = f;
+        break;
+      }
+    }
+  s.help_book = info.string("CFBundleHelpBookName");
   return s;
 }
 
@@ -273,6 +291,10 @@ int launcher_main(int argc, char** argv) {
   std::string title = "quibex", size = "960x640", page, sock_path;
   for (int i = 1; i < argc; ++i)
     if (argv[i]) g_own_argv_paths.insert(argv[i]);
+
+  // Asked to end by a signal, the host ends as on QUIT: through the main loop (once
+  // it runs), with the socket directory removed.
+  platform::current().on_termination_signal([] { do_terminate(nullptr, nullptr); });
 
   Bundle bundle = main_bundle();
   bool bundle_flag = false;
@@ -330,6 +352,9 @@ int launcher_main(int argc, char** argv) {
   g_inject_js = s.inject_js;
   g_downloads_mode = s.downloads;
   g_popup_mode = s.popups;
+  g_attribution = s.attribution;
+  g_credits_file = s.credits_file;
+  g_help_book = s.help_book;
 
   if (g_windowless) {
     g_suppress_order_front = false;
@@ -338,6 +363,7 @@ int launcher_main(int argc, char** argv) {
   }
   install_winstate_observers();
   apply_menus(g_w.load(), new std::vector<MenuSpec>());
+  install_key_window_observer();
 
   if (!g_windowless) {
     void* w = g_w.load();

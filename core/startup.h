@@ -22,6 +22,9 @@ struct StartupSettings {
   std::string popups;
   bool has_chrome = false;
   std::string chrome;
+  std::string attribution;   // the environment's when set and non-empty, else the key's
+  std::string credits_file;  // Contents/Resources/Credits.html, .rtf or .rtfd, the first there
+  std::string help_book;
 };
 
 using EnvLookup = std::function<const char*(const char*)>;

@@ -20,6 +20,7 @@
 #include "core/wire.h"
 #include "platform/platform.h"
 #include "platform/webview_lib.h"
+#include "webui/menu_bar.h"
 
 using platform::NativeWindow;
 
@@ -134,6 +135,7 @@ void do_winopen(void* w, void* rec) {
     const Rect s = screens.empty() ? Rect{} : screens[0].frame;
     set_frame_top_left(win, r->x, s.y + s.h - r->y);
   }
+  show_bar_in_window(id, win);
   bring_forward(win);
 
   if (!r->parent.empty())

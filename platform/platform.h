@@ -3,8 +3,10 @@
 // and ai/ reach the desktop only through these interfaces; platform/gtk implements
 // them for the Linux desktop and platform/fake in memory for tests.
 
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/main_queue.h"
@@ -28,6 +30,39 @@ struct PlistDict {
   bool boolean(const std::string& key) const;
 };
 
+// The About panel's content.
+struct AboutPanel {
+  std::string name;
+  std::string version;       // "Version 1.2.3"
+  std::string attribution;   // credits text; "" = a line of the desktop's choosing
+  std::string credits_file;  // a credits document that takes the place of the text
+};
+
+// The application's item in the desktop's tray.
+class StatusItem {
+ public:
+  virtual ~StatusItem() = default;
+  // An image file, or a named icon; "" removes the image. Height is in points.
+  virtual void set_image(const std::string& path, const std::string& icon_name, bool template_image) = 0;
+  virtual bool has_image() const = 0;
+  virtual void set_title(const std::string& title) = 0;
+  virtual void set_tooltip(const std::string& tooltip) = 0;
+  // The menu the desktop opens itself on a click (null = none): clicks then reach
+  // the host only as choices of its items.
+  virtual void set_menu(std::shared_ptr<const MenuNode> menu, MenuChosen chosen) = 0;
+  // Clicks the host hears while the item has no menu of its own: a primary
+  // click (with the Control key held or not) and a secondary one.
+  virtual void set_click_handler(std::function<void(bool secondary, bool control)> handler) = 0;
+  // The menu a secondary click opens while the host hears clicks (null = none).
+  // Desktops whose panels draw an item's menu themselves offer it there; where
+  // the host hears the click instead, it opens the menu with popup_menu.
+  virtual void set_secondary_menu(std::shared_ptr<const MenuNode> menu, MenuChosen chosen) = 0;
+  // Opens this menu now, as a reply to a click.
+  virtual void popup_menu(std::shared_ptr<const MenuNode> menu, MenuChosen chosen) = 0;
+  // Where the item is on screen, in the host's coordinates, where the desktop says.
+  virtual std::optional<Rect> frame() const = 0;
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -39,6 +74,9 @@ class Platform {
   virtual std::string temp_dir() = 0;
   // Reads a property-list file; false when it is missing or unreadable.
   virtual bool read_plist(const std::string& path, PlistDict& out) = 0;
+  // Calls fn on the main thread when the process is asked to end (SIGTERM, SIGINT,
+  // SIGHUP), instead of ending at once.
+  virtual void on_termination_signal(std::function<void()> fn) = 0;
   // A modal alert with one OK button; critical selects the error style.
   virtual void show_alert(bool critical, const std::string& message, const std::string& informative) = 0;
   virtual MainQueue& main_queue() = 0;
@@ -47,6 +85,11 @@ class Platform {
   virtual std::unique_ptr<SerialQueue> make_serial_queue(const std::string& name) = 0;
   virtual std::unique_ptr<NativeWindow> make_window(const WindowParams& params) = 0;
   virtual std::unique_ptr<WebView> make_webview() = 0;
+  // The tray item; null when the desktop cannot show one at all.
+  virtual std::unique_ptr<StatusItem> make_status_item() = 0;
+  virtual void show_about_panel(const AboutPanel& about) = 0;
+  // Opens the named help book of the application.
+  virtual void show_help(const std::string& book) = 0;
 };
 
 // The platform in use; set once by main() or by a test before anything runs.

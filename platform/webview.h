@@ -2,16 +2,32 @@
 // An embedded web view with the page bridge's hooks.
 
 #include <functional>
+#include <memory>
 #include <string>
+
+#include "platform/menu.h"
 
 namespace platform {
 
 struct ScriptMessage {
   std::string body;      // the posted text
-  std::string origin;    // the sending document's origin, "null" when it has none
+  std::string origin;    // the sending document's security origin, "null" when opaque
   bool main_frame = true;
   std::string document;  // names the sending document; a new document gets a new name
 };
+
+// The way back into the one document that posted a message.
+class MessageReply {
+ public:
+  virtual ~MessageReply() = default;
+  // Calls the page's window.__quibResolve(n, ok, json) in the document that
+  // posted the message, n being the number before the first colon of its text;
+  // nowhere else, and nothing once that document is gone. json must be UTF-8.
+  // A reply dropped unanswered settles nothing.
+  virtual void answer(bool ok, const std::string& json) = 0;
+};
+
+using MessageHandler = std::function<void(const ScriptMessage&, std::unique_ptr<MessageReply>)>;
 
 class WebView {
  public:
@@ -22,20 +38,25 @@ class WebView {
   // the engine cannot scope it, other local files too).
   virtual void load_file(const std::string& path, const std::string& read_access_dir) = 0;
   virtual void eval(const std::string& script) = 0;
-  // Runs script only if the page still shows the named document.
-  virtual void eval_in_document(const std::string& script, const std::string& document) = 0;
   // Adds a script that runs at document start in the main frame of every page.
   virtual void add_user_script(const std::string& source) = 0;
-  // Texts the main frame posts to window.webkit.messageHandlers.<name>. Sub-frames
-  // cannot post as the main frame.
-  virtual void set_message_handler(const std::string& name,
-                                   std::function<void(const ScriptMessage&)> handler) = 0;
+  // Texts the main frame posts to window.webkit.messageHandlers.<name>, each with
+  // its way back; anything else posted is ignored. Sub-frames cannot post as the
+  // main frame.
+  virtual void set_message_handler(const std::string& name, MessageHandler handler) = 0;
   virtual void set_user_agent(const std::string& ua) = 0;
   virtual void set_developer_extras(bool on) = 0;
   // Pages loaded from files may read files; WebGPU where the engine has it.
   virtual void enable_file_access() = 0;
   virtual void enable_webgpu() = 0;
   virtual void open_inspector() = 0;
+  // Undo, redo, cut, copy, paste or select all in the page.
+  virtual void editing_command(MenuCommand command) = 0;
+  // Asked just before the page's context menu shows: null leaves the page's own
+  // menu, a node without items shows no menu, a node with items shows those
+  // instead (choices go to chosen; editing commands act on this page).
+  virtual void set_context_menu_provider(std::function<std::shared_ptr<const MenuNode>()> provider,
+                                         MenuChosen chosen) = 0;
   // The toolkit object (WebKitWebView* on GTK), for the desktop layer only.
   virtual void* native_handle() = 0;
 };

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/menu.h"
 #include "platform/screens.h"
 
 namespace platform {
@@ -208,6 +209,13 @@ class NativeWindow {
   virtual void set_content(WebView* view) = 0;
   virtual void set_content_zoom(double factor) = 0;
   virtual void set_content_draws_background(bool draws) = 0;
+
+  // The menu bar the window shows at the top of its content (null = none); its
+  // height belongs to the frame, as a title bar's does. Choices go to chosen,
+  // except editing commands, which the desktop carries out on the window's page.
+  virtual void set_menu_bar(std::shared_ptr<const MenuNode> bar, MenuChosen chosen) = 0;
+  // Key presses in the window before its page sees them; a true answer consumes it.
+  virtual void set_key_handler(std::function<bool(const KeyChord&)> handler) = 0;
 
   virtual void close() = 0;
   // The toolkit object (GtkWindow* on GTK), for the desktop layer only.

@@ -25,23 +25,38 @@ cmake --build build-asan -j "$jobs" --target unit_tests
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j "$jobs" --timeout 600) | tee "$log/asan"
 
+echo "== the desktop binary under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan-gtk -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIBEX_SANITIZE=ON -DQUIBEX_GTK=ON \
+  -DQUIBEX_BENCH=OFF >/dev/null
+cmake --build build-asan-gtk -j "$jobs" --target quibex
+
 echo "== page library tests"
 node --test "$root"/tests/js/ 2>&1 | tee "$log/node"
 
-echo "== end-to-end tests (the real binary under Xvfb)"
 # One file at a time. Window-manager timing can still upset a window test on a
 # loaded machine, so a failing file runs once more and its second result counts;
 # a file that fails twice fails the run.
 : >"$log/e2e"
-for f in "$root"/tests/e2e/*.test.js; do
-  if ! QUIBEX_BIN="$root/build/quibex" node --test --test-timeout=150000 "$f" >"$log/e2e.one" 2>&1; then
+run_e2e() {  # binary, then the test files
+  local bin=$1
+  shift
+  for f in "$@"; do
+    if ! QUIBEX_BIN="$bin" node --test --test-timeout=150000 "$f" >"$log/e2e.one" 2>&1; then
+      cat "$log/e2e.one"
+      echo "quibex: $(basename "$f") failed; running it once more"
+      QUIBEX_BIN="$bin" node --test --test-timeout=150000 "$f" >"$log/e2e.one" 2>&1 || true
+    fi
     cat "$log/e2e.one"
-    echo "quibex: $(basename "$f") failed; running it once more"
-    QUIBEX_BIN="$root/build/quibex" node --test --test-timeout=150000 "$f" >"$log/e2e.one" 2>&1 || true
-  fi
-  cat "$log/e2e.one"
-  grep -E '^# (pass|fail) [0-9]+' "$log/e2e.one" >>"$log/e2e" || echo "# fail 1" >>"$log/e2e"
-done
+    grep -E '^# (pass|fail) [0-9]+' "$log/e2e.one" >>"$log/e2e" || echo "# fail 1" >>"$log/e2e"
+  done
+}
+
+echo "== end-to-end tests (the real binary under Xvfb)"
+run_e2e "$root/build/quibex" "$root"/tests/e2e/*.test.js
+
+echo "== end-to-end bridge, window and robustness tests against the sanitizer build"
+ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_e2e "$root/build-asan-gtk/quibex" "$root"/tests/e2e/{bridge,get*,robustness,tray,windows*}.test.js
 
 count() { grep -Eo "$2" "$1" | grep -Eo '[0-9]+' | tail -n1; }
 passed=0

@@ -1,11 +1,14 @@
 #include "webui/menu_builder.h"
 
+#include <cstdio>
+
 #include "core/wire.h"
 
 void MenuBuilder::reset_item_stack() {
   item_stack_.clear();
   item_stack_.emplace_back();
   open_submenus_.clear();
+  ignored_subs_ = 0;
 }
 
 void MenuBuilder::fold_open_submenus() {
@@ -33,6 +36,7 @@ void MenuBuilder::close_current_menu() {
 }
 
 void MenuBuilder::begin_menu(std::string_view target) {
+  depth_reported_ = false;
   target_ = std::string(target);
   menus_.clear();
   fold_open_submenus();
@@ -84,6 +88,13 @@ void MenuBuilder::add_separator() {
 }
 
 void MenuBuilder::open_sub(std::string_view text) {
+  if (item_stack_.size() > kMaxMenuDepth) {
+    ++ignored_subs_;
+    if (!depth_reported_)
+      std::fprintf(stderr, "quibex: submenus nested deeper than %zu levels are ignored\n", kMaxMenuDepth);
+    depth_reported_ = true;
+    return;
+  }
   std::vector<std::string> f = split_tabs(text);
   MenuItemSpec it;
   it.id = f[0];
@@ -93,6 +104,10 @@ void MenuBuilder::open_sub(std::string_view text) {
 }
 
 void MenuBuilder::close_sub() {
+  if (ignored_subs_) {
+    --ignored_subs_;
+    return;
+  }
   if (item_stack_.size() < 2) return;
   MenuItemSpec sub = std::move(open_submenus_.back());
   open_submenus_.pop_back();
@@ -107,6 +122,7 @@ void MenuBuilder::end_menu() {
 }
 
 void MenuBuilder::begin_tray(std::string_view line) {
+  depth_reported_ = false;
   pending_tray_ = TraySpec{};
   if (line.size() > 10) {
     std::vector<std::string> f = split_tabs(line.substr(10));
@@ -128,6 +144,7 @@ TraySpec MenuBuilder::end_tray() {
 }
 
 void MenuBuilder::begin_ctx() {
+  depth_reported_ = false;
   fold_open_submenus();
   reset_item_stack();
   in_ctx_ = true;

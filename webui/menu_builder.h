@@ -9,6 +9,11 @@
 
 #include "webui/menu_model.h"
 
+// Submenus nested deeper than this are ignored (their SUB and SUBEND lines; the
+// items inside land in the deepest submenu kept), so no menu tree the host holds
+// can exhaust a stack when it is copied, built or freed.
+constexpr size_t kMaxMenuDepth = 64;
+
 class MenuBuilder {
  public:
   MenuBuilder() { reset_item_stack(); }
@@ -52,4 +57,6 @@ class MenuBuilder {
   TraySpec pending_tray_;
   std::vector<std::vector<MenuItemSpec>> item_stack_;
   std::vector<MenuItemSpec> open_submenus_;
+  size_t ignored_subs_ = 0;   // SUBs past kMaxMenuDepth still open
+  bool depth_reported_ = false;
 };

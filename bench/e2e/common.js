@@ -7,9 +7,10 @@ const readline = require('node:readline');
 const h = require('../../tests/e2e/harness');
 
 const BARE_BIN = process.env.QUIBEX_BARE_BIN || path.join(h.ROOT, 'build/bench/bare_webkit');
+const ECHO_BIN = process.env.QUIBEX_SOCKET_ECHO_BIN || path.join(h.ROOT, 'build/bench/socket_echo');
 const PAGES = path.join(__dirname, 'pages');
 
-for (const bin of [h.HOST_BIN, BARE_BIN]) {
+for (const bin of [h.HOST_BIN, BARE_BIN, ECHO_BIN]) {
   if (!fs.existsSync(bin)) {
     console.error(`missing ${bin}: build first (cmake --build build)`);
     process.exit(1);
@@ -117,4 +118,4 @@ async function withDisplay(fn) {
 
 const fmt = (v, digits = 1) => v.toFixed(digits);
 
-module.exports = { h, median, now, startHost, startBare, treePss, withDisplay, fmt, PAGES };
+module.exports = { h, median, now, startHost, startBare, treePss, withDisplay, fmt, PAGES, ECHO_BIN };

@@ -118,4 +118,10 @@ std::unique_ptr<WebView> FakePlatform::make_webview() {
   return v;
 }
 
+std::unique_ptr<StatusItem> FakePlatform::make_status_item() {
+  auto s = std::make_unique<FakeStatusItem>();
+  status_items.push_back(s.get());
+  return s;
+}
+
 }  // namespace platform::fake

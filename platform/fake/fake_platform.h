@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fake/fake_system_info.h"
 #include "platform/fake/fake_webview.h"
 #include "platform/fake/fake_window.h"
 #include "platform/platform.h"
@@ -71,9 +72,60 @@ class FakeSerialQueue : public SerialQueue {
   std::deque<std::function<void()>> items_;
 };
 
+class FakeStatusItem : public StatusItem {
+ public:
+  void set_image(const std::string& path, const std::string& name, bool tmpl) override {
+    image_path = path;
+    icon_name = name;
+    template_image = tmpl;
+  }
+  bool has_image() const override { return !image_path.empty() || !icon_name.empty(); }
+  void set_title(const std::string& t) override { title = t; }
+  void set_tooltip(const std::string& t) override { tooltip = t; }
+  void set_menu(std::shared_ptr<const MenuNode> m, MenuChosen c) override {
+    menu = std::move(m);
+    chosen = std::move(c);
+  }
+  void set_click_handler(std::function<void(bool, bool)> h) override { clicks = std::move(h); }
+  void set_secondary_menu(std::shared_ptr<const MenuNode> m, MenuChosen c) override {
+    secondary_menu = std::move(m);
+    secondary_chosen = std::move(c);
+  }
+  void popup_menu(std::shared_ptr<const MenuNode> m, MenuChosen c) override {
+    popped.push_back(m);
+    chosen = std::move(c);
+  }
+  std::optional<Rect> frame() const override { return where; }
+  // A click on the item: with its own menu the desktop opens it, else the host hears it.
+  void click(bool secondary = false, bool control = false) {
+    if (menu) {
+      opened.push_back(menu);
+    } else if (clicks) {
+      clicks(secondary, control);
+    }
+  }
+
+  std::string image_path, icon_name, title, tooltip;
+  bool template_image = true;
+  std::shared_ptr<const MenuNode> menu;
+  MenuChosen chosen;
+  std::shared_ptr<const MenuNode> secondary_menu;  // offered to a desktop that draws it itself
+  MenuChosen secondary_chosen;
+  std::function<void(bool, bool)> clicks;
+  std::vector<std::shared_ptr<const MenuNode>> popped;  // menus the host opened on a click
+  std::vector<std::shared_ptr<const MenuNode>> opened;  // menus the desktop opened itself
+  std::optional<Rect> where;
+};
+
 class FakePlatform : public Platform {
  public:
-  FakePlatform() { install_application(&app); }
+  FakePlatform() {
+    install_application(&app);
+    install_system_info(&system);
+  }
+  ~FakePlatform() override {
+    if (system_info() == &system) install_system_info(nullptr);
+  }
   bool init_display() override { return has_display; }
   std::string executable_path() override { return exe_path; }
   std::string temp_dir() override { return tmp_dir; }
@@ -83,6 +135,7 @@ class FakePlatform : public Platform {
     out = it->second;
     return true;
   }
+  void on_termination_signal(std::function<void()> fn) override { termination = std::move(fn); }
   void show_alert(bool critical, const std::string& message, const std::string& informative) override {
     alerts.push_back(message + "|" + informative);
   }
@@ -92,19 +145,27 @@ class FakePlatform : public Platform {
   std::unique_ptr<SerialQueue> make_serial_queue(const std::string& name) override;
   std::unique_ptr<NativeWindow> make_window(const WindowParams& params) override;
   std::unique_ptr<WebView> make_webview() override;
+  std::unique_ptr<StatusItem> make_status_item() override;
+  void show_about_panel(const AboutPanel& about) override { abouts.push_back(about); }
+  void show_help(const std::string& book) override { helps.push_back(book); }
 
   FakeMainQueue queue;
   FakeTimers clock;
   FakeScreens monitors;
   FakeApplication app{&monitors};
+  FakeSystemInfo system;
   bool has_display = true;
   bool fail_windows = false;  // make_window gives null, as a desktop that cannot make one
   std::string exe_path = "/opt/quibex/quibex";
   std::string tmp_dir = "/tmp/";
   std::map<std::string, PlistDict> plists;
   std::vector<std::string> alerts;
+  std::function<void()> termination;  // what a termination signal would run
   std::vector<FakeWindow*> windows;    // every window made, alive or not (not owned)
   std::vector<FakeWebView*> webviews;  // likewise
+  std::vector<FakeStatusItem*> status_items;  // likewise
+  std::vector<AboutPanel> abouts;
+  std::vector<std::string> helps;
 };
 
 }  // namespace platform::fake

@@ -263,4 +263,31 @@ void FakeWindow::user_close() {
     close();
 }
 
+// The node at a path of titles under root, or null.
+const MenuNode* find_menu_path(const MenuNode& root, const std::vector<std::string>& path) {
+  const MenuNode* at = &root;
+  for (const std::string& title : path) {
+    const MenuNode* next = nullptr;
+    for (const auto& n : at->items)
+      if (n && !n->separator && n->title == title) {
+        next = n.get();
+        break;
+      }
+    if (!next) return nullptr;
+    at = next;
+  }
+  return at;
+}
+
+bool FakeWindow::choose(const std::vector<std::string>& path) {
+  if (!menu_bar) return false;
+  const MenuNode* item = find_menu_path(*menu_bar, path);
+  if (!item || !item->enabled || item->tag != 0) return false;
+  if (item->command >= MenuCommand::kUndo)
+    editing.push_back(item->command);
+  else if (menu_chosen)
+    menu_chosen(*item);
+  return true;
+}
+
 }  // namespace platform::fake

@@ -119,10 +119,22 @@ class FakeWindow : public ModelWindow {
   void set_content(WebView* v) override { content = v; }
   void set_content_zoom(double z) override { content_zoom = z; }
   void set_content_draws_background(bool v) override { content_draws_background = v; }
+  void set_menu_bar(std::shared_ptr<const MenuNode> bar, MenuChosen chosen) override {
+    menu_bar = std::move(bar);
+    menu_chosen = std::move(chosen);
+  }
+  void set_key_handler(std::function<bool(const KeyChord&)> h) override { key_handler = std::move(h); }
   void close() override;
   void* native_handle() override { return this; }
 
   // What the user or the window system does.
+  // Chooses the item of the shown bar at this path of titles ("Edit", "Copy");
+  // false when there is none, or it is disabled.
+  bool choose(const std::vector<std::string>& path);
+  // A key press as the desktop would hand it to the host; true when consumed.
+  bool press(const std::string& key, std::uint64_t modifiers = kModCommand, bool shift = false) {
+    return key_handler && key_handler({key, modifiers, shift});
+  }
   void user_close();                 // the close button
   void user_set_frame(const Rect& f) { set_frame(f); }
   void fire(WindowNote note) { post_window_note(this, note); }
@@ -149,6 +161,10 @@ class FakeWindow : public ModelWindow {
   bool answers_full_screen = true;
   void answer_full_screen(bool grant = true);
   std::size_t unanswered_full_screen() const { return fs_requests_.size(); }
+  std::shared_ptr<const MenuNode> menu_bar;
+  MenuChosen menu_chosen;
+  std::function<bool(const KeyChord&)> key_handler;
+  std::vector<MenuCommand> editing;  // editing commands carried out on the page
 
  private:
   FakeApplication* app_;

@@ -3,22 +3,29 @@
 
 #include <clocale>
 #include <gdk/gdkx.h>
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 #include <webkit2/webkit2.h>
 
 #include <map>
 
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
+#include "platform/gtk/gtk_system_info.h"
 #include "platform/gtk/gtk_window.h"
 
 namespace platform::gtk {
 
 // ---- platform --------------------------------------------------------------
 
-GtkPlatform::GtkPlatform() { install_application(&gtk_application()); }
+GtkPlatform::GtkPlatform() {
+  install_application(&gtk_application());
+  install_system_info(&gtk_system_info());
+}
 GtkPlatform::~GtkPlatform() {
   if (application() == &gtk_application()) install_application(nullptr);
+  if (system_info() == &gtk_system_info()) install_system_info(nullptr);
 }
 
 bool GtkPlatform::init_display() {
@@ -33,6 +40,20 @@ bool GtkPlatform::init_display() {
   // Numbers on the wire and in JSON are always read and written the C way.
   setlocale(LC_NUMERIC, "C");
   return ok;
+}
+
+void GtkPlatform::on_termination_signal(std::function<void()> fn) {
+  // GLib runs these on the main context, so the end takes the normal path.
+  static std::function<void()> handler;
+  handler = std::move(fn);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP})
+    g_unix_signal_add(
+        sig,
+        +[](gpointer) -> gboolean {
+          if (handler) handler();
+          return G_SOURCE_CONTINUE;
+        },
+        nullptr);
 }
 
 std::unique_ptr<SerialQueue> GtkPlatform::make_serial_queue(const std::string& name) {

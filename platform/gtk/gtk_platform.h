@@ -20,6 +20,7 @@ class GtkPlatform : public Platform {
   std::string temp_dir() override;
   bool read_plist(const std::string& path, PlistDict& out) override;
   void show_alert(bool critical, const std::string& message, const std::string& informative) override;
+  void on_termination_signal(std::function<void()> fn) override;
 
   MainQueue& main_queue() override { return queue_; }
   Timers& timers() override { return timers_; }
@@ -27,6 +28,9 @@ class GtkPlatform : public Platform {
   std::unique_ptr<SerialQueue> make_serial_queue(const std::string& name) override;
   std::unique_ptr<NativeWindow> make_window(const WindowParams& params) override;
   std::unique_ptr<WebView> make_webview() override;
+  std::unique_ptr<StatusItem> make_status_item() override;
+  void show_about_panel(const AboutPanel& about) override;
+  void show_help(const std::string& book) override;
 
  private:
   GlibMainQueue queue_;

@@ -4,10 +4,12 @@
 #include <plist/plist.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
 #include "platform/gtk/gtk_platform.h"
+#include "platform/gtk/gtk_tray.h"
 
 namespace platform::gtk {
 
@@ -78,5 +80,49 @@ void GtkPlatform::show_alert(bool critical, const std::string& message, const st
   gtk_dialog_run(GTK_DIALOG(d));
   gtk_widget_destroy(d);
 }
+
+void GtkPlatform::show_about_panel(const AboutPanel& about) {
+  // One panel at a time, as a desktop's standard About panel.
+  static GtkWidget* panel = nullptr;
+  if (panel) {
+    gtk_window_present(GTK_WINDOW(panel));
+    return;
+  }
+  panel = gtk_about_dialog_new();
+  GtkAboutDialog* d = GTK_ABOUT_DIALOG(panel);
+  gtk_window_set_title(GTK_WINDOW(panel), ("About " + about.name).c_str());
+  gtk_about_dialog_set_program_name(d, about.name.c_str());
+  gtk_about_dialog_set_version(d, about.version.c_str());
+  std::string credits = about.attribution.empty() ? "Made with quibex." : about.attribution;
+  if (!about.credits_file.empty()) {
+    // A credits document takes the place of the text; markup is shown as its text.
+    std::ifstream in(about.credits_file, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    std::string text = ss.str();
+    if (about.credits_file.size() > 5 && about.credits_file.compare(about.credits_file.size() - 5, 5, ".html") == 0) {
+      std::string plain;
+      bool tag = false;
+      for (char c : text) {
+        if (c == '<') tag = true;
+        else if (c == '>') tag = false;
+        else if (!tag) plain += c;
+      }
+      text = plain;
+    }
+    if (g_utf8_validate(text.c_str(), gssize(text.size()), nullptr) && !text.empty()) credits = text;
+  }
+  gtk_about_dialog_set_comments(d, credits.c_str());
+  g_signal_connect(panel, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
+  g_signal_connect(panel, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer) { panel = nullptr; }), nullptr);
+  gtk_widget_show(panel);
+}
+
+void GtkPlatform::show_help(const std::string& book) {
+  // Help books are another desktop's format: there is nothing here to open one.
+  std::fprintf(stderr, "quibex: the help book \"%s\" cannot be shown on this desktop\n", book.c_str());
+}
+
+std::unique_ptr<StatusItem> GtkPlatform::make_status_item() { return make_gtk_status_item(); }
 
 }  // namespace platform::gtk

@@ -7,15 +7,18 @@
 // frame's page world gets a relay object at window.webkit.messageHandlers.<name>
 // that hands each text to a listener in the private world through a DOM event;
 // sub-frames have no such object and cannot reach the private world. The
-// private world, which page scripts cannot touch, adds the document's origin.
-// Each document names itself with a random token, so answers meant for an
-// earlier document of the same view never reach a later one.
+// private world, which page scripts cannot touch, names the document with a
+// random token and adds its origin, and posts one text to a handler that
+// answers: each answer goes back through the promise of the post that made the
+// call, so it can only ever reach the document that made it.
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
 #include <map>
+#include <memory>
 
+#include "platform/gtk/gtk_menu.h"
 #include "platform/gtk/gtk_platform.h"
 
 namespace platform::gtk {
@@ -24,84 +27,97 @@ namespace {
 
 constexpr const char* kWorld = "quibex-bridge";
 
-// Page world, main frame, document start: the relay and the document's token.
-// Texts posted before the private world listens are queued; the two sides
-// greet each other, whichever runs first.
+// Page world, main frame, document start: the relay. Only texts are relayed;
+// anything else posted is ignored, as the handler would ignore it. Texts
+// posted before the private world listens are queued; the two sides greet
+// each other, whichever runs first. An answer the private world hands back
+// ("<name> <n> <1|0><json>") settles the call through window.__quibResolve.
 std::string page_relay_js(const std::string& name) {
   return "(() => {"
-         "const a = new Uint32Array(4); crypto.getRandomValues(a);"
-         "const tok = Array.from(a, (x) => x.toString(36)).join('');"
-         "Object.defineProperty(window, '__quibDoc', {value: tok});"
+         "const name = '" + name + "';"
          "let ready = false; const queue = [];"
-         "const send = (m) => document.dispatchEvent(new CustomEvent('quib:post', {detail: tok + ' ' + '" +
-         name +
-         "' + ' ' + m}));"
+         "const send = (m) => document.dispatchEvent(new CustomEvent('quib:post', {detail: name + ' ' + m}));"
          "document.addEventListener('quib:ready', () => { if (ready) return; ready = true;"
          " queue.splice(0).forEach(send); }, true);"
+         "document.addEventListener('quib:answer', (e) => { const d = e.detail;"
+         " if (typeof d !== 'string' || d.slice(0, name.length + 1) !== name + ' ') return;"
+         " const a = name.length + 1; const b = d.indexOf(' ', a); const f = window.__quibResolve;"
+         " if (b > a && typeof f === 'function') f(Number(d.slice(a, b)), d[b + 1] === '1', d.slice(b + 2)); }, true);"
          "const handlers = (window.webkit && window.webkit.messageHandlers) || {};"
          "const own = {}; for (const k in handlers) own[k] = handlers[k];"
-         "own['" +
-         name +
-         "'] = {postMessage(m) { m = String(m); ready ? send(m) : queue.push(m); }};"
+         "own[name] = {postMessage(m) { if (typeof m === 'string') ready ? send(m) : queue.push(m); }};"
          "try { Object.defineProperty(window, 'webkit', {value: {messageHandlers: own}, configurable: true}); }"
          " catch (e) {}"
          "document.dispatchEvent(new Event('quib:hello'));"
          "})();";
 }
 
-// Private world, main frame, document start: forwards relayed texts with the
-// document's origin ("null" for an opaque origin other than a file).
+// Private world, main frame, document start: posts each relayed text as
+// "<document>\n<origin>\n<text>" and hands its answer back to the page world.
+// Lone surrogates, which have no UTF-8 form, become U+FFFD. The origin is the
+// document's security origin as the engine gives it (a blob: or an inheriting
+// about:blank document has its creator's), already in the wire's form:
+// default ports left out, "null" when opaque; a file page that the engine
+// treats as opaque still reads "file://".
 const char* kPrivateListenerJs =
     "(() => {"
-    "const origin = () => { const p = location.protocol;"
-    " if (!p || (self.origin === 'null' && p !== 'file:')) return 'null';"
-    " return p.slice(0, -1) + '://' + location.host; };"
-    "document.addEventListener('quib:post', (e) => {"
-    " if (typeof e.detail !== 'string') return;"
-    " const d = e.detail; const a = d.indexOf(' '); const b = d.indexOf(' ', a + 1);"
-    " if (a < 0 || b < 0) return;"
-    " const h = window.webkit.messageHandlers[d.slice(a + 1, b)]; if (!h) return;"
-    " h.postMessage({doc: d.slice(0, a), body: d.slice(b + 1), origin: origin()});"
+    "const a = new Uint32Array(4); crypto.getRandomValues(a);"
+    "const doc = Array.from(a, (x) => x.toString(36)).join('');"
+    "const origin = () => { const o = self.origin;"
+    " return o === 'null' && location.protocol === 'file:' ? 'file://' : o; };"
+    "const answer = (name, n) => (r) => { if (typeof r === 'string')"
+    " document.dispatchEvent(new CustomEvent('quib:answer', {detail: name + ' ' + n + ' ' + r})); };"
+    "const ignore = () => {};"
+    "document.addEventListener('quib:post', (e) => { const d = e.detail;"
+    " if (typeof d !== 'string') return;"
+    " const a = d.indexOf(' '); if (a < 0) return;"
+    " const name = d.slice(0, a); const h = window.webkit.messageHandlers[name];"
+    " if (!h || typeof h.postMessage !== 'function') return;"
+    " const text = d.slice(a + 1).toWellFormed();"
+    " h.postMessage(doc + '\\n' + origin() + '\\n' + text).then(answer(name, text.slice(0, text.indexOf(':'))), ignore);"
     "}, true);"
     "document.addEventListener('quib:hello', () => document.dispatchEvent(new Event('quib:ready')), true);"
     "document.dispatchEvent(new Event('quib:ready'));"
     "})();";
 
-std::string js_string(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\x%02x", c);
-          out += buf;
-        } else {
-          out += char(c);
-        }
-    }
-  }
-  // U+2028 and U+2029 end lines in older engines; escape them too.
-  for (size_t p; (p = out.find("\xe2\x80\xa8")) != std::string::npos;) out.replace(p, 3, "\\u2028");
-  for (size_t p; (p = out.find("\xe2\x80\xa9")) != std::string::npos;) out.replace(p, 3, "\\u2029");
-  return out + "\"";
-}
-
-std::string member(JSCValue* obj, const char* name) {
-  JSCValue* v = jsc_value_object_get_property(obj, name);
+// A JS string as UTF-8, whole: NULs included.
+std::string string_bytes(JSCValue* v) {
   std::string out;
-  if (v && jsc_value_is_string(v)) {
-    char* s = jsc_value_to_string(v);
-    out = s ? s : "";
-    g_free(s);
+  if (GBytes* b = jsc_value_to_string_as_bytes(v)) {
+    gsize n = 0;
+    const char* p = static_cast<const char*>(g_bytes_get_data(b, &n));
+    if (p) out.assign(p, n);
+    g_bytes_unref(b);
   }
-  if (v) g_object_unref(v);
   return out;
 }
+
+// Answers one post: its promise in the private world settles with "1" or "0"
+// followed by the JSON text.
+class GtkMessageReply : public MessageReply {
+ public:
+  GtkMessageReply(WebKitScriptMessageReply* reply, JSCContext* ctx)
+      : reply_(webkit_script_message_reply_ref(reply)), ctx_(JSC_CONTEXT(g_object_ref(ctx))) {}
+  ~GtkMessageReply() override {
+    webkit_script_message_reply_unref(reply_);
+    g_object_unref(ctx_);
+  }
+  void answer(bool ok, const std::string& json) override {
+    std::string text;
+    text.reserve(json.size() + 1);
+    text += ok ? '1' : '0';
+    text += json;
+    GBytes* bytes = g_bytes_new(text.data(), text.size());
+    JSCValue* v = jsc_value_new_string_from_bytes(ctx_, bytes);
+    webkit_script_message_reply_return_value(reply_, v);
+    g_object_unref(v);
+    g_bytes_unref(bytes);
+  }
+
+ private:
+  WebKitScriptMessageReply* reply_;
+  JSCContext* ctx_;
+};
 
 }  // namespace
 
@@ -113,6 +129,7 @@ class GtkWebView : public WebView {
     g_object_ref_sink(view_);
   }
   ~GtkWebView() override {
+    if (ctx_signal_) g_signal_handler_disconnect(view_, ctx_signal_);
     // The page is gone with its window: end its web process now rather than when
     // WebKit gets round to it, so windows opened and closed quickly do not pile up
     // processes (and X connections).
@@ -141,22 +158,18 @@ class GtkWebView : public WebView {
     webkit_web_view_evaluate_javascript(view_, script.c_str(), gssize(script.size()), nullptr, nullptr, nullptr,
                                         nullptr, nullptr);
   }
-  void eval_in_document(const std::string& script, const std::string& doc) override {
-    eval("if (window.__quibDoc === " + js_string(doc) + ") {" + script + "}");
-  }
   void add_user_script(const std::string& source) override {
     add_script(source, nullptr);
   }
-  void set_message_handler(const std::string& name,
-                           std::function<void(const ScriptMessage&)> handler) override {
+  void set_message_handler(const std::string& name, MessageHandler handler) override {
     if (!handlers_.count(name)) {
       if (!listener_added_) {
         add_script(kPrivateListenerJs, kWorld);
         listener_added_ = true;
       }
       add_script(page_relay_js(name), nullptr);
-      webkit_user_content_manager_register_script_message_handler_in_world(ucm_, name.c_str(), kWorld);
-      std::string signal = "script-message-received::" + name;
+      webkit_user_content_manager_register_script_message_handler_with_reply(ucm_, name.c_str(), kWorld);
+      std::string signal = "script-message-with-reply-received::" + name;
       g_signal_connect_data(
           ucm_, signal.c_str(), G_CALLBACK(&GtkWebView::on_message), new Route{this, name},
           +[](gpointer p, GClosure*) { delete static_cast<Route*>(p); }, GConnectFlags(0));
@@ -190,6 +203,13 @@ class GtkWebView : public WebView {
     set_developer_extras(true);
     webkit_web_inspector_show(webkit_web_view_get_inspector(view_));
   }
+  void editing_command(MenuCommand c) override { run_editing_command(view_, c); }
+  void set_context_menu_provider(std::function<std::shared_ptr<const MenuNode>()> p, MenuChosen c) override {
+    ctx_provider_ = std::move(p);
+    ctx_chosen_ = std::move(c);
+    if (!ctx_signal_)
+      ctx_signal_ = g_signal_connect(view_, "context-menu", G_CALLBACK(&GtkWebView::on_context_menu), this);
+  }
   void* native_handle() override { return view_; }
 
  private:
@@ -207,22 +227,42 @@ class GtkWebView : public WebView {
     webkit_user_content_manager_add_script(ucm_, s);
     webkit_user_script_unref(s);
   }
-  static void on_message(WebKitUserContentManager*, WebKitJavascriptResult* r, Route* route) {
-    JSCValue* v = webkit_javascript_result_get_js_value(r);
-    if (!jsc_value_is_object(v)) return;
-    ScriptMessage m;
-    m.body = member(v, "body");
-    m.origin = member(v, "origin");
-    m.document = member(v, "doc");
-    m.main_frame = true;
+  // Just before the page's context menu shows: the page's own, none, or the host's.
+  static gboolean on_context_menu(WebKitWebView* view, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*,
+                                  GtkWebView* self) {
+    if (!self->ctx_provider_) return FALSE;
+    std::shared_ptr<const MenuNode> items = self->ctx_provider_();
+    if (!items) return FALSE;
+    if (items->items.empty()) return TRUE;
+    fill_context_menu(menu, items, self->ctx_chosen_, view);
+    return FALSE;
+  }
+  // Anything but the private world's "<document>\n<origin>\n<text>" is ignored;
+  // its reply, never answered, settles nothing.
+  static gboolean on_message(WebKitUserContentManager*, JSCValue* v, WebKitScriptMessageReply* reply,
+                             Route* route) {
+    if (!jsc_value_is_string(v)) return TRUE;
+    const std::string all = string_bytes(v);
+    const size_t a = all.find('\n');
+    const size_t b = a == std::string::npos ? a : all.find('\n', a + 1);
+    if (b == std::string::npos) return TRUE;
     auto it = route->self->handlers_.find(route->name);
-    if (it != route->self->handlers_.end() && it->second) it->second(m);
+    if (it == route->self->handlers_.end() || !it->second) return TRUE;
+    ScriptMessage m;
+    m.document.assign(all, 0, a);
+    m.origin.assign(all, a + 1, b - a - 1);
+    m.body.assign(all, b + 1);
+    it->second(m, std::make_unique<GtkMessageReply>(reply, jsc_value_get_context(v)));
+    return TRUE;
   }
 
   WebKitUserContentManager* ucm_;
   WebKitWebView* view_;
   bool listener_added_ = false;
-  std::map<std::string, std::function<void(const ScriptMessage&)>> handlers_;
+  std::function<std::shared_ptr<const MenuNode>()> ctx_provider_;
+  MenuChosen ctx_chosen_;
+  gulong ctx_signal_ = 0;
+  std::map<std::string, MessageHandler> handlers_;
 };
 
 std::unique_ptr<WebView> GtkPlatform::make_webview() { return std::make_unique<GtkWebView>(); }

@@ -429,6 +429,12 @@ class GtkNativeWindow : public ModelWindow {
     }
   }
 
+  void set_menu_bar(std::shared_ptr<const MenuNode> bar, MenuChosen chosen) override {
+    menu_bar_ = std::move(bar);
+    menu_chosen_ = std::move(chosen);
+  }
+  void set_key_handler(std::function<bool(const KeyChord&)> h) override { key_handler_ = std::move(h); }
+
   void close() override {
     if (!destroyed_) gtk_widget_destroy(GTK_WIDGET(win_));
   }
@@ -840,6 +846,9 @@ class GtkNativeWindow : public ModelWindow {
   std::optional<bool> fs_asked_;  // full screen last asked for, until the window manager reports it
   std::optional<Rect> settle_to_;  // the frame a window mapping again is on its way to
   guint settle_timer_ = 0;
+  std::shared_ptr<const MenuNode> menu_bar_;
+  MenuChosen menu_chosen_;
+  std::function<bool(const KeyChord&)> key_handler_;
   bool drag_handlers_ = false;  // the file-drag signal handlers are connected
   std::vector<GdkDragContext*> file_drags_;  // file drags of this window still going
 

@@ -3,6 +3,7 @@
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
+const http = require('node:http');
 const path = require('node:path');
 const h = require('./harness');
 
@@ -40,6 +41,72 @@ test('client.hello arrives from the main window with the page origin', async (t)
       await s.close();
     }
   }
+});
+
+// Serves the test pages on host:port (0: any free port) with extra response headers.
+function servePages({ host = '127.0.0.1', port = 0, headers = {} } = {}) {
+  const server = http.createServer((req, res) => {
+    const name = path.basename(decodeURIComponent(req.url.split('?')[0]));
+    fs.readFile(path.join(h.PAGES, name), (err, data) => {
+      if (err) { res.writeHead(404); res.end(); return; }
+      const type = name.endsWith('.html') ? 'text/html' : 'text/javascript';
+      res.writeHead(200, { 'content-type': type + '; charset=utf-8', ...headers });
+      res.end(data);
+    });
+  });
+  return new Promise((resolve, reject) => {
+    server.once('error', reject);
+    server.listen(port, host, () => resolve({
+      url: `http://${host}:${server.address().port}`, close: () => server.close(),
+    }));
+  });
+}
+
+// The origin the hello of the session's first document (or, with `open`, of the
+// document that script opens in its place) carries.
+async function helloOrigin(opts, open) {
+  const s = await h.startSession({ display: x.display, ...opts });
+  try {
+    if (!open) return (await s.backend.expectCall('client.hello')).origin;
+    await h.hello(s.backend);
+    s.backend.eval(open);
+    return (await s.backend.expectCall('client.hello')).origin;
+  } finally {
+    await s.close();
+  }
+}
+
+test('every document reports its own security origin', async (t) => {
+  const site = await servePages();
+  t.after(() => site.close());
+  const sandboxed = await servePages({ headers: { 'content-security-policy': 'sandbox allow-scripts' } });
+  t.after(() => sandboxed.close());
+  const own = 'http://127.0.0.1:' + site.url.split(':').pop();
+  const blob = "location.href = URL.createObjectURL(new Blob(['<p>blob</p>'], {type: 'text/html'}))";
+  const cases = [
+    // [name, session options, script that opens the next document, origin]
+    ['http on another port', { page: site.url + '/probe.html' }, null, own],
+    ['opaque origin', { page: sandboxed.url + '/probe.html' }, null, 'null'],
+    ['blob made by an http page', { page: site.url + '/probe.html' }, blob, own],
+    ['blob made by a file page', { page: 'probe.html' }, blob, 'file://'],
+    ['about:blank that inherits its opener\'s origin', { page: site.url + '/probe.html' },
+      "window.open('about:blank', '_self')", own],
+  ];
+  for (const [name, opts, open, origin] of cases) assert.equal(await helloOrigin(opts, open), origin, name);
+});
+
+test('an http page on its default port reports no port', async (t) => {
+  // Port 80 on an address of its own, so parallel runs do not meet.
+  const host = `127.${1 + (process.pid % 250)}.${Math.floor(Math.random() * 250)}.${2 + Math.floor(Math.random() * 250)}`;
+  let site;
+  try {
+    site = await servePages({ host, port: 80 });
+  } catch (e) {
+    t.skip('cannot listen on port 80: ' + e.code);
+    return;
+  }
+  t.after(() => site.close());
+  assert.equal(await helloOrigin({ page: site.url + '/probe.html' }), 'http://' + host);
 });
 
 test('an answer settles the promise of its call', async () => {
@@ -84,6 +151,66 @@ test('concurrent calls are each answered with their own value, in any order', as
   for (let i = 0; i < 5; i++) {
     const r = await b.expectReport('multi-' + i);
     assert.deepEqual(r.value, { i: i * 10 });
+  }
+});
+
+test('only text posted to the handler becomes a call', async () => {
+  const b = await page();
+  // Each value would read as a well-formed call if it were turned into text.
+  b.eval(`{ const q = window.webkit.messageHandlers.quib;
+    const text = (k) => '77' + k + ':{"method":"not.text","params":{"kind":"' + k + '"}}';
+    q.postMessage([text(1)]);
+    q.postMessage({ toString: () => text(2) });
+    q.postMessage(new String(text(3)));
+    q.postMessage(text(4)); }`);
+  const c = await b.expectCall('not.text');
+  assert.deepEqual([c.id, c.params.kind], ['main:774', '4']);
+  await b.sync();
+  assert.deepEqual(b.calls().filter((x) => x.method === 'not.text').map((x) => x.params.kind), ['4']);
+});
+
+test('text that is not UTF-8 arrives with U+FFFD in place of each bad sequence', async () => {
+  const b = await page();
+  const raw = (...parts) => b.sock.write(Buffer.concat(parts.map((p) => (typeof p === 'string' ? Buffer.from(p) : Buffer.from(p)))));
+  // An EVAL script and an answer holding bytes that are not UTF-8 still arrive.
+  raw("EVAL probe.report('bad-eval', {s: 'x", [0xff, 0xc3], "y'})\n");
+  assert.equal((await b.expectReport('bad-eval')).s, 'x\uFFFD\uFFFDy');
+  b.eval("probe.call('bad-ret', 'probe.ask', {case: 'bad-utf8'})");
+  const c = await b.expectCall('probe.ask', (c) => c.params.case === 'bad-utf8');
+  raw(`RET ${c.id} 0 {"s":"a`, [0xed, 0xa0, 0x80], 'b"}\n');
+  assert.deepEqual((await b.expectReport('bad-ret')).value, { s: 'a\uFFFD\uFFFD\uFFFDb' });
+  // A page's text with a lone surrogate or a NUL reaches the backend whole.
+  b.eval("window.webkit.messageHandlers.quib.postMessage('95:odd a\\uDC00b\\u0000c\\uD83D\\uDE00')");
+  const line = await b.expectLine((l) => { const p = h.parseCall(l); return p && p.text.startsWith('odd '); });
+  assert.equal(h.parseCall(line).text, 'odd a\uFFFDb\u0000c\u{1F600}');
+});
+
+test('a burst of 100000 calls made at once loses none and mixes up none', async () => {
+  const s = await h.startSession({ display: x.display });
+  try {
+    const b = s.backend;
+    await h.hello(b);
+    const N = 100000;
+    const seen = new Set();
+    let calls = 0;
+    b.onLine = (line) => {
+      const c = line.includes('\\"method\\":\\"burst\\"') && h.parseCall(line);
+      if (!c) return false;
+      calls++;
+      seen.add(c.params.i);
+      b.sock.write(`RET ${c.id} 0 {"i":${c.params.i}}\n`);
+      return true;
+    };
+    b.eval(`(async () => {
+      const calls = [];
+      for (let i = 0; i < ${N}; i++) calls.push(quib.api.call('burst', {i}));
+      const values = await Promise.all(calls);
+      probe.report('burst', {n: values.length, wrong: values.filter((v, i) => !v || v.i !== i).length});
+    })()`);
+    assert.deepEqual(await b.expectReport('burst', 120000), { tag: 'burst', n: N, wrong: 0 });
+    assert.deepEqual([calls, seen.size], [N, N]);
+  } finally {
+    await s.close();
   }
 });
 
@@ -172,6 +299,33 @@ test('an answer meant for a page that reloaded does not settle the new page\'s c
     b.send(`RET ${old.id} 0 {"stale":true}`);
     b.send(`RET ${fresh.id} 0 {"fresh":true}`);
     assert.deepEqual((await b.expectReport('after-reload')).value, { fresh: true });
+  } finally {
+    await s.close();
+  }
+});
+
+test('a window closed and opened again under its id does not take the answers of the one before', async () => {
+  const s = await h.startSession({ display: x.display });
+  try {
+    const b = s.backend;
+    await h.hello(b);
+    const open = async () => {
+      b.send('WINOPEN ' + ['w2', path.join(h.PAGES, 'probe.html'), 'W2', '300x150'].join('\t'));
+      await h.hello(b, 'w2');
+    };
+    await open();
+    b.eval("probe.call('before-close', 'probe.slow', {})", 'w2');
+    const old = await b.expectCall('probe.slow', (c) => c.win === 'w2');
+    b.send('WINCLOSE w2');
+    await b.expectLine(/^WINCLOSED w2$/);
+    await open();
+    // The same calls in the same order give the new page the same numbers.
+    b.eval("probe.call('after-reopen', 'probe.slow', {})", 'w2');
+    const fresh = await b.expectCall('probe.slow', (c) => c.win === 'w2');
+    assert.notEqual(fresh.id, old.id, 'the host reused a call id of the closed window');
+    b.send(`RET ${old.id} 0 {"stale":true}`);
+    b.send(`RET ${fresh.id} 0 {"fresh":true}`);
+    assert.deepEqual((await b.expectReport('after-reopen')).value, { fresh: true });
   } finally {
     await s.close();
   }

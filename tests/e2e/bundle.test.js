@@ -137,7 +137,10 @@ test('a bundle that cannot start says why and ends with 1', async (t) => {
     ['no index file and no QuibexUrl', { index: null }, {}, [USAGE]],
     ['the socket path would not fit a socket address', {}, { TMPDIR: deep },
       [/launcher: cannot listen on \S+: \S/, USAGE]],
-    ['the backend ends before it connects', {}, { E2E_RELAY_EXIT: '1' }, [/the backend exited before it connected/]],
+    ['the backend fails before it connects', {}, { E2E_RELAY_EXIT: '3' },
+      [/launcher: the backend exited before it connected \(exit status 3\)/]],
+    ['the backend is killed before it connects', { qbx: '#!/bin/sh\nkill -9 $$\n' }, {},
+      [/launcher: the backend exited before it connected \(signal 9\)/]],
   ];
   for (const [name, opts, env, patterns] of cases) {
     const { dir, tmp } = place(t);
@@ -157,4 +160,59 @@ test('a bundle without a display ends with 3', async (t) => {
   const b = await run(t, {}, { env: { DISPLAY: undefined } });
   assert.equal(await b.host.waitExit(), 3);
   assert.match(b.host.stderr, /display server/);
+});
+
+test('a backend that hands over to a child and exits with 0 is waited for', async (t) => {
+  const b = await run(t, {}, { env: { E2E_RELAY_HANDOFF: '1' } });
+  await b.ready();
+  await h.hello(b.relay);
+  assert.equal(b.host.exited, null);
+  assert.doesNotMatch(b.host.stderr, /exited before it connected/);
+  b.relay.send('QUIT');
+  assert.equal(await b.host.waitExit(), 0);
+});
+
+test('SIGTERM, SIGINT and SIGHUP end the host as QUIT does, socket directory removed', async (t) => {
+  for (const sig of ['SIGTERM', 'SIGINT', 'SIGHUP']) {
+    const b = await run(t, {});
+    const info = await b.ready();
+    await h.hello(b.relay);
+    process.kill(b.host.proc.pid, sig);
+    assert.equal(await b.host.waitExit(), 0, sig);
+    assert.equal(fs.existsSync(path.dirname(info.socket)), false, `${sig}: the socket directory was left behind`);
+  }
+});
+
+// An executable for another processor: a bare ELF header for 64-bit ARM.
+function foreignExecutable() {
+  const hdr = Buffer.alloc(64);
+  Buffer.from([0x7f, 0x45, 0x4c, 0x46, 2, 1, 1, 0]).copy(hdr, 0);
+  hdr.writeUInt16LE(2, 16); // executable
+  hdr.writeUInt16LE(process.arch === 'arm64' ? 62 : 183, 18); // x86-64 on ARM, else AArch64
+  hdr.writeUInt32LE(1, 20);
+  hdr.writeUInt16LE(64, 52);
+  hdr.writeUInt16LE(56, 54);
+  return hdr;
+}
+
+test('a backend built for another processor is reported, with or without a display', async (t) => {
+  for (const withDisplay of [false, true]) {
+    const { dir, tmp } = place(t);
+    const bundle = h.makeBundle(dir, {});
+    fs.writeFileSync(path.join(path.dirname(bundle.bin), 'qbx'), foreignExecutable(), { mode: 0o755 });
+    const env = { TMPDIR: tmp, ...(withDisplay ? {} : { DISPLAY: undefined }) };
+    const b = await h.startBundle({ display: x.display, bundle, dir, env });
+    t.after(() => b.close());
+    if (withDisplay) {
+      // The alert waits for its OK.
+      const alert = await h.until(async () => (await h.xdotool(x.display,
+        ['search', '--onlyvisible', '--class', 'quibex'])).split('\n')[0], 'the alert');
+      assert.equal(b.host.exited, null);
+      // No window manager here: the keyboard follows the pointer.
+      await h.xdotool(x.display, ['mousemove', '--window', alert, '20', '20']);
+      await h.xdotool(x.display, ['key', 'Return']);
+    }
+    assert.equal(await b.host.waitExit(), 1, b.host.stderr);
+    assert.match(b.host.stderr, /quibex: This app was built for another processor/);
+  }
 });

@@ -349,6 +349,13 @@ class Host {
     return `${state}; host stderr:\n${this.stderr.slice(-3000)}`;
   }
 
+  // A sanitizer build of the host reports memory and undefined-behaviour faults on
+  // stderr; any such report fails the test that ran the host.
+  checkSanitizers() {
+    const m = /(==\d+==ERROR: \w+Sanitizer.*|.*runtime error: .*)/.exec(this.stderr);
+    if (m) throw new Error(`the host reported a fault: ${m[1]}\n${this.stderr.slice(-6000)}`);
+  }
+
   // Resolves with the exit code; a host still running after `ms` is killed and the test fails.
   async waitExit(ms = WAIT) {
     const res = await Promise.race([this.exitInfo, sleep(ms).then(() => null)]);
@@ -359,11 +366,13 @@ class Host {
     // Let the pipes deliver the last diagnostics.
     await sleep(100);
     if (res.error) throw res.error;
+    this.checkSanitizers();
     return res.signal ? 'signal ' + res.signal : res.code;
   }
 
   async stop() {
     await stopGroup(this.proc);
+    this.checkSanitizers();
   }
 }
 
@@ -767,3 +776,121 @@ async function mainSession(display, env) {
 }
 
 Object.assign(module.exports, { mainSession });
+
+// ---------------------------------------------------------------- private buses and system services
+
+const SYSTEM_PYTHON = '/usr/bin/python3';  // the Debian python that has dbusmock and GObject
+
+// A private message bus in `dir` that only tests use; its address goes into
+// DBUS_SESSION_BUS_ADDRESS or DBUS_SYSTEM_BUS_ADDRESS of the processes under test.
+// No service is activatable on it: a name is there only while a test runs it.
+async function startBus(dir, name = 'bus') {
+  const sock = path.join(dir, name + '.sock');
+  const conf = path.join(dir, name + '.conf');
+  fs.writeFileSync(conf, `<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=${sock}</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_type="method_call"/><allow send_type="signal"/>
+    <allow send_type="method_return"/><allow send_type="error"/>
+    <allow receive_type="method_call"/><allow receive_type="signal"/>
+    <allow receive_type="method_return"/><allow receive_type="error"/>
+  </policy>
+</busconfig>
+`);
+  const daemon = launch('dbus-daemon', ['--config-file=' + conf, '--nofork', '--print-address'],
+    { stdio: ['ignore', 'pipe', 'pipe'] });
+  let err = '';
+  daemon.stderr.on('data', (d) => { err = (err + d).slice(-2000); });
+  const address = await new Promise((resolve, reject) => {
+    let out = '';
+    const timer = setTimeout(() => reject(new Error('dbus-daemon did not start: ' + err)), 15000);
+    daemon.stdout.on('data', (d) => {
+      out += d;
+      if (out.includes('\n')) { clearTimeout(timer); resolve(out.trim()); }
+    });
+    daemon.exitInfo.then(() => { clearTimeout(timer); reject(new Error('dbus-daemon ended: ' + err)); });
+  });
+  return { address, stop: () => stopGroup(daemon) };
+}
+
+// Runs gdbus against a private bus; resolves with its output, rejects with its error.
+function gdbus(address, args) {
+  return new Promise((resolve, reject) => {
+    execFile('gdbus', [args[0], '--address', address, ...args.slice(1)], { timeout: 15000 },
+      (err, stdout, stderr) => (err ? reject(new Error(`gdbus ${args.join(' ')}: ${stderr || err.message}`)) : resolve(stdout.trim())));
+  });
+}
+
+// Calls a method: gdbusCall(address, dest, objectPath, 'iface.Method', ...args in gdbus's text form).
+function gdbusCall(address, dest, objectPath, method, ...args) {
+  return gdbus(address, ['call', '--dest', dest, '--object-path', objectPath, '--method', method, ...args]);
+}
+
+// A python-dbusmock template (upower, networkmanager, ...) serving on the bus at
+// `address` as if it were the system bus; its call log is written to `log`.
+async function startMock(address, template, { params = {}, log } = {}) {
+  const args = ['-m', 'dbusmock', '--system', '-t', template, '-p', JSON.stringify(params)];
+  if (log) args.push('-l', log);
+  const mock = launch(SYSTEM_PYTHON, args,
+    { stdio: ['ignore', 'ignore', 'pipe'], env: { ...process.env, DBUS_SYSTEM_BUS_ADDRESS: address } });
+  let err = '';
+  mock.stderr.on('data', (d) => { err = (err + d).slice(-3000); });
+  const names = { upower: 'org.freedesktop.UPower', networkmanager: 'org.freedesktop.NetworkManager' };
+  const name = names[template] || template;
+  try {
+    await until(async () => {
+      if (mock.exitCode !== null) throw new Error(`dbusmock ${template} ended: ${err}`);
+      const owned = await gdbusCall(address, 'org.freedesktop.DBus', '/org/freedesktop/DBus',
+        'org.freedesktop.DBus.NameHasOwner', name).catch(() => '');
+      return owned.includes('true');
+    }, `dbusmock ${template} on the bus`);
+  } catch (e) {
+    await stopGroup(mock);
+    throw e;
+  }
+  return { name, pid: mock.pid, stop: () => stopGroup(mock), stderr: () => err };
+}
+
+// A GTK application window of another process (tests/e2e/peers/x_peer.py) on
+// `display`: its X id once it is mapped, its pid, and commands for it.
+async function startPeer(display, { title = 'Peer', appId = 'org.example.Peer', x = 0, y = 0, env = {} } = {}) {
+  const peer = launch(SYSTEM_PYTHON, [path.join(__dirname, 'peers/x_peer.py'), title, appId, String(x), String(y)],
+    { stdio: ['pipe', 'pipe', 'pipe'], env: { ...process.env, DISPLAY: display, NO_AT_BRIDGE: '1', ...env } });
+  const channel = new LineChannel('peer');
+  channel.sock = peer.stdin;  // send() writes command lines to it
+  require('node:readline').createInterface({ input: peer.stdout }).on('line', (l) => channel.push(l));
+  peer.stdout.on('end', () => {
+    channel.closed = true;
+    for (const w of channel.waiters.splice(0)) w.fail('the peer ended');
+  });
+  let err = '';
+  peer.stderr.on('data', (d) => { err = (err + d).slice(-3000); });
+  channel.context = () => 'peer stderr: ' + err;
+  const stop = async () => {
+    peer.stdin.destroy();
+    await stopGroup(peer);
+  };
+  let ready;
+  try {
+    ready = await channel.expectLine(/^ready (\d+)$/);
+  } catch (e) {
+    await stop();
+    throw e;
+  }
+  return {
+    pid: peer.pid, xid: Number(ready[1]), channel, stop,
+    // Makes the peer own the PRIMARY selection with this text.
+    async select(text) {
+      channel.send('select ' + JSON.stringify(text));
+      await channel.expectLine(/^selected$/);
+    },
+  };
+}
+
+Object.assign(module.exports, { SYSTEM_PYTHON, startBus, gdbus, gdbusCall, startMock, startPeer, launch, stopGroup });

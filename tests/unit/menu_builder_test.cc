@@ -152,3 +152,67 @@ TEST_F(MenuLines, HandedOverMenusAreCopiesTheReaderNoLongerTouches) {
 }
 
 }  // namespace
+
+namespace {
+
+size_t depth_of(const std::vector<MenuItemSpec>& items) {
+  size_t d = 0;
+  for (const MenuItemSpec& i : items)
+    if (!i.submenu.empty() || i.id.rfind("s", 0) == 0) d = std::max(d, 1 + depth_of(i.submenu));
+  return d;
+}
+
+// The items of the deepest submenu, following the first submenu at every level.
+const std::vector<MenuItemSpec>* deepest(const std::vector<MenuItemSpec>& items) {
+  for (const MenuItemSpec& i : items)
+    if (!i.submenu.empty()) return deepest(i.submenu);
+  return &items;
+}
+
+TEST_F(MenuLines, SubmenusPastTheDepthLimitAreIgnoredWithOneDiagnosticPerMenu) {
+  struct Case {
+    std::vector<std::string> open, close;
+  } cases[] = {
+      {{"MENUBEGIN", "MENU M"}, {"ITEM after", "MENUEND"}},
+      {{"TRAYBEGIN"}, {"ITEM after", "TRAYEND"}},
+      {{"CTXBEGIN"}, {"ITEM after", "CTXEND"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> lines = c.open;
+    const size_t n = 3 * kMaxMenuDepth;
+    for (size_t i = 0; i < n; ++i) lines.push_back("SUB s" + std::to_string(i));
+    lines.push_back("ITEM inner");
+    for (size_t i = 0; i < n; ++i) lines.push_back("SUBEND");
+    lines.insert(lines.end(), c.close.begin(), c.close.end());
+    testing::internal::CaptureStderr();
+    auto h = feed(lines);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "quibex: submenus nested deeper than 64 levels are ignored\n") << c.open[0];
+    ASSERT_EQ(h.size(), 1u);
+    const std::vector<MenuItemSpec>& items = h[0].handler == apply_menus ? h[0].as<std::vector<MenuSpec>>()[0].items
+                                             : h[0].handler == apply_tray ? h[0].as<TraySpec>().items
+                                                                          : h[0].as<CtxReq>().items;
+    EXPECT_EQ(depth_of(items), kMaxMenuDepth) << c.open[0];
+    // The ignored SUBENDs closed nothing that was kept: the inner item sits in the
+    // deepest submenu and the item after the block at the top.
+    EXPECT_EQ(labels(*deepest(items)), (std::vector<std::string>{"inner"}));
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[1].label, "after");
+  }
+}
+
+TEST_F(MenuLines, AMillionNestedSubmenusNeitherExhaustTheStackNorGrowTheTree) {
+  CommandReader r;
+  std::string chunk;
+  testing::internal::CaptureStderr();
+  r.handle_line("CTXBEGIN");
+  for (int i = 0; i < 1000000; ++i) r.handle_line("SUB s");
+  r.handle_line("CTXEND");
+  testing::internal::GetCapturedStderr();
+  auto h = take_handed(desktop);
+  ASSERT_EQ(h.size(), 1u);
+  EXPECT_EQ(depth_of(h[0].as<CtxReq>().items), kMaxMenuDepth);
+  h[0].release();
+}
+
+}  // namespace

@@ -14,12 +14,15 @@ namespace {
 
 using platform::ScriptMessage;
 using platform::fake::FakeWebView;
+using platform::fake::FakeAnswer;
 using V = std::vector<std::string>;
+using A = std::vector<FakeAnswer>;
 
 class PageBridge : public FakeDesktopTest {
  protected:
   void SetUp() override {
     FakeDesktopTest::SetUp();
+    quib_bridge_reset_for_tests();
     g_w.store(webview_create(false, {}));
     main_view = static_cast<FakeWebView*>(webview_view(g_w.load()));
     attach_quib_bridge(main_view, "main");
@@ -38,10 +41,16 @@ class PageBridge : public FakeDesktopTest {
     attach_quib_bridge(raw, id);
     return raw;
   }
+  // As a closed window goes: the bridge lets go of its view, the registry forgets it.
+  void close_window(const std::string& id) {
+    detach_quib_bridge(g_windows[id].webview.get());
+    g_windows.erase(id);
+  }
   static void post(FakeWebView* v, const std::string& body, const std::string& origin = "file://",
                    bool main_frame = true, const std::string& doc = "d1") {
     v->post_message("quib", ScriptMessage{body, origin, main_frame, doc});
   }
+  static const A& answers(FakeWebView* v) { return *v->answers; }
   void ret(const std::string& line) {
     CommandReader reader;
     reader.handle_line(line);
@@ -81,23 +90,22 @@ TEST_F(PageBridge, MessagesBecomeCallLines) {
   }
 }
 
-TEST_F(PageBridge, AnswersReachThePageOrTheBackend) {
+TEST_F(PageBridge, AnswersReachTheCallOrTheBackend) {
   post(main_view, "3:{}");
+  post(main_view, "4:{}");
   wire.lines();
   ret("RET main:3 0 [1,2]");
-  ASSERT_EQ(main_view->doc_scripts.size(), 1u);
-  EXPECT_EQ(main_view->doc_scripts[0].first, "window.__quibResolve(3,true,\"[1,2]\")");
-  EXPECT_EQ(main_view->doc_scripts[0].second, "d1");
-  ret("RET main:3 2 {\"error\":\"no\"}");
-  EXPECT_EQ(main_view->doc_scripts.at(1).first, "window.__quibResolve(3,false,\"{\\\"error\\\":\\\"no\\\"}\")");
+  ret("RET main:4 2 {\"error\":\"no\"}");
+  EXPECT_EQ(answers(main_view), (A{{"3:{}", "d1", true, "[1,2]"}, {"4:{}", "d1", false, "{\"error\":\"no\"}"}}));
 
   ret("RET q7 1 {\"a\":1}");
   EXPECT_EQ(wire.lines(), V{"GOT 7 {\"a\":1}"});
   for (const char* dropped : {"RET q 0 {}", "RET q7x 0 {}", "RET main: 0 {}", "RET main:s3 0 {}", "RET nowhere:3 0 {}",
-                              "RET main:3x 0 {}", "RET main 0 {}"})
+                              "RET main:3x 0 {}", "RET main 0 {}", "RET main:3 0 \"again\"", "RET main:5 0 {}",
+                              "RET main:99999999999999999999 0 {}"})
     ret(dropped);
   EXPECT_TRUE(wire.lines().empty());
-  EXPECT_EQ(main_view->doc_scripts.size(), 2u);
+  EXPECT_EQ(answers(main_view).size(), 2u);
 }
 
 TEST_F(PageBridge, SubFrameCallsAreNeverAnswered) {
@@ -106,7 +114,7 @@ TEST_F(PageBridge, SubFrameCallsAreNeverAnswered) {
   EXPECT_EQ(wire.lines(), V{"CALL w2:s5 [\"p\",\"quib:subframe\",\"https://other.example\"]"});
   ret("RET w2:s5 0 {}");
   ret("RET w2:5 0 {}");  // no main-frame call 5 was made in w2
-  EXPECT_TRUE(w2->doc_scripts.empty());
+  EXPECT_TRUE(answers(w2).empty());
   EXPECT_TRUE(w2->scripts.empty());
 }
 
@@ -121,11 +129,46 @@ TEST_F(PageBridge, AnAnswerForAnEarlierDocumentNeverReachesTheNextOne) {
   const std::string new_id = lines[0].substr(5, lines[0].find(' ', 5) - 5);
 
   ret("RET main:1 0 \"for the old page\"");
-  EXPECT_TRUE(main_view->doc_scripts.empty());
+  EXPECT_TRUE(answers(main_view).empty());
   ret("RET " + new_id + " 0 \"for the new page\"");
-  ASSERT_EQ(main_view->doc_scripts.size(), 1u);
-  EXPECT_EQ(main_view->doc_scripts[0].first, "window.__quibResolve(1,true,\"\\\"for the new page\\\"\")");
-  EXPECT_EQ(main_view->doc_scripts[0].second, "docB");
+  EXPECT_EQ(answers(main_view), (A{{"1:second", "docB", true, "\"for the new page\""}}));
+}
+
+TEST_F(PageBridge, AWindowReopenedUnderItsIdNeverTakesItsPredecessorsAnswers) {
+  FakeWebView* first = add_window("w2");
+  post(first, "1:first", "file://", true, "d1");
+  post(first, "2:first", "file://", true, "d1");
+  EXPECT_EQ(wire.lines().size(), 2u);
+  auto first_answers = first->answers;  // the view goes with its window
+  close_window("w2");
+  // The new window's page numbers its calls from 1 again, in a document of the same name.
+  FakeWebView* second = add_window("w2");
+  post(second, "1:second", "file://", true, "d1");
+  V lines = wire.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string new_id = lines[0].substr(5, lines[0].find(' ', 5) - 5);
+  EXPECT_NE(new_id, "w2:1");
+  EXPECT_NE(new_id, "w2:2");
+
+  ret("RET w2:1 0 \"late\"");
+  ret("RET w2:2 0 \"late\"");
+  ret("RET " + new_id + " 0 \"fresh\"");
+  EXPECT_EQ(answers(second), (A{{"1:second", "d1", true, "\"fresh\""}}));
+  EXPECT_TRUE(first_answers->empty());
+}
+
+// A way back is held only while its call can still be answered.
+TEST_F(PageBridge, WaysBackAreLetGoOnceTheyCanNoLongerBeUsed) {
+  FakeWebView* w = add_window("w4");
+  auto live = w->live_replies;
+  for (const char* body : {"1:a", "2:b", "3:c", "x:not a call", "4"}) post(w, body, "file://", true, "docA");
+  EXPECT_EQ(*live, 3);
+  ret("RET w4:2 0 {}");
+  EXPECT_EQ(*live, 2);
+  post(w, "1:d", "file://", true, "docB");  // a new document: docA's calls can no longer be answered
+  EXPECT_EQ(*live, 1);
+  close_window("w4");
+  EXPECT_EQ(*live, 0);
 }
 
 TEST_F(PageBridge, EvalRunsInOneWindowOrInAll) {
@@ -138,6 +181,37 @@ TEST_F(PageBridge, EvalRunsInOneWindowOrInAll) {
   EXPECT_EQ(main_view->scripts, (V{"x()", "m()"}));
   EXPECT_EQ(a->scripts, (V{"x()"}));
   EXPECT_EQ(b->scripts, (V{"x()", "y()"}));
+}
+
+// Text that is not UTF-8 reaches the page with U+FFFD in place of each bad sequence;
+// WebKit would refuse it whole.
+TEST_F(PageBridge, TextHandedToThePageIsMadeUtf8) {
+  const std::string r = "\xef\xbf\xbd";
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"s='\xff'", "s='" + r + "'"},
+      {"s='a\xc3'", "s='a" + r + "'"},                    // cut short
+      {"s='\xc0\xaf'", "s='" + r + r + "'"},             // overlong
+      {"s='\xed\xa0\x80'", "s='" + r + r + r + "'"},     // a surrogate
+      {"s='\xf4\x90\x80\x80'", "s='" + r + r + r + r + "'"},  // past U+10FFFF
+      {"s='\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x98\x80'", "s='\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x98\x80'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.out);
+    main_view->scripts.clear();
+    ret("EVAL " + c.in);
+    EXPECT_EQ(main_view->scripts, V{c.out});
+  }
+
+  post(main_view, "4:{}");
+  ret("RET main:4 0 \"a\xff\"");
+  EXPECT_EQ(answers(main_view), (A{{"4:{}", "d1", true, "\"a" + r + "\""}}));
+
+  g_inject_js = "window.injected = '\xfe';";
+  FakeWebView* w = add_window("w3");
+  g_inject_js.clear();
+  EXPECT_EQ(w->user_scripts.at(2), "window.injected = '" + r + "';");
 }
 
 TEST_F(PageBridge, EveryPageGetsShimLibraryAndInjectScriptInOrder) {

@@ -36,6 +36,16 @@ const std::vector<Row>& keyword_rows() {
        }},
       {"RET main:1 0 ", do_reply, [](const Handed& h) { EXPECT_EQ(h.as<ReplyReq>().payload, ""); }},
       {"RET main:1 0", nullptr, {}},
+      // An empty status is 0; the status never reaches into the payload.
+      {"RET q1  7", do_reply, [](const Handed& h) {
+         EXPECT_EQ(h.as<ReplyReq>().status, 0);
+         EXPECT_EQ(h.as<ReplyReq>().payload, "7");
+       }},
+      {"RET q1   ", do_reply, [](const Handed& h) {
+         EXPECT_EQ(h.as<ReplyReq>().status, 0);
+         EXPECT_EQ(h.as<ReplyReq>().payload, " ");
+       }},
+      {"RET q1 99999999999999999999 x", do_reply, [](const Handed& h) { EXPECT_NE(h.as<ReplyReq>().status, 0); }},
       {"RET main:1", nullptr, {}},
       // 2
       {"EVAL a\\tb\\nc", do_eval_win, [](const Handed& h) {

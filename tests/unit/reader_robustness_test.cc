@@ -24,7 +24,12 @@ const char* const kSeeds[] = {
     "RECORD r stop", "WINCTRL w 1\t2\t3\t4\t5", "SAYSTOP", "VOICES v", "PICKCOLOR c", "OCR o p", "THUMB t p\t1",
     "SECRET s get\ta\tb\tc", "AUTH a r", "OSA o s", "QUICKLOOK a\tb", "CAPTURE c 1", "BADGE b", "ATTENTION 1",
     "PROGRESS 0.5", "PDF p /x", "PDF@w p /x", "APPICON /a", "COOKIES c get", "SPOTLIGHT s q", "AI gen a p\ti\tt",
-    "AITOOLRESULT 1 v", "PRINT", "PRINT@w", "RELOAD", "QUIT"};
+    "AITOOLRESULT 1 v", "PRINT", "PRINT@w", "RELOAD", "QUIT",
+    // Blank and empty fields.
+    "RET q1  ", "RET q1  \r", "RET   ", "RET q1 \t x", "WINOPEN \t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t", "WINOPEN ",
+    "SIZE@ ", "SIZE  ", "CHROME@ ", "CHROME ", "DRAGOUT@ \t", "DRAGOUT \t\t", "MENUUPD@ ", "MENUUPD ", "HKREG  \t",
+    "AI   ", "AI gen  ", "PDF@  ", "PDF  ", "SUB ", "SUB \t", "ITEM \t\t\t", "TRAYBEGIN \t\t\t\t", "GET  ",
+    "NOTIFY \t\t\t\t\t", "SHARE@ \t", "AITOOLRESULT  ", "WINCTRL  \t\t\t\t", "AUDIOTAP  \t\t"};
 
 std::string mutate(std::mt19937_64& rng, std::string s) {
   static const char kSpecial[] = " \t@\\\r\n0123456789-+.,:{}\"";
@@ -57,9 +62,16 @@ TEST_F(ReaderRobustness, MillionsOfMutatedLinesNeitherCrashNorLeak) {
   CommandReader reader;
   std::string chunk;
   long lines = 0, handed_total = 0;
+  testing::internal::CaptureStderr();  // the depth limit says so once per menu
   while (lines < total) {
     chunk.clear();
     for (int i = 0; i < 64 && lines < total; ++i, ++lines) {
+      if (rng() % 20000 == 0) {
+        // Deep nesting: a run of SUBs (inside or outside a builder, as it falls).
+        const int depth = int(500 + rng() % 5000);
+        for (int k = 0; k < depth; ++k) chunk += (rng() % 64 == 0) ? "ITEM i\n" : "SUB s\n";
+        lines += depth;
+      }
       const char* seed = kSeeds[rng() % (sizeof kSeeds / sizeof *kSeeds)];
       chunk += (rng() % 4 == 0) ? std::string(seed) : mutate(rng, seed);
       chunk += '\n';
@@ -75,6 +87,7 @@ TEST_F(ReaderRobustness, MillionsOfMutatedLinesNeitherCrashNorLeak) {
   }
   reader.feed("\n", 1);
   handed_total += long(desktop.queue.drain());
+  testing::internal::GetCapturedStderr();
   EXPECT_EQ(reader.buffered(), 0u);
   // A quarter of the lines are unmutated commands; most of those are handed over.
   EXPECT_GT(handed_total, total / 8);

@@ -12,6 +12,7 @@
 
 #include "core/handlers.h"
 #include "core/launcher.h"
+#include "core/records.h"
 #include "core/wire.h"
 #include "test_support.h"
 
@@ -90,7 +91,37 @@ TEST_F(ReaderStream, FeedHandlesLinesSplitAtEveryByte) {
       if (h.handler == do_title) titles.push_back(h.as<std::string>());
       h.release();
     }
-    ASSERT_EQ(titles, (std::vector<std::string>{"one", "two\r", "three"})) << "cut at " << cut;
+    ASSERT_EQ(titles, (std::vector<std::string>{"one", "two", "three"})) << "cut at " << cut;
+  }
+}
+
+TEST_F(ReaderStream, LinesEndedWithCrLfMeanTheSameLines) {
+  const std::string stream = "RET q7 0 {\"a\":1}\r\nQUIT\r\nTITLE t\r\r\nTITLE u\n";
+  for (size_t cut = 0; cut <= stream.size(); ++cut) {
+    CommandReader r;
+    r.feed(stream.data(), cut);
+    r.feed(stream.data() + cut, stream.size() - cut);
+    std::vector<Handed> got = take_handed(desktop);
+    ASSERT_EQ(got.size(), 4u) << "cut at " << cut;
+    EXPECT_EQ(got[0].as<ReplyReq>().payload, "{\"a\":1}");
+    EXPECT_EQ(got[1].handler, do_terminate);
+    EXPECT_EQ(got[2].as<std::string>(), "t\r") << "only one CR is taken off";
+    EXPECT_EQ(got[3].as<std::string>(), "u");
+    for (const Handed& h : got)
+      if (h.handler != do_terminate) h.release();
+  }
+}
+
+TEST_F(ReaderStream, AnEmptyStatusNeverReadsIntoTheNextLine) {
+  // The status of the first line is empty; the next line starts with digits.
+  for (const std::string stream : {"RET q1  \n42\n", "RET q1  \n", "RET q1  \r\n7 x\n"}) {
+    CommandReader r;
+    r.feed(stream.data(), stream.size());
+    std::vector<Handed> got = take_handed(desktop);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].as<ReplyReq>().status, 0) << stream;
+    EXPECT_EQ(got[0].as<ReplyReq>().payload, "");
+    got[0].release();
   }
 }
 

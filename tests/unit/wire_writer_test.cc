@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <map>
 #include <poll.h>
 #include <sys/socket.h>
@@ -133,6 +134,7 @@ TEST_F(Writer, ManyThreadsNeverInterleaveBytesWithinALine) {
       for (int i = 0; i < kLines; ++i) sock_write_line(bodies[t] + " " + std::to_string(i));
     });
   for (auto& w : writers) w.join();
+  ASSERT_TRUE(sock_flush(10000));
   shutdown(fds[0], SHUT_WR);
   reader.join();
   std::map<char, int> next;
@@ -144,6 +146,76 @@ TEST_F(Writer, ManyThreadsNeverInterleaveBytesWithinALine) {
     ASSERT_EQ(line.substr(bodies[t].size()), " " + std::to_string(next[c]++)) << "lines of one thread reordered";
   }
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[char('a' + t)], kLines);
+}
+
+// Runs fn on another thread; false when it has not returned within 20 s (it blocked).
+template <class F>
+bool returns_without_the_backend(F fn) {
+  auto done = std::async(std::launch::async, fn);
+  return done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+}
+
+TEST_F(Writer, ABackendThatStopsReadingBlocksNoWriterAndLosesNothing) {
+  sock_set_connected(fds[0]);
+  const std::string body(10000, 'x');
+  constexpr int kLines = 2000;  // 20 MB: far more than a socket buffer holds
+  ASSERT_TRUE(returns_without_the_backend([&] {
+    for (int i = 0; i < kLines; ++i) sock_write_line(std::to_string(i) + " " + body);
+  })) << "a writer blocked on a backend that does not read";
+  EXPECT_GT(sock_queued_bytes(), 0u);
+  // A later writer does not overtake what waits.
+  sock_write_line("last");
+  std::string got = drain(size_t(kLines) * (body.size() + 7) + 5);
+  auto lines = lines_of(got.substr(0, got.rfind('\n') + 1));
+  ASSERT_EQ(lines.size(), size_t(kLines) + 1);
+  for (int i = 0; i < kLines; ++i) ASSERT_EQ(lines[i], std::to_string(i) + " " + body);
+  EXPECT_EQ(lines.back(), "last");
+  EXPECT_TRUE(sock_flush(1000));
+  EXPECT_EQ(sock_queued_bytes(), 0u);
+}
+
+TEST_F(Writer, TheConnectionFlushDoesNotWaitForTheBackendToRead) {
+  const std::string body(4000, 'p');
+  for (int i = 0; i < 512; ++i) sock_write_line(body);  // 2 MB wait for the connection
+  ASSERT_TRUE(returns_without_the_backend([&] { sock_set_connected(fds[0]); }));
+  sock_write_line("after");
+  auto lines = lines_of(drain(512 * 4001 + 6));
+  ASSERT_EQ(lines.size(), 513u);
+  EXPECT_EQ(lines[511], body);
+  EXPECT_EQ(lines[512], "after");
+}
+
+TEST_F(Writer, PastTheBoundLinesAreDroppedInOnePieceWithDiagnostics) {
+  wire_set_queue_limit_for_tests(1 << 20);
+  sock_set_connected(fds[0]);
+  const std::string body(1000, 'b');
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 3000; ++i) sock_write_line(std::to_string(i) + " " + body);  // 3 MB
+  const std::string before = testing::internal::GetCapturedStderr();
+  EXPECT_NE(before.find("quibex: the backend is not reading"), std::string::npos) << before;
+  EXPECT_LE(sock_queued_bytes(), size_t(1 << 20));
+  testing::internal::CaptureStderr();
+  std::string got = drain(size_t(1) << 30);  // until 5 s of silence
+  ASSERT_TRUE(sock_flush(5000));
+  sock_write_line("resumed");
+  got += drain(8);
+  const std::string after = testing::internal::GetCapturedStderr();
+  EXPECT_NE(after.find("quibex: the backend reads again;"), std::string::npos) << after;
+  auto lines = lines_of(got);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines.back(), "resumed");
+  // What arrived is the written lines in order with one gap, and no line is cut.
+  int expect = 0;
+  int gaps = 0;
+  for (size_t i = 0; i + 1 < lines.size(); ++i) {
+    const int n = std::stoi(lines[i]);
+    ASSERT_EQ(lines[i], std::to_string(n) + " " + body);
+    if (n != expect) ++gaps;
+    ASSERT_GE(n, expect);
+    expect = n + 1;
+  }
+  EXPECT_LE(gaps, 1);
+  EXPECT_LT(lines.size(), 3001u);
 }
 
 TEST_F(Writer, AClosedBackendNeitherKillsTheHostNorBlocksLaterLines) {

@@ -1,0 +1,19 @@
+#pragma once
+// Answers of GET keys whose services are not built yet. Each keeps its place in
+// the order of keys and answers as the host does without the service; the
+// service replaces its function here when it is built.
+
+#include <functional>
+#include <string>
+
+// "locale": the user's locale.
+std::string locale_json();
+// "clipboard" and "clipboard:count". Reading another application's clipboard
+// takes a round trip through the display server, so the answer comes back
+// through done (exactly once, on the main thread).
+void clipboard_json(bool count_only, std::function<void(const std::string&)> done);
+// "audiofilters": the equalizer's state.
+std::string eq_state_json();
+// "debug:icon": the application icon set for the task bar (none yet) and the
+// QUIBEX_ICON variable.
+std::string dock_icon_json();
