@@ -8,7 +8,10 @@ const path = require('node:path');
 const { execFileSync, spawn } = require('node:child_process');
 const h = require('./harness');
 
-const TARGET = path.join(path.dirname(h.HOST_BIN), 'tests', 'drop_target');
+// Built with the host; a host built on its own (a sanitizer build) uses the one of the
+// main build.
+const TARGET = [path.dirname(h.HOST_BIN), path.join(h.ROOT, 'build')].map((d) => path.join(d, 'tests', 'drop_target'))
+  .find((p) => fs.existsSync(p)) || path.join(path.dirname(h.HOST_BIN), 'tests', 'drop_target');
 const NEED = [['xdotool', 'xdotool'], ['xprop', 'x11-utils'], ['xwininfo', 'x11-utils'], ['convert', 'imagemagick']]
   .filter(([t]) => !h.hasCommand(t)).map(([t, p]) => `${t} (${p})`);
 if (!fs.existsSync(TARGET)) NEED.push(`${TARGET} (built with the host)`);
