@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/handlers.h"
 #include "core/records.h"
@@ -19,8 +20,17 @@ using platform::NativeWindow;
 
 namespace {
 
-// Windows waiting to leave full screen before entering it on another screen.
-std::map<NativeWindow*, int> g_fs_reentry;
+// Windows waiting to leave full screen before entering it on other screens: the
+// screen of each request, in the order they came, and the observer of the exit.
+struct Reentry {
+  int observer = 0;
+  std::vector<std::uint32_t> screens;
+  // Still on its way into full screen: it is asked out once it is in. Asking out
+  // before the window manager has answered the way in could make the two cancel out
+  // unseen, and the exit that the requests wait for would never come.
+  bool leave_once_in = false;
+};
+std::map<NativeWindow*, Reentry> g_fs_reentry;
 
 bool starts(const std::string& s, const char* prefix, std::string* rest) {
   const std::string p(prefix);
@@ -67,24 +77,45 @@ long level_for_name(const std::string& name) {
 void forget_fullscreen_reentry(NativeWindow* window) {
   auto it = g_fs_reentry.find(window);
   if (it == g_fs_reentry.end()) return;
-  platform::remove_window_observer(it->second);
+  platform::remove_window_observer(it->second.observer);
   g_fs_reentry.erase(it);
 }
 
 void fullscreen_on_screen(NativeWindow* window, std::uint32_t display_id) {
   std::optional<ScreenInfo> screen = screen_for_display_id(display_id);
   if (!screen) return;
-  if (window->style_mask() & platform::kStyleFullScreen) {
-    if (screen_display_id(screen_of_window(window)) == display_id) return;
-    // Leave full screen here first, then come back for the other screen. The last
-    // request wins; a window that closes first is forgotten.
-    forget_fullscreen_reentry(window);
-    g_fs_reentry[window] = platform::add_window_observer([window, display_id](NativeWindow* w, platform::WindowNote n) {
-      if (w != window || n != platform::WindowNote::kDidExitFullScreen) return;
-      forget_fullscreen_reentry(window);
-      fullscreen_on_screen(window, display_id);
-    });
-    window->toggle_full_screen();
+  const bool full = window->style_mask() & platform::kStyleFullScreen;
+  auto waiting = g_fs_reentry.find(window);
+  if (full && waiting == g_fs_reentry.end() && screen_display_id(screen_of_window(window)) == display_id) return;
+  if (full || waiting != g_fs_reentry.end()) {
+    // Leave full screen here first, then come back for the other screen. A window
+    // still leaving for an earlier request is not asked again: this request waits
+    // behind that one, and once the window is out every request is carried out in
+    // the order it came. A window that closes first is forgotten.
+    if (waiting == g_fs_reentry.end()) {
+      waiting = g_fs_reentry.emplace(window, Reentry{}).first;
+      waiting->second.observer = platform::add_window_observer([window](NativeWindow* w, platform::WindowNote n) {
+        auto it = g_fs_reentry.find(window);
+        if (w != window || it == g_fs_reentry.end()) return;
+        if (n == platform::WindowNote::kDidEnterFullScreen && it->second.leave_once_in) {
+          it->second.leave_once_in = false;
+          if (window->style_mask() & platform::kStyleFullScreen) window->toggle_full_screen();
+          return;
+        }
+        if (n != platform::WindowNote::kDidExitFullScreen) return;
+        std::vector<std::uint32_t> screens = std::move(it->second.screens);
+        forget_fullscreen_reentry(window);
+        for (std::uint32_t id : screens) fullscreen_on_screen(window, id);
+      });
+    }
+    Reentry& reentry = waiting->second;
+    reentry.screens.push_back(display_id);
+    if (full && !reentry.leave_once_in) {
+      if (window->is_full_screen())
+        window->toggle_full_screen();  // may run the requests at once, reentry included
+      else
+        reentry.leave_once_in = true;
+    }
     return;
   }
   const Rect& v = screen->visible_frame;

@@ -12,7 +12,9 @@ std::map<std::string, std::string> g_last_winstate;
 bool g_geom_events = false;
 
 std::string winstate_json(NativeWindow* window) {
-  const bool full = window->style_mask() & platform::kStyleFullScreen;
+  // What the window system granted, not what was asked for: a request it refuses
+  // must not leave the backend believing otherwise.
+  const bool full = window->is_full_screen();
   auto b = [](bool v) { return v ? "true" : "false"; };
   std::string json = "{\"fullscreen\":";
   json += b(full);

@@ -50,6 +50,12 @@ std::vector<DragItem> layout_drag_items(const std::vector<std::string>& paths, s
     if (path.empty()) continue;  // no file to name
     DragItem item;
     item.path = path;
+    if (items.size() >= kDragImageItems) {
+      item.drawn = false;
+      item.w = item.h = 0;
+      items.push_back(item);
+      continue;
+    }
     item.custom_icon = icon.has_value() && icon->w > 0 && icon->h > 0;
     if (item.custom_icon) {
       item.w = icon->w;
@@ -66,6 +72,16 @@ std::vector<DragItem> layout_drag_items(const std::vector<std::string>& paths, s
     offset += 4;
   }
   return items;
+}
+
+Size drag_image_size(const std::vector<DragItem>& items) {
+  Size s;
+  for (const DragItem& it : items) {
+    if (!it.drawn) continue;
+    s.w = std::max(s.w, it.offset + it.w);
+    s.h = std::max(s.h, it.offset + it.h);
+  }
+  return s;
 }
 
 Application* application() { return g_application; }

@@ -8,6 +8,7 @@
 // window system decides (frame, visibility, minimised, zoomed, full screen, key)
 // is read back from the window system.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -61,21 +62,29 @@ struct ResizeEdges {
   bool operator==(const ResizeEdges&) const = default;
 };
 
-// One file of a drag out of a window. The drag image stacks the items: item i is
-// drawn offset by (offset, offset) points from the first, whose centre is under
-// the pointer.
+// One file of a drag out of a window. Every file travels with the drag; the first
+// few are drawn, stacked: item i is drawn offset by (offset, offset) points from the
+// first, whose centre is under the pointer.
 struct DragItem {
   std::string path;
   bool custom_icon = false;  // the drag's icon image, else the file's own icon
-  double w = 32, h = 32;
+  double w = 32, h = 32;     // 0 x 0 for an item that is not drawn
   double offset = 0;
+  bool drawn = true;
   bool operator==(const DragItem&) const = default;
 };
 
+// The drag image draws at most this many items, so its size stays bounded
+// however many files a drag carries.
+inline constexpr std::size_t kDragImageItems = 8;
+
 // Lays out the items of a file drag: the icon (when one was loaded, of that size)
 // shows on the first item only; other items use the file's icon at 32 x 32; no
-// side exceeds 160 points; each item is 4 points further along both axes.
+// side exceeds 160 points; each item is 4 points further along both axes; items
+// past kDragImageItems are carried but not drawn.
 std::vector<DragItem> layout_drag_items(const std::vector<std::string>& paths, std::optional<Size> icon);
+// The size of the image that holds the drawn items.
+Size drag_image_size(const std::vector<DragItem>& items);
 
 struct WindowParams {
   std::string title;
@@ -145,9 +154,14 @@ class NativeWindow {
   virtual bool miniaturized() const = 0;
   virtual void zoom() = 0;  // toggles between maximised and the user's size
   virtual bool zoomed() const = 0;
+  // Asks for full screen on or off; the window system answers later. Until it does,
+  // style_mask() counts the request, so a second request toggles what was asked for.
   virtual void toggle_full_screen() = 0;
+  // Whether the window system has the window in full screen now.
+  virtual bool is_full_screen() const = 0;
 
-  // The host's model; style_mask() also carries kStyleFullScreen as read back.
+  // The host's model; style_mask() also carries kStyleFullScreen, as asked for
+  // when a request is still unanswered, else as the window system reports it.
   virtual void set_style_mask(std::uint64_t mask) = 0;
   virtual std::uint64_t style_mask() const = 0;
   virtual bool is_panel() const = 0;

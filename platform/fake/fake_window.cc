@@ -166,7 +166,23 @@ void FakeWindow::zoom() {
 }
 
 void FakeWindow::toggle_full_screen() {
-  if (!full_) {
+  const bool to = !(style_mask() & kStyleFullScreen);
+  if (answers_full_screen)
+    set_full_screen(to);
+  else
+    fs_requests_.push_back(to);
+}
+
+void FakeWindow::answer_full_screen(bool grant) {
+  if (fs_requests_.empty()) return;
+  const bool to = fs_requests_.front();
+  fs_requests_.pop_front();
+  if (grant) set_full_screen(to);
+}
+
+void FakeWindow::set_full_screen(bool on) {
+  if (on == full_ || closed) return;
+  if (on) {
     std::vector<ScreenInfo> screens = app_ && app_->screens() ? app_->screens()->list() : std::vector<ScreenInfo>{};
     // The screen that holds most of the window.
     const ScreenInfo* best = nullptr;
@@ -184,7 +200,6 @@ void FakeWindow::toggle_full_screen() {
     if (best) set_frame(best->frame);
     post_window_note(this, WindowNote::kDidEnterFullScreen);
   } else {
-    if (!leaves_full_screen) return;
     full_ = false;
     set_frame(saved_full_);
     post_window_note(this, WindowNote::kDidExitFullScreen);

@@ -4,6 +4,7 @@
 // focus, minimising, zooming, full screen), posts the same notes a real desktop
 // posts, and records the interactive drags it was asked to start.
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -94,9 +95,13 @@ class FakeWindow : public ModelWindow {
   void zoom() override;
   bool zoomed() const override { return zoomed_; }
   void toggle_full_screen() override;
+  bool is_full_screen() const override { return full_; }
 
   void set_style_mask(std::uint64_t mask) override;
-  std::uint64_t style_mask() const override { return style_ | (full_ ? kStyleFullScreen : 0); }
+  // An unanswered full-screen request counts, as it does on the desktop.
+  std::uint64_t style_mask() const override {
+    return style_ | ((fs_requests_.empty() ? full_ : fs_requests_.back()) ? kStyleFullScreen : 0);
+  }
   bool is_panel() const override { return params.panel; }
   std::optional<Rect> button_frame(WindowButton b) const override { return button_frames[int(b)]; }
   void set_button_frame(WindowButton b, const Rect& f) override {
@@ -151,11 +156,15 @@ class FakeWindow : public ModelWindow {
     std::string icon;
   };
   std::vector<FileDrag> file_drags;
-  bool leaves_full_screen = true;
+  // false: full-screen requests wait until the test answers them, oldest first; a
+  // refused request changes nothing.
+  bool answers_full_screen = true;
+  void answer_full_screen(bool grant = true);
+  std::size_t unanswered_full_screen() const { return fs_requests_.size(); }
   std::shared_ptr<const MenuNode> menu_bar;
   MenuChosen menu_chosen;
   std::function<bool(const KeyChord&)> key_handler;
-  std::vector<MenuCommand> editing;  // editing commands carried out on the page  // false: this desktop has not answered a request to leave yet
+  std::vector<MenuCommand> editing;  // editing commands carried out on the page
 
  private:
   FakeApplication* app_;
@@ -167,6 +176,8 @@ class FakeWindow : public ModelWindow {
   std::uint64_t style_;
   std::vector<NativeWindow*> children_;
   FakeWindow* parent_ = nullptr;
+  std::deque<bool> fs_requests_;  // full screen on or off, asked for and not yet answered
+  void set_full_screen(bool on);
 };
 
 }  // namespace platform::fake

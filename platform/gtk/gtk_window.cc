@@ -117,12 +117,13 @@ class GtkNativeWindow : public ModelWindow {
   }
 
   ~GtkNativeWindow() override {
+    // The family first: a parent finds its children among the live windows.
+    detach_family();
     g_live.erase(std::remove(g_live.begin(), g_live.end(), this), g_live.end());
     if (g_last_key == this) g_last_key = nullptr;
     g_app.forget(this);
-    detach_family();
     stop_resize_watch();
-    stop_fs_watch();
+    stop_settling();
     if (win_) {
       g_signal_handlers_disconnect_by_data(win_, this);
       if (!destroyed_) gtk_widget_destroy(GTK_WIDGET(win_));
@@ -149,6 +150,7 @@ class GtkNativeWindow : public ModelWindow {
 
   Rect frame() const override {
     if (pending_) return *pending_;
+    if (settle_to_) return *settle_to_;
     return measured_frame();
   }
 
@@ -164,15 +166,27 @@ class GtkNativeWindow : public ModelWindow {
     apply_hints();
     gtk_window_resize(win_, cw, ch);
     GdkWindow* gw = gdk_window();
-    if (gw && gdk_window_is_visible(gw) && !(state_ & (GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN))) {
+    const bool mapped = gw && gdk_window_is_visible(gw);
+    if (mapped && !(state_ & (GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_FULLSCREEN))) {
       gdk_window_move_resize(gw, x, y, cw, ch);
     } else {
       gtk_window_move(win_, x, y);
+      // A withdrawn window is where the window manager looks when it maps again, and
+      // it maps at the size it has: both go to the window itself, so that the next
+      // show configures nothing in steps.
+      if (gw && !mapped && have_last_) gdk_window_move_resize(gw, x, y, cw, ch);
     }
-    // Until the window system answers, the frame is what was asked for.
-    pending_ = f;
+    // Until the window system answers, the frame is what was asked for, as the
+    // window will have it (sizes and positions within what X11 takes).
+    const Rect asked = root_to_host(x, y, cw + in.left + in.right, ch + in.top + in.bottom);
+    pending_ = asked;
     // A hidden window comes back where it was last put.
-    if (hidden_at_) hidden_at_ = f;
+    if (hidden_at_) hidden_at_ = asked;
+    // The window system reports nothing for a window that is not on screen: a window
+    // that has been shown reports the change itself, as it happens; the configure of
+    // its next show then finds the frame reported already.
+    if (!mapped && have_last_) report_frame(asked, false);
+    if (settle_to_) settle_to_ = asked;
   }
 
   Rect content_rect_for_frame(const Rect& f) const override {
@@ -244,6 +258,32 @@ class GtkNativeWindow : public ModelWindow {
     // window itself is where the window manager looks when it maps again.
     if (GdkWindow* gw = gdk_window()) gdk_window_move(gw, x, y);
     hidden_at_.reset();
+    if (have_last_) settle_at(last_);
+  }
+  // While a window maps again, GTK and the window manager configure it in steps (the
+  // client before it is framed, a place or size it had before) on the way to the
+  // frame it was given and already reported. Those steps are no news: reports wait
+  // until the frame arrives, or at most half a second, after which whatever the
+  // window manager made of it counts.
+  void settle_at(const Rect& f) {
+    settle_to_ = f;
+    if (settle_timer_) g_source_remove(settle_timer_);
+    settle_timer_ = g_timeout_add(
+        500,
+        +[](gpointer p) -> gboolean {
+          auto* self = static_cast<GtkNativeWindow*>(p);
+          self->settle_timer_ = 0;
+          self->settle_to_.reset();
+          GdkWindow* gw = self->gdk_window();
+          if (gw && gdk_window_is_visible(gw)) self->report_frame(self->measured_frame(), true);
+          return G_SOURCE_REMOVE;
+        },
+        this);
+  }
+  void stop_settling() {
+    if (settle_timer_) g_source_remove(settle_timer_);
+    settle_timer_ = 0;
+    settle_to_.reset();
   }
   bool visible() const override {
     return !destroyed_ && gtk_widget_get_visible(GTK_WIDGET(win_)) && !(state_ & GDK_WINDOW_STATE_ICONIFIED);
@@ -276,22 +316,17 @@ class GtkNativeWindow : public ModelWindow {
       gtk_window_fullscreen(win_);
     else
       gtk_window_unfullscreen(win_);
-    fs_wanted_ = to;
-    if (fs_watch_) g_source_remove(fs_watch_);
-    // A window manager that never answers leaves the state it reports.
-    fs_watch_ = g_timeout_add(
-        1000,
-        +[](gpointer p) -> gboolean {
-          auto* self = static_cast<GtkNativeWindow*>(p);
-          self->fs_watch_ = 0;
-          self->fs_wanted_.reset();
-          return G_SOURCE_REMOVE;
-        },
-        this);
+    // The request counts until the window manager reports that very state, however
+    // long it takes: forgetting it earlier would let a later request be skipped as
+    // already done while this one is still on its way. A request the window manager
+    // is known to refuse is not counted at all.
+    if (to && !wm_allows_full_screen())
+      fs_asked_.reset();
+    else
+      fs_asked_ = to;
   }
-  bool full_screen() const {
-    return fs_wanted_ ? *fs_wanted_ : bool(state_ & GDK_WINDOW_STATE_FULLSCREEN);
-  }
+  bool full_screen() const { return fs_asked_ ? *fs_asked_ : bool(state_ & GDK_WINDOW_STATE_FULLSCREEN); }
+  bool is_full_screen() const override { return state_ & GDK_WINDOW_STATE_FULLSCREEN; }
 
   // ---- the host's model ----
 
@@ -576,7 +611,9 @@ class GtkNativeWindow : public ModelWindow {
   // that is not resizable is held at its size.
   void apply_hints() {
     GdkGeometry g{};
-    int flags = GDK_HINT_MIN_SIZE;
+    // Every place a window gets is asked for: with the user-position flag the window
+    // manager keeps it when the window maps again instead of placing the window anew.
+    int flags = GDK_HINT_MIN_SIZE | GDK_HINT_USER_POS;
     g.min_width = side(std::ceil(min_size_.w));
     g.min_height = side(std::ceil(min_size_.h));
     if (drag_min_) {
@@ -629,15 +666,69 @@ class GtkNativeWindow : public ModelWindow {
     }
   }
 
+  // Posts the moves and resizes that bring the frame the observers last heard of to
+  // `now`; child windows move with their parent.
+  void report_frame(const Rect& now, bool mapped) {
+    const bool moved = !have_last_ || now.x != last_.x || now.y != last_.y;
+    const bool resized = !have_last_ || now.w != last_.w || now.h != last_.h;
+    const Rect before = last_;
+    const bool had = have_last_;
+    last_ = now;
+    have_last_ = true;
+    if (!moved && !resized) return;
+    if (events_.on_frame_changed) events_.on_frame_changed();
+    if (moved && had) {
+      const double dx = now.x - before.x, dy = now.y - before.y;
+      for (GtkNativeWindow* c : std::vector<GtkNativeWindow*>(children_)) {
+        Rect f = c->frame();
+        c->set_frame({f.x + dx, f.y + dy, f.w, f.h});
+      }
+    }
+    if (moved) post_window_note(this, WindowNote::kDidMove);
+    if (resized) post_window_note(this, WindowNote::kDidResize);
+    // Only a window on screen has a monitor the window system counts it on.
+    if (!mapped) return;
+    std::optional<std::uint32_t> screen = screen_id();
+    if (screen != last_screen_) {
+      const bool report = last_screen_.has_value();
+      last_screen_ = screen;
+      if (report) post_window_note(this, WindowNote::kDidChangeScreen);
+    }
+  }
+
   void detach_family() {
     if (parent_) parent_->remove_child_window(this);
     for (GtkNativeWindow* c : std::vector<GtkNativeWindow*>(children_)) remove_child_window(c);
   }
 
-  void stop_fs_watch() {
-    if (fs_watch_) g_source_remove(fs_watch_);
-    fs_watch_ = 0;
-    fs_wanted_.reset();
+  // Whether the window manager lets this window into full screen: it supports full
+  // screen and, where it lists what the window may do, lists full screen. A window
+  // that is not mapped is made full screen by GDK itself when it maps.
+  bool wm_allows_full_screen() const {
+    GdkScreen* screen = gtk_widget_get_screen(GTK_WIDGET(win_));
+    if (!GDK_IS_X11_SCREEN(screen) ||
+        !gdk_x11_screen_supports_net_wm_hint(screen, gdk_atom_intern_static_string("_NET_WM_STATE_FULLSCREEN")))
+      return false;
+    GdkWindow* gw = gdk_window();
+    if (!gw || !gdk_window_is_visible(gw)) return true;
+    GdkDisplay* d = gdk_window_get_display(gw);
+    Atom type = None;
+    int format = 0;
+    unsigned long n = 0, after = 0;
+    unsigned char* data = nullptr;
+    gdk_x11_display_error_trap_push(d);
+    const int rc = XGetWindowProperty(GDK_DISPLAY_XDISPLAY(d), GDK_WINDOW_XID(gw),
+                                      gdk_x11_get_xatom_by_name_for_display(d, "_NET_WM_ALLOWED_ACTIONS"), 0, 64,
+                                      False, XA_ATOM, &type, &format, &n, &after, &data);
+    gdk_x11_display_error_trap_pop_ignored(d);
+    bool allowed = true;  // no list: nothing is known to be refused
+    if (rc == Success && type == XA_ATOM && format == 32 && data) {
+      const Atom fullscreen = gdk_x11_get_xatom_by_name_for_display(d, "_NET_WM_ACTION_FULLSCREEN");
+      const Atom* actions = reinterpret_cast<const Atom*>(data);
+      allowed = std::find(actions, actions + n, fullscreen) != actions + n;
+    }
+    if (data) XFree(data);
+    return allowed;
   }
 
   void stop_resize_watch() {
@@ -655,7 +746,7 @@ class GtkNativeWindow : public ModelWindow {
   static void on_destroy(GtkWidget*, GtkNativeWindow* self) {
     self->destroyed_ = true;
     self->stop_resize_watch();
-    self->stop_fs_watch();
+    self->stop_settling();
     g_app.forget(self);
     // The close path sees the children first; then the window leaves its family.
     if (self->events_.on_destroyed) self->events_.on_destroyed();
@@ -684,30 +775,11 @@ class GtkNativeWindow : public ModelWindow {
     self->pending_.reset();
     self->content_w_ = self->content_h_ = 0;
     const Rect now = self->measured_frame();
-    const bool moved = !self->have_last_ || now.x != self->last_.x || now.y != self->last_.y;
-    const bool resized = !self->have_last_ || now.w != self->last_.w || now.h != self->last_.h;
-    const Rect before = self->last_;
-    const bool had = self->have_last_;
-    self->last_ = now;
-    self->have_last_ = true;
-    if (!moved && !resized) return FALSE;
-    if (self->events_.on_frame_changed) self->events_.on_frame_changed();
-    if (moved && had) {
-      // Child windows move with their parent.
-      const double dx = now.x - before.x, dy = now.y - before.y;
-      for (GtkNativeWindow* c : std::vector<GtkNativeWindow*>(self->children_)) {
-        Rect f = c->frame();
-        c->set_frame({f.x + dx, f.y + dy, f.w, f.h});
-      }
+    if (self->settle_to_) {
+      if (now != *self->settle_to_) return FALSE;
+      self->stop_settling();
     }
-    if (moved) post_window_note(self, WindowNote::kDidMove);
-    if (resized) post_window_note(self, WindowNote::kDidResize);
-    std::optional<std::uint32_t> screen = self->screen_id();
-    if (screen != self->last_screen_) {
-      const bool report = self->last_screen_.has_value();
-      self->last_screen_ = screen;
-      if (report) post_window_note(self, WindowNote::kDidChangeScreen);
-    }
+    self->report_frame(now, true);
     return FALSE;
   }
   static gboolean on_state(GtkWidget* w, GdkEventWindowState* e, GtkNativeWindow* self) {
@@ -716,8 +788,8 @@ class GtkNativeWindow : public ModelWindow {
     const int changed = e->changed_mask;
     if (changed & GDK_WINDOW_STATE_FULLSCREEN) {
       self->pending_.reset();
-      if (self->fs_wanted_ && *self->fs_wanted_ == bool(e->new_window_state & GDK_WINDOW_STATE_FULLSCREEN))
-        self->stop_fs_watch();
+      if (self->fs_asked_ && *self->fs_asked_ == bool(e->new_window_state & GDK_WINDOW_STATE_FULLSCREEN))
+        self->fs_asked_.reset();
       post_window_note(self, (e->new_window_state & GDK_WINDOW_STATE_FULLSCREEN) ? WindowNote::kDidEnterFullScreen
                                                                                : WindowNote::kDidExitFullScreen);
     }
@@ -771,11 +843,19 @@ class GtkNativeWindow : public ModelWindow {
   guint resize_watch_ = 0;
   GdkWindow* hints_for_ = nullptr;  // the size hints last sent straight to the window manager
   std::array<int, 5> hints_sent_{};
-  std::optional<bool> fs_wanted_;  // full screen asked for and not yet answered
+  std::optional<bool> fs_asked_;  // full screen last asked for, until the window manager reports it
+  std::optional<Rect> settle_to_;  // the frame a window mapping again is on its way to
+  guint settle_timer_ = 0;
   std::shared_ptr<const MenuNode> menu_bar_;
   MenuChosen menu_chosen_;
   std::function<bool(const KeyChord&)> key_handler_;
-  guint fs_watch_ = 0;
+  bool drag_handlers_ = false;  // the file-drag signal handlers are connected
+  std::vector<GdkDragContext*> file_drags_;  // file drags of this window still going
+
+  static void on_drag_data_get(GtkWidget*, GdkDragContext* ctx, GtkSelectionData* data, guint, guint,
+                               GtkNativeWindow*);
+  static void on_drag_end(GtkWidget*, GdkDragContext* ctx, GtkNativeWindow*);
+  static gboolean on_drag_failed(GtkWidget*, GdkDragContext* ctx, GtkDragResult, GtkNativeWindow*);
 };
 
 bool GtkNativeWindow::begin_resize_drag(ResizeEdges e, Size min_frame) {
@@ -809,97 +889,148 @@ bool GtkNativeWindow::begin_resize_drag(ResizeEdges e, Size min_frame) {
 }
 
 // ---- file drags ----
+//
+// A drag starts at once with an image of icons guessed from the file names; a worker
+// thread then reads the drag's icon file and asks for the files' own icons, and the
+// image is drawn again if the drag is still going. Nothing on the main thread reads
+// the files. Each drag keeps its state on its own GdkDragContext, so drags that
+// overlap on one window never share it.
 
-struct FileDragState {
-  std::vector<std::string> uris;
-  gulong get_id = 0, end_id = 0;
-  GtkWidget* source = nullptr;
+constexpr const char* kFileDragKey = "quibex-file-drag";
+constexpr const char* kReplacedKey = "quibex-file-drag-replaced";
+
+struct FileDrag {
+  std::vector<std::string> uris;  // every file of the drag
+  GCancellable* cancel = g_cancellable_new();
+  ~FileDrag() {
+    // The drag is over: its images are no longer wanted.
+    g_cancellable_cancel(cancel);
+    g_object_unref(cancel);
+  }
 };
 
-GdkPixbuf* file_icon(const std::string& path, int size) {
-  GdkPixbuf* pb = nullptr;
-  GFile* f = g_file_new_for_path(path.c_str());
-  GFileInfo* info = g_file_query_info(f, G_FILE_ATTRIBUTE_STANDARD_ICON, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
-  GtkIconTheme* theme = gtk_icon_theme_get_default();
-  if (info) {
-    if (GIcon* icon = g_file_info_get_icon(info))
-      if (GtkIconInfo* ii = gtk_icon_theme_lookup_by_gicon(theme, icon, size, GTK_ICON_LOOKUP_FORCE_SIZE)) {
-        pb = gtk_icon_info_load_icon(ii, nullptr);
-        g_object_unref(ii);
-      }
-    g_object_unref(info);
+// What the worker reads for one drag.
+struct DragImageJob {
+  GdkDragContext* ctx = nullptr;
+  GCancellable* cancel = nullptr;
+  std::vector<std::string> paths;  // every file, in order
+  std::string icon_path;
+  // Results.
+  GdkPixbuf* icon = nullptr;  // at no more than 160 points a side
+  Size icon_size;             // the icon file's own size
+  std::vector<GIcon*> file_icons;  // for the drawn items, null where unknown
+  ~DragImageJob() {
+    if (icon) g_object_unref(icon);
+    for (GIcon* i : file_icons)
+      if (i) g_object_unref(i);
+    g_object_unref(cancel);
+    g_object_unref(ctx);
   }
-  g_object_unref(f);
+};
+
+// Reads an image file, decoded at no more than 160 points a side however large it is.
+GdkPixbuf* load_icon_file(const std::string& path, GCancellable* cancel, Size* size) {
+  GFile* file = g_file_new_for_path(path.c_str());
+  GFileInputStream* in = g_file_read(file, cancel, nullptr);
+  g_object_unref(file);
+  if (!in) return nullptr;
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+  g_signal_connect(loader, "size-prepared", G_CALLBACK((+[](GdkPixbufLoader* l, int w, int h, Size* out) {
+                     *out = Size{double(w), double(h)};
+                     const int larger = std::max(w, h);
+                     if (larger > 160)
+                       gdk_pixbuf_loader_set_size(l, std::max(1, int(std::lround(w * 160.0 / larger))),
+                                                  std::max(1, int(std::lround(h * 160.0 / larger))));
+                   })),
+                   size);
+  std::vector<guchar> buf(64 * 1024);
+  bool ok = true;
+  for (;;) {
+    const gssize n = g_input_stream_read(G_INPUT_STREAM(in), buf.data(), buf.size(), cancel, nullptr);
+    if (n == 0) break;
+    if (n < 0 || !gdk_pixbuf_loader_write(loader, buf.data(), gsize(n), nullptr)) {
+      ok = false;
+      break;
+    }
+  }
+  ok = gdk_pixbuf_loader_close(loader, nullptr) && ok;
+  GdkPixbuf* pb = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+  if (pb) g_object_ref(pb);
+  g_object_unref(loader);
+  g_object_unref(in);
+  return pb;
+}
+
+void read_drag_images(GTask* task, gpointer, gpointer data, GCancellable* cancel) {
+  auto* job = static_cast<DragImageJob*>(data);
+  if (!job->icon_path.empty()) job->icon = load_icon_file(job->icon_path, cancel, &job->icon_size);
+  for (const DragItem& it : layout_drag_items(job->paths, std::nullopt)) {
+    if (!it.drawn || g_cancellable_is_cancelled(cancel)) break;
+    GIcon* icon = nullptr;
+    GFile* file = g_file_new_for_path(it.path.c_str());
+    if (GFileInfo* info = g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_ICON, G_FILE_QUERY_INFO_NONE, cancel,
+                                            nullptr)) {
+      // Only theme icons: the main thread draws them from the icon theme, never from a file.
+      GIcon* i = g_file_info_get_icon(info);
+      if (i && G_IS_THEMED_ICON(i)) icon = G_ICON(g_object_ref(i));
+      g_object_unref(info);
+    }
+    g_object_unref(file);
+    job->file_icons.push_back(icon);
+  }
+  g_task_return_boolean(task, TRUE);
+}
+
+// The icon a file's name suggests, found without reading the file.
+GIcon* guessed_icon(const std::string& path) {
+  gchar* type = g_content_type_guess(path.c_str(), nullptr, 0, nullptr);
+  GIcon* icon = type ? g_content_type_get_icon(type) : nullptr;
+  g_free(type);
+  return icon;
+}
+
+GdkPixbuf* theme_icon(GIcon* icon, int size) {
+  GtkIconTheme* theme = gtk_icon_theme_get_default();
+  GdkPixbuf* pb = nullptr;
+  if (icon)
+    if (GtkIconInfo* info = gtk_icon_theme_lookup_by_gicon(theme, icon, size, GTK_ICON_LOOKUP_FORCE_SIZE)) {
+      pb = gtk_icon_info_load_icon(info, nullptr);
+      g_object_unref(info);
+    }
   if (!pb) pb = gtk_icon_theme_load_icon(theme, "text-x-generic", size, GTK_ICON_LOOKUP_FORCE_SIZE, nullptr);
   return pb;
 }
 
-bool GtkNativeWindow::begin_file_drag(const std::vector<std::string>& paths, const std::string& icon_path) {
-  GdkWindow* gw = gdk_window();
-  if (!gw) return false;
-  GdkPixbuf* custom = icon_path.empty() ? nullptr : gdk_pixbuf_new_from_file(icon_path.c_str(), nullptr);
-  std::optional<Size> icon;
-  if (custom) icon = Size{double(gdk_pixbuf_get_width(custom)), double(gdk_pixbuf_get_height(custom))};
-  std::vector<DragItem> items = layout_drag_items(paths, icon);
-  if (items.empty()) {
-    if (custom) g_object_unref(custom);
-    return false;
-  }
-
-  auto* st = new FileDragState;
-  for (const DragItem& it : items)
-    if (char* uri = g_filename_to_uri(it.path.c_str(), nullptr, nullptr)) {
-      st->uris.push_back(uri);
-      g_free(uri);
-    }
-  st->source = GTK_WIDGET(win_);
-  st->get_id = g_signal_connect(
-      st->source, "drag-data-get",
-      G_CALLBACK(+[](GtkWidget*, GdkDragContext*, GtkSelectionData* data, guint, guint, FileDragState* s) {
-        std::vector<gchar*> list;
-        for (std::string& u : s->uris) list.push_back(u.data());
-        list.push_back(nullptr);
-        gtk_selection_data_set_uris(data, list.data());
-      }),
-      st);
-  st->end_id = g_signal_connect(st->source, "drag-end", G_CALLBACK(+[](GtkWidget* w, GdkDragContext*, FileDragState* s) {
-                                  g_signal_handler_disconnect(w, s->get_id);
-                                  g_signal_handler_disconnect(w, s->end_id);
-                                  delete s;
-                                }),
-                                st);
-
-  GtkTargetList* targets = gtk_target_list_new(nullptr, 0);
-  gtk_target_list_add_uri_targets(targets, 0);
-  int px = 0, py = 0;
-  gdk_window_get_device_position(gw, pointer_device(), &px, &py, nullptr);
-  GdkDragContext* ctx =
-      gtk_drag_begin_with_coordinates(st->source, targets, GDK_ACTION_COPY, 1, nullptr, px, py);
-  gtk_target_list_unref(targets);
-  if (!ctx) {
-    g_signal_handler_disconnect(st->source, st->get_id);
-    g_signal_handler_disconnect(st->source, st->end_id);
-    delete st;
-    if (custom) g_object_unref(custom);
-    return false;
-  }
-
-  // One image: the items stacked, the first on top with its centre under the pointer.
-  double w = 0, h = 0;
-  for (const DragItem& it : items) {
-    w = std::max(w, it.offset + it.w);
-    h = std::max(h, it.offset + it.h);
-  }
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(std::ceil(w)), int(std::ceil(h)));
+// Draws the items stacked, the first on top with its centre under the pointer.
+// file_icons[i] is the icon of drawn item i (null: guessed from its name).
+void set_drag_image(GdkDragContext* ctx, const std::vector<DragItem>& items, GdkPixbuf* custom,
+                    const std::vector<GIcon*>& file_icons) {
+  const Size size = drag_image_size(items);
+  if (items.empty() || size.w <= 0 || size.h <= 0) return;
+  cairo_surface_t* surface =
+      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(std::ceil(size.w)), int(std::ceil(size.h)));
   cairo_t* cr = cairo_create(surface);
-  for (auto it = items.rbegin(); it != items.rend(); ++it) {
-    GdkPixbuf* src = it->custom_icon && custom ? GDK_PIXBUF(g_object_ref(custom)) : file_icon(it->path, 32);
+  std::vector<const DragItem*> drawn;
+  for (const DragItem& it : items)
+    if (it.drawn) drawn.push_back(&it);
+  for (std::size_t i = drawn.size(); i-- > 0;) {
+    const DragItem& it = *drawn[i];
+    GdkPixbuf* src = nullptr;
+    if (it.custom_icon && custom) {
+      src = GDK_PIXBUF(g_object_ref(custom));
+    } else {
+      GIcon* icon =
+          i < file_icons.size() && file_icons[i] ? G_ICON(g_object_ref(file_icons[i])) : guessed_icon(it.path);
+      src = theme_icon(icon, 32);
+      if (icon) g_object_unref(icon);
+    }
     if (!src) continue;
-    GdkPixbuf* scaled =
-        gdk_pixbuf_scale_simple(src, std::max(1, int(std::lround(it->w))), std::max(1, int(std::lround(it->h))),
-                                GDK_INTERP_BILINEAR);
+    const int w = std::max(1, int(std::lround(it.w))), h = std::max(1, int(std::lround(it.h)));
+    GdkPixbuf* scaled = gdk_pixbuf_get_width(src) == w && gdk_pixbuf_get_height(src) == h
+                            ? GDK_PIXBUF(g_object_ref(src))
+                            : gdk_pixbuf_scale_simple(src, w, h, GDK_INTERP_BILINEAR);
     if (scaled) {
-      gdk_cairo_set_source_pixbuf(cr, scaled, it->offset, it->offset);
+      gdk_cairo_set_source_pixbuf(cr, scaled, it.offset, it.offset);
       cairo_paint(cr);
       g_object_unref(scaled);
     }
@@ -909,7 +1040,86 @@ bool GtkNativeWindow::begin_file_drag(const std::vector<std::string>& paths, con
   cairo_surface_set_device_offset(surface, -items[0].w / 2, -items[0].h / 2);
   gtk_drag_set_icon_surface(ctx, surface);
   cairo_surface_destroy(surface);
-  if (custom) g_object_unref(custom);
+}
+
+void drag_images_read(GObject*, GAsyncResult* result, gpointer) {
+  auto* job = static_cast<DragImageJob*>(g_task_get_task_data(G_TASK(result)));
+  if (g_cancellable_is_cancelled(job->cancel)) return;  // the drag is over
+  std::optional<Size> icon;
+  if (job->icon) icon = job->icon_size;
+  set_drag_image(job->ctx, layout_drag_items(job->paths, icon), job->icon, job->file_icons);
+}
+
+void GtkNativeWindow::on_drag_data_get(GtkWidget*, GdkDragContext* ctx, GtkSelectionData* data, guint, guint,
+                                       GtkNativeWindow*) {
+  auto* drag = static_cast<FileDrag*>(g_object_get_data(G_OBJECT(ctx), kFileDragKey));
+  if (!drag) return;
+  std::vector<gchar*> list;
+  for (std::string& u : drag->uris) list.push_back(u.data());
+  list.push_back(nullptr);
+  gtk_selection_data_set_uris(data, list.data());
+}
+
+void GtkNativeWindow::on_drag_end(GtkWidget*, GdkDragContext* ctx, GtkNativeWindow* self) {
+  auto& going = self->file_drags_;
+  going.erase(std::remove(going.begin(), going.end(), ctx), going.end());
+  g_object_set_data(G_OBJECT(ctx), kFileDragKey, nullptr);
+}
+
+gboolean GtkNativeWindow::on_drag_failed(GtkWidget*, GdkDragContext* ctx, GtkDragResult, GtkNativeWindow*) {
+  // A drag replaced by a newer one ends at once: GTK would otherwise slide its image
+  // back to where it started, where it takes the next click.
+  return g_object_get_data(G_OBJECT(ctx), kReplacedKey) != nullptr;
+}
+
+bool GtkNativeWindow::begin_file_drag(const std::vector<std::string>& paths, const std::string& icon_path) {
+  GdkWindow* gw = gdk_window();
+  if (!gw) return false;
+  std::vector<DragItem> items = layout_drag_items(paths, std::nullopt);
+  if (items.empty()) return false;
+  auto* drag = new FileDrag;
+  for (const DragItem& it : items)
+    if (char* uri = g_filename_to_uri(it.path.c_str(), nullptr, nullptr)) {
+      drag->uris.push_back(uri);
+      g_free(uri);
+    }
+  if (!drag_handlers_) {
+    g_signal_connect(win_, "drag-data-get", G_CALLBACK(&GtkNativeWindow::on_drag_data_get), this);
+    g_signal_connect(win_, "drag-end", G_CALLBACK(&GtkNativeWindow::on_drag_end), this);
+    g_signal_connect(win_, "drag-failed", G_CALLBACK(&GtkNativeWindow::on_drag_failed), this);
+    drag_handlers_ = true;
+  }
+
+  // One pointer drags one thing: a drag still going is cancelled first, so that it
+  // gives up its grab in order instead of having it taken away.
+  for (GdkDragContext* going : std::vector<GdkDragContext*>(file_drags_)) {
+    g_object_set_data(G_OBJECT(going), kReplacedKey, going);
+    gtk_drag_cancel(going);
+  }
+
+  GtkTargetList* targets = gtk_target_list_new(nullptr, 0);
+  gtk_target_list_add_uri_targets(targets, 0);
+  int px = 0, py = 0;
+  gdk_window_get_device_position(gw, pointer_device(), &px, &py, nullptr);
+  GdkDragContext* ctx = gtk_drag_begin_with_coordinates(GTK_WIDGET(win_), targets, GDK_ACTION_COPY, 1, nullptr, px, py);
+  gtk_target_list_unref(targets);
+  if (!ctx) {
+    delete drag;
+    return false;
+  }
+  g_object_set_data_full(G_OBJECT(ctx), kFileDragKey, drag, +[](gpointer p) { delete static_cast<FileDrag*>(p); });
+  file_drags_.push_back(ctx);
+  set_drag_image(ctx, items, nullptr, {});
+
+  auto* job = new DragImageJob;
+  job->ctx = GDK_DRAG_CONTEXT(g_object_ref(ctx));
+  job->cancel = G_CANCELLABLE(g_object_ref(drag->cancel));
+  for (const DragItem& it : items) job->paths.push_back(it.path);
+  job->icon_path = icon_path;
+  GTask* task = g_task_new(nullptr, job->cancel, &drag_images_read, nullptr);
+  g_task_set_task_data(task, job, +[](gpointer p) { delete static_cast<DragImageJob*>(p); });
+  g_task_run_in_thread(task, &read_drag_images);
+  g_object_unref(task);
   return true;
 }
 

@@ -98,6 +98,7 @@ async function startDisplay({ windowManager = false } = {}) {
   }
   return {
     display,
+    wmPid: wm ? wm.pid : null, // for tests that hold the window manager up
     async stop() {
       await stopGroup(wm);
       await stopGroup(xvfb);

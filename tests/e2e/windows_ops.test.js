@@ -275,6 +275,70 @@ test('full screen asked on and off at once ends off; asked off and on ends on', 
   }
 });
 
+test('full screen asked of a window manager that takes its time is carried out in the order asked', { skip }, async () => {
+  const s = await session();
+  try {
+    const b = s.backend;
+    const w = await open(b, 'slow');
+    await winstate(b, 'slow', { focused: true });
+    b.send('WINOP@slow minimize');
+    await stateHas(w.id, { HIDDEN: true });
+    b.send('WINOP@slow restore');
+    await stateHas(w.id, { HIDDEN: false });
+    // The window manager answers nothing for a while, longer than the host once waited
+    // for an answer, between the requests.
+    process.kill(x.wmPid, 'SIGSTOP');
+    try {
+      for (const verb of ['fullscreen 1', 'fullscreen 1', 'fullscreen 0']) {
+        b.send(`WINOP@slow ${verb}`);
+        await b.sync('slow');
+        await h.sleep(1300);
+      }
+    } finally {
+      process.kill(x.wmPid, 'SIGCONT');
+    }
+    // The window manager handles "ontop" after whatever the host asked before it.
+    b.send('WINOP@slow ontop 1');
+    await stateHas(w.id, { ABOVE: true });
+    assert.ok(!(await h.netWmState(d, w.id)).includes('FULLSCREEN'), 'out of full screen, as last asked');
+    await b.sync('slow');
+    const last = b.lines.filter((l) => l.startsWith('WINSTATE slow ')).pop();
+    assert.equal(JSON.parse(last.slice(13)).fullscreen, false, last);
+  } finally {
+    await s.close();
+  }
+});
+
+test('WINSTATE reports full screen once the window manager grants it; one it refuses is never reported', { skip }, async () => {
+  const s = await session();
+  try {
+    const b = s.backend;
+    // openbox lets no utility window into full screen.
+    const pan = await open(b, 'pan', { more: fields({ panel: '1' }) });
+    await winstate(b, 'pan', { focused: true });
+    // Only what follows counts.
+    b.lines.forEach((l, i) => { if (l.startsWith('WINSTATE pan ')) b.taken[i] = true; });
+    b.send('WINOP@pan fullscreen 1');
+    b.send('WINOP show'); // the panel loses the focus at once, and says so
+    const j = await winstate(b, 'pan', { focused: false });
+    assert.equal(j.fullscreen, false, 'a refused request is not full screen');
+    b.send('WINOP@pan ontop 1');
+    await stateHas(pan.id, { ABOVE: true });
+    assert.ok(!(await h.netWmState(d, pan.id)).includes('FULLSCREEN'));
+
+    const w = await open(b, 'fs');
+    await winstate(b, 'fs', { focused: true });
+    const from = b.lines.length;
+    b.send('WINOP@fs fullscreen 1');
+    await winstate(b, 'fs', { fullscreen: true });
+    // By the time the backend hears of it, the window manager has it so.
+    assert.ok((await h.netWmState(d, w.id)).includes('FULLSCREEN'));
+    assert.ok(b.lines.slice(from).every((l) => !l.startsWith('WINSTATE pan ') || !JSON.parse(l.slice(12)).fullscreen));
+  } finally {
+    await s.close();
+  }
+});
+
 test('zoom is reported as maximized, also when the window comes back from full screen maximized', {
   skip,
 }, async () => {
@@ -530,6 +594,44 @@ test('hidewin hides one window, hide the whole application; show brings them bac
   }
 });
 
+test('a hidden window reports its moves and resizes as they happen, and nothing more when it shows again', { skip }, async () => {
+  const s = await session();
+  try {
+    const b = s.backend;
+    const w = await open(b, 'hg', { more: fields({ pos: [40, 40] }) });
+    await frameAt(w.id, 40, 40);
+    b.send('WINOP geom 1');
+    for (const [hide, show] of [['WINOP@hg hidewin', 'WINOP@hg show'], ['WINOP hide', 'WINOP show']]) {
+      b.send(hide);
+      await mapped(w.id, false);
+      await b.sync();
+      b.send('WINOP@hg pos 500 300');
+      await b.expectLine(/^WINGEOM hg$/);
+      b.send('SIZE@hg 320 170');
+      await b.expectLine(/^WINGEOM hg$/);
+      await b.sync();
+      const shown = b.lines.length;
+      b.send(show);
+      await mapped(w.id, true);
+      await frameAt(w.id, 500, 300, `${hide}: shown where it was moved to`);
+      await h.untilValue(() => h.xwininfo(d, w.id), (c) => c.width === 320 && c.height === 170, 'content 320x170');
+      // The window manager handles "ontop" after the map, and the host hears of the
+      // frame before the state.
+      b.send('WINOP@hg ontop 1');
+      await stateHas(w.id, { ABOVE: true });
+      await b.sync('hg');
+      assert.deepEqual(b.lines.slice(shown).filter((l) => l === 'WINGEOM hg'), [], `${hide}: nothing new to report`);
+      b.send('WINOP@hg ontop 0');
+      b.send('WINOP@hg pos 40 40');
+      b.send('SIZE@hg 300 150');
+      await frameAt(w.id, 40, 40);
+      await b.sync();
+    }
+  } finally {
+    await s.close();
+  }
+});
+
 test('hideonclose: the user closing the main window hides it; without it the host ends', { skip }, async () => {
   const s = await session();
   try {
@@ -590,10 +692,18 @@ test('DRAGWIN and RESIZEWIN hand a drag to the window manager while the button i
     b.send('WINOP@dr ontop 1');
     await frameAt(w.id, 200, 200);
     const frame = () => h.frameGeometry(d, w.id);
-    // Presses on the page, sends the command, then drags until the frame passes `ok`.
+    // A backend sends these commands when the page tells it of a press, so the host has
+    // the press by then. Sent any earlier, they can overtake it: the window manager sees
+    // the press first (openbox holds clicks to focus the window and then replays them),
+    // and the host would hand over a drag it does not hold yet.
+    b.eval("document.addEventListener('mousedown', (e) => probe.report('down', {x: e.screenX, y: e.screenY}))", 'dr');
+    await b.sync('dr');
+    // Presses on the page, sends the command once the page has the press, then drags
+    // until the frame passes `ok`.
     const drag = async (cmd, from, to, ok, what) => {
       await xd('mousemove', from[0], from[1], 'mousedown', 1);
       try {
+        await b.expectReport('down');
         b.send(cmd);
         await b.sync('dr');
         // The window manager takes the pointer once it has the request: nudge until it follows.

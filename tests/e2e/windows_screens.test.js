@@ -120,6 +120,48 @@ describe('with a window manager', { skip }, () => {
       await s.close();
     }
   });
+
+  test('a hidden window moved to the other screen reports its new screen then, and not again when shown', async () => {
+    const s = await session(x.display);
+    try {
+      const b = s.backend;
+      const w = await open(b, x.display, 'hw');
+      await winstate(b, 'hw', { screenId: A.id });
+      b.send('WINOP@hw hidewin');
+      await h.untilValue(() => h.xwininfo(x.display, w.id).then((i) => i.mapped), (m) => m === false, 'hidden');
+      b.send('WINOP@hw pos 1400 300');
+      await winstate(b, 'hw', { screenId: B.id });
+      await b.sync();
+      const shown = b.lines.length;
+      b.send('WINOP@hw show 0');
+      await frameIs(x.display, w.id, { x: 1400, y: 300 }, 'shown on B');
+      b.send('WINOP@hw ontop 1');
+      await h.untilValue(() => h.netWmState(x.display, w.id), (st) => st.includes('ABOVE'), 'above');
+      await b.sync('hw');
+      // Shown without the focus, nothing about it has changed.
+      assert.deepEqual(b.lines.slice(shown).filter((l) => l.startsWith('WINSTATE hw ')), []);
+    } finally {
+      await s.close();
+    }
+  });
+
+  test('fsscreen requests made while the window is still leaving full screen are each carried out in turn', async () => {
+    const s = await session(x.display);
+    try {
+      const b = s.backend;
+      const w = await open(b, x.display, 'fq');
+      b.send(`WINOP@fq fsscreen ${B.id}`);
+      await winstate(b, 'fq', { fullscreen: true, screenId: B.id });
+      // Both while the window is on its way out of full screen on B: first A, then B again.
+      b.send(`WINOP@fq fsscreen ${A.id}`);
+      b.send(`WINOP@fq fsscreen ${B.id}`);
+      await winstate(b, 'fq', { fullscreen: true, screenId: A.id });
+      await winstate(b, 'fq', { fullscreen: true, screenId: B.id });
+      await frameIs(x.display, w.id, { x: B.x, y: B.y, w: B.w, h: B.h }, 'full screen on B, as last asked');
+    } finally {
+      await s.close();
+    }
+  });
 });
 
 // Without a window manager windows go exactly where they are put, off screen too.

@@ -322,4 +322,50 @@ TEST_F(Commands, FileDragsNeedTheButtonAPageAndFiles) {
   EXPECT_EQ(paths, (std::vector<std::string>{cwd + "/notes.txt", cwd + "/a b.txt", "/abs"}));
 }
 
+TEST_F(Commands, AFileDragCarriesEveryFileButDrawsAtMostEightWhateverTheirNumber) {
+  using platform::DragItem;
+  using platform::Size;
+  // [files, icon size, the drag image's size]
+  struct Case {
+    std::size_t files;
+    std::optional<Size> icon;
+    Size image;
+  };
+  const Case cases[] = {
+      {1, std::nullopt, {32, 32}},
+      {3, Size{64, 48}, {64, 48}},
+      {8, std::nullopt, {60, 60}},
+      {9, std::nullopt, {60, 60}},
+      {100000, std::nullopt, {60, 60}},
+      {100000, Size{4000, 2000}, {160, 80}},
+      {2, Size{0, 0}, {36, 36}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < c.files; ++i) paths.push_back("/d/" + std::to_string(i));
+    const std::vector<DragItem> items = platform::layout_drag_items(paths, c.icon);
+    const std::string what = std::to_string(c.files) + " files";
+    ASSERT_EQ(items.size(), c.files) << what;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      ASSERT_EQ(items[i].path, paths[i]) << what;
+      ASSERT_EQ(items[i].drawn, i < platform::kDragImageItems) << what << ", item " << i;
+      if (!items[i].drawn) {
+        ASSERT_EQ(items[i].w * items[i].h, 0) << what << ": no image past the eighth";
+      }
+    }
+    EXPECT_EQ(platform::drag_image_size(items), c.image) << what;
+  }
+
+  // Through DRAGOUT: the window is handed every path.
+  desktop.app.left_button = true;
+  std::vector<std::string> many;
+  for (int i = 0; i < 20000; ++i) many.push_back("/many/" + std::to_string(i));
+  do_dragout(w(), new DragOutReq{"main", "", many});
+  ASSERT_EQ(main_window()->file_drags.size(), 1u);
+  const std::vector<DragItem>& items = main_window()->file_drags[0].items;
+  ASSERT_EQ(items.size(), many.size());
+  EXPECT_EQ(items.back().path, many.back());
+  EXPECT_EQ(platform::drag_image_size(items), (Size{60, 60}));
+}
+
 }  // namespace

@@ -115,7 +115,7 @@ TEST_F(WinOp, AWindowThatClosesWhileLeavingFullScreenIsNotSentToTheOtherScreen) 
   FakeWindow* w2 = open("w2");
   winop("w2", "fsscreen 70");
   ASSERT_TRUE(w2->style_mask() & platform::kStyleFullScreen);
-  w2->leaves_full_screen = false;
+  w2->answers_full_screen = false;
   winop("w2", "fsscreen 71");  // waits for the window to leave full screen on the first
   do_winclose(w(), new std::string("w2"));
   desktop.queue.drain();  // released
@@ -124,6 +124,58 @@ TEST_F(WinOp, AWindowThatClosesWhileLeavingFullScreenIsNotSentToTheOtherScreen) 
   const Rect before = w3->frame();
   platform::post_window_note(w2, platform::WindowNote::kDidExitFullScreen);
   platform::post_window_note(w3, platform::WindowNote::kDidExitFullScreen);
+  EXPECT_EQ(w3->frame(), before);
+  EXPECT_FALSE(w3->style_mask() & platform::kStyleFullScreen);
+}
+
+TEST_F(WinOp, FullScreenRequestsForOtherScreensMadeWhileLeavingAreEachCarriedOutInTurn) {
+  FakeWindow* m = main_window();
+  winop("main", "fsscreen 70");
+  ASSERT_TRUE(m->is_full_screen());
+  // The screen each entry into full screen lands on.
+  std::vector<Rect> entered;
+  const int token = platform::add_window_observer([&](platform::NativeWindow* w, platform::WindowNote n) {
+    if (w == m && n == platform::WindowNote::kDidEnterFullScreen) entered.push_back(m->frame());
+  });
+  m->answers_full_screen = false;
+  winop("main", "fsscreen 71");
+  winop("main", "fsscreen 70");  // while the window is still leaving
+  winop("main", "fsscreen 71");
+  EXPECT_EQ(m->unanswered_full_screen(), 1u) << "asked to leave once";
+  for (int i = 0; i < 20 && m->unanswered_full_screen(); ++i) m->answer_full_screen();
+  platform::remove_window_observer(token);
+  EXPECT_EQ(entered, (std::vector<Rect>{monitor_screen().frame, laptop_screen().frame, monitor_screen().frame}));
+  EXPECT_TRUE(m->is_full_screen());
+  EXPECT_EQ(m->unanswered_full_screen(), 0u);
+}
+
+TEST_F(WinOp, AWindowStillOnItsWayIntoFullScreenIsAskedOutOnlyOnceItIsIn) {
+  FakeWindow* m = main_window();
+  m->answers_full_screen = false;
+  winop("main", "fsscreen 70");
+  winop("main", "fsscreen 71");
+  EXPECT_EQ(m->unanswered_full_screen(), 1u) << "no way out asked for before the way in is answered";
+  m->answer_full_screen();  // in, on the first screen
+  EXPECT_EQ(m->frame(), laptop_screen().frame);
+  EXPECT_EQ(m->unanswered_full_screen(), 1u) << "now out";
+  m->answer_full_screen();  // out: the second request goes ahead
+  m->answer_full_screen();
+  EXPECT_TRUE(m->is_full_screen());
+  EXPECT_EQ(m->frame(), monitor_screen().frame);
+}
+
+TEST_F(WinOp, AWindowThatClosesForgetsEveryRequestWaitingForItToLeaveFullScreen) {
+  FakeWindow* w2 = open("w2");
+  winop("w2", "fsscreen 70");
+  w2->answers_full_screen = false;
+  winop("w2", "fsscreen 71");
+  winop("w2", "fsscreen 70");
+  do_winclose(w(), new std::string("w2"));
+  desktop.queue.drain();
+  // Exits posted for the address of the closed window move no window.
+  FakeWindow* w3 = open("w3");
+  const Rect before = w3->frame();
+  platform::post_window_note(w2, platform::WindowNote::kDidExitFullScreen);
   EXPECT_EQ(w3->frame(), before);
   EXPECT_FALSE(w3->style_mask() & platform::kStyleFullScreen);
 }

@@ -40,6 +40,36 @@ TEST_F(WinState, FullScreenIsNeverAlsoReportedAsMaximized) {
   EXPECT_EQ(lines_starting("WINSTATE").back(), "WINSTATE main " + state(true, false, false, true, 70));
 }
 
+TEST_F(WinState, FullScreenIsReportedOnlyOnceTheWindowSystemGrantsIt) {
+  FakeWindow* m = main_window();
+  m->answers_full_screen = false;
+  winop("main", "fullscreen 1");
+  winop("main", "fullscreen 1");
+  EXPECT_EQ(m->unanswered_full_screen(), 1u) << "asked for already";
+  open("w2");  // the main window loses the focus while the request waits
+  EXPECT_EQ(lines_starting("WINSTATE main"), (std::vector<std::string>{"WINSTATE main " + state(false, false, false, false, 70)}));
+  m->answer_full_screen(true);
+  EXPECT_EQ(lines_starting("WINSTATE main"), (std::vector<std::string>{"WINSTATE main " + state(true, false, false, false, 70)}));
+
+  // Refused requests never reach the backend, either way.
+  winop("main", "fullscreen 0");
+  m->fire(WindowNote::kDidResize);
+  m->answer_full_screen(false);
+  m->fire(WindowNote::kDidResize);
+  FakeWindow* w2 = win("w2");
+  w2->answers_full_screen = false;
+  winop("w2", "fullscreen 1");
+  w2->fire(WindowNote::kDidResize);
+  m->show();  // w2 loses the focus
+  w2->answer_full_screen(false);
+  w2->fire(WindowNote::kDidResize);
+  EXPECT_EQ(lines_starting("WINSTATE"),
+            (std::vector<std::string>{"WINSTATE w2 " + state(false, false, false, false, 70),
+                                      "WINSTATE main " + state(true, false, false, true, 70)}));
+  EXPECT_TRUE(m->is_full_screen());
+  EXPECT_FALSE(w2->style_mask() & platform::kStyleFullScreen) << "the next request starts from the refusal";
+}
+
 TEST_F(WinState, GeometryEventsOnlyWhileAskedForAndOnlyForMovesAndResizes) {
   main_window()->user_set_frame({120, 200, 800, 628});
   EXPECT_TRUE(lines().empty());

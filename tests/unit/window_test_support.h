@@ -69,6 +69,8 @@ class WindowTest : public FakeDesktopTest {
   void TearDown() override {
     g_windows.clear();
     desktop.queue.drain();
+    // The next test's view may get this one's address.
+    if (main_view()) forget_first_mouse(main_view());
     if (void* w = g_w.exchange(nullptr)) webview_destroy(w);
     reset_window_globals();
     winstate_observers_reset_for_tests();
