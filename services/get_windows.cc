@@ -114,7 +114,7 @@ std::string window_json(void* w, const std::string& id) {
       .integer("width", content.w)
       .integer("height", content.h)
       .raw("outer", JsonObject().integer("width", frame.w).integer("height", frame.h).str())
-      .boolean("fullscreen", mask & platform::kStyleFullScreen)
+      .boolean("fullscreen", window->is_full_screen())  // as granted, not as asked
       .boolean("minimized", window->miniaturized())
       .boolean("visible", window->visible())
       .boolean("focused", window->is_key())
