@@ -98,6 +98,8 @@ void do_winopen(void* w, void* rec) {
   params.panel = r->panel;
   std::unique_ptr<NativeWindow> window = desktop.make_window(params);
   if (!window) return;
+  // The bar's height belongs to the frame: it comes before the window is placed.
+  show_bar_in_window(id, window.get());
   center_window(window.get());
 
   attach_quib_bridge(view.get(), id);
@@ -135,7 +137,6 @@ void do_winopen(void* w, void* rec) {
     const Rect s = screens.empty() ? Rect{} : screens[0].frame;
     set_frame_top_left(win, r->x, s.y + s.h - r->y);
   }
-  show_bar_in_window(id, win);
   bring_forward(win);
 
   if (!r->parent.empty())

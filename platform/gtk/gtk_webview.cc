@@ -129,7 +129,7 @@ class GtkWebView : public WebView {
     g_object_ref_sink(view_);
   }
   ~GtkWebView() override {
-    if (ctx_signal_) g_signal_handler_disconnect(view_, ctx_signal_);
+    if (ctx_signal_ && g_signal_handler_is_connected(view_, ctx_signal_)) g_signal_handler_disconnect(view_, ctx_signal_);
     // The page is gone with its window: end its web process now rather than when
     // WebKit gets round to it, so windows opened and closed quickly do not pile up
     // processes (and X connections).

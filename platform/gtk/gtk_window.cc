@@ -22,6 +22,7 @@
 #include <array>
 #include <cmath>
 
+#include "platform/gtk/gtk_menu.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
 
@@ -109,6 +110,13 @@ class GtkNativeWindow : public ModelWindow {
     g_signal_connect(win_, "notify::is-active", G_CALLBACK(&GtkNativeWindow::on_active), this);
     g_signal_connect_after(win_, "realize", G_CALLBACK(&GtkNativeWindow::on_realize), this);
     g_signal_connect(win_, "draw", G_CALLBACK(&GtkNativeWindow::on_draw), this);
+    // Key equivalents of the menus come after the page: WebKit hands back the keys
+    // its page did not take, and only those reach this handler.
+    g_signal_connect_after(win_, "key-press-event", G_CALLBACK(&GtkNativeWindow::on_key), this);
+    // The menu bar above the page.
+    box_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_container_add(GTK_CONTAINER(win_), box_);
+    gtk_widget_show(box_);
     g_live.push_back(this);
     apply_decor();
     apply_hints();
@@ -191,12 +199,14 @@ class GtkNativeWindow : public ModelWindow {
 
   Rect content_rect_for_frame(const Rect& f) const override {
     Insets in = insets();
+    in.top += bar_h_;
     return {f.x + in.left, f.y + in.bottom, std::max(0.0, f.w - in.left - in.right),
             std::max(0.0, f.h - in.top - in.bottom)};
   }
 
   Rect frame_rect_for_content(const Rect& c) const override {
     Insets in = insets();
+    in.top += bar_h_;
     return {c.x - in.left, c.y - in.bottom, c.w + in.left + in.right, c.h + in.top + in.bottom};
   }
 
@@ -410,12 +420,12 @@ class GtkNativeWindow : public ModelWindow {
   // ---- content ----
 
   void set_content(WebView* view) override {
-    GtkWidget* child = gtk_bin_get_child(GTK_BIN(win_));
-    if (child) gtk_container_remove(GTK_CONTAINER(win_), child);
+    // A destroyed window took its children with it.
+    if (content_ && !destroyed_) gtk_container_remove(GTK_CONTAINER(box_), GTK_WIDGET(content_->native_handle()));
     content_ = view;
     if (view) {
       GtkWidget* w = GTK_WIDGET(view->native_handle());
-      gtk_container_add(GTK_CONTAINER(win_), w);
+      gtk_box_pack_end(GTK_BOX(box_), w, TRUE, TRUE, 0);
       gtk_widget_show(w);
     }
   }
@@ -430,8 +440,31 @@ class GtkNativeWindow : public ModelWindow {
   }
 
   void set_menu_bar(std::shared_ptr<const MenuNode> bar, MenuChosen chosen) override {
-    menu_bar_ = std::move(bar);
-    menu_chosen_ = std::move(chosen);
+    if (destroyed_) return;
+    if (bar_widget_) gtk_widget_destroy(bar_widget_);
+    bar_widget_ = nullptr;
+    if (bar) {
+      GtkWidget* menubar = gtk_menu_bar_new();
+      fill_menu_shell(GTK_MENU_SHELL(menubar), std::move(bar), std::move(chosen), [this] { return web_view(); });
+      gtk_widget_show(menubar);
+      // A window may be narrower than its bar's titles: the bar is clipped rather
+      // than setting a minimum width of its own.
+      bar_widget_ = gtk_scrolled_window_new(nullptr, nullptr);
+      gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(bar_widget_), GTK_POLICY_EXTERNAL, GTK_POLICY_NEVER);
+      gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(bar_widget_), TRUE);
+      gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(bar_widget_), GTK_SHADOW_NONE);
+      gtk_container_add(GTK_CONTAINER(bar_widget_), menubar);
+      gtk_box_pack_start(GTK_BOX(box_), bar_widget_, FALSE, FALSE, 0);
+    }
+    // The bar's height is the frame's, as a title bar's: the page keeps its size.
+    const bool mapped = gdk_window() && gdk_window_is_visible(gdk_window());
+    const Rect before = frame();
+    const Rect content = content_rect_for_frame(before);
+    if (!update_bar()) return;
+    Rect f = frame_rect_for_content(content);
+    f.x = before.x;
+    f.y = before.y + before.h - f.h;
+    if (mapped || content.w > 0) set_frame(f);
   }
   void set_key_handler(std::function<bool(const KeyChord&)> h) override { key_handler_ = std::move(h); }
 
@@ -467,7 +500,25 @@ class GtkNativeWindow : public ModelWindow {
     const Rect before = mapped ? frame() : Rect{};
     change();
     apply_decor();
+    update_bar();
     if (mapped && was != decorated()) set_frame(before);
+  }
+
+  // Windows with a frame show their bar; a window without one is all page (the
+  // bar's key equivalents still work). True when the bar's height changed.
+  bool update_bar() {
+    int h = 0;
+    if (bar_widget_ && decorated()) {
+      gtk_widget_show(bar_widget_);
+      int min = 0;
+      gtk_widget_get_preferred_height(bar_widget_, &min, &h);
+    } else if (bar_widget_) {
+      gtk_widget_hide(bar_widget_);
+    }
+    if (h == bar_h_) return false;
+    bar_h_ = h;
+    apply_hints();
+    return true;
   }
 
   // The title-bar container only matters without a frame, which the full-size bit
@@ -615,7 +666,7 @@ class GtkNativeWindow : public ModelWindow {
     // manager keeps it when the window maps again instead of placing the window anew.
     int flags = GDK_HINT_MIN_SIZE | GDK_HINT_USER_POS;
     g.min_width = side(std::ceil(min_size_.w));
-    g.min_height = side(std::ceil(min_size_.h));
+    g.min_height = side(std::ceil(min_size_.h) + bar_h_);
     if (drag_min_) {
       g.min_width = std::max(g.min_width, side(drag_min_->first));
       g.min_height = std::max(g.min_height, side(drag_min_->second));
@@ -745,6 +796,7 @@ class GtkNativeWindow : public ModelWindow {
   }
   static void on_destroy(GtkWidget*, GtkNativeWindow* self) {
     self->destroyed_ = true;
+    self->bar_widget_ = nullptr;
     self->stop_resize_watch();
     self->stop_settling();
     g_app.forget(self);
@@ -766,6 +818,9 @@ class GtkNativeWindow : public ModelWindow {
       cairo_restore(cr);
     }
     return FALSE;
+  }
+  static gboolean on_key(GtkWidget*, GdkEventKey* e, GtkNativeWindow* self) {
+    return self->key_handler_ && self->key_handler_(key_chord_of(e));
   }
   static gboolean on_configure(GtkWidget* w, GdkEvent*, GtkNativeWindow* self) {
     if (gtk_widget_in_destruction(w)) return FALSE;
@@ -846,8 +901,9 @@ class GtkNativeWindow : public ModelWindow {
   std::optional<bool> fs_asked_;  // full screen last asked for, until the window manager reports it
   std::optional<Rect> settle_to_;  // the frame a window mapping again is on its way to
   guint settle_timer_ = 0;
-  std::shared_ptr<const MenuNode> menu_bar_;
-  MenuChosen menu_chosen_;
+  GtkWidget* box_ = nullptr;         // the bar above the page
+  GtkWidget* bar_widget_ = nullptr;  // the menu bar (in its clip), null when none
+  int bar_h_ = 0;                    // the height it takes, 0 when not shown
   std::function<bool(const KeyChord&)> key_handler_;
   bool drag_handlers_ = false;  // the file-drag signal handlers are connected
   std::vector<GdkDragContext*> file_drags_;  // file drags of this window still going

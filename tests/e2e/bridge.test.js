@@ -379,7 +379,9 @@ test('the window takes its title and size from the command line', async () => {
     try {
       await h.hello(s.backend);
       const w = await h.findWindow(x.display, title);
-      assert.deepEqual([w.width, w.height], [width, height], `${args.join(' ')}`);
+      // The page's size; the menu bar sits above it in the window.
+      const bar = await h.measureMenuBar(s.backend, x.display, w.id);
+      assert.deepEqual([w.width, w.height - bar], [width, height], `${args.join(' ')}`);
     } finally {
       await s.close();
     }

@@ -50,7 +50,8 @@ test('the host makes a private socket, starts "qbx run entry.js" and shows the b
     path.join(b.bundle.app, 'Contents/Resources/app/frontend/index.html'));
 
   const w = await h.findWindow(x.display, 'Foo Test');
-  assert.deepEqual([w.width, w.height], [700, 500]);
+  const bar = await h.measureMenuBar(b.relay, x.display, w.id);
+  assert.deepEqual([w.width, w.height - bar], [700, 500]);
 
   b.relay.send('QUIT');
   assert.equal(await b.host.waitExit(), 0);

@@ -76,12 +76,13 @@ describe('with a window manager on two screens', { skip }, () => {
       const frame = await h.untilValue(() => h.frameGeometry(x.display, w2.id), (g) => g.x === 1400 && g.y === 300, 'w2 moved');
       assert.deepEqual(await get(b, 'windows'), ['main', 'w2']);
       const win = await get(b, 'win:w2');
-      assert.deepEqual([win.x, win.y, win.width, win.height], [1400, 300, frame.client.width, frame.client.height]);
+      // The content is the page: the client window less the menu bar above it.
+      assert.deepEqual([win.x, win.y, win.width, win.height], [1400, 300, frame.client.width, frame.client.height - s.bar]);
       assert.deepEqual(win.outer, { width: frame.w, height: frame.h });
       assert.equal(win.screenId, B.id);
       assert.deepEqual(win.screen, { width: 1024, height: 600, scale: 1 });
       assert.deepEqual(win.local, { x: 1400 - 1280, y: 300 - 200 });
-      assert.deepEqual(win.pixels, { x: 120, y: 100, width: frame.client.width, height: frame.client.height });
+      assert.deepEqual(win.pixels, { x: 120, y: 100, width: frame.client.width, height: frame.client.height - s.bar });
       assert.equal(win.visible, true);
       assert.equal(win.minimized, false);
       assert.equal(win.chrome.frame, true);
@@ -101,7 +102,9 @@ describe('with a window manager on two screens', { skip }, () => {
     const s = await h.mainSession(x.display, env());
     try {
       const b = s.backend;
-      const c = (await h.frameGeometry(x.display, s.main.id)).client;
+      // The content area: the client window below the menu bar.
+      const client = (await h.frameGeometry(x.display, s.main.id)).client;
+      const c = { x: client.x, y: client.y + s.bar };
       const cases = [
         [c.x + 10, c.y + 20, A, true],
         [c.x - 5, c.y + 20, A, false],

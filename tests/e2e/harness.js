@@ -756,6 +756,23 @@ async function openProbeWindow(b, display, id, { title = id, size = '300x150', m
   return w;
 }
 
+// A window with a frame shows its menu bar above the page, inside the client window:
+// the client is the page and the bar. The bar's height, from a window whose page size
+// is known (the same for every window of the host: one theme, one bar height).
+let barHeight = null;
+async function measureMenuBar(b, display, xid, win = 'main') {
+  b.eval("probe.report('page-size', {h: innerHeight * devicePixelRatio})", win);
+  const { h: page } = await b.expectReport('page-size');
+  const client = await xwininfo(display, xid);
+  barHeight = client.height - page;
+  return barHeight;
+}
+// The bar's height as last measured; a test that needs it measures first.
+function menuBar() {
+  if (barHeight === null) throw new Error('measure the menu bar first (measureMenuBar, mainSession)');
+  return barHeight;
+}
+
 // The next WINSTATE of `id` whose JSON has these members.
 async function expectWinstate(b, id, want, ms) {
   const line = await b.expectLine((l) => {
@@ -765,13 +782,14 @@ async function expectWinstate(b, id, want, ms) {
   return JSON.parse(line.slice(line.indexOf('{')));
 }
 
-Object.assign(module.exports, { openProbeWindow, expectWinstate });
+Object.assign(module.exports, { openProbeWindow, expectWinstate, measureMenuBar, menuBar });
 
 // A host whose main window is titled "Main", past its first page call; s.main is that window.
 async function mainSession(display, env) {
   const s = await module.exports.startSession({ display, args: ['Main'], env });
   await module.exports.hello(s.backend);
   s.main = await module.exports.findWindow(display, 'Main');
+  s.bar = await measureMenuBar(s.backend, display, s.main.id);
   return s;
 }
 

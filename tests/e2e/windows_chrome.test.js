@@ -42,9 +42,11 @@ function chrome(b, id, { titlebar = '', buttons = '', transparent = '', material
 const framed = (id, yes) => h.untilValue(() => h.frameGeometry(d, id), (g) => (g.extents.t > 0) === yes,
   yes ? 'a window-manager frame' : 'no window-manager frame');
 
-// Waits for the frame (with or without decorations) at x, y around content of w x h.
+// Waits for the frame (with or without decorations) at x, y around content of w x h; a
+// window with a frame shows its menu bar above the page, inside the client window.
 const settles = (id, decorated, [fx, fy, cw, ch], what) => h.untilValue(() => h.frameGeometry(d, id),
-  (g) => (g.extents.t > 0) === decorated && g.x === fx && g.y === fy && g.client.width === cw && g.client.height === ch,
+  (g) => (g.extents.t > 0) === decorated && g.x === fx && g.y === fy && g.client.width === cw &&
+    g.client.height === ch + (decorated ? h.menuBar() : 0),
   `${what}: ${decorated ? 'framed' : 'no frame'}, at ${fx},${fy}, content ${cw}x${ch}`);
 
 test('titlebar 0 takes the window manager\'s frame away; titlebar 1 brings it back', { skip }, async () => {

@@ -126,7 +126,7 @@ test('sizes beyond any screen stop at 10000 a side; the host and the page live o
       await b.sync('big');
       b.send('WINOP@big minsize 100x100');
       b.send('SIZE@big 300 150');
-      await h.untilValue(() => h.xwininfo(d, w.id), (i) => i.width === 300 && i.height === 150, 'back to 300x150');
+      await h.untilValue(() => h.xwininfo(d, w.id), (i) => i.width === 300 && i.height === 150 + s.bar, 'back to 300x150');
     }
     assert.equal(s.host.exited, null);
     assert.doesNotMatch(s.host.stderr, /wider or taller/);
@@ -183,7 +183,7 @@ test('WINOPEN: the id is the title when none is given, a position is the frame\'
     // SIZE keeps the top-left corner the host holds, so a position taken from the second
     // WINOPEN would show once this size has arrived.
     b.send('SIZE@once 321 201');
-    await h.untilValue(() => h.xwininfo(d, w.id), (c) => c.width === 321 && c.height === 201, 'content 321x201');
+    await h.untilValue(() => h.xwininfo(d, w.id), (c) => c.width === 321 && c.height === 201 + s.bar, 'content 321x201');
     const g = await h.frameGeometry(d, w.id);
     assert.deepEqual([g.x, g.y], [300, 200]);
     assert.deepEqual(await h.windowTitles(d).then((t) => t.filter((n) => n === 'Once' || n === 'Other')), ['Once']);
@@ -379,7 +379,7 @@ test('a SIZE followed at once by a move keeps both', { skip }, async () => {
       await h.untilValue(() => h.frameGeometry(d, w.id), (f) => f.x === 200 + i && f.y === 100, `moved to ${200 + i},100`);
       await b.sync('sp');
       const c = await h.xwininfo(d, w.id);
-      if (c.width !== cw || c.height !== ch) lost.push(`${cw}x${ch} became ${c.width}x${c.height}`);
+      if (c.width !== cw || c.height !== ch + s.bar) lost.push(`${cw}x${ch} became ${c.width}x${c.height - s.bar}`);
     }
     assert.deepEqual(lost, []);
   } finally {
@@ -477,7 +477,8 @@ test('pos, SIZE, minsize, center and resizable keep the defined edges and set th
     const b = s.backend;
     const w = await open(b, 'geo', { size: '1000x500' });
     const client = () => h.xwininfo(d, w.id);
-    const sizeIs = (cw, ch) => h.untilValue(client, (c) => c.width === cw && c.height === ch, `content ${cw}x${ch}`);
+    // The client window holds the menu bar above the page.
+    const sizeIs = (cw, ch) => h.untilValue(client, (c) => c.width === cw && c.height === ch + s.bar, `content ${cw}x${ch}`);
 
     b.send('WINOP@geo pos 0 0');
     await frameAt(w.id, 0, 0);
@@ -488,12 +489,12 @@ test('pos, SIZE, minsize, center and resizable keep the defined edges and set th
     b.send('WINOP@geo minsize 800x600');
     await sizeIs(1000, 600);
     await frameAt(w.id, 100, 50, 'the top-left corner kept');
-    assert.deepEqual((await h.sizeHints(d, w.id)).min, [800, 600]);
+    assert.deepEqual((await h.sizeHints(d, w.id)).min, [800, 600 + s.bar]);
     // A smaller one only sets the hint; malformed ones change nothing.
     for (const bad of ['minsize 0x100', 'minsize abc', 'minsize 300', 'pos 10', 'pos x y']) b.send(`WINOP@geo ${bad}`);
     b.send('WINOP@geo minsize 300x200');
-    await h.untilValue(() => h.sizeHints(d, w.id), (hn) => hn.min && hn.min[0] === 300 && hn.min[1] === 200, 'minimum 300x200');
-    assert.deepEqual(await client().then((c) => [c.width, c.height]), [1000, 600]);
+    await h.untilValue(() => h.sizeHints(d, w.id), (hn) => hn.min && hn.min[0] === 300 && hn.min[1] === 200 + s.bar, 'minimum 300x200');
+    assert.deepEqual(await client().then((c) => [c.width, c.height - s.bar]), [1000, 600]);
 
     // SIZE keeps the top-left corner; a zero side is ignored (the next SIZE shows it was).
     b.send('SIZE@geo 0 300');
@@ -510,10 +511,10 @@ test('pos, SIZE, minsize, center and resizable keep the defined edges and set th
       JSON.stringify(want));
     b.send('WINOP@geo resizable 0');
     await h.untilValue(() => h.allowedActions(d, w.id), (a) => !a.includes('RESIZE'), 'no resize action');
-    await hints({ min: [500, 300], max: [500, 300] });
+    await hints({ min: [500, 300 + s.bar], max: [500, 300 + s.bar] });
     b.send('WINOP@geo resizable 1');
     await h.untilValue(() => h.allowedActions(d, w.id), (a) => a.includes('RESIZE'), 'the resize action back');
-    await hints({ min: [300, 200], max: null });
+    await hints({ min: [300, 200 + s.bar], max: null });
   } finally {
     await s.close();
   }
@@ -585,7 +586,7 @@ test('hidewin hides one window, hide the whole application; show brings them bac
       b.send(show);
       await mapped(w.id, true);
       await frameAt(w.id, 500, 300, `${how}: shown where it was moved to`);
-      await h.untilValue(() => h.xwininfo(d, w.id), (c) => c.width === 320 && c.height === 170, `${how}: content 320x170`);
+      await h.untilValue(() => h.xwininfo(d, w.id), (c) => c.width === 320 && c.height === 170 + s.bar, `${how}: content 320x170`);
       b.send('WINOP@hs pos 40 40');
       await frameAt(w.id, 40, 40);
     }
@@ -614,7 +615,7 @@ test('a hidden window reports its moves and resizes as they happen, and nothing 
       b.send(show);
       await mapped(w.id, true);
       await frameAt(w.id, 500, 300, `${hide}: shown where it was moved to`);
-      await h.untilValue(() => h.xwininfo(d, w.id), (c) => c.width === 320 && c.height === 170, 'content 320x170');
+      await h.untilValue(() => h.xwininfo(d, w.id), (c) => c.width === 320 && c.height === 170 + s.bar, 'content 320x170');
       // The window manager handles "ontop" after the map, and the host hears of the
       // frame before the state.
       b.send('WINOP@hg ontop 1');
@@ -740,7 +741,7 @@ test('DRAGWIN and RESIZEWIN hand a drag to the window manager while the button i
       '120 wide, right edge kept');
     assert.equal(g3.client.height, g2.client.height);
     // Released, the window's own minimum applies again.
-    await h.untilValue(() => h.sizeHints(d, w.id), (hn) => hn.min && hn.min[0] === 1, 'the drag minimum lifted');
+    await h.untilValue(() => h.sizeHints(d, w.id), (hn) => hn.min && hn.min[0] === 1 && hn.min[1] === s.bar, 'the drag minimum lifted');
   } finally {
     await s.close();
   }

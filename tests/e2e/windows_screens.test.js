@@ -179,7 +179,9 @@ describe('without a window manager', { skip }, () => {
     try {
       const b = s.backend;
       const w = await open(b, x.display, 'r', '300x150', false);
-      // [size, put at, expected after "onscreen"]
+      // The frames below are the page and the menu bar above it.
+      const bar = await h.measureMenuBar(b, x.display, w.id, 'r');
+      // [frame size, put at, expected after "onscreen"]
       const cases = [
         // In the strip above B that no screen covers: down to B's top.
         ['300x150', [1500, 10], [1500, 200]],
@@ -201,7 +203,7 @@ describe('without a window manager', { skip }, () => {
       for (const [size, at, want] of cases) {
         const [cw, ch] = size.split('x').map(Number);
         // One frame change at a time, each seen by the host before the next.
-        b.send(`SIZE@r ${cw} ${ch}`);
+        b.send(`SIZE@r ${cw} ${ch - bar}`);
         await frameIs(x.display, w.id, { w: cw, h: ch }, `${size}`);
         await b.sync('r');
         b.send(`WINOP@r pos ${at[0]} ${at[1]}`);
@@ -209,7 +211,7 @@ describe('without a window manager', { skip }, () => {
         await b.sync('r');
         b.send('WINOP@r onscreen');
         // A later resize keeps whatever top-left corner the rescue gave.
-        b.send(`SIZE@r ${cw + 1} ${ch}`);
+        b.send(`SIZE@r ${cw + 1} ${ch - bar}`);
         await frameIs(x.display, w.id, { w: cw + 1 }, 'resized');
         const g = await h.frameGeometry(x.display, w.id);
         assert.deepEqual([g.x, g.y], want, `${size} at ${at}`);
@@ -224,13 +226,14 @@ describe('without a window manager', { skip }, () => {
     try {
       const b = s.backend;
       const w = await open(b, x.display, 'px', '200x100', false);
-      assert.deepEqual(await h.xwininfo(x.display, w.id).then((c) => [c.width, c.height]), [400, 200]);
+      const bar = await h.measureMenuBar(b, x.display, w.id, 'px');
+      assert.deepEqual(await h.xwininfo(x.display, w.id).then((c) => [c.width, c.height - bar]), [400, 200]);
       const cases = [
         // Points are two pixels here.
         [`spos ${B.id} 100 50`, { x: 1280 + 200, y: 200 + 100 }],
         [`spos ${B.id} 100 50 px`, { x: 1280 + 100, y: 200 + 50 }],
         ['pos 100 60', { x: 200, y: 120 }],
-        ['pxsize 300 160', { x: 200, y: 120, w: 300, h: 160 }],
+        ['pxsize 300 160', { x: 200, y: 120, w: 300, h: 160 + bar }],
       ];
       for (const [verb, want] of cases) {
         b.send(`WINOP@px ${verb}`);
