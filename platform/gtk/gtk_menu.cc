@@ -56,7 +56,25 @@ void on_activate(GtkMenuItem* item, ItemData* d) {
 
 GtkWidget* make_item(Presenter* p, const std::shared_ptr<MenuNode>& n);
 
+// Every item can carry a check mark, but only a checked one shows its box, as menus
+// do where a mark is the exception.
+void style_menu(GtkWidget* shell) {
+  static GtkCssProvider* css = [] {
+    GtkCssProvider* c = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(c,
+                                    ".quibex-menu check:not(:checked) { -gtk-icon-source: none; "
+                                    "background: none; border-color: transparent; box-shadow: none; }",
+                                    -1, nullptr);
+    gtk_style_context_add_provider_for_screen(gdk_screen_get_default(), GTK_STYLE_PROVIDER(c),
+                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    return c;
+  }();
+  (void)css;
+  gtk_style_context_add_class(gtk_widget_get_style_context(shell), "quibex-menu");
+}
+
 void fill(Presenter* p, GtkMenuShell* shell, const MenuNode& menu) {
+  style_menu(GTK_WIDGET(shell));
   for (const auto& item : menu.items)
     if (item) gtk_menu_shell_append(shell, make_item(p, item));
 }
@@ -217,10 +235,13 @@ void add_context_items(WebKitContextMenu* menu, const MenuNode& node, const Menu
       webkit_context_menu_append(menu, webkit_context_menu_item_new_from_stock_action(stock));
       continue;
     }
-    // One action per item; a checked state makes WebKit draw a check item.
+    // One action per item, each with a name of its own (WebKit keeps them by name);
+    // a checked state makes WebKit draw a check item.
+    static unsigned serial = 0;
+    const std::string name = "quibex-item-" + std::to_string(++serial);
     GSimpleAction* action =
-        item->checked ? g_simple_action_new_stateful("item", nullptr, g_variant_new_boolean(TRUE))
-                      : g_simple_action_new("item", nullptr);
+        item->checked ? g_simple_action_new_stateful(name.c_str(), nullptr, g_variant_new_boolean(TRUE))
+                      : g_simple_action_new(name.c_str(), nullptr);
     g_simple_action_set_enabled(action, item->enabled && item->tag == 0);
     struct Data {
       std::shared_ptr<const MenuNode> keep;

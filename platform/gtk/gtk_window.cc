@@ -427,6 +427,8 @@ class GtkNativeWindow : public ModelWindow {
       GtkWidget* w = GTK_WIDGET(view->native_handle());
       gtk_box_pack_end(GTK_BOX(box_), w, TRUE, TRUE, 0);
       gtk_widget_show(w);
+      // The page has the keyboard whenever its window has the focus.
+      gtk_widget_grab_focus(w);
     }
   }
   void set_content_zoom(double z) override {
