@@ -3,17 +3,14 @@
 #include <algorithm>
 #include <map>
 
+#include "platform/observers.h"
+
 namespace platform {
 
 namespace {
 
-struct Observers {
-  std::map<int, WindowObserver> fns;
-  int next = 1;
-};
-
-Observers& observers() {
-  static Observers o;
+ObserverList<NativeWindow*, WindowNote>& observers() {
+  static ObserverList<NativeWindow*, WindowNote> o;
   return o;
 }
 
@@ -21,27 +18,11 @@ Application* g_application = nullptr;
 
 }  // namespace
 
-int add_window_observer(WindowObserver fn) {
-  Observers& o = observers();
-  int token = o.next++;
-  o.fns[token] = std::move(fn);
-  return token;
-}
+int add_window_observer(WindowObserver fn) { return observers().add(std::move(fn)); }
 
-void remove_window_observer(int token) { observers().fns.erase(token); }
+void remove_window_observer(int token) { observers().remove(token); }
 
-void post_window_note(NativeWindow* window, WindowNote note) {
-  // Observers added while this note is delivered do not see it; removed ones stop at once.
-  Observers& o = observers();
-  std::vector<int> tokens;
-  for (auto& [token, fn] : o.fns) tokens.push_back(token);
-  for (int token : tokens) {
-    auto it = o.fns.find(token);
-    if (it == o.fns.end()) continue;
-    WindowObserver fn = it->second;  // a copy: the observer may remove itself
-    fn(window, note);
-  }
-}
+void post_window_note(NativeWindow* window, WindowNote note) { observers().notify(window, note); }
 
 std::vector<DragItem> layout_drag_items(const std::vector<std::string>& paths, std::optional<Size> icon) {
   std::vector<DragItem> items;
