@@ -6,6 +6,7 @@
 // go away at any moment.
 
 #include "platform/gtk/gtk_system_info.h"
+#include "platform/gtk/x11_props.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -47,26 +48,10 @@ R with_x(F fn, R fallback = R()) {
   return r;
 }
 
-Atom atom(Display* dpy, const char* name) {
-  return gdk_x11_get_xatom_by_name_for_display(gdk_x11_lookup_xdisplay(dpy), name);
-}
+Atom atom(Display* dpy, const char* name) { return x11_atom(dpy, name); }
 
-// A property of 32-bit items (CARDINAL, WINDOW, ATOM); none when it is not set.
 std::optional<std::vector<unsigned long>> prop_items(Display* dpy, Window w, const char* name, Atom type) {
-  Atom actual = None;
-  int format = 0;
-  unsigned long n = 0, after = 0;
-  unsigned char* data = nullptr;
-  const int rc = XGetWindowProperty(dpy, w, atom(dpy, name), 0, 1 << 20, False, type, &actual, &format, &n, &after,
-                                    &data);
-  std::optional<std::vector<unsigned long>> out;
-  if (rc == Success && actual == type && format == 32 && data) {
-    // Xlib hands 32-bit items over as longs.
-    const unsigned long* v = reinterpret_cast<const unsigned long*>(data);
-    out.emplace(v, v + n);
-  }
-  if (data) XFree(data);
-  return out;
+  return x11_prop_items(dpy, w, name, type);
 }
 
 std::optional<std::string> prop_text(Display* dpy, Window w, const char* name, const char* type = "UTF8_STRING") {

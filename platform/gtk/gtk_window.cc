@@ -25,6 +25,7 @@
 #include "platform/gtk/gtk_menu.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
+#include "platform/gtk/x11_props.h"
 
 namespace platform::gtk {
 
@@ -569,26 +570,16 @@ class GtkNativeWindow : public ModelWindow {
   static bool wm_frame_extents(GdkWindow* gw, Insets& in) {
     if (!GDK_IS_X11_WINDOW(gw)) return false;
     GdkDisplay* d = gdk_window_get_display(gw);
-    Atom type = None;
-    int format = 0;
-    unsigned long n = 0, after = 0;
-    unsigned char* data = nullptr;
     gdk_x11_display_error_trap_push(d);
-    const int rc = XGetWindowProperty(GDK_DISPLAY_XDISPLAY(d), GDK_WINDOW_XID(gw),
-                                      gdk_x11_get_xatom_by_name_for_display(d, "_NET_FRAME_EXTENTS"), 0, 4, False,
-                                      XA_CARDINAL, &type, &format, &n, &after, &data);
+    const auto v = x11_prop_items(GDK_DISPLAY_XDISPLAY(d), GDK_WINDOW_XID(gw), "_NET_FRAME_EXTENTS", XA_CARDINAL);
     gdk_x11_display_error_trap_pop_ignored(d);
-    const bool ok = rc == Success && type == XA_CARDINAL && format == 32 && n == 4 && data;
-    if (ok) {
-      const long* v = reinterpret_cast<const long*>(data);
-      const int scale = std::max(1, gdk_window_get_scale_factor(gw));
-      in.left = int(v[0]) / scale;
-      in.right = int(v[1]) / scale;
-      in.top = int(v[2]) / scale;
-      in.bottom = int(v[3]) / scale;
-    }
-    if (data) XFree(data);
-    return ok;
+    if (!v || v->size() != 4) return false;
+    const int scale = std::max(1, gdk_window_get_scale_factor(gw));
+    in.left = int((*v)[0]) / scale;
+    in.right = int((*v)[1]) / scale;
+    in.top = int((*v)[2]) / scale;
+    in.bottom = int((*v)[3]) / scale;
+    return true;
   }
 
   Rect measured_frame() const {
@@ -765,23 +756,12 @@ class GtkNativeWindow : public ModelWindow {
     GdkWindow* gw = gdk_window();
     if (!gw || !gdk_window_is_visible(gw)) return true;
     GdkDisplay* d = gdk_window_get_display(gw);
-    Atom type = None;
-    int format = 0;
-    unsigned long n = 0, after = 0;
-    unsigned char* data = nullptr;
     gdk_x11_display_error_trap_push(d);
-    const int rc = XGetWindowProperty(GDK_DISPLAY_XDISPLAY(d), GDK_WINDOW_XID(gw),
-                                      gdk_x11_get_xatom_by_name_for_display(d, "_NET_WM_ALLOWED_ACTIONS"), 0, 64,
-                                      False, XA_ATOM, &type, &format, &n, &after, &data);
+    const auto actions = x11_prop_items(GDK_DISPLAY_XDISPLAY(d), GDK_WINDOW_XID(gw), "_NET_WM_ALLOWED_ACTIONS", XA_ATOM);
     gdk_x11_display_error_trap_pop_ignored(d);
-    bool allowed = true;  // no list: nothing is known to be refused
-    if (rc == Success && type == XA_ATOM && format == 32 && data) {
-      const Atom fullscreen = gdk_x11_get_xatom_by_name_for_display(d, "_NET_WM_ACTION_FULLSCREEN");
-      const Atom* actions = reinterpret_cast<const Atom*>(data);
-      allowed = std::find(actions, actions + n, fullscreen) != actions + n;
-    }
-    if (data) XFree(data);
-    return allowed;
+    if (!actions) return true;  // no list: nothing is known to be refused
+    const Atom fullscreen = gdk_x11_get_xatom_by_name_for_display(d, "_NET_WM_ACTION_FULLSCREEN");
+    return std::find(actions->begin(), actions->end(), fullscreen) != actions->end();
   }
 
   void stop_resize_watch() {
