@@ -338,7 +338,7 @@ void open_inspector_for_key_window() {
 void menu_item_chosen(MenuKind kind, const MenuNode& item) {
   switch (item.command) {
     case MenuCommand::kChoose:
-      if (item.id.empty()) return;
+      // Every item the backend described names itself, an empty id included.
       sock_write_line((kind == MenuKind::kBar ? "MENU " : kind == MenuKind::kTray ? "TRAY " : "CTX ") + item.id);
       return;
     case MenuCommand::kAbout:
