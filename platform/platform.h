@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/cookies.h"
 #include "platform/main_queue.h"
 #include "platform/screens.h"
 #include "platform/timers.h"
@@ -90,6 +91,10 @@ class Platform {
   virtual void show_about_panel(const AboutPanel& about) = 0;
   // Opens the named help book of the application.
   virtual void show_help(const std::string& book) = 0;
+  // --- cookies ---
+  // The web views' shared cookie store.
+  virtual CookieStore& cookie_store() = 0;
+  // --- end cookies ---
 };
 
 // The platform in use; set once by main() or by a test before anything runs.
