@@ -79,7 +79,6 @@ void on_print_response(GtkDialog* dialog, gint response, WebKitWebView* view) {
     g_object_unref(settings);
   }
   gtk_widget_destroy(GTK_WIDGET(dialog));
-  g_object_unref(view);
 }
 
 }  // namespace
@@ -144,7 +143,10 @@ void show_view_print_dialog(WebKitWebView* view) {
   if (g_last_settings) gtk_print_unix_dialog_set_settings(d, g_last_settings);
   if (g_last_page_setup) gtk_print_unix_dialog_set_page_setup(d, g_last_page_setup);
   gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
-  g_signal_connect(dialog, "response", G_CALLBACK(&on_print_response), g_object_ref(view));
+  // Goes with its window; the page stays alive as long as the dialog does.
+  gtk_window_set_destroy_with_parent(GTK_WINDOW(dialog), TRUE);
+  g_signal_connect_data(dialog, "response", G_CALLBACK(&on_print_response), g_object_ref(view),
+                        +[](gpointer v, GClosure*) { g_object_unref(v); }, GConnectFlags(0));
   gtk_widget_show(dialog);
 }
 

@@ -217,4 +217,11 @@ test('RELOAD in windowless mode reloads every window; PRINT opens the print dial
   await h.until(async () => !(await h.windowTitles(x.display)).includes('Print'), 'the print dialog to close');
   // The page still answers once its dialog is gone.
   await b.sync('w2');
+  // A window closed under its open dialog takes the dialog with it.
+  b.send('PRINT@w2');
+  await h.findWindow(x.display, 'Print');
+  b.send('WINCLOSE w2');
+  await b.expectLine(/^WINCLOSED w2$/);
+  await h.until(async () => !(await h.windowTitles(x.display)).includes('Print'), 'the print dialog to go');
+  await b.sync('w1');
 });
