@@ -78,7 +78,7 @@ class GtkAppInstance : public AppInstance {
     g_signal_connect(app_, "activate", G_CALLBACK(&GtkAppInstance::on_activate), this);
     GError* err = nullptr;
     if (!g_application_register(app_, nullptr, &err)) {
-      std::fprintf(stderr, "quibex: later starts of this application will run on their own: %s\n",
+      std::fprintf(stderr, "quibex: this start runs on its own, without a running instance to hand over to: %s\n",
                    err ? err->message : "the session bus refused the application id");
       g_clear_error(&err);
       g_clear_object(&app_);

@@ -14,8 +14,8 @@ after(async () => { await x.stop(); });
 
 // A bundle whose qbx notes each backend it starts, on a private session bus.
 async function setUp(t, { name = 'Opener', plist = { CFBundleIdentifier: 'org.example.Opener' }, bus = true } = {}) {
+  // Left for the harness to remove at the end: hosts write caches here until they stop.
   const dir = h.tempDir();
-  t.after(() => h.removeDir(dir));
   const session = bus ? await h.startBus(dir) : null;
   if (session) t.after(() => session.stop());
   const runs = path.join(dir, 'backends.log');
@@ -129,7 +129,6 @@ test('bundles of the same name elsewhere are different applications', async (t) 
   const b1 = await s1.first();
   // Another Opener.app on the same bus, without a bundle identifier either.
   const s2dir = h.tempDir();
-  t.after(() => h.removeDir(s2dir));
   const bundle2 = h.makeBundle(s2dir, { name: 'Opener' });
   const b2 = await h.startBundle({ display: x.display, bundle: bundle2, dir: s2dir, env: s1.env });
   t.after(() => b2.close());
@@ -137,6 +136,35 @@ test('bundles of the same name elsewhere are different applications', async (t) 
   await h.hello(b2.relay);
   assert.equal(b1.host.exited, null);
   assert.equal(b2.host.exited, null);
+});
+
+// Another process holding the bundle's id on the bus; `answers`: it passes for the
+// running instance but takes no request.
+async function holdName(t, env, name, answers) {
+  const holder = h.launch(h.SYSTEM_PYTHON, [path.join(__dirname, 'peers/name_holder.py'), name, answers ? 'answers' : 'mute'],
+    { stdio: ['pipe', 'pipe', 'pipe'], env: { ...process.env, ...env } });
+  t.after(() => h.stopGroup(holder));
+  await new Promise((resolve, reject) => {
+    holder.stdout.once('data', resolve);
+    holder.exitInfo.then(() => reject(new Error('the name holder ended')));
+  });
+}
+
+test('a request the running instance does not take is reported, and no backend starts', async (t) => {
+  const s = await setUp(t);
+  await holdName(t, s.env, 'org.example.Opener', true);
+  const again = await s.again(['--open', 'opener://lost']);
+  assert.equal(again.code, 1);
+  assert.match(again.stderr, /^quibex: Opener is running, but did not take this request: .*org\.gtk\.Application/);
+  assert.equal(s.backends(), 0);
+});
+
+test('an id held by something that is no running instance: the start runs on its own with its request', async (t) => {
+  const s = await setUp(t);
+  await holdName(t, s.env, 'org.example.Opener', false);
+  const b = await s.first({ args: ['--open', 'opener://mine'] });
+  await b.relay.expectLine(/^OPENURL opener:\/\/mine$/);
+  assert.match(b.host.stderr, /quibex: this start runs on its own, without a running instance to hand over to/);
 });
 
 test('without a session bus every start runs on its own, quietly', async (t) => {
