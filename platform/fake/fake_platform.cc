@@ -126,10 +126,8 @@ std::unique_ptr<StatusItem> FakePlatform::make_status_item() {
 
 // ---- the application instance ----
 
-AppInstance::Role FakeAppInstance::claim(const std::string& app_id, const std::vector<std::string>& args,
+AppInstance::Role FakeAppInstance::claim(const std::string&, const std::vector<std::string>& args,
                                          std::string& error) {
-  claimed.push_back(app_id);
-  claimed_args.push_back(args);
   if (role == Role::kFailed) error = failure;
   if ((role == Role::kAlone || role == Role::kPrimary) && !args.empty()) {
     // This desktop reads an absolute path as a file and anything else as a URL.

@@ -130,8 +130,6 @@ class FakeAppInstance : public AppInstance {
 
   Role role = Role::kAlone;  // what claim() answers
   std::string failure = "the running instance did not answer";  // the error of kFailed
-  std::vector<std::string> claimed;  // the ids claimed
-  std::vector<std::vector<std::string>> claimed_args;
 
  private:
   struct Request {
