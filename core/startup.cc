@@ -30,6 +30,7 @@
 #include "core/wire.h"
 #include "platform/webview_lib.h"
 #include "webui/context_menu.h"
+#include "webui/media_proxy.h"
 #include "webui/menu_bar.h"
 #include "webui/menu_model.h"
 
@@ -401,7 +402,9 @@ int launcher_main(int argc, char** argv) {
   g_attribution = s.attribution;
   g_credits_file = s.credits_file;
   g_help_book = s.help_book;
+  g_media_origins_key = bundle.info.string("QuibexMediaOrigins");
 
+  install_media_scheme_hook();
   if (g_windowless) {
     initialize_windowless_application();
   } else if (!initialize_main_window(title, width, height, bundle_flag, s.panel, bundle.info)) {

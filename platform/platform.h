@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/main_queue.h"
+#include "platform/media.h"
 #include "platform/screens.h"
 #include "platform/timers.h"
 #include "platform/webview.h"
@@ -86,6 +87,9 @@ class Platform {
   virtual std::unique_ptr<SerialQueue> make_serial_queue(const std::string& name) = 0;
   virtual std::unique_ptr<NativeWindow> make_window(const WindowParams& params) = 0;
   virtual std::unique_ptr<WebView> make_webview() = 0;
+  // Serves the "quib-media" scheme for every web view, and camera and microphone
+  // requests, as the host decides them.
+  virtual void install_media_scheme(MediaScheme scheme) = 0;
   // The tray item; null when the desktop cannot show one at all.
   virtual std::unique_ptr<StatusItem> make_status_item() = 0;
   virtual void show_about_panel(const AboutPanel& about) = 0;

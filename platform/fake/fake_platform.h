@@ -175,6 +175,7 @@ class FakePlatform : public Platform {
   std::unique_ptr<NativeWindow> make_window(const WindowParams& params) override;
   std::unique_ptr<WebView> make_webview() override;
   std::unique_ptr<StatusItem> make_status_item() override;
+  void install_media_scheme(MediaScheme s) override { media = std::move(s); }
   void show_about_panel(const AboutPanel& about) override { abouts.push_back(about); }
   void show_help(const std::string& book) override { helps.push_back(book); }
 
@@ -196,6 +197,7 @@ class FakePlatform : public Platform {
   std::vector<FakeStatusItem*> status_items;  // likewise
   std::vector<AboutPanel> abouts;
   std::vector<std::string> helps;
+  MediaScheme media;
 };
 
 }  // namespace platform::fake
