@@ -1,4 +1,5 @@
 #include "core/startup.h"
+#include "services/notifications.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -355,6 +356,9 @@ int launcher_main(int argc, char** argv) {
   g_attribution = s.attribution;
   g_credits_file = s.credits_file;
   g_help_book = s.help_book;
+
+  // Notifications: the server's clicks and actions reach the backend.
+  install_notif_delegate();
 
   if (g_windowless) {
     g_suppress_order_front = false;
