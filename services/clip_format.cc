@@ -30,8 +30,8 @@ std::optional<std::string> base64_decode(std::string_view text) {
       digits += c;
     }
   }
-  if (digits.empty() || digits.size() % 4 == 1 || padding > 2) return std::nullopt;
-  if (padding && (digits.size() + padding) % 4 != 0) return std::nullopt;
+  // Whole groups of four, padded as the standard form has it.
+  if (digits.empty() || padding > 2 || (digits.size() + padding) % 4 != 0) return std::nullopt;
   std::string out;
   out.reserve(digits.size() * 3 / 4);
   std::uint32_t acc = 0;
