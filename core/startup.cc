@@ -1,4 +1,5 @@
 #include "core/startup.h"
+#include "services/notifications.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -405,6 +406,9 @@ int launcher_main(int argc, char** argv) {
   g_media_origins_key = bundle.info.string("QuibexMediaOrigins");
 
   install_media_scheme_hook();
+  // Notifications: the server's clicks and actions reach the backend.
+  install_notif_delegate();
+
   if (g_windowless) {
     initialize_windowless_application();
   } else if (!initialize_main_window(title, width, height, bundle_flag, s.panel, bundle.info)) {

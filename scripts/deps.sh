@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox x11-xserver-utils x11-utils xdotool imagemagick tigervnc-standalone-server
   dbus-daemon libglib2.0-bin python3-dbusmock python3-gi gir1.2-glib-2.0 gir1.2-gtk-3.0 python3-xlib
+  xclip
 )
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 missing=()

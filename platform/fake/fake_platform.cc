@@ -13,7 +13,7 @@ size_t FakeMainQueue::drain() {
     Item it;
     {
       std::lock_guard<std::mutex> lock(mu_);
-      if (items_.empty()) return n;
+      if (items_.empty() || held()) return n;
       it = items_.front();
       items_.pop_front();
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fake/fake_services.h"
 #include "platform/fake/fake_system_info.h"
 #include "platform/fake/fake_webview.h"
 #include "platform/fake/fake_window.h"
@@ -25,7 +26,8 @@ class FakeMainQueue : public MainQueue {
   };
   void post(HandlerFn handler, void* w, void* record) override;
   using MainQueue::post;
-  // Runs queued items (and items they queue) in order; returns how many ran.
+  // Runs queued items (and items they queue) in order, stopping while the queue
+  // is held; returns how many ran.
   size_t drain();
   // Removes the queued items without running them.
   std::vector<Item> take();
@@ -150,10 +152,14 @@ class FakePlatform : public Platform {
     install_application(&app);
     install_system_info(&system);
     install_app_instance(&instance);
+    install_clipboard(&clip);
+    install_notifier(&notes);
   }
   ~FakePlatform() override {
     if (system_info() == &system) install_system_info(nullptr);
     if (app_instance() == &instance) install_app_instance(nullptr);
+    if (clipboard() == &clip) install_clipboard(nullptr);
+    if (notifier() == &notes) install_notifier(nullptr);
   }
   bool init_display() override { return has_display; }
   std::string executable_path() override { return exe_path; }
@@ -185,6 +191,8 @@ class FakePlatform : public Platform {
   FakeApplication app{&monitors};
   FakeSystemInfo system;
   FakeAppInstance instance;
+  FakeClipboard clip;
+  FakeNotifier notes;
   bool has_display = true;
   bool fail_windows = false;  // make_window gives null, as a desktop that cannot make one
   std::string exe_path = "/opt/quibex/quibex";
