@@ -31,6 +31,9 @@ using EnvLookup = std::function<const char*(const char*)>;
 // bundle_path: the application bundle the executable lies in ("" when none).
 StartupSettings read_settings(const EnvLookup& env, const platform::PlistDict& info, const std::string& bundle_path);
 
+// Loads a page file into the main window; false when it cannot be read.
+bool load_html_file(void* w, const std::string& path);
+
 // The nearest ancestor directory of path whose name ends in ".app"; "" when none.
 std::string find_app_bundle(const std::string& executable_path);
 

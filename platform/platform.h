@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/cookies.h"
 #include "platform/main_queue.h"
 #include "platform/media.h"
 #include "platform/screens.h"
@@ -95,6 +96,10 @@ class Platform {
   virtual void show_about_panel(const AboutPanel& about) = 0;
   // Opens the named help book of the application.
   virtual void show_help(const std::string& book) = 0;
+  // --- cookies ---
+  // The web views' shared cookie store.
+  virtual CookieStore& cookie_store() = 0;
+  // --- end cookies ---
 };
 
 // ---- one running instance per application ---------------------------------

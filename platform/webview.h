@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/menu.h"
@@ -59,6 +60,26 @@ class WebView {
                                          MenuChosen chosen) = 0;
   // The toolkit object (WebKitWebView* on GTK), for the desktop layer only.
   virtual void* native_handle() = 0;
+
+  // --- find, PDF, print, reload ---
+  // Searches the page's text for the next match (wrapping), selects and reveals
+  // it; done(found) comes once, also when the page goes away (found false).
+  virtual void find(const std::string& text, bool backwards, bool case_sensitive,
+                    std::function<void(bool found)> done) = 0;
+  // Runs a script in the main frame's private script world, out of the page's
+  // reach; done gets its result when that is a string, else nothing. done comes
+  // once, also when the page goes away.
+  virtual void eval_private(const std::string& script, std::function<void(std::optional<std::string>)> done) = 0;
+  // Renders the page to a PDF file at path; done(error), "" on success. The file
+  // at path may be left partly written on failure.
+  virtual void print_to_pdf(const std::string& path, std::function<void(const std::string& error)> done) = 0;
+  // The print dialog for this page, over its window; prints what the user chose.
+  virtual void show_print_dialog() = 0;
+  // The address of the page shown; "" for none or for text loaded without one.
+  virtual std::string url() = 0;
+  // Reloads the page, bypassing caches.
+  virtual void reload_from_origin() = 0;
+  // --- end find, PDF, print, reload ---
 };
 
 }  // namespace platform

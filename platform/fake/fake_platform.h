@@ -119,6 +119,46 @@ class FakeStatusItem : public StatusItem {
   std::optional<Rect> where;
 };
 
+// --- cookies ---
+// Cookies in a list. Completions come at once, or, while hold is set, wait in
+// `held` until release().
+class FakeCookieStore : public CookieStore {
+ public:
+  void get_all(std::function<void(std::vector<Cookie>)> done) override {
+    later([this, done] { done(cookies); });
+  }
+  void set(const Cookie& c, std::function<void(bool)> done) override {
+    sets.push_back(c);
+    if (!refuse) {
+      erase(c);
+      cookies.push_back(c);
+    }
+    later([this, done] { done(!refuse); });
+  }
+  void remove(const Cookie& c, std::function<void()> done) override {
+    removes.push_back(c);
+    erase(c);
+    later(done);
+  }
+  void release() {
+    auto run = std::move(held);
+    held.clear();
+    for (auto& fn : run) fn();
+  }
+  std::vector<Cookie> cookies, sets, removes;
+  bool refuse = false, hold = false;
+  std::vector<std::function<void()>> held;
+
+ private:
+  void erase(const Cookie& c) {
+    std::erase_if(cookies, [&](const Cookie& k) { return k.name == c.name && k.domain == c.domain && k.path == c.path; });
+  }
+  void later(std::function<void()> fn) {
+    if (hold) held.push_back(std::move(fn));
+    else fn();
+  }
+};
+// --- end cookies ---
 // ---- the application instance ----
 // claim() answers what the test sets; later starts of the application are
 // played with later_start_open and later_start_reopen, and reach the handlers
@@ -184,12 +224,14 @@ class FakePlatform : public Platform {
   void install_media_scheme(MediaScheme s) override { media = std::move(s); }
   void show_about_panel(const AboutPanel& about) override { abouts.push_back(about); }
   void show_help(const std::string& book) override { helps.push_back(book); }
+  CookieStore& cookie_store() override { return cookies; }  // cookies
 
   FakeMainQueue queue;
   FakeTimers clock;
   FakeScreens monitors;
   FakeApplication app{&monitors};
   FakeSystemInfo system;
+  FakeCookieStore cookies;  // cookies
   FakeAppInstance instance;
   FakeClipboard clip;
   FakeNotifier notes;

@@ -1,6 +1,7 @@
 #pragma once
 // A web view that records what the host asked of it and lets a test post page messages.
 
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -41,6 +42,42 @@ class FakeWebView : public WebView {
   // What a right click in the page would show: null = the page's own menu.
   std::shared_ptr<const MenuNode> open_context_menu() { return ctx_provider ? ctx_provider() : nullptr; }
   void* native_handle() override { return this; }
+  // --- find, PDF, print, reload ---
+  struct FindAsk {
+    std::string text;
+    bool backwards, case_sensitive;
+  };
+  void find(const std::string& text, bool backwards, bool cs, std::function<void(bool)> done) override {
+    finds.push_back({text, backwards, cs});
+    done(find_found);
+  }
+  void eval_private(const std::string& script, std::function<void(std::optional<std::string>)> done) override {
+    private_scripts.push_back(script);
+    done(private_result);
+  }
+  // Writes pdf_bytes to path, or, with pdf_error set, a partial file and the error.
+  void print_to_pdf(const std::string& path, std::function<void(const std::string&)> done) override {
+    pdf_paths.push_back(path);
+    if (FILE* f = std::fopen(path.c_str(), "wb")) {
+      const std::string& bytes = pdf_error.empty() ? pdf_bytes : std::string("%PDF-1.");
+      std::fwrite(bytes.data(), 1, bytes.size(), f);
+      std::fclose(f);
+    }
+    done(pdf_error);
+  }
+  void show_print_dialog() override { ++print_dialogs; }
+  std::string url() override { return page_url; }
+  void reload_from_origin() override { ++reloads; }
+
+  bool find_found = true;
+  std::optional<std::string> private_result;
+  std::vector<FindAsk> finds;
+  std::vector<std::string> private_scripts;
+  std::string pdf_bytes = "%PDF-1.7\n%fake\n%%EOF\n", pdf_error;
+  std::vector<std::string> pdf_paths;
+  int print_dialogs = 0, reloads = 0;
+  std::string page_url;
+  // --- end find, PDF, print, reload ---
   // Delivers a message as a page would post it; its answers land in `answers`,
   // also after the view is gone.
   void post_message(const std::string& name, const ScriptMessage& m) {

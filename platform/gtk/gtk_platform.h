@@ -32,6 +32,7 @@ class GtkPlatform : public Platform {
   void install_media_scheme(MediaScheme scheme) override;
   void show_about_panel(const AboutPanel& about) override;
   void show_help(const std::string& book) override;
+  CookieStore& cookie_store() override;  // gtk_cookies.cc
 
  private:
   GlibMainQueue queue_;

@@ -19,13 +19,14 @@
 #include <memory>
 
 #include "platform/gtk/gtk_menu.h"
+#include "platform/gtk/gtk_page_actions.h"
 #include "platform/gtk/gtk_platform.h"
 
 namespace platform::gtk {
 
 namespace {
 
-constexpr const char* kWorld = "quibex-bridge";
+constexpr const char* kWorld = kPrivateWorld;
 
 // Page world, main frame, document start: the relay. Only texts are relayed;
 // anything else posted is ignored, as the handler would ignore it. Texts
@@ -212,6 +213,20 @@ class GtkWebView : public WebView {
       ctx_signal_ = g_signal_connect(view_, "context-menu", G_CALLBACK(&GtkWebView::on_context_menu), this);
   }
   void* native_handle() override { return view_; }
+  // --- find, PDF, print, reload (gtk_page_actions.cc) ---
+  void find(const std::string& text, bool backwards, bool cs, std::function<void(bool)> done) override {
+    find_in_page(view_, text, backwards, cs, std::move(done));
+  }
+  void eval_private(const std::string& script, std::function<void(std::optional<std::string>)> done) override {
+    evaluate_private(view_, script, std::move(done));
+  }
+  void print_to_pdf(const std::string& path, std::function<void(const std::string&)> done) override {
+    print_view_to_pdf(view_, path, std::move(done));
+  }
+  void show_print_dialog() override { show_view_print_dialog(view_); }
+  std::string url() override { return view_url(view_); }
+  void reload_from_origin() override { webkit_web_view_reload_bypass_cache(view_); }
+  // --- end find, PDF, print, reload ---
 
  private:
   struct Route {

@@ -1,0 +1,160 @@
+// Find in page, private-world scripts, PDF export and printing on WebKitGTK.
+
+#include "platform/gtk/gtk_page_actions.h"
+
+#include <gtk/gtk.h>
+#include <gtk/gtkunixprint.h>
+
+#include <memory>
+
+#include "core/wire.h"
+
+namespace platform::gtk {
+
+namespace {
+
+// What each evaluation's completion needs; the C++ view may be gone by then,
+// the WebKitWebView is kept alive by the evaluation itself.
+struct Evaluation {
+  std::function<void(JSCValue*)> done;  // null value: the script failed or the page went away
+};
+
+void on_evaluated(GObject* source, GAsyncResult* res, gpointer data) {
+  std::unique_ptr<Evaluation> e(static_cast<Evaluation*>(data));
+  GError* error = nullptr;
+  JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, &error);
+  if (error) g_error_free(error);
+  e->done(v);
+  if (v) g_object_unref(v);
+}
+
+void evaluate(WebKitWebView* view, const std::string& script, std::function<void(JSCValue*)> done) {
+  webkit_web_view_evaluate_javascript(view, script.c_str(), gssize(script.size()), kPrivateWorld, nullptr, nullptr,
+                                      &on_evaluated, new Evaluation{std::move(done)});
+}
+
+// The printer GTK's file backend offers, by the name it shows in this locale.
+const char* file_printer_name() { return g_dgettext("gtk30", "Print to File"); }
+
+// The settings the user last printed with, offered again next time.
+GtkPrintSettings* g_last_settings = nullptr;
+GtkPageSetup* g_last_page_setup = nullptr;
+
+struct PdfJob {
+  std::function<void(const std::string&)> done;
+  std::string error;
+};
+
+void on_pdf_failed(WebKitPrintOperation*, GError* error, PdfJob* job) {
+  job->error = error && error->message && *error->message ? error->message : "pdf write failed";
+}
+
+void on_pdf_finished(WebKitPrintOperation* op, PdfJob* job) {
+  std::unique_ptr<PdfJob> owned(job);
+  g_signal_handlers_disconnect_by_data(op, job);
+  auto done = std::move(job->done);
+  std::string error = job->error;
+  g_object_unref(op);
+  done(error);
+}
+
+void on_print_finished(WebKitPrintOperation* op, gpointer) { g_object_unref(op); }
+
+void on_print_response(GtkDialog* dialog, gint response, WebKitWebView* view) {
+  if (response == GTK_RESPONSE_OK) {
+    GtkPrintUnixDialog* d = GTK_PRINT_UNIX_DIALOG(dialog);
+    GtkPrintSettings* settings = gtk_print_unix_dialog_get_settings(d);
+    if (GtkPrinter* printer = gtk_print_unix_dialog_get_selected_printer(d))
+      gtk_print_settings_set_printer(settings, gtk_printer_get_name(printer));
+    GtkPageSetup* setup = gtk_print_unix_dialog_get_page_setup(d);
+    if (g_last_settings) g_object_unref(g_last_settings);
+    g_last_settings = GTK_PRINT_SETTINGS(g_object_ref(settings));
+    if (g_last_page_setup) g_object_unref(g_last_page_setup);
+    g_last_page_setup = gtk_page_setup_copy(setup);
+    WebKitPrintOperation* op = webkit_print_operation_new(view);
+    webkit_print_operation_set_print_settings(op, settings);
+    webkit_print_operation_set_page_setup(op, setup);
+    g_signal_connect(op, "finished", G_CALLBACK(&on_print_finished), nullptr);
+    webkit_print_operation_print(op);
+    g_object_unref(settings);
+  }
+  gtk_widget_destroy(GTK_WIDGET(dialog));
+}
+
+}  // namespace
+
+void evaluate_private(WebKitWebView* view, const std::string& script,
+                      std::function<void(std::optional<std::string>)> done) {
+  evaluate(view, utf8_sanitize(script), [done = std::move(done)](JSCValue* v) {
+    if (!v || !jsc_value_is_string(v)) {
+      done(std::nullopt);
+      return;
+    }
+    char* s = jsc_value_to_string(v);
+    std::string out = s ? s : "";
+    g_free(s);
+    done(out);
+  });
+}
+
+void find_in_page(WebKitWebView* view, const std::string& text, bool backwards, bool case_sensitive,
+                  std::function<void(bool)> done) {
+  // The engine's own find, called from the private world so that the page
+  // cannot replace it: it searches from the selection, wraps, selects the match
+  // and scrolls it into view.
+  std::string script = "window.find(" + json_escape(utf8_sanitize(text)) + ", " +
+                       (case_sensitive ? "true" : "false") + ", " + (backwards ? "true" : "false") +
+                       ", true, false, false, false) === true";
+  evaluate(view, script, [done = std::move(done)](JSCValue* v) {
+    done(v && jsc_value_is_boolean(v) && jsc_value_to_boolean(v));
+  });
+}
+
+void print_view_to_pdf(WebKitWebView* view, const std::string& path, std::function<void(const std::string&)> done) {
+  GFile* file = g_file_new_for_path(path.c_str());
+  char* uri = g_file_get_uri(file);
+  g_object_unref(file);
+  GtkPrintSettings* settings = gtk_print_settings_new();
+  gtk_print_settings_set_printer(settings, file_printer_name());
+  gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_FILE_FORMAT, "pdf");
+  gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_URI, uri);
+  g_free(uri);
+  WebKitPrintOperation* op = webkit_print_operation_new(view);
+  webkit_print_operation_set_print_settings(op, settings);
+  g_object_unref(settings);
+  auto* job = new PdfJob{std::move(done), {}};
+  g_signal_connect(op, "failed", G_CALLBACK(&on_pdf_failed), job);
+  g_signal_connect(op, "finished", G_CALLBACK(&on_pdf_finished), job);
+  webkit_print_operation_print(op);
+}
+
+void show_view_print_dialog(WebKitWebView* view) {
+  // The dialog keeps the page's window waiting without a nested main loop: the
+  // answer arrives as a signal, like any other.
+  GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(view));
+  GtkWindow* parent = gtk_widget_is_toplevel(top) ? GTK_WINDOW(top) : nullptr;
+  GtkWidget* dialog = gtk_print_unix_dialog_new(nullptr, parent);
+  GtkPrintUnixDialog* d = GTK_PRINT_UNIX_DIALOG(dialog);
+  gtk_print_unix_dialog_set_embed_page_setup(d, TRUE);
+  gtk_print_unix_dialog_set_manual_capabilities(
+      d, GtkPrintCapabilities(GTK_PRINT_CAPABILITY_GENERATE_PDF | GTK_PRINT_CAPABILITY_COPIES |
+                              GTK_PRINT_CAPABILITY_COLLATE | GTK_PRINT_CAPABILITY_REVERSE |
+                              GTK_PRINT_CAPABILITY_SCALE | GTK_PRINT_CAPABILITY_NUMBER_UP));
+  if (g_last_settings) gtk_print_unix_dialog_set_settings(d, g_last_settings);
+  if (g_last_page_setup) gtk_print_unix_dialog_set_page_setup(d, g_last_page_setup);
+  gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+  // Goes with its window; the page stays alive as long as the dialog does.
+  gtk_window_set_destroy_with_parent(GTK_WINDOW(dialog), TRUE);
+  g_signal_connect_data(dialog, "response", G_CALLBACK(&on_print_response), g_object_ref(view),
+                        +[](gpointer v, GClosure*) { g_object_unref(v); }, GConnectFlags(0));
+  gtk_widget_show(dialog);
+}
+
+std::string view_url(WebKitWebView* view) {
+  const char* uri = webkit_web_view_get_uri(view);
+  // Text loaded without an address shows as about:blank.
+  if (!uri || !*uri || g_str_equal(uri, "about:blank")) return "";
+  return uri;
+}
+
+}  // namespace platform::gtk
