@@ -35,6 +35,8 @@ std::atomic<long long> g_tool_bound_ms{20000};
 
 void ai_set_tool_timeout_for_tests(std::chrono::milliseconds bound) { g_tool_bound_ms = bound.count(); }
 
+platform::SerialQueue* ai_queue_for_tests() { return g_ai_queue; }
+
 size_t ai_tool_pending_count() {
   std::lock_guard<std::mutex> lock(g_tool_mu);
   return g_tool_pending.size();

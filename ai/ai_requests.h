@@ -15,5 +15,10 @@ char* ai_tool_invoke(const char* name, const char* args);
 
 // For tests: the bound of one tool call's wait (20 s unless changed).
 void ai_set_tool_timeout_for_tests(std::chrono::milliseconds bound);
+namespace platform {
+class SerialQueue;
+}
+// For tests: the AI queue, null before the first request.
+platform::SerialQueue* ai_queue_for_tests();
 // For tests: how many tool calls wait for their result now.
 size_t ai_tool_pending_count();
