@@ -89,6 +89,23 @@ TEST_F(AiHttp, ServersThatFail) {
   }
 }
 
+TEST_F(AiHttp, AProxyFromTheEnvironmentIsNotUsedForTheLocalServer) {
+  std::atomic<int> proxied{0};
+  LocalHttpServer proxy([&](auto&, auto&, auto&) {
+    ++proxied;
+    return LocalHttpServer::response(200, text_answer("via proxy").body);
+  });
+  LocalHttpServer server([](auto&, auto&, auto&) { return LocalHttpServer::response(200, text_answer("direct").body); });
+  setenv("http_proxy", proxy.url().c_str(), 1);
+  setenv("HTTP_PROXY", proxy.url().c_str(), 1);
+  ai_set_server_config({server.url(), "", false});
+  const std::string out = generate();
+  unsetenv("http_proxy");
+  unsetenv("HTTP_PROXY");
+  EXPECT_EQ(out, "text:direct");
+  EXPECT_EQ(proxied.load(), 0);
+}
+
 TEST_F(AiHttp, AnErrorSlotIsOptional) {
   ai_set_server_config({});
   EXPECT_EQ(quib_ai_generate("Hi", nullptr, nullptr), nullptr);

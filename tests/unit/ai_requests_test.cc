@@ -216,6 +216,18 @@ TEST_F(AiRequests, RemoteServerRefusedUnlessAllowed) {
   EXPECT_FALSE(model.requests().at(0).loopback_only);
 }
 
+TEST_F(AiRequests, ErrorTextThatIsNotUtf8StillMakesValidJson) {
+  ai_set_server_config({"\xff", "", true});
+  ScriptedBackend backend([](long, auto&, auto&) { return std::nullopt; });
+  run_ai_request("x1", "gen", "p", "", "");
+  const std::string got = got_of(backend, "x1");
+  ASSERT_FALSE(got.empty());
+  const AiJson j = AiJson::parse(got.substr(7));  // throws on bytes that are not UTF-8
+  EXPECT_EQ(j["ok"], false);
+  EXPECT_EQ(j["error"], "the model server address is not an http URL: \xEF\xBF\xBD");
+  ai_set_server_config({});
+}
+
 // The rendezvous alone, on real threads.
 class ToolRendezvous : public ::testing::Test {
  protected:
