@@ -37,9 +37,9 @@ void ai_set_tool_timeout_for_tests(std::chrono::milliseconds bound) { g_tool_bou
 
 platform::SerialQueue* ai_queue_for_tests() { return g_ai_queue; }
 
-size_t ai_tool_pending_count() {
+size_t ai_tool_entries_for_tests() {
   std::lock_guard<std::mutex> lock(g_tool_mu);
-  return g_tool_pending.size();
+  return g_tool_pending.size() + g_tool_results.size();
 }
 
 void do_ai(void*, void* rec) {

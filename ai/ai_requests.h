@@ -20,5 +20,5 @@ class SerialQueue;
 }
 // For tests: the AI queue, null before the first request.
 platform::SerialQueue* ai_queue_for_tests();
-// For tests: how many tool calls wait for their result now.
-size_t ai_tool_pending_count();
+// For tests: the entries the rendezvous holds (waiting calls and stored results).
+size_t ai_tool_entries_for_tests();

@@ -120,7 +120,7 @@ TEST_F(AiRequests, TwoToolCallsAtOnceAnsweredInReverseOrder) {
   EXPECT_EQ(second["messages"][2], (AiJson{{"role", "tool"}, {"tool_call_id", "c1"}, {"content", "result of weather"}}));
   EXPECT_EQ(second["messages"][3], (AiJson{{"role", "tool"}, {"tool_call_id", "c2"}, {"content", "result of time"}}));
   EXPECT_EQ(second["tools"].size(), 2u);
-  EXPECT_EQ(ai_tool_pending_count(), 0u);
+  EXPECT_EQ(ai_tool_entries_for_tests(), 0u);
 }
 
 TEST_F(AiRequests, AitoolLineIsOneLineWithEscapedFields) {
@@ -149,7 +149,7 @@ TEST_F(AiRequests, ToolResultThatNeverComesTimesOutAndALateOneIsDropped) {
   EXPECT_EQ(got_of(backend, "o1"), R"(GOT o1 {"ok":true,"text":"end"})");
   EXPECT_EQ(model.body(1)["messages"][2]["content"], R"({"error":"tool timed out"})");
   EXPECT_EQ(model.body(2)["messages"][4]["content"], "fresh");
-  EXPECT_EQ(ai_tool_pending_count(), 0u);
+  EXPECT_EQ(ai_tool_entries_for_tests(), 0u);
 }
 
 TEST_F(AiRequests, UndeclaredToolFailsTheGenerationWithoutAskingTheBackend) {
@@ -270,14 +270,14 @@ TEST_F(ToolRendezvous, UnknownAndEndedIdsAreDropped) {
   ScriptedBackend backend([](long, auto&, auto&) { return std::nullopt; });
   // Ids never handed out: 0 (what an unparsable number reads as), negative, far ahead.
   for (long id : {0L, -1L, 1L << 40}) ai_tool_result(id, "x");
-  EXPECT_EQ(ai_tool_pending_count(), 0u);
+  EXPECT_EQ(ai_tool_entries_for_tests(), 0u);
   char* r = ai_tool_invoke("t", "{}");
   EXPECT_STREQ(r, R"({"error":"tool timed out"})");
   free(r);
   const long ended = aitool_id(backend.wait_for("AITOOL "));
-  EXPECT_EQ(ai_tool_pending_count(), 0u);
+  EXPECT_EQ(ai_tool_entries_for_tests(), 0u);
   ai_tool_result(ended, "late");
-  EXPECT_EQ(ai_tool_pending_count(), 0u);
+  EXPECT_EQ(ai_tool_entries_for_tests(), 0u);
 }
 
 TEST_F(ToolRendezvous, ManyWaitingAtOnceEachGetsItsOwn) {
@@ -306,7 +306,7 @@ TEST_F(ToolRendezvous, ManyWaitingAtOnceEachGetsItsOwn) {
     const int i = std::atoi(line.c_str() + line.find('\t') + 1);
     EXPECT_EQ(results[i], "r" + std::to_string(aitool_id(line)));
   }
-  EXPECT_EQ(ai_tool_pending_count(), 0u);
+  EXPECT_EQ(ai_tool_entries_for_tests(), 0u);
 }
 
 }  // namespace
