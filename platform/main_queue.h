@@ -24,6 +24,18 @@ class MainQueue {
   virtual void run() = 0;
   // Ends run() as soon as the running item returns; callable from the main thread.
   virtual void quit() = 0;
+
+  // While held, queued items wait and the loop itself goes on (input, timers,
+  // D-Bus answers): a handler that waits for the desktop keeps the commands
+  // behind it from overtaking it. Holds nest; main thread only.
+  void hold() { ++holds_; }
+  virtual void release() {
+    if (holds_ > 0) --holds_;
+  }
+  bool held() const { return holds_ > 0; }
+
+ private:
+  int holds_ = 0;
 };
 
 }  // namespace platform

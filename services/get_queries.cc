@@ -9,6 +9,7 @@
 #include "core/records.h"
 #include "platform/system_info.h"
 #include "services/get_system.h"
+#include "services/clipboard.h"
 #include "services/get_windows.h"
 #include "services/pending_answers.h"
 #include "webui/menu_state.h"

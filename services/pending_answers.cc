@@ -6,8 +6,6 @@
 
 std::string locale_json() { return "null"; }
 
-void clipboard_json(bool, std::function<void(const std::string&)> done) { done("null"); }
-
 std::string eq_state_json() { return "null"; }
 
 std::string dock_icon_json() {

@@ -8,10 +8,6 @@
 
 // "locale": the user's locale.
 std::string locale_json();
-// "clipboard" and "clipboard:count". Reading another application's clipboard
-// takes a round trip through the display server, so the answer comes back
-// through done (exactly once, on the main thread).
-void clipboard_json(bool count_only, std::function<void(const std::string&)> done);
 // "audiofilters": the equalizer's state.
 std::string eq_state_json();
 // "debug:icon": the application icon set for the task bar (none yet) and the

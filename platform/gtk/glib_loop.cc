@@ -50,11 +50,13 @@ bool GlibMainQueue::pop(Item& out) {
 
 gboolean GlibMainQueue::prepare(GSource* s, gint* timeout) {
   *timeout = -1;
-  return reinterpret_cast<Source*>(s)->queue->count_.load(std::memory_order_acquire) > 0;
+  GlibMainQueue* q = reinterpret_cast<Source*>(s)->queue;
+  return !q->held() && q->count_.load(std::memory_order_acquire) > 0;
 }
 
 gboolean GlibMainQueue::check(GSource* s) {
-  return reinterpret_cast<Source*>(s)->queue->count_.load(std::memory_order_acquire) > 0;
+  GlibMainQueue* q = reinterpret_cast<Source*>(s)->queue;
+  return !q->held() && q->count_.load(std::memory_order_acquire) > 0;
 }
 
 gboolean GlibMainQueue::dispatch(GSource* s, GSourceFunc, gpointer) {
@@ -62,7 +64,7 @@ gboolean GlibMainQueue::dispatch(GSource* s, GSourceFunc, gpointer) {
   // A time slice, so that a flood of commands cannot starve input and drawing.
   const gint64 deadline = g_get_monotonic_time() + 8000;
   Item it;
-  for (int n = 0; q->pop(it); ++n) {
+  for (int n = 0; !q->held() && q->pop(it); ++n) {
     run_handler(it.handler, it.w, it.record);
     if ((n & 31) == 31 && g_get_monotonic_time() > deadline) break;
   }
@@ -73,10 +75,15 @@ void GlibMainQueue::run() { g_main_loop_run(loop_); }
 
 void GlibMainQueue::quit() { g_main_loop_quit(loop_); }
 
+void GlibMainQueue::release() {
+  MainQueue::release();
+  if (!held()) g_main_context_wakeup(ctx_);
+}
+
 size_t GlibMainQueue::run_pending() {
   size_t n = 0;
   Item it;
-  while (pop(it)) {
+  while (!held() && pop(it)) {
     run_handler(it.handler, it.w, it.record);
     ++n;
   }

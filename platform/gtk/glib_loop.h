@@ -23,6 +23,7 @@ class GlibMainQueue : public MainQueue {
   using MainQueue::post;
   void run() override;
   void quit() override;
+  void release() override;
   // Runs queued items until the queue is empty; for code that owns no loop.
   size_t run_pending();
 

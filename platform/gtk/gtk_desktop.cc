@@ -10,6 +10,7 @@
 
 #include <map>
 
+#include "platform/gtk/gtk_clip_notify.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
 #include "platform/gtk/gtk_system_info.h"
@@ -22,10 +23,16 @@ namespace platform::gtk {
 GtkPlatform::GtkPlatform() {
   install_application(&gtk_application());
   install_system_info(&gtk_system_info());
+  install_app_instance(&gtk_app_instance());
+  install_clipboard(&gtk_clipboard());
+  install_notifier(&gtk_notifier());
 }
 GtkPlatform::~GtkPlatform() {
+  if (app_instance() == &gtk_app_instance()) install_app_instance(nullptr);
   if (application() == &gtk_application()) install_application(nullptr);
   if (system_info() == &gtk_system_info()) install_system_info(nullptr);
+  if (clipboard() == &gtk_clipboard()) install_clipboard(nullptr);
+  if (notifier() == &gtk_notifier()) install_notifier(nullptr);
 }
 
 bool GtkPlatform::init_display() {

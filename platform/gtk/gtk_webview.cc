@@ -127,6 +127,7 @@ class GtkWebView : public WebView {
     ucm_ = webkit_user_content_manager_new();
     view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(ucm_));
     g_object_ref_sink(view_);
+    connect_capture_permission(view_);
   }
   ~GtkWebView() override {
     if (ctx_signal_ && g_signal_handler_is_connected(view_, ctx_signal_)) g_signal_handler_disconnect(view_, ctx_signal_);

@@ -226,11 +226,11 @@ TEST_F(GetTest, GetLinesThroughTheReader) {
   CommandReader reader;
   lines();
   reader.handle_line("GET a1 windows");
-  reader.handle_line("GET a2 clipboard");
+  reader.handle_line("GET a2 clipboard:count");
   reader.handle_line("GET a3 no such key");
   reader.handle_line("GET a4");  // no key: dropped by the reader
   desktop.queue.drain();
-  EXPECT_EQ(lines(), (std::vector<std::string>{"GOT a1 [\"main\"]", "GOT a2 null", "GOT a3 null"}));
+  EXPECT_EQ(lines(), (std::vector<std::string>{"GOT a1 [\"main\"]", "GOT a2 {\"changeCount\":0}", "GOT a3 null"}));
 }
 
 // ---- number formats ----------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -74,6 +75,33 @@ TEST(GlibTimers, OneShotFiresOnceAndCancelledTimersNever) {
   EXPECT_EQ(once, 1);
   EXPECT_EQ(cancelled, 0);
   EXPECT_EQ(ticks, 3);
+}
+
+}  // namespace
+
+namespace {
+
+// A handler that holds the queue: the items behind it wait, timers keep firing,
+// and they run in order once the hold is released.
+TEST(GlibMainQueue, AHeldQueueLetsTimersRunButNoItemsUntilReleased) {
+  GlibMainQueue q;
+  GlibTimers timers;
+  std::vector<std::string> order;
+  q.post([&] {
+    order.push_back("holder");
+    q.hold();
+    timers.once(30, [&] {
+      order.push_back("timer");
+      q.release();
+    });
+  });
+  q.post([&] {
+    order.push_back("behind");
+    q.quit();
+  });
+  timers.once(5000, [&] { q.quit(); });  // a bound, should the release never come
+  q.run();
+  EXPECT_EQ(order, (std::vector<std::string>{"holder", "timer", "behind"}));
 }
 
 }  // namespace

@@ -1,0 +1,167 @@
+// Notifications through org.freedesktop.Notifications on the session bus, with
+// asynchronous calls on the main context: a missing server answers at once (the
+// bus says so), a hanging one runs into the call's time-out.
+
+#include <gio/gio.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/gtk/gtk_clip_notify.h"
+
+namespace platform::gtk {
+
+namespace {
+
+constexpr char kName[] = "org.freedesktop.Notifications";
+constexpr char kPath[] = "/org/freedesktop/Notifications";
+constexpr int kCallTimeoutMs = 5000;
+
+class GtkNotifier : public Notifier {
+ public:
+  void server(std::function<void(std::optional<std::vector<std::string>>)> done) override {
+    with_bus([done](GDBusConnection* bus) {
+      if (!bus) return done(std::nullopt);
+      call(bus, "GetCapabilities", nullptr, "(as)", [done](GVariant* reply, const std::string&) {
+        if (!reply) return done(std::nullopt);
+        std::vector<std::string> caps;
+        GVariantIter* it = nullptr;
+        const gchar* cap = nullptr;
+        g_variant_get(reply, "(as)", &it);
+        while (g_variant_iter_next(it, "&s", &cap)) caps.emplace_back(cap);
+        g_variant_iter_free(it);
+        done(std::move(caps));
+      });
+    });
+  }
+
+  void notify(const NotifyRequest& r, std::function<void(std::uint32_t, std::string)> done) override {
+    with_bus([r, done](GDBusConnection* bus) {
+      if (!bus) return done(0, "no session bus");
+      GVariantBuilder actions;
+      g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
+      for (const auto& a : r.actions) {
+        g_variant_builder_add(&actions, "s", a.key.c_str());
+        g_variant_builder_add(&actions, "s", a.label.c_str());
+      }
+      GVariantBuilder hints;
+      g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
+      if (!r.sound_name.empty()) g_variant_builder_add(&hints, "{sv}", "sound-name", g_variant_new_string(r.sound_name.c_str()));
+      if (r.inline_reply) {
+        // KDE's reply field: an action named "inline-reply" and the texts of its field.
+        g_variant_builder_add(&actions, "s", "inline-reply");
+        g_variant_builder_add(&actions, "s", r.reply_button.c_str());
+        g_variant_builder_add(&hints, "{sv}", "x-kde-reply-placeholder-text",
+                              g_variant_new_string(r.reply_placeholder.c_str()));
+        g_variant_builder_add(&hints, "{sv}", "x-kde-reply-submit-button-text",
+                              g_variant_new_string(r.reply_button.c_str()));
+      }
+      GVariant* args = g_variant_new("(susssasa{sv}i)", r.app_name.c_str(), r.replaces_id, "", r.summary.c_str(),
+                                     r.body.c_str(), &actions, &hints, -1);
+      call(bus, "Notify", args, "(u)", [done](GVariant* reply, const std::string& error) {
+        guint32 id = 0;
+        if (reply) g_variant_get(reply, "(u)", &id);
+        done(id, reply ? (id ? "" : "the server gave no id") : error);
+      });
+    });
+  }
+
+  void listen(std::function<void(const NotifyEvent&)> fn) override {
+    listener_ = std::move(fn);
+    with_bus([](GDBusConnection*) {});  // subscribes as soon as the bus is there
+  }
+
+ private:
+  using Reply = std::function<void(GVariant*, const std::string&)>;
+
+  static void call(GDBusConnection* bus, const char* method, GVariant* args, const char* type, Reply reply) {
+    g_dbus_connection_call(
+        bus, kName, kPath, kName, method, args, G_VARIANT_TYPE(type), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr,
+        +[](GObject* source, GAsyncResult* res, gpointer p) {
+          std::unique_ptr<Reply> reply(static_cast<Reply*>(p));
+          GError* error = nullptr;
+          GVariant* v = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error);
+          (*reply)(v, error ? error->message : "");
+          if (v) g_variant_unref(v);
+          g_clear_error(&error);
+        },
+        new Reply(std::move(reply)));
+  }
+
+  // Calls fn with the session bus, or with null when there is none.
+  void with_bus(std::function<void(GDBusConnection*)> fn) {
+    if (bus_ && g_dbus_connection_is_closed(bus_)) {
+      g_dbus_connection_signal_unsubscribe(bus_, subscription_);
+      g_clear_object(&bus_);
+    }
+    if (bus_) return fn(bus_);
+    waiting_.push_back(std::move(fn));
+    if (opening_) return;
+    opening_ = true;
+    // Finding the bus may block: GIO does it on a worker thread.
+    g_bus_get(G_BUS_TYPE_SESSION, nullptr,
+              +[](GObject*, GAsyncResult* res, gpointer p) {
+                auto* self = static_cast<GtkNotifier*>(p);
+                GError* error = nullptr;
+                GDBusConnection* bus = g_bus_get_finish(res, &error);
+                if (!bus) g_printerr("quibex: notifications: no session bus (%s)\n", error ? error->message : "");
+                g_clear_error(&error);
+                self->opened(bus);
+              },
+              this);
+  }
+
+  void opened(GDBusConnection* bus) {
+    opening_ = false;
+    bus_ = bus;
+    if (bus_) {
+      // The shared connection would end the process when the bus goes away.
+      g_dbus_connection_set_exit_on_close(bus_, FALSE);
+      subscription_ = g_dbus_connection_signal_subscribe(bus_, nullptr, kName, nullptr, kPath, nullptr,
+                                                         G_DBUS_SIGNAL_FLAGS_NONE, &GtkNotifier::on_signal, this, nullptr);
+    }
+    std::vector<std::function<void(GDBusConnection*)>> waiting;
+    waiting.swap(waiting_);
+    for (auto& fn : waiting) fn(bus_);
+  }
+
+  static void on_signal(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* member,
+                        GVariant* params, gpointer p) {
+    auto* self = static_cast<GtkNotifier*>(p);
+    if (!self->listener_) return;
+    NotifyEvent e;
+    guint32 id = 0;
+    if (g_str_equal(member, "ActionInvoked") && g_variant_is_of_type(params, G_VARIANT_TYPE("(us)"))) {
+      const gchar* key = nullptr;
+      g_variant_get(params, "(u&s)", &id, &key);
+      e = {NotifyEvent::kAction, id, key};
+    } else if (g_str_equal(member, "NotificationReplied") && g_variant_is_of_type(params, G_VARIANT_TYPE("(us)"))) {
+      const gchar* text = nullptr;
+      g_variant_get(params, "(u&s)", &id, &text);
+      e = {NotifyEvent::kReplied, id, text};
+    } else if (g_str_equal(member, "NotificationClosed") && g_variant_is_of_type(params, G_VARIANT_TYPE("(uu)"))) {
+      guint32 reason = 0;
+      g_variant_get(params, "(uu)", &id, &reason);
+      e = {NotifyEvent::kClosed, id, ""};
+    } else {
+      return;
+    }
+    self->listener_(e);
+  }
+
+  GDBusConnection* bus_ = nullptr;
+  guint subscription_ = 0;
+  bool opening_ = false;
+  std::vector<std::function<void(GDBusConnection*)>> waiting_;
+  std::function<void(const NotifyEvent&)> listener_;
+};
+
+}  // namespace
+
+Notifier& gtk_notifier() {
+  static GtkNotifier n;
+  return n;
+}
+
+}  // namespace platform::gtk

@@ -1,0 +1,175 @@
+'use strict';
+// Notifications through python-dbusmock's notification server on a private
+// session bus: what the host asks the server to show, and the server's signals
+// turned into NOTIFYCLICK and NOTIFYACTION.
+const { test, describe, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const h = require('./harness');
+
+const NEED = [['dbus-daemon', 'dbus-daemon'], ['gdbus', 'libglib2.0-bin'], [h.SYSTEM_PYTHON, 'python3-dbusmock']]
+  .filter(([t]) => !(t.startsWith('/') ? fs.existsSync(t) : h.hasCommand(t)));
+const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
+
+const PATH = '/org/freedesktop/Notifications';
+const NAME = 'org.freedesktop.Notifications';
+
+function emit(bus, member, sig, args) {
+  return h.gdbusCall(bus.address, NAME, PATH, 'org.freedesktop.DBus.Mock.EmitSignal', NAME, member, sig, args);
+}
+
+// The Notify calls in the mock's log, in order.
+function notifyCalls(log) {
+  if (!fs.existsSync(log)) return [];
+  // A logged call may span lines: each begins with its time stamp.
+  return fs.readFileSync(log, 'utf8').split(/\n(?=\d+\.\d+ )/).filter((l) => /^\S+ Notify /.test(l));
+}
+
+describe('notifications', { skip }, () => {
+  let x;
+  let dir;
+  let bus;
+  before(async () => {
+    x = await h.startDisplay();
+    dir = h.tempDir('qbx-notify-');
+    bus = await h.startBus(dir, 'session');
+  });
+  after(async () => {
+    if (bus) await bus.stop();
+    if (x) await x.stop();
+  });
+
+  async function bundleSession(name) {
+    const home = path.join(dir, name);
+    fs.mkdirSync(home, { recursive: true });
+    const bundle = h.makeBundle(home, { name: 'Notes' });
+    const s = await h.startBundle({ display: x.display, bundle, dir: home,
+      env: { DBUS_SESSION_BUS_ADDRESS: bus.address, HOME: home, TMPDIR: home, XDG_RUNTIME_DIR: home } });
+    await s.ready();
+    return s;
+  }
+
+  test('actions, clicks and replacements against a server without reply fields', async () => {
+    const log = path.join(dir, 'plain.log');
+    const mock = await h.startMock(bus.address, 'notification_daemon',
+      { params: { capabilities: 'actions body body-markup' }, log });
+    const s = await bundleSession('plain');
+    try {
+      const b = s.relay;
+      const actions = JSON.stringify([{ id: 'ok', title: 'OK' }, { id: 'x\ty', title: 'Tabbed' },
+        { id: 'r', title: 'Answer', reply: true }, { title: 'no id' }, 7]);
+      b.send(`NOTIFY n1\tHi <there>\tBody & more\tSub\t1\t${h.wireEscape(actions)}`);
+      await h.until(() => notifyCalls(log).length === 1, 'the first Notify');
+      const first = notifyCalls(log)[0];
+      assert.match(first, /"Notes" 0 "" "Hi <there>" "Sub\nBody &amp; more" \["default", "", "ok", "OK", "x\ty", "Tabbed", "r", "Answer"\]/);
+      assert.match(first, /"sound-name": "message-new-instant"/);
+
+      const cases = [
+        ['ActionInvoked', 'us', '[<uint32 1>, <"ok">]', 'NOTIFYACTION n1\tok\t'],
+        ['ActionInvoked', 'us', '[<uint32 1>, <"x\\ty">]', 'NOTIFYACTION n1\tx\\ty\t'],
+        ['ActionInvoked', 'us', '[<uint32 1>, <"r">]', 'NOTIFYACTION n1\tr\t'],
+        ['ActionInvoked', 'us', '[<uint32 1>, <"default">]', 'NOTIFYCLICK n1'],
+      ];
+      for (const [member, sig, args, want] of cases) {
+        await emit(bus, member, sig, args);
+        await b.expectLine((l) => l === want);
+      }
+      // Another application's notification and an unknown action say nothing.
+      await emit(bus, 'ActionInvoked', 'us', '[<uint32 99>, <"ok">]');
+      await emit(bus, 'ActionInvoked', 'us', '[<uint32 1>, <"nope">]');
+      // The same id again replaces the notification on screen.
+      b.send('NOTIFY n1\tAgain\t\t\t0\t');
+      await h.until(() => notifyCalls(log).length === 2, 'the second Notify');
+      assert.match(notifyCalls(log)[1], /"Notes" 1 "" "Again" "" \["default", ""\] \{\} -1/);
+      await emit(bus, 'NotificationClosed', 'uu', '[<uint32 1>, <uint32 2>]');
+      b.send('NOTIFY n1\tThird\t\t\t0\t');
+      await h.until(() => notifyCalls(log).length === 3, 'the third Notify');
+      assert.match(notifyCalls(log)[2], /"Notes" 0 "" "Third"/, 'a closed notification is not replaced');
+      await b.sync();
+      const events = b.lines.filter((l) => /^NOTIFY(CLICK|ACTION) /.test(l));
+      assert.deepEqual(events, cases.map((c) => c[3]), 'nothing for the dismissal or for others\' notifications');
+    } finally {
+      await s.close();
+      await mock.stop();
+    }
+  });
+
+  test('reply fields where the server offers them; anonymous notifications keep their own actions', async () => {
+    const log = path.join(dir, 'reply.log');
+    const mock = await h.startMock(bus.address, 'notification_daemon',
+      { params: { capabilities: 'actions body inline-reply' }, log });
+    const s = await bundleSession('reply');
+    try {
+      const b = s.relay;
+      const acts = (a) => h.wireEscape(JSON.stringify(a));
+      b.send(`NOTIFY \tFirst\t<i>b</i>\t\t0\t${acts([{ id: 'a1', title: 'One' }, { id: 'rep', title: 'Reply', reply: true, placeholder: 'Say' }])}`);
+      b.send(`NOTIFY \tSecond\t\t\t0\t${acts([{ id: 'b1', title: 'Two' }])}`);
+      await h.until(() => notifyCalls(log).length === 2, 'two Notify calls');
+      const [first, second] = notifyCalls(log);
+      assert.match(first, /"First" "<i>b<\/i>" \["default", "", "a1", "One", "inline-reply", "Reply"\]/);
+      assert.match(first, /"x-kde-reply-placeholder-text": "Say"/);
+      assert.match(first, /"x-kde-reply-submit-button-text": "Reply"/);
+      assert.match(second, /\["default", "", "b1", "Two"\]/);
+
+      await emit(bus, 'NotificationReplied', 'us', '[<uint32 1>, <"line one\\nline\\ttwo">]');
+      const reply = await b.expectLine((l) => l.startsWith('NOTIFYACTION '));
+      const [, ident, action, text] = reply.match(/^NOTIFYACTION ([^\t]+)\t([^\t]*)\t(.*)$/);
+      assert.match(ident, /^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$/);
+      assert.equal(action, 'rep');
+      assert.equal(text, 'line one\\nline\\ttwo');
+      // The first notification's own action is still its own.
+      await emit(bus, 'ActionInvoked', 'us', '[<uint32 1>, <"a1">]');
+      await b.expectLine((l) => l === `NOTIFYACTION ${ident}\ta1\t`);
+      await emit(bus, 'ActionInvoked', 'us', '[<uint32 1>, <"b1">]');
+      await emit(bus, 'ActionInvoked', 'us', '[<uint32 2>, <"b1">]');
+      const other = await b.expectLine((l) => l.startsWith('NOTIFYACTION ') && l.endsWith('\tb1\t'));
+      assert.notEqual(other.split('\t')[0], `NOTIFYACTION ${ident}`, 'each anonymous notification has its own id');
+      await b.sync();
+      assert.equal(b.lines.filter((l) => l.startsWith(`NOTIFYACTION ${ident}\tb1`)).length, 0);
+    } finally {
+      await s.close();
+      await mock.stop();
+    }
+  });
+
+  test('without a server nothing is shown and nothing hangs; a server that comes later is used', async () => {
+    const s = await bundleSession('late');
+    try {
+      const b = s.relay;
+      b.send('NOTIFY e1\tEarly\t\t\t0\t');
+      await h.until(() => /no notification server/.test(s.host.stderr), 'the diagnostic');
+      b.send('GET alive windows');
+      await b.expectLine((l) => l.startsWith('GOT alive '));
+      const log = path.join(dir, 'late.log');
+      const mock = await h.startMock(bus.address, 'notification_daemon', { log });
+      try {
+        b.send('NOTIFY e2\tLater\t\t\t0\t');
+        await h.until(() => notifyCalls(log).length === 1, 'Notify once the server is there');
+        assert.match(notifyCalls(log)[0], /"Later"/);
+      } finally {
+        await mock.stop();
+      }
+    } finally {
+      await s.close();
+    }
+  });
+
+  test('in command-line mode NOTIFY is dropped', async () => {
+    const log = path.join(dir, 'cli.log');
+    const mock = await h.startMock(bus.address, 'notification_daemon', { log });
+    const s = await h.startSession({ display: x.display, args: ['Cli'],
+      env: { DBUS_SESSION_BUS_ADDRESS: bus.address, HOME: dir, XDG_RUNTIME_DIR: dir } });
+    try {
+      await h.hello(s.backend);
+      s.backend.send('NOTIFY c1\tHidden\t\t\t0\t');
+      s.backend.send('GET after windows');
+      await s.backend.expectLine((l) => l.startsWith('GOT after '));
+      await s.backend.sync();
+      assert.equal(notifyCalls(log).length, 0);
+    } finally {
+      await s.close();
+      await mock.stop();
+    }
+  });
+});
