@@ -17,6 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ai/model_server.h"  // on-device AI
 #include "core/app_hooks.h"
 #include "core/handlers.h"
 #include "core/launcher.h"
@@ -320,6 +321,12 @@ StartupSettings read_settings(const EnvLookup& env, const platform::PlistDict& i
       }
     }
   s.help_book = info.string("CFBundleHelpBookName");
+  // --- on-device AI ---
+  s.ai_url = nonempty("QUIBEX_AI_URL") ? var("QUIBEX_AI_URL") : info.string("QuibexAIURL");
+  s.ai_model = nonempty("QUIBEX_AI_MODEL") ? var("QUIBEX_AI_MODEL") : info.string("QuibexAIModel");
+  v = var("QUIBEX_AI_REMOTE");
+  s.ai_remote = (v && std::strcmp(v, "1") == 0) || info.boolean("QuibexAIRemote");
+  // --- end on-device AI ---
   return s;
 }
 
@@ -403,6 +410,7 @@ int launcher_main(int argc, char** argv) {
   g_attribution = s.attribution;
   g_credits_file = s.credits_file;
   g_help_book = s.help_book;
+  ai_set_server_config({s.ai_url, s.ai_model, s.ai_remote});  // on-device AI
   g_media_origins_key = bundle.info.string("QuibexMediaOrigins");
 
   install_media_scheme_hook();

@@ -1,0 +1,186 @@
+#include "ai/model_server.h"
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <mutex>
+#include <strings.h>
+
+namespace {
+
+std::mutex& config_mu() {
+  static auto* mu = new std::mutex;
+  return *mu;
+}
+AiServerConfig& config() {
+  static auto* c = new AiServerConfig;
+  return *c;
+}
+std::mutex& transport_mu() {
+  static auto* mu = new std::mutex;
+  return *mu;
+}
+HttpTransport& transport() {
+  static auto* t = new HttpTransport;
+  return *t;
+}
+
+// An answer larger than this is no chat answer; stop reading rather than fill memory.
+constexpr size_t kMaxAnswer = size_t(64) << 20;
+
+bool curl_ready() {
+  static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  return ok;
+}
+
+bool addr_is_loopback(const sockaddr* a) {
+  if (a->sa_family == AF_INET) {
+    auto* in = reinterpret_cast<const sockaddr_in*>(a);
+    return (ntohl(in->sin_addr.s_addr) >> 24) == 127;
+  }
+  if (a->sa_family == AF_INET6) {
+    auto* in6 = reinterpret_cast<const sockaddr_in6*>(a);
+    if (IN6_IS_ADDR_LOOPBACK(&in6->sin6_addr)) return true;
+    return IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr) && in6->sin6_addr.s6_addr[12] == 127;
+  }
+  return false;
+}
+
+// Names resolve at connect time (a hosts file may point "localhost" anywhere),
+// so the address itself is checked where the socket is opened.
+curl_socket_t open_loopback_socket(void*, curlsocktype, curl_sockaddr* addr) {
+  if (!addr_is_loopback(&addr->addr)) return CURL_SOCKET_BAD;
+  return socket(addr->family, addr->socktype | SOCK_CLOEXEC, addr->protocol);
+}
+
+size_t collect(char* data, size_t size, size_t n, void* out) {
+  auto* body = static_cast<std::string*>(out);
+  if (body->size() + size * n > kMaxAnswer) return 0;
+  body->append(data, size * n);
+  return size * n;
+}
+
+std::string url_host(const std::string& url, std::string* scheme) {
+  CURLU* u = curl_url();
+  std::string host;
+  if (curl_url_set(u, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
+    char* h = nullptr;
+    if (curl_url_get(u, CURLUPART_HOST, &h, 0) == CURLUE_OK && h) host = h;
+    curl_free(h);
+    char* s = nullptr;
+    if (scheme && curl_url_get(u, CURLUPART_SCHEME, &s, 0) == CURLUE_OK && s) *scheme = s;
+    curl_free(s);
+  }
+  curl_url_cleanup(u);
+  return host;
+}
+
+}  // namespace
+
+void ai_set_server_config(const AiServerConfig& c) {
+  std::lock_guard<std::mutex> lock(config_mu());
+  config() = c;
+}
+
+AiServerConfig ai_server_config() {
+  std::lock_guard<std::mutex> lock(config_mu());
+  return config();
+}
+
+void ai_set_transport_for_tests(HttpTransport t) {
+  std::lock_guard<std::mutex> lock(transport_mu());
+  transport() = std::move(t);
+}
+
+HttpResponse ai_http(const HttpRequest& request) {
+  HttpTransport t;
+  {
+    std::lock_guard<std::mutex> lock(transport_mu());
+    t = transport();
+  }
+  return t ? t(request) : http_send(request);
+}
+
+bool ai_http_ready() { return curl_ready(); }
+
+bool ai_host_is_loopback(const std::string& host) {
+  if (strcasecmp(host.c_str(), "localhost") == 0) return true;
+  std::string h = host;
+  if (h.size() > 2 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
+  in_addr a4;
+  if (inet_pton(AF_INET, h.c_str(), &a4) == 1) return (ntohl(a4.s_addr) >> 24) == 127;
+  sockaddr_in6 a6{};
+  a6.sin6_family = AF_INET6;
+  if (inet_pton(AF_INET6, h.c_str(), &a6.sin6_addr) == 1) return addr_is_loopback(reinterpret_cast<sockaddr*>(&a6));
+  return false;
+}
+
+std::string ai_check_server(const AiServerConfig& c) {
+  if (c.url.empty()) return "no on-device model server is set (QUIBEX_AI_URL)";
+  std::string scheme;
+  const std::string host = url_host(c.url, &scheme);
+  if (host.empty() || (scheme != "http" && scheme != "https"))
+    return "the model server address is not an http URL: " + c.url;
+  if (!c.allow_remote && !ai_host_is_loopback(host))
+    return "the model server " + host + " is not on this machine; set QUIBEX_AI_REMOTE=1 to allow it";
+  return "";
+}
+
+std::string ai_endpoint(const std::string& base, const std::string& path) {
+  std::string b = base;
+  while (!b.empty() && b.back() == '/') b.pop_back();
+  if (b.size() < 3 || b.compare(b.size() - 3, 3, "/v1") != 0) b += "/v1";
+  return b + path;
+}
+
+HttpResponse http_send(const HttpRequest& r) {
+  HttpResponse out;
+  if (!curl_ready()) {
+    out.error = "the HTTP library could not be set up";
+    return out;
+  }
+  CURL* h = curl_easy_init();
+  if (!h) {
+    out.error = "the HTTP library could not be set up";
+    return out;
+  }
+  char errbuf[CURL_ERROR_SIZE] = "";
+  curl_slist* headers = nullptr;
+  headers = curl_slist_append(headers, "Accept: application/json");
+  curl_easy_setopt(h, CURLOPT_URL, r.url.c_str());
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errbuf);
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, 5000L);
+  if (r.timeout_ms > 0) curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, r.timeout_ms);
+  if (r.loopback_only) {
+    // A proxy from the environment would carry the prompt off the machine.
+    curl_easy_setopt(h, CURLOPT_PROXY, "");
+    curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, open_loopback_socket);
+  }
+  if (!r.body.empty()) {
+    headers = curl_slist_append(headers, "Content-Type: application/json");
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, r.body.data());
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(r.body.size()));
+  }
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &out.body);
+  const CURLcode rc = curl_easy_perform(h);
+  if (rc == CURLE_OK) {
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &out.status);
+  } else if (rc == CURLE_WRITE_ERROR) {
+    out.error = "the answer is larger than 64 MiB";
+  } else if (rc == CURLE_COULDNT_CONNECT && r.loopback_only && std::strstr(errbuf, "socket") != nullptr) {
+    out.error = "the server's address is not on this machine";
+  } else {
+    out.error = errbuf[0] ? errbuf : curl_easy_strerror(rc);
+  }
+  curl_slist_free_all(headers);
+  curl_easy_cleanup(h);
+  return out;
+}
