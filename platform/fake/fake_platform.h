@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fake/fake_dialogs.h"
 #include "platform/fake/fake_system_info.h"
 #include "platform/fake/fake_webview.h"
 #include "platform/fake/fake_window.h"
@@ -148,6 +149,7 @@ class FakePlatform : public Platform {
   std::unique_ptr<StatusItem> make_status_item() override;
   void show_about_panel(const AboutPanel& about) override { abouts.push_back(about); }
   void show_help(const std::string& book) override { helps.push_back(book); }
+  Dialogs& dialogs() override { return dialog_box; }
 
   FakeMainQueue queue;
   FakeTimers clock;
@@ -166,6 +168,7 @@ class FakePlatform : public Platform {
   std::vector<FakeStatusItem*> status_items;  // likewise
   std::vector<AboutPanel> abouts;
   std::vector<std::string> helps;
+  FakeDialogs dialog_box;  // every dialog the host opened
 };
 
 }  // namespace platform::fake
