@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 
+#include "platform/gtk/gtk_dialogs.h"
 #include "platform/gtk/gtk_menu.h"
 #include "platform/gtk/gtk_platform.h"
 
@@ -130,6 +131,7 @@ class GtkWebView : public WebView {
   }
   ~GtkWebView() override {
     if (ctx_signal_ && g_signal_handler_is_connected(view_, ctx_signal_)) g_signal_handler_disconnect(view_, ctx_signal_);
+    disconnect_page_dialogs(view_);
     // The page is gone with its window: end its web process now rather than when
     // WebKit gets round to it, so windows opened and closed quickly do not pile up
     // processes (and X connections).
@@ -211,6 +213,9 @@ class GtkWebView : public WebView {
       ctx_signal_ = g_signal_connect(view_, "context-menu", G_CALLBACK(&GtkWebView::on_context_menu), this);
   }
   void* native_handle() override { return view_; }
+  void set_page_dialog_handlers(PageDialogHandler dialogs, FileChooserHandler files) override {
+    connect_page_dialogs(view_, std::move(dialogs), std::move(files));
+  }
 
  private:
   struct Route {
