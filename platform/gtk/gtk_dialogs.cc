@@ -95,10 +95,9 @@ class HostDialog : public ModalDialog {
   void accept() override {
     // OK with what the panel holds, whatever the panel would still check (an
     // existing file is replaced: the answer was given in advance).
-    GtkWidget* w = GTK_WIDGET(g_object_ref(widget_));
+    GtkWidget* w = widget_;
     finish_panel(true);
-    gtk_widget_destroy(w);
-    g_object_unref(w);
+    close_soon(w);
   }
 
   // Opens it; the dialog answers once and then goes.
@@ -178,7 +177,20 @@ class HostDialog : public ModalDialog {
       self->finish_panel(response == GTK_RESPONSE_ACCEPT);
     else
       self->finish_alert(response >= kAlertFirstButtonReturn ? response : self->dismissed_response());
-    gtk_widget_destroy(GTK_WIDGET(d));
+    close_soon(GTK_WIDGET(d));
+  }
+  // The response may come from inside a key press that GTK is still handing to
+  // the dialog's widgets: they go once it is through.
+  static void close_soon(GtkWidget* w) {
+    gtk_widget_hide(w);
+    g_idle_add_full(
+        G_PRIORITY_HIGH_IDLE,
+        +[](gpointer p) -> gboolean {
+          gtk_widget_destroy(GTK_WIDGET(p));
+          g_object_unref(p);
+          return G_SOURCE_REMOVE;
+        },
+        g_object_ref(w), nullptr);
   }
   static void on_destroy(GtkWidget*, HostDialog* self) {
     if (self->panel_)
