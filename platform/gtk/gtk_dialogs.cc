@@ -306,32 +306,45 @@ class GtkDialogs : public Dialogs {
 
 // ---------------------------------------------------------------- pages
 
+// A page's script dialog as the host holds it. While WebKit is still emitting
+// the signal, the dialog must not be closed: WebKit drops its own reference to
+// it right after the emission, and a dialog closed before that is gone by then.
+// An answer given during the emission only sets the result; WebKit closes the
+// dialog with it when it lets go.
+struct ScriptDialogState {
+  WebKitScriptDialog* dialog = nullptr;  // the host's reference; null once let go
+  bool in_signal = true;
+  bool answered = false;
+};
+
 class GtkPageDialogReply : public PageDialogReply {
  public:
-  explicit GtkPageDialogReply(WebKitScriptDialog* d) : d_(webkit_script_dialog_ref(d)) {}
+  explicit GtkPageDialogReply(std::shared_ptr<ScriptDialogState> s) : s_(std::move(s)) {}
   ~GtkPageDialogReply() override {
-    webkit_script_dialog_close(d_);  // nothing when answered already
-    webkit_script_dialog_unref(d_);
+    if (!s_->dialog) return;
+    if (!s_->in_signal) webkit_script_dialog_close(s_->dialog);  // nothing when answered already
+    webkit_script_dialog_unref(s_->dialog);
+    s_->dialog = nullptr;
   }
   void answer(bool ok, const std::string& text) override {
-    if (done_) return;
-    done_ = true;
-    switch (webkit_script_dialog_get_dialog_type(d_)) {
+    if (s_->answered || !s_->dialog) return;
+    s_->answered = true;
+    WebKitScriptDialog* d = s_->dialog;
+    switch (webkit_script_dialog_get_dialog_type(d)) {
       case WEBKIT_SCRIPT_DIALOG_CONFIRM:
-        webkit_script_dialog_confirm_set_confirmed(d_, ok);
+        webkit_script_dialog_confirm_set_confirmed(d, ok);
         break;
       case WEBKIT_SCRIPT_DIALOG_PROMPT:
-        if (ok) webkit_script_dialog_prompt_set_text(d_, text.c_str());
+        if (ok) webkit_script_dialog_prompt_set_text(d, text.c_str());
         break;
       default:
         break;
     }
-    webkit_script_dialog_close(d_);
+    if (!s_->in_signal) webkit_script_dialog_close(d);
   }
 
  private:
-  WebKitScriptDialog* d_;
-  bool done_ = false;
+  std::shared_ptr<ScriptDialogState> s_;
 };
 
 class GtkFileChooserReply : public FileChooserReply {
@@ -411,8 +424,16 @@ gboolean on_script_dialog(WebKitWebView* view, WebKitScriptDialog* d, PageHooks*
   // WebKit does not say which frame asks: the document the view shows speaks for
   // it (the one committed, not one still loading).
   pd.origin_host = hooks->committed ? hooks->host : origin_host(webkit_web_view_get_uri(view));
-  auto reply = std::make_unique<GtkPageDialogReply>(d);
+  auto state = std::make_shared<ScriptDialogState>();
+  state->dialog = webkit_script_dialog_ref(d);
+  auto reply = std::make_unique<GtkPageDialogReply>(state);
   safely([&] { hooks->dialogs(pd, std::move(reply)); });
+  state->in_signal = false;
+  // Answered already: let go, and WebKit closes it with the answer as it returns.
+  if (state->answered && state->dialog) {
+    webkit_script_dialog_unref(state->dialog);
+    state->dialog = nullptr;
+  }
   return TRUE;
 }
 
