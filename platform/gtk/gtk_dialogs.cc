@@ -95,9 +95,30 @@ class HostDialog : public ModalDialog {
   void accept() override {
     // OK with what the panel holds, whatever the panel would still check (an
     // existing file is replaced: the answer was given in advance).
-    GtkWidget* w = widget_;
-    finish_panel(true);
-    close_soon(w);
+    if (*answered_) return;
+    const GtkFileChooserAction action = gtk_file_chooser_get_action(GTK_FILE_CHOOSER(widget_));
+    if (action == GTK_FILE_CHOOSER_ACTION_OPEN || has_choice()) {
+      accept_now();
+      return;
+    }
+    // A save or folder panel proposes its folder only once GTK has read it, a
+    // few turns of the main loop after it opens: accepted earlier, it would
+    // answer as if nothing were chosen. Wait for it, a while at most.
+    struct Wait {
+      HostDialog* self;
+      std::shared_ptr<bool> answered;  // once set, self may be gone
+      int left;
+    };
+    g_timeout_add_full(
+        G_PRIORITY_DEFAULT, 50,
+        +[](gpointer p) -> gboolean {
+          auto* wt = static_cast<Wait*>(p);
+          if (*wt->answered) return G_SOURCE_REMOVE;
+          if (--wt->left > 0 && !wt->self->has_choice()) return G_SOURCE_CONTINUE;
+          wt->self->accept_now();
+          return G_SOURCE_REMOVE;
+        },
+        new Wait{this, answered_, 60}, +[](gpointer p) { delete static_cast<Wait*>(p); });
   }
 
   // Opens it; the dialog answers once and then goes.
@@ -143,6 +164,16 @@ class HostDialog : public ModalDialog {
         &walk);
   }
 
+  bool has_choice() const {
+    char* f = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(widget_));
+    g_free(f);
+    return f != nullptr;
+  }
+  void accept_now() {
+    GtkWidget* w = widget_;
+    finish_panel(true);
+    close_soon(w);
+  }
   void leave() {
     *answered_ = true;
     g_open.erase(std::remove(g_open.begin(), g_open.end(), this), g_open.end());

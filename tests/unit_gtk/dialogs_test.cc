@@ -299,6 +299,45 @@ TEST_F(GtkDialogsTest, ASavePanelAcceptedAsItStandsSavesUnderItsProposedName) {
   rmdir(dir);
 }
 
+// The auto-dialog answers a panel a moment after it opens, which may be before
+// GTK has read the panel's folder: OK then still answers the proposed path.
+TEST_F(GtkDialogsTest, APanelAcceptedBeforeItsFolderIsReadAnswersItsProposal) {
+  char dir[] = "/tmp/qbx-gtk-dlg-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  struct Case {
+    FilePanelKind kind;
+    std::string name, want;
+  } cases[] = {
+      {FilePanelKind::kSave, "early.txt", std::string(dir) + "/early.txt"},
+      {FilePanelKind::kDirectory, "", dir},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.want);
+    FilePanelSpec spec;
+    spec.kind = c.kind;
+    spec.name = c.name;
+    int count = 0;
+    bool accepted = false;
+    std::vector<std::string> paths;
+    dialogs().run_file_panel(spec, {}, [&](bool ok, const std::vector<std::string>& p) {
+      ++count;
+      accepted = ok;
+      paths = p;
+    });
+    GtkWidget* w = front_widget();
+    ASSERT_NE(w, nullptr);
+    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(w), dir);
+    dialogs().modal_dialog()->accept();  // no turn of the main loop in between
+    EXPECT_TRUE(spin_until([&] { return count > 0; }, 5000));
+    settle();
+    EXPECT_EQ(count, 1);
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(paths, std::vector<std::string>{c.want});
+    EXPECT_EQ(dialogs().modal_dialog(), nullptr);
+  }
+  rmdir(dir);
+}
+
 TEST_F(GtkDialogsTest, ADialogThatBelongsToAWindowGoesWithIt) {
   for (const bool close_with : {true, false}) {
     SCOPED_TRACE(close_with);
