@@ -187,6 +187,9 @@ std::shared_ptr<Reply> share(std::unique_ptr<Reply> r) {
 void quib_js_dialog(platform::WebView* view, const platform::PageDialog& d,
                     std::unique_ptr<platform::PageDialogReply> reply) {
   AlertSpec a = alert_spec(quib_js_dialog_title(d.origin_host), d.message);
+  // The title bar names who asks too, as browsers do: a page cannot pass its
+  // dialog off as the application's own.
+  a.title = a.message;
   a.buttons.push_back("OK");
   if (d.kind != platform::PageDialogKind::kAlert) {
     a.buttons.push_back("Cancel");

@@ -255,3 +255,38 @@ test('a dialog answers once when the window it belongs to closes', { skip }, asy
   await b.sync();  // the host goes on
   assert.ok(!b.lines.some((l) => /^GOT /.test(l) && !l.startsWith('GOT 1 ')));
 });
+
+test('a page\'s dialog is titled by its origin\'s host, a file page\'s by the application', { skip }, async (t) => {
+  const s = await session(t);
+  const b = s.backend;
+  const site = await h.serve(h.PAGES);
+  t.after(() => site.close());
+  const title = (id) => h.xdotool(d, ['getwindowname', id]);
+
+  // The application's name, as the backend's alerts show it.
+  b.send('DLG q1 alert\tx');
+  const own = await nextDialog(s);
+  const appName = await title(own);
+  assert.ok(appName, 'the alert has a title');
+  await xd('key', 'Return');
+  assert.equal(await got(b, 1), true);
+  await gone(s, own);
+
+  // A file page's origin has no host.
+  const fromFile = pageReport(b, 'file', "prompt('Name?', 'draft')");
+  const p = await nextDialog(s);
+  assert.equal(await title(p), appName);
+  await xd('key', 'Return');
+  assert.equal((await fromFile).v, 'draft');
+  await gone(s, p);
+
+  // A page from a web server: its host, not the application's name.
+  b.send(`WINOPEN web\t${site.url}/probe.html\tWeb\t300x150`);
+  await h.hello(b, 'web');
+  s.seen.add((await h.findWindow(d, 'Web')).id);
+  const fromWeb = pageReport(b, 'web', "confirm('Sure?')", 'web');
+  const c = await nextDialog(s);
+  assert.equal(await title(c), '127.0.0.1');
+  await xd('key', 'Escape');
+  assert.equal((await fromWeb).v, false);
+});

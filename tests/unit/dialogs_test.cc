@@ -326,6 +326,7 @@ TEST_F(Dialogs, PageDialogsAreTitledByTheirOriginAndAnswerThePage) {
     auto result = main_view->page_dialog(c.dialog);
     FakeDialog& d = opened();
     EXPECT_EQ(d.alert.message, c.title);
+    EXPECT_EQ(d.alert.title, c.title);
     EXPECT_EQ(d.alert.informative, c.dialog.message);
     EXPECT_EQ(d.alert.buttons, c.buttons);
     EXPECT_EQ(d.alert.has_field, c.dialog.kind == PageDialogKind::kPrompt);
