@@ -87,6 +87,11 @@ class HostDialog : public ModalDialog {
   bool press_return() override {
     // Return activates the default button, as a person's key press would; the
     // dialog may be gone afterwards.
+    // A save or folder panel that has not read its folder yet has nothing to
+    // take Return with.
+    if (panel_ && gtk_file_chooser_get_action(GTK_FILE_CHOOSER(widget_)) != GTK_FILE_CHOOSER_ACTION_OPEN &&
+        !has_choice())
+      return false;
     std::shared_ptr<bool> answered = answered_;
     gtk_window_activate_default(GTK_WINDOW(widget_));
     return *answered;
