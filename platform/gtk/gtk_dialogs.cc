@@ -86,9 +86,8 @@ class HostDialog : public ModalDialog {
 
   bool press_return() override {
     // Return activates the default button, as a person's key press would; the
-    // dialog may be gone afterwards.
-    // A save or folder panel that has not read its folder yet has nothing to
-    // take Return with.
+    // dialog may be gone afterwards. A save or folder panel that has not read
+    // its folder yet has nothing to take Return with.
     if (panel_ && gtk_file_chooser_get_action(GTK_FILE_CHOOSER(widget_)) != GTK_FILE_CHOOSER_ACTION_OPEN &&
         !has_choice())
       return false;
