@@ -13,6 +13,7 @@
 #include "core/window_registry.h"
 #include "core/wire.h"
 #include "webui/context_menu.h"
+#include "webui/dialogs.h"
 
 namespace {
 
@@ -107,6 +108,8 @@ void quib_bridge_reset_for_tests() { g_window_calls.clear(); }
 void quib_apply_web_delegates(platform::WebView* view) {
   // Navigation, download and page-dialog delegates join here as they are built.
   apply_ctx_hook(view);
+  // Page dialogs and file inputs: every web view, with or without a main window.
+  apply_page_dialog_hooks(view);
 }
 
 void quib_on_page_message(platform::WebView* view, const std::string& winId, const platform::ScriptMessage& m,

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/menu.h"
 
@@ -27,6 +28,42 @@ class MessageReply {
   // A reply dropped unanswered settles nothing.
   virtual void answer(bool ok, const std::string& json) = 0;
 };
+
+// ---- Page dialogs ---------------------------------------------------------------
+// alert(), confirm() and prompt() of a page, and its file inputs. The page waits
+// until its reply answers; a reply dropped unanswered answers as dismissed
+// (confirm false, prompt null, no files).
+
+enum class PageDialogKind { kAlert, kConfirm, kPrompt };
+
+struct PageDialog {
+  PageDialogKind kind = PageDialogKind::kAlert;
+  std::string message;
+  std::string default_text;  // prompt
+  std::string origin_host;   // the host of the page's security origin; "" when it has none
+};
+
+class PageDialogReply {
+ public:
+  virtual ~PageDialogReply() = default;
+  // confirm: ok; prompt: text when ok, else null; alert: just done. Once only.
+  virtual void answer(bool ok, const std::string& text) = 0;
+};
+
+struct FileChooserRequest {
+  bool multiple = false;  // the input takes several files
+};
+
+class FileChooserReply {
+ public:
+  virtual ~FileChooserReply() = default;
+  // The chosen files' paths (UTF-8); none = cancelled. Once only.
+  virtual void choose(const std::vector<std::string>& paths) = 0;
+};
+
+using PageDialogHandler = std::function<void(const PageDialog&, std::unique_ptr<PageDialogReply>)>;
+using FileChooserHandler = std::function<void(const FileChooserRequest&, std::unique_ptr<FileChooserReply>)>;
+// ---- end of page dialogs ------------------------------------------------------------
 
 using MessageHandler = std::function<void(const ScriptMessage&, std::unique_ptr<MessageReply>)>;
 
@@ -80,6 +117,9 @@ class WebView {
   // Reloads the page, bypassing caches.
   virtual void reload_from_origin() = 0;
   // --- end find, PDF, print, reload ---
+  // Who shows the page's alert, confirm and prompt dialogs and its file choosers
+  // (null: the engine's own).
+  virtual void set_page_dialog_handlers(PageDialogHandler dialogs, FileChooserHandler files) = 0;
 };
 
 }  // namespace platform

@@ -11,7 +11,6 @@
 #define QUIBEX_PENDING(fn, T) \
   void fn(void*, void* rec) { delete_record<T>(rec); }
 
-QUIBEX_PENDING(do_dialog, DlgReq)
 QUIBEX_PENDING(do_navr, NavrReq)
 QUIBEX_PENDING(do_popupr, PopuprReq)
 QUIBEX_PENDING(do_hotkey, HotkeyReq)

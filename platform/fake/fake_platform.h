@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/fake/fake_services.h"
+#include "platform/fake/fake_dialogs.h"
 #include "platform/fake/fake_system_info.h"
 #include "platform/fake/fake_webview.h"
 #include "platform/fake/fake_window.h"
@@ -225,6 +226,7 @@ class FakePlatform : public Platform {
   void show_about_panel(const AboutPanel& about) override { abouts.push_back(about); }
   void show_help(const std::string& book) override { helps.push_back(book); }
   CookieStore& cookie_store() override { return cookies; }  // cookies
+  Dialogs& dialogs() override { return dialog_box; }
 
   FakeMainQueue queue;
   FakeTimers clock;
@@ -248,6 +250,7 @@ class FakePlatform : public Platform {
   std::vector<AboutPanel> abouts;
   std::vector<std::string> helps;
   MediaScheme media;
+  FakeDialogs dialog_box;  // every dialog the host opened
 };
 
 }  // namespace platform::fake

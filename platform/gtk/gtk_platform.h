@@ -33,6 +33,7 @@ class GtkPlatform : public Platform {
   void show_about_panel(const AboutPanel& about) override;
   void show_help(const std::string& book) override;
   CookieStore& cookie_store() override;  // gtk_cookies.cc
+  Dialogs& dialogs() override;
 
  private:
   GlibMainQueue queue_;

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 
+#include "platform/gtk/gtk_dialogs.h"
 #include "platform/gtk/gtk_menu.h"
 #include "platform/gtk/gtk_page_actions.h"
 #include "platform/gtk/gtk_platform.h"
@@ -132,6 +133,7 @@ class GtkWebView : public WebView {
   }
   ~GtkWebView() override {
     if (ctx_signal_ && g_signal_handler_is_connected(view_, ctx_signal_)) g_signal_handler_disconnect(view_, ctx_signal_);
+    disconnect_page_dialogs(view_);
     // The page is gone with its window: end its web process now rather than when
     // WebKit gets round to it, so windows opened and closed quickly do not pile up
     // processes (and X connections).
@@ -227,6 +229,9 @@ class GtkWebView : public WebView {
   std::string url() override { return view_url(view_); }
   void reload_from_origin() override { webkit_web_view_reload_bypass_cache(view_); }
   // --- end find, PDF, print, reload ---
+  void set_page_dialog_handlers(PageDialogHandler dialogs, FileChooserHandler files) override {
+    connect_page_dialogs(view_, std::move(dialogs), std::move(files));
+  }
 
  private:
   struct Route {
