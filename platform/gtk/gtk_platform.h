@@ -32,6 +32,10 @@ class GtkPlatform : public Platform {
   void show_about_panel(const AboutPanel& about) override;
   void show_help(const std::string& book) override;
   Dialogs& dialogs() override;
+  // ---- downloads (gtk_downloads.cc)
+  std::string downloads_dir() override;
+  std::string preferred_extension(const std::string& mime_type) override;
+  // ---- end of downloads
 
  private:
   GlibMainQueue queue_;
