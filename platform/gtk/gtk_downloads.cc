@@ -21,6 +21,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -220,11 +221,10 @@ const std::map<std::string, std::string>& extension_table() {
 }  // namespace
 
 void set_view_download_events(WebKitWebView* view, DownloadEvents events) {
-  static bool connected = false;
-  if (!connected) {
-    connected = true;
-    g_signal_connect(webkit_web_view_get_context(view), "download-started", G_CALLBACK(on_download_started), nullptr);
-  }
+  // Views normally share one context; each context is listened to once.
+  static std::set<WebKitWebContext*> contexts;
+  WebKitWebContext* ctx = webkit_web_view_get_context(view);
+  if (contexts.insert(ctx).second) g_signal_connect(ctx, "download-started", G_CALLBACK(on_download_started), nullptr);
   g_object_set_data_full(G_OBJECT(view), kEventsKey, new DownloadEvents(std::move(events)),
                          +[](gpointer p) { delete static_cast<DownloadEvents*>(p); });
 }

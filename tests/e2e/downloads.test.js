@@ -22,8 +22,8 @@ const skipDrop = skip || (fs.existsSync(SOURCE) ? false : `needs ${SOURCE} (buil
 // Bytes that differ from one offset to the next, so a shifted or cut file shows.
 const body = (size) => Buffer.from(Array.from({ length: size }, (_, i) => (i * 7 + (i >> 8)) % 251));
 
-// /probe.html and /probe.js; /dl/NAME?size=N[&cd=DISPOSITION] a download (an
-// attachment, of a type no page can show); /slow?size=N&chunks=K the same in K pieces 150 ms apart;
+// /probe.html and /probe.js; /dl/NAME?size=N[&cd=DISPOSITION][&type=MIME] a
+// download (an attachment, by default of a type no page can show); /slow?size=N&chunks=K the same in K pieces 150 ms apart;
 // /cut announces 100000 bytes and breaks off after 1000.
 function startServer() {
   const server = http.createServer((req, res) => {
@@ -33,7 +33,7 @@ function startServer() {
       res.writeHead(200, { 'content-type': u.pathname.endsWith('.html') ? 'text/html' : 'text/javascript' });
       res.end(fs.readFileSync(path.join(h.PAGES, u.pathname.slice(1))));
     } else if (u.pathname.startsWith('/dl/')) {
-      const headers = { 'content-type': 'application/octet-stream', 'content-length': size };
+      const headers = { 'content-type': u.searchParams.get('type') || 'application/octet-stream', 'content-length': size };
       headers['content-disposition'] = u.searchParams.get('cd') || 'attachment';
       res.writeHead(200, headers);
       res.end(body(size));
@@ -137,6 +137,13 @@ test('downloads land in the XDG downloads folder with their bytes and never repl
   const named = await download(s, srv.url + '/dl/x?size=10&cd=' + encodeURIComponent('attachment; filename="report.pdf"'));
   assert.equal(named[0].filename, 'report.pdf');
   assert.deepEqual(fs.readFileSync(path.join(s.dl, 'report.pdf')), body(10));
+
+  // A name without extension takes the one the desktop prefers for its type; twice
+  // the same name without extension: a number without extension.
+  const typed = [['/dl/archive?size=3&type=application/zip', 'archive.zip'],
+    ['/dl/blob?size=3&type=application/x-quibex-unknown', 'blob'],
+    ['/dl/blob?size=3&type=application/x-quibex-unknown', 'blob (2)']];
+  for (const [u, name] of typed) assert.equal((await download(s, srv.url + u))[0].filename, name, u);
 });
 
 test('a hostile suggested name stays inside the downloads folder', { skip }, async (t) => {
@@ -246,8 +253,8 @@ const isReport = (line, tag) => {
 
 // Drags from the source onto the middle of the main window's page and drops
 // once the page has seen the drag.
-async function dragOnto(s, src) {
-  const geo = await xd('getwindowgeometry', '--shell', (await h.findWindow(d, 'Main')).id);
+async function dragOnto(s, src, title = 'Main', win = 'main') {
+  const geo = await xd('getwindowgeometry', '--shell', (await h.findWindow(d, title)).id);
   const g = Object.fromEntries(geo.trim().split('\n').map((l) => l.split('=')));
   const tx = Number(g.X) + Math.round(Number(g.WIDTH) / 2);
   const ty = Number(g.Y) + Math.round(Number(g.HEIGHT) / 2);
@@ -256,7 +263,7 @@ async function dragOnto(s, src) {
     for (let i = 1; i <= 8; i++) await xd('mousemove', 1120 + Math.round((tx - 1120) * i / 8), 100 + Math.round((ty - 100) * i / 8));
     await h.until(async () => {
       await xd('mousemove', tx + 3, ty + 2, 'mousemove', tx, ty);
-      return s.backend.lines.some((l) => isReport(l, 'over'));
+      return s.backend.lines.some((l) => isReport(l, 'over') && h.parseCall(l).win === win);
     }, 'the drag over the page');
   } finally {
     await xd('mouseup', 1);
@@ -301,4 +308,18 @@ test('a drop of text only sends no DROP and leaves the drop to the page', { skip
   assert.equal(report.text, 'just words');
   await s.backend.sync();
   assert.deepEqual(s.backend.lines.filter((l) => l.startsWith('DROP ')), []);
+});
+
+test('a window the backend opened takes file drops as well', { skip: skipDrop }, async (t) => {
+  const s = await session(t);
+  await h.openProbeWindow(s.backend, d, 'second', { title: 'Second', size: '400x300' });
+  const file = path.join(s.work, 'dropped.txt');
+  fs.writeFileSync(file, 'x');
+  const src = await startSource(['file://' + file]);
+  t.after(() => src.stop());
+  s.backend.eval(PAGE_DROPS, 'second');
+  await s.backend.sync('second');
+  await dragOnto(s, src, 'Second', 'second');
+  await s.backend.expectCall('report', (c) => c.win === 'second' && c.params.tag === 'page-drop');
+  assert.deepEqual(s.backend.lines.filter((l) => l.startsWith('DROP ')), [`DROP ${JSON.stringify([file])}`]);
 });
