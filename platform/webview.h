@@ -74,7 +74,8 @@ class Download {
   // Answers the destination question, at once or later: the file's path, or ""
   // to cancel the download. Without allow_overwrite an existing file there is
   // never replaced (the download fails instead). Only the first answer counts.
-  virtual void set_destination(const std::string& path, bool allow_overwrite) = 0;
+  // False when the download ended before this answer (it goes nowhere then).
+  virtual bool set_destination(const std::string& path, bool allow_overwrite) = 0;
 };
 
 struct DownloadResponse {

@@ -54,6 +54,8 @@ std::vector<std::string> paths_under_way() {
   return out;
 }
 
+void on_end(platform::Download* d, const char* state, const std::string& error);
+
 void start_download(platform::Download* d, const std::string& url, const std::string& name, const std::string& path,
                     bool allow_overwrite) {
   QuibDownloadInfo info;
@@ -64,7 +66,9 @@ void start_download(platform::Download* d, const std::string& url, const std::st
   g_downloads[d] = info;
   quib_download_event(info.id, url, name, path, "started", "", -1, -1);
   g_downloads[d].observing = true;
-  d->set_destination(path, allow_overwrite);
+  // The engine may have given up while the save panel was open: every started
+  // download still ends with an event.
+  if (!d->set_destination(path, allow_overwrite)) on_end(d, "failed", "the download ended before it could start");
 }
 
 void refuse(platform::Download* d, const std::string& url, const std::string& name, const char* state) {

@@ -13,12 +13,13 @@ namespace platform::fake {
 class FakeDownload : public Download {
  public:
   explicit FakeDownload(FakeWebView* view) : view_(view) {}
-  void set_destination(const std::string& path, bool allow_overwrite) override {
+  bool set_destination(const std::string& path, bool allow_overwrite) override {
     ++answers;
-    if (answers > 1) return;
+    if (answers > 1 || ended) return false;
     answered = true;
     destination = path;
     overwrite = allow_overwrite;
+    return true;
   }
   // The response arrives: the view's destination question.
   void respond(const DownloadResponse& r) {
@@ -34,6 +35,7 @@ class FakeDownload : public Download {
     if (view_->download_events.failed) view_->download_events.failed(this, error);
   }
 
+  bool ended = false;  // the engine gave up on it before its destination was given
   bool answered = false;
   int answers = 0;
   std::string destination;  // "" = cancelled

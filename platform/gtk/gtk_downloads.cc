@@ -49,10 +49,11 @@ class GtkDownload : public Download {
     g_object_unref(dl_);
   }
 
-  void set_destination(const std::string& path, bool allow_overwrite) override {
-    if (answered_) return;
+  bool set_destination(const std::string& path, bool allow_overwrite) override {
+    if (answered_) return false;
     answered_ = true;
-    if (!ended_) {
+    const bool live = !ended_;
+    if (live) {
       if (path.empty()) {
         webkit_download_cancel(dl_);
       } else if (char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr)) {
@@ -64,6 +65,7 @@ class GtkDownload : public Download {
       }
     }
     release();
+    return live;
   }
 
  private:

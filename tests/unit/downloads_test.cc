@@ -258,6 +258,18 @@ TEST_F(Downloads, AskDismissedOrWithoutAFileCancels) {
                          "{\"id\":2,\"url\":\"http://h/b\",\"filename\":\"b.txt\",\"path\":null,\"state\":\"cancelled\"}"}));
 }
 
+TEST_F(Downloads, ADownloadThatEndedWhileThePanelWasOpenStillEnds) {
+  g_downloads_mode = "ask";
+  auto d = start("late.txt", "", "http://h/l");
+  d->fail("Connection reset");  // nothing to say yet: it had not started
+  d->ended = true;
+  desktop.dialog_box.last()->accept();
+  const std::string head = "{\"id\":1,\"url\":\"http://h/l\",\"filename\":\"late.txt\",\"path\":\"/home/user/late.txt\"";
+  EXPECT_EQ(events(), (V{head + ",\"state\":\"started\"}",
+                         head + ",\"state\":\"failed\",\"error\":\"the download ended before it could start\"}"}));
+  EXPECT_TRUE(g_downloads.empty());
+}
+
 TEST_F(Downloads, AskArmsTheTestAutoDialog) {
   g_downloads_mode = "ask";
   setenv("QUIBEX_TEST_AUTODLG", "ok", 1);
