@@ -13,6 +13,8 @@
 
 #include "platform/gtk/gtk_downloads.h"
 
+#include <dlfcn.h>
+
 #include <gio/gio.h>
 #include <gtk/gtk.h>
 
@@ -126,7 +128,11 @@ void on_download_started(WebKitWebContext*, WebKitDownload* dl, gpointer) {
   new GtkDownload(dl, *events);
 }
 
+struct DropState;
+std::set<DropState*> g_drop_states;
+
 struct DropState {
+  DropState() { g_drop_states.insert(this); }
   DropHandler handler;
   GdkDragContext* ctx = nullptr;  // the drag the files below belong to (a reference)
   std::vector<std::string> files;
@@ -143,6 +149,7 @@ struct DropState {
     have = pending = false;
   }
   ~DropState() {
+    g_drop_states.erase(this);
     if (widget) {
       if (data_id && g_signal_handler_is_connected(widget, data_id)) g_signal_handler_disconnect(widget, data_id);
       if (drop_id && g_signal_handler_is_connected(widget, drop_id)) g_signal_handler_disconnect(widget, drop_id);
@@ -154,6 +161,13 @@ struct DropState {
     if (!files.empty() && handler) handler(files);
   }
 };
+
+// A drag over one of the host's views whose files have arrived.
+bool carries_files(GdkDragContext* ctx) {
+  for (DropState* s : g_drop_states)
+    if (s->ctx == ctx && s->have && !s->files.empty()) return true;
+  return false;
+}
 
 GdkAtom uri_list_atom() { return gdk_atom_intern_static_string("text/uri-list"); }
 
@@ -221,6 +235,23 @@ const std::map<std::string, std::string>& extension_table() {
 }
 
 }  // namespace
+
+}  // namespace platform::gtk
+
+// The web views take dragged files even where the page does not: WebKit answers
+// every move of a drag with the page's operation, and a page that refuses would
+// keep the drop from ever happening, so files never reached the backend. The
+// answer "none" to a drag carrying files becomes "copy" on its way to the drag's
+// source; a page that takes the drag keeps its own operation. WebKit gives the
+// answer straight to GDK, so this is where it can be seen.
+extern "C" void gdk_drag_status(GdkDragContext* context, GdkDragAction action, guint32 time) {
+  using Real = void (*)(GdkDragContext*, GdkDragAction, guint32);
+  static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "gdk_drag_status"));
+  if (action == 0 && context && platform::gtk::carries_files(context)) action = GDK_ACTION_COPY;
+  if (real) real(context, action, time);
+}
+
+namespace platform::gtk {
 
 void set_view_download_events(WebKitWebView* view, DownloadEvents events) {
   // Views normally share one context; each context is listened to once.

@@ -323,3 +323,19 @@ test('a window the backend opened takes file drops as well', { skip: skipDrop },
   await s.backend.expectCall('report', (c) => c.win === 'second' && c.params.tag === 'page-drop');
   assert.deepEqual(s.backend.lines.filter((l) => l.startsWith('DROP ')), [`DROP ${JSON.stringify([file])}`]);
 });
+
+test('files are taken even by a page that refuses the drag', { skip: skipDrop }, async (t) => {
+  const s = await session(t);
+  const file = path.join(s.work, 'refused.txt');
+  fs.writeFileSync(file, 'x');
+  const src = await startSource(['file://' + file]);
+  t.after(() => src.stop());
+  s.backend.eval(`
+    let over = false;
+    document.addEventListener('dragover', (e) => { e.preventDefault(); e.dataTransfer.dropEffect = 'none';
+      if (!over) { over = true; probe.report('over', {}); } });
+    document.addEventListener('drop', (e) => { e.preventDefault(); probe.report('page-drop', {}); });`);
+  await s.backend.sync();
+  await dragOnto(s, src);
+  await s.backend.expectLine((l) => l === `DROP ${JSON.stringify([file])}`);
+});
