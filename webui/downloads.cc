@@ -144,8 +144,9 @@ std::string quib_downloads_dir() {
 void quib_download_event(std::int64_t id, const std::string& url, const std::string& filename, const std::string& path,
                          const char* state, const std::string& error, std::int64_t bytes, std::int64_t total) {
   std::string line = "DOWNLOAD {\"id\":" + std::to_string(id) + ",\"url\":" + json_escape(url) +
-                     ",\"filename\":" + json_escape(filename) + ",\"path\":" +
-                     (path.empty() ? std::string("null") : json_escape(path)) + ",\"state\":\"" + state + "\"";
+                     ",\"filename\":" + json_escape(filename) +
+                     ",\"path\":" + (path.empty() ? std::string("null") : json_escape(path)) + ",\"state\":\"" + state +
+                     "\"";
   if (bytes >= 0)
     line += ",\"bytes\":" + std::to_string(bytes) + ",\"total\":" + std::to_string(total <= 0 ? -1 : total);
   if (!error.empty()) line += ",\"error\":" + json_escape(error);

@@ -30,9 +30,8 @@ double quib_now_ms();
 // The user's downloads folder; "~/Downloads" when the desktop names none.
 std::string quib_downloads_dir();
 // One DOWNLOAD line; bytes and total are written only when bytes >= 0.
-void quib_download_event(std::int64_t id, const std::string& url, const std::string& filename,
-                         const std::string& path, const char* state, const std::string& error, std::int64_t bytes,
-                         std::int64_t total);
+void quib_download_event(std::int64_t id, const std::string& url, const std::string& filename, const std::string& path,
+                         const char* state, const std::string& error, std::int64_t bytes, std::int64_t total);
 
 // A suggested download name made safe to use as one file name inside a folder:
 // only its last path component, without NUL or control characters; "download"

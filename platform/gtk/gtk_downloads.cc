@@ -14,7 +14,6 @@
 #include "platform/gtk/gtk_downloads.h"
 
 #include <dlfcn.h>
-
 #include <gio/gio.h>
 #include <gtk/gtk.h>
 
@@ -40,7 +39,8 @@ constexpr const char* kDropKey = "quibex-drop-state";
 // answer to its destination question: the host may answer after it ended.
 class GtkDownload : public Download {
  public:
-  GtkDownload(WebKitDownload* dl, DownloadEvents events) : dl_(WEBKIT_DOWNLOAD(g_object_ref(dl))), events_(std::move(events)) {
+  GtkDownload(WebKitDownload* dl, DownloadEvents events)
+      : dl_(WEBKIT_DOWNLOAD(g_object_ref(dl))), events_(std::move(events)) {
     g_signal_connect(dl_, "decide-destination", G_CALLBACK(&GtkDownload::on_decide), this);
     g_signal_connect(dl_, "received-data", G_CALLBACK(&GtkDownload::on_data), this);
     g_signal_connect(dl_, "failed", G_CALLBACK(&GtkDownload::on_failed), this);
@@ -177,8 +177,7 @@ bool offers_uri_list(GdkDragContext* ctx) {
   return false;
 }
 
-void on_drag_data(GtkWidget*, GdkDragContext* ctx, gint, gint, GtkSelectionData* data, guint, guint,
-                  DropState* s) {
+void on_drag_data(GtkWidget*, GdkDragContext* ctx, gint, gint, GtkSelectionData* data, guint, guint, DropState* s) {
   if (gtk_selection_data_get_target(data) != uri_list_atom()) return;
   s->track(ctx);
   s->files.clear();
@@ -258,8 +257,9 @@ void set_view_download_events(WebKitWebView* view, DownloadEvents events) {
   static std::set<WebKitWebContext*> contexts;
   WebKitWebContext* ctx = webkit_web_view_get_context(view);
   if (contexts.insert(ctx).second) g_signal_connect(ctx, "download-started", G_CALLBACK(on_download_started), nullptr);
-  g_object_set_data_full(G_OBJECT(view), kEventsKey, new DownloadEvents(std::move(events)),
-                         +[](gpointer p) { delete static_cast<DownloadEvents*>(p); });
+  g_object_set_data_full(
+      G_OBJECT(view), kEventsKey, new DownloadEvents(std::move(events)),
+      +[](gpointer p) { delete static_cast<DownloadEvents*>(p); });
 }
 
 void set_view_drop_handler(WebKitWebView* view, DropHandler handler) {
@@ -269,7 +269,8 @@ void set_view_drop_handler(WebKitWebView* view, DropHandler handler) {
   // Connected ahead of WebKit's class handlers, which run last.
   s->data_id = g_signal_connect(view, "drag-data-received", G_CALLBACK(on_drag_data), s);
   s->drop_id = g_signal_connect(view, "drag-drop", G_CALLBACK(on_drag_drop), s);
-  g_object_set_data_full(G_OBJECT(view), kDropKey, s, +[](gpointer p) { delete static_cast<DropState*>(p); });
+  g_object_set_data_full(
+      G_OBJECT(view), kDropKey, s, +[](gpointer p) { delete static_cast<DropState*>(p); });
 }
 
 void forget_view_downloads_and_drops(WebKitWebView* view) {

@@ -1,6 +1,8 @@
 // Downloads and file drops on the fake desktop: the names downloads get, the
 // modes, the DOWNLOAD events in order with their progress throttle, and DROP.
 
+#include "webui/downloads.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +13,6 @@
 #include "core/settings.h"
 #include "platform/fake/fake_download.h"
 #include "test_support.h"
-#include "webui/downloads.h"
 
 namespace {
 
@@ -151,7 +152,8 @@ TEST_F(Downloads, AutomaticSavesInTheDownloadsFolderUnderAFreeName) {
   EXPECT_EQ(d->destination, dir + "/report (2).pdf");
   EXPECT_FALSE(d->overwrite);  // an existing file is never replaced
   EXPECT_EQ(events(), V{"{\"id\":1,\"url\":\"http://127.0.0.1:8/r?x=\\\"1\\\"\",\"filename\":\"report (2).pdf\","
-                        "\"path\":\"" + dir + "/report (2).pdf\",\"state\":\"started\"}"});
+                        "\"path\":\"" +
+                        dir + "/report (2).pdf\",\"state\":\"started\"}"});
 }
 
 TEST_F(Downloads, HostileSuggestedNamesStayInsideTheFolder) {
@@ -201,7 +203,10 @@ TEST_F(Downloads, WithoutAFolderNamedDownloadsGoToTheHomeDownloadsFolder) {
   const std::string saved = old ? old : "";
   setenv("HOME", dir.c_str(), 1);
   auto d = start("f.txt");
-  if (old) setenv("HOME", saved.c_str(), 1); else unsetenv("HOME");
+  if (old)
+    setenv("HOME", saved.c_str(), 1);
+  else
+    unsetenv("HOME");
   EXPECT_EQ(d->destination, dir + "/Downloads/f.txt");
   EXPECT_TRUE(fs::is_directory(dir + "/Downloads"));  // made, so the download can land
 }
@@ -215,10 +220,11 @@ TEST_F(Downloads, DenyRefusesYetEachRefusalTakesAnId) {
   EXPECT_EQ(b->destination, "");
   g_downloads_mode = "anything else";
   auto c = start("c.txt", "", "http://h/c");
-  EXPECT_EQ(events(), (V{"{\"id\":1,\"url\":\"http://h/a\",\"filename\":\"download\",\"path\":null,\"state\":\"denied\"}",
-                         "{\"id\":2,\"url\":\"http://h/b\",\"filename\":\"b.txt\",\"path\":null,\"state\":\"denied\"}",
-                         "{\"id\":3,\"url\":\"http://h/c\",\"filename\":\"c.txt\",\"path\":\"" + dir +
-                             "/c.txt\",\"state\":\"started\"}"}));
+  EXPECT_EQ(events(),
+            (V{"{\"id\":1,\"url\":\"http://h/a\",\"filename\":\"download\",\"path\":null,\"state\":\"denied\"}",
+               "{\"id\":2,\"url\":\"http://h/b\",\"filename\":\"b.txt\",\"path\":null,\"state\":\"denied\"}",
+               "{\"id\":3,\"url\":\"http://h/c\",\"filename\":\"c.txt\",\"path\":\"" + dir +
+                   "/c.txt\",\"state\":\"started\"}"}));
   // A refused download's end is its engine's business: nothing more is said.
   a->fail("cancelled");
   a->finish();
@@ -254,8 +260,9 @@ TEST_F(Downloads, AskDismissedOrWithoutAFileCancels) {
   EXPECT_EQ(a->destination, "");
   EXPECT_TRUE(b->answered);
   EXPECT_EQ(b->destination, "");
-  EXPECT_EQ(events(), (V{"{\"id\":1,\"url\":\"http://h/a\",\"filename\":\"a.txt\",\"path\":null,\"state\":\"cancelled\"}",
-                         "{\"id\":2,\"url\":\"http://h/b\",\"filename\":\"b.txt\",\"path\":null,\"state\":\"cancelled\"}"}));
+  EXPECT_EQ(events(),
+            (V{"{\"id\":1,\"url\":\"http://h/a\",\"filename\":\"a.txt\",\"path\":null,\"state\":\"cancelled\"}",
+               "{\"id\":2,\"url\":\"http://h/b\",\"filename\":\"b.txt\",\"path\":null,\"state\":\"cancelled\"}"}));
 }
 
 TEST_F(Downloads, ADownloadThatEndedWhileThePanelWasOpenStillEnds) {
@@ -264,7 +271,8 @@ TEST_F(Downloads, ADownloadThatEndedWhileThePanelWasOpenStillEnds) {
   d->fail("Connection reset");  // nothing to say yet: it had not started
   d->ended = true;
   desktop.dialog_box.last()->accept();
-  const std::string head = "{\"id\":1,\"url\":\"http://h/l\",\"filename\":\"late.txt\",\"path\":\"/home/user/late.txt\"";
+  const std::string head =
+      "{\"id\":1,\"url\":\"http://h/l\",\"filename\":\"late.txt\",\"path\":\"/home/user/late.txt\"";
   EXPECT_EQ(events(), (V{head + ",\"state\":\"started\"}",
                          head + ",\"state\":\"failed\",\"error\":\"the download ended before it could start\"}"}));
   EXPECT_TRUE(g_downloads.empty());
@@ -284,18 +292,17 @@ TEST_F(Downloads, AskArmsTheTestAutoDialog) {
 
 TEST_F(Downloads, ProgressIsThrottledToOneEvery250Milliseconds) {
   auto d = start("p.bin");
-  const std::string head = "{\"id\":1,\"url\":\"http://127.0.0.1/f\",\"filename\":\"p.bin\",\"path\":\"" + dir + "/p.bin\"";
+  const std::string head =
+      "{\"id\":1,\"url\":\"http://127.0.0.1/f\",\"filename\":\"p.bin\",\"path\":\"" + dir + "/p.bin\"";
   const struct {
     double after_ms;
     std::int64_t bytes, total;
     bool reported;
   } steps[] = {
-      {0, 10, 100, true},     // the first always passes
-      {100, 20, 100, false},  // 100 ms later: dropped, and never sent later
-      {149, 30, 100, false},
-      {1, 40, 100, true},     // 250 ms after the last one reported
-      {249, 50, 0, false},
-      {1, 60, 0, true},       // size not announced
+      {0, 10, 100, true},                         // the first always passes
+      {100, 20, 100, false},                      // 100 ms later: dropped, and never sent later
+      {149, 30, 100, false}, {1, 40, 100, true},  // 250 ms after the last one reported
+      {249, 50, 0, false},   {1, 60, 0, true},    // size not announced
       {1000, 70, -5, true},
   };
   V want{head + ",\"state\":\"started\"}"};
@@ -333,8 +340,10 @@ TEST_F(Downloads, AFailedDownloadEndsFailedNeverDone) {
   };
   for (const auto& c : cases) {
     auto d = start("f.bin");
-    const std::string head = "{\"id\":" + std::to_string(g_download_seq) + ",\"url\":\"http://127.0.0.1/f\","
-                             "\"filename\":\"f.bin\",\"path\":\"" + dir + "/f.bin\"";
+    const std::string head = "{\"id\":" + std::to_string(g_download_seq) +
+                             ",\"url\":\"http://127.0.0.1/f\","
+                             "\"filename\":\"f.bin\",\"path\":\"" +
+                             dir + "/f.bin\"";
     d->fail(c.error);
     d->finish();  // the engine's end after a failure
     d->progress(5, 5);
