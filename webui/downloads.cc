@@ -160,8 +160,16 @@ std::string download_safe_name(const std::string& suggested) {
   const size_t slash = suggested.find_last_of("/\\");
   const std::string last = slash == std::string::npos ? suggested : suggested.substr(slash + 1);
   std::string out;
-  for (unsigned char c : last)
-    if (c >= 0x20 && c != 0x7f) out += char(c);
+  for (size_t i = 0; i < last.size(); ++i) {
+    const unsigned char c = last[i];
+    if (c < 0x20 || c == 0x7f) continue;
+    // The C1 controls, U+0080 to U+009F, in UTF-8.
+    if (c == 0xc2 && i + 1 < last.size() && (unsigned char)last[i + 1] >= 0x80 && (unsigned char)last[i + 1] <= 0x9f) {
+      ++i;
+      continue;
+    }
+    out += char(c);
+  }
   if (out.empty() || out == "." || out == "..") return "download";
   return out;
 }

@@ -93,7 +93,9 @@ TEST(DownloadNames, SuggestedNamesAreFileNamesNeverPaths) {
       {"line\nbreak\r\t.txt", "linebreak.txt"},
       {"del\x7f.txt", "del.txt"},
       {"\x01\x02", "download"},
-      {".\n.", "download"},  // becomes ".." once the control character goes
+      {"c1\xc2\x85\xc2\x9f.txt", "c1.txt"},
+      {"nbsp\xc2\xa0.txt", "nbsp\xc2\xa0.txt"},  // not a control character
+      {".\n.", "download"},                      // becomes ".." once the control character goes
       {"r\xc3\xa9sum\xc3\xa9 (final).pdf", "r\xc3\xa9sum\xc3\xa9 (final).pdf"},
   };
   for (const auto& c : cases) EXPECT_EQ(download_safe_name(c.suggested), c.name) << c.suggested;
