@@ -14,6 +14,7 @@
 #include "core/wire.h"
 #include "webui/context_menu.h"
 #include "webui/dialogs.h"
+#include "webui/downloads.h"
 
 namespace {
 
@@ -110,6 +111,9 @@ void quib_apply_web_delegates(platform::WebView* view) {
   apply_ctx_hook(view);
   // Page dialogs and file inputs: every web view, with or without a main window.
   apply_page_dialog_hooks(view);
+  // Downloads: every web view. File drops: once the main window has put the hook in place.
+  apply_download_delegate(view);
+  apply_drop_hook(view);
 }
 
 void quib_on_page_message(platform::WebView* view, const std::string& winId, const platform::ScriptMessage& m,

@@ -33,6 +33,7 @@
 #include "platform/webview_lib.h"
 #include "webui/context_menu.h"
 #include "webui/media_proxy.h"
+#include "webui/downloads.h"
 #include "webui/menu_bar.h"
 #include "webui/menu_model.h"
 
@@ -246,6 +247,7 @@ bool initialize_main_window(const std::string& title, int width, int height, boo
   apply_plist_chrome();
   // The hooks that belong to the main window's set-up (none in windowless mode).
   install_ctx_hook();
+  install_drop_hook();
   attach_quib_bridge(view, "main");
   if (!g_user_agent.empty()) view->set_user_agent(g_user_agent);
   quib_apply_web_delegates(view);

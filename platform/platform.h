@@ -178,6 +178,14 @@ class Platform {
   // --- end cookies ---
   // Dialogs: the open, save and folder panels and the alerts.
   virtual Dialogs& dialogs() = 0;
+  // ---- downloads
+  // The user's downloads folder (absolute, without a trailing "/"); "" when the
+  // desktop names none.
+  virtual std::string downloads_dir() = 0;
+  // The file-name extension (without the dot) that the desktop prefers for a
+  // MIME type; "" when it knows none.
+  virtual std::string preferred_extension(const std::string& mime_type) = 0;
+  // ---- end of downloads
 };
 
 // ---- one running instance per application ---------------------------------

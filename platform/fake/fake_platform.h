@@ -227,6 +227,13 @@ class FakePlatform : public Platform {
   void show_help(const std::string& book) override { helps.push_back(book); }
   CookieStore& cookie_store() override { return cookies; }  // cookies
   Dialogs& dialogs() override { return dialog_box; }
+  // ---- downloads
+  std::string downloads_dir() override { return downloads_folder; }
+  std::string preferred_extension(const std::string& mime) override {
+    auto it = mime_extensions.find(mime);
+    return it == mime_extensions.end() ? std::string() : it->second;
+  }
+  // ---- end of downloads
 
   FakeMainQueue queue;
   FakeTimers clock;
@@ -251,6 +258,10 @@ class FakePlatform : public Platform {
   std::vector<std::string> helps;
   MediaScheme media;
   FakeDialogs dialog_box;  // every dialog the host opened
+  // ---- downloads
+  std::string downloads_folder;                              // "" = the desktop names none
+  std::map<std::string, std::string> mime_extensions;        // MIME type -> preferred extension
+  // ---- end of downloads
 };
 
 }  // namespace platform::fake

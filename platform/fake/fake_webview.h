@@ -82,6 +82,17 @@ class FakeWebView : public WebView {
     page_dialogs = std::move(d);
     file_chooser = std::move(f);
   }
+  // ---- downloads and file drops
+  void set_download_events(DownloadEvents e) override { download_events = std::move(e); }
+  void set_drop_handler(DropHandler h) override { drop_handler = std::move(h); }
+  // A file drop as the engine hands it over (before the page sees it).
+  void drop_files(const std::vector<std::string>& paths) {
+    if (drop_handler && !paths.empty()) drop_handler(paths);
+  }
+  DownloadEvents download_events;
+  DropHandler drop_handler;
+  // ---- end of downloads and file drops
+
   // A page's alert(), confirm() or prompt(), or a click on its file input, as
   // the engine hands it over; what the page gets back lands in the result.
   struct PageAnswer {

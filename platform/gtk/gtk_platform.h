@@ -34,6 +34,10 @@ class GtkPlatform : public Platform {
   void show_help(const std::string& book) override;
   CookieStore& cookie_store() override;  // gtk_cookies.cc
   Dialogs& dialogs() override;
+  // ---- downloads (gtk_downloads.cc)
+  std::string downloads_dir() override;
+  std::string preferred_extension(const std::string& mime_type) override;
+  // ---- end of downloads
 
  private:
   GlibMainQueue queue_;

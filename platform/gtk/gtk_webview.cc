@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "platform/gtk/gtk_dialogs.h"
+#include "platform/gtk/gtk_downloads.h"
 #include "platform/gtk/gtk_menu.h"
 #include "platform/gtk/gtk_page_actions.h"
 #include "platform/gtk/gtk_platform.h"
@@ -134,6 +135,7 @@ class GtkWebView : public WebView {
   ~GtkWebView() override {
     if (ctx_signal_ && g_signal_handler_is_connected(view_, ctx_signal_)) g_signal_handler_disconnect(view_, ctx_signal_);
     disconnect_page_dialogs(view_);
+    forget_view_downloads_and_drops(view_);
     // The page is gone with its window: end its web process now rather than when
     // WebKit gets round to it, so windows opened and closed quickly do not pile up
     // processes (and X connections).
@@ -232,6 +234,10 @@ class GtkWebView : public WebView {
   void set_page_dialog_handlers(PageDialogHandler dialogs, FileChooserHandler files) override {
     connect_page_dialogs(view_, std::move(dialogs), std::move(files));
   }
+  // ---- downloads and file drops (gtk_downloads.cc)
+  void set_download_events(DownloadEvents events) override { set_view_download_events(view_, std::move(events)); }
+  void set_drop_handler(DropHandler handler) override { set_view_drop_handler(view_, std::move(handler)); }
+  // ---- end of downloads and file drops
 
  private:
   struct Route {
