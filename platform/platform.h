@@ -80,6 +80,7 @@ struct FilePanelSpec {
   // empty = every file.
   std::vector<std::string> extensions;
   std::string name;  // save: the proposed file name
+  std::string directory;  // the folder it opens in; "" = the desktop's choice
 };
 
 // A dialog's first button answers this; the next ones count up from it.

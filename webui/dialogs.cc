@@ -114,11 +114,12 @@ std::vector<std::string> keep_utf8_paths(const std::vector<std::string>& paths) 
 }
 
 void run_save_panel(const std::string& extensions, const std::string& name, const DialogPlace& place,
-                    std::function<void(const std::string* path)> done) {
+                    std::function<void(const std::string* path)> done, const std::string& directory) {
   FilePanelSpec spec;
   spec.kind = FilePanelKind::kSave;
   apply_type_filter(spec, extensions);
   spec.name = text(name);
+  spec.directory = directory;
   quib_test_autodlg_arm();
   dialogs().run_file_panel(spec, place, [done = std::move(done)](bool accepted, const std::vector<std::string>& chosen) {
     const std::vector<std::string> paths = accepted ? keep_utf8_paths(chosen) : std::vector<std::string>();

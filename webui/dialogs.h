@@ -26,9 +26,10 @@ std::string quib_js_dialog_title(const std::string& origin_host);
 std::vector<std::string> keep_utf8_paths(const std::vector<std::string>& paths);
 
 // A save panel: the chosen path, or nothing when cancelled. Armed for the test
-// auto-dialog. For every part of the host that asks where to save.
+// auto-dialog. For every part of the host that asks where to save; directory ""
+// leaves the folder to the desktop.
 void run_save_panel(const std::string& extensions, const std::string& name, const platform::DialogPlace& place,
-                    std::function<void(const std::string* path)> done);
+                    std::function<void(const std::string* path)> done, const std::string& directory = "");
 
 // Gives a web view the host's page dialogs and file chooser.
 void apply_page_dialog_hooks(platform::WebView* view);

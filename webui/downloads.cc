@@ -96,7 +96,7 @@ void on_destination(platform::WebView* view, platform::Download* d, const platfo
       }
       // The user chose this file, and the panel asked before replacing one.
       start_download(d, url, fs::path(*chosen).filename().string(), *chosen, true);
-    });
+    }, quib_downloads_dir());
     return;
   }
 

@@ -285,6 +285,7 @@ class GtkDialogs : public Dialogs {
       // A save panel always proposes a name, as the desktops the host came from do.
       gtk_file_chooser_set_current_name(fc, spec.name.empty() ? "Untitled" : spec.name.c_str());
     }
+    if (!spec.directory.empty()) gtk_file_chooser_set_current_folder(fc, spec.directory.c_str());
     if (!spec.extensions.empty() && spec.kind != FilePanelKind::kDirectory) {
       GtkFileFilter* filter = gtk_file_filter_new();
       std::string name;

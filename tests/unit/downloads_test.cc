@@ -242,6 +242,7 @@ TEST_F(Downloads, AskShowsASavePanelWithTheNameAndUsesTheChosenFile) {
   ASSERT_NE(panel, nullptr);
   EXPECT_EQ(panel->panel_spec.kind, platform::FilePanelKind::kSave);
   EXPECT_EQ(panel->panel_spec.name, "r.pdf");
+  EXPECT_EQ(panel->panel_spec.directory, dir);  // it opens in the downloads folder
   EXPECT_EQ(events(), V{});
   panel->chosen = {"/home/user/chosen name.pdf"};
   panel->accept();
