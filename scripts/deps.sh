@@ -9,6 +9,11 @@ packages=(
   xvfb xauth openbox x11-xserver-utils x11-utils xdotool imagemagick tigervnc-standalone-server
   dbus-daemon libglib2.0-bin python3-dbusmock python3-gi gir1.2-glib-2.0 gir1.2-gtk-3.0 python3-xlib
   xclip
+  # screen capture and image services: X11 extensions, GStreamer with x264 and mp4mux,
+  # tesseract with its English data, poppler for PDF thumbnails, and a reader of MP4s for tests
+  libxext-dev libxfixes-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-plugins-base-apps gstreamer1.0-libav
+  libtesseract-dev tesseract-ocr-eng libpoppler-glib-dev
 )
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 missing=()

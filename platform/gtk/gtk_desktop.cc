@@ -10,6 +10,7 @@
 
 #include <map>
 
+#include "platform/gtk/gtk_capture.h"  // screen capture
 #include "platform/gtk/gtk_clip_notify.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
@@ -26,6 +27,7 @@ GtkPlatform::GtkPlatform() {
   install_app_instance(&gtk_app_instance());
   install_clipboard(&gtk_clipboard());
   install_notifier(&gtk_notifier());
+  install_screen_capture(&gtk_capture());  // screen capture
 }
 GtkPlatform::~GtkPlatform() {
   if (app_instance() == &gtk_app_instance()) install_app_instance(nullptr);
@@ -33,6 +35,7 @@ GtkPlatform::~GtkPlatform() {
   if (system_info() == &gtk_system_info()) install_system_info(nullptr);
   if (clipboard() == &gtk_clipboard()) install_clipboard(nullptr);
   if (notifier() == &gtk_notifier()) install_notifier(nullptr);
+  if (screen_capture() == &gtk_capture()) install_screen_capture(nullptr);  // screen capture
 }
 
 bool GtkPlatform::init_display() {
