@@ -8,6 +8,8 @@
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cmath>
 #include <thread>
@@ -26,7 +28,16 @@ std::string trimmed(const char* s) {
   return t.substr(b);
 }
 
+// tesseract's OpenMP threads spin against each other and against the rest of the
+// desktop: one page took ten times longer with them than on one thread. Applies to
+// parallel regions started from the calling thread.
+void recognize_on_one_thread() {
+  using SetThreads = void (*)(int);
+  if (auto set = reinterpret_cast<SetThreads>(dlsym(RTLD_DEFAULT, "omp_set_num_threads"))) set(1);
+}
+
 void recognize(const std::string& path, const std::function<void(std::optional<std::vector<TextLine>>, std::string)>& done) {
+  recognize_on_one_thread();
   Pix* pix = pixRead(path.c_str());
   if (!pix) return done(std::nullopt, "");
   tesseract::TessBaseAPI api;
