@@ -23,11 +23,13 @@ GtkPlatform::GtkPlatform() {
   install_application(&gtk_application());
   install_system_info(&gtk_system_info());
   install_app_instance(&gtk_app_instance());
+  install_system_access(&gtk_system_access());  // desktop services
 }
 GtkPlatform::~GtkPlatform() {
   if (app_instance() == &gtk_app_instance()) install_app_instance(nullptr);
   if (application() == &gtk_application()) install_application(nullptr);
   if (system_info() == &gtk_system_info()) install_system_info(nullptr);
+  if (system_access() == &gtk_system_access()) install_system_access(nullptr);  // desktop services
 }
 
 bool GtkPlatform::init_display() {

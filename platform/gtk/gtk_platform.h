@@ -6,6 +6,7 @@
 
 #include "platform/gtk/glib_loop.h"
 #include "platform/platform.h"
+#include "platform/system_access.h"
 
 namespace platform::gtk {
 
@@ -41,5 +42,9 @@ class GtkPlatform : public Platform {
 
 // Camera and microphone requests of a page go to the host's trust list.
 void connect_capture_permission(struct _WebKitWebView* view);
+
+// ---- desktop services: secrets, authentication, other windows, speech, dock, shell
+SystemAccess& gtk_system_access();
+// ---- end of desktop services ----
 
 }  // namespace platform::gtk
