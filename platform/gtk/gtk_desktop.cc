@@ -14,6 +14,7 @@
 #include "platform/gtk/gtk_screens.h"
 #include "platform/gtk/gtk_system_info.h"
 #include "platform/gtk/gtk_window.h"
+#include "platform/speech.h"  // desktop services
 
 namespace platform::gtk {
 
@@ -24,12 +25,15 @@ GtkPlatform::GtkPlatform() {
   install_system_info(&gtk_system_info());
   install_app_instance(&gtk_app_instance());
   install_system_access(&gtk_system_access());  // desktop services
+  install_speech_factory(make_gtk_speech);       // desktop services
 }
 GtkPlatform::~GtkPlatform() {
   if (app_instance() == &gtk_app_instance()) install_app_instance(nullptr);
   if (application() == &gtk_application()) install_application(nullptr);
   if (system_info() == &gtk_system_info()) install_system_info(nullptr);
   if (system_access() == &gtk_system_access()) install_system_access(nullptr);  // desktop services
+  install_speech_factory(nullptr);  // desktop services
+  reset_speech();
 }
 
 bool GtkPlatform::init_display() {

@@ -6,6 +6,7 @@
 
 #include "platform/gtk/glib_loop.h"
 #include "platform/platform.h"
+#include "platform/speech.h"
 #include "platform/system_access.h"
 
 namespace platform::gtk {
@@ -45,6 +46,7 @@ void connect_capture_permission(struct _WebKitWebView* view);
 
 // ---- desktop services: secrets, authentication, other windows, speech, dock, shell
 SystemAccess& gtk_system_access();
+std::unique_ptr<SpeechQueue> make_gtk_speech();
 // ---- end of desktop services ----
 
 }  // namespace platform::gtk
