@@ -327,6 +327,8 @@ void do_terminate(void*, void*) { platform::current().main_queue().quit(); }
 int launcher_main(int argc, char** argv) {
   std::string title = "quibex", size = "960x640", page, sock_path;
   Bundle bundle = main_bundle();
+  g_bundle_identifier = bundle.info.string("CFBundleIdentifier");  // desktop services
+  g_bundle_path = bundle.path;                                     // desktop services
   // A bundle's desktop entry starts its host with "--open" and what to open:
   // those are open requests, not arguments of the host's own.
   const bool open_start = !bundle.path.empty() && argc >= 2 && argv[1] && std::strcmp(argv[1], "--open") == 0;

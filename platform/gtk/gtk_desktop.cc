@@ -26,6 +26,7 @@ GtkPlatform::GtkPlatform() {
   install_app_instance(&gtk_app_instance());
   install_system_access(&gtk_system_access());  // desktop services
   install_speech_factory(make_gtk_speech);       // desktop services
+  install_desktop_shell(&gtk_desktop_shell());   // desktop services
 }
 GtkPlatform::~GtkPlatform() {
   if (app_instance() == &gtk_app_instance()) install_app_instance(nullptr);
@@ -33,6 +34,7 @@ GtkPlatform::~GtkPlatform() {
   if (system_info() == &gtk_system_info()) install_system_info(nullptr);
   if (system_access() == &gtk_system_access()) install_system_access(nullptr);  // desktop services
   install_speech_factory(nullptr);  // desktop services
+  if (desktop_shell() == &gtk_desktop_shell()) install_desktop_shell(nullptr);
   reset_speech();
 }
 

@@ -6,6 +6,7 @@
 
 #include "platform/gtk/glib_loop.h"
 #include "platform/platform.h"
+#include "platform/desktop_shell.h"
 #include "platform/speech.h"
 #include "platform/system_access.h"
 
@@ -47,6 +48,7 @@ void connect_capture_permission(struct _WebKitWebView* view);
 // ---- desktop services: secrets, authentication, other windows, speech, dock, shell
 SystemAccess& gtk_system_access();
 std::unique_ptr<SpeechQueue> make_gtk_speech();
+DesktopShell& gtk_desktop_shell();
 // ---- end of desktop services ----
 
 }  // namespace platform::gtk

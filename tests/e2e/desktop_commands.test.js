@@ -1,0 +1,182 @@
+'use strict';
+// SHELL, LOGIN, POWER, SOUND and SPOTLIGHT against the real desktop services, each
+// started by the test: the trash of a temporary HOME, its autostart folder, logind
+// (python-dbusmock) on a private system bus, PulseAudio with a null sink.
+const { test, describe, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const h = require('./harness');
+
+const hasMock = (() => {
+  try {
+    require('node:child_process').execFileSync(h.SYSTEM_PYTHON, ['-c', 'import dbusmock'], { stdio: 'ignore' });
+    return true;
+  } catch (e) {
+    return false;
+  }
+})();
+const NEED = [['dbus-daemon', 'dbus'], ['gdbus', 'libglib2.0-bin']].filter(([t]) => !h.hasCommand(t));
+if (!hasMock) NEED.push(['dbusmock', 'python3-dbusmock']);
+const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
+
+let asked = 0;
+async function ask(b, cmd, rest) {
+  const id = 'c' + (++asked);
+  b.send(rest === undefined ? `${cmd} ${id}` : `${cmd} ${id} ${rest}`);
+  const line = await b.expectLine((l) => l.startsWith(`GOT ${id} `));
+  return JSON.parse(line.slice(`GOT ${id} `.length));
+}
+
+describe('desktop commands', { skip }, () => {
+  let x;
+  let dir;
+  let bus;
+  let s;
+  before(async () => {
+    x = await h.startDisplay();
+    dir = h.tempDir('qbx-desk-');
+    bus = await h.startBus(dir, 'session');
+    s = await h.startSession({ display: x.display, env: { ...h.sessionEnv(dir, bus), PULSE_SERVER: 'unix:/nonexistent' } });
+    await h.hello(s.backend);
+  });
+  after(async () => {
+    if (s) await s.close();
+    if (bus) await bus.stop();
+    if (x) await x.stop();
+  });
+
+  test('trash moves the file into the freedesktop trash of HOME; nothing else is moved', async () => {
+    const b = s.backend;
+    const file = path.join(dir, 'old notes.txt');
+    fs.writeFileSync(file, 'bye');
+    const cwdBefore = fs.readdirSync(process.cwd()).sort();
+    assert.deepEqual(await ask(b, 'SHELL', 'trash\t~/old notes.txt'), { ok: true, error: null });
+    assert.equal(fs.existsSync(file), false);
+    const trash = path.join(dir, '.local/share/Trash');
+    assert.deepEqual(fs.readdirSync(path.join(trash, 'files')), ['old notes.txt']);
+    assert.match(fs.readFileSync(path.join(trash, 'info', 'old notes.txt.trashinfo'), 'utf8'), /Path=.*old%20notes\.txt/);
+    const cases = [
+      ['trash\t', { ok: false, error: 'not an absolute path' }],
+      ['trash\t.', { ok: false, error: 'not an absolute path' }],
+      ['trash\thttps://example.com/x', { ok: false, error: 'not a file URL' }],
+      ['frobnicate\t/tmp', { ok: false, error: 'unknown shell op' }],
+      ['open\t~/missing.txt', { ok: false, error: 'no such file' }],
+      ['reveal\t/no/such/place', { ok: false, error: 'no such file' }],
+    ];
+    for (const [rest, want] of cases) assert.deepEqual(await ask(b, 'SHELL', rest), want, rest);
+    assert.deepEqual(fs.readdirSync(process.cwd()).sort(), cwdBefore, 'the working folder is untouched');
+    const gone = await ask(b, 'SHELL', `trash\t${file}`);
+    assert.equal(gone.ok, false);
+    assert.equal(typeof gone.error, 'string');
+    const missing = await ask(b, 'SHELL', 'open\tfile:///no/such/file.txt');
+    assert.deepEqual(missing, { ok: false, error: 'no application registered for URL' });
+  });
+
+  test('file search walks HOME: names match without case or accents, at most 100', async () => {
+    const b = s.backend;
+    const docs = path.join(dir, 'docs', 'deep', 'er');
+    fs.mkdirSync(docs, { recursive: true });
+    fs.writeFileSync(path.join(docs, 'Résumé Final.pdf'), '');
+    fs.writeFileSync(path.join(dir, 'docs', 'resume-draft.txt'), '');
+    fs.mkdirSync(path.join(dir, '.hidden'), { recursive: true });
+    fs.writeFileSync(path.join(dir, '.hidden', 'resume-secret.txt'), '');
+    const got = await ask(b, 'SPOTLIGHT', 'RESUME');
+    assert.equal(got.ok, true);
+    assert.deepEqual(got.paths.sort(), [path.join(dir, 'docs', 'resume-draft.txt'), path.join(docs, 'Résumé Final.pdf')].sort());
+    const many = path.join(dir, 'many');
+    fs.mkdirSync(many);
+    for (let i = 0; i < 250; i++) fs.writeFileSync(path.join(many, `match-${i}`), '');
+    const capped = await ask(b, 'SPOTLIGHT', 'match-');
+    assert.equal(capped.paths.length, 100);
+    assert.deepEqual(await ask(b, 'SPOTLIGHT', 'zzz-nothing-zzz'), { ok: true, paths: [] });
+  });
+
+  test('without an audio server a named sound answers false; the beep answers true', async () => {
+    const b = s.backend;
+    assert.deepEqual(await ask(b, 'SOUND', 'bell'), { ok: false });
+    assert.deepEqual(await ask(b, 'SOUND'), { ok: true });
+  });
+
+  test('POWER without logind or a screen saver cannot hold anything', async () => {
+    const b = s.backend;
+    assert.deepEqual(await ask(b, 'POWER', 'on\t1\twatching'), { ok: false, active: false });
+    assert.deepEqual(await ask(b, 'POWER', 'off\t0\t'), { ok: true, active: false });
+  });
+
+  test('LOGIN in command-line mode is unsupported', async () => {
+    assert.deepEqual(await ask(s.backend, 'LOGIN', 'set 1'), { status: 'unsupported', ok: false, error: null });
+  });
+});
+
+describe('power through logind', { skip }, () => {
+  let x;
+  let dir;
+  let system;
+  let mock;
+  before(async () => {
+    x = await h.startDisplay();
+    dir = h.tempDir('qbx-power-');
+    system = await h.startBus(dir, 'system');
+    mock = h.launch(h.SYSTEM_PYTHON, ['-m', 'dbusmock', '--system', '-t', 'logind'],
+      { stdio: ['ignore', 'ignore', 'pipe'], env: { ...process.env, DBUS_SYSTEM_BUS_ADDRESS: system.address } });
+    await h.until(async () => (await h.gdbusCall(system.address, 'org.freedesktop.DBus', '/org/freedesktop/DBus',
+      'org.freedesktop.DBus.NameHasOwner', 'org.freedesktop.login1').catch(() => '')).includes('true'), 'the logind mock');
+  });
+  after(async () => {
+    if (mock) await h.stopGroup(mock);
+    if (system) await system.stop();
+    if (x) await x.stop();
+  });
+
+  const inhibitors = async () => {
+    const out = await h.gdbusCall(system.address, 'org.freedesktop.login1', '/org/freedesktop/login1',
+      'org.freedesktop.login1.Manager.ListInhibitors');
+    return [...out.matchAll(/\('([^']*)', '([^']*)', '([^']*)', '([^']*)'/g)].map((m) => m.slice(1, 5));
+  };
+
+  test('on holds one idle inhibition, on again replaces it, off and the end of the host release it', async () => {
+    const s = await h.startSession({ display: x.display, env: { DBUS_SYSTEM_BUS_ADDRESS: system.address, HOME: dir } });
+    try {
+      const b = s.backend;
+      await h.hello(b);
+      assert.deepEqual(await ask(b, 'POWER', 'on\t0\tbackup'), { ok: true, active: true });
+      assert.deepEqual(await inhibitors(), [['idle', 'quibex', 'backup', 'block']]);
+      assert.deepEqual(await ask(b, 'POWER', 'on\t0\t'), { ok: true, active: true });
+      await h.untilValue(inhibitors, (l) => l.length === 1 && l[0][2] === 'quibex app', 'one inhibition, replaced');
+      assert.deepEqual(await ask(b, 'POWER', 'off\t0\t'), { ok: true, active: false });
+      await h.untilValue(inhibitors, (l) => l.length === 0, 'released');
+      assert.deepEqual(await ask(b, 'POWER', 'on\t0\tlast'), { ok: true, active: true });
+    } finally {
+      await s.close();
+    }
+    await h.untilValue(inhibitors, (l) => l.length === 0, 'released when the host ended');
+  });
+});
+
+describe('the login item in a bundle', () => {
+  let x;
+  before(async () => { x = await h.startDisplay(); });
+  after(async () => { if (x) await x.stop(); });
+
+  test('set 1 writes the autostart entry, set 0 removes it', async (t) => {
+    const dir = h.tempDir('qbx-login-');
+    const bundle = h.makeBundle(dir, { name: 'Notes', plist: { CFBundleIdentifier: 'com.example.Notes' } });
+    const config = path.join(dir, 'config');
+    const b = await h.startBundle({ display: x.display, bundle, dir,
+      env: { HOME: dir, XDG_CONFIG_HOME: config, DBUS_SESSION_BUS_ADDRESS: undefined, XDG_RUNTIME_DIR: dir } });
+    t.after(() => b.close());
+    await b.ready();
+    const r = b.relay;
+    const entry = path.join(config, 'autostart', 'com.example.Notes.desktop');
+    assert.deepEqual(await ask(r, 'LOGIN', 'status'), { status: 'disabled', ok: true, error: null });
+    assert.deepEqual(await ask(r, 'LOGIN', 'set 1'), { status: 'enabled', ok: true, error: null });
+    const text = fs.readFileSync(entry, 'utf8');
+    assert.match(text, /^\[Desktop Entry\]\nType=Application\nName=Notes\n/);
+    assert.ok(text.includes(`Exec="${bundle.bin}"\n`), text);
+    assert.deepEqual(await ask(r, 'LOGIN', 'set 1'), { status: 'enabled', ok: true, error: null });
+    assert.deepEqual(await ask(r, 'LOGIN', 'set 0'), { status: 'disabled', ok: true, error: null });
+    assert.equal(fs.existsSync(entry), false);
+    assert.deepEqual(await ask(r, 'LOGIN', 'set 0'), { status: 'disabled', ok: true, error: null });
+  });
+});
