@@ -9,6 +9,16 @@
 
 namespace platform {
 
+class WebView;
+
+// What SHARE offers, in order: text, a URL, files.
+struct ShareItems {
+  std::string text;
+  std::string url;
+  std::vector<std::string> files;
+  bool operator==(const ShareItems&) const = default;
+};
+
 class DesktopShell {
  public:
   virtual ~DesktopShell() = default;
@@ -32,6 +42,14 @@ class DesktopShell {
   // Plays a sound by theme name or absolute file path, stopping the one before;
   // "" beeps. false when the sound cannot be made.
   virtual bool play_sound(const std::string& name_or_path) = 0;
+
+  // A small menu at (x, y) of the view (points from its top-left) offering what
+  // the desktop can do with the items: copy them, send them by e-mail, open them
+  // with another application.
+  virtual void share(WebView* view, const ShareItems& items, int x, int y) = 0;
+  // Shows the files in the desktop's previewer, else a preview window of the
+  // host's own; an empty list closes the host's preview.
+  virtual void preview(const std::vector<std::string>& paths) = 0;
 
   // Paths under home whose name (or, where the desktop indexes it, content)
   // contains query, case and accents aside, at most limit of them. done runs once

@@ -23,6 +23,7 @@
 #include "core/json_out.h"
 #include "core/records.h"
 #include "core/settings.h"
+#include "core/window_registry.h"
 #include "core/wire.h"
 #include "platform/desktop_shell.h"
 #include "platform/platform.h"
@@ -319,4 +320,24 @@ void do_spotlight(void*, void* rec) {
     }
     reply(id, "{\"ok\":true,\"paths\":" + list + "]}");
   });
+}
+
+// ---- sharing and previews -----------------------------------------------------
+
+void do_share(void* w, void* rec) {
+  std::unique_ptr<ShareReq> req(static_cast<ShareReq*>(rec));
+  platform::ShareItems items;
+  items.text = req->text;
+  if (!req->url.empty() && has_url_scheme(req->url)) items.url = req->url;
+  items.files = req->files;
+  if (items.text.empty() && items.url.empty() && items.files.empty()) return;
+  platform::WebView* view = webview_for_id(w, req->window);
+  platform::DesktopShell* shell = platform::desktop_shell();
+  if (!view || !shell) return;
+  shell->share(view, items, req->x, req->y);
+}
+
+void do_quicklook(void*, void* rec) {
+  std::unique_ptr<QLReq> req(static_cast<QLReq*>(rec));
+  if (platform::DesktopShell* shell = platform::desktop_shell()) shell->preview(req->paths);
 }

@@ -54,6 +54,18 @@ class FakeDesktopShell : public DesktopShell {
     done(search_results);
   }
 
+  void share(WebView* view, const ShareItems& items, int x, int y) override {
+    shares.push_back({view, items, x, y});
+  }
+  void preview(const std::vector<std::string>& paths) override { previews.push_back(paths); }
+
+  struct Share {
+    WebView* view;
+    ShareItems items;
+    int x, y;
+  };
+  std::vector<Share> shares;
+  std::vector<std::vector<std::string>> previews;
   std::set<std::string> files;
   std::set<std::string> refuse_open;
   std::vector<std::string> opened, revealed, trashed, sounds, searches;

@@ -7,6 +7,8 @@
 #include <gdk/gdk.h>
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,6 +22,7 @@
 #include "platform/desktop_shell.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/platform.h"
+#include "platform/webview.h"
 
 namespace platform::gtk {
 
@@ -165,6 +168,136 @@ std::vector<std::string> walk(const std::string& query, const std::string& home,
   return found;
 }
 
+// ---- sharing -------------------------------------------------------------------
+
+std::string file_uri_of(const std::string& path) {
+  GFile* f = g_file_new_for_path(path.c_str());
+  char* uri = g_file_get_uri(f);
+  std::string out = uri ? uri : "";
+  g_free(uri);
+  g_object_unref(f);
+  return out;
+}
+
+void share_copy(const ShareItems& items) {
+  std::string text = items.text;
+  auto add = [&](const std::string& line) { text += (text.empty() ? "" : "\n") + line; };
+  if (!items.url.empty()) add(items.url);
+  for (const std::string& f : items.files) add(f);
+  gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), text.c_str(), -1);
+}
+
+void share_mail(const ShareItems& items) {
+  std::vector<std::string> args = {"xdg-email"};
+  std::string body = items.text;
+  if (!items.url.empty()) body += (body.empty() ? "" : "\n") + items.url;
+  if (!body.empty()) args.insert(args.end(), {"--body", body});
+  for (const std::string& f : items.files) args.insert(args.end(), {"--attach", f});
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  GError* error = nullptr;
+  if (!g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, &error)) {
+    g_printerr("quibex: cannot send by e-mail: %s\n", error->message);
+    g_clear_error(&error);
+  }
+}
+
+void share_open_with(GtkWidget* parent, const ShareItems& items) {
+  GtkWindow* top = GTK_WINDOW(gtk_widget_get_toplevel(parent));
+  GtkWidget* dialog;
+  if (!items.files.empty()) {
+    GFile* f = g_file_new_for_path(items.files.front().c_str());
+    dialog = gtk_app_chooser_dialog_new(top, GTK_DIALOG_MODAL, f);
+    g_object_unref(f);
+  } else {
+    char* scheme = g_uri_parse_scheme(items.url.c_str());
+    const std::string type = std::string("x-scheme-handler/") + (scheme ? scheme : "");
+    g_free(scheme);
+    dialog = gtk_app_chooser_dialog_new_for_content_type(top, GTK_DIALOG_MODAL, type.c_str());
+  }
+  auto* uris = new std::vector<std::string>;
+  for (const std::string& f : items.files) uris->push_back(file_uri_of(f));
+  if (items.files.empty()) uris->push_back(items.url);
+  g_signal_connect_data(
+      dialog, "response", G_CALLBACK(+[](GtkDialog* d, int response, gpointer data) {
+        auto* list = static_cast<std::vector<std::string>*>(data);
+        if (response == GTK_RESPONSE_OK)
+          if (GAppInfo* app = gtk_app_chooser_get_app_info(GTK_APP_CHOOSER(d))) {
+            GList* l = nullptr;
+            for (const std::string& u : *list) l = g_list_append(l, const_cast<char*>(u.c_str()));
+            GError* error = nullptr;
+            if (!g_app_info_launch_uris(app, l, nullptr, &error)) {
+              g_printerr("quibex: cannot open: %s\n", error ? error->message : "no reason given");
+              g_clear_error(&error);
+            }
+            g_list_free(l);
+            g_object_unref(app);
+          }
+        gtk_widget_destroy(GTK_WIDGET(d));
+      }),
+      uris, +[](gpointer data, GClosure*) { delete static_cast<std::vector<std::string>*>(data); }, GConnectFlags(0));
+  gtk_widget_show(dialog);
+}
+
+// ---- previews ------------------------------------------------------------------
+
+struct Preview {
+  GtkWidget* window = nullptr;
+  WebKitWebView* view = nullptr;
+  std::vector<std::string> paths;
+  size_t at = 0;
+};
+Preview g_preview;
+
+void preview_show_current() {
+  const std::string& path = g_preview.paths[g_preview.at];
+  char* base = g_path_get_basename(path.c_str());
+  std::string title = base;
+  g_free(base);
+  if (g_preview.paths.size() > 1)
+    title += " (" + std::to_string(g_preview.at + 1) + " of " + std::to_string(g_preview.paths.size()) + ")";
+  gtk_window_set_title(GTK_WINDOW(g_preview.window), title.c_str());
+  webkit_web_view_load_uri(g_preview.view, file_uri_of(path).c_str());
+}
+
+// The host's own preview: one window, the files one at a time (arrow keys move).
+void preview_window(const std::vector<std::string>& paths) {
+  if (!g_preview.window) {
+    g_preview.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_default_size(GTK_WINDOW(g_preview.window), 720, 540);
+    g_preview.view = WEBKIT_WEB_VIEW(webkit_web_view_new());
+    webkit_settings_set_enable_javascript(webkit_web_view_get_settings(g_preview.view), FALSE);
+    gtk_container_add(GTK_CONTAINER(g_preview.window), GTK_WIDGET(g_preview.view));
+    g_signal_connect(g_preview.window, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer) { g_preview = Preview{}; }), nullptr);
+    g_signal_connect(g_preview.window, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* e, gpointer) -> gboolean {
+      const size_t n = g_preview.paths.size();
+      if (e->keyval == GDK_KEY_Escape || e->keyval == GDK_KEY_space) {
+        gtk_widget_destroy(g_preview.window);
+        return TRUE;
+      }
+      if (n < 2 || (e->keyval != GDK_KEY_Right && e->keyval != GDK_KEY_Left)) return FALSE;
+      g_preview.at = (g_preview.at + (e->keyval == GDK_KEY_Right ? 1 : n - 1)) % n;
+      preview_show_current();
+      return TRUE;
+    }), nullptr);
+  }
+  g_preview.paths = paths;
+  g_preview.at = 0;
+  preview_show_current();
+  gtk_widget_show_all(g_preview.window);
+  gtk_window_present(GTK_WINDOW(g_preview.window));
+}
+
+void previewer_answered(GObject* source, GAsyncResult* res, gpointer data) {
+  std::unique_ptr<std::vector<std::string>> paths(static_cast<std::vector<std::string>*>(data));
+  GError* error = nullptr;
+  GVariant* out = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error);
+  if (out) return g_variant_unref(out);
+  g_clear_error(&error);
+  preview_window(*paths);  // no previewer on the bus
+}
+
 class GtkDesktopShell : public DesktopShell {
  public:
   void open_uri(const std::string& uri, std::function<void(bool, std::string)> done) override {
@@ -245,6 +378,70 @@ class GtkDesktopShell : public DesktopShell {
                                   : ca_context_play(ctx_, 1, CA_PROP_EVENT_ID, name.c_str(), nullptr);
     if (rc != CA_SUCCESS) g_printerr("quibex: sound \"%s\": %s\n", name.c_str(), ca_strerror(rc));
     return rc == CA_SUCCESS;
+  }
+
+  void share(WebView* view, const ShareItems& items, int x, int y) override {
+    GtkWidget* widget = view ? static_cast<GtkWidget*>(view->native_handle()) : nullptr;
+    if (!widget || !gtk_widget_get_window(widget)) return;
+    GtkWidget* menu = gtk_menu_new();
+    auto* shared = new ShareItems(items);
+    g_object_set_data_full(G_OBJECT(menu), "quibex-share", shared, +[](gpointer p) { delete static_cast<ShareItems*>(p); });
+    auto item = [&](const char* title, GCallback cb) {
+      GtkWidget* mi = gtk_menu_item_new_with_mnemonic(title);
+      g_signal_connect(mi, "activate", cb, menu);
+      gtk_menu_shell_append(GTK_MENU_SHELL(menu), mi);
+    };
+    auto items_of = [](gpointer m) { return *static_cast<ShareItems*>(g_object_get_data(G_OBJECT(m), "quibex-share")); };
+    static auto s_items_of = items_of;
+    item("_Copy", G_CALLBACK(+[](GtkMenuItem*, gpointer m) { share_copy(s_items_of(m)); }));
+    if (gchar* mail = g_find_program_in_path("xdg-email")) {
+      g_free(mail);
+      item("Send by _Email…", G_CALLBACK(+[](GtkMenuItem*, gpointer m) { share_mail(s_items_of(m)); }));
+    }
+    if (!items.files.empty() || !items.url.empty()) {
+      g_object_set_data(G_OBJECT(menu), "quibex-view", widget);
+      item("_Open With…", G_CALLBACK(+[](GtkMenuItem*, gpointer m) {
+        share_open_with(static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(m), "quibex-view")), s_items_of(m));
+      }));
+    }
+    gtk_widget_show_all(menu);
+    // The menu goes when it closes (after its item has run).
+    g_signal_connect(menu, "deactivate", G_CALLBACK(+[](GtkMenuShell* m, gpointer) {
+      g_idle_add(+[](gpointer p) -> gboolean { gtk_widget_destroy(GTK_WIDGET(p)); return G_SOURCE_REMOVE; }, m);
+    }), nullptr);
+    GtkAllocation a;
+    gtk_widget_get_allocation(widget, &a);
+    const GdkRectangle at{a.x + x, a.y + y, 1, 1};
+    // The command comes from the backend, not from a click: the menu's grab needs
+    // an event to hang on, so it gets one made for it.
+    GdkWindow* gw = gtk_widget_get_window(widget);
+    GdkEvent* trigger = gtk_get_current_event();
+    if (!trigger) {
+      trigger = gdk_event_new(GDK_BUTTON_PRESS);
+      trigger->button.window = GDK_WINDOW(g_object_ref(gw));
+      trigger->button.time = GDK_CURRENT_TIME;
+      trigger->button.button = 1;
+      if (GdkSeat* seat = gdk_display_get_default_seat(gdk_window_get_display(gw)))
+        gdk_event_set_device(trigger, gdk_seat_get_pointer(seat));
+    }
+    gtk_menu_popup_at_rect(GTK_MENU(menu), gw, &at, GDK_GRAVITY_SOUTH_WEST, GDK_GRAVITY_NORTH_WEST, trigger);
+    gdk_event_free(trigger);
+  }
+
+  void preview(const std::vector<std::string>& paths) override {
+    if (paths.empty()) {
+      if (g_preview.window) gtk_widget_destroy(g_preview.window);
+      return;
+    }
+    GDBusConnection* c = bus(G_BUS_TYPE_SESSION);
+    if (!c) return preview_window(paths);
+    // The desktop's previewer shows one file.
+    g_dbus_connection_call(c, "org.gnome.NautilusPreviewer", "/org/gnome/NautilusPreviewer",
+                           "org.gnome.NautilusPreviewer", "ShowFile",
+                           g_variant_new("(sib)", file_uri_of(paths.front()).c_str(), 0, FALSE), nullptr,
+                           G_DBUS_CALL_FLAGS_NO_AUTO_START, kBusTimeoutMs, nullptr, previewer_answered,
+                           new std::vector<std::string>(paths));
+    g_object_unref(c);
   }
 
   void search(const std::string& query, const std::string& home, int limit, int timeout_ms,

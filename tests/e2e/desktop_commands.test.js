@@ -104,6 +104,26 @@ describe('desktop commands', { skip }, () => {
     assert.deepEqual(await ask(b, 'POWER', 'off\t0\t'), { ok: true, active: false });
   });
 
+  test("QUICKLOOK shows the host's own preview without a previewer and closes it; SHARE opens a menu", async () => {
+    const b = s.backend;
+    const a = path.join(dir, 'a.txt');
+    fs.writeFileSync(a, 'alpha');
+    fs.writeFileSync(path.join(dir, 'b.txt'), 'beta');
+    b.send(`QUICKLOOK ${a}\t${path.join(dir, 'b.txt')}`);
+    await h.findWindow(x.display, 'a.txt (1 of 2)');
+    b.send('QUICKLOOK');
+    await h.untilValue(() => h.windowTitles(x.display), (t) => !t.includes('a.txt (1 of 2)'), 'the preview closed');
+    const visible = async () => (await h.xdotool(x.display, ['search', '--onlyvisible', '--pid', String(s.host.proc.pid)])
+      .catch(() => '')).split('\n').filter(Boolean).length;
+    const before = await visible();
+    b.send('SHARE 10\t20\t\t\t');  // nothing to share: no menu
+    b.send('SHARE@nosuch 10\t20\thello\t\t');
+    b.send(`SHARE 10\t20\thello\thttps://example.com\t${a}`);
+    await h.untilValue(visible, (n) => n === before + 1, 'the share menu').catch((e) => { throw new Error(e.message + s.host.stderr); });
+    await b.sync();
+    assert.equal(s.host.exited, null);
+  });
+
   test('LOGIN in command-line mode is unsupported', async () => {
     assert.deepEqual(await ask(s.backend, 'LOGIN', 'set 1'), { status: 'unsupported', ok: false, error: null });
   });
