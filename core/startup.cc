@@ -29,6 +29,7 @@
 #include "core/window_state.h"
 #include "core/wire.h"
 #include "platform/webview_lib.h"
+#include "services/dock_media.h"  // desktop services
 #include "webui/context_menu.h"
 #include "webui/media_proxy.h"
 #include "webui/menu_bar.h"
@@ -387,6 +388,7 @@ int launcher_main(int argc, char** argv) {
   g_bundle_mode = bundle_flag;
 
   StartupSettings s = read_settings([](const char* n) { return std::getenv(n); }, bundle.info, bundle.path);
+  apply_dev_icon();  // desktop services
   if (s.accessory) install_accessory_mode();
   if (s.defer_show) {
     g_defer_show = true;

@@ -27,6 +27,7 @@ GtkPlatform::GtkPlatform() {
   install_system_access(&gtk_system_access());  // desktop services
   install_speech_factory(make_gtk_speech);       // desktop services
   install_desktop_shell(&gtk_desktop_shell());   // desktop services
+  install_dock(&gtk_dock());                     // desktop services
 }
 GtkPlatform::~GtkPlatform() {
   if (app_instance() == &gtk_app_instance()) install_app_instance(nullptr);
@@ -35,6 +36,7 @@ GtkPlatform::~GtkPlatform() {
   if (system_access() == &gtk_system_access()) install_system_access(nullptr);  // desktop services
   install_speech_factory(nullptr);  // desktop services
   if (desktop_shell() == &gtk_desktop_shell()) install_desktop_shell(nullptr);
+  if (dock() == &gtk_dock()) install_dock(nullptr);
   reset_speech();
 }
 

@@ -7,6 +7,7 @@
 #include "platform/gtk/glib_loop.h"
 #include "platform/platform.h"
 #include "platform/desktop_shell.h"
+#include "platform/dock.h"
 #include "platform/speech.h"
 #include "platform/system_access.h"
 
@@ -49,6 +50,7 @@ void connect_capture_permission(struct _WebKitWebView* view);
 SystemAccess& gtk_system_access();
 std::unique_ptr<SpeechQueue> make_gtk_speech();
 DesktopShell& gtk_desktop_shell();
+Dock& gtk_dock();
 // ---- end of desktop services ----
 
 }  // namespace platform::gtk
