@@ -8,6 +8,7 @@
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <gtk/gtk.h>
+#include <libtracker-sparql/tracker-sparql.h>
 #include <webkit2/webkit2.h>
 #include <unistd.h>
 
@@ -298,6 +299,127 @@ void previewer_answered(GObject* source, GAsyncResult* res, gpointer data) {
   preview_window(*paths);  // no previewer on the bus
 }
 
+// ---- the desktop's file index ---------------------------------------------------
+
+constexpr const char* kIndex = "org.freedesktop.Tracker3.Miner.Files";
+
+// One search: answered once, by the index, the walk that stands in for it, or the
+// time-out, whichever comes first.
+struct Search {
+  std::string query, home;
+  int limit = 0;
+  std::chrono::steady_clock::time_point deadline;
+  std::function<void(std::vector<std::string>)> done;
+  std::vector<std::string> paths;
+  bool answered = false;
+  guint timer = 0;
+  GCancellable* cancel = g_cancellable_new();
+  TrackerSparqlConnection* conn = nullptr;
+  ~Search() {
+    g_object_unref(cancel);
+    if (conn) g_object_unref(conn);
+  }
+};
+using SearchRef = std::shared_ptr<Search>;
+
+void answer(const SearchRef& s) {
+  if (s->answered) return;
+  s->answered = true;
+  if (s->timer) g_source_remove(s->timer);
+  s->timer = 0;
+  g_cancellable_cancel(s->cancel);
+  s->done(std::move(s->paths));
+}
+
+void walk_instead(const SearchRef& s) {
+  if (s->answered) return;
+  std::thread([s]() {
+    std::vector<std::string> found = walk(s->query, s->home, s->limit, s->deadline);
+    platform::current().main_queue().post([s, found = std::move(found)]() mutable {
+      if (s->answered) return;
+      s->paths = std::move(found);
+      answer(s);
+    });
+  }).detach();
+}
+
+void next_row(GObject* source, GAsyncResult* res, gpointer data) {
+  std::unique_ptr<SearchRef> s(static_cast<SearchRef*>(data));
+  TrackerSparqlCursor* cursor = TRACKER_SPARQL_CURSOR(source);
+  GError* error = nullptr;
+  const bool more = tracker_sparql_cursor_next_finish(cursor, res, &error);
+  g_clear_error(&error);
+  if (more && !(*s)->answered) {
+    if (char* path = g_filename_from_uri(tracker_sparql_cursor_get_string(cursor, 0, nullptr), nullptr, nullptr)) {
+      const std::string p = path;
+      g_free(path);
+      const std::string& home = (*s)->home;
+      if (p.size() > home.size() && p.compare(0, home.size(), home) == 0 && p[home.size()] == '/')
+        (*s)->paths.push_back(p);
+    }
+    if (int((*s)->paths.size()) < (*s)->limit) {
+      SearchRef* again = s.release();
+      return tracker_sparql_cursor_next_async(cursor, (*again)->cancel, next_row, again);
+    }
+  }
+  tracker_sparql_cursor_close(cursor);
+  answer(*s);
+}
+
+void queried(GObject* source, GAsyncResult* res, gpointer data) {
+  std::unique_ptr<SearchRef> s(static_cast<SearchRef*>(data));
+  GError* error = nullptr;
+  TrackerSparqlCursor* cursor = tracker_sparql_statement_execute_finish(TRACKER_SPARQL_STATEMENT(source), res, &error);
+  g_object_unref(source);
+  if (!cursor) {
+    if (error) g_printerr("quibex: the file index did not answer: %s\n", error->message);
+    g_clear_error(&error);
+    return walk_instead(*s);
+  }
+  SearchRef* keep = s.release();
+  tracker_sparql_cursor_next_async(cursor, (*keep)->cancel, next_row, keep);
+  g_object_unref(cursor);  // the pending call holds it
+}
+
+void index_connected(GObject*, GAsyncResult* res, gpointer data) {
+  std::unique_ptr<SearchRef> s(static_cast<SearchRef*>(data));
+  GError* error = nullptr;
+  (*s)->conn = tracker_sparql_connection_bus_new_finish(res, &error);
+  if (!(*s)->conn) {
+    g_clear_error(&error);
+    return walk_instead(*s);
+  }
+  // Names that contain the query, or indexed text that matches it; case and
+  // accents aside, as the walk does.
+  const char* sparql =
+      "SELECT DISTINCT ?url WHERE {"
+      " { ?f a nfo:FileDataObject ; nie:url ?url ; nfo:fileName ?name ."
+      "   FILTER(CONTAINS(tracker:case-fold(tracker:unaccent(?name)), tracker:case-fold(tracker:unaccent(~q)))) }"
+      " UNION { ?ie fts:match ~q ; nie:isStoredAs ?f . ?f nie:url ?url }"
+      "} LIMIT 1000";
+  TrackerSparqlStatement* st = tracker_sparql_connection_query_statement((*s)->conn, sparql, (*s)->cancel, &error);
+  if (!st) {
+    g_clear_error(&error);
+    return walk_instead(*s);
+  }
+  tracker_sparql_statement_bind_string(st, "q", (*s)->query.c_str());
+  SearchRef* keep = s.release();
+  tracker_sparql_statement_execute_async(st, (*keep)->cancel, queried, keep);
+}
+
+void index_owner(GObject* source, GAsyncResult* res, gpointer data) {
+  std::unique_ptr<SearchRef> s(static_cast<SearchRef*>(data));
+  GVariant* out = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, nullptr);
+  gboolean has = FALSE;
+  if (out) {
+    g_variant_get(out, "(b)", &has);
+    g_variant_unref(out);
+  }
+  if (!has) return walk_instead(*s);
+  SearchRef* keep = s.release();
+  tracker_sparql_connection_bus_new_async(kIndex, nullptr, G_DBUS_CONNECTION(source), (*keep)->cancel, index_connected, keep);
+}
+
 class GtkDesktopShell : public DesktopShell {
  public:
   void open_uri(const std::string& uri, std::function<void(bool, std::string)> done) override {
@@ -446,12 +568,28 @@ class GtkDesktopShell : public DesktopShell {
 
   void search(const std::string& query, const std::string& home, int limit, int timeout_ms,
               std::function<void(std::vector<std::string>)> done) override {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    std::thread([query, home, limit, deadline, done = std::move(done)]() mutable {
-      std::vector<std::string> found = walk(query, home, limit, deadline);
-      platform::current().main_queue().post(
-          [done = std::move(done), found = std::move(found)]() mutable { done(std::move(found)); });
-    }).detach();
+    auto job = std::make_shared<Search>();
+    job->query = query;
+    job->home = home;
+    job->limit = limit;
+    job->deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    job->done = std::move(done);
+    // Whatever happens to the index or the walk, the search is answered in time.
+    job->timer = g_timeout_add_full(
+        G_PRIORITY_DEFAULT, guint(timeout_ms) + 500,
+        +[](gpointer p) -> gboolean {
+          SearchRef s = *static_cast<SearchRef*>(p);
+          s->timer = 0;
+          answer(s);
+          return G_SOURCE_REMOVE;
+        },
+        new SearchRef(job), +[](gpointer p) { delete static_cast<SearchRef*>(p); });
+    GDBusConnection* c = bus(G_BUS_TYPE_SESSION);
+    if (!c) return walk_instead(job);
+    g_dbus_connection_call(c, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+                           g_variant_new("(s)", kIndex), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs,
+                           nullptr, index_owner, new SearchRef(job));
+    g_object_unref(c);
   }
 
  private:

@@ -174,6 +174,49 @@ describe('power through logind', { skip }, () => {
   });
 });
 
+describe('file search through the file index', { skip: skip || (!h.hasCommand('tracker3') && 'needs tracker3 (tracker)') }, () => {
+  let x;
+  let dir;
+  let bus;
+  let index;
+  const INDEX = 'org.freedesktop.Tracker3.Miner.Files';
+  before(async () => {
+    x = await h.startDisplay();
+    dir = h.tempDir('qbx-index-');
+    bus = await h.startBus(dir, 'session');
+    const env = { ...process.env, ...h.sessionEnv(dir, bus) };
+    index = h.launch('tracker3', ['endpoint', '--session', '--dbus-service', INDEX, '--ontology', 'nepomuk',
+      '--database', path.join(dir, 'index')], { stdio: ['ignore', 'ignore', 'ignore'], env });
+    await h.until(async () => (await h.gdbusCall(bus.address, 'org.freedesktop.DBus', '/org/freedesktop/DBus',
+      'org.freedesktop.DBus.NameHasOwner', INDEX).catch(() => '')).includes('true'), 'the file index');
+    const u = (name) => `file://${encodeURI(path.join(dir, name))}`;
+    await h.run('tracker3', ['sparql', '--dbus-service', INDEX, '--update', '-q', `INSERT DATA {
+      <${u('Résumé.pdf')}> a nfo:FileDataObject ; nie:url "${u('Résumé.pdf')}" ; nfo:fileName "Résumé.pdf" .
+      <${u('notes.txt')}> a nfo:FileDataObject ; nie:url "${u('notes.txt')}" ; nfo:fileName "notes.txt" .
+      <urn:quibex:notes> a nfo:Document ; nie:isStoredAs <${u('notes.txt')}> ; nie:plainTextContent "the quarterly budget" .
+      <file:///elsewhere/resume.txt> a nfo:FileDataObject ; nie:url "file:///elsewhere/resume.txt" ; nfo:fileName "resume.txt" .
+    }`], h.sessionEnv(dir, bus));
+  });
+  after(async () => {
+    if (index) await h.stopGroup(index);
+    if (bus) await bus.stop();
+    if (x) await x.stop();
+  });
+
+  test('names and indexed text match; only what lies in HOME is answered', async () => {
+    const s = await h.startSession({ display: x.display, env: h.sessionEnv(dir, bus) });
+    try {
+      await h.hello(s.backend);
+      // Not on disk: the answers can only have come from the index.
+      assert.deepEqual(await ask(s.backend, 'SPOTLIGHT', 'RESUME'), { ok: true, paths: [path.join(dir, 'Résumé.pdf')] });
+      assert.deepEqual(await ask(s.backend, 'SPOTLIGHT', 'budget'), { ok: true, paths: [path.join(dir, 'notes.txt')] });
+      assert.deepEqual(await ask(s.backend, 'SPOTLIGHT', 'zzz'), { ok: true, paths: [] });
+    } finally {
+      await s.close();
+    }
+  });
+});
+
 describe('the login item in a bundle', () => {
   let x;
   before(async () => { x = await h.startDisplay(); });
