@@ -9,7 +9,7 @@ packages=(
   dbus-daemon libglib2.0-bin python3-dbusmock python3-gi gir1.2-glib-2.0 gir1.2-gtk-3.0 python3-xlib
 )
 # desktop services: secrets, speech, sounds
-packages+=(libsecret-1-dev gnome-keyring libespeak-ng-dev espeak-ng-data pulseaudio pulseaudio-utils libcanberra-dev sound-theme-freedesktop libtracker-sparql-3.0-dev tracker)
+packages+=(libsecret-1-dev gnome-keyring libespeak-ng-dev espeak-ng-data pulseaudio pulseaudio-utils libcanberra-dev libcanberra-pulse sound-theme-freedesktop libtracker-sparql-3.0-dev tracker)
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 missing=()
 for p in "${packages[@]}"; do

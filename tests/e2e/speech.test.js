@@ -1,6 +1,6 @@
 'use strict';
-// SAY, SAYSTOP and VOICES with eSpeak NG, playing into a PulseAudio null sink
-// the test starts, and with no audio device at all.
+// SAY, SAYSTOP and VOICES with eSpeak NG, and SOUND through libcanberra, playing
+// into a PulseAudio null sink the test starts, and with no audio device at all.
 const { test, describe, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
@@ -88,6 +88,17 @@ describe('speech', () => {
     after(async () => {
       if (s) await s.close();
       if (pulse) await pulse.stop();
+    });
+
+    test('SOUND plays theme names and files into the sink; an unknown name answers false', async () => {
+      const b = s.backend;
+      const cases = [['bell', true], ['/usr/share/sounds/freedesktop/stereo/complete.oga', true],
+        ['no-such-sound-anywhere', false], ['/no/such/file.oga', false]];
+      for (const [name, ok] of cases) {
+        const id = 'snd' + name.length;
+        b.send(`SOUND ${id} ${name}`);
+        assert.deepEqual(await answer(b, id), { ok }, name);
+      }
     });
 
     test('two SAYs are answered in order when each ends', async () => {
