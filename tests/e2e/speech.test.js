@@ -77,6 +77,23 @@ describe('speech', () => {
     }
   });
 
+  test('QUIT while an utterance is being spoken ends the host', { skip }, async () => {
+    const pulse = await startPulse(dir);
+    const t = await h.startSession({ display: x.display, env: { PULSE_SERVER: pulse.server, HOME: dir } });
+    try {
+      await h.hello(t.backend);
+      t.backend.send('SAY q1 ' + 'This goes on and on for quite a while. '.repeat(20));
+      t.backend.send('SAY q2 and this waits');
+      t.backend.send('VOICES v');  // answered once the speech thread has the first utterance
+      await answer(t.backend, 'v');
+      t.backend.send('QUIT');
+      assert.equal(await t.host.waitExit(), 0);
+    } finally {
+      await t.close();
+      await pulse.stop();
+    }
+  });
+
   describe('into a null sink', { skip }, () => {
     let pulse;
     let s;
