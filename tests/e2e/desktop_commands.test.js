@@ -113,13 +113,20 @@ describe('desktop commands', { skip }, () => {
     await h.findWindow(x.display, 'a.txt (1 of 2)');
     b.send('QUICKLOOK');
     await h.untilValue(() => h.windowTitles(x.display), (t) => !t.includes('a.txt (1 of 2)'), 'the preview closed');
-    const visible = async () => (await h.xdotool(x.display, ['search', '--onlyvisible', '--pid', String(s.host.proc.pid)])
-      .catch(() => '')).split('\n').filter(Boolean).length;
-    const before = await visible();
+    // The host's mapped windows of the popup-menu type.
+    const menus = async () => {
+      const ids = (await h.xdotool(x.display, ['search', '--onlyvisible', '--pid', String(s.host.proc.pid)])
+        .catch(() => '')).split('\n').filter(Boolean);
+      let n = 0;
+      for (const id of ids) if (/POPUP_MENU/.test(await h.xprop(x.display, id, '_NET_WM_WINDOW_TYPE').catch(() => ''))) n++;
+      return n;
+    };
     b.send('SHARE 10\t20\t\t\t');  // nothing to share: no menu
     b.send('SHARE@nosuch 10\t20\thello\t\t');
+    await b.sync();
+    assert.equal(await menus(), 0);
     b.send(`SHARE 10\t20\thello\thttps://example.com\t${a}`);
-    await h.untilValue(visible, (n) => n === before + 1, 'the share menu').catch((e) => { throw new Error(e.message + s.host.stderr); });
+    await h.untilValue(menus, (n) => n === 1, 'the share menu');
     await b.sync();
     assert.equal(s.host.exited, null);
   });
