@@ -224,6 +224,37 @@ describe('file search through the file index', { skip: skip || (!h.hasCommand('t
   });
 });
 
+describe('a file index that never answers', { skip }, () => {
+  test('the search is still answered, within its bound, with an empty list', async () => {
+    const x = await h.startDisplay();
+    const dir = h.tempDir('qbx-hung-index-');
+    const bus = await h.startBus(dir, 'session');
+    const env = h.sessionEnv(dir, bus);
+    const peer = h.launch(h.SYSTEM_PYTHON, [path.join(__dirname, 'peers/silent_index.py'), 'org.freedesktop.Tracker3.Miner.Files'],
+      { stdio: ['ignore', 'pipe', 'ignore'], env: { ...process.env, ...env } });
+    let s;
+    try {
+      let ready = false;
+      peer.stdout.on('data', (d) => { if (String(d).includes('ready')) ready = true; });
+      await h.until(() => ready, 'the silent index');
+      fs.writeFileSync(path.join(dir, 'findme.txt'), '');
+      s = await h.startSession({ display: x.display, env });
+      await h.hello(s.backend);
+      s.backend.send('SPOTLIGHT hung findme');
+      const line = await s.backend.expectLine((l) => l.startsWith('GOT hung '), 30000);
+      assert.equal(line, 'GOT hung {"ok":true,"paths":[]}');
+      // Answered once: the next answer is the next question's.
+      s.backend.send('SOUND after');
+      assert.match(await s.backend.expectLine((l) => l.startsWith('GOT ')), /^GOT after /);
+    } finally {
+      if (s) await s.close();
+      await h.stopGroup(peer);
+      await bus.stop();
+      await x.stop();
+    }
+  });
+});
+
 describe('the login item in a bundle', () => {
   let x;
   before(async () => { x = await h.startDisplay(); });
