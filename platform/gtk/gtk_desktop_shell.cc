@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/desktop_shell.h"
+#include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/platform.h"
 #include "platform/webview.h"
@@ -31,12 +32,7 @@ namespace {
 
 constexpr int kBusTimeoutMs = 2000;
 
-GDBusConnection* bus(GBusType type) {
-  GDBusConnection* c = g_bus_get_sync(type, nullptr, nullptr);
-  // The shared connection must not end the process when its bus goes away.
-  if (c) g_dbus_connection_set_exit_on_close(c, FALSE);
-  return c;
-}
+GDBusConnection* bus(GBusType type) { return desktop_bus(type); }
 
 // ---- open and reveal ---------------------------------------------------------
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/dock.h"
+#include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_platform.h"
 
 namespace platform::gtk {
@@ -19,11 +20,7 @@ namespace {
 
 constexpr int kTileSize = 128;
 
-GDBusConnection* session_bus() {
-  GDBusConnection* c = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  if (c) g_dbus_connection_set_exit_on_close(c, FALSE);
-  return c;
-}
+GDBusConnection* session_bus() { return desktop_bus(G_BUS_TYPE_SESSION); }
 
 void rounded_rect(cairo_t* cr, const TileRect& r) {
   const double rad = std::min({r.radius, r.w / 2, r.h / 2});

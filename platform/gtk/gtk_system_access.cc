@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
 #include "platform/gtk/x11_props.h"
@@ -196,15 +197,27 @@ WindowMove move_window(long pid, const Rect& frame) {
   return result;
 }
 
+// Without a session bus there is no Secret Service to reach.
+bool no_store(const SecretDone& done) {
+  if (desktop_session_bus_configured()) return false;
+  SecretResult r;
+  r.status = -1;
+  r.message = "no session bus, so no Secret Service";
+  done(r);
+  return true;
+}
+
 class GtkSystemAccess : public SystemAccess {
  public:
   void secret_get(const std::string& service, const std::string& account, SecretDone done) override {
+    if (no_store(done)) return;
     GHashTable* attrs = attributes(service, account);
     secret_password_lookupv(schema(), attrs, nullptr, lookup_done, new SecretDone(std::move(done)));
     g_hash_table_unref(attrs);
   }
   void secret_set(const std::string& service, const std::string& account, const std::string& value,
                   SecretDone done) override {
+    if (no_store(done)) return;
     GHashTable* attrs = attributes(service, account);
     // The service replaces the matching item as it stores the new one: there is
     // never a moment without a secret, and a failed store keeps the old one.
@@ -216,6 +229,7 @@ class GtkSystemAccess : public SystemAccess {
     g_hash_table_unref(attrs);
   }
   void secret_delete(const std::string& service, const std::string& account, SecretDone done) override {
+    if (no_store(done)) return;
     GHashTable* attrs = attributes(service, account);
     secret_password_clearv(schema(), attrs, nullptr, cleared, new SecretDone(std::move(done)));
     g_hash_table_unref(attrs);

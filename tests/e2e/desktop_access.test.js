@@ -117,20 +117,22 @@ print(len(items), items[0].get_secret().get_text() if items else '')
     assert.deepEqual(await ask(b, 'AUTH', 'Unlock'), { ok: false, error: 'authentication unavailable' });
   });
 
-  test('without a keyring the store answers an error, never success', async () => {
+  test('without a keyring, or without a session bus, the store answers an error, never success', async () => {
     const empty = await h.startBus(dir, 'nokeyring');
-    const t = await h.startSession({ display: x.display, env: h.sessionEnv(dir, empty) });
-    try {
-      await h.hello(t.backend);
-      for (const rest of ['set\ta\tb\tc', 'get\ta\tb']) {
-        const got = await ask(t.backend, 'SECRET', rest);
-        assert.equal(got.ok, false, rest);
-        assert.match(got.error, /^keychain error -?\d+/);
+    for (const env of [h.sessionEnv(dir, empty), h.sessionEnv(dir, null)]) {
+      const t = await h.startSession({ display: x.display, env });
+      try {
+        await h.hello(t.backend);
+        for (const rest of ['set\ta\tb\tc', 'get\ta\tb', 'del\ta\tb']) {
+          const got = await ask(t.backend, 'SECRET', rest);
+          assert.equal(got.ok, false, rest);
+          assert.match(got.error, /^keychain error -?\d+/);
+        }
+      } finally {
+        await t.close();
       }
-    } finally {
-      await t.close();
-      await empty.stop();
     }
+    await empty.stop();
   });
 });
 
