@@ -79,6 +79,13 @@ struct Inhibition {
 std::map<std::uint64_t, Inhibition> g_inhibitions;
 std::uint64_t g_last_token = 0;
 
+void released(GObject* source, GAsyncResult* res, gpointer) {
+  GError* error = nullptr;
+  if (GVariant* out = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error)) g_variant_unref(out);
+  if (error) g_printerr("quibex: the screen saver kept its inhibition: %s\n", error->message);
+  g_clear_error(&error);
+}
+
 struct InhibitCall {
   bool display;
   std::function<void(std::uint64_t)> done;
@@ -477,7 +484,7 @@ class GtkDesktopShell : public DesktopShell {
       if (GDBusConnection* c = bus(G_BUS_TYPE_SESSION)) {
         g_dbus_connection_call(c, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
                                "org.freedesktop.ScreenSaver", "UnInhibit", g_variant_new("(u)", inh.cookie), nullptr,
-                               G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, nullptr, nullptr);
+                               G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, released, nullptr);
         g_object_unref(c);
       }
   }

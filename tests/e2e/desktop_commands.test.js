@@ -224,6 +224,44 @@ describe('file search through the file index', { skip: skip || (!h.hasCommand('t
   });
 });
 
+describe('keeping the display awake through the screen saver', { skip }, () => {
+  test('on inhibits with the reason, off and the next on uninhibit', async () => {
+    const x = await h.startDisplay();
+    const dir = h.tempDir('qbx-saver-');
+    const bus = await h.startBus(dir, 'session');
+    const log = path.join(dir, 'saver.log');
+    const SAVER = 'org.freedesktop.ScreenSaver';
+    const mock = h.launch(h.SYSTEM_PYTHON, ['-m', 'dbusmock', '-l', log, SAVER, '/org/freedesktop/ScreenSaver', SAVER],
+      { stdio: ['ignore', 'ignore', 'ignore'], env: { ...process.env, DBUS_SESSION_BUS_ADDRESS: bus.address } });
+    let s;
+    try {
+      await h.until(async () => (await h.gdbusCall(bus.address, 'org.freedesktop.DBus', '/org/freedesktop/DBus',
+        'org.freedesktop.DBus.NameHasOwner', SAVER).catch(() => '')).includes('true'), 'the screen saver mock');
+      await h.gdbusCall(bus.address, SAVER, '/org/freedesktop/ScreenSaver', 'org.freedesktop.DBus.Mock.AddMethod',
+        SAVER, 'Inhibit', 'ss', 'u', 'ret = 4242');
+      await h.gdbusCall(bus.address, SAVER, '/org/freedesktop/ScreenSaver', 'org.freedesktop.DBus.Mock.AddMethod',
+        SAVER, 'UnInhibit', 'u', '', '');
+      s = await h.startSession({ display: x.display, env: h.sessionEnv(dir, bus) });
+      await h.hello(s.backend);
+      assert.deepEqual(await ask(s.backend, 'POWER', 'on\t1\tslides'), { ok: true, active: true });
+      assert.deepEqual(await ask(s.backend, 'POWER', 'on\t1\t'), { ok: true, active: true });
+      assert.deepEqual(await ask(s.backend, 'POWER', 'off\t1\t'), { ok: true, active: false });
+      const calls = async () => fs.readFileSync(log, 'utf8').split('\n').filter((l) => /Inhibit/.test(l));
+      const got = await h.untilValue(calls, (c) => c.length === 4, 'two inhibits and two releases')
+        .catch((e) => { throw new Error(e.message + fs.readFileSync(log, 'utf8') + s.host.stderr); });
+      assert.match(got[0], /Inhibit "quibex" "slides"/);
+      assert.match(got[1], /UnInhibit 4242/);
+      assert.match(got[2], /Inhibit "quibex" "quibex app"/);
+      assert.match(got[3], /UnInhibit 4242/);
+    } finally {
+      if (s) await s.close();
+      await h.stopGroup(mock);
+      await bus.stop();
+      await x.stop();
+    }
+  });
+});
+
 describe('a file index that never answers', { skip }, () => {
   test('the search is still answered, within its bound, with an empty list', async () => {
     const x = await h.startDisplay();
