@@ -31,6 +31,7 @@
 #include "core/window_state.h"
 #include "core/wire.h"
 #include "platform/webview_lib.h"
+#include "services/dock_media.h"  // desktop services
 #include "webui/context_menu.h"
 #include "webui/media_proxy.h"
 #include "webui/downloads.h"
@@ -337,6 +338,8 @@ void do_terminate(void*, void*) { platform::current().main_queue().quit(); }
 int launcher_main(int argc, char** argv) {
   std::string title = "quibex", size = "960x640", page, sock_path;
   Bundle bundle = main_bundle();
+  g_bundle_identifier = bundle.info.string("CFBundleIdentifier");  // desktop services
+  g_bundle_path = bundle.path;                                     // desktop services
   // A bundle's desktop entry starts its host with "--open" and what to open:
   // those are open requests, not arguments of the host's own.
   const bool open_start = !bundle.path.empty() && argc >= 2 && argv[1] && std::strcmp(argv[1], "--open") == 0;
@@ -395,6 +398,7 @@ int launcher_main(int argc, char** argv) {
   g_bundle_mode = bundle_flag;
 
   StartupSettings s = read_settings([](const char* n) { return std::getenv(n); }, bundle.info, bundle.path);
+  apply_dev_icon();  // desktop services
   if (s.accessory) install_accessory_mode();
   if (s.defer_show) {
     g_defer_show = true;

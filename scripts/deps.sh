@@ -15,6 +15,8 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-plugins-base-apps gstreamer1.0-libav
   libtesseract-dev tesseract-ocr-eng libpoppler-glib-dev
 )
+# desktop services: secrets, speech, sounds
+packages+=(libsecret-1-dev gnome-keyring libespeak-ng-dev espeak-ng-data pulseaudio pulseaudio-utils libcanberra-dev libcanberra-pulse sound-theme-freedesktop libtracker-sparql-3.0-dev tracker)
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 missing=()
 for p in "${packages[@]}"; do

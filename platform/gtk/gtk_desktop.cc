@@ -16,6 +16,7 @@
 #include "platform/gtk/gtk_screens.h"
 #include "platform/gtk/gtk_system_info.h"
 #include "platform/gtk/gtk_window.h"
+#include "platform/speech.h"  // desktop services
 
 namespace platform::gtk {
 
@@ -28,6 +29,10 @@ GtkPlatform::GtkPlatform() {
   install_clipboard(&gtk_clipboard());
   install_notifier(&gtk_notifier());
   install_screen_capture(&gtk_capture());  // screen capture
+  install_system_access(&gtk_system_access());  // desktop services
+  install_speech_factory(make_gtk_speech);       // desktop services
+  install_desktop_shell(&gtk_desktop_shell());   // desktop services
+  install_dock(&gtk_dock());                     // desktop services
 }
 GtkPlatform::~GtkPlatform() {
   if (app_instance() == &gtk_app_instance()) install_app_instance(nullptr);
@@ -36,6 +41,11 @@ GtkPlatform::~GtkPlatform() {
   if (clipboard() == &gtk_clipboard()) install_clipboard(nullptr);
   if (notifier() == &gtk_notifier()) install_notifier(nullptr);
   if (screen_capture() == &gtk_capture()) install_screen_capture(nullptr);  // screen capture
+  if (system_access() == &gtk_system_access()) install_system_access(nullptr);  // desktop services
+  install_speech_factory(nullptr);  // desktop services
+  if (desktop_shell() == &gtk_desktop_shell()) install_desktop_shell(nullptr);
+  if (dock() == &gtk_dock()) install_dock(nullptr);
+  reset_speech();
 }
 
 bool GtkPlatform::init_display() {

@@ -6,6 +6,10 @@
 
 #include "platform/gtk/glib_loop.h"
 #include "platform/platform.h"
+#include "platform/desktop_shell.h"
+#include "platform/dock.h"
+#include "platform/speech.h"
+#include "platform/system_access.h"
 
 namespace platform::gtk {
 
@@ -47,5 +51,12 @@ class GtkPlatform : public Platform {
 
 // Camera and microphone requests of a page go to the host's trust list.
 void connect_capture_permission(struct _WebKitWebView* view);
+
+// ---- desktop services: secrets, authentication, other windows, speech, dock, shell
+SystemAccess& gtk_system_access();
+std::unique_ptr<SpeechQueue> make_gtk_speech();
+DesktopShell& gtk_desktop_shell();
+Dock& gtk_dock();
+// ---- end of desktop services ----
 
 }  // namespace platform::gtk
