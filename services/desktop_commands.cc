@@ -124,20 +124,6 @@ ShellTarget parse_shell_arg(const std::string& arg, const std::string& home) {
   return t;
 }
 
-std::string file_uri(const std::string& path) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string out = "file://";
-  for (unsigned char c : path) {
-    if (std::isalnum(c) || std::strchr("/-._~!$&'()*+,;=:@", c)) {
-      out += char(c);
-    } else {
-      out += '%';
-      out += digits[c >> 4];
-      out += digits[c & 15];
-    }
-  }
-  return out;
-}
 
 void do_shell(void*, void* rec) {
   std::unique_ptr<ShellReq> req(static_cast<ShellReq*>(rec));

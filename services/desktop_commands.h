@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "services/clip_format.h"
+
 struct ShellTarget {
   bool has_scheme = false;  // a URL with a scheme (file: included)
   bool file_url = false;
@@ -13,8 +15,6 @@ struct ShellTarget {
 // The user's home folder ($HOME, else the password database's).
 std::string home_dir();
 ShellTarget parse_shell_arg(const std::string& arg, const std::string& home);
-// "file://" and the absolute path, percent-encoded.
-std::string file_uri(const std::string& absolute_path);
 
 // The XDG autostart entry that starts the application at log-in.
 std::string autostart_entry(const std::string& name, const std::string& executable);
