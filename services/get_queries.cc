@@ -11,6 +11,7 @@
 #include "services/get_system.h"
 #include "services/get_windows.h"
 #include "services/pending_answers.h"
+#include "services/system_observers.h"
 #include "webui/menu_state.h"
 
 namespace {

@@ -4,8 +4,6 @@
 
 #include "core/json_out.h"
 
-std::string locale_json() { return "null"; }
-
 void clipboard_json(bool, std::function<void(const std::string&)> done) { done("null"); }
 
 std::string eq_state_json() { return "null"; }

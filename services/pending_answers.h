@@ -6,8 +6,6 @@
 #include <functional>
 #include <string>
 
-// "locale": the user's locale.
-std::string locale_json();
 // "clipboard" and "clipboard:count". Reading another application's clipboard
 // takes a round trip through the display server, so the answer comes back
 // through done (exactly once, on the main thread).

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fake/fake_desktop_services.h"
 #include "platform/fake/fake_system_info.h"
 #include "platform/fake/fake_webview.h"
 #include "platform/fake/fake_window.h"
@@ -150,8 +151,18 @@ class FakePlatform : public Platform {
     install_application(&app);
     install_system_info(&system);
     install_app_instance(&instance);
+    // ---- keys, system events, permissions ----
+    install_desktop_keys(&keys);
+    install_system_events(&events);
+    install_permissions(&perms);
+    // ---- end ----
   }
   ~FakePlatform() override {
+    // ---- keys, system events, permissions ----
+    if (desktop_keys() == &keys) install_desktop_keys(nullptr);
+    if (system_events() == &events) install_system_events(nullptr);
+    if (permissions() == &perms) install_permissions(nullptr);
+    // ---- end ----
     if (system_info() == &system) install_system_info(nullptr);
     if (app_instance() == &instance) install_app_instance(nullptr);
   }
@@ -185,6 +196,11 @@ class FakePlatform : public Platform {
   FakeApplication app{&monitors};
   FakeSystemInfo system;
   FakeAppInstance instance;
+  // ---- keys, system events, permissions ----
+  FakeDesktopKeys keys;
+  FakeSystemEvents events;
+  FakePermissions perms;
+  // ---- end ----
   bool has_display = true;
   bool fail_windows = false;  // make_window gives null, as a desktop that cannot make one
   std::string exe_path = "/opt/quibex/quibex";

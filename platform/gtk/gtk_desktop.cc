@@ -10,6 +10,7 @@
 
 #include <map>
 
+#include "platform/gtk/gtk_desktop_services.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
 #include "platform/gtk/gtk_system_info.h"
@@ -23,8 +24,18 @@ GtkPlatform::GtkPlatform() {
   install_application(&gtk_application());
   install_system_info(&gtk_system_info());
   install_app_instance(&gtk_app_instance());
+  // ---- keys, system events, permissions ----
+  install_desktop_keys(&gtk_desktop_keys());
+  install_system_events(&gtk_system_events());
+  install_permissions(&gtk_permissions());
+  // ---- end ----
 }
 GtkPlatform::~GtkPlatform() {
+  // ---- keys, system events, permissions ----
+  if (desktop_keys() == &gtk_desktop_keys()) install_desktop_keys(nullptr);
+  if (system_events() == &gtk_system_events()) install_system_events(nullptr);
+  if (permissions() == &gtk_permissions()) install_permissions(nullptr);
+  // ---- end ----
   if (app_instance() == &gtk_app_instance()) install_app_instance(nullptr);
   if (application() == &gtk_application()) install_application(nullptr);
   if (system_info() == &gtk_system_info()) install_system_info(nullptr);

@@ -21,7 +21,7 @@ TEST_F(GetTest, KeysThatNameNothingKnownAnswerNull) {
 }
 
 TEST_F(GetTest, KeysOfServicesNotBuiltKeepTheirPlaceAndAnswerNull) {
-  for (const char* key : {"locale", "clipboard", "clipboard:count", "audiofilters"}) EXPECT_EQ(get(key), "null") << key;
+  for (const char* key : {"clipboard", "clipboard:count", "audiofilters"}) EXPECT_EQ(get(key), "null") << key;
 }
 
 TEST_F(GetTest, MenuKeysArePrefixesAndAnswerTheMenuState) {

@@ -1,0 +1,247 @@
+// Hot keys as passive key grabs on the root window, posted keys through XTest,
+// and the first click of an inactive window.
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <gdk/gdkx.h>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <cstdio>
+#include <map>
+#include <utility>
+
+#include "platform/gtk/gtk_desktop_services.h"
+#include "platform/menu.h"
+
+namespace platform::gtk {
+
+namespace {
+
+// The host's key codes as X key symbols.
+KeySym keysym_for(int code) {
+  static const std::map<int, KeySym> table = {
+      {0, XK_a},  {1, XK_s},  {2, XK_d},  {3, XK_f},  {4, XK_h},  {5, XK_g},  {6, XK_z},  {7, XK_x},
+      {8, XK_c},  {9, XK_v},  {11, XK_b}, {12, XK_q}, {13, XK_w}, {14, XK_e}, {15, XK_r}, {16, XK_y},
+      {17, XK_t}, {31, XK_o}, {32, XK_u}, {34, XK_i}, {35, XK_p}, {37, XK_l}, {38, XK_j}, {40, XK_k},
+      {45, XK_n}, {46, XK_m}, {18, XK_1}, {19, XK_2}, {20, XK_3}, {21, XK_4}, {22, XK_6}, {23, XK_5},
+      {25, XK_9}, {26, XK_7}, {28, XK_8}, {29, XK_0}, {49, XK_space}, {48, XK_Tab}, {36, XK_Return},
+      {53, XK_Escape}, {123, XK_Left}, {124, XK_Right}, {125, XK_Down}, {126, XK_Up},
+      {122, XK_F1}, {120, XK_F2}, {99, XK_F3}, {118, XK_F4}, {96, XK_F5}, {97, XK_F6}, {98, XK_F7},
+      {100, XK_F8}, {101, XK_F9}, {109, XK_F10}, {103, XK_F11}, {111, XK_F12}, {105, XK_F13},
+      {107, XK_F14}, {113, XK_F15}, {106, XK_F16}, {64, XK_F17}, {79, XK_F18}, {80, XK_F19}, {90, XK_F20},
+      {27, XK_minus}, {24, XK_equal}, {43, XK_comma}, {47, XK_period}, {44, XK_slash},
+      {41, XK_semicolon}, {39, XK_apostrophe}, {33, XK_bracketleft}, {30, XK_bracketright},
+      {42, XK_backslash}, {50, XK_grave}, {51, XK_BackSpace}, {117, XK_Delete}, {115, XK_Home},
+      {119, XK_End}, {116, XK_Prior}, {121, XK_Next}};
+  auto it = table.find(code);
+  return it == table.end() ? NoSymbol : it->second;
+}
+
+Display* x_display() {
+  GdkDisplay* d = gdk_display_get_default();
+  return d && GDK_IS_X11_DISPLAY(d) ? GDK_DISPLAY_XDISPLAY(d) : nullptr;
+}
+
+// Command is Control; with Control as well it is Super, so both stay apart.
+unsigned x_modifiers(bool cmd, bool ctrl, bool alt, bool shift) {
+  unsigned m = 0;
+  if (cmd && ctrl) m |= Mod4Mask | ControlMask;
+  else if (cmd || ctrl) m |= ControlMask;
+  if (alt) m |= Mod1Mask;
+  if (shift) m |= ShiftMask;
+  return m;
+}
+
+// The modifier that Num Lock sets on this server (usually Mod2).
+unsigned num_lock_mask(Display* dpy) {
+  unsigned mask = 0;
+  const KeyCode nl = XKeysymToKeycode(dpy, XK_Num_Lock);
+  XModifierKeymap* map = XGetModifierMapping(dpy);
+  if (!map) return Mod2Mask;
+  for (int i = 0; i < 8; ++i)
+    for (int j = 0; j < map->max_keypermod; ++j)
+      if (nl && map->modifiermap[i * map->max_keypermod + j] == nl) mask = 1u << i;
+  XFreeModifiermap(map);
+  return mask ? mask : Mod2Mask;
+}
+
+class GtkDesktopKeys : public DesktopKeys {
+ public:
+  bool grab_hotkey(int code, std::uint32_t mods, std::uint32_t id) override {
+    Display* dpy = x_display();
+    const KeySym sym = keysym_for(code);
+    if (!dpy || sym == NoSymbol) return false;
+    const KeyCode kc = XKeysymToKeycode(dpy, sym);
+    if (!kc) return false;  // the keyboard has no such key
+    const unsigned m = x_modifiers(mods & kHotCommand, mods & kHotControl, mods & kHotOption, mods & kHotShift);
+    for (auto& [other, g] : grabs_)
+      if (g.first == kc && g.second == m) return false;  // the desktop tells one owner of a key
+    install_filter();
+    Window root = DefaultRootWindow(dpy);
+    GdkDisplay* gd = gdk_display_get_default();
+    // A key another client holds answers BadAccess; the trap syncs and tells.
+    bool taken = false;
+    std::vector<unsigned> done;
+    for (unsigned extra : variants(dpy)) {
+      gdk_x11_display_error_trap_push(gd);
+      XGrabKey(dpy, kc, m | extra, root, False, GrabModeAsync, GrabModeAsync);
+      if (gdk_x11_display_error_trap_pop(gd)) {
+        taken = true;
+        break;
+      }
+      done.push_back(extra);
+    }
+    if (taken) {
+      for (unsigned extra : done) XUngrabKey(dpy, kc, m | extra, root);
+      XFlush(dpy);
+      return false;
+    }
+    grabs_[id] = {kc, m};
+    return true;
+  }
+  void ungrab_hotkey(std::uint32_t id) override {
+    auto it = grabs_.find(id);
+    if (it == grabs_.end()) return;
+    if (Display* dpy = x_display()) {
+      GdkDisplay* gd = gdk_display_get_default();
+      gdk_x11_display_error_trap_push(gd);
+      for (unsigned extra : variants(dpy)) XUngrabKey(dpy, it->second.first, it->second.second | extra, DefaultRootWindow(dpy));
+      gdk_x11_display_error_trap_pop_ignored(gd);
+    }
+    grabs_.erase(it);
+  }
+  void set_hotkey_handler(std::function<void(std::uint32_t)> h) override { handler_ = std::move(h); }
+  bool can_post_keys() override {
+    Display* dpy = x_display();
+    int ev, err, major, minor;
+    return dpy && XTestQueryExtension(dpy, &ev, &err, &major, &minor);
+  }
+  void post_key(int code, std::uint64_t mods) override {
+    Display* dpy = x_display();
+    const KeySym sym = keysym_for(code);
+    if (!dpy || sym == NoSymbol || !can_post_keys()) return;
+    const KeyCode kc = XKeysymToKeycode(dpy, sym);
+    if (!kc) return;
+    const bool cmd = mods & kModCommand, ctrl = mods & kModControl;
+    std::vector<KeyCode> held;
+    auto hold = [&](KeySym s) {
+      if (KeyCode m = XKeysymToKeycode(dpy, s)) held.push_back(m);
+    };
+    if (cmd && ctrl) hold(XK_Super_L);
+    if (cmd || ctrl) hold(XK_Control_L);
+    if (mods & kModOption) hold(XK_Alt_L);
+    if (mods & kModShift) hold(XK_Shift_L);
+    for (KeyCode m : held) XTestFakeKeyEvent(dpy, m, True, CurrentTime);
+    XTestFakeKeyEvent(dpy, kc, True, CurrentTime);
+    XTestFakeKeyEvent(dpy, kc, False, CurrentTime);
+    for (auto it = held.rbegin(); it != held.rend(); ++it) XTestFakeKeyEvent(dpy, *it, False, CurrentTime);
+    XFlush(dpy);
+  }
+  void set_first_click_policy(std::function<bool(WebView*)> p) override { first_click = std::move(p); }
+
+  std::function<bool(WebView*)> first_click;
+
+ private:
+  // Caps Lock and Num Lock must not keep a hot key from working.
+  static std::vector<unsigned> variants(Display* dpy) {
+    const unsigned nl = num_lock_mask(dpy);
+    return {0, LockMask, nl, LockMask | nl};
+  }
+  void install_filter() {
+    if (filtering_) return;
+    GdkWindow* root = gdk_get_default_root_window();
+    if (!root) return;
+    filtering_ = true;
+    gdk_window_add_filter(root, &GtkDesktopKeys::filter, this);
+  }
+  static GdkFilterReturn filter(GdkXEvent* xe, GdkEvent*, gpointer data) {
+    auto* self = static_cast<GtkDesktopKeys*>(data);
+    XEvent* e = static_cast<XEvent*>(xe);
+    if (e->type != KeyPress && e->type != KeyRelease) return GDK_FILTER_CONTINUE;
+    const unsigned state = e->xkey.state & (ShiftMask | ControlMask | Mod1Mask | Mod4Mask);
+    for (auto& [id, g] : self->grabs_) {
+      if (g.first != e->xkey.keycode || g.second != state) continue;
+      if (e->type == KeyPress && self->handler_) {
+        const std::uint32_t hit = id;
+        self->handler_(hit);
+      }
+      return GDK_FILTER_REMOVE;
+    }
+    return GDK_FILTER_CONTINUE;
+  }
+
+  std::map<std::uint32_t, std::pair<KeyCode, unsigned>> grabs_;
+  std::function<void(std::uint32_t)> handler_;
+  bool filtering_ = false;
+};
+
+GtkDesktopKeys& keys() {
+  static GtkDesktopKeys k;
+  return k;
+}
+
+// A window that became active while a pointer button was down was activated by
+// that click: the window manager focuses first and then lets the click through.
+const char* kClickFocused = "quibex-click-focused";
+
+gboolean on_focus_in(GtkWidget* w, GdkEvent*, gpointer) {
+  GdkModifierType mask = GdkModifierType(0);
+  GdkWindow* gw = gtk_widget_get_window(w);
+  GdkDisplay* d = gdk_display_get_default();
+  GdkSeat* seat = d ? gdk_display_get_default_seat(d) : nullptr;
+  GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
+  if (gw && pointer) gdk_window_get_device_position(gw, pointer, nullptr, nullptr, &mask);
+  const bool pressed = mask & (GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK);
+  g_object_set_data(G_OBJECT(w), kClickFocused, GINT_TO_POINTER(pressed ? 1 : 0));
+  return FALSE;
+}
+
+void watch_focus(GtkWidget* top) {
+  if (g_object_get_data(G_OBJECT(top), "quibex-focus-watch")) return;
+  g_object_set_data(G_OBJECT(top), "quibex-focus-watch", GINT_TO_POINTER(1));
+  g_signal_connect(top, "focus-in-event", G_CALLBACK(on_focus_in), nullptr);
+}
+
+struct FirstClick {
+  WebView* owner;
+  bool swallowing = false;
+};
+
+gboolean on_press(GtkWidget* view, GdkEventButton* e, FirstClick* fc) {
+  if (e->type != GDK_BUTTON_PRESS) return fc->swallowing;
+  GtkWidget* top = gtk_widget_get_toplevel(view);
+  if (!GTK_IS_WINDOW(top)) return FALSE;
+  watch_focus(top);
+  const bool activating =
+      !gtk_window_is_active(GTK_WINDOW(top)) || g_object_get_data(G_OBJECT(top), kClickFocused);
+  g_object_set_data(G_OBJECT(top), kClickFocused, nullptr);  // only the click that activated it
+  fc->swallowing = activating && !(keys().first_click && keys().first_click(fc->owner));
+  return fc->swallowing;
+}
+
+gboolean on_release(GtkWidget*, GdkEventButton*, FirstClick* fc) {
+  const bool swallow = fc->swallowing;
+  fc->swallowing = false;
+  return swallow;
+}
+
+}  // namespace
+
+DesktopKeys& gtk_desktop_keys() { return keys(); }
+
+void connect_first_click(WebKitWebView* view, WebView* owner) {
+  auto* fc = new FirstClick{owner};
+  g_signal_connect_data(view, "button-press-event", G_CALLBACK(on_press), fc,
+                        +[](gpointer d, GClosure*) { delete static_cast<FirstClick*>(d); }, GConnectFlags(0));
+  g_signal_connect(view, "button-release-event", G_CALLBACK(on_release), fc);
+  // Focus is watched from the window's first realisation on.
+  g_signal_connect(view, "realize", G_CALLBACK(+[](GtkWidget* v, gpointer) {
+    GtkWidget* top = gtk_widget_get_toplevel(v);
+    if (GTK_IS_WINDOW(top)) watch_focus(top);
+  }), nullptr);
+}
+
+}  // namespace platform::gtk
