@@ -859,7 +859,8 @@ async function startMock(address, template, { params = {}, log } = {}) {
     { stdio: ['ignore', 'ignore', 'pipe'], env: { ...process.env, DBUS_SYSTEM_BUS_ADDRESS: address } });
   let err = '';
   mock.stderr.on('data', (d) => { err = (err + d).slice(-3000); });
-  const names = { upower: 'org.freedesktop.UPower', networkmanager: 'org.freedesktop.NetworkManager' };
+  const names = { upower: 'org.freedesktop.UPower', networkmanager: 'org.freedesktop.NetworkManager',
+    logind: 'org.freedesktop.login1' };
   const name = names[template] || template;
   try {
     await until(async () => {
