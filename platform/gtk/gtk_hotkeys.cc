@@ -183,9 +183,13 @@ GtkDesktopKeys& keys() {
   return k;
 }
 
-// A window that became active while a pointer button was down was activated by
-// that click: the window manager focuses first and then lets the click through.
-const char* kClickFocused = "quibex-click-focused";
+// Which click activated a window: the window manager focuses the window on the
+// press and then lets the press through, so the focus arrives just before it (a
+// button still down when the focus arrives says the same). X11 ties neither to
+// the other, so a press soon after the focus counts as the activating one.
+constexpr gint64 kActivationUs = 150 * 1000;
+constexpr gint64 kActivationHeldUs = 1000 * 1000;  // the button was still down at the focus
+const char* kFocusedAt = "quibex-activation-until";
 
 gboolean on_focus_in(GtkWidget* w, GdkEvent*, gpointer) {
   GdkModifierType mask = GdkModifierType(0);
@@ -195,7 +199,8 @@ gboolean on_focus_in(GtkWidget* w, GdkEvent*, gpointer) {
   GdkDevice* pointer = seat ? gdk_seat_get_pointer(seat) : nullptr;
   if (gw && pointer) gdk_window_get_device_position(gw, pointer, nullptr, nullptr, &mask);
   const bool pressed = mask & (GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK);
-  g_object_set_data(G_OBJECT(w), kClickFocused, GINT_TO_POINTER(pressed ? 1 : 0));
+  const gint64 until = g_get_monotonic_time() + (pressed ? kActivationHeldUs : kActivationUs);
+  g_object_set_data_full(G_OBJECT(w), kFocusedAt, new gint64(until), [](gpointer p) { delete static_cast<gint64*>(p); });
   return FALSE;
 }
 
@@ -215,9 +220,9 @@ gboolean on_press(GtkWidget* view, GdkEventButton* e, FirstClick* fc) {
   GtkWidget* top = gtk_widget_get_toplevel(view);
   if (!GTK_IS_WINDOW(top)) return FALSE;
   watch_focus(top);
-  const bool activating =
-      !gtk_window_is_active(GTK_WINDOW(top)) || g_object_get_data(G_OBJECT(top), kClickFocused);
-  g_object_set_data(G_OBJECT(top), kClickFocused, nullptr);  // only the click that activated it
+  const auto* until = static_cast<const gint64*>(g_object_get_data(G_OBJECT(top), kFocusedAt));
+  const bool activating = !gtk_window_is_active(GTK_WINDOW(top)) || (until && g_get_monotonic_time() < *until);
+  g_object_set_data(G_OBJECT(top), kFocusedAt, nullptr);  // only the first press after it
   fc->swallowing = activating && !(keys().first_click && keys().first_click(fc->owner));
   return fc->swallowing;
 }

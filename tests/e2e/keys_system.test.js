@@ -158,6 +158,42 @@ describe('keys', { skip }, () => {
   });
 });
 
+test('a click that activates a window reaches its page only when the window asked for it', { skip }, async () => {
+  const s = await session();
+  try {
+    const b = s.backend;
+    // firstMouse is the tenth WINOPEN field, the position the eleventh and twelfth.
+    const open = (id, firstMouse, x) => {
+      const f = new Array(8).fill('');
+      f[5] = firstMouse;
+      [f[6], f[7]] = [String(x), '300'];
+      return h.openProbeWindow(b, d, id, { size: '300x150', more: f });
+    };
+    const wins = { plain: await open('plain', '', 50), eager: await open('eager', '1', 500) };
+    for (const id of Object.keys(wins)) {
+      b.eval(`document.addEventListener('mousedown', () => probe.report('down', {win: '${id}'}))`, id);
+      await b.sync(id);
+    }
+    const clickIn = async (id) => {
+      const g = await h.frameGeometry(d, wins[id].id);
+      await h.xrun(d, 'xdotool', ['mousemove', String(g.client.x + 150), String(g.client.y + 100), 'click', '1']);
+    };
+    const downs = (id) => b.calls().filter((c) => c.method === 'report' && c.params.tag === 'down' && c.params.win === id).length;
+    for (const [id, other] of [['plain', 'eager'], ['eager', 'plain']]) {
+      await h.xrun(d, 'xdotool', ['windowactivate', '--sync', wins[other].id]);
+      await clickIn(id);
+      await h.untilValue(() => h.activeWindow(d), (a) => a === Number(wins[id].id), `${id} active`);
+      // A second click on the window, now active, always reaches the page.
+      await clickIn(id);
+      await b.expectReport('down');
+      await b.sync(id);
+      assert.equal(downs(id), id === 'eager' ? 2 : 1, id);
+    }
+  } finally {
+    await s.close();
+  }
+});
+
 describe('system notices', { skip }, () => {
   test('the theme at start, and sleep and wake from logind', async () => {
     const log = path.join(dir, 'logind.log');
@@ -180,6 +216,38 @@ describe('system notices', { skip }, () => {
     } finally {
       await s.close();
       await mock.stop();
+    }
+  });
+
+  test('the theme from the desktop portal, and its changes', async () => {
+    const portal = h.launch(h.SYSTEM_PYTHON, ['-m', 'dbusmock', '--session', 'org.freedesktop.portal.Desktop',
+      '/org/freedesktop/portal/desktop', 'org.freedesktop.portal.Settings'],
+    { stdio: ['ignore', 'ignore', 'pipe'], env: { ...process.env, DBUS_SESSION_BUS_ADDRESS: sessionBus.address } });
+    const call = (method, ...args) => h.gdbusCall(sessionBus.address, 'org.freedesktop.portal.Desktop',
+      '/org/freedesktop/portal/desktop', method, ...args);
+    let s;
+    try {
+      await h.until(() => call('org.freedesktop.DBus.Mock.AddMethod', '', 'ReadOne', 'ss', 'v',
+        'ret = dbus.UInt32(1) if args[0] == "org.freedesktop.appearance" and args[1] == "color-scheme" else dbus.UInt32(0)')
+        .then(() => true, () => false), 'the portal on the bus');
+      s = await session();
+      const b = s.backend;
+      await b.expectLine(/^SYS theme dark$/);
+      const change = (scheme) => call('org.freedesktop.DBus.Mock.EmitSignal', 'org.freedesktop.portal.Settings', 'SettingChanged',
+        'ssv', `[<'org.freedesktop.appearance'>, <'color-scheme'>, <<uint32 ${scheme}>>]`);
+      await change(2);
+      await b.expectLine(/^SYS theme light$/);
+      // Another setting, or no preference (GTK's own theme is light here too), says nothing.
+      await call('org.freedesktop.DBus.Mock.EmitSignal', 'org.freedesktop.portal.Settings', 'SettingChanged',
+        'ssv', "[<'org.freedesktop.appearance'>, <'accent-color'>, <<(0.1, 0.2, 0.3)>>]");
+      await change(0);
+      await change(1);
+      await b.expectLine(/^SYS theme dark$/);
+      await b.sync();
+      assert.deepEqual(b.lines.filter((l) => l.startsWith('SYS theme')), ['SYS theme dark', 'SYS theme light', 'SYS theme dark']);
+    } finally {
+      if (s) await s.close();
+      await h.stopGroup(portal);
     }
   });
 
