@@ -118,11 +118,13 @@ const MenuNode* find_key(const MenuNode& menu, const platform::KeyChord& k) {
   return nullptr;
 }
 
-// The host's keys in a window, after its page: F12 opens the inspector in debug
-// mode (with any modifiers: no menu item can take the key), then the menus' key
-// equivalents.
+// The host's keys in a window, after its page: F12 alone opens the inspector in
+// debug mode, then the menus' key equivalents, then the editing keys no menu
+// item claims.
 bool window_key_pressed(const std::string& window_id, const platform::KeyChord& k) {
-  if (g_debug && k.name == "F12") {
+  constexpr std::uint64_t kMods =
+      platform::kModCommand | platform::kModControl | platform::kModOption | platform::kModShift;
+  if (g_debug && k.name == "F12" && !(k.modifiers & kMods) && !k.shift) {
     open_inspector_for_key_window();
     return true;
   }
