@@ -294,6 +294,34 @@ describe('system notices', { skip }, () => {
   });
 });
 
+test('in a bundle, notifications are granted while a notification server is on the session bus', { skip }, async (t) => {
+  const bdir = h.tempDir('qbx-keys-bundle-');
+  t.after(() => h.removeDir(bdir));
+  const bus = await h.startBus(bdir, 'session');
+  t.after(() => bus.stop());
+  const bundle = h.makeBundle(bdir, { name: 'Perm', plist: { CFBundleIdentifier: 'org.example.Perm' } });
+  const b = await h.startBundle({ display: d, bundle, dir: bdir,
+    env: { HOME: bdir, DBUS_SESSION_BUS_ADDRESS: bus.address, DBUS_SYSTEM_BUS_ADDRESS: systemBus.address } });
+  t.after(() => b.close());
+  await b.ready();
+  await h.hello(b.relay);
+  let n = 0;
+  const ask = async (verb, kind) => {
+    const id = 'n' + (++n);
+    b.relay.send(`${verb} ${id} ${kind}`);
+    return JSON.parse((await b.relay.expectLine(new RegExp(`^GOT ${id} (.*)$`), 5000))[1]).status;
+  };
+  assert.equal(await ask('PERMCHK', 'notifications'), 'denied');
+  assert.equal(await ask('PERMREQ', 'notifications'), 'denied');
+  const server = h.launch(h.SYSTEM_PYTHON, ['-m', 'dbusmock', '--session', '-t', 'notification_daemon'],
+    { stdio: ['ignore', 'ignore', 'pipe'], env: { ...process.env, DBUS_SESSION_BUS_ADDRESS: bus.address } });
+  t.after(() => h.stopGroup(server));
+  await h.until(async () => (await h.gdbusCall(bus.address, 'org.freedesktop.DBus', '/org/freedesktop/DBus',
+    'org.freedesktop.DBus.NameHasOwner', 'org.freedesktop.Notifications')).includes('true'), 'the notification server');
+  assert.equal(await ask('PERMCHK', 'notifications'), 'granted');
+  assert.equal(await ask('PERMREQ', 'notifications'), 'granted');
+});
+
 describe('screen changes', { skip }, () => {
   let vnc;
   // No window manager: openbox would pull the window back itself.
