@@ -3,6 +3,7 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <gdk/gdkx.h>
@@ -190,8 +191,60 @@ GtkDesktopKeys& keys() {
 constexpr gint64 kActivationUs = 150 * 1000;
 constexpr gint64 kActivationHeldUs = 1000 * 1000;  // the button was still down at the focus
 const char* kFocusedAt = "quibex-activation-until";
+const char* kActivatedAt = "quibex-activated-at";  // when a press was last taken as the activating one
 
-gboolean on_focus_in(GtkWidget* w, GdkEvent*, gpointer) {
+// The host's windows by X id, for the focus they get.
+std::map<Window, GtkWidget*>& watched() {
+  static std::map<Window, GtkWidget*> m;
+  return m;
+}
+
+GtkWidget* watched_window(Display* dpy, Window w) {
+  // GTK gives a toplevel's focus to a child window of its own.
+  for (int hops = 0; hops < 2 && w; ++hops) {
+    auto it = watched().find(w);
+    if (it != watched().end()) return it->second;
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(dpy, w, &root, &parent, &children, &n)) return nullptr;
+    if (children) XFree(children);
+    w = parent;
+  }
+  return nullptr;
+}
+
+// Only the window manager's focus counts (mode NotifyNormal): the focus that
+// comes back when one of the host's own menus or grabs lets go is no activation.
+GdkFilterReturn on_x_focus(GdkXEvent* xe, GdkEvent*, gpointer) {
+  XEvent* e = static_cast<XEvent*>(xe);
+  if (watched().empty()) return GDK_FILTER_CONTINUE;
+  // GTK takes focus events through XInput 2 where the server has it.
+  Window target = 0;
+  if (e->type == FocusIn) {
+    if (e->xfocus.mode != NotifyNormal || e->xfocus.detail == NotifyInferior || e->xfocus.detail == NotifyPointer)
+      return GDK_FILTER_CONTINUE;
+    target = e->xfocus.window;
+  } else if (e->type == GenericEvent) {
+    static int xi_opcode = -1;
+    if (xi_opcode == -1) {
+      int ev = 0, err = 0;
+      if (!XQueryExtension(e->xcookie.display, "XInputExtension", &xi_opcode, &ev, &err)) xi_opcode = -2;
+    }
+    if (e->xcookie.extension != xi_opcode || e->xcookie.evtype != XI_FocusIn || !e->xcookie.data)
+      return GDK_FILTER_CONTINUE;
+    const auto* f = static_cast<const XIFocusInEvent*>(e->xcookie.data);
+    if (f->mode != XINotifyNormal || f->detail == XINotifyInferior || f->detail == XINotifyPointer)
+      return GDK_FILTER_CONTINUE;
+    target = f->event;
+  } else {
+    return GDK_FILTER_CONTINUE;
+  }
+  GtkWidget* w = watched_window(e->xany.display, target);
+  if (!w) return GDK_FILTER_CONTINUE;
+  // The focus may also arrive after the press it came with: that press has
+  // already been taken as the activating one.
+  if (const auto* taken = static_cast<const gint64*>(g_object_get_data(G_OBJECT(w), kActivatedAt)))
+    if (g_get_monotonic_time() - *taken < kActivationHeldUs) return GDK_FILTER_CONTINUE;
   GdkModifierType mask = GdkModifierType(0);
   GdkWindow* gw = gtk_widget_get_window(w);
   GdkDisplay* d = gdk_display_get_default();
@@ -201,13 +254,24 @@ gboolean on_focus_in(GtkWidget* w, GdkEvent*, gpointer) {
   const bool pressed = mask & (GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK);
   const gint64 until = g_get_monotonic_time() + (pressed ? kActivationHeldUs : kActivationUs);
   g_object_set_data_full(G_OBJECT(w), kFocusedAt, new gint64(until), [](gpointer p) { delete static_cast<gint64*>(p); });
-  return FALSE;
+  return GDK_FILTER_CONTINUE;
 }
 
 void watch_focus(GtkWidget* top) {
-  if (g_object_get_data(G_OBJECT(top), "quibex-focus-watch")) return;
-  g_object_set_data(G_OBJECT(top), "quibex-focus-watch", GINT_TO_POINTER(1));
-  g_signal_connect(top, "focus-in-event", G_CALLBACK(on_focus_in), nullptr);
+  GdkWindow* gw = gtk_widget_get_window(top);
+  if (!gw || !GDK_IS_X11_WINDOW(gw)) return;
+  static bool filtering = false;
+  if (!filtering) {
+    filtering = true;
+    gdk_window_add_filter(nullptr, on_x_focus, nullptr);
+  }
+  const Window xid = gdk_x11_window_get_xid(gw);
+  if (watched().count(xid)) return;
+  watched()[xid] = top;
+  g_signal_connect(top, "unrealize", G_CALLBACK(+[](GtkWidget* t, gpointer) {
+    for (auto it = watched().begin(); it != watched().end();)
+      it = it->second == t ? watched().erase(it) : std::next(it);
+  }), nullptr);
 }
 
 struct FirstClick {
@@ -223,6 +287,9 @@ gboolean on_press(GtkWidget* view, GdkEventButton* e, FirstClick* fc) {
   const auto* until = static_cast<const gint64*>(g_object_get_data(G_OBJECT(top), kFocusedAt));
   const bool activating = !gtk_window_is_active(GTK_WINDOW(top)) || (until && g_get_monotonic_time() < *until);
   g_object_set_data(G_OBJECT(top), kFocusedAt, nullptr);  // only the first press after it
+  if (activating)
+    g_object_set_data_full(G_OBJECT(top), kActivatedAt, new gint64(g_get_monotonic_time()),
+                           [](gpointer p) { delete static_cast<gint64*>(p); });
   fc->swallowing = activating && !(keys().first_click && keys().first_click(fc->owner));
   return fc->swallowing;
 }
