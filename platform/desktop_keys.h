@@ -31,8 +31,9 @@ class DesktopKeys {
   // Whether the desktop lets this process post key presses.
   virtual bool can_post_keys() = 0;
   // Posts a key press and release with the modifiers held around it (the
-  // menus' modifier bits: kModCommand, kModShift, ...).
-  virtual void post_key(int key_code, std::uint64_t modifiers) = 0;
+  // menus' modifier bits: kModCommand, kModShift, ...). False when nothing was
+  // posted (the keyboard has no such key, or posting is not allowed).
+  virtual bool post_key(int key_code, std::uint64_t modifiers) = 0;
   // Asked for a web view before a click that would activate its window reaches
   // the page: false keeps the click from the page.
   virtual void set_first_click_policy(std::function<bool(WebView*)> accepts) = 0;

@@ -165,8 +165,9 @@ void do_keystroke(void*, void* rec) {
   const int code = c.valid ? keycode_for(c.key) : -1;
   platform::DesktopKeys* keys = platform::desktop_keys();
   const bool trusted = keys && keys->can_post_keys();
-  if (code >= 0 && keys) keys->post_key(code, flags);
-  sock_write_line("GOT " + req.id + " {\"ok\":" + (code >= 0 && trusted ? "true" : "false") +
+  // A key the keyboard map cannot type is not reported as posted.
+  const bool posted = code >= 0 && keys && keys->post_key(code, flags);
+  sock_write_line("GOT " + req.id + " {\"ok\":" + (posted && trusted ? "true" : "false") +
                   ",\"trusted\":" + (trusted ? "true" : "false") + "}");
 }
 

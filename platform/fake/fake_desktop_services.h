@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "platform/desktop_keys.h"
@@ -33,7 +34,10 @@ class FakeDesktopKeys : public DesktopKeys {
   void ungrab_hotkey(std::uint32_t id) override { grabs.erase(id); }
   void set_hotkey_handler(std::function<void(std::uint32_t)> h) override { handler = std::move(h); }
   bool can_post_keys() override { return trusted; }
-  void post_key(int code, std::uint64_t modifiers) override { posted.push_back({code, modifiers}); }
+  bool post_key(int code, std::uint64_t modifiers) override {
+    posted.push_back({code, modifiers});
+    return !missing_keys.count(code);
+  }
   void set_first_click_policy(std::function<bool(WebView*)> p) override { first_click = std::move(p); }
   // A press of the grabbed key; nothing when no grab has it.
   void press(int code, std::uint32_t modifiers) {
@@ -44,6 +48,7 @@ class FakeDesktopKeys : public DesktopKeys {
   std::map<std::uint32_t, Grab> grabs;
   std::vector<Grab> taken;  // keys another application holds
   std::vector<Posted> posted;
+  std::set<int> missing_keys;  // keys the keyboard map lacks: posting them does nothing
   bool trusted = true;
   std::function<void(std::uint32_t)> handler;
   std::function<bool(WebView*)> first_click;

@@ -3,7 +3,7 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
-#include <X11/extensions/XInput2.h>
+#include <X11/Xatom.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <gdk/gdkx.h>
@@ -120,12 +120,12 @@ class GtkDesktopKeys : public DesktopKeys {
     int ev, err, major, minor;
     return dpy && XTestQueryExtension(dpy, &ev, &err, &major, &minor);
   }
-  void post_key(int code, std::uint64_t mods) override {
+  bool post_key(int code, std::uint64_t mods) override {
     Display* dpy = x_display();
     const KeySym sym = keysym_for(code);
-    if (!dpy || sym == NoSymbol || !can_post_keys()) return;
+    if (!dpy || sym == NoSymbol || !can_post_keys()) return false;
     const KeyCode kc = XKeysymToKeycode(dpy, sym);
-    if (!kc) return;
+    if (!kc) return false;
     const bool cmd = mods & kModCommand, ctrl = mods & kModControl;
     std::vector<KeyCode> held;
     auto hold = [&](KeySym s) {
@@ -140,6 +140,7 @@ class GtkDesktopKeys : public DesktopKeys {
     XTestFakeKeyEvent(dpy, kc, False, CurrentTime);
     for (auto it = held.rbegin(); it != held.rend(); ++it) XTestFakeKeyEvent(dpy, *it, False, CurrentTime);
     XFlush(dpy);
+    return true;
   }
   void set_first_click_policy(std::function<bool(WebView*)> p) override { first_click = std::move(p); }
 
@@ -184,10 +185,10 @@ GtkDesktopKeys& keys() {
   return k;
 }
 
-// Which click activated a window: the window manager focuses the window on the
-// press and then lets the press through, so the focus arrives just before it (a
-// button still down when the focus arrives says the same). X11 ties neither to
-// the other, so a press soon after the focus counts as the activating one.
+// Which click activated a window: the window manager activates the window on the
+// press and then lets the press through, so the activation arrives just before
+// it (a button still down at the activation says the same). X11 ties neither to
+// the other, so a press soon after the activation counts as the activating one.
 constexpr gint64 kActivationUs = 150 * 1000;
 constexpr gint64 kActivationHeldUs = 1000 * 1000;  // the button was still down at the focus
 const char* kFocusedAt = "quibex-activation-until";
@@ -199,52 +200,11 @@ std::map<Window, GtkWidget*>& watched() {
   return m;
 }
 
-GtkWidget* watched_window(Display* dpy, Window w) {
-  // GTK gives a toplevel's focus to a child window of its own.
-  for (int hops = 0; hops < 2 && w; ++hops) {
-    auto it = watched().find(w);
-    if (it != watched().end()) return it->second;
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned n = 0;
-    if (!XQueryTree(dpy, w, &root, &parent, &children, &n)) return nullptr;
-    if (children) XFree(children);
-    w = parent;
-  }
-  return nullptr;
-}
-
-// Only the window manager's focus counts (mode NotifyNormal): the focus that
-// comes back when one of the host's own menus or grabs lets go is no activation.
-GdkFilterReturn on_x_focus(GdkXEvent* xe, GdkEvent*, gpointer) {
-  XEvent* e = static_cast<XEvent*>(xe);
-  if (watched().empty()) return GDK_FILTER_CONTINUE;
-  // GTK takes focus events through XInput 2 where the server has it.
-  Window target = 0;
-  if (e->type == FocusIn) {
-    if (e->xfocus.mode != NotifyNormal || e->xfocus.detail == NotifyInferior || e->xfocus.detail == NotifyPointer)
-      return GDK_FILTER_CONTINUE;
-    target = e->xfocus.window;
-  } else if (e->type == GenericEvent) {
-    static int xi_opcode = -1;
-    if (xi_opcode == -1) {
-      int ev = 0, err = 0;
-      if (!XQueryExtension(e->xcookie.display, "XInputExtension", &xi_opcode, &ev, &err)) xi_opcode = -2;
-    }
-    if (e->xcookie.extension != xi_opcode || e->xcookie.evtype != XI_FocusIn || !e->xcookie.data)
-      return GDK_FILTER_CONTINUE;
-    const auto* f = static_cast<const XIFocusInEvent*>(e->xcookie.data);
-    if (f->mode != XINotifyNormal || f->detail == XINotifyInferior || f->detail == XINotifyPointer)
-      return GDK_FILTER_CONTINUE;
-    target = f->event;
-  } else {
-    return GDK_FILTER_CONTINUE;
-  }
-  GtkWidget* w = watched_window(e->xany.display, target);
-  if (!w) return GDK_FILTER_CONTINUE;
+void mark_activation(GtkWidget* w) {
   // The focus may also arrive after the press it came with: that press has
   // already been taken as the activating one.
   if (const auto* taken = static_cast<const gint64*>(g_object_get_data(G_OBJECT(w), kActivatedAt)))
-    if (g_get_monotonic_time() - *taken < kActivationHeldUs) return GDK_FILTER_CONTINUE;
+    if (g_get_monotonic_time() - *taken < kActivationHeldUs) return;
   GdkModifierType mask = GdkModifierType(0);
   GdkWindow* gw = gtk_widget_get_window(w);
   GdkDisplay* d = gdk_display_get_default();
@@ -254,6 +214,37 @@ GdkFilterReturn on_x_focus(GdkXEvent* xe, GdkEvent*, gpointer) {
   const bool pressed = mask & (GDK_BUTTON1_MASK | GDK_BUTTON2_MASK | GDK_BUTTON3_MASK);
   const gint64 until = g_get_monotonic_time() + (pressed ? kActivationHeldUs : kActivationUs);
   g_object_set_data_full(G_OBJECT(w), kFocusedAt, new gint64(until), [](gpointer p) { delete static_cast<gint64*>(p); });
+}
+
+// The window manager's active window (_NET_ACTIVE_WINDOW on the root) moving to
+// one of the host's windows is an activation; the focus coming back when a menu
+// or a move of the window manager lets go is none.
+Window g_active = 0;
+
+Window read_active(Display* dpy, Window root, Atom atom) {
+  Atom type = None;
+  int format = 0;
+  unsigned long n = 0, after = 0;
+  unsigned char* data = nullptr;
+  Window w = 0;
+  if (XGetWindowProperty(dpy, root, atom, 0, 1, False, XA_WINDOW, &type, &format, &n, &after, &data) == Success &&
+      data && type == XA_WINDOW && format == 32 && n == 1)
+    w = Window(reinterpret_cast<unsigned long*>(data)[0]);
+  if (data) XFree(data);
+  return w;
+}
+
+GdkFilterReturn on_root_property(GdkXEvent* xe, GdkEvent*, gpointer) {
+  const XEvent* e = static_cast<const XEvent*>(xe);
+  if (e->type != PropertyNotify) return GDK_FILTER_CONTINUE;
+  Display* dpy = e->xproperty.display;
+  static Atom atom = XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False);
+  if (e->xproperty.atom != atom) return GDK_FILTER_CONTINUE;
+  const Window now = read_active(dpy, e->xproperty.window, atom);
+  if (now == g_active) return GDK_FILTER_CONTINUE;
+  g_active = now;
+  auto it = watched().find(now);
+  if (it != watched().end()) mark_activation(it->second);
   return GDK_FILTER_CONTINUE;
 }
 
@@ -262,8 +253,16 @@ void watch_focus(GtkWidget* top) {
   if (!gw || !GDK_IS_X11_WINDOW(gw)) return;
   static bool filtering = false;
   if (!filtering) {
+    GdkWindow* root = gdk_get_default_root_window();
+    Display* dpy = x_display();
+    if (!root || !dpy) return;
     filtering = true;
-    gdk_window_add_filter(nullptr, on_x_focus, nullptr);
+    const Window xroot = DefaultRootWindow(dpy);
+    XWindowAttributes attrs;
+    if (XGetWindowAttributes(dpy, xroot, &attrs) && !(attrs.your_event_mask & PropertyChangeMask))
+      XSelectInput(dpy, xroot, attrs.your_event_mask | PropertyChangeMask);
+    g_active = read_active(dpy, xroot, XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False));
+    gdk_window_add_filter(root, on_root_property, nullptr);
   }
   const Window xid = gdk_x11_window_get_xid(gw);
   if (watched().count(xid)) return;
