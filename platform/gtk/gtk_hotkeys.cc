@@ -281,7 +281,8 @@ struct FirstClick {
 gboolean on_press(GtkWidget* view, GdkEventButton* e, FirstClick* fc) {
   if (e->type != GDK_BUTTON_PRESS) return fc->swallowing;
   GtkWidget* top = gtk_widget_get_toplevel(view);
-  if (!GTK_IS_WINDOW(top)) return FALSE;
+  // A window that never takes the focus is never activated by a click.
+  if (!GTK_IS_WINDOW(top) || !gtk_window_get_accept_focus(GTK_WINDOW(top))) return FALSE;
   watch_focus(top);
   const auto* until = static_cast<const gint64*>(g_object_get_data(G_OBJECT(top), kFocusedAt));
   const bool activating = !gtk_window_is_active(GTK_WINDOW(top)) || (until && g_get_monotonic_time() < *until);
