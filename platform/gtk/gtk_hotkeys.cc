@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <utility>
 
 #include "platform/gtk/gtk_desktop_services.h"
@@ -157,6 +158,7 @@ class GtkDesktopKeys : public DesktopKeys {
     GdkWindow* root = gdk_get_default_root_window();
     if (!root) return;
     filtering_ = true;
+    if (Display* dpy = x_display()) XkbSetDetectableAutoRepeat(dpy, True, nullptr);
     gdk_window_add_filter(root, &GtkDesktopKeys::filter, this);
   }
   static GdkFilterReturn filter(GdkXEvent* xe, GdkEvent*, gpointer data) {
@@ -164,9 +166,12 @@ class GtkDesktopKeys : public DesktopKeys {
     XEvent* e = static_cast<XEvent*>(xe);
     if (e->type != KeyPress && e->type != KeyRelease) return GDK_FILTER_CONTINUE;
     const unsigned state = e->xkey.state & (ShiftMask | ControlMask | Mod1Mask | Mod4Mask);
+    // A key held down repeats its press (without releases between, as GDK asks
+    // the server): one press of the key is one report.
+    if (e->type == KeyRelease) self->held_.erase(e->xkey.keycode);
     for (auto& [id, g] : self->grabs_) {
       if (g.first != e->xkey.keycode || g.second != state) continue;
-      if (e->type == KeyPress && self->handler_) {
+      if (e->type == KeyPress && self->held_.insert(e->xkey.keycode).second && self->handler_) {
         const std::uint32_t hit = id;
         self->handler_(hit);
       }
@@ -177,6 +182,7 @@ class GtkDesktopKeys : public DesktopKeys {
 
   std::map<std::uint32_t, std::pair<KeyCode, unsigned>> grabs_;
   std::function<void(std::uint32_t)> handler_;
+  std::set<unsigned> held_;  // grabbed keys down now
   bool filtering_ = false;
 };
 
