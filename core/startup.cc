@@ -37,6 +37,9 @@
 #include "webui/downloads.h"
 #include "webui/menu_bar.h"
 #include "webui/menu_model.h"
+#include "services/permissions.h"
+#include "services/system_observers.h"
+#include "webui/keys.h"
 
 extern char** environ;
 
@@ -428,6 +431,12 @@ int launcher_main(int argc, char** argv) {
   } else if (!initialize_main_window(title, width, height, bundle_flag, s.panel, bundle.info)) {
     return 1;
   }
+  // ---- keys, system observers and permissions ----
+  install_first_mouse_hook();
+  install_system_observers();
+  g_location_usage_described =
+      bundle.info.has("NSLocationUsageDescription") || bundle.info.has("NSLocationWhenInUseUsageDescription");
+  // ---- end of keys, system observers and permissions ----
   install_winstate_observers();
   install_open_handlers();
   apply_menus(g_w.load(), new std::vector<MenuSpec>());

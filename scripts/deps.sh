@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
-  libgtk-3-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev libplist-dev nlohmann-json3-dev libdbusmenu-glib-dev libxss-dev libxrandr-dev
+  libgtk-3-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev libplist-dev nlohmann-json3-dev libdbusmenu-glib-dev libxss-dev libxrandr-dev libxtst-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev  # on-device AI: HTTP to the local model server
   xvfb xauth openbox x11-xserver-utils x11-utils xdotool imagemagick tigervnc-standalone-server

@@ -12,6 +12,7 @@
 #include "services/clipboard.h"
 #include "services/get_windows.h"
 #include "services/pending_answers.h"
+#include "services/system_observers.h"
 #include "webui/menu_state.h"
 
 namespace {

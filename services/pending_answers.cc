@@ -4,7 +4,6 @@
 
 #include "core/json_out.h"
 
-std::string locale_json() { return "null"; }
 
 std::string eq_state_json() { return "null"; }
 

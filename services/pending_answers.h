@@ -6,8 +6,6 @@
 #include <functional>
 #include <string>
 
-// "locale": the user's locale.
-std::string locale_json();
 // "audiofilters": the equalizer's state.
 std::string eq_state_json();
 // "debug:icon": the application icon set for the task bar (none yet) and the

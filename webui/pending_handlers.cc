@@ -13,5 +13,3 @@
 
 QUIBEX_PENDING(do_navr, NavrReq)
 QUIBEX_PENDING(do_popupr, PopuprReq)
-QUIBEX_PENDING(do_hotkey, HotkeyReq)
-QUIBEX_PENDING(do_keystroke, KeystrokeReq)

@@ -11,6 +11,7 @@
 
 #include "platform/fake/fake_services.h"
 #include "platform/fake/fake_dialogs.h"
+#include "platform/fake/fake_desktop_services.h"
 #include "platform/fake/fake_system_info.h"
 #include "platform/fake/fake_webview.h"
 #include "platform/fake/fake_window.h"
@@ -195,8 +196,18 @@ class FakePlatform : public Platform {
     install_app_instance(&instance);
     install_clipboard(&clip);
     install_notifier(&notes);
+    // ---- keys, system events, permissions ----
+    install_desktop_keys(&keys);
+    install_system_events(&events);
+    install_permissions(&perms);
+    // ---- end ----
   }
   ~FakePlatform() override {
+    // ---- keys, system events, permissions ----
+    if (desktop_keys() == &keys) install_desktop_keys(nullptr);
+    if (system_events() == &events) install_system_events(nullptr);
+    if (permissions() == &perms) install_permissions(nullptr);
+    // ---- end ----
     if (system_info() == &system) install_system_info(nullptr);
     if (app_instance() == &instance) install_app_instance(nullptr);
     if (clipboard() == &clip) install_clipboard(nullptr);
@@ -244,6 +255,11 @@ class FakePlatform : public Platform {
   FakeAppInstance instance;
   FakeClipboard clip;
   FakeNotifier notes;
+  // ---- keys, system events, permissions ----
+  FakeDesktopKeys keys;
+  FakeSystemEvents events;
+  FakePermissions perms;
+  // ---- end ----
   bool has_display = true;
   bool fail_windows = false;  // make_window gives null, as a desktop that cannot make one
   std::string exe_path = "/opt/quibex/quibex";

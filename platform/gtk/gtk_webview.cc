@@ -22,6 +22,7 @@
 #include "platform/gtk/gtk_downloads.h"
 #include "platform/gtk/gtk_menu.h"
 #include "platform/gtk/gtk_page_actions.h"
+#include "platform/gtk/gtk_desktop_services.h"
 #include "platform/gtk/gtk_platform.h"
 
 namespace platform::gtk {
@@ -131,6 +132,7 @@ class GtkWebView : public WebView {
     view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(ucm_));
     g_object_ref_sink(view_);
     connect_capture_permission(view_);
+    connect_first_click(view_, this);
   }
   ~GtkWebView() override {
     if (ctx_signal_ && g_signal_handler_is_connected(view_, ctx_signal_)) g_signal_handler_disconnect(view_, ctx_signal_);

@@ -860,7 +860,7 @@ async function startMock(address, template, { params = {}, log } = {}) {
   let err = '';
   mock.stderr.on('data', (d) => { err = (err + d).slice(-3000); });
   const names = { upower: 'org.freedesktop.UPower', networkmanager: 'org.freedesktop.NetworkManager',
-    notification_daemon: 'org.freedesktop.Notifications' };
+    notification_daemon: 'org.freedesktop.Notifications', logind: 'org.freedesktop.login1' };
   const name = names[template] || template;
   try {
     await until(async () => {
