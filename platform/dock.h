@@ -53,8 +53,8 @@ std::optional<TileBar> tile_progress_bar(double W, double H, double progress);
 class Dock {
  public:
   virtual ~Dock() = default;
-  // Whether the file is an image the desktop can load.
-  virtual bool image_loadable(const std::string& path) = 0;
+  // Whether the file is an image the desktop can load; its size in pixels when so.
+  virtual bool image_loadable(const std::string& path, int* width = nullptr, int* height = nullptr) = 0;
   // Shows the tile on every window's icon, drawn over the icon as it is.
   virtual void show_tile(const DockTile& tile) = 0;
   virtual void publish_launcher_entry(const LauncherEntry& entry) = 0;

@@ -26,6 +26,7 @@ void media_command(platform::RemoteCommand c, double position) { sock_write_line
 
 std::string g_dock_icon;          // "" = the application's own icon
 std::string g_dock_icon_default;  // QUIBEX_ICON's, what an empty APPICON restores
+int g_dock_icon_w = 0, g_dock_icon_h = 0, g_default_w = 0, g_default_h = 0;
 double g_dock_progress = -1.0;
 std::string g_badge;
 bool g_media_armed = false;
@@ -114,6 +115,7 @@ std::string media_bus_suffix() { return app_desktop_id() + ".instance" + std::to
 void dock_reset_for_tests() {
   g_dock_icon.clear();
   g_dock_icon_default.clear();
+  g_dock_icon_w = g_dock_icon_h = g_default_w = g_default_h = 0;
   g_dock_progress = -1.0;
   g_badge.clear();
   g_media_armed = false;
@@ -122,9 +124,13 @@ void dock_reset_for_tests() {
 void apply_dev_icon() {
   const char* path = std::getenv("QUIBEX_ICON");
   platform::Dock* d = platform::dock();
-  if (!path || !*path || !d || !d->image_loadable(path)) return;
+  if (!path || !*path || !d || !d->image_loadable(path, &g_default_w, &g_default_h)) return;
   g_dock_icon_default = path;
-  if (g_dock_icon.empty()) g_dock_icon = path;
+  if (g_dock_icon.empty()) {
+    g_dock_icon = path;
+    g_dock_icon_w = g_default_w;
+    g_dock_icon_h = g_default_h;
+  }
   dock_tile_refresh();
 }
 
@@ -152,10 +158,15 @@ void do_appicon(void*, void* rec) {
   std::unique_ptr<std::string> path(static_cast<std::string*>(rec));
   if (path->empty()) {
     g_dock_icon = g_dock_icon_default;
+    g_dock_icon_w = g_default_w;
+    g_dock_icon_h = g_default_h;
   } else {
     platform::Dock* d = platform::dock();
-    if (!d || !d->image_loadable(*path)) return;  // unreadable: nothing changes
+    int w = 0, h = 0;
+    if (!d || !d->image_loadable(*path, &w, &h)) return;  // unreadable: nothing changes
     g_dock_icon = *path;
+    g_dock_icon_w = w;
+    g_dock_icon_h = h;
   }
   dock_tile_refresh();
 }
@@ -171,4 +182,16 @@ void do_nowplaying(void*, void* rec) {
   }
   g_media_armed = true;
   publish_now(parse_now_playing(req->info));
+}
+
+std::string dock_icon_json() {
+  const char* env = std::getenv("QUIBEX_ICON");
+  const bool set = !g_dock_icon.empty();
+  return JsonObject()
+      .boolean("set", set)
+      .raw("width", std::to_string(set ? g_dock_icon_w : 0))
+      .raw("height", std::to_string(set ? g_dock_icon_h : 0))
+      .boolean("hasDevDefault", !g_dock_icon_default.empty())
+      .text("env", env ? env : "")
+      .str();
 }

@@ -23,3 +23,5 @@ std::string media_bus_suffix();
 void dock_reset_for_tests();
 // The start-up icon from QUIBEX_ICON.
 void apply_dev_icon();
+// GET "debug:icon": the icon set for the task bar, its size, and QUIBEX_ICON.
+std::string dock_icon_json();

@@ -10,6 +10,7 @@
 #include "platform/system_info.h"
 #include "services/get_system.h"
 #include "services/clipboard.h"
+#include "services/dock_media.h"
 #include "services/get_windows.h"
 #include "services/pending_answers.h"
 #include "services/system_observers.h"

@@ -6,14 +6,3 @@
 
 
 std::string eq_state_json() { return "null"; }
-
-std::string dock_icon_json() {
-  const char* env = std::getenv("QUIBEX_ICON");
-  return JsonObject()
-      .boolean("set", false)
-      .raw("width", "0")
-      .raw("height", "0")
-      .boolean("hasDevDefault", false)
-      .text("env", env ? env : "")
-      .str();
-}

@@ -11,7 +11,12 @@ namespace platform::fake {
 
 class FakeDock : public Dock {
  public:
-  bool image_loadable(const std::string& path) override { return images.count(path) > 0; }
+  bool image_loadable(const std::string& path, int* width, int* height) override {
+    if (!images.count(path)) return false;
+    if (width) *width = image_width;
+    if (height) *height = image_height;
+    return true;
+  }
   void show_tile(const DockTile& tile) override { tiles.push_back(tile); }
   void publish_launcher_entry(const LauncherEntry& e) override { entries.push_back(e); }
   void request_attention(bool critical) override { attentions.push_back(critical); }
@@ -22,7 +27,8 @@ class FakeDock : public Dock {
     command = std::move(on_command);
   }
 
-  std::set<std::string> images;
+  std::set<std::string> images;  // every one image_width x image_height
+  int image_width = 128, image_height = 96;
   std::vector<DockTile> tiles;
   std::vector<LauncherEntry> entries;
   std::vector<bool> attentions;

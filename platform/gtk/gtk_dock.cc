@@ -248,10 +248,13 @@ bool start_player(const std::string& bus_suffix) {
 
 class GtkDock : public Dock {
  public:
-  bool image_loadable(const std::string& path) override {
+  bool image_loadable(const std::string& path, int* width, int* height) override {
     GdkPixbuf* p = gdk_pixbuf_new_from_file(path.c_str(), nullptr);
-    if (p) g_object_unref(p);
-    return p != nullptr;
+    if (!p) return false;
+    if (width) *width = gdk_pixbuf_get_width(p);
+    if (height) *height = gdk_pixbuf_get_height(p);
+    g_object_unref(p);
+    return true;
   }
 
   void show_tile(const DockTile& tile) override {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <cstdlib>
 #include <limits>
 #include <string>
@@ -100,6 +101,44 @@ TEST_F(DockTest, StartUpIconIsWhatAnEmptyAppIconRestores) {
   setenv("QUIBEX_ICON", "/icons/missing.png", 1);
   apply_dev_icon();
   EXPECT_EQ(dock.tiles.size(), 3u);
+}
+
+TEST_F(DockTest, DebugIconReportsTheIconSetAndItsSize) {
+  using Step = std::function<void()>;
+  const struct {
+    const char* what;
+    Step step;
+    const char* want;
+  } steps[] = {
+      {"nothing set", [] {}, "{\"set\":false,\"width\":0,\"height\":0,\"hasDevDefault\":false,\"env\":\"\"}"},
+      {"an unreadable icon", [] { do_appicon(nullptr, new std::string("/icons/missing.png")); },
+       "{\"set\":false,\"width\":0,\"height\":0,\"hasDevDefault\":false,\"env\":\"\"}"},
+      {"an icon", [&] { do_appicon(nullptr, new std::string("/icons/a.png")); },
+       "{\"set\":true,\"width\":128,\"height\":96,\"hasDevDefault\":false,\"env\":\"\"}"},
+      {"back to none", [] { do_appicon(nullptr, new std::string("")); },
+       "{\"set\":false,\"width\":0,\"height\":0,\"hasDevDefault\":false,\"env\":\"\"}"},
+      {"the start-up icon",
+       [&] {
+         setenv("QUIBEX_ICON", "/icons/dev.png", 1);
+         dock.image_width = 64;
+         dock.image_height = 32;
+         apply_dev_icon();
+       },
+       "{\"set\":true,\"width\":64,\"height\":32,\"hasDevDefault\":true,\"env\":\"/icons/dev.png\"}"},
+      {"another icon over it",
+       [&] {
+         dock.image_width = 16;
+         dock.image_height = 16;
+         do_appicon(nullptr, new std::string("/icons/a.png"));
+       },
+       "{\"set\":true,\"width\":16,\"height\":16,\"hasDevDefault\":true,\"env\":\"/icons/dev.png\"}"},
+      {"restored", [] { do_appicon(nullptr, new std::string("")); },
+       "{\"set\":true,\"width\":64,\"height\":32,\"hasDevDefault\":true,\"env\":\"/icons/dev.png\"}"},
+  };
+  for (const auto& s : steps) {
+    s.step();
+    EXPECT_EQ(dock_icon_json(), s.want) << s.what;
+  }
 }
 
 TEST_F(DockTest, LauncherEntryProperties) {
