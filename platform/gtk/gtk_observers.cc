@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_desktop_services.h"
 
 namespace platform::gtk {
@@ -20,16 +21,6 @@ namespace platform::gtk {
 // ---- buses --------------------------------------------------------------------
 
 namespace {
-
-bool session_bus_configured() {
-  const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (address && *address) return true;
-  const char* run = g_getenv("XDG_RUNTIME_DIR");
-  if (!run || !*run) return false;
-  struct stat st;
-  const std::string bus = std::string(run) + "/bus";
-  return stat(bus.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
-}
 
 GDBusConnection* g_system = nullptr;
 bool g_system_opening = false;
@@ -43,7 +34,7 @@ GDBusConnection* desktop_session_bus() {
   if (bus && g_dbus_connection_is_closed(bus)) g_clear_object(&bus);
   if (bus || tried) return bus;
   tried = true;
-  if (!session_bus_configured()) return nullptr;
+  if (!desktop_session_bus_configured()) return nullptr;
   GError* error = nullptr;
   bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
   if (bus) g_dbus_connection_set_exit_on_close(bus, FALSE);
