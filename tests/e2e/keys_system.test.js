@@ -7,18 +7,9 @@ const assert = require('node:assert/strict');
 const path = require('node:path');
 const h = require('./harness');
 
-const hasMock = (() => {
-  try {
-    require('node:child_process').execFileSync(h.SYSTEM_PYTHON, ['-c', 'import dbusmock, Xlib'], { stdio: 'ignore' });
-    return true;
-  } catch (e) {
-    return false;
-  }
-})();
-const NEED = [['xdotool', 'xdotool'], ['dbus-daemon', 'dbus'], ['gdbus', 'libglib2.0-bin'], ['xrandr', 'x11-xserver-utils'],
-  ['Xvnc', 'tigervnc-standalone-server']].filter(([t]) => !h.hasCommand(t));
-if (!hasMock) NEED.push(['dbusmock and Xlib', 'python3-dbusmock python3-xlib']);
-const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
+const skip = h.needs([['xdotool', 'xdotool'], ['dbus-daemon', 'dbus'], ['gdbus', 'libglib2.0-bin'], ['xrandr', 'x11-xserver-utils'],
+  ['Xvnc', 'tigervnc-standalone-server']],
+  [['dbusmock', 'python3-dbusmock'], ['Xlib', 'python3-xlib']]);
 
 let x;
 let d;
