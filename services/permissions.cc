@@ -132,7 +132,9 @@ void do_perm(void*, void* rec) {
 }
 
 void permissions_reset_for_tests() {
-  // The old object may still be named by a pending desktop answer; leaking it
-  // keeps such an answer harmless.
+  // The old object may still be named by a pending desktop answer; keeping it
+  // alive keeps such an answer harmless.
+  static auto* retired = new std::vector<QuibLocation*>;
+  if (g_location) retired->push_back(g_location);
   g_location = nullptr;
 }

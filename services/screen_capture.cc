@@ -231,4 +231,9 @@ void do_capture(void*, void* rec) {
 }
 
 platform::SerialQueue* recorder_queue_for_tests() { return R().queue.get(); }
-void recorder_reset_for_tests() { recorder_ptr() = new Recorder; }
+void recorder_reset_for_tests() {
+  // The old recorder's queue may still run: it stays alive, and reachable.
+  static auto* retired = new std::vector<Recorder*>;
+  retired->push_back(recorder_ptr());
+  recorder_ptr() = new Recorder;
+}
