@@ -8,6 +8,7 @@
 #include "core/handlers.h"
 #include "core/records.h"
 #include "platform/system_info.h"
+#include "services/audio_eq.h"
 #include "services/get_system.h"
 #include "services/clipboard.h"
 #include "services/get_windows.h"

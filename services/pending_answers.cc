@@ -6,8 +6,6 @@
 
 std::string locale_json() { return "null"; }
 
-std::string eq_state_json() { return "null"; }
-
 std::string dock_icon_json() {
   const char* env = std::getenv("QUIBEX_ICON");
   return JsonObject()

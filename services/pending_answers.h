@@ -8,8 +8,6 @@
 
 // "locale": the user's locale.
 std::string locale_json();
-// "audiofilters": the equalizer's state.
-std::string eq_state_json();
 // "debug:icon": the application icon set for the task bar (none yet) and the
 // QUIBEX_ICON variable.
 std::string dock_icon_json();

@@ -9,10 +9,6 @@
 #define QUIBEX_PENDING(fn, T) \
   void fn(void*, void* rec) { delete_record<T>(rec); }
 
-QUIBEX_PENDING(do_audiotap, AudioTapReq)
-QUIBEX_PENDING(do_audiofilterset, std::string)
-QUIBEX_PENDING(do_audiofilters, std::string)
-QUIBEX_PENDING(do_audiobalance, std::string)
 QUIBEX_PENDING(do_perm, PermReq)
 QUIBEX_PENDING(do_shell, ShellReq)
 QUIBEX_PENDING(do_login, LoginReq)

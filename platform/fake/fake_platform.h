@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fake/fake_audio.h"
 #include "platform/fake/fake_services.h"
 #include "platform/fake/fake_system_info.h"
 #include "platform/fake/fake_webview.h"
@@ -194,12 +195,14 @@ class FakePlatform : public Platform {
     install_app_instance(&instance);
     install_clipboard(&clip);
     install_notifier(&notes);
+    install_audio_server(&audio);  // audio
   }
   ~FakePlatform() override {
     if (system_info() == &system) install_system_info(nullptr);
     if (app_instance() == &instance) install_app_instance(nullptr);
     if (clipboard() == &clip) install_clipboard(nullptr);
     if (notifier() == &notes) install_notifier(nullptr);
+    if (audio_server() == &audio) install_audio_server(nullptr);  // audio
   }
   bool init_display() override { return has_display; }
   std::string executable_path() override { return exe_path; }
@@ -235,6 +238,7 @@ class FakePlatform : public Platform {
   FakeAppInstance instance;
   FakeClipboard clip;
   FakeNotifier notes;
+  FakeAudioServer audio;  // audio
   bool has_display = true;
   bool fail_windows = false;  // make_window gives null, as a desktop that cannot make one
   std::string exe_path = "/opt/quibex/quibex";

@@ -21,7 +21,12 @@ TEST_F(GetTest, KeysThatNameNothingKnownAnswerNull) {
 }
 
 TEST_F(GetTest, KeysOfServicesNotBuiltKeepTheirPlaceAndAnswerNull) {
-  for (const char* key : {"locale", "audiofilters"}) EXPECT_EQ(get(key), "null") << key;
+  for (const char* key : {"locale"}) EXPECT_EQ(get(key), "null") << key;
+}
+
+TEST_F(GetTest, AudioFiltersAnswersTheEqualizerState) {
+  EXPECT_EQ(get("audiofilters"), R"({"available":true,"state":"off","filters":0,"heard":false})");
+  EXPECT_EQ(get("audiofilters "), "null");
 }
 
 TEST_F(GetTest, MenuKeysArePrefixesAndAnswerTheMenuState) {
