@@ -149,7 +149,16 @@ class Server : public AudioServer {
       if (watch_) watch_(c);
     });
   }
-  static void on_state(pa_context*, void* ud) { static_cast<Server*>(ud)->signal(); }
+  static void on_state(pa_context* c, void* ud) {
+    auto* self = static_cast<Server*>(ud);
+    // The server went away under running captures: what runs is rebuilt (and
+    // fails, so nothing stays claimed as running) as after an output change.
+    if (self->was_ready_ && !PA_CONTEXT_IS_GOOD(pa_context_get_state(c))) {
+      self->was_ready_ = false;
+      self->post(Change::kDefaultOutput);
+    }
+    self->signal();
+  }
   static void on_event(pa_context*, pa_subscription_event_type_t t, uint32_t idx, void* ud);
   void clean_stale_sinks_locked();
 
@@ -157,6 +166,7 @@ class Server : public AudioServer {
   pa_context* ctx_ = nullptr;
   double failed_at_ = -1e9;
   std::string default_sink_;  // as last seen, mainloop thread
+  bool was_ready_ = false;
   std::function<void(Change)> watch_;
 };
 
@@ -492,6 +502,9 @@ class FilterPath : public Live {
     auto* f = static_cast<FilterPath*>(ud);
     read_all(s, [f](const float* d, size_t frames) {
       if (!f->play_) return;
+      // The null sink's clock and the output's drift apart: a block that would
+      // push the output past its target latency is dropped, so the delay stays bounded.
+      if (pa_stream_writable_size(f->play_) < frames * 8) return;
       f->out_.resize(frames * 2);
       f->fn_(d, f->out_.data(), frames, 2);
       pa_stream_write(f->play_, f->out_.data(), frames * 8, nullptr, 0, PA_SEEK_RELATIVE);
@@ -531,6 +544,7 @@ bool Server::connect_locked() {
       [](pa_context*, int, void* ud) { static_cast<Server*>(ud)->signal(); }, this));
   default_sink_ = default_sink();
   clean_stale_sinks_locked();
+  was_ready_ = ok();
   return ok();
 }
 

@@ -134,6 +134,28 @@ describe('audio', { skip }, () => {
     assert.equal(tapped(b, stopped).events.length, 0, 'nothing is sent after a stop');
   });
 
+  test('a change of the default output moves the tap to the new output', async () => {
+    const b = s.backend;
+    assert.deepEqual(await request(b, 'AUDIOTAP $ID system\t0\t40'), { ok: true, sampleRate: RATE, channels: 2 });
+    await pactl(env, 'set-default-sink', 'other');
+    try {
+      // The rebuilt tap hears what plays on the new output.
+      const t = await h.until(async () => {
+        const from = b.lines.length;
+        const played = playSine(env, 700, 0.6);
+        await played;
+        await b.sync();
+        const got = tapped(b, from);
+        return got.left.filter((v) => Math.abs(v) > QUIET).length > RATE * 0.3 ? got : null;
+      }, 'sound of the new output', 30000, 200);
+      const a = analyse(t.left);
+      assert.ok(Math.abs(a.freq - 700) < 15, `tapped ${a.freq} Hz`);
+    } finally {
+      await pactl(env, 'set-default-sink', 'speakers');
+    }
+    b.send('AUDIOTAP STOP');
+  });
+
   test('the application tap takes the page\'s sound and the system tap can leave it out', async () => {
     const b = s.backend;
     // Nothing of the application plays yet.
