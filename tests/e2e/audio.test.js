@@ -235,4 +235,22 @@ describe('audio', { skip }, () => {
     await s.host.waitExit();
     await h.until(async () => !/quibex_eq_/.test(await pactl(env, 'list', 'short', 'modules')), 'the sink unloaded');
   });
+
+  test('without a sound server the tap is unsupported and the equalizer says so', async () => {
+    const lone = h.tempDir('qbx-noaudio-');
+    const quiet = await h.startSession({ display: x.display, args: ['NoAudio'],
+      env: { ...h.sessionEnv(lone), PULSE_SERVER: 'unix:' + path.join(lone, 'no-such-socket') } });
+    try {
+      await h.hello(quiet.backend);
+      const b = quiet.backend;
+      assert.deepEqual(await request(b, 'AUDIOTAP $ID system\t0\t80'), { ok: false, code: 'unsupported' });
+      b.send('AUDIOTAP STOP');  // says nothing
+      b.send('AUDIOFILTERS peaking,440,2,-30');
+      assert.deepEqual(await get(b, 'audiofilters'), { available: false, state: 'unsupported' });
+      await b.sync();
+      assert.equal(b.lines.filter((l) => l.startsWith('GOT ') || l.startsWith('AUDIOTAP ')).length, 2);
+    } finally {
+      await quiet.close();
+    }
+  });
 });
