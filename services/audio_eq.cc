@@ -127,7 +127,8 @@ void eq_on_change(platform::AudioServer::Change change) {
 
 void do_audiofilters(void*, void* rec) {
   auto text = take(rec);
-  if (!supported()) return;
+  // An equalizer that is on can always be turned off, even with the server gone.
+  if (!supported() && !g_eq_active) return;
   std::vector<EqFilter> old = g_eq;
   g_eq = eq_parse_filters(text ? *text : std::string());
   if (g_eq.empty()) {

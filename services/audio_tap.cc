@@ -119,17 +119,17 @@ void quib_audiotap_capture(const AudioBuf* bufs, size_t n) {
 void do_audiotap(void*, void* rec) {
   std::unique_ptr<AudioTapReq> r(static_cast<AudioTapReq*>(rec));
   platform::AudioServer* server = platform::audio_server();
-  const bool stop = r->scope == "__stop__";
-  if (!server || !server->available()) {
-    if (!stop) reply(r->id, R"({"ok":false,"code":"unsupported"})");
-    return;
-  }
-  if (stop) {
+  // A stop ends a running tap even when the server has gone meanwhile.
+  if (r->scope == "__stop__") {
     if (g_tap_active) {
       g_tap_active = false;
       stop_listening();
       quib_audiotap_teardown();
     }
+    return;
+  }
+  if (!server || !server->available()) {
+    reply(r->id, R"({"ok":false,"code":"unsupported"})");
     return;
   }
   const int interval = r->interval < 20 ? 20 : r->interval > 500 ? 500 : r->interval;

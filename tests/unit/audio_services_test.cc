@@ -121,6 +121,15 @@ TEST_F(AudioTest, TapFailuresAndStops) {
   tap("c", "system", false, 80);
   stop();
   EXPECT_EQ(wire.lines(), (std::vector<std::string>{R"(GOT c {"ok":false,"code":"unsupported"})"}));
+  // A running tap stops also when the server has gone meanwhile.
+  desktop.audio.reachable = true;
+  desktop.audio.fail_status = 0;
+  tap("e", "system", false, 80);
+  desktop.audio.reachable = false;
+  stop();
+  EXPECT_FALSE(audiotap_active_for_tests());
+  EXPECT_EQ(desktop.audio.live_count(), 0);
+  wire.lines();
   // A batch still buffered when the tap stops is dropped.
   desktop.audio.reachable = true;
   desktop.audio.fail_status = 0;
@@ -215,6 +224,15 @@ TEST_F(AudioTest, EqualizerStates) {
   EXPECT_EQ(eq_state_json(), R"({"available":false,"state":"unsupported"})");
   filters("peaking,1000,1,-12");
   EXPECT_EQ(desktop.audio.live_count(), 0);
+  // On when the server goes: an empty list still turns it off.
+  desktop.audio.reachable = true;
+  filters("peaking,1000,1,-12");
+  ASSERT_EQ(desktop.audio.live_count(), 1);
+  desktop.audio.reachable = false;
+  filters("");
+  EXPECT_EQ(desktop.audio.live_count(), 0);
+  desktop.audio.reachable = true;
+  EXPECT_EQ(eq_state_json(), R"({"available":true,"state":"off","filters":0,"heard":false})");
 }
 
 TEST_F(AudioTest, FailedMutedBuildIsNotReportedActive) {
