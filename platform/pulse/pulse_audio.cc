@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/audio_mix.h"
 #include "platform/platform.h"
 
 namespace platform::pulse {
@@ -282,7 +283,7 @@ pa_buffer_attr record_attr(uint32_t rate) {
 class Capture : public Live {
  public:
   Capture(Server* s, AudioScope scope, uint32_t rate, AudioServer::Samples fn)
-      : Live(s), scope_(scope), rate_(rate), fn_(std::move(fn)) {}
+      : Live(s), scope_(scope), rate_(rate), fn_(std::move(fn)), mixer_(2, rate / 100, rate / 100 * 8) {}
   ~Capture() override { stop(); }
 
   // Loop locked.
@@ -307,7 +308,8 @@ class Capture : public Live {
       pa_stream_unref(st);
       return;
     }
-    auto* entry = new Entry{this, st, {}};
+    auto* entry = new Entry{this, st, in.index};
+    mixer_.add_stream(in.index);
     pa_stream_set_read_callback(st, &Capture::on_part, entry);
     pa_buffer_attr attr = record_attr(rate_);
     if (pa_stream_connect_record(st, monitor.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
@@ -342,7 +344,7 @@ class Capture : public Live {
     if (it == streams_.end()) return;
     drop(it->second);
     streams_.erase(it);
-    mix();
+    mixer_.remove_stream(index, fn_);
   }
   void stop_locked() override {
     if (whole_) {
@@ -351,7 +353,10 @@ class Capture : public Live {
       pa_stream_unref(whole_);
       whole_ = nullptr;
     }
-    for (auto& [idx, e] : streams_) drop(e);
+    for (auto& [idx, e] : streams_) {
+      drop(e);
+      mixer_.remove_stream(idx, nullptr_out());
+    }
     streams_.clear();
   }
   bool empty() const { return !whole_ && streams_.empty(); }
@@ -360,8 +365,13 @@ class Capture : public Live {
   struct Entry {
     Capture* owner;
     pa_stream* stream;
-    std::deque<float> queue;  // interleaved stereo
+    uint32_t index;  // the sink input it monitors
   };
+  // What is still queued when the capture stops is dropped.
+  static const AudioServer::Samples& nullptr_out() {
+    static const AudioServer::Samples none = [](const float*, size_t, int) {};
+    return none;
+  }
   static void drop(Entry* e) {
     pa_stream_set_read_callback(e->stream, nullptr, nullptr);
     pa_stream_set_state_callback(e->stream, nullptr, nullptr);
@@ -375,36 +385,8 @@ class Capture : public Live {
   }
   static void on_part(pa_stream* s, size_t, void* ud) {
     auto* e = static_cast<Entry*>(ud);
-    read_all(s, [e](const float* d, size_t frames) { e->queue.insert(e->queue.end(), d, d + frames * 2); });
-    e->owner->mix();
-  }
-  // Streams are summed frame by frame once each has a block; one that lags far
-  // behind (paused, or just gone quiet) counts as silence.
-  void mix() {
-    const size_t block = rate_ / 100;
-    for (;;) {
-      if (streams_.empty()) return;
-      size_t lo = SIZE_MAX, hi = 0;
-      for (auto& [idx, e] : streams_) {
-        lo = std::min(lo, e->queue.size() / 2);
-        hi = std::max(hi, e->queue.size() / 2);
-      }
-      size_t n;
-      if (streams_.size() == 1 || lo >= block)
-        n = streams_.size() == 1 ? hi : lo;
-      else if (hi >= 8 * block)
-        n = hi;
-      else
-        return;
-      if (n == 0) return;
-      mixed_.assign(n * 2, 0.0f);
-      for (auto& [idx, e] : streams_) {
-        const size_t take = std::min(n * 2, e->queue.size());
-        for (size_t k = 0; k < take; ++k) mixed_[k] += e->queue[k];
-        e->queue.erase(e->queue.begin(), e->queue.begin() + long(take));
-      }
-      fn_(mixed_.data(), n, 2);
-    }
+    Capture* c = e->owner;
+    read_all(s, [c, e](const float* d, size_t frames) { c->mixer_.push(e->index, d, frames, c->fn_); });
   }
 
   AudioScope scope_;
@@ -412,7 +394,7 @@ class Capture : public Live {
   AudioServer::Samples fn_;
   pa_stream* whole_ = nullptr;
   std::map<uint32_t, Entry*> streams_;
-  std::vector<float> mixed_;
+  StreamMixer mixer_;
 };
 
 // ---- filter ----
