@@ -91,6 +91,8 @@ class Live : public AudioStream {
   virtual void stop_locked() = 0;
   // A sink input appeared (with its info) or went away; mainloop thread.
   virtual void input_added(const Input&) {}
+  // A sink input changed (moved to another sink, for one).
+  virtual void input_changed(const Input& in) { input_added(in); }
   virtual void input_removed(uint32_t) {}
   void stop();
 
@@ -339,6 +341,19 @@ class Capture : public Live {
         new Ctx{this, in});
     if (op) pa_operation_unref(op);
   }
+  // A sink input that moves loses the streams that monitored it: monitor it
+  // again on the sink it plays to now.
+  void input_changed(const Input& in) override {
+    auto it = streams_.find(in.index);
+    if (it != streams_.end()) {
+      const pa_stream_state_t st = pa_stream_get_state(it->second->stream);
+      if (st != PA_STREAM_FAILED && st != PA_STREAM_TERMINATED) return;
+      drop(it->second);
+      streams_.erase(it);
+      mixer_.remove_stream(in.index, fn_);
+    }
+    input_added(in);
+  }
   void input_removed(uint32_t index) override {
     auto it = streams_.find(index);
     if (it == streams_.end()) return;
@@ -453,6 +468,7 @@ class FilterPath : public Live {
   void input_added(const Input& in) override {
     if (!stopped_ && null_index_ != PA_INVALID_INDEX && in.sink != null_index_ && in_scope(in, scope_)) move_in(in);
   }
+  void input_changed(const Input&) override {}
   void input_removed(uint32_t index) override { moved_.erase(index); }
   void stop_locked() override {
     // Every stream goes back where it played, then what was loaded goes.
@@ -585,18 +601,25 @@ void Server::on_event(pa_context* ctx, pa_subscription_event_type_t t, uint32_t 
   if (kind == PA_SUBSCRIPTION_EVENT_REMOVE) {
     for (Live* l : std::set<Live*>(self->live)) l->input_removed(idx);
     self->post(Change::kStreams);
-  } else if (kind == PA_SUBSCRIPTION_EVENT_NEW) {
+  } else {
+    const bool added = kind == PA_SUBSCRIPTION_EVENT_NEW;
     pa_operation* op = pa_context_get_sink_input_info(
         ctx, idx,
-        [](pa_context*, const pa_sink_input_info* i, int eol, void* ud) {
+        added ? [](pa_context*, const pa_sink_input_info* i, int eol, void* ud) {
           auto* self = static_cast<Server*>(ud);
           if (eol || !i) return;
           const Input in = input_of(i);
           for (Live* l : std::set<Live*>(self->live)) l->input_added(in);
+        }
+              : [](pa_context*, const pa_sink_input_info* i, int eol, void* ud) {
+          auto* self = static_cast<Server*>(ud);
+          if (eol || !i) return;
+          const Input in = input_of(i);
+          for (Live* l : std::set<Live*>(self->live)) l->input_changed(in);
         },
         self);
     if (op) pa_operation_unref(op);
-    self->post(Change::kStreams);
+    if (added) self->post(Change::kStreams);
   }
 }
 
