@@ -113,21 +113,59 @@ class Server : public AudioServer {
   // Main thread, with the loop locked.
   void lock() { pa_threaded_mainloop_lock(ml_); }
   void unlock() { pa_threaded_mainloop_unlock(ml_); }
-  bool ok() const { return ctx_ && pa_context_get_state(ctx_) == PA_CONTEXT_READY; }
-  int error() const { return ctx_ ? pa_context_errno(ctx_) : PA_ERR_CONNECTIONREFUSED; }
+  bool ok() const { return ctx_ && !unresponsive_ && pa_context_get_state(ctx_) == PA_CONTEXT_READY; }
+  int error() const {
+    if (unresponsive_) return PA_ERR_TIMEOUT;
+    return ctx_ ? pa_context_errno(ctx_) : PA_ERR_CONNECTIONREFUSED;
+  }
+  // A server that stops answering must not hang the main thread: every wait
+  // gives up after kAnswerMs, and the server counts as gone from then on.
+  static constexpr int kAnswerMs = 3000;
+  struct Deadline {
+    explicit Deadline(Server* s) : server(s) {
+      pa_mainloop_api* api = pa_threaded_mainloop_get_api(s->ml_);
+      timeval tv;
+      pa_timeval_add(pa_gettimeofday(&tv), pa_usec_t(kAnswerMs) * 1000);
+      ev = api->time_new(
+          api, &tv,
+          [](pa_mainloop_api*, pa_time_event*, const timeval*, void* ud) {
+            auto* d = static_cast<Deadline*>(ud);
+            d->passed = true;
+            d->server->signal();
+          },
+          this);
+    }
+    ~Deadline() {
+      pa_threaded_mainloop_get_api(server->ml_)->time_free(ev);
+      if (passed) server->unresponsive_locked();
+    }
+    Server* server;
+    pa_time_event* ev = nullptr;
+    bool passed = false;
+  };
   void wait(pa_operation* op) {
     if (!op) return;
-    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING && ok()) pa_threaded_mainloop_wait(ml_);
+    Deadline d(this);
+    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING && ok() && !d.passed) pa_threaded_mainloop_wait(ml_);
+    if (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_operation_cancel(op);
     pa_operation_unref(op);
   }
   // The stream is ready or has failed.
   bool wait_ready(pa_stream* s) {
+    Deadline d(this);
     for (;;) {
       pa_stream_state_t st = pa_stream_get_state(s);
       if (st == PA_STREAM_READY) return true;
-      if (st == PA_STREAM_FAILED || st == PA_STREAM_TERMINATED || !ok()) return false;
+      if (st == PA_STREAM_FAILED || st == PA_STREAM_TERMINATED || !ok() || d.passed) return false;
       pa_threaded_mainloop_wait(ml_);
     }
+  }
+  // Drops the connection to a server that stopped answering; the next use
+  // connects anew (after the retry pause).
+  void unresponsive_locked() {
+    if (!ctx_ || unresponsive_) return;
+    unresponsive_ = true;
+    std::fprintf(stderr, "quibex: the sound server does not answer; audio is off until it does\n");
   }
   void signal() { pa_threaded_mainloop_signal(ml_, 0); }
   pa_context* ctx() { return ctx_; }
@@ -170,6 +208,7 @@ class Server : public AudioServer {
   double failed_at_ = -1e9;
   std::string default_sink_;  // as last seen, mainloop thread
   bool was_ready_ = false;
+  bool unresponsive_ = false;  // a wait ran out: treated as disconnected
   std::function<void(Change)> watch_;
 };
 
@@ -529,12 +568,16 @@ bool Server::connect_locked() {
   ctx_ = pa_context_new(pa_threaded_mainloop_get_api(ml_), "quibex");
   if (!ctx_) return false;
   pa_context_set_state_callback(ctx_, &Server::on_state, this);
+  unresponsive_ = false;
   if (pa_context_connect(ctx_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
-  for (;;) {
-    pa_context_state_t st = pa_context_get_state(ctx_);
-    if (st == PA_CONTEXT_READY) break;
-    if (!PA_CONTEXT_IS_GOOD(st)) return false;
-    pa_threaded_mainloop_wait(ml_);
+  {
+    Deadline d(this);
+    for (;;) {
+      pa_context_state_t st = pa_context_get_state(ctx_);
+      if (st == PA_CONTEXT_READY) break;
+      if (!PA_CONTEXT_IS_GOOD(st) || d.passed) return false;
+      pa_threaded_mainloop_wait(ml_);
+    }
   }
   pa_context_set_subscribe_callback(ctx_, &Server::on_event, this);
   wait(pa_context_subscribe(
@@ -648,8 +691,8 @@ std::unique_ptr<AudioStream> Server::capture(AudioScope scope, AudioFormat& form
   lock();
   const Sink out = sink_named(default_sink());
   if (!out.found) {
+    status = ok() ? kAudioNoDevice : error();
     unlock();
-    status = kAudioNoDevice;
     return nullptr;
   }
   auto cap = std::make_unique<Capture>(this, scope, out.rate, std::move(fn));
@@ -679,8 +722,8 @@ std::unique_ptr<AudioStream> Server::capture(AudioScope scope, AudioFormat& form
     }
     // The application's own sound needs something of it playing; everything
     // but the application may well be silent for now.
-    started = scope == AudioScope::kSystemButApp || !cap->empty();
-    status = started ? 0 : kAudioNoProcess;
+    started = ok() && (scope == AudioScope::kSystemButApp || !cap->empty());
+    status = started ? 0 : !ok() ? error() : kAudioNoProcess;
   }
   if (started) live.insert(cap.get());
   unlock();
@@ -703,7 +746,7 @@ std::unique_ptr<AudioStream> Server::filter(AudioScope scope, AudioFormat& forma
     if (in_scope(in, scope)) chosen.push_back(in);
   const std::string out_name = default_sink();
   const Sink out = sink_named(out_name);
-  status = chosen.empty() ? kAudioNoProcess : !out.found ? kAudioNoDevice : 0;
+  status = !ok() ? error() : chosen.empty() ? kAudioNoProcess : !out.found ? kAudioNoDevice : 0;
   std::unique_ptr<FilterPath> path;
   if (status == 0) {
     path = std::make_unique<FilterPath>(this, scope, out.rate, std::move(fn));

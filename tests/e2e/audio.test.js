@@ -245,6 +245,27 @@ describe('audio', { skip }, () => {
     b.send('AUDIOTAP STOP');
   });
 
+  test('a sound server that stops answering never hangs the host', async () => {
+    const b = s.backend;
+    // Stop the server itself (not its process group: pacat and friends are gone by now).
+    process.kill(pulse.pid, 'SIGSTOP');
+    try {
+      const t0 = Date.now();
+      const r = await request(b, 'AUDIOTAP $ID system\t0\t80');
+      assert.equal(r.ok, false);
+      assert.ok(Date.now() - t0 < 10000, `answered after ${Date.now() - t0} ms`);
+      b.send('AUDIOFILTERS peaking,440,2,-30');
+      assert.equal((await get(b, 'audiofilters')).available, false);
+      await b.sync();  // the page and the main thread still answer
+    } finally {
+      process.kill(pulse.pid, 'SIGCONT');
+    }
+    // Once it answers again the host uses it again.
+    await h.until(async () => (await get(b, 'audiofilters')).available, 'the sound server back', 30000, 500);
+    assert.deepEqual(await request(b, 'AUDIOTAP $ID system\t0\t80'), { ok: true, sampleRate: RATE, channels: 2 });
+    b.send('AUDIOTAP STOP');
+  });
+
   test('the host ending with the equalizer on puts the streams back and unloads its sink', async () => {
     const b = s.backend;
     b.send('AUDIOFILTERS peaking,440,2,-30');
