@@ -13,6 +13,8 @@
 #include "core/window_registry.h"
 #include "core/wire.h"
 #include "webui/context_menu.h"
+#include "webui/dialogs.h"
+#include "webui/downloads.h"
 
 namespace {
 
@@ -107,6 +109,11 @@ void quib_bridge_reset_for_tests() { g_window_calls.clear(); }
 void quib_apply_web_delegates(platform::WebView* view) {
   // Navigation, download and page-dialog delegates join here as they are built.
   apply_ctx_hook(view);
+  // Page dialogs and file inputs: every web view, with or without a main window.
+  apply_page_dialog_hooks(view);
+  // Downloads: every web view. File drops: once the main window has put the hook in place.
+  apply_download_delegate(view);
+  apply_drop_hook(view);
 }
 
 void quib_on_page_message(platform::WebView* view, const std::string& winId, const platform::ScriptMessage& m,

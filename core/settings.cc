@@ -11,3 +11,7 @@ std::string g_read_access, g_user_agent, g_inject_js, g_downloads_mode, g_popup_
 std::string g_media_origins_key;
 bool g_hide_on_close = false;
 bool g_rescue_on = true;
+
+// ---- desktop services ----
+std::string g_bundle_identifier, g_bundle_path;
+// ---- end of desktop services ----

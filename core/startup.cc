@@ -31,10 +31,15 @@
 #include "core/window_state.h"
 #include "core/wire.h"
 #include "platform/webview_lib.h"
+#include "services/dock_media.h"  // desktop services
 #include "webui/context_menu.h"
 #include "webui/media_proxy.h"
+#include "webui/downloads.h"
 #include "webui/menu_bar.h"
 #include "webui/menu_model.h"
+#include "services/permissions.h"
+#include "services/system_observers.h"
+#include "webui/keys.h"
 
 extern char** environ;
 
@@ -246,6 +251,7 @@ bool initialize_main_window(const std::string& title, int width, int height, boo
   apply_plist_chrome();
   // The hooks that belong to the main window's set-up (none in windowless mode).
   install_ctx_hook();
+  install_drop_hook();
   attach_quib_bridge(view, "main");
   if (!g_user_agent.empty()) view->set_user_agent(g_user_agent);
   quib_apply_web_delegates(view);
@@ -335,6 +341,8 @@ void do_terminate(void*, void*) { platform::current().main_queue().quit(); }
 int launcher_main(int argc, char** argv) {
   std::string title = "quibex", size = "960x640", page, sock_path;
   Bundle bundle = main_bundle();
+  g_bundle_identifier = bundle.info.string("CFBundleIdentifier");  // desktop services
+  g_bundle_path = bundle.path;                                     // desktop services
   // A bundle's desktop entry starts its host with "--open" and what to open:
   // those are open requests, not arguments of the host's own.
   const bool open_start = !bundle.path.empty() && argc >= 2 && argv[1] && std::strcmp(argv[1], "--open") == 0;
@@ -393,6 +401,7 @@ int launcher_main(int argc, char** argv) {
   g_bundle_mode = bundle_flag;
 
   StartupSettings s = read_settings([](const char* n) { return std::getenv(n); }, bundle.info, bundle.path);
+  apply_dev_icon();  // desktop services
   if (s.accessory) install_accessory_mode();
   if (s.defer_show) {
     g_defer_show = true;
@@ -422,6 +431,12 @@ int launcher_main(int argc, char** argv) {
   } else if (!initialize_main_window(title, width, height, bundle_flag, s.panel, bundle.info)) {
     return 1;
   }
+  // ---- keys, system observers and permissions ----
+  install_first_mouse_hook();
+  install_system_observers();
+  g_location_usage_described =
+      bundle.info.has("NSLocationUsageDescription") || bundle.info.has("NSLocationWhenInUseUsageDescription");
+  // ---- end of keys, system observers and permissions ----
   install_winstate_observers();
   install_open_handlers();
   apply_menus(g_w.load(), new std::vector<MenuSpec>());

@@ -66,6 +66,83 @@ class StatusItem {
   virtual std::optional<Rect> frame() const = 0;
 };
 
+// ---- Dialogs ------------------------------------------------------------------
+// Modal dialogs the host shows for the backend and for pages. Each one answers
+// exactly once, on the main thread, through its callback: when it is answered,
+// or as dismissed when it closes with the window it belongs to. Showing one
+// never waits for it; commands go on being carried out meanwhile.
+
+enum class FilePanelKind { kOpen, kOpenMultiple, kDirectory, kSave };
+
+struct FilePanelSpec {
+  FilePanelKind kind = FilePanelKind::kOpen;
+  // The file-name extensions the panel offers, compared without regard to case;
+  // empty = every file.
+  std::vector<std::string> extensions;
+  std::string name;  // save: the proposed file name
+  std::string directory;  // the folder it opens in; "" = the desktop's choice
+};
+
+// A dialog's first button answers this; the next ones count up from it.
+inline constexpr long kAlertFirstButtonReturn = 1000;
+
+struct AlertSpec {
+  std::string title;  // of the dialog's window
+  std::string message;
+  std::string informative;           // "" = none
+  std::vector<std::string> buttons;  // in order; the first is the default (Return)
+  // The button that Escape and closing the dialog stand for; -1 = none.
+  int cancel_button = -1;
+  bool has_field = false;  // a one-line text field, with the keyboard focus
+  std::string field_text;
+  bool selectable = true;  // the message and informative text can be selected
+};
+
+// Where a dialog shows: above the window that shows `page`, else above `window`,
+// else on its own. With close_with_window, it closes (answered as dismissed)
+// when that window or page goes away; otherwise it outlives them.
+struct DialogPlace {
+  NativeWindow* window = nullptr;
+  WebView* page = nullptr;
+  bool close_with_window = false;
+};
+
+// accepted: OK was chosen; paths: what was chosen (may be empty even so).
+using FilePanelDone = std::function<void(bool accepted, const std::vector<std::string>& paths)>;
+// response: kAlertFirstButtonReturn + the chosen button's index; when dismissed,
+// that of cancel_button, or -1 without one. field: the text field's text.
+using AlertDone = std::function<void(long response, const std::string& field)>;
+
+// The host's dialog in front, as the test auto-dialog sees and answers it.
+class ModalDialog {
+ public:
+  struct Button {
+    std::string title;
+    std::string key;  // its key equivalent: "\r" (Return), "\x1b" (Escape) or ""
+    bool operator==(const Button&) const = default;
+  };
+  virtual ~ModalDialog() = default;
+  virtual bool is_file_panel() const = 0;
+  // An alert's buttons, depth first as they are laid out.
+  virtual std::vector<Button> buttons() const = 0;
+  virtual void click(size_t index) = 0;
+  // A file panel: cancel it; offer it the Return key (false when the panel does
+  // not take it); accept it with what it has chosen.
+  virtual void cancel() = 0;
+  virtual bool press_return() = 0;
+  virtual void accept() = 0;
+};
+
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+  virtual void run_file_panel(const FilePanelSpec& spec, const DialogPlace& place, FilePanelDone done) = 0;
+  virtual void run_alert(const AlertSpec& spec, const DialogPlace& place, AlertDone done) = 0;
+  // The most recently shown of the host's dialogs that is still open; null when none.
+  virtual ModalDialog* modal_dialog() = 0;
+};
+// ---- end of dialogs -------------------------------------------------------------
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -100,6 +177,16 @@ class Platform {
   // The web views' shared cookie store.
   virtual CookieStore& cookie_store() = 0;
   // --- end cookies ---
+  // Dialogs: the open, save and folder panels and the alerts.
+  virtual Dialogs& dialogs() = 0;
+  // ---- downloads
+  // The user's downloads folder (absolute, without a trailing "/"); "" when the
+  // desktop names none.
+  virtual std::string downloads_dir() = 0;
+  // The file-name extension (without the dot) that the desktop prefers for a
+  // MIME type; "" when it knows none.
+  virtual std::string preferred_extension(const std::string& mime_type) = 0;
+  // ---- end of downloads
 };
 
 // ---- one running instance per application ---------------------------------

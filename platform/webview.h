@@ -1,10 +1,12 @@
 #pragma once
 // An embedded web view with the page bridge's hooks.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/menu.h"
 
@@ -27,6 +29,77 @@ class MessageReply {
   // A reply dropped unanswered settles nothing.
   virtual void answer(bool ok, const std::string& json) = 0;
 };
+
+// ---- Page dialogs ---------------------------------------------------------------
+// alert(), confirm() and prompt() of a page, and its file inputs. The page waits
+// until its reply answers; a reply dropped unanswered answers as dismissed
+// (confirm false, prompt null, no files).
+
+enum class PageDialogKind { kAlert, kConfirm, kPrompt };
+
+struct PageDialog {
+  PageDialogKind kind = PageDialogKind::kAlert;
+  std::string message;
+  std::string default_text;  // prompt
+  std::string origin_host;   // the host of the page's security origin; "" when it has none
+};
+
+class PageDialogReply {
+ public:
+  virtual ~PageDialogReply() = default;
+  // confirm: ok; prompt: text when ok, else null; alert: just done. Once only.
+  virtual void answer(bool ok, const std::string& text) = 0;
+};
+
+struct FileChooserRequest {
+  bool multiple = false;  // the input takes several files
+};
+
+class FileChooserReply {
+ public:
+  virtual ~FileChooserReply() = default;
+  // The chosen files' paths (UTF-8); none = cancelled. Once only.
+  virtual void choose(const std::vector<std::string>& paths) = 0;
+};
+
+using PageDialogHandler = std::function<void(const PageDialog&, std::unique_ptr<PageDialogReply>)>;
+using FileChooserHandler = std::function<void(const FileChooserRequest&, std::unique_ptr<FileChooserReply>)>;
+// ---- end of page dialogs ------------------------------------------------------------
+
+// ---- Downloads and file drops ---------------------------------------------------
+// One download the engine runs for a page, from its destination question until it
+// ends. The same object is handed to every event of one download.
+class Download {
+ public:
+  virtual ~Download() = default;
+  // Answers the destination question, at once or later: the file's path, or ""
+  // to cancel the download. Without allow_overwrite an existing file there is
+  // never replaced (the download fails instead). Only the first answer counts.
+  // False when the download ended before this answer (it goes nowhere then).
+  virtual bool set_destination(const std::string& path, bool allow_overwrite) = 0;
+};
+
+struct DownloadResponse {
+  std::string url;             // the response's URL, "" when it has none
+  std::string mime_type;       // "" when unknown
+  std::string suggested_name;  // as the engine suggests it; not to be trusted as a path
+};
+
+// Each download asks destination exactly once, then reports progress any number
+// of times and ends with exactly one of finished (no failure was seen) or failed.
+// A cancelled download ends as failed.
+struct DownloadEvents {
+  std::function<void(Download*, const DownloadResponse&)> destination;
+  // Bytes received so far; total is 0 or less when the size was not announced.
+  std::function<void(Download*, std::int64_t received, std::int64_t total)> progress;
+  std::function<void(Download*)> finished;
+  std::function<void(Download*, const std::string& error)> failed;
+};
+
+// Files dropped onto the view, as absolute paths in the order of the drag; called
+// before the page hears of the drop, and only when the drag carries files.
+using DropHandler = std::function<void(const std::vector<std::string>& paths)>;
+// ---- end of downloads and file drops ---------------------------------------------
 
 using MessageHandler = std::function<void(const ScriptMessage&, std::unique_ptr<MessageReply>)>;
 
@@ -80,6 +153,17 @@ class WebView {
   // Reloads the page, bypassing caches.
   virtual void reload_from_origin() = 0;
   // --- end find, PDF, print, reload ---
+  // Who shows the page's alert, confirm and prompt dialogs and its file choosers
+  // (null: the engine's own).
+  virtual void set_page_dialog_handlers(PageDialogHandler dialogs, FileChooserHandler files) = 0;
+  // ---- downloads and file drops
+  // Who decides where the view's downloads go and hears how they go (empty
+  // members: the engine's own behaviour).
+  virtual void set_download_events(DownloadEvents events) = 0;
+  // Who hears of files dropped onto the view (null: nobody); the page still gets
+  // its own drop afterwards.
+  virtual void set_drop_handler(DropHandler handler) = 0;
+  // ---- end of downloads and file drops
 };
 
 }  // namespace platform

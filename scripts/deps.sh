@@ -3,14 +3,21 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
-  libgtk-3-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev libplist-dev nlohmann-json3-dev libdbusmenu-glib-dev libxss-dev libxrandr-dev
+  libgtk-3-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev libplist-dev nlohmann-json3-dev libdbusmenu-glib-dev libxss-dev libxrandr-dev libxtst-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev  # on-device AI: HTTP to the local model server
   libpulse-dev pulseaudio pulseaudio-utils  # audio tap and equalizer, and the test sound server
   xvfb xauth openbox x11-xserver-utils x11-utils xdotool imagemagick tigervnc-standalone-server
   dbus-daemon libglib2.0-bin python3-dbusmock python3-gi gir1.2-glib-2.0 gir1.2-gtk-3.0 python3-xlib
   xclip
+  # screen capture and image services: X11 extensions, GStreamer with x264 and mp4mux,
+  # tesseract with its English data, poppler for PDF thumbnails, and a reader of MP4s for tests
+  libxext-dev libxfixes-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-plugins-base-apps gstreamer1.0-libav
+  libtesseract-dev tesseract-ocr-eng libpoppler-glib-dev
 )
+# desktop services: secrets, speech, sounds
+packages+=(libsecret-1-dev gnome-keyring libespeak-ng-dev espeak-ng-data pulseaudio pulseaudio-utils libcanberra-dev libcanberra-pulse sound-theme-freedesktop libtracker-sparql-3.0-dev tracker)
 command -v node >/dev/null 2>&1 || packages+=(nodejs)
 missing=()
 for p in "${packages[@]}"; do

@@ -11,8 +11,9 @@
 #include "services/audio_eq.h"
 #include "services/get_system.h"
 #include "services/clipboard.h"
+#include "services/dock_media.h"
 #include "services/get_windows.h"
-#include "services/pending_answers.h"
+#include "services/system_observers.h"
 #include "webui/menu_state.h"
 
 namespace {

@@ -1,4 +1,5 @@
 #include "webui/menu_bar.h"
+#include "webui/keys.h"
 
 #include <cctype>
 #include <cstdio>
@@ -117,15 +118,27 @@ const MenuNode* find_key(const MenuNode& menu, const platform::KeyChord& k) {
   return nullptr;
 }
 
-// The host's keys in a window, after its page: F12 opens the inspector in debug
-// mode (with any modifiers: no menu item can take the key), then the menus' key
-// equivalents.
+// The host's keys in a window, after its page: F12 alone opens the inspector in
+// debug mode, then the menus' key equivalents, then the editing keys no menu
+// item claims.
 bool window_key_pressed(const std::string& window_id, const platform::KeyChord& k) {
-  if (g_debug && k.name == "F12") {
+  constexpr std::uint64_t kMods =
+      platform::kModCommand | platform::kModControl | platform::kModOption | platform::kModShift;
+  if (g_debug && k.name == "F12" && !(k.modifiers & kMods) && !k.shift) {
     open_inspector_for_key_window();
     return true;
   }
-  return menu_key_equivalent(window_id, k);
+  return menu_key_equivalent(window_id, k) || stock_key_fallback(window_id, k);
+}
+
+// Any item with the key, enabled or not: a disabled item keeps its key too.
+bool claims_key(const MenuNode& menu, const platform::KeyChord& k) {
+  for (const auto& item : menu.items) {
+    if (!item || item->separator) continue;
+    if (!item->items.empty() && claims_key(*item, k)) return true;
+    if (key_matches(*item, k)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -380,6 +393,16 @@ bool menu_key_equivalent(const std::string& window_id, const platform::KeyChord&
   }
   menu_item_chosen(MenuKind::kBar, *item);
   return true;
+}
+
+bool menu_bar_exists(const std::string& window_id) {
+  MacBar& bar = bar_source_for(window_id);
+  return bar.built && bar.main;
+}
+
+bool menu_claims_key(const std::string& window_id, const platform::KeyChord& key) {
+  MacBar& bar = bar_source_for(window_id);
+  return bar.built && bar.main && claims_key(*bar.main, key);
 }
 
 void menu_bars_reset_for_tests() {

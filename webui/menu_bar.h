@@ -67,4 +67,8 @@ void show_about();
 void open_inspector_for_key_window();
 
 // Forgets every bar; for tests that share the process.
+// Whether the window has a bar at all, and whether an item of it (enabled or
+// not) has this key equivalent.
+bool menu_bar_exists(const std::string& window_id);
+bool menu_claims_key(const std::string& window_id, const platform::KeyChord& key);
 void menu_bars_reset_for_tests();

@@ -11,8 +11,5 @@
 #define QUIBEX_PENDING(fn, T) \
   void fn(void*, void* rec) { delete_record<T>(rec); }
 
-QUIBEX_PENDING(do_dialog, DlgReq)
 QUIBEX_PENDING(do_navr, NavrReq)
 QUIBEX_PENDING(do_popupr, PopuprReq)
-QUIBEX_PENDING(do_hotkey, HotkeyReq)
-QUIBEX_PENDING(do_keystroke, KeystrokeReq)

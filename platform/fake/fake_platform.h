@@ -11,6 +11,8 @@
 
 #include "platform/fake/fake_audio.h"
 #include "platform/fake/fake_services.h"
+#include "platform/fake/fake_dialogs.h"
+#include "platform/fake/fake_desktop_services.h"
 #include "platform/fake/fake_system_info.h"
 #include "platform/fake/fake_webview.h"
 #include "platform/fake/fake_window.h"
@@ -195,9 +197,19 @@ class FakePlatform : public Platform {
     install_app_instance(&instance);
     install_clipboard(&clip);
     install_notifier(&notes);
+    // ---- keys, system events, permissions ----
+    install_desktop_keys(&keys);
+    install_system_events(&events);
+    install_permissions(&perms);
+    // ---- end ----
     install_audio_server(&audio);  // audio
   }
   ~FakePlatform() override {
+    // ---- keys, system events, permissions ----
+    if (desktop_keys() == &keys) install_desktop_keys(nullptr);
+    if (system_events() == &events) install_system_events(nullptr);
+    if (permissions() == &perms) install_permissions(nullptr);
+    // ---- end ----
     if (system_info() == &system) install_system_info(nullptr);
     if (app_instance() == &instance) install_app_instance(nullptr);
     if (clipboard() == &clip) install_clipboard(nullptr);
@@ -228,6 +240,14 @@ class FakePlatform : public Platform {
   void show_about_panel(const AboutPanel& about) override { abouts.push_back(about); }
   void show_help(const std::string& book) override { helps.push_back(book); }
   CookieStore& cookie_store() override { return cookies; }  // cookies
+  Dialogs& dialogs() override { return dialog_box; }
+  // ---- downloads
+  std::string downloads_dir() override { return downloads_folder; }
+  std::string preferred_extension(const std::string& mime) override {
+    auto it = mime_extensions.find(mime);
+    return it == mime_extensions.end() ? std::string() : it->second;
+  }
+  // ---- end of downloads
 
   FakeMainQueue queue;
   FakeTimers clock;
@@ -238,6 +258,11 @@ class FakePlatform : public Platform {
   FakeAppInstance instance;
   FakeClipboard clip;
   FakeNotifier notes;
+  // ---- keys, system events, permissions ----
+  FakeDesktopKeys keys;
+  FakeSystemEvents events;
+  FakePermissions perms;
+  // ---- end ----
   FakeAudioServer audio;  // audio
   bool has_display = true;
   bool fail_windows = false;  // make_window gives null, as a desktop that cannot make one
@@ -252,6 +277,11 @@ class FakePlatform : public Platform {
   std::vector<AboutPanel> abouts;
   std::vector<std::string> helps;
   MediaScheme media;
+  FakeDialogs dialog_box;  // every dialog the host opened
+  // ---- downloads
+  std::string downloads_folder;                              // "" = the desktop names none
+  std::map<std::string, std::string> mime_extensions;        // MIME type -> preferred extension
+  // ---- end of downloads
 };
 
 }  // namespace platform::fake

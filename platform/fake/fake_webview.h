@@ -78,6 +78,41 @@ class FakeWebView : public WebView {
   int print_dialogs = 0, reloads = 0;
   std::string page_url;
   // --- end find, PDF, print, reload ---
+  void set_page_dialog_handlers(PageDialogHandler d, FileChooserHandler f) override {
+    page_dialogs = std::move(d);
+    file_chooser = std::move(f);
+  }
+  // ---- downloads and file drops
+  void set_download_events(DownloadEvents e) override { download_events = std::move(e); }
+  void set_drop_handler(DropHandler h) override { drop_handler = std::move(h); }
+  // A file drop as the engine hands it over (before the page sees it).
+  void drop_files(const std::vector<std::string>& paths) {
+    if (drop_handler && !paths.empty()) drop_handler(paths);
+  }
+  DownloadEvents download_events;
+  DropHandler drop_handler;
+  // ---- end of downloads and file drops
+
+  // A page's alert(), confirm() or prompt(), or a click on its file input, as
+  // the engine hands it over; what the page gets back lands in the result.
+  struct PageAnswer {
+    int answers = 0;  // never more than one
+    bool ok = false;
+    std::string text;
+    bool null_text = true;  // prompt answered null
+    std::vector<std::string> files;
+    bool dropped = false;  // the reply went away unanswered
+  };
+  std::shared_ptr<PageAnswer> page_dialog(const PageDialog& d) {
+    auto out = std::make_shared<PageAnswer>();
+    if (page_dialogs) page_dialogs(d, std::make_unique<DialogReply>(out));
+    return out;
+  }
+  std::shared_ptr<PageAnswer> click_file_input(bool multiple) {
+    auto out = std::make_shared<PageAnswer>();
+    if (file_chooser) file_chooser(FileChooserRequest{multiple}, std::make_unique<FilesReply>(out));
+    return out;
+  }
   // Delivers a message as a page would post it; its answers land in `answers`,
   // also after the view is gone.
   void post_message(const std::string& name, const ScriptMessage& m) {
@@ -94,8 +129,41 @@ class FakeWebView : public WebView {
   std::vector<MenuCommand> editing;
   std::function<std::shared_ptr<const MenuNode>()> ctx_provider;
   MenuChosen ctx_chosen;
+  PageDialogHandler page_dialogs;
+  FileChooserHandler file_chooser;
 
  private:
+  class DialogReply : public PageDialogReply {
+   public:
+    explicit DialogReply(std::shared_ptr<PageAnswer> out) : out_(std::move(out)) {}
+    ~DialogReply() override {
+      if (!out_->answers) out_->dropped = true;
+    }
+    void answer(bool ok, const std::string& text) override {
+      ++out_->answers;
+      out_->ok = ok;
+      out_->null_text = !ok;
+      out_->text = ok ? text : "";
+    }
+
+   private:
+    std::shared_ptr<PageAnswer> out_;
+  };
+  class FilesReply : public FileChooserReply {
+   public:
+    explicit FilesReply(std::shared_ptr<PageAnswer> out) : out_(std::move(out)) {}
+    ~FilesReply() override {
+      if (!out_->answers) out_->dropped = true;
+    }
+    void choose(const std::vector<std::string>& paths) override {
+      ++out_->answers;
+      out_->files = paths;
+    }
+
+   private:
+    std::shared_ptr<PageAnswer> out_;
+  };
+
   class Reply : public MessageReply {
    public:
     Reply(std::shared_ptr<std::vector<FakeAnswer>> log, std::shared_ptr<int> live, const ScriptMessage& m)

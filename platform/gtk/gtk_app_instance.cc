@@ -10,23 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_window.h"
 
 namespace platform::gtk {
 
 namespace {
-
-// A session bus the desktop set up: its address, or the per-user bus socket.
-// Without one, finding a bus would mean starting one just for this.
-bool session_bus_configured() {
-  const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (address && *address) return true;
-  const char* run = g_getenv("XDG_RUNTIME_DIR");
-  if (!run || !*run) return false;
-  struct stat st;
-  const std::string bus = std::string(run) + "/bus";
-  return stat(bus.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
-}
 
 // A local file by its path; anything else by its URI as given.
 OpenItem item_of(GFile* file) {
@@ -72,7 +61,7 @@ class GtkAppInstance : public AppInstance {
   };
 
   Role claim_files(const std::string& app_id, const std::vector<GFile*>& files, std::string& error) {
-    if (!session_bus_configured() || !g_application_id_is_valid(app_id.c_str())) return Role::kAlone;
+    if (!desktop_session_bus_configured() || !g_application_id_is_valid(app_id.c_str())) return Role::kAlone;
     app_ = g_application_new(app_id.c_str(), G_APPLICATION_HANDLES_OPEN);
     g_signal_connect(app_, "open", G_CALLBACK(&GtkAppInstance::on_open), this);
     g_signal_connect(app_, "activate", G_CALLBACK(&GtkAppInstance::on_activate), this);

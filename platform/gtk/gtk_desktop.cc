@@ -10,11 +10,14 @@
 
 #include <map>
 
+#include "platform/gtk/gtk_capture.h"  // screen capture
 #include "platform/gtk/gtk_clip_notify.h"
+#include "platform/gtk/gtk_desktop_services.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
 #include "platform/gtk/gtk_system_info.h"
 #include "platform/gtk/gtk_window.h"
+#include "platform/speech.h"  // desktop services
 
 namespace platform::gtk {
 
@@ -26,13 +29,34 @@ GtkPlatform::GtkPlatform() {
   install_app_instance(&gtk_app_instance());
   install_clipboard(&gtk_clipboard());
   install_notifier(&gtk_notifier());
+  install_screen_capture(&gtk_capture());  // screen capture
+  install_system_access(&gtk_system_access());  // desktop services
+  install_speech_factory(make_gtk_speech);       // desktop services
+  install_desktop_shell(&gtk_desktop_shell());   // desktop services
+  install_dock(&gtk_dock());                     // desktop services
+  // ---- keys, system events, permissions ----
+  install_desktop_keys(&gtk_desktop_keys());
+  install_system_events(&gtk_system_events());
+  install_permissions(&gtk_permissions());
+  // ---- end ----
 }
 GtkPlatform::~GtkPlatform() {
+  // ---- keys, system events, permissions ----
+  if (desktop_keys() == &gtk_desktop_keys()) install_desktop_keys(nullptr);
+  if (system_events() == &gtk_system_events()) install_system_events(nullptr);
+  if (permissions() == &gtk_permissions()) install_permissions(nullptr);
+  // ---- end ----
   if (app_instance() == &gtk_app_instance()) install_app_instance(nullptr);
   if (application() == &gtk_application()) install_application(nullptr);
   if (system_info() == &gtk_system_info()) install_system_info(nullptr);
   if (clipboard() == &gtk_clipboard()) install_clipboard(nullptr);
   if (notifier() == &gtk_notifier()) install_notifier(nullptr);
+  if (screen_capture() == &gtk_capture()) install_screen_capture(nullptr);  // screen capture
+  if (system_access() == &gtk_system_access()) install_system_access(nullptr);  // desktop services
+  install_speech_factory(nullptr);  // desktop services
+  if (desktop_shell() == &gtk_desktop_shell()) install_desktop_shell(nullptr);
+  if (dock() == &gtk_dock()) install_dock(nullptr);
+  reset_speech();
 }
 
 bool GtkPlatform::init_display() {

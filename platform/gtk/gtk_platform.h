@@ -6,6 +6,10 @@
 
 #include "platform/gtk/glib_loop.h"
 #include "platform/platform.h"
+#include "platform/desktop_shell.h"
+#include "platform/dock.h"
+#include "platform/speech.h"
+#include "platform/system_access.h"
 
 namespace platform::gtk {
 
@@ -33,6 +37,11 @@ class GtkPlatform : public Platform {
   void show_about_panel(const AboutPanel& about) override;
   void show_help(const std::string& book) override;
   CookieStore& cookie_store() override;  // gtk_cookies.cc
+  Dialogs& dialogs() override;
+  // ---- downloads (gtk_downloads.cc)
+  std::string downloads_dir() override;
+  std::string preferred_extension(const std::string& mime_type) override;
+  // ---- end of downloads
 
  private:
   GlibMainQueue queue_;
@@ -42,5 +51,12 @@ class GtkPlatform : public Platform {
 
 // Camera and microphone requests of a page go to the host's trust list.
 void connect_capture_permission(struct _WebKitWebView* view);
+
+// ---- desktop services: secrets, authentication, other windows, speech, dock, shell
+SystemAccess& gtk_system_access();
+std::unique_ptr<SpeechQueue> make_gtk_speech();
+DesktopShell& gtk_desktop_shell();
+Dock& gtk_dock();
+// ---- end of desktop services ----
 
 }  // namespace platform::gtk

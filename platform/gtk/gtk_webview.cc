@@ -18,8 +18,11 @@
 #include <map>
 #include <memory>
 
+#include "platform/gtk/gtk_dialogs.h"
+#include "platform/gtk/gtk_downloads.h"
 #include "platform/gtk/gtk_menu.h"
 #include "platform/gtk/gtk_page_actions.h"
+#include "platform/gtk/gtk_desktop_services.h"
 #include "platform/gtk/gtk_platform.h"
 
 namespace platform::gtk {
@@ -129,9 +132,12 @@ class GtkWebView : public WebView {
     view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(ucm_));
     g_object_ref_sink(view_);
     connect_capture_permission(view_);
+    connect_first_click(view_, this);
   }
   ~GtkWebView() override {
     if (ctx_signal_ && g_signal_handler_is_connected(view_, ctx_signal_)) g_signal_handler_disconnect(view_, ctx_signal_);
+    disconnect_page_dialogs(view_);
+    forget_view_downloads_and_drops(view_);
     // The page is gone with its window: end its web process now rather than when
     // WebKit gets round to it, so windows opened and closed quickly do not pile up
     // processes (and X connections).
@@ -227,6 +233,13 @@ class GtkWebView : public WebView {
   std::string url() override { return view_url(view_); }
   void reload_from_origin() override { webkit_web_view_reload_bypass_cache(view_); }
   // --- end find, PDF, print, reload ---
+  void set_page_dialog_handlers(PageDialogHandler dialogs, FileChooserHandler files) override {
+    connect_page_dialogs(view_, std::move(dialogs), std::move(files));
+  }
+  // ---- downloads and file drops (gtk_downloads.cc)
+  void set_download_events(DownloadEvents events) override { set_view_download_events(view_, std::move(events)); }
+  void set_drop_handler(DropHandler handler) override { set_view_drop_handler(view_, std::move(handler)); }
+  // ---- end of downloads and file drops
 
  private:
   struct Route {

@@ -9,9 +9,7 @@ const path = require('node:path');
 const { spawn } = require('node:child_process');
 const h = require('./harness');
 
-const NEED = [['pulseaudio', 'pulseaudio'], ['pacat', 'pulseaudio-utils'], ['pactl', 'pulseaudio-utils']]
-  .filter(([t]) => !h.hasCommand(t));
-const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
+const skip = h.needs([['pulseaudio', 'pulseaudio'], ['pacat', 'pulseaudio-utils'], ['pactl', 'pulseaudio-utils']]);
 const RATE = 48000;
 const QUIET = 0.0005;  // below this a sample counts as silence (a -30 dB cut stays above it)
 

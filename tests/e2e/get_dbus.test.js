@@ -8,17 +8,8 @@ const fs = require('node:fs');
 const path = require('node:path');
 const h = require('./harness');
 
-const hasMock = (() => {
-  try {
-    require('node:child_process').execFileSync(h.SYSTEM_PYTHON, ['-c', 'import dbusmock'], { stdio: 'ignore' });
-    return true;
-  } catch (e) {
-    return false;
-  }
-})();
-const NEED = [['dbus-daemon', 'dbus'], ['gdbus', 'libglib2.0-bin']].filter(([t]) => !h.hasCommand(t));
-if (!hasMock) NEED.push(['dbusmock', 'python3-dbusmock']);
-const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
+const skip = h.needs([['dbus-daemon', 'dbus'], ['gdbus', 'libglib2.0-bin']],
+  [['dbusmock', 'python3-dbusmock']]);
 
 const UPOWER = ['org.freedesktop.UPower', '/org/freedesktop/UPower'];
 const NM = ['org.freedesktop.NetworkManager', '/org/freedesktop/NetworkManager'];

@@ -509,6 +509,22 @@ function hasCommand(name) {
   });
 }
 
+// A test file's skip reason: the [command, package] pairs missing from PATH and,
+// when the system python lacks one of `modules` ([module, package] pairs), those;
+// false when nothing is missing.
+function needs(commands, modules = []) {
+  const missing = commands.filter(([t]) => !hasCommand(t));
+  if (modules.length) {
+    try {
+      require('node:child_process').execFileSync(SYSTEM_PYTHON, ['-c', `import ${modules.map(([m]) => m).join(', ')}`],
+        { stdio: 'ignore' });
+    } catch (e) {
+      missing.push([modules.map(([m]) => m).join(' and '), modules.map(([, pkg]) => pkg).join(' ')]);
+    }
+  }
+  return missing.length ? `needs ${missing.map(([t, pkg]) => `${t} (${pkg})`).join(', ')}` : false;
+}
+
 // Runs an X client on `display`; resolves with its stdout, rejects with its stderr.
 function xrun(display, cmd, args) {
   return new Promise((resolve, reject) => {
@@ -740,7 +756,7 @@ async function activeWindow(display) {
 
 Object.assign(module.exports, {
   motifHints, sizeHints, transientFor, activeWindow,
-  untilValue, hasCommand, xrun, xprop, netWmState, allowedActions, xwininfo, frameGeometry, pixelAt,
+  untilValue, hasCommand, needs, xrun, xprop, netWmState, allowedActions, xwininfo, frameGeometry, pixelAt,
   randrMonitors, startMonitors,
 });
 
@@ -860,7 +876,7 @@ async function startMock(address, template, { params = {}, log } = {}) {
   let err = '';
   mock.stderr.on('data', (d) => { err = (err + d).slice(-3000); });
   const names = { upower: 'org.freedesktop.UPower', networkmanager: 'org.freedesktop.NetworkManager',
-    notification_daemon: 'org.freedesktop.Notifications' };
+    notification_daemon: 'org.freedesktop.Notifications', logind: 'org.freedesktop.login1' };
   const name = names[template] || template;
   try {
     await until(async () => {

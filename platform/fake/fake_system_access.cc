@@ -1,0 +1,72 @@
+#include "platform/fake/fake_system_access.h"
+
+namespace platform::fake {
+
+namespace {
+
+bool is_utf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const size_t n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 99;
+    if (n == 99 || i + n >= s.size()) return false;
+    for (size_t k = 1; k <= n; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += n + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+void FakeSystemAccess::secret_get(const std::string& service, const std::string& account,
+                                  std::function<void(SecretResult)> done) {
+  SecretResult r;
+  if (fail_status) {
+    r.status = fail_status;
+    r.message = "the store failed";
+  } else if (auto it = secrets.find({service, account}); it != secrets.end()) {
+    r.found = true;
+    if (is_utf8(it->second)) r.value = it->second;
+  }
+  done(r);
+}
+
+void FakeSystemAccess::secret_set(const std::string& service, const std::string& account, const std::string& value,
+                                  std::function<void(SecretResult)> done) {
+  SecretResult r;
+  if (fail_status) {
+    r.status = fail_status;
+    r.message = "the store failed";
+  } else {
+    secrets[{service, account}] = value;
+  }
+  done(r);
+}
+
+void FakeSystemAccess::secret_delete(const std::string& service, const std::string& account,
+                                     std::function<void(SecretResult)> done) {
+  SecretResult r;
+  if (fail_status) {
+    r.status = fail_status;
+    r.message = "the store failed";
+  } else {
+    secrets.erase({service, account});
+  }
+  done(r);
+}
+
+void FakeSystemAccess::authenticate(const std::string& reason,
+                                    std::function<void(bool, std::optional<std::string>)> done) {
+  if (auth_unavailable) return done(false, *auth_unavailable);
+  auth_asks.push_back({reason, std::move(done)});
+}
+
+WindowMove FakeSystemAccess::move_app_window(long pid, const Rect& frame) {
+  auto it = windows.find(pid);
+  if (it == windows.end()) return WindowMove::kNoWindow;
+  if (!it->second) return WindowMove::kRefused;
+  moves.push_back({pid, frame});
+  return WindowMove::kMoved;
+}
+
+}  // namespace platform::fake

@@ -1,0 +1,46 @@
+#pragma once
+// An in-memory secret store, authenticator and set of other applications' windows.
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/system_access.h"
+
+namespace platform::fake {
+
+class FakeSystemAccess : public SystemAccess {
+ public:
+  void secret_get(const std::string& service, const std::string& account,
+                  std::function<void(SecretResult)> done) override;
+  void secret_set(const std::string& service, const std::string& account, const std::string& value,
+                  std::function<void(SecretResult)> done) override;
+  void secret_delete(const std::string& service, const std::string& account,
+                     std::function<void(SecretResult)> done) override;
+  void authenticate(const std::string& reason,
+                    std::function<void(bool ok, std::optional<std::string> error)> done) override;
+  WindowMove move_app_window(long pid, const Rect& frame) override;
+
+  // Stored secrets as raw bytes, keyed by (service, account).
+  std::map<std::pair<std::string, std::string>, std::string> secrets;
+  // Non-zero: every secret operation fails with this status, touching nothing.
+  int fail_status = 0;
+
+  // Authentication: none = the desktop cannot ask (answered at once with this
+  // text); otherwise requests wait in pending until the test answers them.
+  std::optional<std::string> auth_unavailable = std::string("authentication unavailable");
+  struct AuthAsk {
+    std::string reason;
+    std::function<void(bool, std::optional<std::string>)> answer;
+  };
+  std::vector<AuthAsk> auth_asks;
+
+  // Processes with a window: pid -> whether it may be moved; moves records each move.
+  std::map<long, bool> windows;
+  std::vector<std::pair<long, Rect>> moves;
+};
+
+}  // namespace platform::fake

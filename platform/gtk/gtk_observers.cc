@@ -1,0 +1,298 @@
+// The theme from the desktop portal's color-scheme (GtkSettings where the portal
+// has no preference), the locale from the environment and locale1, sleep and
+// wake from logind.
+
+#include <gio/gio.h>
+#include <gtk/gtk.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/gtk/gtk_buses.h"
+#include "platform/gtk/gtk_desktop_services.h"
+
+namespace platform::gtk {
+
+// ---- buses --------------------------------------------------------------------
+
+namespace {
+
+GDBusConnection* g_system = nullptr;
+bool g_system_opening = false;
+std::vector<std::function<void(GDBusConnection*)>> g_system_waiting;
+
+}  // namespace
+
+GDBusConnection* desktop_session_bus() {
+  static GDBusConnection* bus = nullptr;
+  static bool tried = false;
+  if (bus && g_dbus_connection_is_closed(bus)) g_clear_object(&bus);
+  if (bus || tried) return bus;
+  tried = true;
+  if (!desktop_session_bus_configured()) return nullptr;
+  GError* error = nullptr;
+  bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+  if (bus) g_dbus_connection_set_exit_on_close(bus, FALSE);
+  g_clear_error(&error);
+  return bus;
+}
+
+void with_desktop_system_bus(std::function<void(GDBusConnection*)> fn) {
+  if (g_system && g_dbus_connection_is_closed(g_system)) g_clear_object(&g_system);
+  if (g_system) return fn(g_system);
+  g_system_waiting.push_back(std::move(fn));
+  if (g_system_opening) return;
+  auto deliver = [](GDBusConnection* bus) {
+    g_system_opening = false;
+    g_system = bus;
+    auto waiting = std::move(g_system_waiting);
+    g_system_waiting.clear();
+    for (auto& f : waiting) f(bus);
+  };
+  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
+  if (!address) return deliver(nullptr);
+  g_system_opening = true;
+  g_dbus_connection_new_for_address(
+      address,
+      GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr,
+      +[](GObject*, GAsyncResult* res, gpointer) {
+        GDBusConnection* bus = g_dbus_connection_new_for_address_finish(res, nullptr);
+        if (bus) g_dbus_connection_set_exit_on_close(bus, FALSE);
+        g_system_opening = false;
+        g_system = bus;
+        auto waiting = std::move(g_system_waiting);
+        g_system_waiting.clear();
+        for (auto& f : waiting) f(bus);
+      },
+      nullptr);
+  g_free(address);
+}
+
+// ---- system events --------------------------------------------------------------
+
+namespace {
+
+// "de_DE.UTF-8@euro" -> "de-DE"; "C" and "POSIX" name no language.
+std::string language_tag(std::string s) {
+  s = s.substr(0, s.find_first_of(".@"));
+  if (s.empty() || s == "C" || s == "POSIX") return "";
+  std::replace(s.begin(), s.end(), '_', '-');
+  return s;
+}
+
+void add_languages(std::vector<std::string>& out, const std::string& list) {
+  size_t start = 0;
+  for (;;) {
+    const size_t colon = list.find(':', start);
+    const std::string tag = language_tag(list.substr(start, colon == std::string::npos ? colon : colon - start));
+    if (!tag.empty() && std::find(out.begin(), out.end(), tag) == out.end()) out.push_back(tag);
+    if (colon == std::string::npos) return;
+    start = colon + 1;
+  }
+}
+
+std::string env(const char* name) {
+  const char* v = g_getenv(name);
+  return v ? v : "";
+}
+
+class GtkSystemEvents : public SystemEvents {
+ public:
+  bool dark_theme() override {
+    if (scheme_ == 1) return true;
+    if (scheme_ == 2) return false;
+    return gtk_dark();
+  }
+
+  LocaleInfo locale() override {
+    LocaleInfo info;
+    // The locale that wins for messages names the first language; LANGUAGE,
+    // where the locale is not C, lists the user's order.
+    std::string main = env("LC_ALL");
+    if (main.empty()) main = env("LC_MESSAGES");
+    if (main.empty()) main = env("LANG");
+    if (!language_tag(main).empty()) add_languages(info.preferred, env("LANGUAGE"));
+    add_languages(info.preferred, main);
+    for (const char* var : {"LC_ALL", "LANG"}) {
+      std::string tag = language_tag(env(var));
+      const size_t dash = tag.find('-');
+      if (dash != std::string::npos) {
+        info.region = tag.substr(dash + 1);
+        break;
+      }
+    }
+    info.system = system_languages_;
+    GTimeZone* tz = g_time_zone_new_local();
+    info.time_zone = tz ? g_time_zone_get_identifier(tz) : "UTC";
+    if (tz) g_time_zone_unref(tz);
+    return info;
+  }
+
+  void set_handlers(SystemEventHandlers h) override {
+    handlers_ = std::move(h);
+    dark_ = dark_theme();
+    if (GtkSettings* s = gtk_settings_get_default()) {
+      g_signal_connect_swapped(s, "notify::gtk-theme-name", G_CALLBACK(+[](GtkSystemEvents* self) { self->theme_maybe_changed(); }), this);
+      g_signal_connect_swapped(s, "notify::gtk-application-prefer-dark-theme",
+                               G_CALLBACK(+[](GtkSystemEvents* self) { self->theme_maybe_changed(); }), this);
+    }
+    if (GDBusConnection* bus = desktop_session_bus()) watch_portal(bus);
+    with_desktop_system_bus([this](GDBusConnection* bus) {
+      if (bus) watch_system(bus);
+    });
+  }
+
+ private:
+  static bool gtk_dark() {
+    GtkSettings* s = gtk_settings_get_default();
+    if (!s) return false;
+    gboolean prefer = FALSE;
+    gchar* name = nullptr;
+    g_object_get(s, "gtk-application-prefer-dark-theme", &prefer, "gtk-theme-name", &name, nullptr);
+    std::string theme = name ? name : "";
+    g_free(name);
+    std::transform(theme.begin(), theme.end(), theme.begin(), [](unsigned char c) { return char(g_ascii_tolower(c)); });
+    return prefer || theme.find("-dark") != std::string::npos || theme.find(":dark") != std::string::npos;
+  }
+
+  void theme_maybe_changed() {
+    const bool dark = dark_theme();
+    if (dark == dark_) return;
+    dark_ = dark;
+    if (handlers_.theme_changed) handlers_.theme_changed();
+  }
+
+  // color-scheme: 0 no preference, 1 dark, 2 light.
+  static int scheme_of(GVariant* v) {
+    while (v && g_variant_is_of_type(v, G_VARIANT_TYPE_VARIANT)) {
+      GVariant* inner = g_variant_get_variant(v);
+      g_variant_unref(v);
+      v = inner;
+    }
+    int out = 0;
+    if (v && g_variant_is_of_type(v, G_VARIANT_TYPE_UINT32)) out = int(g_variant_get_uint32(v));
+    if (v) g_variant_unref(v);
+    return out;
+  }
+
+  void watch_portal(GDBusConnection* bus) {
+    g_dbus_connection_signal_subscribe(
+        bus, "org.freedesktop.portal.Desktop", "org.freedesktop.portal.Settings", "SettingChanged",
+        "/org/freedesktop/portal/desktop", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        +[](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* params, gpointer data) {
+          auto* self = static_cast<GtkSystemEvents*>(data);
+          const gchar *ns = nullptr, *key = nullptr;
+          GVariant* value = nullptr;
+          if (!g_variant_is_of_type(params, G_VARIANT_TYPE("(ssv)"))) return;
+          g_variant_get(params, "(&s&sv)", &ns, &key, &value);
+          if (g_strcmp0(ns, "org.freedesktop.appearance") == 0 && g_strcmp0(key, "color-scheme") == 0) {
+            self->scheme_ = scheme_of(value);
+            self->theme_maybe_changed();
+          } else if (value) {
+            g_variant_unref(value);
+          }
+        },
+        this, nullptr);
+    // The first answer is waited for (briefly), so the theme told at start is
+    // the desktop's; a portal that is missing answers at once.
+    GVariant* r = g_dbus_connection_call_sync(bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+                                              "org.freedesktop.portal.Settings", "ReadOne",
+                                              g_variant_new("(ss)", "org.freedesktop.appearance", "color-scheme"),
+                                              G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, nullptr);
+    if (!r)  // portals before ReadOne
+      r = g_dbus_connection_call_sync(bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+                                      "org.freedesktop.portal.Settings", "Read",
+                                      g_variant_new("(ss)", "org.freedesktop.appearance", "color-scheme"),
+                                      G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, nullptr);
+    if (r) {
+      scheme_ = scheme_of(g_variant_get_child_value(r, 0));
+      g_variant_unref(r);
+      dark_ = dark_theme();
+    }
+  }
+
+  void watch_system(GDBusConnection* bus) {
+    g_dbus_connection_signal_subscribe(
+        bus, "org.freedesktop.login1", "org.freedesktop.login1.Manager", "PrepareForSleep", "/org/freedesktop/login1",
+        nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        +[](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* params, gpointer data) {
+          auto* self = static_cast<GtkSystemEvents*>(data);
+          if (!g_variant_is_of_type(params, G_VARIANT_TYPE("(b)"))) return;
+          gboolean start = FALSE;
+          g_variant_get(params, "(b)", &start);
+          auto& fn = start ? self->handlers_.will_sleep : self->handlers_.did_wake;
+          if (fn) fn();
+        },
+        this, nullptr);
+    g_dbus_connection_signal_subscribe(
+        bus, "org.freedesktop.locale1", "org.freedesktop.DBus.Properties", "PropertiesChanged", "/org/freedesktop/locale1",
+        nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        +[](GDBusConnection* c, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*, gpointer data) {
+          static_cast<GtkSystemEvents*>(data)->read_locale1(c, true);
+        },
+        this, nullptr);
+    read_locale1(bus, false);
+  }
+
+  // The machine's languages: LANGUAGE, else LANG, of locale1's Locale.
+  void read_locale1(GDBusConnection* bus, bool tell) {
+    struct Ask {
+      GtkSystemEvents* self;
+      bool tell;
+    };
+    g_dbus_connection_call(
+        bus, "org.freedesktop.locale1", "/org/freedesktop/locale1", "org.freedesktop.DBus.Properties", "Get",
+        g_variant_new("(ss)", "org.freedesktop.locale1", "Locale"), G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 1500,
+        nullptr,
+        +[](GObject* src, GAsyncResult* res, gpointer data) {
+          std::unique_ptr<Ask> ask(static_cast<Ask*>(data));
+          GVariant* r = g_dbus_connection_call_finish(G_DBUS_CONNECTION(src), res, nullptr);
+          if (!r) return;
+          GVariant* v = nullptr;
+          g_variant_get(r, "(v)", &v);
+          std::string lang, language;
+          if (v && g_variant_is_of_type(v, G_VARIANT_TYPE_STRING_ARRAY)) {
+            gsize n = 0;
+            const gchar** items = g_variant_get_strv(v, &n);
+            for (gsize i = 0; i < n; ++i) {
+              std::string item = items[i];
+              if (item.rfind("LANG=", 0) == 0) lang = item.substr(5);
+              if (item.rfind("LANGUAGE=", 0) == 0) language = item.substr(9);
+            }
+            g_free(items);
+          }
+          if (v) g_variant_unref(v);
+          g_variant_unref(r);
+          std::vector<std::string> langs;
+          if (!language_tag(lang).empty()) add_languages(langs, language);
+          add_languages(langs, lang);
+          auto* self = ask->self;
+          std::optional<std::vector<std::string>> now;
+          if (!langs.empty()) now = langs;
+          if (now == self->system_languages_) return;
+          self->system_languages_ = now;
+          if (ask->tell && self->handlers_.locale_changed) self->handlers_.locale_changed();
+        },
+        new Ask{this, tell});
+  }
+
+  SystemEventHandlers handlers_;
+  int scheme_ = 0;
+  bool dark_ = false;
+  std::optional<std::vector<std::string>> system_languages_;
+};
+
+}  // namespace
+
+SystemEvents& gtk_system_events() {
+  static GtkSystemEvents events;
+  return events;
+}
+
+}  // namespace platform::gtk

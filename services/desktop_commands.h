@@ -1,0 +1,24 @@
+#pragma once
+// What the desktop commands compute before they reach the desktop: how SHELL
+// reads its argument, and the login item's autostart entry.
+
+#include <string>
+
+#include "services/clip_format.h"
+
+struct ShellTarget {
+  bool has_scheme = false;  // a URL with a scheme (file: included)
+  bool file_url = false;
+  std::string path;         // the file's path: the argument with "~" expanded, or the file URL's path
+};
+
+// The user's home folder ($HOME, else the password database's).
+std::string home_dir();
+ShellTarget parse_shell_arg(const std::string& arg, const std::string& home);
+
+// The XDG autostart entry that starts the application at log-in.
+std::string autostart_entry(const std::string& name, const std::string& executable);
+// Where it lives: $XDG_CONFIG_HOME/autostart/<application id>.desktop.
+std::string autostart_path(const std::string& app_id);
+// Forgets the power inhibition held (the desktop that held it went away); for tests.
+void power_reset_for_tests();

@@ -1,0 +1,91 @@
+// PICKCOLOR, OCR and THUMB: each handler starts the desktop's work and the work's
+// completion writes the one answer, from whatever thread it runs on.
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "core/handlers.h"
+#include "core/records.h"
+#include "core/wire.h"
+#include "platform/capture.h"
+#include "platform/platform.h"
+#include "services/capture_files.h"
+#include "services/screen_capture.h"
+
+namespace {
+
+// Thumbnails larger than this on a side are not made, whatever size was asked.
+constexpr std::uint64_t kMaxThumbPixels = 16384;
+
+std::string color_hex(const platform::ScreenCapture::Rgb& c) {
+  auto byte = [](double v) {
+    // A component outside 0..1 (or none at all) would not fit two hex digits.
+    const double x = std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.0;
+    return int(std::lround(x * 255));
+  };
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "\"#%02x%02x%02x\"", byte(c.r), byte(c.g), byte(c.b));
+  return buf;
+}
+
+void reply(const std::string& id, const std::string& json) { sock_write_line("GOT " + id + " " + json); }
+
+}  // namespace
+
+void do_pickcolor(void*, void* rec) {
+  const std::string id = *std::unique_ptr<std::string>(static_cast<std::string*>(rec));
+  platform::ScreenCapture* cap = platform::screen_capture();
+  if (!cap) return capture_fail(id, "colour picking is not available");
+  cap->pick_color([id](std::optional<platform::ScreenCapture::Rgb> c, std::string error) {
+    if (c) return reply(id, "{\"ok\":true,\"color\":" + color_hex(*c) + "}");
+    if (error.empty()) return reply(id, "{\"ok\":true,\"color\":null}");
+    capture_fail(id, error);
+  });
+}
+
+void do_ocr(void*, void* rec) {
+  std::unique_ptr<OcrReq> q(static_cast<OcrReq*>(rec));
+  const std::string id = q->id;
+  platform::ScreenCapture* cap = platform::screen_capture();
+  if (!cap) return capture_fail(id, "ocr failed");
+  cap->recognize_text(q->path, [id](std::optional<std::vector<platform::TextLine>> lines, std::string error) {
+    if (!lines) return capture_fail(id, error.empty() ? "ocr failed" : error);
+    std::string text, blocks;
+    for (const platform::TextLine& l : *lines) {
+      if (!text.empty()) text += '\n';
+      text += l.text;
+      if (!blocks.empty()) blocks += ',';
+      char rest[256];
+      auto f = [](double v) { return std::isfinite(v) ? v : 0.0; };
+      std::snprintf(rest, sizeof rest, ",\"confidence\":%.3f,\"box\":{\"x\":%.4f,\"y\":%.4f,\"width\":%.4f,\"height\":%.4f}}",
+                    f(l.confidence), f(l.x), f(l.y), f(l.w), f(l.h));
+      blocks += "{\"text\":" + json_escape(l.text) + rest;
+    }
+    reply(id, "{\"ok\":true,\"text\":" + json_escape(text) + ",\"blocks\":[" + blocks + "]}");
+  });
+}
+
+void do_thumb(void*, void* rec) {
+  std::unique_ptr<ThumbReq> q(static_cast<ThumbReq*>(rec));
+  const std::string id = q->id, path = q->path;
+  const std::uint64_t edge = q->size > 0 ? std::uint64_t(q->size) : 256;
+  q.reset();
+  if (!request_id_fits_file_name(id)) return capture_fail(id, kBadRequestId);
+  struct stat st;
+  if (path.find('\0') != std::string::npos || stat(path.c_str(), &st) != 0)
+    return capture_fail(id, "no such file: " + path);
+  platform::ScreenCapture* cap = platform::screen_capture();
+  if (!cap) return capture_fail(id, "no thumbnail");
+  const std::string out = temp_png_path(platform::current().temp_dir(), "quibex-thumb-", id);
+  const auto max_px = static_cast<std::uint32_t>(std::min(edge * 2, kMaxThumbPixels));
+  cap->thumbnail(path, max_px, [id, out](std::optional<platform::PngImage> img, std::string error) {
+    if (!img) return capture_fail(id, error.empty() ? "no thumbnail" : error);
+    if (img->png.empty() || !write_file_atomically(out, img->png)) return capture_fail(id, "png write failed");
+    reply(id, "{\"ok\":true,\"path\":" + json_escape(out) + ",\"width\":" + std::to_string(img->width) +
+                  ",\"height\":" + std::to_string(img->height) + "}");
+  });
+}

@@ -1,0 +1,234 @@
+// RECORD and CAPTURE. The recorder's state lives on its own serial queue; every
+// platform completion hops back onto that queue before it touches the state.
+
+#include "services/screen_capture.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "core/handlers.h"
+#include "core/records.h"
+#include "core/wire.h"
+#include "platform/capture.h"
+#include "platform/platform.h"
+#include "services/capture_files.h"
+
+namespace {
+
+constexpr double kMinFrameInterval = 1.0 / 60;
+
+// The chosen display, worked out on the main thread where the window system is.
+struct Target {
+  std::string error;
+  platform::CaptureArea area;
+  std::uint32_t width = 0, height = 0;
+};
+
+Target choose_display(long display, const char* no_content) {
+  Target t;
+  platform::ScreenCapture* cap = platform::screen_capture();
+  if (!cap) {
+    t.error = no_content;
+    return t;
+  }
+  std::vector<platform::ScreenInfo> screens = platform::current().screens().list();
+  const platform::ScreenInfo* s = nullptr;
+  for (const platform::ScreenInfo& x : screens)
+    if (display == 0 || static_cast<long long>(x.display_id) == display) {
+      s = &x;
+      break;
+    }
+  std::optional<platform::CaptureArea> area;
+  if (s) area = cap->area(s->display_id);
+  if (!s || !area) {
+    t.error = "no such display";
+    return t;
+  }
+  const double scale = s->scale > 0 ? s->scale : 1.0;
+  auto px = [](double v) { return v > 0 && v < 1e9 ? static_cast<std::uint32_t>(v) : 0u; };
+  t.area = *area;
+  t.width = px(s->frame.w * scale);
+  t.height = px(s->frame.h * scale);
+  return t;
+}
+
+struct Recorder {
+  std::unique_ptr<platform::SerialQueue> queue;
+  std::shared_ptr<platform::FrameStream> stream;
+  std::unique_ptr<platform::VideoWriter> writer;
+  bool session = false;
+  double first = 0, last = 0;
+  std::string path;
+  // A stop is between clearing the stream and its reset; starts that come
+  // meanwhile wait for it, so the reset cannot clear their state.
+  bool finishing = false;
+  std::vector<std::function<void()>> waiting;
+  // Frames and completions of an earlier recording carry an older number.
+  std::uint64_t generation = 0;
+};
+
+// Never destroyed: the queue's thread may outlive static destruction.
+Recorder*& recorder_ptr() {
+  static Recorder* r = new Recorder;
+  return r;
+}
+Recorder& R() { return *recorder_ptr(); }
+
+void on_queue(std::function<void()> fn) { R().queue->post(std::move(fn)); }
+
+void rec_reset() {
+  Recorder& r = R();
+  r.stream.reset();
+  r.writer.reset();
+  r.session = false;
+  r.path.clear();
+  ++r.generation;
+}
+
+void rec_start(const std::string& id, const std::string& path, const Target& t);
+
+void run_waiting() {
+  std::vector<std::function<void()>> w;
+  w.swap(R().waiting);
+  for (auto& fn : w) fn();
+}
+
+void on_frame(std::uint64_t gen, const platform::VideoFrame& f) {
+  Recorder& r = R();
+  if (gen != r.generation || !f.complete) return;
+  if (!r.writer || !r.writer->writing()) return;
+  if (!r.session) {
+    r.writer->start_session(f.time);
+    r.first = r.last = f.time;  // a session whose first frame is dropped lasts 0, not less
+    r.session = true;
+  }
+  if (!r.writer->ready()) return;  // dropped, never queued
+  r.writer->append(f);
+  r.last = f.time;
+}
+
+void abandon_start(const std::string& id, const std::string& path, const std::string& message) {
+  Recorder& r = R();
+  if (r.writer) r.writer->cancel();
+  rec_reset();
+  unlink(path.c_str());  // no partial file stays behind a failed start
+  capture_fail(id, message);
+}
+
+void rec_start(const std::string& id, const std::string& path, const Target& t) {
+  Recorder& r = R();
+  if (r.finishing) {
+    r.waiting.push_back([id, path, t] { rec_start(id, path, t); });
+    return;
+  }
+  // The stream is set before anything asynchronous happens, so this one check
+  // covers the whole start.
+  if (r.stream) return capture_fail(id, "already recording");
+  if (!t.error.empty()) return capture_fail(id, t.error);
+  platform::ScreenCapture* cap = platform::screen_capture();
+  if (!cap) return capture_fail(id, "no shareable content (screen permission?)");
+  unlink(path.c_str());  // errors ignored
+  std::string err;
+  std::unique_ptr<platform::VideoWriter> writer = cap->make_writer(path, err);
+  if (!writer) return abandon_start(id, path, err.empty() ? "cannot create the mp4" : err);
+  r.writer = std::move(writer);
+  if (!r.writer->add_video_track(t.width, t.height)) return abandon_start(id, path, "cannot add the video track");
+  if (!r.writer->start_writing()) return abandon_start(id, path, "asset writer refused to start");
+  std::unique_ptr<platform::FrameStream> stream = cap->make_stream(t.area, t.width, t.height, kMinFrameInterval, err);
+  if (!stream) return abandon_start(id, path, err.empty() ? "cannot capture the display" : err);
+  r.stream = std::move(stream);
+  r.session = false;
+  r.path = path;
+  const std::uint64_t gen = ++r.generation;
+  r.stream->start(
+      [gen](platform::VideoFrame f) { on_queue([gen, f = std::move(f)] { on_frame(gen, f); }); },
+      [gen, id, path](std::string error) {
+        on_queue([gen, id, path, error] {
+          Recorder& r = R();
+          if (error.empty()) return sock_write_line("GOT " + id + " {\"ok\":true,\"error\":null}");
+          // A stop that already took the stream over finishes and resets it.
+          if (gen == r.generation && r.stream) {
+            abandon_start(id, path, error);
+          } else {
+            capture_fail(id, error);
+          }
+        });
+      });
+}
+
+void rec_finished(const std::string& id, bool completed, const std::string& error) {
+  Recorder& r = R();
+  const bool ok = completed && r.session;
+  if (ok) {
+    char dur[64];
+    std::snprintf(dur, sizeof dur, "%.3f", r.last - r.first);
+    sock_write_line("GOT " + id + " {\"ok\":true,\"path\":" + json_escape(r.path) + ",\"duration\":" + dur +
+                    ",\"error\":null}");
+  } else {
+    // A file without a single frame holds nothing worth keeping.
+    if (!r.session && !r.path.empty()) unlink(r.path.c_str());
+    capture_fail(id, !error.empty() ? error : "no frames captured");
+  }
+  rec_reset();
+  r.finishing = false;
+  run_waiting();
+}
+
+void rec_stop(const std::string& id) {
+  Recorder& r = R();
+  if (!r.stream) return capture_fail(id, "not recording");
+  std::shared_ptr<platform::FrameStream> stream = std::move(r.stream);
+  r.stream.reset();
+  r.finishing = true;
+  stream->stop([stream, id]() mutable {
+    on_queue([stream, id]() mutable {
+      stream.reset();
+      Recorder& r = R();
+      if (!r.writer) return rec_finished(id, false, "");
+      r.writer->finish([id](bool completed, std::string error) {
+        on_queue([id, completed, error] { rec_finished(id, completed, error); });
+      });
+    });
+  });
+}
+
+}  // namespace
+
+void capture_fail(const std::string& id, const std::string& message) {
+  sock_write_line("GOT " + id + " {\"ok\":false,\"error\":" + json_escape(message) + "}");
+}
+
+void do_record(void*, void* rec) {
+  std::unique_ptr<RecordReq> q(static_cast<RecordReq*>(rec));
+  Recorder& r = R();
+  if (!r.queue) r.queue = platform::current().make_serial_queue("quibex-recorder");
+  if (!q->start) {
+    on_queue([id = q->id] { rec_stop(id); });
+    return;
+  }
+  Target t = choose_display(q->display, "no shareable content (screen permission?)");
+  on_queue([id = q->id, path = q->path, t] { rec_start(id, path, t); });
+}
+
+void do_capture(void*, void* rec) {
+  std::unique_ptr<CaptureReq> q(static_cast<CaptureReq*>(rec));
+  const std::string id = q->id;
+  if (!request_id_fits_file_name(id)) return capture_fail(id, kBadRequestId);
+  Target t = choose_display(q->display, "no shareable content (screen-recording permission?)");
+  if (!t.error.empty()) return capture_fail(id, t.error);
+  const std::string path = temp_png_path(platform::current().temp_dir(), "quibex-shot-", id);
+  platform::screen_capture()->screenshot(
+      t.area, t.width, t.height, [id, path](std::optional<platform::PngImage> img, std::string error) {
+        if (!img) return capture_fail(id, error.empty() ? "capture failed" : error);
+        if (img->png.empty() || !write_file_atomically(path, img->png)) return capture_fail(id, "png write failed");
+        sock_write_line("GOT " + id + " {\"ok\":true,\"path\":" + json_escape(path) +
+                        ",\"width\":" + std::to_string(img->width) + ",\"height\":" + std::to_string(img->height) +
+                        "}");
+      });
+}
+
+platform::SerialQueue* recorder_queue_for_tests() { return R().queue.get(); }
+void recorder_reset_for_tests() { recorder_ptr() = new Recorder; }

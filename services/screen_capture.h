@@ -1,0 +1,15 @@
+#pragma once
+// Screenshots and the one screen recording (RECORD, CAPTURE).
+
+#include <string>
+
+namespace platform {
+class SerialQueue;
+}
+
+// Answers GOT <id> {"ok":false,"error":<message>}; callable from any thread.
+void capture_fail(const std::string& id, const std::string& message);
+
+// Tests: the recorder's queue (null before the first RECORD), and a fresh recorder.
+platform::SerialQueue* recorder_queue_for_tests();
+void recorder_reset_for_tests();

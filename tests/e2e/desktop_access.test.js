@@ -1,0 +1,200 @@
+'use strict';
+// SECRET against gnome-keyring on a private session bus, AUTH against a polkit
+// mock on a private system bus, OSA, and WINCTRL moving another application's
+// window under a window manager.
+const { test, describe, before, after } = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
+const h = require('./harness');
+
+const skip = h.needs([['dbus-daemon', 'dbus'], ['gdbus', 'libglib2.0-bin'], ['gnome-keyring-daemon', 'gnome-keyring'],
+  ['xwininfo', 'x11-utils'], ['xprop', 'x11-utils']],
+  [['dbusmock', 'python3-dbusmock']]);
+
+let asked = 0;
+async function ask(b, cmd, rest) {
+  const id = 'k' + (++asked);
+  b.send(`${cmd} ${id} ${rest}`);
+  const line = await b.expectLine((l) => l.startsWith(`GOT ${id} `));
+  return JSON.parse(line.slice(`GOT ${id} `.length));
+}
+
+async function owned(address, name) {
+  const out = await h.gdbusCall(address, 'org.freedesktop.DBus', '/org/freedesktop/DBus',
+    'org.freedesktop.DBus.NameHasOwner', name).catch(() => '');
+  return out.includes('true');
+}
+
+// gnome-keyring-daemon serving the Secret Service on `bus`, its login keyring
+// created and unlocked inside `dir`.
+async function startKeyring(dir, bus) {
+  const env = { ...process.env, ...h.sessionEnv(dir, bus) };
+  const daemon = h.launch('gnome-keyring-daemon', ['--unlock', '--foreground', '--components=secrets'],
+    { stdio: ['pipe', 'ignore', 'pipe'], env });
+  daemon.stdin.end('test');
+  let err = '';
+  daemon.stderr.on('data', (d) => { err = (err + d).slice(-2000); });
+  await h.until(async () => {
+    if (daemon.exitCode !== null) throw new Error('gnome-keyring-daemon ended: ' + err);
+    return owned(bus.address, 'org.freedesktop.secrets');
+  }, 'the keyring on the bus');
+  return { stop: () => h.stopGroup(daemon) };
+}
+
+describe('secrets, authentication and scripts', { skip }, () => {
+  let x;
+  let dir;
+  let bus;
+  let keyring;
+  let s;
+  before(async () => {
+    x = await h.startDisplay();
+    dir = h.tempDir('qbx-access-');
+    bus = await h.startBus(dir, 'session');
+    keyring = await startKeyring(dir, bus);
+    s = await h.startSession({ display: x.display, env: { ...h.sessionEnv(dir, bus), QUIBEX_POLKIT_ACTION: undefined } });
+    await h.hello(s.backend);
+  });
+  after(async () => {
+    if (s) await s.close();
+    if (keyring) await keyring.stop();
+    if (bus) await bus.stop();
+    if (x) await x.stop();
+  });
+
+  test('set, replace, get, delete and get a missing secret in the keyring', async () => {
+    const b = s.backend;
+    const steps = [
+      ['get\tmail\talice', { ok: true, value: null }],
+      ['del\tmail\talice', { ok: true }],
+      ['set\tmail\talice\tfirst', { ok: true }],
+      ['set\tmail\talice\tsecond\\tpart é', { ok: true }],
+      ['get\tmail\talice', { ok: true, value: 'second\tpart é' }],
+      ['get\tmail\tbob', { ok: true, value: null }],
+      ['set\t\t\tno names', { ok: true }],
+      ['get\t\t', { ok: true, value: 'no names' }],
+      ['del\tmail\talice', { ok: true }],
+      ['get\tmail\talice', { ok: true, value: null }],
+      ['rename\tmail\talice', { ok: false, error: 'unknown secret op' }],
+    ];
+    for (const [rest, want] of steps) assert.deepEqual(await ask(b, 'SECRET', rest), want, rest);
+    // The replace left one item for the pair, not two.
+    const items = await h.run(h.SYSTEM_PYTHON, ['-c', `
+import gi; gi.require_version('Secret', '1'); from gi.repository import Secret
+s = Secret.Service.get_sync(Secret.ServiceFlags.LOAD_COLLECTIONS)
+print(len([i for c in s.get_collections() for i in c.get_items() if i.get_attributes().get('service') == 'mail']))
+`], h.sessionEnv(dir, bus));
+    assert.equal(items.trim(), '0');
+  });
+
+  test('a secret stored twice keeps one item holding the second value', async () => {
+    const b = s.backend;
+    assert.deepEqual(await ask(b, 'SECRET', 'set\tvault\tme\tone'), { ok: true });
+    assert.deepEqual(await ask(b, 'SECRET', 'set\tvault\tme\ttwo'), { ok: true });
+    const out = await h.run(h.SYSTEM_PYTHON, ['-c', `
+import gi; gi.require_version('Secret', '1'); from gi.repository import Secret
+s = Secret.Service.get_sync(Secret.ServiceFlags.LOAD_COLLECTIONS)
+items = [i for c in s.get_collections() for i in c.get_items() if i.get_attributes().get('service') == 'vault']
+for i in items: i.load_secret_sync()
+print(len(items), items[0].get_secret().get_text() if items else '')
+`], h.sessionEnv(dir, bus));
+    assert.equal(out.trim(), '1 two');
+  });
+
+  test('scripts are not available; authentication without a configured action answers at once', async () => {
+    const b = s.backend;
+    assert.deepEqual(await ask(b, 'OSA', 'return "hi"'), { ok: false, error: 'unsupported' });
+    assert.deepEqual(await ask(b, 'AUTH', 'Unlock'), { ok: false, error: 'authentication unavailable' });
+  });
+
+  test('without a keyring, or without a session bus, the store answers an error, never success', async () => {
+    const empty = await h.startBus(dir, 'nokeyring');
+    for (const env of [h.sessionEnv(dir, empty), h.sessionEnv(dir, null)]) {
+      const t = await h.startSession({ display: x.display, env });
+      try {
+        await h.hello(t.backend);
+        for (const rest of ['set\ta\tb\tc', 'get\ta\tb', 'del\ta\tb']) {
+          const got = await ask(t.backend, 'SECRET', rest);
+          assert.equal(got.ok, false, rest);
+          assert.match(got.error, /^keychain error -?\d+/);
+        }
+      } finally {
+        await t.close();
+      }
+    }
+    await empty.stop();
+  });
+});
+
+describe('authentication through polkit', { skip }, () => {
+  let x;
+  let dir;
+  let system;
+  let mock;
+  before(async () => {
+    x = await h.startDisplay();
+    dir = h.tempDir('qbx-polkit-');
+    system = await h.startBus(dir, 'system');
+    const log = path.join(dir, 'polkit.log');
+    mock = h.launch(h.SYSTEM_PYTHON, ['-m', 'dbusmock', '--system', '-t', 'polkitd', '-l', log],
+      { stdio: ['ignore', 'ignore', 'pipe'], env: { ...process.env, DBUS_SYSTEM_BUS_ADDRESS: system.address } });
+    await h.until(() => owned(system.address, 'org.freedesktop.PolicyKit1'), 'the polkit mock');
+  });
+  after(async () => {
+    if (mock) await h.stopGroup(mock);
+    if (system) await system.stop();
+    if (x) await x.stop();
+  });
+
+  test('the configured action is asked for; the answer says whether it was granted', async () => {
+    const s = await h.startSession({
+      display: x.display,
+      env: { DBUS_SYSTEM_BUS_ADDRESS: system.address, QUIBEX_POLKIT_ACTION: 'org.example.unlock', HOME: dir },
+    });
+    try {
+      await h.hello(s.backend);
+      assert.deepEqual(await ask(s.backend, 'AUTH', 'Open the vault'), { ok: false, error: 'not authorized' });
+      await h.gdbusCall(system.address, 'org.freedesktop.PolicyKit1', '/org/freedesktop/PolicyKit1/Authority',
+        'org.freedesktop.DBus.Mock.SetAllowed', "['org.example.unlock']");
+      assert.deepEqual(await ask(s.backend, 'AUTH', ''), { ok: true, error: null });
+      const log = fs.readFileSync(path.join(dir, 'polkit.log'), 'utf8');
+      assert.match(log, /CheckAuthorization .*org\.example\.unlock/);
+    } finally {
+      await s.close();
+    }
+  });
+});
+
+describe("other applications' windows", { skip }, () => {
+  let x;
+  let dir;
+  let bus;
+  before(async () => {
+    x = await h.startDisplay({ windowManager: true });
+    dir = h.tempDir('qbx-winctrl-');
+    bus = await h.startBus(dir, 'session');
+  });
+  after(async () => {
+    if (bus) await bus.stop();
+    if (x) await x.stop();
+  });
+
+  test("another process's window moves and resizes to the outer frame asked for", async () => {
+    const env = h.sessionEnv(dir, bus);
+    const peer = await h.startPeer(x.display, { env, x: 50, y: 60 });
+    const s = await h.mainSession(x.display, env);
+    try {
+      const b = s.backend;
+      assert.deepEqual(await ask(b, 'WINCTRL', `${peer.pid}\t200\t150\t420\t300`), { ok: true, error: null });
+      const f = await h.untilValue(() => h.frameGeometry(x.display, peer.xid),
+        (g) => g.x === 200 && g.y === 150 && g.w === 420 && g.h === 300, 'the peer moved');
+      assert.ok(f.client.width < 420 || f.extents.l + f.extents.r === 0);
+      for (const pid of [99999999, 0, -1])
+        assert.deepEqual(await ask(b, 'WINCTRL', `${pid}\t0\t0\t100\t100`), { ok: false, error: 'no movable window' }, String(pid));
+    } finally {
+      await s.close();
+      await peer.stop();
+    }
+  });
+});

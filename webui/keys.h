@@ -1,0 +1,34 @@
+#pragma once
+// Key combinations the backend names ("cmd+shift+k"), global hot keys, posted
+// key presses, and the editing keys that work in pages without a menu item.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/menu.h"
+
+struct Combo {
+  bool cmd = false;
+  bool ctrl = false;
+  bool alt = false;
+  bool shift = false;
+  bool win = false;  // used as Command
+  std::string key;   // canonical name; empty when not valid
+  bool valid = false;
+};
+
+Combo read_combo(const std::string& text);
+std::string canonical_key(const std::string& name);
+// The key code of a canonical name; -1 when the table has no such key.
+int keycode_for(const std::string& name);
+
+// The editing keys (Command-Z/X/C/V/A, Command-Shift-Z) that no menu item of the
+// window's bar claims run the editing command on the window's page. True when
+// the key was taken.
+bool stock_key_fallback(const std::string& window_id, const platform::KeyChord& key);
+
+// Lets the desktop ask each web view's first-click flag.
+void install_first_mouse_hook();
+
+// Forgets every hot key (tests).
+void hotkeys_reset_for_tests();
