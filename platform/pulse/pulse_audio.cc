@@ -86,7 +86,11 @@ class Server;
 // A capture or a filter; stop() undoes it and is safe to call twice.
 class Live : public AudioStream {
  public:
-  explicit Live(Server* s) : server_(s) {}
+  explicit Live(Server* s) : server_(s) {
+    static uint64_t next = 0;
+    serial_ = ++next;
+  }
+  uint64_t serial() const { return serial_; }
   // Each kind stops in its own destructor, while stop_locked is still its own.
   virtual void stop_locked() = 0;
   // A sink input appeared (with its info) or went away; mainloop thread.
@@ -98,6 +102,7 @@ class Live : public AudioStream {
 
  protected:
   Server* server_;
+  uint64_t serial_ = 0;  // tells a new capture from a gone one at the same address
   bool stopped_ = false;
 };
 
@@ -181,6 +186,7 @@ class Server : public AudioServer {
   pa_stream* new_stream(const char* name, uint32_t rate, bool internal);
 
   std::set<Live*> live;  // every capture and filter not yet destroyed
+  bool alive(Live* l, uint64_t serial) const { return live.count(l) && l->serial() == serial; }
 
  private:
   bool connect_locked();
@@ -350,21 +356,26 @@ class Capture : public Live {
       return;
     }
     auto* entry = new Entry{this, st, in.index};
-    mixer_.add_stream(in.index);
     pa_stream_set_read_callback(st, &Capture::on_part, entry);
     pa_buffer_attr attr = record_attr(rate_);
     if (pa_stream_connect_record(st, monitor.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
+      pa_stream_set_read_callback(st, nullptr, nullptr);
+      pa_stream_set_state_callback(st, nullptr, nullptr);
       pa_stream_unref(st);
       delete entry;
       return;
     }
+    mixer_.add_stream(in.index);
     streams_[in.index] = entry;
   }
   void input_added(const Input& in) override {
     if (whole_ || stopped_ || !in_scope(in, scope_)) return;
     // The sink's monitor is looked up asynchronously: this runs on the loop's thread.
+    // The capture may be gone by the answer: it is looked up, never touched, until found alive.
     struct Ctx {
+      Server* server;
       Capture* c;
+      uint64_t serial;
       Input in;
     };
     pa_operation* op = pa_context_get_sink_info_by_index(
@@ -375,9 +386,9 @@ class Capture : public Live {
             delete c;
             return;
           }
-          if (i && i->monitor_source_name && c->c->server_->live.count(c->c)) c->c->add(c->in, i->monitor_source_name);
+          if (i && i->monitor_source_name && c->server->alive(c->c, c->serial)) c->c->add(c->in, i->monitor_source_name);
         },
-        new Ctx{this, in});
+        new Ctx{server_, this, serial_, in});
     if (op) pa_operation_unref(op);
   }
   // A sink input that moves loses the streams that monitored it: monitor it
