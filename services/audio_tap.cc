@@ -159,7 +159,6 @@ void do_audiotap(void*, void* rec) {
 }
 
 bool audiotap_active_for_tests() { return g_tap_active; }
-bool audiotap_built_for_tests() { return g_tap_stream != nullptr; }
 
 void audiotap_reset() {
   g_tap_active = false;

@@ -10,9 +10,8 @@ struct AudioBuf;
 
 // The tap's capture path (audio thread): appends one call's buffers.
 void quib_audiotap_capture(const AudioBuf* bufs, size_t n);
-// Whether a tap runs, and whether it has a live capture behind it.
+// Whether a tap runs (also while it waits to be rebuilt).
 bool audiotap_active_for_tests();
-bool audiotap_built_for_tests();
 // Stops everything (the host ends, or a test is done).
 void audiotap_reset();
 
