@@ -2,9 +2,13 @@
 
 #include "core/startup.h"
 #include "platform/gtk/gtk_platform.h"
+#include "platform/pulse/pulse_audio.h"
 
 int main(int argc, char** argv) {
   static platform::gtk::GtkPlatform desktop;
   platform::install(&desktop);
+  // Before any web process starts, so that the pages' sound carries the tag too.
+  platform::pulse::tag_own_streams();
+  platform::install_audio_server(&platform::pulse::pulse_audio_server());
   return launcher_main(argc, argv);
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "core/wire.h"
+#include "platform/audio.h"
 #include "platform/platform.h"
 #include "platform/webview_lib.h"
 
@@ -22,6 +23,8 @@ void launcher_dispatch(void* w, platform::HandlerFn handler, void* record) {
 void launcher_finish(int code) {
   // Lines still waiting for a slow backend get a moment to leave.
   sock_flush(1000);
+  // Streams moved for the equalizer go back, and what it loaded goes.
+  if (platform::AudioServer* audio = platform::audio_server()) audio->shutdown();
   if (void* w = g_w.exchange(nullptr)) webview_destroy(w);
   if (!g_sock_dir.empty()) {
     unlink((g_sock_dir + "/app.sock").c_str());

@@ -6,6 +6,7 @@ packages=(
   libgtk-3-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev libplist-dev nlohmann-json3-dev libdbusmenu-glib-dev libxss-dev libxrandr-dev libxtst-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev  # on-device AI: HTTP to the local model server
+  libpulse-dev pulseaudio pulseaudio-utils  # audio tap and equalizer, and the test sound server
   xvfb xauth openbox x11-xserver-utils x11-utils xdotool imagemagick tigervnc-standalone-server
   dbus-daemon libglib2.0-bin python3-dbusmock python3-gi gir1.2-glib-2.0 gir1.2-gtk-3.0 python3-xlib
   xclip

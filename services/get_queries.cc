@@ -8,11 +8,11 @@
 #include "core/handlers.h"
 #include "core/records.h"
 #include "platform/system_info.h"
+#include "services/audio_eq.h"
 #include "services/get_system.h"
 #include "services/clipboard.h"
 #include "services/dock_media.h"
 #include "services/get_windows.h"
-#include "services/pending_answers.h"
 #include "services/system_observers.h"
 #include "webui/menu_state.h"
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fake/fake_audio.h"
 #include "platform/fake/fake_services.h"
 #include "platform/fake/fake_dialogs.h"
 #include "platform/fake/fake_desktop_services.h"
@@ -201,6 +202,7 @@ class FakePlatform : public Platform {
     install_system_events(&events);
     install_permissions(&perms);
     // ---- end ----
+    install_audio_server(&audio);  // audio
   }
   ~FakePlatform() override {
     // ---- keys, system events, permissions ----
@@ -212,6 +214,7 @@ class FakePlatform : public Platform {
     if (app_instance() == &instance) install_app_instance(nullptr);
     if (clipboard() == &clip) install_clipboard(nullptr);
     if (notifier() == &notes) install_notifier(nullptr);
+    if (audio_server() == &audio) install_audio_server(nullptr);  // audio
   }
   bool init_display() override { return has_display; }
   std::string executable_path() override { return exe_path; }
@@ -260,6 +263,7 @@ class FakePlatform : public Platform {
   FakeSystemEvents events;
   FakePermissions perms;
   // ---- end ----
+  FakeAudioServer audio;  // audio
   bool has_display = true;
   bool fail_windows = false;  // make_window gives null, as a desktop that cannot make one
   std::string exe_path = "/opt/quibex/quibex";

@@ -20,8 +20,9 @@ TEST_F(GetTest, KeysThatNameNothingKnownAnswerNull) {
   for (const char* key : keys) EXPECT_EQ(get(key), "null") << '"' << key << '"';
 }
 
-TEST_F(GetTest, KeysOfServicesNotBuiltKeepTheirPlaceAndAnswerNull) {
-  for (const char* key : {"audiofilters"}) EXPECT_EQ(get(key), "null") << key;
+TEST_F(GetTest, AudioFiltersAnswersTheEqualizerState) {
+  EXPECT_EQ(get("audiofilters"), R"({"available":true,"state":"off","filters":0,"heard":false})");
+  EXPECT_EQ(get("audiofilters "), "null");
 }
 
 TEST_F(GetTest, MenuKeysArePrefixesAndAnswerTheMenuState) {

@@ -1,0 +1,10 @@
+#pragma once
+// The equalizer: the application's own sound through a chain of biquad filters
+// and a stereo balance, on its way to the output.
+
+#include <string>
+
+// The GET "audiofilters" answer.
+std::string eq_state_json();
+// Stops everything (the host ends, or a test is done); the balance goes back to 0.
+void eq_reset();

@@ -1,0 +1,22 @@
+#pragma once
+// The audio tap: what the machine or the application plays, sent to the backend
+// as AUDIOTAP event lines of int16 samples, one per interval.
+
+#include <cstddef>
+
+#include "platform/audio.h"
+
+struct AudioBuf;
+
+// The tap's capture path (audio thread): appends one call's buffers.
+void quib_audiotap_capture(const AudioBuf* bufs, size_t n);
+// Whether a tap runs (also while it waits to be rebuilt).
+bool audiotap_active_for_tests();
+// Stops everything (the host ends, or a test is done).
+void audiotap_reset();
+
+// Changes of the audio server reach the tap and the equalizer through one watch,
+// installed on first use.
+void audio_watch_ensure();
+void audiotap_on_change(platform::AudioServer::Change change);
+void eq_on_change(platform::AudioServer::Change change);
