@@ -11,10 +11,11 @@ packages=(
   dbus-daemon libglib2.0-bin python3-dbusmock python3-gi gir1.2-glib-2.0 gir1.2-gtk-3.0 python3-xlib
   xclip
   # screen capture and image services: X11 extensions, GStreamer with x264 and mp4mux,
-  # tesseract with its English data, poppler for PDF thumbnails, and a reader of MP4s for tests
+  # tesseract with its English data, poppler for PDF thumbnails, the icons other files show
+  # as thumbnails, and a reader of MP4s for tests
   libxext-dev libxfixes-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-plugins-base-apps gstreamer1.0-libav
-  libtesseract-dev tesseract-ocr-eng libpoppler-glib-dev
+  libtesseract-dev tesseract-ocr-eng libpoppler-glib-dev adwaita-icon-theme
 )
 # desktop services: secrets, speech, sounds
 packages+=(libsecret-1-dev gnome-keyring libespeak-ng-dev espeak-ng-data pulseaudio pulseaudio-utils libcanberra-dev libcanberra-pulse sound-theme-freedesktop libtracker-sparql-3.0-dev tracker)

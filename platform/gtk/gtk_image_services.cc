@@ -3,6 +3,7 @@
 
 #include <cairo.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtk/gtk.h>
 #include <leptonica/allheaders.h>
 #include <poppler.h>
 #include <tesseract/baseapi.h>
@@ -143,6 +144,39 @@ std::optional<PngImage> image_thumbnail(const std::string& path, std::uint32_t m
   return out;
 }
 
+PngImage png_of(GdkPixbuf* pb) {
+  gchar* buf = nullptr;
+  gsize len = 0;
+  PngImage out{"", gdk_pixbuf_get_width(pb), gdk_pixbuf_get_height(pb)};
+  if (gdk_pixbuf_save_to_buffer(pb, &buf, &len, "png", nullptr, nullptr)) out.png.assign(buf, len);
+  g_free(buf);
+  return out;
+}
+
+// Files that have no picture of their own show their type's icon, as the
+// desktop's file managers do. Main thread: the icon theme is GTK's.
+std::optional<PngImage> icon_thumbnail(const std::string& path, std::uint32_t max_px) {
+  GFile* file = g_file_new_for_path(path.c_str());
+  GFileInfo* info = g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_ICON, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
+  g_object_unref(file);
+  if (!info) return std::nullopt;
+  std::optional<PngImage> out;
+  GIcon* icon = g_file_info_get_icon(info);
+  GtkIconTheme* theme = gtk_icon_theme_get_default();
+  if (icon && theme) {
+    const int size = int(std::min<std::uint32_t>(max_px, 4096));
+    if (GtkIconInfo* found = gtk_icon_theme_lookup_by_gicon(theme, icon, size, GTK_ICON_LOOKUP_FORCE_SIZE)) {
+      if (GdkPixbuf* pb = gtk_icon_info_load_icon(found, nullptr)) {
+        out = png_of(pb);
+        g_object_unref(pb);
+      }
+      g_object_unref(found);
+    }
+  }
+  g_object_unref(info);
+  return out;
+}
+
 }  // namespace
 
 void recognize_text_file(const std::string& path,
@@ -155,7 +189,20 @@ void thumbnail_file(const std::string& path, std::uint32_t max_px,
   std::thread([path, max_px, done = std::move(done)] {
     std::optional<PngImage> img = image_thumbnail(path, max_px);
     if (!img) img = pdf_thumbnail(path, max_px);
-    done(img, "");
+    if (img) return done(img, "");
+    struct IconAsk {
+      std::string path;
+      std::uint32_t max_px;
+      std::function<void(std::optional<PngImage>, std::string)> done;
+    };
+    g_main_context_invoke_full(
+        nullptr, G_PRIORITY_DEFAULT,
+        +[](gpointer p) -> gboolean {
+          auto* ask = static_cast<IconAsk*>(p);
+          ask->done(icon_thumbnail(ask->path, ask->max_px), "");
+          return G_SOURCE_REMOVE;
+        },
+        new IconAsk{path, max_px, done}, +[](gpointer p) { delete static_cast<IconAsk*>(p); });
   }).detach();
 }
 

@@ -83,6 +83,14 @@ describe('image services', { skip }, () => {
       const real = (await h.xrun(x.display, 'identify', ['-format', '%w %h', r.path])).trim();
       assert.equal(real, want.join(' '), id);
     }
+    // A file with no picture of its own gets its type's icon.
+    const text = path.join(dir, 'notes.txt');
+    fs.writeFileSync(text, 'some words');
+    const icon = await ask(s.backend, `THUMB t6 ${text}\t32`, 't6');
+    assert.equal(icon.ok, true, JSON.stringify(icon));
+    assert.ok(icon.width > 0 && icon.width <= 64 && icon.height > 0 && icon.height <= 64, JSON.stringify(icon));
+    assert.equal((await h.xrun(x.display, 'identify', ['-format', '%w %h', icon.path])).trim(),
+      `${icon.width} ${icon.height}`);
     const missing = path.join(dir, 'gone.png');
     assert.deepEqual(await ask(s.backend, `THUMB t5 ${missing}\t10`, 't5'),
       { ok: false, error: 'no such file: ' + missing });
