@@ -47,6 +47,9 @@ describe('notifications', { skip }, () => {
     const s = await h.startBundle({ display: x.display, bundle, dir: home,
       env: { DBUS_SESSION_BUS_ADDRESS: bus.address, HOME: home, TMPDIR: home, XDG_RUNTIME_DIR: home } });
     await s.ready();
+    // A fresh HOME makes the first page load slow (font caches and the like): the
+    // page's probe must be there before a test syncs through it.
+    await s.relay.expectCall('probe.ready', () => true, 60000);
     return s;
   }
 
