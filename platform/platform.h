@@ -90,6 +90,9 @@ class Platform {
   virtual void show_about_panel(const AboutPanel& about) = 0;
   // Opens the named help book of the application.
   virtual void show_help(const std::string& book) = 0;
+  // Hands a URL to the desktop's handler for its scheme (the default browser for
+  // web addresses, the mail program for mailto:, ...), without waiting for it.
+  virtual void open_external(const std::string& url) = 0;
 };
 
 // The platform in use; set once by main() or by a test before anything runs.

@@ -148,6 +148,7 @@ class FakePlatform : public Platform {
   std::unique_ptr<StatusItem> make_status_item() override;
   void show_about_panel(const AboutPanel& about) override { abouts.push_back(about); }
   void show_help(const std::string& book) override { helps.push_back(book); }
+  void open_external(const std::string& url) override { opened.push_back(url); }
 
   FakeMainQueue queue;
   FakeTimers clock;
@@ -166,6 +167,7 @@ class FakePlatform : public Platform {
   std::vector<FakeStatusItem*> status_items;  // likewise
   std::vector<AboutPanel> abouts;
   std::vector<std::string> helps;
+  std::vector<std::string> opened;  // URLs handed to the desktop's handlers
 };
 
 }  // namespace platform::fake

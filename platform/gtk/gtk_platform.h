@@ -31,6 +31,7 @@ class GtkPlatform : public Platform {
   std::unique_ptr<StatusItem> make_status_item() override;
   void show_about_panel(const AboutPanel& about) override;
   void show_help(const std::string& book) override;
+  void open_external(const std::string& url) override;
 
  private:
   GlibMainQueue queue_;
