@@ -213,6 +213,12 @@ bool initialize_main_window(const std::string& title, int width, int height, boo
   return true;
 }
 
+void parse_size(const std::string& size, int& width, int& height) {
+  std::sscanf(size.c_str(), "%dx%d", &width, &height);
+}
+
+}  // namespace
+
 bool load_html_file(void* w, const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -227,12 +233,6 @@ bool load_html_file(void* w, const std::string& path) {
   webview_set_html(w, ss.str());
   return true;
 }
-
-void parse_size(const std::string& size, int& width, int& height) {
-  std::sscanf(size.c_str(), "%dx%d", &width, &height);
-}
-
-}  // namespace
 
 std::string find_app_bundle(const std::string& executable_path) {
   fs::path p = fs::path(executable_path).parent_path();
