@@ -21,6 +21,7 @@
 #include "platform/platform.h"
 #include "platform/webview_lib.h"
 #include "webui/menu_bar.h"
+#include "webui/navigation.h"
 
 using platform::NativeWindow;
 
@@ -36,6 +37,7 @@ void release_window(QuibWindow& qw) {
   if (qw.webview) {
     detach_quib_bridge(qw.webview.get());
     forget_first_mouse(qw.webview.get());
+    forget_navigation(qw.webview.get());
   }
   if (qw.window) qw.window->set_content(nullptr);
   qw.webview.reset();

@@ -12,8 +12,6 @@
   void fn(void*, void* rec) { delete_record<T>(rec); }
 
 QUIBEX_PENDING(do_dialog, DlgReq)
-QUIBEX_PENDING(do_navr, NavrReq)
-QUIBEX_PENDING(do_popupr, PopuprReq)
 QUIBEX_PENDING(do_find, FindReq)
 QUIBEX_PENDING(do_stopfind, std::string)
 QUIBEX_PENDING(do_hotkey, HotkeyReq)
@@ -21,4 +19,3 @@ QUIBEX_PENDING(do_keystroke, KeystrokeReq)
 QUIBEX_PENDING(do_pdf, PdfReq)
 QUIBEX_PENDING(do_cookies, CookieReq)
 QUIBEX_PENDING(do_print, std::string)  // PRINT hands over null, which delete ignores
-QUIBEX_PENDING(do_reload, std::string)
