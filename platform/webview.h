@@ -91,7 +91,8 @@ struct NavigationEvents {
   std::function<void(const NavigationAction&, std::unique_ptr<PolicyDecision>)> decide_action;
   std::function<void(const NavigationResponse&, std::unique_ptr<PolicyDecision>)> decide_response;
   // The main frame's loads. A load that fails reports did_fail and never did_finish.
-  std::function<void()> did_start;
+  // did_start names the URL the load is for (the view's URL changes only at the commit).
+  std::function<void(const std::string& url)> did_start;
   std::function<void()> did_commit;
   std::function<void()> did_finish;
   std::function<void(const LoadError&)> did_fail;

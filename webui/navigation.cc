@@ -173,9 +173,9 @@ void run_queued(WebView* view) {
   for (const std::string& s : scripts) view->eval(s);
 }
 
-void on_start(WebView* view) {
+void on_start(WebView* view, const std::string& url) {
   if (ViewState* st = state_of(view)) st->crashed = false;
-  quib_nav_event(view, "start", view->url(), nullptr);
+  quib_nav_event(view, "start", url, nullptr);
 }
 
 void on_commit(WebView* view) { quib_nav_event(view, "commit", view->url(), nullptr); }
@@ -273,7 +273,7 @@ void apply_navigation_delegate(WebView* view) {
   e.decide_response = [view](const NavigationResponse& r, std::unique_ptr<PolicyDecision> d) {
     decide_response(view, r, std::move(d));
   };
-  e.did_start = [view] { on_start(view); };
+  e.did_start = [view](const std::string& url) { on_start(view, url); };
   e.did_commit = [view] { on_commit(view); };
   e.did_finish = [view] { on_finish(view); };
   e.did_fail = [view](const LoadError& err) { on_fail(view, err); };

@@ -96,7 +96,9 @@ class FakeWebView : public WebView {
     return log;
   }
   // The main frame's load events, as the engine reports them.
-  void load_started() { if (nav.did_start) nav.did_start(); }
+  // The start names the URL being loaded; by default the view's current one.
+  void load_started(const std::string& url) { if (nav.did_start) nav.did_start(url); }
+  void load_started() { load_started(current_url); }
   void load_committed() { if (nav.did_commit) nav.did_commit(); }
   void load_finished() { if (nav.did_finish) nav.did_finish(); }
   void load_failed(const LoadError& e) { if (nav.did_fail) nav.did_fail(e); }

@@ -23,21 +23,8 @@
 // document before any of its scripts runs. The private world adds that page id to
 // each text it posts, and the group hands the text to that member's handler.
 //
-// Navigation. WebKitGTK 2.50 does not say whether a navigation action targets the
-// main frame or a sub-frame (that arrives with 2.54's frame information). The view
-// answers from what it can know for certain, erring toward the main frame:
-//   - a load the host itself asked for (navigate, load_file, reload) is the main
-//     frame's: WebKit shows its URL as the view's URL until the load starts;
-//   - before the view's first document commits there is no sub-frame at all;
-//   - a click on a link to the main frame, seen by the private world's listener
-//     before the engine asks (the click's IPC precedes the navigation's), is the
-//     main frame's;
-//   - otherwise the private world counts the main document's child frames
-//     (frames.length), evaluated after the engine asked, so a frame made for this
-//     very navigation is already counted. None: the main frame. Some: a sub-frame,
-//     and the host then checks the response, where the engine says for certain
-//     whether it is the main frame's document, before anything of it is shown.
-// Only actions whose frame matters to the host are looked at this closely.
+// Navigation (policy decisions, load progress, the web process, window.open)
+// lives in gtk_navigation.cc, one GtkNavigation per view.
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -47,19 +34,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <deque>
 #include <map>
 #include <memory>
 #include <utility>
 
 #include "platform/gtk/gtk_menu.h"
+#include "platform/gtk/gtk_navigation.h"
 #include "platform/gtk/gtk_platform.h"
 
 namespace platform::gtk {
 
 namespace {
 
-constexpr const char* kWorld = "quibex-bridge";
+constexpr const char* kWorld = kBridgeWorld;
 
 // Page world, main frame, document start: the relay. Only texts are relayed;
 // anything else posted is ignored, as the handler would ignore it. Texts
@@ -156,75 +143,6 @@ class GtkMessageReply : public MessageReply {
   JSCContext* ctx_;
 };
 
-// Private world, main frame, document start: a click on a link that navigates the
-// main frame names its target before the engine asks about the navigation.
-const char* kIntentJs =
-    "(() => {"
-    "const page = typeof self.__quibPage === 'number' ? String(self.__quibPage) : '';"
-    "const post = (u) => { try { window.webkit.messageHandlers.quibnav.postMessage(page + '\\n' + u); } catch (e) {} };"
-    "const baseTarget = () => { const b = document.querySelector('base[target]');"
-    " return b ? b.getAttribute('target') || '' : ''; };"
-    "addEventListener('click', (e) => {"
-    " if (e.button !== 0 || e.ctrlKey || e.shiftKey || e.metaKey || e.altKey) return;"
-    " for (const n of e.composedPath()) {"
-    "  if (!(n instanceof Element)) continue;"
-    "  if ((n.localName === 'a' || n.localName === 'area') && n.hasAttribute('href')) {"
-    "   const t = (n.getAttribute('target') || baseTarget()).toLowerCase();"
-    "   if ((!t || t === '_self' || t === '_top' || t === '_parent') && typeof n.href === 'string') post(n.href);"
-    "   return;"
-    "  }"
-    " }"
-    "}, true);"
-    "})();";
-
-// How long a link click stays a reason to count its navigation as the main frame's.
-constexpr gint64 kIntentUs = 2 * G_USEC_PER_SEC;
-// How long the count of child frames may take before the main frame is assumed.
-constexpr guint kFrameProbeMs = 100;
-
-std::string uri_of(WebKitURIRequest* r) {
-  const char* u = r ? webkit_uri_request_get_uri(r) : nullptr;
-  return u ? u : "";
-}
-
-// One policy decision of the engine, answered once; unanswered, it cancels.
-class GtkPolicyDecision : public PolicyDecision {
- public:
-  explicit GtkPolicyDecision(WebKitPolicyDecision* d) : d_(WEBKIT_POLICY_DECISION(g_object_ref(d))) {}
-  ~GtkPolicyDecision() override {
-    if (!done_) webkit_policy_decision_ignore(d_);
-    g_object_unref(d_);
-  }
-  void decide(Policy p) override {
-    if (done_) return;
-    done_ = true;
-    switch (p) {
-      case Policy::kAllow: webkit_policy_decision_use(d_); break;
-      case Policy::kCancel: webkit_policy_decision_ignore(d_); break;
-      case Policy::kDownload: webkit_policy_decision_download(d_); break;
-    }
-  }
-
- private:
-  WebKitPolicyDecision* d_;
-  bool done_ = false;
-};
-
-LoadError load_error(const char* failing_uri, const GError* error) {
-  LoadError e;
-  if (error) {
-    if ((error->domain == WEBKIT_NETWORK_ERROR && error->code == WEBKIT_NETWORK_ERROR_CANCELLED) ||
-        (error->domain == G_IO_ERROR && error->code == G_IO_ERROR_CANCELLED))
-      e.kind = LoadError::Kind::kCancelled;
-    else if (error->domain == WEBKIT_POLICY_ERROR &&
-             error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE)
-      e.kind = LoadError::Kind::kInterrupted;
-    if (error->message) e.description = error->message;
-  }
-  if (failing_uri) e.failing_url = failing_uri;
-  return e;
-}
-
 }  // namespace
 
 class GtkWebView;
@@ -253,14 +171,14 @@ class GtkWebView : public WebView {
  public:
   GtkWebView() {
     group_ = std::make_shared<ContentGroup>(webkit_user_content_manager_new());
-    webkit_user_content_manager_register_script_message_handler_in_world(group_->ucm, "quibnav", kWorld);
-    g_signal_connect(group_->ucm, "script-message-received::quibnav", G_CALLBACK(&GtkWebView::on_intent),
-                     group_.get());
+    webkit_user_content_manager_register_script_message_handler_in_world(group_->ucm, kIntentHandler, kWorld);
+    const std::string intent = std::string("script-message-received::") + kIntentHandler;
+    g_signal_connect(group_->ucm, intent.c_str(), G_CALLBACK(&GtkWebView::on_intent), group_.get());
     view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(group_->ucm));
     g_object_ref_sink(view_);
     group_->members.push_back(this);
     group_->rebuild();
-    init();
+    nav_ = std::make_unique<GtkNavigation>(view_);
   }
   // A view for a window the related view's page opens: the same web process (the
   // page's window.opener), settings and content group.
@@ -271,18 +189,14 @@ class GtkWebView : public WebView {
                                          webkit_web_view_get_settings(related->view_), nullptr));
     g_object_ref_sink(view_);
     group_->members.push_back(this);
-    opener_ = related->view_;
     shares_process_ = true;
     related->shares_process_ = true;
-    init();
+    nav_ = std::make_unique<GtkNavigation>(view_);
+    nav_->set_opener(related->view_);
   }
   ~GtkWebView() override {
     // Nothing reports anything about a view that is going away.
-    alive_.reset();
-    g_cancellable_cancel(cancel_);
-    g_object_unref(cancel_);
-    g_signal_handlers_disconnect_by_data(view_, this);
-    g_signal_handlers_disconnect_by_data(webkit_web_view_get_window_properties(view_), this);
+    nav_.reset();
     if (ctx_signal_ && g_signal_handler_is_connected(view_, ctx_signal_)) g_signal_handler_disconnect(view_, ctx_signal_);
     // The page is gone with its window: end its web process now rather than when
     // WebKit gets round to it, so windows opened and closed quickly do not pile up
@@ -295,7 +209,7 @@ class GtkWebView : public WebView {
     g_object_unref(view_);
   }
   void navigate(const std::string& url) override {
-    host_load_ = true;
+    nav_->host_load();
     webkit_web_view_load_uri(view_, url.c_str());
   }
   void load_html(const std::string& html, const std::string& base) override {
@@ -306,7 +220,7 @@ class GtkWebView : public WebView {
     enable_file_access();
     GFile* f = g_file_new_for_path(path.c_str());
     char* uri = g_file_get_uri(f);
-    host_load_ = true;
+    nav_->host_load();
     webkit_web_view_load_uri(view_, uri);
     g_free(uri);
     g_object_unref(f);
@@ -359,20 +273,15 @@ class GtkWebView : public WebView {
   }
   void* native_handle() override { return view_; }
 
-  void set_navigation_events(NavigationEvents events) override { nav_ = std::move(events); }
+  void set_navigation_events(NavigationEvents events) override { nav_->set_events(std::move(events)); }
   std::unique_ptr<WebView> make_related_view() override { return std::make_unique<GtkWebView>(this); }
-  std::string url() const override {
-    const char* u = webkit_web_view_get_uri(view_);
-    if (u && *u) return u;
-    // WebKit forgets the URL of a page whose web process ended.
-    return crashed_ ? last_uri_ : std::string();
-  }
+  std::string url() const override { return nav_->url(); }
   std::string title() const override {
     const char* t = webkit_web_view_get_title(view_);
     return t ? t : "";
   }
   void reload_from_origin() override {
-    host_load_ = true;
+    nav_->host_load();
     webkit_web_view_reload_bypass_cache(view_);
   }
 
@@ -427,97 +336,6 @@ class GtkWebView : public WebView {
     return TRUE;
   }
 
-  void init() {
-    cancel_ = g_cancellable_new();
-    // Pages may open windows from script as they would in a browser that allows
-    // popups; the host decides what becomes of each.
-    webkit_settings_set_javascript_can_open_windows_automatically(webkit_web_view_get_settings(view_), TRUE);
-    g_signal_connect(view_, "decide-policy", G_CALLBACK(&GtkWebView::on_decide_policy), this);
-    g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkWebView::on_load_changed), this);
-    g_signal_connect(view_, "load-failed", G_CALLBACK(&GtkWebView::on_load_failed), this);
-    g_signal_connect(view_, "web-process-terminated", G_CALLBACK(&GtkWebView::on_terminated), this);
-    g_signal_connect(view_, "create", G_CALLBACK(&GtkWebView::on_create), this);
-    g_signal_connect(view_, "ready-to-show", G_CALLBACK(&GtkWebView::on_ready_to_show), this);
-    g_signal_connect(view_, "notify::uri", G_CALLBACK(&GtkWebView::on_uri), this);
-  }
-
-  void deliver(const NavigationAction& a, std::unique_ptr<PolicyDecision> d) {
-    auto fn = nav_.decide_action;  // a copy: the callback may set new events
-    if (fn)
-      fn(a, std::move(d));
-    else
-      d->decide(Policy::kAllow);
-  }
-
-  bool take_intent(const std::string& url) {
-    const gint64 now = g_get_monotonic_time();
-    while (!intents_.empty() && now - intents_.front().second > kIntentUs) intents_.pop_front();
-    for (auto it = intents_.begin(); it != intents_.end(); ++it)
-      if (it->first == url) {
-        intents_.erase(it);
-        return true;
-      }
-    return false;
-  }
-
-  // Which frame an action targets, as far as the view can know (see the top of the file).
-  struct FrameProbe {
-    std::weak_ptr<int> alive;
-    GtkWebView* self;
-    NavigationAction action;
-    std::unique_ptr<PolicyDecision> decision;
-    guint timeout = 0;
-    bool done = false;
-  };
-  static void finish_probe(const std::shared_ptr<FrameProbe>& p, bool main_frame) {
-    if (p->done) return;
-    p->done = true;
-    if (p->timeout) g_source_remove(p->timeout);
-    p->timeout = 0;
-    if (p->alive.expired()) return;  // the view went; the decision cancels
-    p->action.main_frame = main_frame;
-    p->self->deliver(p->action, std::move(p->decision));
-  }
-  void classify(NavigationAction a, std::unique_ptr<PolicyDecision> d) {
-    a.main_frame = true;
-    const char* current = webkit_web_view_get_uri(view_);
-    if (host_load_ && current && a.url == current) {
-      host_load_ = false;
-      return deliver(a, std::move(d));
-    }
-    if (!committed_ || !nav_.frame_matters || !nav_.frame_matters(a.url) || take_intent(a.url))
-      return deliver(a, std::move(d));
-    auto probe = std::make_shared<FrameProbe>();
-    probe->alive = alive_;
-    probe->self = this;
-    probe->action = std::move(a);
-    probe->decision = std::move(d);
-    probe->timeout = g_timeout_add_full(
-        G_PRIORITY_DEFAULT, kFrameProbeMs,
-        +[](gpointer data) -> gboolean {
-          auto& p = *static_cast<std::shared_ptr<FrameProbe>*>(data);
-          p->timeout = 0;
-          finish_probe(p, true);
-          return G_SOURCE_REMOVE;
-        },
-        new std::shared_ptr<FrameProbe>(probe), +[](gpointer data) { delete static_cast<std::shared_ptr<FrameProbe>*>(data); });
-    webkit_web_view_evaluate_javascript(
-        view_, "frames.length", -1, kWorld, nullptr, cancel_,
-        +[](GObject* source, GAsyncResult* res, gpointer data) {
-          std::unique_ptr<std::shared_ptr<FrameProbe>> p(static_cast<std::shared_ptr<FrameProbe>*>(data));
-          GError* error = nullptr;
-          JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, &error);
-          bool main_frame = true;
-          if (v) {
-            if (jsc_value_is_number(v)) main_frame = jsc_value_to_int32(v) <= 0;
-            g_object_unref(v);
-          }
-          if (error) g_error_free(error);
-          finish_probe(*p, main_frame);
-        },
-        new std::shared_ptr<FrameProbe>(probe));
-  }
-
   static void on_intent(WebKitUserContentManager*, WebKitJavascriptResult* r, ContentGroup* group) {
     JSCValue* v = webkit_javascript_result_get_js_value(r);
     if (!jsc_value_is_string(v)) return;
@@ -526,158 +344,14 @@ class GtkWebView : public WebView {
     if (p == std::string::npos) return;
     GtkWebView* self = group->member_for(all.substr(0, p));
     if (!self) return;
-    self->intents_.emplace_back(all.substr(p + 1), g_get_monotonic_time());
-    if (self->intents_.size() > 32) self->intents_.pop_front();
-  }
-
-  static gboolean on_decide_policy(WebKitWebView*, WebKitPolicyDecision* d, WebKitPolicyDecisionType type,
-                                   GtkWebView* self) {
-    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
-      auto fn = self->nav_.decide_response;
-      if (!fn) return FALSE;
-      auto* rd = WEBKIT_RESPONSE_POLICY_DECISION(d);
-      NavigationResponse r;
-      WebKitURIResponse* resp = webkit_response_policy_decision_get_response(rd);
-      const char* ru = resp ? webkit_uri_response_get_uri(resp) : nullptr;
-      r.url = ru ? ru : uri_of(webkit_response_policy_decision_get_request(rd));
-      r.can_show = webkit_response_policy_decision_is_mime_type_supported(rd);
-      r.main_frame_main_resource = webkit_response_policy_decision_is_main_frame_main_resource(rd);
-      fn(r, std::make_unique<GtkPolicyDecision>(d));
-      return TRUE;
-    }
-    if (!self->nav_.decide_action) return FALSE;
-    WebKitNavigationAction* na =
-        webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(d));
-    NavigationAction a;
-    a.url = uri_of(webkit_navigation_action_get_request(na));
-    // WebKitGTK does not say whether the engine would download the target (a link's
-    // download attribute); such links are handled by the engine's own download path.
-    auto decision = std::make_unique<GtkPolicyDecision>(d);
-    if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
-      a.new_window = true;
-      self->deliver(a, std::move(decision));
-    } else {
-      self->classify(std::move(a), std::move(decision));
-    }
-    return TRUE;
-  }
-
-  static void on_load_changed(WebKitWebView*, WebKitLoadEvent e, GtkWebView* self) {
-    switch (e) {
-      case WEBKIT_LOAD_STARTED: {
-        self->failed_ = false;
-        self->host_load_ = false;
-        self->crashed_ = false;
-        auto fn = self->nav_.did_start;
-        if (fn) fn();
-        break;
-      }
-      case WEBKIT_LOAD_REDIRECTED: break;
-      case WEBKIT_LOAD_COMMITTED: {
-        self->committed_ = true;
-        auto fn = self->nav_.did_commit;
-        if (fn) fn();
-        break;
-      }
-      case WEBKIT_LOAD_FINISHED: {
-        // WebKitGTK also reports the end of a load that failed; that load has ended
-        // with its failure.
-        if (self->failed_) {
-          self->failed_ = false;
-          break;
-        }
-        auto fn = self->nav_.did_finish;
-        if (fn) fn();
-        break;
-      }
-    }
-  }
-
-  static gboolean on_load_failed(WebKitWebView*, WebKitLoadEvent, char* failing_uri, GError* error,
-                                 GtkWebView* self) {
-    self->failed_ = true;
-    auto fn = self->nav_.did_fail;
-    if (fn) fn(load_error(failing_uri, error));
-    return TRUE;  // no error page of WebKit's own: the page shows what it had
-  }
-
-  static void on_terminated(WebKitWebView*, WebKitWebProcessTerminationReason, GtkWebView* self) {
-    self->crashed_ = true;
-    self->committed_ = false;
-    self->failed_ = false;
-    auto fn = self->nav_.process_terminated;
-    if (fn) fn();
-  }
-
-  static void on_uri(WebKitWebView* view, GParamSpec*, GtkWebView* self) {
-    const char* u = webkit_web_view_get_uri(view);
-    if (u && *u) self->last_uri_ = u;
-  }
-
-  static GtkWidget* on_create(WebKitWebView*, WebKitNavigationAction* na, GtkWebView* self) {
-    auto fn = self->nav_.create_view;
-    if (!fn) return nullptr;
-    NavigationAction a;
-    a.url = uri_of(webkit_navigation_action_get_request(na));
-    a.new_window = true;
-    auto* popup = dynamic_cast<GtkWebView*>(fn(a));
-    // WebKit takes only a view made with this one as its related view.
-    if (!popup || popup->opener_ != self->view_) return nullptr;
-    popup->capture_features();
-    return GTK_WIDGET(popup->view_);
-  }
-
-  // The page's window features: WebKit writes them into the new view's window
-  // properties as the create signal returns (width and height as the page asked,
-  // a value not given left at 0). Later the engine writes its own adjusted
-  // geometry there (at least 100 x 100, kept on the screen), which is not what the
-  // page asked for; so only the first write counts, up to the next turn of the
-  // main loop, before the web process can ask anything more.
-  void capture_features() {
-    capturing_ = true;
-    g_signal_connect(webkit_web_view_get_window_properties(view_), "notify::geometry",
-                     G_CALLBACK(&GtkWebView::on_geometry), this);
-    struct Token {
-      std::weak_ptr<int> alive;
-      GtkWebView* self;
-    };
-    g_idle_add_full(
-        G_PRIORITY_HIGH - 100,
-        +[](gpointer data) -> gboolean {
-          auto* t = static_cast<Token*>(data);
-          if (!t->alive.expired()) t->self->capturing_ = false;
-          return G_SOURCE_REMOVE;
-        },
-        new Token{alive_, this}, +[](gpointer data) { delete static_cast<Token*>(data); });
-  }
-  static void on_geometry(WebKitWindowProperties* props, GParamSpec*, GtkWebView* self) {
-    if (!self->capturing_) return;
-    GdkRectangle g{};
-    webkit_window_properties_get_geometry(props, &g);
-    self->features_ = {g.x, g.y, g.width, g.height};
-  }
-  static void on_ready_to_show(WebKitWebView*, GtkWebView* self) {
-    self->capturing_ = false;
-    auto fn = self->nav_.ready_to_show;
-    if (fn) fn(self->features_);
+    self->nav_->note_intent(all.substr(p + 1));
   }
 
   std::shared_ptr<ContentGroup> group_;
   std::vector<std::string> scripts_;  // this view's user scripts, in order
   WebKitWebView* view_;
-  GCancellable* cancel_ = nullptr;
-  std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // async callbacks check it
-  NavigationEvents nav_;
-  WebKitWebView* opener_ = nullptr;  // the related view this one was made for
-  bool shares_process_ = false;      // with a popup or an opener
-  bool host_load_ = false;           // a load the host asked for has not started yet
-  bool committed_ = false;           // a main-frame document is there (with or without sub-frames)
-  bool failed_ = false;              // the current load failed: its end reports nothing more
-  bool crashed_ = false;             // the web process ended; nothing loaded since
-  std::string last_uri_;
-  std::deque<std::pair<std::string, gint64>> intents_;  // link clicks toward the main frame
-  bool capturing_ = false;
-  WindowFeatures features_;
+  std::unique_ptr<GtkNavigation> nav_;
+  bool shares_process_ = false;  // with a popup or an opener
   std::function<std::shared_ptr<const MenuNode>()> ctx_provider_;
   MenuChosen ctx_chosen_;
   gulong ctx_signal_ = 0;
@@ -687,7 +361,7 @@ class GtkWebView : public WebView {
 ContentGroup::~ContentGroup() {
   for (const std::string& name : handler_names)
     webkit_user_content_manager_unregister_script_message_handler_in_world(ucm, name.c_str(), kWorld);
-  webkit_user_content_manager_unregister_script_message_handler_in_world(ucm, "quibnav", kWorld);
+  webkit_user_content_manager_unregister_script_message_handler_in_world(ucm, kIntentHandler, kWorld);
   g_signal_handlers_disconnect_by_data(ucm, this);
   g_signal_handlers_disconnect_matched(ucm, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
                                        reinterpret_cast<gpointer>(&GtkWebView::on_message), nullptr);

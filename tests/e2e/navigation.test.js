@@ -177,8 +177,9 @@ test('NAV lines: a load, a redirect and a failed load, with no finish after a fa
 
   go(b, '/probe.html?load');
   await h.hello(b);
+  // The start names the page being loaded, not the one it replaces.
   const start = await n.expectNav(b, (e) => e.kind === 'start');
-  assert.deepEqual(start, { window: 'main', kind: 'start', url: web.url('/probe.html') });
+  assert.deepEqual(start, { window: 'main', kind: 'start', url: web.url('/probe.html?load') });
   assert.deepEqual(await n.expectNav(b, (e) => e.kind === 'commit'),
     { window: 'main', kind: 'commit', url: web.url('/probe.html?load') });
   assert.deepEqual(await n.expectNav(b, (e) => e.kind === 'finish'),
@@ -189,7 +190,7 @@ test('NAV lines: a load, a redirect and a failed load, with no finish after a fa
   await n.expectNavq(b, (id, w, url) => url === web.url('/redirect?to=/probe.html%3Fredirected'));
   await n.expectNavq(b, (id, w, url) => url === web.url('/probe.html?redirected'));
   await h.hello(b);
-  await n.expectNav(b, (e) => e.kind === 'start');
+  assert.equal((await n.expectNav(b, (e) => e.kind === 'start')).url, web.url('/redirect?to=/probe.html%3Fredirected'));
   assert.equal((await n.expectNav(b, (e) => e.kind === 'commit')).url, web.url('/probe.html?redirected'));
   assert.equal((await n.expectNav(b, (e) => e.kind === 'finish')).url, web.url('/probe.html?redirected'));
 
@@ -202,7 +203,7 @@ test('NAV lines: a load, a redirect and a failed load, with no finish after a fa
   });
   const bad = `http://127.0.0.1:${closed}/nowhere`;
   go(b, bad);
-  await n.expectNav(b, (e) => e.kind === 'start');
+  assert.equal((await n.expectNav(b, (e) => e.kind === 'start')).url, bad);
   const fail = await n.expectNav(b, (e) => e.kind === 'fail');
   assert.equal(fail.window, 'main');
   assert.equal(fail.url, bad);

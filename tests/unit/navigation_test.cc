@@ -264,11 +264,12 @@ TEST_F(Navigation, WithoutABackendNothingIsAskedAtTheResponseEither) {
 TEST_F(Navigation, ASuccessfulLoadReportsStartCommitAndFinishInOrder) {
   auto* v = main_view();
   v->current_url = "https://example.com/";
-  v->load_started();
+  // The start names the page being loaded; the view shows it from the commit on.
+  v->load_started("https://example.com/next");
   v->current_url = "https://example.com/next";
   v->load_committed();
   v->load_finished();
-  EXPECT_EQ(lines(), (V{"NAV {\"window\":\"main\",\"kind\":\"start\",\"url\":\"https://example.com/\"}",
+  EXPECT_EQ(lines(), (V{"NAV {\"window\":\"main\",\"kind\":\"start\",\"url\":\"https://example.com/next\"}",
                         "NAV {\"window\":\"main\",\"kind\":\"commit\",\"url\":\"https://example.com/next\"}",
                         "NAV {\"window\":\"main\",\"kind\":\"finish\",\"url\":\"https://example.com/next\"}"}));
 }
