@@ -8,5 +8,6 @@ std::string g_attribution, g_credits_file, g_help_book;
 bool g_windowless = false, g_bundle_mode = false, g_defer_show = false, g_debug = false, g_debug_open = false,
      g_suppress_order_front = false, g_accessory = false;
 std::string g_read_access, g_user_agent, g_inject_js, g_downloads_mode, g_popup_mode;
+std::string g_media_origins_key;
 bool g_hide_on_close = false;
 bool g_rescue_on = true;

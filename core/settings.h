@@ -33,6 +33,8 @@ extern std::string g_user_agent;   // "" = WebKit's own
 extern std::string g_inject_js;    // a script every page runs at document start
 extern std::string g_downloads_mode;
 extern std::string g_popup_mode;
+// The bundle's media trust list (QuibexMediaOrigins), read when the list is first used.
+extern std::string g_media_origins_key;
 
 // Switched by WINOP.
 extern bool g_hide_on_close;  // closing the main window hides it instead

@@ -16,6 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "core/app_hooks.h"
 #include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/page_bridge.h"
@@ -29,6 +30,7 @@
 #include "core/wire.h"
 #include "platform/webview_lib.h"
 #include "webui/context_menu.h"
+#include "webui/media_proxy.h"
 #include "webui/menu_bar.h"
 #include "webui/menu_model.h"
 
@@ -166,6 +168,41 @@ void show_main_window() {
   if (platform::NativeWindow* win = webview_window(g_w.load())) win->show();
 }
 
+// The bundle's directory name without ".app".
+std::string bundle_dir_name(const Bundle& b) {
+  std::string name = fs::path(b.path).filename().string();
+  return name.size() > 4 ? name.substr(0, name.size() - 4) : name;
+}
+
+// Claims the application's one instance on the desktop. A later start hands its
+// open requests to the running instance and ends: no backend, no socket. Answers
+// the exit code when this process should end, else -1.
+int claim_application(const Bundle& b, const std::vector<std::string>& open_args) {
+  platform::AppInstance* instance = platform::app_instance();
+  if (!instance) return -1;
+  const std::string id = application_id_for(b.info.string("CFBundleIdentifier"), bundle_dir_name(b), b.path);
+  std::string error;
+  switch (instance->claim(id, open_args, error)) {
+    case platform::AppInstance::Role::kForwarded:
+      return 0;
+    case platform::AppInstance::Role::kFailed: {
+      const std::string name = b.info.string("CFBundleName").empty() ? bundle_dir_name(b) : b.info.string("CFBundleName");
+      std::fprintf(stderr, "quibex: %s is running, but did not take this request: %s\n", name.c_str(), error.c_str());
+      return 1;
+    }
+    default:
+      return -1;
+  }
+}
+
+// Windowless: the application's policy as start-up read it; nothing is held back.
+void initialize_windowless_application() {
+  if (platform::Application* a = platform::application())
+    a->set_activation_policy(g_accessory ? platform::ActivationPolicy::kAccessory
+                                         : platform::ActivationPolicy::kRegular);
+  g_suppress_order_front = false;
+}
+
 bool initialize_main_window(const std::string& title, int width, int height, bool bundle, bool panel,
                             const platform::PlistDict& info) {
   platform::WindowParams params;
@@ -289,20 +326,33 @@ void do_terminate(void*, void*) { platform::current().main_queue().quit(); }
 
 int launcher_main(int argc, char** argv) {
   std::string title = "quibex", size = "960x640", page, sock_path;
-  for (int i = 1; i < argc; ++i)
-    if (argv[i]) g_own_argv_paths.insert(argv[i]);
+  Bundle bundle = main_bundle();
+  // A bundle's desktop entry starts its host with "--open" and what to open:
+  // those are open requests, not arguments of the host's own.
+  const bool open_start = !bundle.path.empty() && argc >= 2 && argv[1] && std::strcmp(argv[1], "--open") == 0;
+  std::vector<std::string> open_args;
+  for (int i = 1; i < argc; ++i) {
+    if (!argv[i]) continue;
+    if (open_start && i >= 2)
+      open_args.push_back(argv[i]);
+    else
+      g_own_argv_paths.insert(argv[i]);
+  }
 
   // Asked to end by a signal, the host ends as on QUIT: through the main loop (once
   // it runs), with the socket directory removed.
   platform::current().on_termination_signal([] { do_terminate(nullptr, nullptr); });
 
-  Bundle bundle = main_bundle();
   bool bundle_flag = false;
-  if (argc < 3) bundle_flag = bundle_mode_setup(bundle, page, title, size, g_app_version);
+  if (argc < 3 || open_start) {
+    if (!bundle.path.empty())
+      if (int code = claim_application(bundle, open_args); code >= 0) return code;
+    bundle_flag = bundle_mode_setup(bundle, page, title, size, g_app_version);
+  }
   if (!bundle_flag) {
     const char* nm = std::getenv("QUIBEX_NO_MAIN_WINDOW");
     g_windowless = nm && std::strcmp(nm, "1") == 0;
-    if (argc < 3) {
+    if (argc < 3 || open_start) {
       std::fprintf(stderr, kUsage, argv[0]);
       return 1;
     }
@@ -335,13 +385,10 @@ int launcher_main(int argc, char** argv) {
   g_bundle_mode = bundle_flag;
 
   StartupSettings s = read_settings([](const char* n) { return std::getenv(n); }, bundle.info, bundle.path);
-  if (s.accessory) {
-    g_accessory = true;
-    g_suppress_order_front = true;
-  }
+  if (s.accessory) install_accessory_mode();
   if (s.defer_show) {
     g_defer_show = true;
-    g_suppress_order_front = true;
+    install_order_front_suppression();
   }
   g_read_access = s.read_access;
   g_user_agent = s.user_agent;
@@ -355,13 +402,16 @@ int launcher_main(int argc, char** argv) {
   g_attribution = s.attribution;
   g_credits_file = s.credits_file;
   g_help_book = s.help_book;
+  g_media_origins_key = bundle.info.string("QuibexMediaOrigins");
 
+  install_media_scheme_hook();
   if (g_windowless) {
-    g_suppress_order_front = false;
+    initialize_windowless_application();
   } else if (!initialize_main_window(title, width, height, bundle_flag, s.panel, bundle.info)) {
     return 1;
   }
   install_winstate_observers();
+  install_open_handlers();
   apply_menus(g_w.load(), new std::vector<MenuSpec>());
   install_key_window_observer();
 
@@ -376,10 +426,13 @@ int launcher_main(int argc, char** argv) {
         return 1;
       }
     }
-    if (g_suppress_order_front)
-      g_suppress_order_front = false;  // stays hidden until shown
-    else
-      show_main_window();
+    // Every show is held back while start-up suppresses them: the main window
+    // then stays hidden until a show command (or the deferred show).
+    show_main_window();
+    if (g_suppress_order_front) {
+      if (platform::NativeWindow* win = webview_window(w)) win->hide();
+      g_suppress_order_front = false;
+    }
     if (g_defer_show)
       platform::current().timers().once(3000, [] {
         if (!g_defer_show) return;

@@ -59,11 +59,13 @@ void remove_menu_observer(int token);
 
 // A key press as the desktop reports it to the host before the page sees it:
 // the character of the key (UTF-8, letters in lower case) and the modifiers held,
-// in the menus' bits (the desktop's primary modifier reads as Command).
+// in the menus' bits (the desktop's primary modifier reads as Command). A key
+// that types no character has a name instead ("F12").
 struct KeyChord {
   std::string key;
   std::uint64_t modifiers = 0;
   bool shift = false;  // Shift was held (also without kModShift in modifiers)
+  std::string name;    // only without a character: "F1" .. "F35", other keys as the desktop names them
 };
 
 }  // namespace platform

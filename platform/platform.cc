@@ -60,4 +60,11 @@ Platform& current() {
 
 void install(Platform* p) { g_platform = p; }
 
+// ---- the application instance ----
+namespace {
+AppInstance* g_app_instance = nullptr;
+}
+AppInstance* app_instance() { return g_app_instance; }
+void install_app_instance(AppInstance* instance) { g_app_instance = instance; }
+
 }  // namespace platform

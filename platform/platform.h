@@ -8,8 +8,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/main_queue.h"
+#include "platform/media.h"
 #include "platform/screens.h"
 #include "platform/timers.h"
 #include "platform/webview.h"
@@ -85,6 +87,9 @@ class Platform {
   virtual std::unique_ptr<SerialQueue> make_serial_queue(const std::string& name) = 0;
   virtual std::unique_ptr<NativeWindow> make_window(const WindowParams& params) = 0;
   virtual std::unique_ptr<WebView> make_webview() = 0;
+  // Serves the "quib-media" scheme for every web view, and camera and microphone
+  // requests, as the host decides them.
+  virtual void install_media_scheme(MediaScheme scheme) = 0;
   // The tray item; null when the desktop cannot show one at all.
   virtual std::unique_ptr<StatusItem> make_status_item() = 0;
   virtual void show_about_panel(const AboutPanel& about) = 0;
@@ -94,6 +99,45 @@ class Platform {
   // web addresses, the mail program for mailto:, ...), without waiting for it.
   virtual void open_external(const std::string& url) = 0;
 };
+
+// ---- one running instance per application ---------------------------------
+
+// What a start of the application asks the running instance to open.
+struct OpenItem {
+  bool file = false;  // a local file, named by its absolute path
+  std::string text;   // the path, or else the URL as it was given
+  bool operator==(const OpenItem&) const = default;
+};
+
+// The application's one instance on the desktop: a later start of the same
+// application hands what it was started to open (or, with nothing to open, a
+// plain activation) to the running instance and ends.
+class AppInstance {
+ public:
+  enum class Role {
+    kAlone,      // nothing to be unique on (no session bus): this process runs on its own
+    kPrimary,    // this process is the application; later starts reach it
+    kForwarded,  // another process is the application and took the request: this one ends
+    kFailed,     // another process is the application, but the request did not reach it
+  };
+  virtual ~AppInstance() = default;
+  // Claims app_id for this process. args are what it was started to open:
+  // URLs, or file paths relative to the working directory. As kAlone or
+  // kPrimary, args become this process's own first open request. kFailed fills
+  // error with the reason.
+  virtual Role claim(const std::string& app_id, const std::vector<std::string>& args, std::string& error) = 0;
+  // Where requests go, on the main thread, one at a time in the order they came:
+  // open with the items of one start, reopen for a start with nothing to open.
+  // Requests that came before the handlers are delivered once they are set.
+  virtual void set_handlers(std::function<void(const std::vector<OpenItem>&)> open,
+                            std::function<void()> reopen) = 0;
+};
+
+// The desktop's application instance; null until a desktop installs one.
+AppInstance* app_instance();
+void install_app_instance(AppInstance* instance);
+
+// ---- end of the application instance ----
 
 // The platform in use; set once by main() or by a test before anything runs.
 Platform& current();

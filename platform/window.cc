@@ -69,4 +69,29 @@ Application* application() { return g_application; }
 
 void install_application(Application* app) { g_application = app; }
 
+// ---- start-up's gates ----
+
+namespace {
+std::function<bool()>& order_front_gate() {
+  static std::function<bool()> gate;
+  return gate;
+}
+std::function<ActivationPolicy(ActivationPolicy)>& policy_filter() {
+  static std::function<ActivationPolicy(ActivationPolicy)> filter;
+  return filter;
+}
+}  // namespace
+
+void set_order_front_gate(std::function<bool()> suppressed) { order_front_gate() = std::move(suppressed); }
+
+bool order_front_suppressed() { return order_front_gate() && order_front_gate()(); }
+
+void set_activation_policy_filter(std::function<ActivationPolicy(ActivationPolicy)> filter) {
+  policy_filter() = std::move(filter);
+}
+
+ActivationPolicy filtered_activation_policy(ActivationPolicy asked) {
+  return policy_filter() ? policy_filter()(asked) : asked;
+}
+
 }  // namespace platform

@@ -280,4 +280,19 @@ class Application {
 Application* application();
 void install_application(Application* app);
 
+// ---- start-up's gates on ordering windows front and on the activation policy ----
+// While the order-front gate answers true, no window of the process comes
+// forward: NativeWindow::show and order_front_regardless, and the application's
+// activate and unhide, do nothing (a hidden application stays hidden). Start-up
+// holds the gate while the main window is made and its page starts loading, so
+// that no path shows a window before the host decides to. No gate: open.
+void set_order_front_gate(std::function<bool()> suppressed);
+bool order_front_suppressed();
+// Maps the activation policy asked of the application onto the one it gets, so
+// that an accessory application stays one until the host lets it go. No filter:
+// every policy is taken as asked.
+void set_activation_policy_filter(std::function<ActivationPolicy(ActivationPolicy)> filter);
+ActivationPolicy filtered_activation_policy(ActivationPolicy asked);
+// ---- end of start-up's gates ----
+
 }  // namespace platform

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
-  libgtk-3-dev libwebkit2gtk-4.1-dev libplist-dev nlohmann-json3-dev libdbusmenu-glib-dev libxss-dev libxrandr-dev
+  libgtk-3-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev libplist-dev nlohmann-json3-dev libdbusmenu-glib-dev libxss-dev libxrandr-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox x11-xserver-utils x11-utils xdotool imagemagick tigervnc-standalone-server
   dbus-daemon libglib2.0-bin python3-dbusmock python3-gi gir1.2-glib-2.0 gir1.2-gtk-3.0 python3-xlib

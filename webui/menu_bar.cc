@@ -117,6 +117,17 @@ const MenuNode* find_key(const MenuNode& menu, const platform::KeyChord& k) {
   return nullptr;
 }
 
+// The host's keys in a window, after its page: F12 opens the inspector in debug
+// mode (with any modifiers: no menu item can take the key), then the menus' key
+// equivalents.
+bool window_key_pressed(const std::string& window_id, const platform::KeyChord& k) {
+  if (g_debug && k.name == "F12") {
+    open_inspector_for_key_window();
+    return true;
+  }
+  return menu_key_equivalent(window_id, k);
+}
+
 }  // namespace
 
 std::uint64_t split_accel(const std::string& accel, std::string& key) {
@@ -250,7 +261,7 @@ void show_bar_in_window(const std::string& window_id, platform::NativeWindow* wi
   MacBar& bar = bar_source_for(window_id);
   if (!bar.built) build_bar(bar);
   window->set_menu_bar(bar.main, [](const MenuNode& item) { menu_item_chosen(MenuKind::kBar, item); });
-  window->set_key_handler([id = window_id](const platform::KeyChord& k) { return menu_key_equivalent(id, k); });
+  window->set_key_handler([id = window_id](const platform::KeyChord& k) { return window_key_pressed(id, k); });
 }
 
 void install_bar_for(const std::string& window_id, bool force) {
@@ -338,7 +349,7 @@ void open_inspector_for_key_window() {
 void menu_item_chosen(MenuKind kind, const MenuNode& item) {
   switch (item.command) {
     case MenuCommand::kChoose:
-      if (item.id.empty()) return;
+      // Every item the backend described names itself, an empty id included.
       sock_write_line((kind == MenuKind::kBar ? "MENU " : kind == MenuKind::kTray ? "TRAY " : "CTX ") + item.id);
       return;
     case MenuCommand::kAbout:

@@ -20,18 +20,63 @@ SH
 chmod 755 "$app/Contents/MacOS/qbx"
 cp "$here/backend/entry.js" "$app/Contents/Resources/app/entry.js"
 cp -r "$here/frontend" "$app/Contents/Resources/app/frontend"
-cat > "$app/Contents/Info.plist" <<'PLIST'
+# What the example opens: hello: links and plain-text files. Info.plist declares
+# them, and so does the desktop entry, for the Linux desktop.
+id=io.quibex.examples.Hello
+scheme=hello
+mime=text/plain
+cat > "$app/Contents/Info.plist" <<PLIST
 <?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0">
 <dict>
   <key>CFBundleName</key>
   <string>Hello</string>
+  <key>CFBundleIdentifier</key>
+  <string>$id</string>
   <key>CFBundleVersion</key>
   <string>0.1.0</string>
   <key>QuibexWindowSize</key>
   <string>900x640</string>
+  <key>CFBundleURLTypes</key>
+  <array>
+    <dict>
+      <key>CFBundleURLName</key>
+      <string>Hello link</string>
+      <key>CFBundleURLSchemes</key>
+      <array><string>$scheme</string></array>
+    </dict>
+  </array>
+  <key>CFBundleDocumentTypes</key>
+  <array>
+    <dict>
+      <key>CFBundleTypeName</key>
+      <string>Plain text</string>
+      <key>CFBundleTypeRole</key>
+      <string>Viewer</string>
+      <key>CFBundleTypeMIMETypes</key>
+      <array><string>$mime</string></array>
+    </dict>
+  </array>
 </dict>
 </plist>
 PLIST
+
+# The desktop entry starts the bundle's host with "--open" and the links or files:
+# a host already running for the bundle takes them, else this one starts with them.
+# The path is quoted as the Exec key wants it (\, ", \` and $ escaped inside the
+# quotes, every backslash doubled again for the string value, % doubled).
+exe=$(printf '%s' "$app/Contents/MacOS/quibex" | sed -e 's/\\/\\\\\\\\/g' -e 's/["`$]/\\\\&/g' -e 's/%/%%/g')
+cat > "$app/Contents/$id.desktop" <<DESKTOP
+[Desktop Entry]
+Type=Application
+Version=1.5
+Name=Hello
+Comment=The quibex example application
+Exec="$exe" --open %U
+Terminal=false
+StartupNotify=true
+Categories=Utility;
+MimeType=x-scheme-handler/$scheme;$mime;
+DESKTOP
 echo "$app"

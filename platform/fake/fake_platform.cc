@@ -125,4 +125,46 @@ std::unique_ptr<StatusItem> FakePlatform::make_status_item() {
   return s;
 }
 
+// ---- the application instance ----
+
+AppInstance::Role FakeAppInstance::claim(const std::string&, const std::vector<std::string>& args,
+                                         std::string& error) {
+  if (role == Role::kFailed) error = failure;
+  if ((role == Role::kAlone || role == Role::kPrimary) && !args.empty()) {
+    // This desktop reads an absolute path as a file and anything else as a URL.
+    std::vector<OpenItem> items;
+    for (const std::string& a : args) items.push_back({!a.empty() && a[0] == '/', a});
+    request(std::move(items), false);
+  }
+  return role;
+}
+
+void FakeAppInstance::set_handlers(std::function<void(const std::vector<OpenItem>&)> open,
+                                   std::function<void()> reopen) {
+  open_ = std::move(open);
+  reopen_ = std::move(reopen);
+  std::vector<Request> early;
+  early.swap(early_);
+  for (Request& r : early) deliver(std::move(r));
+}
+
+void FakeAppInstance::request(std::vector<OpenItem> items, bool reopen) {
+  Request r{std::move(items), reopen};
+  if (!open_ && !reopen_) {
+    early_.push_back(std::move(r));
+    return;
+  }
+  deliver(std::move(r));
+}
+
+void FakeAppInstance::deliver(Request r) {
+  current().main_queue().post([this, r = std::move(r)] {
+    if (r.reopen) {
+      if (reopen_) reopen_();
+    } else if (open_) {
+      open_(r.items);
+    }
+  });
+}
+
 }  // namespace platform::fake

@@ -117,14 +117,43 @@ class FakeStatusItem : public StatusItem {
   std::optional<Rect> where;
 };
 
+// ---- the application instance ----
+// claim() answers what the test sets; later starts of the application are
+// played with later_start_open and later_start_reopen, and reach the handlers
+// through the main queue, as on the desktop.
+class FakeAppInstance : public AppInstance {
+ public:
+  Role claim(const std::string& app_id, const std::vector<std::string>& args, std::string& error) override;
+  void set_handlers(std::function<void(const std::vector<OpenItem>&)> open, std::function<void()> reopen) override;
+  void later_start_open(std::vector<OpenItem> items) { request(std::move(items), false); }
+  void later_start_reopen() { request({}, true); }
+
+  Role role = Role::kAlone;  // what claim() answers
+  std::string failure = "the running instance did not answer";  // the error of kFailed
+
+ private:
+  struct Request {
+    std::vector<OpenItem> items;
+    bool reopen = false;
+  };
+  void request(std::vector<OpenItem> items, bool reopen);
+  void deliver(Request r);
+  std::function<void(const std::vector<OpenItem>&)> open_;
+  std::function<void()> reopen_;
+  std::vector<Request> early_;  // came before the handlers
+};
+// ---- end of the application instance ----
+
 class FakePlatform : public Platform {
  public:
   FakePlatform() {
     install_application(&app);
     install_system_info(&system);
+    install_app_instance(&instance);
   }
   ~FakePlatform() override {
     if (system_info() == &system) install_system_info(nullptr);
+    if (app_instance() == &instance) install_app_instance(nullptr);
   }
   bool init_display() override { return has_display; }
   std::string executable_path() override { return exe_path; }
@@ -146,6 +175,7 @@ class FakePlatform : public Platform {
   std::unique_ptr<NativeWindow> make_window(const WindowParams& params) override;
   std::unique_ptr<WebView> make_webview() override;
   std::unique_ptr<StatusItem> make_status_item() override;
+  void install_media_scheme(MediaScheme s) override { media = std::move(s); }
   void show_about_panel(const AboutPanel& about) override { abouts.push_back(about); }
   void show_help(const std::string& book) override { helps.push_back(book); }
   void open_external(const std::string& url) override { opened.push_back(url); }
@@ -155,6 +185,7 @@ class FakePlatform : public Platform {
   FakeScreens monitors;
   FakeApplication app{&monitors};
   FakeSystemInfo system;
+  FakeAppInstance instance;
   bool has_display = true;
   bool fail_windows = false;  // make_window gives null, as a desktop that cannot make one
   std::string exe_path = "/opt/quibex/quibex";
@@ -167,6 +198,7 @@ class FakePlatform : public Platform {
   std::vector<FakeStatusItem*> status_items;  // likewise
   std::vector<AboutPanel> abouts;
   std::vector<std::string> helps;
+  MediaScheme media;
   std::vector<std::string> opened;  // URLs handed to the desktop's handlers
 };
 

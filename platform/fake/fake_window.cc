@@ -36,6 +36,7 @@ void FakeApplication::resign_key(FakeWindow* w) {
 }
 
 void FakeApplication::activate() {
+  if (order_front_suppressed()) return;
   ++activations;
   if (key) return;
   // The front window takes the focus: the last one shown that is still visible.
@@ -56,6 +57,7 @@ void FakeApplication::hide() {
 }
 
 void FakeApplication::unhide(bool activate_too) {
+  if (order_front_suppressed()) return;
   hidden_ = false;
   std::vector<FakeWindow*> again;
   again.swap(hidden_windows_);
@@ -109,11 +111,13 @@ void FakeWindow::set_frame(const Rect& f) {
 }
 
 void FakeWindow::show() {
+  if (order_front_suppressed()) return;
   order_front_regardless();
   make_key();
 }
 
 void FakeWindow::order_front_regardless() {
+  if (order_front_suppressed()) return;
   ++order_fronts;
   if (mini_) deminiaturize();
   const bool was = visible_;

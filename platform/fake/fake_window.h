@@ -34,7 +34,7 @@ class FakeApplication : public Application {
  public:
   explicit FakeApplication(FakeScreens* screens = nullptr) : screens_(screens) {}
   ~FakeApplication() override;
-  void set_activation_policy(ActivationPolicy p) override { policy = p; }
+  void set_activation_policy(ActivationPolicy p) override { policy = filtered_activation_policy(p); }
   ActivationPolicy activation_policy() const override { return policy; }
   void activate() override;
   void hide() override;
@@ -133,7 +133,11 @@ class FakeWindow : public ModelWindow {
   bool choose(const std::vector<std::string>& path);
   // A key press as the desktop would hand it to the host; true when consumed.
   bool press(const std::string& key, std::uint64_t modifiers = kModCommand, bool shift = false) {
-    return key_handler && key_handler({key, modifiers, shift});
+    return key_handler && key_handler({key, modifiers, shift, ""});
+  }
+  // A key that types no character, by its name ("F12").
+  bool press_named(const std::string& name, std::uint64_t modifiers = 0) {
+    return key_handler && key_handler({"", modifiers, false, name});
   }
   void user_close();                 // the close button
   void user_set_frame(const Rect& f) { set_frame(f); }

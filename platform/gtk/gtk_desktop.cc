@@ -22,8 +22,10 @@ namespace platform::gtk {
 GtkPlatform::GtkPlatform() {
   install_application(&gtk_application());
   install_system_info(&gtk_system_info());
+  install_app_instance(&gtk_app_instance());
 }
 GtkPlatform::~GtkPlatform() {
+  if (app_instance() == &gtk_app_instance()) install_app_instance(nullptr);
   if (application() == &gtk_application()) install_application(nullptr);
   if (system_info() == &gtk_system_info()) install_system_info(nullptr);
 }

@@ -194,6 +194,8 @@ KeyChord key_chord_of(const GdkEventKey* e) {
     const gunichar lc = g_unichar_isalpha(c) ? g_unichar_tolower(c) : c;
     char buf[8];
     k.key.assign(buf, size_t(g_unichar_to_utf8(lc, buf)));
+  } else if (const char* name = gdk_keyval_name(e->keyval)) {
+    k.name = name;  // X keysym names: "F12", "Home"
   }
   const bool ctrl = state & GDK_CONTROL_MASK, super = state & (GDK_SUPER_MASK | GDK_MOD4_MASK);
   if (ctrl && super)

@@ -29,6 +29,7 @@ class GtkPlatform : public Platform {
   std::unique_ptr<NativeWindow> make_window(const WindowParams& params) override;
   std::unique_ptr<WebView> make_webview() override;
   std::unique_ptr<StatusItem> make_status_item() override;
+  void install_media_scheme(MediaScheme scheme) override;
   void show_about_panel(const AboutPanel& about) override;
   void show_help(const std::string& book) override;
   void open_external(const std::string& url) override;
@@ -38,5 +39,8 @@ class GtkPlatform : public Platform {
   GlibTimers timers_;
   std::unique_ptr<GtkScreens> screens_;
 };
+
+// Camera and microphone requests of a page go to the host's trust list.
+void connect_capture_permission(struct _WebKitWebView* view);
 
 }  // namespace platform::gtk

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/credits_text.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_tray.h"
 
@@ -95,22 +96,13 @@ void GtkPlatform::show_about_panel(const AboutPanel& about) {
   gtk_about_dialog_set_version(d, about.version.c_str());
   std::string credits = about.attribution.empty() ? "Made with quibex." : about.attribution;
   if (!about.credits_file.empty()) {
-    // A credits document takes the place of the text; markup is shown as its text.
-    std::ifstream in(about.credits_file, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    std::string text = ss.str();
-    if (about.credits_file.size() > 5 && about.credits_file.compare(about.credits_file.size() - 5, 5, ".html") == 0) {
-      std::string plain;
-      bool tag = false;
-      for (char c : text) {
-        if (c == '<') tag = true;
-        else if (c == '>') tag = false;
-        else if (!tag) plain += c;
-      }
-      text = plain;
+    // A credits document takes the place of the text, shown as it reads.
+    const std::string text = credits_document_text(about.credits_file);
+    if (!text.empty()) {
+      gchar* valid = g_utf8_make_valid(text.c_str(), gssize(text.size()));
+      credits = valid;
+      g_free(valid);
     }
-    if (g_utf8_validate(text.c_str(), gssize(text.size()), nullptr) && !text.empty()) credits = text;
   }
   gtk_about_dialog_set_comments(d, credits.c_str());
   g_signal_connect(panel, "response", G_CALLBACK(gtk_widget_destroy), nullptr);

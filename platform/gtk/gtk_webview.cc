@@ -178,6 +178,7 @@ class GtkWebView : public WebView {
     g_object_ref_sink(view_);
     group_->members.push_back(this);
     group_->rebuild();
+    connect_capture_permission(view_);
     nav_ = std::make_unique<GtkNavigation>(view_);
   }
   // A view for a window the related view's page opens: the same web process (the
@@ -191,6 +192,7 @@ class GtkWebView : public WebView {
     group_->members.push_back(this);
     shares_process_ = true;
     related->shares_process_ = true;
+    connect_capture_permission(view_);
     nav_ = std::make_unique<GtkNavigation>(view_);
     nav_->set_opener(related->view_);
   }

@@ -5,8 +5,8 @@
 //     and decorations (a hidden button drops its function, so the WM drops the button)
 //   not resizable -> minimum size = maximum size = the current size
 //   level > 0 -> _NET_WM_STATE_ABOVE, level < 0 -> _NET_WM_STATE_BELOW
-//   can join all spaces -> sticky (every workspace); ignores cycle -> skip taskbar
-//     and pager; accessory application -> skip taskbar
+//   can join all spaces -> sticky (every workspace); ignores cycle or an accessory
+//     application -> skip taskbar and pager
 //   ignores mouse events -> an empty X input shape (clicks pass through)
 //   clear background -> the window paints nothing behind its content (RGBA visual)
 //   panel -> utility window that is not focused when it maps
@@ -228,7 +228,7 @@ class GtkNativeWindow : public ModelWindow {
   // ---- ordering and activation ----
 
   void show() override {
-    if (destroyed_) return;
+    if (destroyed_ || order_front_suppressed()) return;
     if (state_ & GDK_WINDOW_STATE_ICONIFIED) gtk_window_deiconify(win_);
     restore_hidden_position();
     gtk_widget_show(GTK_WIDGET(win_));
@@ -237,7 +237,7 @@ class GtkNativeWindow : public ModelWindow {
   }
 
   void order_front_regardless() override {
-    if (destroyed_) return;
+    if (destroyed_ || order_front_suppressed()) return;
     if (state_ & GDK_WINDOW_STATE_ICONIFIED) gtk_window_deiconify(win_);
     if (!gtk_widget_get_visible(GTK_WIDGET(win_))) {
       restore_hidden_position();
@@ -690,9 +690,10 @@ class GtkNativeWindow : public ModelWindow {
   }
 
   void apply_behavior() {
-    const bool ignores_cycle = behavior_ & kBehaviorIgnoresCycle;
-    gtk_window_set_skip_taskbar_hint(win_, ignores_cycle || g_app.activation_policy() == ActivationPolicy::kAccessory);
-    gtk_window_set_skip_pager_hint(win_, ignores_cycle);
+    // An accessory application has no task-bar or pager entries, whatever the window.
+    const bool hidden = (behavior_ & kBehaviorIgnoresCycle) || g_app.activation_policy() == ActivationPolicy::kAccessory;
+    gtk_window_set_skip_taskbar_hint(win_, hidden);
+    gtk_window_set_skip_pager_hint(win_, hidden);
     if (behavior_ & kBehaviorCanJoinAllSpaces)
       gtk_window_stick(win_);
     else
@@ -1164,11 +1165,12 @@ bool GtkNativeWindow::begin_file_drag(const std::vector<std::string>& paths, con
 // ---- application ----
 
 void GtkApp::set_activation_policy(ActivationPolicy p) {
-  policy_ = p;
+  policy_ = filtered_activation_policy(p);
   for (GtkNativeWindow* w : g_live) w->refresh_behavior();
 }
 
 void GtkApp::activate() {
+  if (order_front_suppressed()) return;
   for (GtkNativeWindow* w : g_live)
     if (w->is_key()) return;
   if (g_last_key && g_last_key->visible()) {
@@ -1192,6 +1194,7 @@ void GtkApp::hide() {
 }
 
 void GtkApp::unhide(bool activate_too) {
+  if (order_front_suppressed()) return;
   hidden_ = false;
   std::vector<GtkNativeWindow*> again;
   again.swap(hidden_windows_);

@@ -912,3 +912,33 @@ async function startPeer(display, { title = 'Peer', appId = 'org.example.Peer', 
 }
 
 Object.assign(module.exports, { SYSTEM_PYTHON, startBus, gdbus, gdbusCall, startMock, startPeer, launch, stopGroup });
+
+// ---------------------------------------------------------------- the application's session
+
+// The environment of a host in its own session under `dir`: home and runtime directory
+// there, and the private session bus `bus` (from startBus), or none at all.
+function sessionEnv(dir, bus) {
+  const run = path.join(dir, 'run');
+  fs.mkdirSync(run, { recursive: true, mode: 0o700 });
+  return {
+    HOME: dir,
+    XDG_RUNTIME_DIR: run,
+    XDG_CONFIG_HOME: path.join(dir, '.config'),
+    XDG_DATA_HOME: path.join(dir, '.local/share'),
+    XDG_CACHE_HOME: path.join(dir, '.cache'),
+    DBUS_SESSION_BUS_ADDRESS: bus ? bus.address : undefined,
+  };
+}
+
+// Runs a program to its end with this environment (undefined values unset);
+// resolves with its stdout, rejects with its stderr.
+function run(cmd, args, env = {}) {
+  const full = { ...process.env, ...env };
+  for (const [k, v] of Object.entries(env)) if (v === undefined) delete full[k];
+  return new Promise((resolve, reject) => {
+    execFile(cmd, args, { env: full, timeout: 15000 },
+      (err, stdout, stderr) => (err ? reject(new Error(`${cmd} ${args.join(' ')}: ${stderr || err.message}`)) : resolve(stdout)));
+  });
+}
+
+Object.assign(module.exports, { sessionEnv, run });

@@ -178,11 +178,12 @@ TEST_F(Menus, SplitAccel) {
 
 TEST_F(Menus, ChoosingItemsSendsMenuAboutQuitAndTheInspector) {
   g_debug = true;
-  feed({"MENUBEGIN", "MENU File", "ITEM new\tNew", "ITEM off\tOff\t\td", "MENUEND"});
+  feed({"MENUBEGIN", "MENU File", "ITEM new\tNew", "ITEM off\tOff\t\td", "ITEM \tNameless", "MENUEND"});
   FakeWindow* main = main_window();
   EXPECT_TRUE(main->choose({"File", "New"}));
   EXPECT_FALSE(main->choose({"File", "Off"}));
-  EXPECT_EQ(lines(), (V{"MENU new"}));
+  EXPECT_TRUE(main->choose({"File", "Nameless"}));
+  EXPECT_EQ(lines(), (V{"MENU new", "MENU "}));
   EXPECT_TRUE(main->choose({"Demo", "About Demo"}));
   ASSERT_EQ(desktop.abouts.size(), 1u);
   EXPECT_EQ(desktop.abouts[0].name, "Demo");

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/gtk/gtk_menu.h"
 #include "platform/gtk/gtk_platform.h"
 
 namespace {
@@ -107,6 +108,66 @@ TEST_F(GtkWindows, AWindowReleasedBeforeItsFamilyLeavesNoTraceInIt) {
       EXPECT_EQ(other->child_windows(), (std::vector<NativeWindow*>{child.get()}));
     }
     settle();
+  }
+}
+
+// ---- the application's hooks ----
+
+TEST_F(GtkWindows, WhileTheOrderFrontGateIsClosedNoPathMapsAWindow) {
+  bool closed = true;
+  platform::set_order_front_gate([&] { return closed; });
+  platform::Application& app = *platform::application();
+  auto a = window();
+  auto b = window();
+  const auto mapped = [](const std::unique_ptr<NativeWindow>& w) {
+    return bool(gtk_widget_get_visible(GTK_WIDGET(w->native_handle())));
+  };
+  a->show();
+  b->order_front_regardless();
+  app.hide();
+  app.unhide(true);
+  app.activate();
+  settle();
+  EXPECT_FALSE(mapped(a));
+  EXPECT_FALSE(mapped(b));
+  closed = false;
+  a->show();
+  b->order_front_regardless();
+  settle();
+  EXPECT_TRUE(mapped(a));
+  EXPECT_TRUE(mapped(b));
+  platform::set_order_front_gate(nullptr);
+}
+
+TEST_F(GtkWindows, AnAccessoryApplicationsWindowsSkipTaskbarAndPager) {
+  platform::Application& app = *platform::application();
+  const auto skips = [](const std::unique_ptr<NativeWindow>& w) {
+    GtkWindow* g = GTK_WINDOW(w->native_handle());
+    return std::make_pair(bool(gtk_window_get_skip_taskbar_hint(g)), bool(gtk_window_get_skip_pager_hint(g)));
+  };
+  auto before = window();
+  app.set_activation_policy(platform::ActivationPolicy::kAccessory);
+  auto after = window();
+  EXPECT_EQ(skips(before), std::make_pair(true, true));
+  EXPECT_EQ(skips(after), std::make_pair(true, true));
+  app.set_activation_policy(platform::ActivationPolicy::kRegular);
+  EXPECT_EQ(skips(before), std::make_pair(false, false));
+  EXPECT_EQ(skips(after), std::make_pair(false, false));
+}
+
+TEST_F(GtkWindows, AKeyWithoutACharacterHasItsName) {
+  struct Case {
+    guint keyval;
+    const char* key;
+    const char* name;
+  } cases[] = {{GDK_KEY_F12, "", "F12"}, {GDK_KEY_F1, "", "F1"}, {GDK_KEY_a, "a", ""}, {GDK_KEY_A, "a", ""}};
+  for (const Case& c : cases) {
+    GdkEventKey e{};
+    e.type = GDK_KEY_PRESS;
+    e.keyval = c.keyval;
+    const platform::KeyChord k = platform::gtk::key_chord_of(&e);
+    EXPECT_EQ(k.key, c.key);
+    EXPECT_EQ(k.name, c.name);
   }
 }
 

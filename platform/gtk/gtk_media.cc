@@ -1,0 +1,175 @@
+// The "quib-media" scheme on WebKitGTK, fetched with libsoup 3 and streamed to
+// the page as it arrives; and camera and microphone requests.
+//
+// The proxy's session has no content decoder, so bytes, lengths and ranges pass
+// through exactly as the server sent them. When WebKit lets go of a body it has
+// not read to the end, closing the stream closes the upstream connection.
+
+#include <gtk/gtk.h>
+#include <libsoup/soup.h>
+#include <webkit2/webkit2.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/gtk/gtk_platform.h"
+
+namespace platform::gtk {
+
+namespace {
+
+MediaScheme g_scheme;
+SoupSession* g_session = nullptr;
+
+GQuark quibex_quark() { return g_quark_from_static_string("quibex"); }
+
+void fail(WebKitURISchemeRequest* req, int code, const std::string& message) {
+  GError* e = g_error_new_literal(quibex_quark(), code, message.c_str());
+  webkit_uri_scheme_request_finish_error(req, e);
+  g_error_free(e);
+}
+
+// One upstream transfer for one page request.
+struct Transfer {
+  WebKitURISchemeRequest* request;
+  SoupMessage* message;
+};
+
+void on_sent(GObject* source, GAsyncResult* result, gpointer data) {
+  std::unique_ptr<Transfer> t(static_cast<Transfer*>(data));
+  GError* error = nullptr;
+  GInputStream* body = soup_session_send_finish(SOUP_SESSION(source), result, &error);
+  if (!body) {
+    webkit_uri_scheme_request_finish_error(t->request, error);
+    g_error_free(error);
+  } else {
+    SoupMessageHeaders* in = soup_message_get_response_headers(t->message);
+    MediaUpstream up;
+    up.http = true;
+    up.status = int(soup_message_get_status(t->message));
+    if (const char* type = soup_message_headers_get_content_type(in, nullptr)) up.mime = type;
+    if (soup_message_headers_get_encoding(in) == SOUP_ENCODING_CONTENT_LENGTH)
+      up.length = soup_message_headers_get_content_length(in);
+    soup_message_headers_foreach(
+        in,
+        +[](const char* name, const char* value, gpointer list) {
+          static_cast<HeaderList*>(list)->emplace_back(name, value);
+        },
+        &up.headers);
+    const MediaHead head = g_scheme.head(up);
+
+    WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(body, -1);
+    const char* reason = soup_message_get_reason_phrase(t->message);
+    webkit_uri_scheme_response_set_status(response, guint(head.status), reason && *reason ? reason : nullptr);
+    SoupMessageHeaders* out = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+    for (const auto& [name, value] : head.headers) {
+      soup_message_headers_append(out, name.c_str(), value.c_str());
+      if (g_ascii_strcasecmp(name.c_str(), "Content-Type") == 0)
+        webkit_uri_scheme_response_set_content_type(response, value.c_str());
+    }
+    webkit_uri_scheme_response_set_http_headers(response, out);  // takes the headers
+    webkit_uri_scheme_request_finish_with_response(t->request, response);
+    g_object_unref(response);
+    g_object_unref(body);
+  }
+  g_object_unref(t->message);
+  g_object_unref(t->request);
+}
+
+void on_request(WebKitURISchemeRequest* req, gpointer) {
+  MediaRequest r;
+  r.url = webkit_uri_scheme_request_get_uri(req);
+  if (SoupMessageHeaders* h = webkit_uri_scheme_request_get_http_headers(req)) {
+    soup_message_headers_foreach(
+        h,
+        +[](const char* name, const char* value, gpointer list) {
+          static_cast<HeaderList*>(list)->emplace_back(name, value);
+        },
+        &r.headers);
+    if (const char* v = soup_message_headers_get_one(h, "Accept")) r.accept = v;
+    if (const char* v = soup_message_headers_get_one(h, "Origin")) r.origin = v;
+  }
+  if (WebKitWebView* view = webkit_uri_scheme_request_get_web_view(req))
+    if (const char* uri = webkit_web_view_get_uri(view)) r.document_url = uri;
+
+  const MediaDecision d = g_scheme.decide ? g_scheme.decide(r) : MediaDecision{};
+  if (d.kind != MediaDecision::kFetch) return fail(req, d.code, d.message);
+  SoupMessage* msg = soup_message_new("GET", d.target.c_str());
+  if (!msg) return fail(req, 400, "quib.proxyURL: only http/https URLs can be proxied");
+  SoupMessageHeaders* out = soup_message_get_request_headers(msg);
+  for (const auto& [name, value] : d.headers) soup_message_headers_replace(out, name.c_str(), value.c_str());
+  g_object_ref(req);
+  soup_session_send_async(g_session, msg, G_PRIORITY_DEFAULT, nullptr, on_sent, new Transfer{req, msg});
+}
+
+std::string origin_of_view(WebKitWebView* view) {
+  const char* uri = webkit_web_view_get_uri(view);
+  if (!uri) return "null";
+  WebKitSecurityOrigin* o = webkit_security_origin_new_for_uri(uri);
+  std::string out = "null";
+  const char* proto = webkit_security_origin_get_protocol(o);
+  if (proto && *proto) {
+    out = std::string(proto) + "://";
+    if (const char* host = webkit_security_origin_get_host(o)) out += host;
+    const guint16 port = webkit_security_origin_get_port(o);
+    const std::string p = proto;
+    if (port != 0 && !(port == 80 && p == "http") && !(port == 443 && p == "https")) out += ":" + std::to_string(port);
+  }
+  webkit_security_origin_unref(o);
+  return out;
+}
+
+// Trusted pages get the camera and microphone at once; any other asks the user,
+// as the desktop's own question.
+gboolean on_permission(WebKitWebView* view, WebKitPermissionRequest* request, gpointer) {
+  if (!WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(request)) return FALSE;
+  auto* media = WEBKIT_USER_MEDIA_PERMISSION_REQUEST(request);
+  CaptureRequest c;
+  c.camera = webkit_user_media_permission_is_for_video_device(media);
+  c.microphone = webkit_user_media_permission_is_for_audio_device(media);
+  // WebKitGTK names no requesting frame: the page's origin stands for both.
+  c.origin = c.frame_origin = origin_of_view(view);
+  if (g_scheme.capture && g_scheme.capture(c)) {
+    webkit_permission_request_allow(request);
+    return TRUE;
+  }
+  const char* what = c.camera && c.microphone ? "your camera and microphone" : c.camera ? "your camera" : "your microphone";
+  GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(view));
+  GtkWidget* dialog = gtk_message_dialog_new(GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr, GTK_DIALOG_DESTROY_WITH_PARENT,
+                                             GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "Allow %s to use %s?",
+                                             c.origin.c_str(), what);
+  gtk_dialog_add_buttons(GTK_DIALOG(dialog), "Don't Allow", GTK_RESPONSE_REJECT, "Allow", GTK_RESPONSE_ACCEPT, nullptr);
+  g_object_ref(request);
+  g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog* d, int response, WebKitPermissionRequest* r) {
+                     if (response == GTK_RESPONSE_ACCEPT)
+                       webkit_permission_request_allow(r);
+                     else
+                       webkit_permission_request_deny(r);
+                     g_object_unref(r);
+                     gtk_widget_destroy(GTK_WIDGET(d));
+                   }),
+                   request);
+  gtk_widget_show(dialog);
+  return TRUE;
+}
+
+}  // namespace
+
+void GtkPlatform::install_media_scheme(MediaScheme scheme) {
+  g_scheme = std::move(scheme);
+  if (g_session) return;
+  g_session = soup_session_new();
+  soup_session_remove_feature_by_type(g_session, SOUP_TYPE_CONTENT_DECODER);
+  WebKitWebContext* ctx = webkit_web_context_get_default();
+  webkit_web_context_register_uri_scheme(ctx, "quib-media", on_request, nullptr, nullptr);
+  WebKitSecurityManager* sm = webkit_web_context_get_security_manager(ctx);
+  webkit_security_manager_register_uri_scheme_as_secure(sm, "quib-media");
+  webkit_security_manager_register_uri_scheme_as_cors_enabled(sm, "quib-media");
+}
+
+void connect_capture_permission(WebKitWebView* view) {
+  webkit_settings_set_enable_media_stream(webkit_web_view_get_settings(view), TRUE);
+  g_signal_connect(view, "permission-request", G_CALLBACK(on_permission), nullptr);
+}
+
+}  // namespace platform::gtk
