@@ -98,6 +98,9 @@ struct NavigationEvents {
   std::function<void(const LoadError&)> did_fail;
   // The page's web process ended (crashed, killed, or ended by the system).
   std::function<void()> process_terminated;
+  // The page's title changed. WebKitGTK may report a document's title only after
+  // the finish of its load.
+  std::function<void()> title_changed;
   // A page script asks for a new window (window.open): answer a view made with
   // make_related_view of this one, which the engine then loads the request into, or
   // null to refuse.

@@ -44,6 +44,7 @@ struct ViewState {
   std::uint64_t serial = 0;
   bool crashed = false;   // the web process ended; nothing brought the page back yet
   bool reviving = false;  // reloading after that, for scripts that wait
+  bool finished = false;  // the current load finished (and none started since)
   std::vector<std::string> queued;  // EVAL scripts waiting for the page to come back
   // Main-frame web URLs let through for this view (asked, or without a backend),
   // with the time; a main-frame response not among them was never asked about.
@@ -174,13 +175,17 @@ void run_queued(WebView* view) {
 }
 
 void on_start(WebView* view, const std::string& url) {
-  if (ViewState* st = state_of(view)) st->crashed = false;
+  if (ViewState* st = state_of(view)) {
+    st->crashed = false;
+    st->finished = false;
+  }
   quib_nav_event(view, "start", url, nullptr);
 }
 
 void on_commit(WebView* view) { quib_nav_event(view, "commit", view->url(), nullptr); }
 
 void on_finish(WebView* view) {
+  if (ViewState* st = state_of(view)) st->finished = true;
   quib_popup_take_title(view);
   quib_nav_event(view, "finish", view->url(), nullptr);
   run_queued(view);
@@ -194,6 +199,11 @@ void on_fail(WebView* view, const LoadError& e) {
   }
   if (quib_nav_error_is_noise(e)) return;
   quib_nav_event(view, "fail", e.failing_url.empty() ? view->url() : e.failing_url, &e);
+}
+
+// A title that comes after its load's finish is the finished page's title still.
+void on_title(WebView* view) {
+  if (ViewState* st = state_of(view); st && st->finished) quib_popup_take_title(view);
 }
 
 void on_terminated(WebView* view) {
@@ -278,6 +288,7 @@ void apply_navigation_delegate(WebView* view) {
   e.did_finish = [view] { on_finish(view); };
   e.did_fail = [view](const LoadError& err) { on_fail(view, err); };
   e.process_terminated = [view] { on_terminated(view); };
+  e.title_changed = [view] { on_title(view); };
   e.create_view = [view](const NavigationAction& a) { return quib_create_webview(view, a); };
   e.ready_to_show = [view](const platform::WindowFeatures& f) { quib_popup_ready(view, f); };
   view->set_navigation_events(std::move(e));

@@ -33,7 +33,8 @@ void quib_popup_new_window_action(platform::WebView* opener, const std::string& 
 platform::WebView* quib_create_webview(platform::WebView* opener, const platform::NavigationAction& action);
 // The popup's page is ready to be shown: its window takes the features.
 void quib_popup_ready(platform::WebView* view, const platform::WindowFeatures& features);
-// Before a finished load's NAV event: a popup window takes its page's title.
+// Before a finished load's NAV event, and when the finished page's title comes
+// later: a popup window takes its page's title.
 void quib_popup_take_title(platform::WebView* view);
 // The next id a popup window would get, without taking it.
 std::string quib_next_popup_id();

@@ -103,6 +103,10 @@ class FakeWebView : public WebView {
   void load_finished() { if (nav.did_finish) nav.did_finish(); }
   void load_failed(const LoadError& e) { if (nav.did_fail) nav.did_fail(e); }
   void process_ends() { if (nav.process_terminated) nav.process_terminated(); }
+  void title_changes(const std::string& t) {
+    current_title = t;
+    if (nav.title_changed) nav.title_changed();
+  }
   // A page script calls window.open; null when the host refused a view.
   FakeWebView* window_open(const std::string& url) {
     NavigationAction a;

@@ -115,6 +115,7 @@ GtkNavigation::GtkNavigation(WebKitWebView* view) : view_(view), cancel_(g_cance
   g_signal_connect(view_, "create", G_CALLBACK(&GtkNavigation::on_create), this);
   g_signal_connect(view_, "ready-to-show", G_CALLBACK(&GtkNavigation::on_ready_to_show), this);
   g_signal_connect(view_, "notify::uri", G_CALLBACK(&GtkNavigation::on_uri), this);
+  g_signal_connect(view_, "notify::title", G_CALLBACK(&GtkNavigation::on_title), this);
   g_signal_connect(view_, "user-message-received", G_CALLBACK(&GtkNavigation::on_user_message), this);
 }
 
@@ -303,6 +304,11 @@ void GtkNavigation::on_terminated(WebKitWebView*, WebKitWebProcessTerminationRea
 void GtkNavigation::on_uri(WebKitWebView* view, GParamSpec*, GtkNavigation* self) {
   const char* u = webkit_web_view_get_uri(view);
   if (u && *u) self->last_uri_ = u;
+}
+
+void GtkNavigation::on_title(WebKitWebView*, GParamSpec*, GtkNavigation* self) {
+  auto fn = self->events_.title_changed;
+  if (fn) fn();
 }
 
 gboolean GtkNavigation::on_user_message(WebKitWebView*, WebKitUserMessage* message, GtkNavigation* self) {

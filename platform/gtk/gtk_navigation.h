@@ -54,6 +54,7 @@ class GtkNavigation {
                                  GtkNavigation* self);
   static void on_terminated(WebKitWebView*, WebKitWebProcessTerminationReason, GtkNavigation* self);
   static void on_uri(WebKitWebView* view, GParamSpec*, GtkNavigation* self);
+  static void on_title(WebKitWebView*, GParamSpec*, GtkNavigation* self);
   static gboolean on_user_message(WebKitWebView*, WebKitUserMessage* message, GtkNavigation* self);
   static GtkWidget* on_create(WebKitWebView*, WebKitNavigationAction* na, GtkNavigation* self);
   static void on_geometry(WebKitWindowProperties* props, GParamSpec*, GtkNavigation* self);

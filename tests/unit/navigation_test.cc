@@ -326,6 +326,29 @@ TEST_F(Navigation, APopupTakesItsPageTitleBeforeItsFinishEvent) {
   view("w2")->current_title = "Not a popup";
   view("w2")->load_finished();
   EXPECT_EQ(other->title(), "w2");
+  view("w2")->title_changes("Still not");
+  EXPECT_EQ(other->title(), "w2");
+}
+
+TEST_F(Navigation, APopupTakesATitleThatComesAfterItsLoadFinished) {
+  // WebKitGTK may report a document's title only after the finish of its load.
+  FakeWindow* w = open("popup9");
+  FakeWebView* v = view("popup9");
+  v->load_started("https://a/");
+  v->title_changes("Loading");
+  EXPECT_EQ(w->title(), "popup9") << "a title during the load waits for its finish";
+  v->current_title = "";
+  v->load_finished();
+  EXPECT_EQ(w->title(), "popup9");
+  v->title_changes("Late");
+  EXPECT_EQ(w->title(), "Late");
+  v->title_changes("");
+  EXPECT_EQ(w->title(), "Late") << "an empty title leaves it";
+  v->load_started("https://b/");
+  v->title_changes("Next, loading");
+  EXPECT_EQ(w->title(), "Late");
+  v->load_finished();
+  EXPECT_EQ(w->title(), "Next, loading");
 }
 
 // ---- a page whose web process ended
