@@ -192,3 +192,23 @@ test('any other mode text is the action, sent as a JSON string', async (t) => {
   await h.sleep(300);
   assert.deepEqual(home.opened(), []);
 });
+
+test('accessory mode: a popup window has no task-bar or pager entry either', async (t) => {
+  const wm = await h.startDisplay({ windowManager: true });
+  t.after(() => wm.stop());
+  const dir = h.tempDir();
+  const home = n.desktopHome(dir);
+  const s = await h.startSession({ display: wm.display, page: web.url('/probe.html'),
+    env: { ...home.env, QUIBEX_POPUPS: 'window', QUIBEX_ACTIVATION: 'accessory' } });
+  t.after(() => s.close());
+  const b = s.backend;
+  n.answerNavq(b, 'allow');
+  await h.hello(b);
+  open(b, '/titled.html?accessory');
+  const q = await n.expectPopupq(b, (id, nw, opener, url) => url === web.url('/titled.html?accessory'));
+  b.send(`POPUPR ${q.id} window`);
+  await h.hello(b, q.window);
+  const popup = await h.findWindow(wm.display, 'accessory');
+  await h.untilValue(() => h.netWmState(wm.display, popup.id),
+    (st) => st.includes('SKIP_TASKBAR') && st.includes('SKIP_PAGER'), 'the popup to skip the task bar and pager');
+});
