@@ -37,7 +37,7 @@ class WebView;
 struct NavigationAction {
   std::string url;  // the target's absolute URL, as the engine has it
   // Whether the action targets the main frame. Where the engine cannot tell before
-  // the load (WebKitGTK before 2.54), the desktop layer reports the main frame
+  // the load (WebKitGTK 2.50), the desktop layer reports the main frame
   // whenever it cannot rule it out, except when the page has sub-frames and nothing
   // points at the main frame: then it reports a sub-frame, and a main-frame load
   // reported so is recognised for certain when its response arrives
