@@ -15,6 +15,7 @@
 #include "webui/context_menu.h"
 #include "webui/dialogs.h"
 #include "webui/downloads.h"
+#include "webui/navigation.h"
 
 namespace {
 
@@ -106,8 +107,19 @@ void detach_quib_bridge(platform::WebView* view) {
 
 void quib_bridge_reset_for_tests() { g_window_calls.clear(); }
 
+void quib_bridge_page_ended(platform::WebView* view) {
+  // The next document numbers past this one's calls, which nothing can answer now.
+  for (auto& [id, wc] : g_window_calls)
+    if (wc.view == view) {
+      wc.seen = false;
+      wc.waiting.clear();
+    }
+}
+
 void quib_apply_web_delegates(platform::WebView* view) {
-  // Navigation, download and page-dialog delegates join here as they are built.
+  if (!view) return;
+  // Download and page-dialog delegates join here as they are built.
+  apply_navigation_delegate(view);
   apply_ctx_hook(view);
   // Page dialogs and file inputs: every web view, with or without a main window.
   apply_page_dialog_hooks(view);
@@ -183,12 +195,13 @@ void do_eval_win(void* w, void* rec) {
   auto* r = static_cast<EvalReq*>(rec);
   // WebKit refuses a script that is not UTF-8 as a whole, without a word.
   const std::string script = utf8_sanitize(r->text);
+  // A page whose web process ended comes back first (quib_eval_in_view).
   if (r->win == "*") {
-    if (platform::WebView* main = webview_for_id(w, "main")) main->eval(script);
+    if (platform::WebView* main = webview_for_id(w, "main")) quib_eval_in_view(main, script);
     for (auto& [id, qw] : g_windows)
-      if (qw.webview) qw.webview->eval(script);
+      if (qw.webview) quib_eval_in_view(qw.webview.get(), script);
   } else if (platform::WebView* v = webview_for_id(w, r->win)) {
-    v->eval(script);
+    quib_eval_in_view(v, script);
   }
   delete r;
 }

@@ -13,6 +13,8 @@ std::string quib_shim_js(const std::string& winId);
 void attach_quib_bridge(platform::WebView* view, const std::string& winId);
 // Forgets what the bridge knows of a view that is going away.
 void detach_quib_bridge(platform::WebView* view);
+// The view's page ended with its web process: calls it made can no longer be answered.
+void quib_bridge_page_ended(platform::WebView* view);
 // Shared delegates of every new web view.
 void quib_apply_web_delegates(platform::WebView* view);
 // One posted page message, as the view's handler receives it, with its way back.

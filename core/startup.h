@@ -42,6 +42,10 @@ bool load_html_file(void* w, const std::string& path);
 // The nearest ancestor directory of path whose name ends in ".app"; "" when none.
 std::string find_app_bundle(const std::string& executable_path);
 
+// Loads a page file into the main window (start-up, and RELOAD of a page that has
+// no URL); false when the file cannot be read or found.
+bool load_html_file(void* w, const std::string& path);
+
 // The host's main(): returns the exit code of an early failure; a normal end
 // leaves through the shut-down, which does not return.
 int launcher_main(int argc, char** argv);

@@ -21,6 +21,7 @@
 #include "platform/platform.h"
 #include "platform/webview_lib.h"
 #include "webui/menu_bar.h"
+#include "webui/navigation.h"
 
 using platform::NativeWindow;
 
@@ -36,6 +37,7 @@ void release_window(QuibWindow& qw) {
   if (qw.webview) {
     detach_quib_bridge(qw.webview.get());
     forget_first_mouse(qw.webview.get());
+    forget_navigation(qw.webview.get());
   }
   if (qw.window) qw.window->set_content(nullptr);
   qw.webview.reset();
@@ -70,6 +72,31 @@ void window_did_close(const std::string& id, NativeWindow* window) {
   platform::current().main_queue().post([held] { release_window(*held); });
 }
 
+QuibWindow* make_registry_window(const std::string& id, std::unique_ptr<platform::WebView> view,
+                                 const platform::WindowParams& params) {
+  if (!view) return nullptr;
+  view->enable_webgpu();
+  view->enable_file_access();
+  if (g_debug) view->set_developer_extras(true);
+  std::unique_ptr<NativeWindow> window = platform::current().make_window(params);
+  if (!window) return nullptr;
+  // The bar's height belongs to the frame: it comes before the window is placed.
+  show_bar_in_window(id, window.get());
+  center_window(window.get());
+
+  attach_quib_bridge(view.get(), id);
+  window->set_content(view.get());
+  if (!g_user_agent.empty()) view->set_user_agent(g_user_agent);
+  quib_apply_web_delegates(view.get());
+
+  NativeWindow* win = window.get();
+  win->set_events({{}, {}, {}, [id, win] { window_did_close(id, win); }});
+  QuibWindow& entry = g_windows[id];
+  entry.window = std::move(window);
+  entry.webview = std::move(view);
+  return &entry;
+}
+
 void do_winopen(void* w, void* rec) {
   std::unique_ptr<WinOpenReq> r(static_cast<WinOpenReq*>(rec));
   if (r->id.empty() || r->id == "main" || g_windows.count(r->id)) {
@@ -84,46 +111,27 @@ void do_winopen(void* w, void* rec) {
                  json_escape(utf8_sanitize(id)).c_str());
     return;
   }
-  platform::Platform& desktop = platform::current();
-  std::unique_ptr<platform::WebView> view = desktop.make_webview();
-  if (!view) return;
-  view->enable_webgpu();
-  view->enable_file_access();
-  if (g_debug) view->set_developer_extras(true);
-
   platform::WindowParams params;
   params.title = utf8_sanitize(r->title.empty() ? id : r->title);
   params.width = r->width;
   params.height = r->height;
   params.panel = r->panel;
-  std::unique_ptr<NativeWindow> window = desktop.make_window(params);
-  if (!window) return;
-  // The bar's height belongs to the frame: it comes before the window is placed.
-  show_bar_in_window(id, window.get());
-  center_window(window.get());
+  QuibWindow* entry = make_registry_window(id, platform::current().make_webview(), params);
+  if (!entry) return;
+  NativeWindow* win = entry->window.get();
+  platform::WebView* webview = entry->webview.get();
 
-  attach_quib_bridge(view.get(), id);
-  window->set_content(view.get());
-  if (!g_user_agent.empty()) view->set_user_agent(g_user_agent);
-  quib_apply_web_delegates(view.get());
-
+  // Registered first: the page's navigation questions name the window.
   if (is_web_url(r->url)) {
-    view->navigate(r->url);
+    webview->navigate(r->url);
   } else if (!r->url.empty()) {
     const std::string path = page_file_path(r->url);
     if (path.empty())
       std::fprintf(stderr, "quibex: WINOPEN %s: cannot find the page %s: the working directory is gone\n",
                    id.c_str(), r->url.c_str());
     else
-      load_page_file(view.get(), path);
+      load_page_file(webview, path);
   }
-
-  NativeWindow* win = window.get();
-  platform::WebView* webview = view.get();
-  win->set_events({{}, {}, {}, [id, win] { window_did_close(id, win); }});
-  QuibWindow& entry = g_windows[id];
-  entry.window = std::move(window);
-  entry.webview = std::move(view);
 
   if (!r->titlebar.empty() || !r->buttons.empty() || !r->transparent.empty() || !r->material.empty() ||
       !r->square.empty() || !r->firstMouse.empty() || !r->traffic.empty()) {

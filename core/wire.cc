@@ -171,6 +171,11 @@ void sock_write_raw(const std::string& bytes) {
   enqueue(q, bytes);
 }
 
+bool sock_connected() {
+  std::lock_guard<std::mutex> lock(g_write_mutex);
+  return g_sock >= 0;
+}
+
 void sock_set_connected(int fd) {
   std::lock_guard<std::mutex> lock(g_write_mutex);
   g_sock = fd;

@@ -30,6 +30,8 @@ void sock_write_raw(const std::string& bytes);
 // Publishes the accepted backend socket and hands what waited to the wire, in
 // order, without waiting for the backend to read it.
 void sock_set_connected(int fd);
+// Whether a backend is connected now (g_sock is not negative); from any thread.
+bool sock_connected();
 // Waits up to timeout_ms for the queued bytes to reach the socket; true when
 // nothing waits any more (or the backend has gone).
 bool sock_flush(int timeout_ms);

@@ -187,6 +187,9 @@ class Platform {
   // MIME type; "" when it knows none.
   virtual std::string preferred_extension(const std::string& mime_type) = 0;
   // ---- end of downloads
+  // Hands a URL to the desktop's handler for its scheme (the default browser for
+  // web addresses, the mail program for mailto:, ...), without waiting for it.
+  virtual void open_external(const std::string& url) = 0;
 };
 
 // ---- one running instance per application ---------------------------------

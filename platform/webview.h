@@ -103,6 +103,86 @@ using DropHandler = std::function<void(const std::vector<std::string>& paths)>;
 
 using MessageHandler = std::function<void(const ScriptMessage&, std::unique_ptr<MessageReply>)>;
 
+class WebView;
+
+// ---- Navigation: what a page asks to load, and how its loads go ----
+
+// A navigation the page (or the host) asks for, before anything is requested.
+struct NavigationAction {
+  std::string url;  // the target's absolute URL, as the engine has it
+  // Whether the action targets the main frame. Where the engine cannot tell before
+  // the load (WebKitGTK 2.50), the desktop layer reports the main frame
+  // whenever it cannot rule it out, except when the page has sub-frames and nothing
+  // points at the main frame: then it reports a sub-frame, and a main-frame load
+  // reported so is recognised for certain when its response arrives
+  // (NavigationResponse::main_frame_main_resource).
+  bool main_frame = true;
+  bool new_window = false;       // names no frame: the page asks to show the target in a new window
+  bool should_download = false;  // the engine would download the target rather than show it
+};
+
+// The response to a navigation, before it is shown.
+struct NavigationResponse {
+  std::string url;
+  bool can_show = true;                  // the engine can show the response's MIME type
+  bool main_frame_main_resource = true;  // the main frame's document: always known for certain
+};
+
+enum class Policy { kAllow, kCancel, kDownload };
+
+// The engine waits for one answer; the first one counts. One destroyed unanswered
+// cancels.
+class PolicyDecision {
+ public:
+  virtual ~PolicyDecision() = default;
+  virtual void decide(Policy policy) = 0;
+};
+
+struct LoadError {
+  enum class Kind {
+    kFailed,       // the load failed
+    kCancelled,    // cancelled: stopped, or replaced by another load
+    kInterrupted,  // interrupted by a policy change (cancelled at its response, or turned into a download)
+  };
+  Kind kind = Kind::kFailed;
+  std::string description;  // the engine's words for it, UTF-8
+  std::string failing_url;  // the URL that failed; "" when the error names none
+};
+
+// The size and place a page asked for with window.open; 0 where it gave none (the
+// engine reports an absent value as 0). In points, x from the left and y downward
+// from the top of the first screen; width and height are the page's size.
+struct WindowFeatures {
+  int x = 0, y = 0, width = 0, height = 0;
+  bool operator==(const WindowFeatures&) const = default;
+};
+
+// What a web view reports about navigation; every callback runs on the main thread.
+struct NavigationEvents {
+  // Whether the host needs the target frame of an action for this URL; where it
+  // does not, NavigationAction::main_frame is a guess that costs nothing.
+  std::function<bool(const std::string& url)> frame_matters;
+  std::function<void(const NavigationAction&, std::unique_ptr<PolicyDecision>)> decide_action;
+  std::function<void(const NavigationResponse&, std::unique_ptr<PolicyDecision>)> decide_response;
+  // The main frame's loads. A load that fails reports did_fail and never did_finish.
+  // did_start names the URL the load is for (the view's URL changes only at the commit).
+  std::function<void(const std::string& url)> did_start;
+  std::function<void()> did_commit;
+  std::function<void()> did_finish;
+  std::function<void(const LoadError&)> did_fail;
+  // The page's web process ended (crashed, killed, or ended by the system).
+  std::function<void()> process_terminated;
+  // The page's title changed. WebKitGTK may report a document's title only after
+  // the finish of its load.
+  std::function<void()> title_changed;
+  // A page script asks for a new window (window.open): answer a view made with
+  // make_related_view of this one, which the engine then loads the request into, or
+  // null to refuse.
+  std::function<WebView*(const NavigationAction&)> create_view;
+  // A view made for create_view is ready to be shown, with the page's window features.
+  std::function<void(const WindowFeatures&)> ready_to_show;
+};
+
 class WebView {
  public:
   virtual ~WebView() = default;
@@ -148,10 +228,6 @@ class WebView {
   virtual void print_to_pdf(const std::string& path, std::function<void(const std::string& error)> done) = 0;
   // The print dialog for this page, over its window; prints what the user chose.
   virtual void show_print_dialog() = 0;
-  // The address of the page shown; "" for none or for text loaded without one.
-  virtual std::string url() = 0;
-  // Reloads the page, bypassing caches.
-  virtual void reload_from_origin() = 0;
   // --- end find, PDF, print, reload ---
   // Who shows the page's alert, confirm and prompt dialogs and its file choosers
   // (null: the engine's own).
@@ -164,6 +240,18 @@ class WebView {
   // its own drop afterwards.
   virtual void set_drop_handler(DropHandler handler) = 0;
   // ---- end of downloads and file drops
+  // ---- navigation ----
+  virtual void set_navigation_events(NavigationEvents events) = 0;
+  // A new view for a window this view's page opens: it shares this view's web
+  // process (the new page's window.opener) and its settings, with user scripts and
+  // message handlers of its own.
+  virtual std::unique_ptr<WebView> make_related_view() = 0;
+  // The page's URL ("" before any, and for text loaded without an address); after
+  // its web process ended, the URL it had.
+  virtual std::string url() const = 0;
+  virtual std::string title() const = 0;
+  // Reloads without the cache; brings back a page whose web process ended.
+  virtual void reload_from_origin() = 0;
 };
 
 }  // namespace platform

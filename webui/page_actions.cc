@@ -185,17 +185,3 @@ void do_print(void* w, void* rec) {
   if (!view || !window_for_id(w, id)) return;
   view->show_print_dialog();
 }
-
-void do_reload(void* w, void* rec) {
-  delete static_cast<std::string*>(rec);
-  if (w) {
-    platform::WebView* view = webview_for_id(w, "main");
-    if (view && !view->url().empty())
-      view->reload_from_origin();
-    else if (!g_html_path.empty())
-      load_html_file(w, g_html_path);
-    return;
-  }
-  for (auto& [id, qw] : g_windows)
-    if (qw.webview) qw.webview->reload_from_origin();
-}

@@ -11,5 +11,3 @@
 #define QUIBEX_PENDING(fn, T) \
   void fn(void*, void* rec) { delete_record<T>(rec); }
 
-QUIBEX_PENDING(do_navr, NavrReq)
-QUIBEX_PENDING(do_popupr, PopuprReq)

@@ -7,6 +7,7 @@
 // document start; the first message of the process prints "READY" on stdout.
 // Every message is echoed back into the page as window.__bareEcho(text).
 // A message starting with "out:" is also printed (the rest of it) on stdout.
+// The start of each main-frame load prints "STARTED".
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -55,6 +56,12 @@ void on_message(WebKitUserContentManager*, WebKitJavascriptResult* result, gpoin
   g_free(text);
 }
 
+void on_load_changed(WebKitWebView*, WebKitLoadEvent e, gpointer) {
+  if (e != WEBKIT_LOAD_STARTED) return;
+  std::fputs("STARTED\n", stdout);
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,6 +83,7 @@ int main(int argc, char** argv) {
   gtk_window_set_default_size(GTK_WINDOW(window), 960, 640);
   GtkWidget* view = webkit_web_view_new_with_user_content_manager(ucm);
   g_signal_connect(ucm, "script-message-received::bare", G_CALLBACK(on_message), view);
+  g_signal_connect(view, "load-changed", G_CALLBACK(on_load_changed), nullptr);
   gtk_container_add(GTK_CONTAINER(window), view);
   g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
 

@@ -248,6 +248,7 @@ class FakePlatform : public Platform {
     return it == mime_extensions.end() ? std::string() : it->second;
   }
   // ---- end of downloads
+  void open_external(const std::string& url) override { opened.push_back(url); }
 
   FakeMainQueue queue;
   FakeTimers clock;
@@ -282,6 +283,7 @@ class FakePlatform : public Platform {
   std::string downloads_folder;                              // "" = the desktop names none
   std::map<std::string, std::string> mime_extensions;        // MIME type -> preferred extension
   // ---- end of downloads
+  std::vector<std::string> opened;  // URLs handed to the desktop's handlers
 };
 
 }  // namespace platform::fake

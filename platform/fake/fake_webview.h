@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -12,6 +13,29 @@
 #include "platform/webview.h"
 
 namespace platform::fake {
+
+// How the host answered one policy decision of a fake view.
+struct FakeDecision {
+  std::optional<Policy> policy;  // the first answer
+  int answers = 0;               // how many times the host answered
+  bool dropped = false;          // destroyed without an answer (which cancels)
+  bool pending() const { return !policy && !dropped; }
+};
+
+class FakePolicyDecision : public PolicyDecision {
+ public:
+  explicit FakePolicyDecision(std::shared_ptr<FakeDecision> log) : log_(std::move(log)) {}
+  ~FakePolicyDecision() override {
+    if (!log_->policy) log_->dropped = true;
+  }
+  void decide(Policy p) override {
+    ++log_->answers;
+    if (!log_->policy) log_->policy = p;
+  }
+
+ private:
+  std::shared_ptr<FakeDecision> log_;
+};
 
 // An answer as the page that posted the message would get it.
 struct FakeAnswer {
@@ -66,8 +90,6 @@ class FakeWebView : public WebView {
     done(pdf_error);
   }
   void show_print_dialog() override { ++print_dialogs; }
-  std::string url() override { return page_url; }
-  void reload_from_origin() override { ++reloads; }
 
   bool find_found = true;
   std::optional<std::string> private_result;
@@ -75,8 +97,7 @@ class FakeWebView : public WebView {
   std::vector<std::string> private_scripts;
   std::string pdf_bytes = "%PDF-1.7\n%fake\n%%EOF\n", pdf_error;
   std::vector<std::string> pdf_paths;
-  int print_dialogs = 0, reloads = 0;
-  std::string page_url;
+  int print_dialogs = 0;
   // --- end find, PDF, print, reload ---
   void set_page_dialog_handlers(PageDialogHandler d, FileChooserHandler f) override {
     page_dialogs = std::move(d);
@@ -113,6 +134,57 @@ class FakeWebView : public WebView {
     if (file_chooser) file_chooser(FileChooserRequest{multiple}, std::make_unique<FilesReply>(out));
     return out;
   }
+
+  void set_navigation_events(NavigationEvents e) override { nav = std::move(e); }
+  std::unique_ptr<WebView> make_related_view() override {
+    auto v = std::make_unique<FakeWebView>();
+    v->opener = this;
+    v->registry = registry;
+    if (registry) registry->push_back(v.get());
+    return v;
+  }
+  std::string url() const override { return current_url; }
+  std::string title() const override { return current_title; }
+  void reload_from_origin() override { ++reloads; }
+
+  // The page asks for a navigation; the host's answer lands in the returned log.
+  std::shared_ptr<FakeDecision> navigate_action(const NavigationAction& a) {
+    auto log = std::make_shared<FakeDecision>();
+    if (nav.decide_action) nav.decide_action(a, std::make_unique<FakePolicyDecision>(log));
+    return log;
+  }
+  std::shared_ptr<FakeDecision> page_navigates(const std::string& url, bool main_frame = true) {
+    NavigationAction a;
+    a.url = url;
+    a.main_frame = main_frame;
+    return navigate_action(a);
+  }
+  std::shared_ptr<FakeDecision> respond(const NavigationResponse& r) {
+    auto log = std::make_shared<FakeDecision>();
+    if (nav.decide_response) nav.decide_response(r, std::make_unique<FakePolicyDecision>(log));
+    return log;
+  }
+  // The main frame's load events, as the engine reports them.
+  // The start names the URL being loaded; by default the view's current one.
+  void load_started(const std::string& url) { if (nav.did_start) nav.did_start(url); }
+  void load_started() { load_started(current_url); }
+  void load_committed() { if (nav.did_commit) nav.did_commit(); }
+  void load_finished() { if (nav.did_finish) nav.did_finish(); }
+  void load_failed(const LoadError& e) { if (nav.did_fail) nav.did_fail(e); }
+  void process_ends() { if (nav.process_terminated) nav.process_terminated(); }
+  void title_changes(const std::string& t) {
+    current_title = t;
+    if (nav.title_changed) nav.title_changed();
+  }
+  // A page script calls window.open; null when the host refused a view.
+  FakeWebView* window_open(const std::string& url) {
+    NavigationAction a;
+    a.url = url;
+    a.new_window = true;
+    return nav.create_view ? static_cast<FakeWebView*>(nav.create_view(a)) : nullptr;
+  }
+  void ready(const WindowFeatures& f) { if (nav.ready_to_show) nav.ready_to_show(f); }
+
   // Delivers a message as a page would post it; its answers land in `answers`,
   // also after the view is gone.
   void post_message(const std::string& name, const ScriptMessage& m) {
@@ -131,6 +203,11 @@ class FakeWebView : public WebView {
   MenuChosen ctx_chosen;
   PageDialogHandler page_dialogs;
   FileChooserHandler file_chooser;
+  NavigationEvents nav;
+  FakeWebView* opener = nullptr;                 // the view this one was made for (make_related_view)
+  std::vector<FakeWebView*>* registry = nullptr;  // where views made from this one are listed
+  std::string current_url, current_title;
+  int reloads = 0;
 
  private:
   class DialogReply : public PageDialogReply {

@@ -1,6 +1,7 @@
 // Find in page, private-world scripts, PDF export and printing on WebKitGTK.
 
 #include "platform/gtk/gtk_page_actions.h"
+#include "platform/gtk/gtk_navigation.h"
 
 #include <gtk/gtk.h>
 #include <gtk/gtkunixprint.h>
@@ -29,7 +30,7 @@ void on_evaluated(GObject* source, GAsyncResult* res, gpointer data) {
 }
 
 void evaluate(WebKitWebView* view, const std::string& script, std::function<void(JSCValue*)> done) {
-  webkit_web_view_evaluate_javascript(view, script.c_str(), gssize(script.size()), kPrivateWorld, nullptr, nullptr,
+  webkit_web_view_evaluate_javascript(view, script.c_str(), gssize(script.size()), kBridgeWorld, nullptr, nullptr,
                                       &on_evaluated, new Evaluation{std::move(done)});
 }
 

@@ -10,8 +10,6 @@
 
 namespace platform::gtk {
 
-// The private script world that the page bridge and these actions run in.
-inline constexpr const char* kPrivateWorld = "quibex-bridge";
 
 void evaluate_private(WebKitWebView* view, const std::string& script,
                       std::function<void(std::optional<std::string>)> done);

@@ -42,6 +42,7 @@ class GtkPlatform : public Platform {
   std::string downloads_dir() override;
   std::string preferred_extension(const std::string& mime_type) override;
   // ---- end of downloads
+  void open_external(const std::string& url) override;
 
  private:
   GlibMainQueue queue_;

@@ -115,6 +115,28 @@ void GtkPlatform::show_help(const std::string& book) {
   std::fprintf(stderr, "quibex: the help book \"%s\" cannot be shown on this desktop\n", book.c_str());
 }
 
+void GtkPlatform::open_external(const std::string& url) {
+  // GIO's handler for the URL's scheme (x-scheme-handler/<scheme> in the user's
+  // mimeapps.list, as xdg-open and every GIO application find it), launched without
+  // waiting: a handler that is slow to start never holds the main thread.
+  GdkAppLaunchContext* ctx =
+      gdk_display_get_default() ? gdk_display_get_app_launch_context(gdk_display_get_default()) : nullptr;
+  auto* copy = new std::string(url);
+  g_app_info_launch_default_for_uri_async(
+      url.c_str(), ctx ? G_APP_LAUNCH_CONTEXT(ctx) : nullptr, nullptr,
+      +[](GObject*, GAsyncResult* res, gpointer data) {
+        std::unique_ptr<std::string> u(static_cast<std::string*>(data));
+        GError* error = nullptr;
+        if (!g_app_info_launch_default_for_uri_finish(res, &error)) {
+          std::fprintf(stderr, "quibex: cannot open %s with the desktop: %s\n", u->c_str(),
+                       error ? error->message : "no handler");
+          if (error) g_error_free(error);
+        }
+      },
+      copy);
+  if (ctx) g_object_unref(ctx);
+}
+
 std::unique_ptr<StatusItem> GtkPlatform::make_status_item() { return make_gtk_status_item(); }
 
 }  // namespace platform::gtk

@@ -11,25 +11,46 @@
 // random token and adds its origin, and posts one text to a handler that
 // answers: each answer goes back through the promise of the post that made the
 // call, so it can only ever reach the document that made it.
+//
+// Popups. WebKitGTK runs every page that a page opens with window.open under the
+// opener's user content manager, whatever manager the new view was made with: its
+// documents run the opener's user scripts and post to the opener's handlers. So a
+// view and the views made for its page's windows form one content group around
+// the manager WebKit uses. The group holds each member's user scripts and message
+// handlers; where members' scripts differ (each window's shim names its window),
+// each member's script runs only in documents of that member's page, told apart
+// by the page id that the host's web-process extension (webext/) gives every
+// document before any of its scripts runs. The private world adds that page id to
+// each text it posts, and the group hands the text to that member's handler.
+//
+// Navigation (policy decisions, load progress, the web process, window.open)
+// lives in gtk_navigation.cc, one GtkNavigation per view.
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "platform/gtk/gtk_dialogs.h"
 #include "platform/gtk/gtk_downloads.h"
 #include "platform/gtk/gtk_menu.h"
 #include "platform/gtk/gtk_page_actions.h"
 #include "platform/gtk/gtk_desktop_services.h"
+#include "platform/gtk/gtk_navigation.h"
 #include "platform/gtk/gtk_platform.h"
 
 namespace platform::gtk {
 
 namespace {
 
-constexpr const char* kWorld = kPrivateWorld;
+constexpr const char* kWorld = kBridgeWorld;
 
 // Page world, main frame, document start: the relay. Only texts are relayed;
 // anything else posted is ignored, as the handler would ignore it. Texts
@@ -57,7 +78,9 @@ std::string page_relay_js(const std::string& name) {
 }
 
 // Private world, main frame, document start: posts each relayed text as
-// "<document>\n<origin>\n<text>" and hands its answer back to the page world.
+// "<page>\n<document>\n<origin>\n<text>" and hands its answer back to the page
+// world. <page> is the page id the web-process extension gave the document ("" when
+// the extension is missing).
 // Lone surrogates, which have no UTF-8 form, become U+FFFD. The origin is the
 // document's security origin as the engine gives it (a blob: or an inheriting
 // about:blank document has its creator's), already in the wire's form:
@@ -67,6 +90,7 @@ const char* kPrivateListenerJs =
     "(() => {"
     "const a = new Uint32Array(4); crypto.getRandomValues(a);"
     "const doc = Array.from(a, (x) => x.toString(36)).join('');"
+    "const page = typeof self.__quibPage === 'number' ? String(self.__quibPage) : '';"
     "const origin = () => { const o = self.origin;"
     " return o === 'null' && location.protocol === 'file:' ? 'file://' : o; };"
     "const answer = (name, n) => (r) => { if (typeof r === 'string')"
@@ -78,7 +102,7 @@ const char* kPrivateListenerJs =
     " const name = d.slice(0, a); const h = window.webkit.messageHandlers[name];"
     " if (!h || typeof h.postMessage !== 'function') return;"
     " const text = d.slice(a + 1).toWellFormed();"
-    " h.postMessage(doc + '\\n' + origin() + '\\n' + text).then(answer(name, text.slice(0, text.indexOf(':'))), ignore);"
+    " h.postMessage(page + '\\n' + doc + '\\n' + origin() + '\\n' + text).then(answer(name, text.slice(0, text.indexOf(':'))), ignore);"
     "}, true);"
     "document.addEventListener('quib:hello', () => document.dispatchEvent(new Event('quib:ready')), true);"
     "document.dispatchEvent(new Event('quib:ready'));"
@@ -125,31 +149,79 @@ class GtkMessageReply : public MessageReply {
 
 }  // namespace
 
+class GtkWebView;
+
+// The user content WebKit runs a view's pages with, shared by a view and the
+// views made for the windows its pages open (see the top of the file).
+struct ContentGroup {
+  explicit ContentGroup(WebKitUserContentManager* m) : ucm(m) {}
+  ~ContentGroup();
+  // Puts every member's scripts into the manager again: the bridge's own first,
+  // then the members' scripts in their order, each one that not every member has
+  // only for the pages of the members that have it.
+  void rebuild();
+  // Registers a message handler name once for the whole group.
+  void add_handler(const std::string& name);
+  // The member whose page has this id ("" when the document was not named).
+  GtkWebView* member_for(const std::string& page);
+
+  WebKitUserContentManager* ucm;
+  std::vector<GtkWebView*> members;  // the first is the view that made the group
+  std::vector<std::string> handler_names;
+  bool warned = false;
+};
+
 class GtkWebView : public WebView {
  public:
   GtkWebView() {
-    ucm_ = webkit_user_content_manager_new();
-    view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(ucm_));
+    group_ = std::make_shared<ContentGroup>(webkit_user_content_manager_new());
+    webkit_user_content_manager_register_script_message_handler_in_world(group_->ucm, kIntentHandler, kWorld);
+    const std::string intent = std::string("script-message-received::") + kIntentHandler;
+    g_signal_connect(group_->ucm, intent.c_str(), G_CALLBACK(&GtkWebView::on_intent), group_.get());
+    view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(group_->ucm));
     g_object_ref_sink(view_);
+    group_->members.push_back(this);
+    group_->rebuild();
     connect_capture_permission(view_);
     connect_first_click(view_, this);
+    nav_ = std::make_unique<GtkNavigation>(view_);
+  }
+  // A view for a window the related view's page opens: the same web process (the
+  // page's window.opener), settings and content group.
+  explicit GtkWebView(GtkWebView* related) {
+    group_ = related->group_;
+    view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", related->view_,
+                                         "user-content-manager", group_->ucm, "settings",
+                                         webkit_web_view_get_settings(related->view_), nullptr));
+    g_object_ref_sink(view_);
+    group_->members.push_back(this);
+    shares_process_ = true;
+    related->shares_process_ = true;
+    connect_capture_permission(view_);
+    connect_first_click(view_, this);
+    nav_ = std::make_unique<GtkNavigation>(view_);
+    nav_->set_opener(related->view_);
   }
   ~GtkWebView() override {
+    // Nothing reports anything about a view that is going away.
+    nav_.reset();
     if (ctx_signal_ && g_signal_handler_is_connected(view_, ctx_signal_)) g_signal_handler_disconnect(view_, ctx_signal_);
     disconnect_page_dialogs(view_);
     forget_view_downloads_and_drops(view_);
     // The page is gone with its window: end its web process now rather than when
     // WebKit gets round to it, so windows opened and closed quickly do not pile up
-    // processes (and X connections).
-    webkit_web_view_terminate_web_process(view_);
-    for (auto& [name, h] : handlers_)
-      webkit_user_content_manager_unregister_script_message_handler_in_world(ucm_, name.c_str(), kWorld);
-    g_signal_handlers_disconnect_matched(ucm_, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
-                                         reinterpret_cast<gpointer>(&GtkWebView::on_message), nullptr);
+    // processes (and X connections). A process shared with a popup or its opener
+    // serves another page still, and ends when the last of them goes.
+    if (!shares_process_) webkit_web_view_terminate_web_process(view_);
+    std::erase(group_->members, this);
+    if (!group_->members.empty()) group_->rebuild();
+    group_.reset();
     g_object_unref(view_);
-    g_object_unref(ucm_);
   }
-  void navigate(const std::string& url) override { webkit_web_view_load_uri(view_, url.c_str()); }
+  void navigate(const std::string& url) override {
+    nav_->host_load();
+    webkit_web_view_load_uri(view_, url.c_str());
+  }
   void load_html(const std::string& html, const std::string& base) override {
     webkit_web_view_load_html(view_, html.c_str(), base.empty() ? nullptr : base.c_str());
   }
@@ -158,6 +230,7 @@ class GtkWebView : public WebView {
     enable_file_access();
     GFile* f = g_file_new_for_path(path.c_str());
     char* uri = g_file_get_uri(f);
+    nav_->host_load();
     webkit_web_view_load_uri(view_, uri);
     g_free(uri);
     g_object_unref(f);
@@ -167,22 +240,12 @@ class GtkWebView : public WebView {
                                         nullptr, nullptr);
   }
   void add_user_script(const std::string& source) override {
-    add_script(source, nullptr);
+    scripts_.push_back(source);
+    group_->rebuild();
   }
   void set_message_handler(const std::string& name, MessageHandler handler) override {
-    if (!handlers_.count(name)) {
-      if (!listener_added_) {
-        add_script(kPrivateListenerJs, kWorld);
-        listener_added_ = true;
-      }
-      add_script(page_relay_js(name), nullptr);
-      webkit_user_content_manager_register_script_message_handler_with_reply(ucm_, name.c_str(), kWorld);
-      std::string signal = "script-message-with-reply-received::" + name;
-      g_signal_connect_data(
-          ucm_, signal.c_str(), G_CALLBACK(&GtkWebView::on_message), new Route{this, name},
-          +[](gpointer p, GClosure*) { delete static_cast<Route*>(p); }, GConnectFlags(0));
-    }
     handlers_[name] = std::move(handler);
+    group_->add_handler(name);
   }
   void set_user_agent(const std::string& ua) override {
     webkit_settings_set_user_agent(webkit_web_view_get_settings(view_), ua.c_str());
@@ -230,8 +293,6 @@ class GtkWebView : public WebView {
     print_view_to_pdf(view_, path, std::move(done));
   }
   void show_print_dialog() override { show_view_print_dialog(view_); }
-  std::string url() override { return view_url(view_); }
-  void reload_from_origin() override { webkit_web_view_reload_bypass_cache(view_); }
   // --- end find, PDF, print, reload ---
   void set_page_dialog_handlers(PageDialogHandler dialogs, FileChooserHandler files) override {
     connect_page_dialogs(view_, std::move(dialogs), std::move(files));
@@ -241,21 +302,36 @@ class GtkWebView : public WebView {
   void set_drop_handler(DropHandler handler) override { set_view_drop_handler(view_, std::move(handler)); }
   // ---- end of downloads and file drops
 
+  void set_navigation_events(NavigationEvents events) override { nav_->set_events(std::move(events)); }
+  std::unique_ptr<WebView> make_related_view() override { return std::make_unique<GtkWebView>(this); }
+  std::string url() const override { return nav_->url(); }
+  std::string title() const override {
+    const char* t = webkit_web_view_get_title(view_);
+    return t ? t : "";
+  }
+  void reload_from_origin() override {
+    nav_->host_load();
+    webkit_web_view_reload_bypass_cache(view_);
+  }
+
  private:
+  friend struct ContentGroup;
   struct Route {
-    GtkWebView* self;
+    ContentGroup* group;
     std::string name;
   };
-  void add_script(const std::string& source, const char* world) {
+  static void add_script(WebKitUserContentManager* ucm, const std::string& source, const char* world) {
     WebKitUserScript* s =
         world ? webkit_user_script_new_for_world(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                                  WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, world, nullptr,
                                                  nullptr)
               : webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-    webkit_user_content_manager_add_script(ucm_, s);
+    webkit_user_content_manager_add_script(ucm, s);
     webkit_user_script_unref(s);
   }
+  // The page id of this view as the web-process extension names its documents.
+  std::string page_id() const { return std::to_string(webkit_web_view_get_page_id(view_)); }
   // Just before the page's context menu shows: the page's own, none, or the host's.
   static gboolean on_context_menu(WebKitWebView* view, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*,
                                   GtkWebView* self) {
@@ -272,28 +348,163 @@ class GtkWebView : public WebView {
                              Route* route) {
     if (!jsc_value_is_string(v)) return TRUE;
     const std::string all = string_bytes(v);
-    const size_t a = all.find('\n');
+    const size_t p = all.find('\n');
+    const size_t a = p == std::string::npos ? p : all.find('\n', p + 1);
     const size_t b = a == std::string::npos ? a : all.find('\n', a + 1);
     if (b == std::string::npos) return TRUE;
-    auto it = route->self->handlers_.find(route->name);
-    if (it == route->self->handlers_.end() || !it->second) return TRUE;
+    GtkWebView* self = route->group->member_for(all.substr(0, p));
+    if (!self) return TRUE;
+    auto it = self->handlers_.find(route->name);
+    if (it == self->handlers_.end() || !it->second) return TRUE;
     ScriptMessage m;
-    m.document.assign(all, 0, a);
+    m.document.assign(all, p + 1, a - p - 1);
     m.origin.assign(all, a + 1, b - a - 1);
     m.body.assign(all, b + 1);
-    it->second(m, std::make_unique<GtkMessageReply>(reply, jsc_value_get_context(v)));
+    MessageHandler handler = it->second;  // a copy: the handler may replace itself
+    handler(m, std::make_unique<GtkMessageReply>(reply, jsc_value_get_context(v)));
     return TRUE;
   }
 
-  WebKitUserContentManager* ucm_;
+  static void on_intent(WebKitUserContentManager*, WebKitJavascriptResult* r, ContentGroup* group) {
+    JSCValue* v = webkit_javascript_result_get_js_value(r);
+    if (!jsc_value_is_string(v)) return;
+    const std::string all = string_bytes(v);
+    const size_t p = all.find('\n');
+    if (p == std::string::npos) return;
+    GtkWebView* self = group->member_for(all.substr(0, p));
+    if (!self) return;
+    self->nav_->note_intent(all.substr(p + 1));
+  }
+
+  std::shared_ptr<ContentGroup> group_;
+  std::vector<std::string> scripts_;  // this view's user scripts, in order
   WebKitWebView* view_;
-  bool listener_added_ = false;
+  std::unique_ptr<GtkNavigation> nav_;
+  bool shares_process_ = false;  // with a popup or an opener
   std::function<std::shared_ptr<const MenuNode>()> ctx_provider_;
   MenuChosen ctx_chosen_;
   gulong ctx_signal_ = 0;
   std::map<std::string, MessageHandler> handlers_;
 };
 
-std::unique_ptr<WebView> GtkPlatform::make_webview() { return std::make_unique<GtkWebView>(); }
+ContentGroup::~ContentGroup() {
+  for (const std::string& name : handler_names)
+    webkit_user_content_manager_unregister_script_message_handler_in_world(ucm, name.c_str(), kWorld);
+  webkit_user_content_manager_unregister_script_message_handler_in_world(ucm, kIntentHandler, kWorld);
+  g_signal_handlers_disconnect_by_data(ucm, this);
+  g_signal_handlers_disconnect_matched(ucm, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
+                                       reinterpret_cast<gpointer>(&GtkWebView::on_message), nullptr);
+  g_object_unref(ucm);
+}
+
+void ContentGroup::add_handler(const std::string& name) {
+  if (std::find(handler_names.begin(), handler_names.end(), name) != handler_names.end()) return;
+  handler_names.push_back(name);
+  webkit_user_content_manager_register_script_message_handler_with_reply(ucm, name.c_str(), kWorld);
+  const std::string signal = "script-message-with-reply-received::" + name;
+  g_signal_connect_data(
+      ucm, signal.c_str(), G_CALLBACK(&GtkWebView::on_message), new GtkWebView::Route{this, name},
+      +[](gpointer p, GClosure*) { delete static_cast<GtkWebView::Route*>(p); }, GConnectFlags(0));
+  rebuild();
+}
+
+void ContentGroup::rebuild() {
+  if (!ucm) return;
+  webkit_user_content_manager_remove_all_scripts(ucm);
+  GtkWebView::add_script(ucm, kPrivateListenerJs, kWorld);
+  GtkWebView::add_script(ucm, kIntentJs, kWorld);
+  for (const std::string& name : handler_names) GtkWebView::add_script(ucm, page_relay_js(name), nullptr);
+  size_t count = 0;
+  for (GtkWebView* m : members) count = std::max(count, m->scripts_.size());
+  for (size_t i = 0; i < count; ++i) {
+    bool same = true;
+    for (GtkWebView* m : members)
+      same = same && i < m->scripts_.size() && m->scripts_[i] == members[0]->scripts_[i];
+    if (same) {
+      GtkWebView::add_script(ucm, members[0]->scripts_[i], nullptr);
+      continue;
+    }
+    // Each text once, for the pages of the members that have it; the first member
+    // also takes documents the extension did not name.
+    std::vector<std::string> done;
+    for (GtkWebView* m : members) {
+      if (i >= m->scripts_.size()) continue;
+      const std::string& text = m->scripts_[i];
+      if (std::find(done.begin(), done.end(), text) != done.end()) continue;
+      done.push_back(text);
+      std::string pages;
+      bool first = false;
+      for (GtkWebView* o : members)
+        if (i < o->scripts_.size() && o->scripts_[i] == text) {
+          pages += (pages.empty() ? "" : ",") + o->page_id();
+          first = first || o == members[0];
+        }
+      std::string cond = "[" + pages + "].includes(self.__quibPage)";
+      if (first) cond += " || typeof self.__quibPage !== 'number'";
+      GtkWebView::add_script(ucm, "if (" + cond + ") {\n" + text + "\n}", nullptr);
+    }
+  }
+}
+
+GtkWebView* ContentGroup::member_for(const std::string& page) {
+  if (!page.empty())
+    for (GtkWebView* m : members)
+      if (m->page_id() == page) return m;
+  if (members.size() == 1) return members[0];
+  if (page.empty() && !warned) {
+    warned = true;
+    std::fputs("quibex: the web-process extension did not name a page: calls of windows opened by a page are "
+               "dropped\n",
+               stderr);
+  }
+  return nullptr;
+}
+
+}  // namespace platform::gtk
+
+// The web-process extension's bytes (generated: gen/quibex_webext_so.cc).
+extern const unsigned char kQuibexWebExt[];
+extern const unsigned char kQuibexWebExtEnd[];
+
+namespace platform::gtk {
+
+namespace {
+
+// WebKit loads web-process extensions from a directory; the host carries its own
+// inside the executable and writes it out once per content (the directory is named
+// by its checksum), in the user's runtime directory, else the cache, else /tmp.
+void install_web_extension() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  const gsize size = gsize(kQuibexWebExtEnd - kQuibexWebExt);
+  gchar* sum = g_compute_checksum_for_data(G_CHECKSUM_SHA256, kQuibexWebExt, size);
+  const std::string name = std::string(sum).substr(0, 24);
+  g_free(sum);
+  std::string why;
+  for (const char* base : {g_get_user_runtime_dir(), g_get_user_cache_dir(), g_get_tmp_dir()}) {
+    const std::string dir = std::string(base) + "/quibex-" + std::to_string(getuid()) + "/webkit-extensions/" + name;
+    const std::string file = dir + "/libquibex-webext.so";
+    if (!g_file_test(file.c_str(), G_FILE_TEST_IS_REGULAR)) {
+      GError* error = nullptr;
+      if (g_mkdir_with_parents(dir.c_str(), 0700) != 0 ||
+          !g_file_set_contents(file.c_str(), reinterpret_cast<const char*>(kQuibexWebExt), gssize(size), &error)) {
+        why = error ? error->message : g_strerror(errno);
+        if (error) g_error_free(error);
+        continue;
+      }
+    }
+    webkit_web_context_set_web_extensions_directory(webkit_web_context_get_default(), dir.c_str());
+    return;
+  }
+  std::fprintf(stderr, "quibex: cannot write the web-process extension (%s)\n", why.c_str());
+}
+
+}  // namespace
+
+std::unique_ptr<WebView> GtkPlatform::make_webview() {
+  install_web_extension();
+  return std::make_unique<GtkWebView>();
+}
 
 }  // namespace platform::gtk

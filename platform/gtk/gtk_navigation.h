@@ -1,0 +1,79 @@
+#pragma once
+// The navigation half of a web view on WebKitGTK: policy decisions answered
+// later, load progress, the end of the web process, and the views a page opens
+// with window.open. One per GtkWebView; see gtk_navigation.cc.
+
+#include <webkit2/webkit2.h>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "platform/webview.h"
+
+namespace platform::gtk {
+
+// The private script world of the page bridge, where the host's own scripts run.
+inline constexpr const char* kBridgeWorld = "quibex-bridge";
+// The private world's message handler that reports link clicks toward the main frame.
+inline constexpr const char* kIntentHandler = "quibnav";
+// Private world, main frame, document start: posts "<page>\n<url>" to kIntentHandler
+// for each click on a link that navigates the main frame.
+extern const char* const kIntentJs;
+
+class GtkNavigation {
+ public:
+  explicit GtkNavigation(WebKitWebView* view);
+  ~GtkNavigation();
+  GtkNavigation(const GtkNavigation&) = delete;
+  GtkNavigation& operator=(const GtkNavigation&) = delete;
+
+  void set_events(NavigationEvents events) { events_ = std::move(events); }
+  // A view made for a window that `opener`'s page opens.
+  void set_opener(WebKitWebView* opener) { opener_ = opener; }
+  // The host itself is about to load into the view (a URI, a file, a reload).
+  void host_load() { host_load_ = true; }
+  // A click on a link to the main frame, seen by the private world.
+  void note_intent(std::string url);
+  // The page's URL; after the web process ended, the one it had.
+  std::string url() const;
+
+ private:
+  struct FrameProbe;
+  static void finish_probe(const std::shared_ptr<FrameProbe>& p, bool main_frame);
+  void deliver(const NavigationAction& a, std::unique_ptr<PolicyDecision> d);
+  bool take_intent(const std::string& url);
+  void classify(NavigationAction a, std::unique_ptr<PolicyDecision> d);
+  void capture_features();
+
+  static gboolean on_decide_policy(WebKitWebView*, WebKitPolicyDecision* d, WebKitPolicyDecisionType type,
+                                   GtkNavigation* self);
+  static void on_load_changed(WebKitWebView*, WebKitLoadEvent e, GtkNavigation* self);
+  static gboolean on_load_failed(WebKitWebView*, WebKitLoadEvent, char* failing_uri, GError* error,
+                                 GtkNavigation* self);
+  static void on_terminated(WebKitWebView*, WebKitWebProcessTerminationReason, GtkNavigation* self);
+  static void on_uri(WebKitWebView* view, GParamSpec*, GtkNavigation* self);
+  static void on_title(WebKitWebView*, GParamSpec*, GtkNavigation* self);
+  static gboolean on_user_message(WebKitWebView*, WebKitUserMessage* message, GtkNavigation* self);
+  static GtkWidget* on_create(WebKitWebView*, WebKitNavigationAction* na, GtkNavigation* self);
+  static void on_geometry(WebKitWindowProperties* props, GParamSpec*, GtkNavigation* self);
+  static void on_ready_to_show(WebKitWebView*, GtkNavigation* self);
+
+  WebKitWebView* view_;
+  GCancellable* cancel_;
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // asynchronous callbacks check it
+  NavigationEvents events_;
+  WebKitWebView* opener_ = nullptr;  // the view whose page opened this one's
+  bool host_load_ = false;           // a load the host asked for has not started yet
+  bool committed_ = false;           // a main-frame document is there (with or without sub-frames)
+  bool failed_ = false;              // the current load failed: its end reports nothing more
+  bool crashed_ = false;             // the web process ended; nothing loaded since
+  std::string last_uri_;             // the page's last URL, which WebKit forgets when its process ends
+  std::string provisional_uri_;      // the main frame's last provisional URL, from the web process
+  std::deque<std::pair<std::string, gint64>> intents_;  // link clicks toward the main frame
+  bool capturing_ = false;
+  WindowFeatures features_;
+};
+
+}  // namespace platform::gtk

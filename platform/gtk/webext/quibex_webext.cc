@@ -1,0 +1,53 @@
+// The host's WebKit web-process extension.
+//
+// Page ids. WebKitGTK runs every page a page opens with window.open under the
+// opener's user content (its user scripts and message handlers), so the page
+// bridge cannot tell such pages from their opener by the handler a message
+// arrives at. This extension names each page's documents with the page's id (the
+// UI process's webkit_web_view_get_page_id), in the page's own world and in the
+// bridge's private world, before any script of either world runs:
+// window.__quibPage, a read-only number. Page scripts cannot change the private
+// world's, which is what the bridge routes by.
+//
+// Main-frame URLs. The UI process learns a page-started load's URL only when the
+// load commits. The extension sends the view each change of the page's
+// main-frame URL ("quibex:uri"), the provisional one included; WebKit reports the
+// provisional load to the view on this same connection right after, so the view
+// knows the URL of a load when it hears that the load started.
+
+#include <webkit2/webkit-web-extension.h>
+
+namespace {
+
+void name_document(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
+  if (!webkit_frame_is_main_frame(frame)) return;
+  JSCContext* ctx = webkit_frame_get_js_context_for_script_world(frame, world);
+  if (!ctx) return;
+  JSCValue* global = jsc_context_get_global_object(ctx);
+  JSCValue* id = jsc_value_new_number(ctx, static_cast<double>(webkit_web_page_get_id(page)));
+  // Neither writable, enumerable nor configurable.
+  jsc_value_object_define_property_data(global, "__quibPage", JSCValuePropertyFlags(0), id);
+  g_object_unref(id);
+  g_object_unref(global);
+  g_object_unref(ctx);
+}
+
+void report_uri(WebKitWebPage* page, GParamSpec*, gpointer) {
+  const char* uri = webkit_web_page_get_uri(page);
+  webkit_web_page_send_message_to_view(
+      page, webkit_user_message_new("quibex:uri", g_variant_new_string(uri ? uri : "")), nullptr, nullptr, nullptr);
+}
+
+void page_created(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
+  g_signal_connect(page, "notify::uri", G_CALLBACK(report_uri), nullptr);
+}
+
+}  // namespace
+
+extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize(WebKitWebExtension* extension) {
+  // The world the host's user scripts name "quibex-bridge" is this same world.
+  static WebKitScriptWorld* bridge = webkit_script_world_new_with_name("quibex-bridge");
+  g_signal_connect(webkit_script_world_get_default(), "window-object-cleared", G_CALLBACK(name_document), nullptr);
+  g_signal_connect(bridge, "window-object-cleared", G_CALLBACK(name_document), nullptr);
+  g_signal_connect(extension, "page-created", G_CALLBACK(page_created), nullptr);
+}
