@@ -33,7 +33,7 @@ struct Question {
   std::function<void(int)> block;
   platform::TimerId timer = 0;
 };
-// Ordered by id text, as the definition keeps it.
+// Ordered by id text.
 std::map<std::string, Question> g_nav_pending;
 
 // How long a main-frame web URL let through stays known as let through.
