@@ -33,21 +33,37 @@ cmake --build build-asan-gtk -j "$jobs" --target quibex
 echo "== page library tests"
 node --test "$root"/tests/js/ 2>&1 | tee "$log/node"
 
-# One file at a time. Window-manager timing can still upset a window test on a
+# Each file starts its own X server, buses and services, so files run side by
+# side, a few at a time. Window-manager timing can still upset a window test on a
 # loaded machine, so a failing file runs once more and its second result counts;
-# a file that fails twice fails the run.
+# a file that fails twice fails the run. Output comes file by file, in order.
+e2e_jobs=${QUIBEX_E2E_JOBS:-3}
 : >"$log/e2e"
+e2e_one() {  # binary, test file, output file
+  local bin=$1 f=$2 out=$3
+  if ! QUIBEX_BIN="$bin" node --test --test-timeout=150000 "$f" >"$out" 2>&1; then
+    { echo "quibex: $(basename "$f") failed; running it once more"; } >>"$out.first"
+    mv "$out" "$out.failed"
+    QUIBEX_BIN="$bin" node --test --test-timeout=150000 "$f" >"$out" 2>&1 || true
+    cat "$out.failed" "$out.first" "$out" >"$out.all" && mv "$out.all" "$out"
+    rm -f "$out.failed" "$out.first"
+  fi
+}
 run_e2e() {  # binary, then the test files
-  local bin=$1
+  local bin=$1 i=0 f
   shift
+  local outs=()
   for f in "$@"; do
-    if ! QUIBEX_BIN="$bin" node --test --test-timeout=150000 "$f" >"$log/e2e.one" 2>&1; then
-      cat "$log/e2e.one"
-      echo "quibex: $(basename "$f") failed; running it once more"
-      QUIBEX_BIN="$bin" node --test --test-timeout=150000 "$f" >"$log/e2e.one" 2>&1 || true
-    fi
-    cat "$log/e2e.one"
-    grep -E '^# (pass|fail) [0-9]+' "$log/e2e.one" >>"$log/e2e" || echo "# fail 1" >>"$log/e2e"
+    i=$((i + 1))
+    outs+=("$log/e2e.$i.$(basename "$f").out")
+    while (($(jobs -rp | wc -l) >= e2e_jobs)); do wait -n || true; done
+    e2e_one "$bin" "$f" "${outs[-1]}" &
+  done
+  wait
+  for f in "${outs[@]}"; do
+    cat "$f"
+    grep -E '^# (pass|fail) [0-9]+' "$f" | tail -n2 >>"$log/e2e" || echo "# fail 1" >>"$log/e2e"
+    rm -f "$f"
   done
 }
 
