@@ -28,7 +28,8 @@ const SecretSchema* schema() {
                                  SECRET_SCHEMA_NONE,
                                  {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
                                   {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                  {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}}};
+                                  {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
+                                 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
   return &s;
 }
 

@@ -27,11 +27,11 @@ TEST(ClipFormat, HexColours) {
       {"ff0000", true, 1, 0, 0, 1},
       {"#00ff0080", true, 0, 1, 0, 128 / 255.0},
       {"#0000FF", true, 0, 0, 1, 1},
-      {"fff", false},
-      {"#fff", false},
-      {"", false},
-      {"ff00000", false},
-      {"zz0000", false},
+      {"fff", false, 0, 0, 0, 0},
+      {"#fff", false, 0, 0, 0, 0},
+      {"", false, 0, 0, 0, 0},
+      {"ff00000", false, 0, 0, 0, 0},
+      {"zz0000", false, 0, 0, 0, 0},
       {"12zz56", true, 0, 0, 0x12 / 255.0, 1},  // the leading digits' value, as sscanf reads them
   };
   for (const Case& c : cases) {

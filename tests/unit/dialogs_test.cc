@@ -336,7 +336,9 @@ TEST_F(Dialogs, PageDialogsAreTitledByTheirOriginAndAnswerThePage) {
     EXPECT_EQ(result->answers, 0);
     c.act(d);
     EXPECT_EQ(result->answers, 1);
-    if (c.dialog.kind != PageDialogKind::kAlert) EXPECT_EQ(result->ok, c.ok);
+    if (c.dialog.kind != PageDialogKind::kAlert) {
+      EXPECT_EQ(result->ok, c.ok);
+    }
     if (c.dialog.kind == PageDialogKind::kPrompt) {
       EXPECT_EQ(result->null_text, c.null_text);
       EXPECT_EQ(result->text, c.text);

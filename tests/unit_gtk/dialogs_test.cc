@@ -394,7 +394,9 @@ TEST_F(GtkDialogsTest, PageDialogsCarryTheirOriginsHostAndAnswerThePage) {
     EXPECT_EQ(seen[0].origin_host, c.host);
     EXPECT_EQ(seen[1].kind, platform::PageDialogKind::kAlert);
     EXPECT_EQ(seen[1].message, c.shown);
-    if (seen[0].kind == platform::PageDialogKind::kPrompt) EXPECT_EQ(seen[0].default_text, "d");
+    if (seen[0].kind == platform::PageDialogKind::kPrompt) {
+      EXPECT_EQ(seen[0].default_text, "d");
+    }
   }
 }
 
