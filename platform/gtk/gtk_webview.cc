@@ -27,13 +27,14 @@
 // lives in gtk_navigation.cc, one GtkNavigation per view.
 
 #include <gtk/gtk.h>
-#include <webkit2/webkit2.h>
-
+#include <sys/stat.h>
 #include <unistd.h>
+#include <webkit2/webkit2.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <utility>
@@ -483,12 +484,25 @@ void install_web_extension() {
   g_free(sum);
   std::string why;
   for (const char* base : {g_get_user_runtime_dir(), g_get_user_cache_dir(), g_get_tmp_dir()}) {
-    const std::string dir = std::string(base) + "/quibex-" + std::to_string(getuid()) + "/webkit-extensions/" + name;
+    const std::string top = std::string(base) + "/quibex-" + std::to_string(getuid());
+    const std::string dir = top + "/webkit-extensions/" + name;
     const std::string file = dir + "/libquibex-webext.so";
-    if (!g_file_test(file.c_str(), G_FILE_TEST_IS_REGULAR)) {
+    // WebKit runs whatever library it finds there: the folder must be ours alone
+    // (a shared /tmp lets anybody make it first), and the library exactly ours.
+    struct stat st;
+    if (g_mkdir_with_parents(dir.c_str(), 0700) != 0 || lstat(top.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        st.st_uid != getuid() || (st.st_mode & 022) != 0) {
+      why = top + " is not a private folder of this user";
+      continue;
+    }
+    gchar* have = nullptr;
+    gsize have_size = 0;
+    const bool same = g_file_get_contents(file.c_str(), &have, &have_size, nullptr) && have_size == size &&
+                      std::memcmp(have, kQuibexWebExt, size) == 0;
+    g_free(have);
+    if (!same) {
       GError* error = nullptr;
-      if (g_mkdir_with_parents(dir.c_str(), 0700) != 0 ||
-          !g_file_set_contents(file.c_str(), reinterpret_cast<const char*>(kQuibexWebExt), gssize(size), &error)) {
+      if (!g_file_set_contents(file.c_str(), reinterpret_cast<const char*>(kQuibexWebExt), gssize(size), &error)) {
         why = error ? error->message : g_strerror(errno);
         if (error) g_error_free(error);
         continue;
