@@ -1,3 +1,4 @@
+#include "services/capture_files.h"
 #include "services/clipboard.h"
 
 #include <unistd.h>
@@ -46,16 +47,9 @@ void store_png(long count, const std::string& png) {
   g_clip_png_count = -1;
   const std::string path = platform::current().temp_dir() + "quibex-clip-" + std::to_string(long(getpid())) + "-" +
                            std::to_string(count) + ".png";
-  const std::string part = path + ".part";
-  {
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    out.write(png.data(), std::streamsize(png.size()));
-    out.close();
-    if (!out || std::rename(part.c_str(), path.c_str()) != 0) {
-      std::fprintf(stderr, "quibex: cannot write the clipboard image to %s\n", path.c_str());
-      unlink(part.c_str());
-      return;
-    }
+  if (!write_file_atomically(path, png)) {
+    std::fprintf(stderr, "quibex: cannot write the clipboard image to %s\n", path.c_str());
+    return;
   }
   g_clip_png_path = path;
   g_clip_png_count = count;

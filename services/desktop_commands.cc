@@ -1,5 +1,6 @@
 // SHELL, LOGIN, POWER, SOUND and SPOTLIGHT.
 
+#include "services/capture_files.h"
 #include "services/desktop_commands.h"
 
 #include <pwd.h>
@@ -223,16 +224,9 @@ void do_login(void*, void* rec) {
     std::error_code ec;
     fs::create_directories(fs::path(path).parent_path(), ec);
     // Written beside and renamed over, so a half-written entry never stands.
-    const std::string tmp = path + ".tmp";
-    {
-      std::ofstream out(tmp, std::ios::trunc);
-      out << autostart_entry(g_app_name, platform::current().executable_path());
-      ok = bool(out.flush());
-    }
-    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+    if (!write_file_atomically(path, autostart_entry(g_app_name, platform::current().executable_path()))) {
       ok = false;
       error = std::string("cannot write ") + path + ": " + std::strerror(errno);
-      std::remove(tmp.c_str());
     }
   } else if (req->action == 0 && entry_enabled(path)) {
     if (std::remove(path.c_str()) != 0) {
