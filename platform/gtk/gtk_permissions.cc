@@ -65,7 +65,8 @@ constexpr const char* kGeoManager = "/org/freedesktop/GeoClue2/Manager";
 void with_geoclue(std::function<void(GDBusConnection*)> done) {
   with_desktop_system_bus([done = std::move(done)](GDBusConnection* bus) {
     if (!bus) return done(nullptr);
-    bus_call(bus, "NameHasOwner", g_variant_new("(s)", kGeo), [bus, done](GVariant* r) { done(owned(r) ? bus : nullptr); });
+    bus_call(bus, "NameHasOwner", g_variant_new("(s)", kGeo),
+             [bus, done](GVariant* r) { done(owned(r) ? bus : nullptr); });
   });
 }
 

@@ -59,7 +59,7 @@ TEST_F(NotifyTest, CommandLineModeDropsNotifyAndSaysSoOnce) {
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(server().server_questions, 0);
   EXPECT_TRUE(server().requests.empty());
-  const auto at = err.find("quibex: NOTIFY: notifications are shown only when the host runs from an application bundle");
+  const auto at = err.find("NOTIFY: notifications are shown only when the host runs from an application bundle");
   EXPECT_NE(at, std::string::npos) << err;
   EXPECT_EQ(err.find("quibex: NOTIFY:", at + 1), std::string::npos) << "said once: " << err;
 }
