@@ -21,6 +21,7 @@ namespace {
 // 0 not asked, 1 asking, 2 granted, 3 denied, 4 fallback (no server found).
 int g_notif_auth = 0;
 std::vector<NotifReq> g_notif_queue;
+bool g_told_not_bundled = false;  // command-line mode drops NOTIFY, said once
 
 struct Action {
   std::string id;
@@ -173,7 +174,14 @@ void install_notif_delegate() {
 
 void do_notify(void*, void* rec) {
   std::unique_ptr<NotifReq> r(static_cast<NotifReq*>(rec));
-  if (!g_bundle_mode) return;
+  if (!g_bundle_mode) {
+    if (!g_told_not_bundled)
+      std::fputs("quibex: NOTIFY: notifications are shown only when the host runs from an application bundle; "
+                 "this one and later ones are dropped\n",
+                 stderr);
+    g_told_not_bundled = true;
+    return;
+  }
   platform::Notifier* n = platform::notifier();
   if (!n) return;
   switch (g_notif_auth) {
@@ -207,6 +215,7 @@ void do_notify(void*, void* rec) {
 void notif_reset_for_tests() {
   g_notif_auth = 0;
   g_notif_queue.clear();
+  g_told_not_bundled = false;
   g_shown.clear();
   g_shown_by_ident.clear();
 }

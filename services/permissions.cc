@@ -35,7 +35,10 @@ const char* loc_word(Loc s) {
 constexpr double kPromptTimeoutMs = 60000;
 
 // Location questions wait until the service's state is first known (or a
-// second has passed); requests that need the user share one prompt.
+// second has passed); requests that need the user share one prompt. A grant
+// holds for the life of the process: the service itself may keep answering
+// "undetermined" (its agent decides per use); only its "denied" (location
+// switched off) overrides the grant.
 class QuibLocation {
  public:
   QuibLocation() {
@@ -51,6 +54,7 @@ class QuibLocation {
     platform::Permissions* p = platform::permissions();
     if (!p) return perm_reply(id, "unsupported");
     p->location_status([this, id, ask](Loc status) {
+      if (granted_ && status == Loc::kUndetermined) status = Loc::kGranted;
       if (!ask || status != Loc::kUndetermined) return perm_reply(id, loc_word(status));
       if (!g_location_usage_described) {
         std::fputs(
@@ -86,6 +90,7 @@ class QuibLocation {
   // The prompt ended, decided or not: every waiting question gets its answer.
   void finish(Loc status) {
     ++round_;
+    if (status == Loc::kGranted) granted_ = true;
     platform::current().timers().cancel(timeout_);
     auto pending = std::move(pending_);
     pending_.clear();
@@ -93,6 +98,7 @@ class QuibLocation {
   }
 
   bool ready_ = false;
+  bool granted_ = false;  // the user allowed it in this process
   std::vector<std::pair<std::string, bool>> early_;
   std::vector<std::string> pending_;
   unsigned round_ = 0;

@@ -1,6 +1,8 @@
 // Notifications through org.freedesktop.Notifications on the session bus, with
 // asynchronous calls on the main context: a missing server answers at once (the
-// bus says so), a hanging one runs into the call's time-out.
+// bus says so), a hanging one runs into the call's time-out. Its signals count
+// only when they come from the connection that owns the name at the time: any
+// other program on the bus could send the same signal.
 
 #include <gio/gio.h>
 
@@ -93,6 +95,9 @@ class GtkNotifier : public Notifier {
   void with_bus(std::function<void(GDBusConnection*)> fn) {
     if (bus_ && g_dbus_connection_is_closed(bus_)) {
       g_dbus_connection_signal_unsubscribe(bus_, subscription_);
+      g_dbus_connection_signal_unsubscribe(bus_, owner_subscription_);
+      owner_.clear();
+      owner_changed_ = false;
       g_clear_object(&bus_);
     }
     if (bus_) return fn(bus_);
@@ -118,7 +123,8 @@ class GtkNotifier : public Notifier {
     if (bus_) {
       // The shared connection would end the process when the bus goes away.
       g_dbus_connection_set_exit_on_close(bus_, FALSE);
-      subscription_ = g_dbus_connection_signal_subscribe(bus_, nullptr, kName, nullptr, kPath, nullptr,
+      follow_owner();
+      subscription_ = g_dbus_connection_signal_subscribe(bus_, kName, kName, nullptr, kPath, nullptr,
                                                          G_DBUS_SIGNAL_FLAGS_NONE, &GtkNotifier::on_signal, this, nullptr);
     }
     std::vector<std::function<void(GDBusConnection*)>> waiting;
@@ -126,10 +132,48 @@ class GtkNotifier : public Notifier {
     for (auto& fn : waiting) fn(bus_);
   }
 
-  static void on_signal(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* member,
+  // The name's owner changes when a server starts (the bus may start one on the
+  // first call) or ends. The bus's NameOwnerChanged reaches the main context
+  // before any signal of the new owner; the first GetNameOwner only says who
+  // owned the name before any change was seen.
+  void follow_owner() {
+    owner_subscription_ = g_dbus_connection_signal_subscribe(
+        bus_, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged", "/org/freedesktop/DBus", kName,
+        G_DBUS_SIGNAL_FLAGS_NONE,
+        +[](GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar*, GVariant* params,
+            gpointer p) {
+          // Only the bus itself speaks as org.freedesktop.DBus.
+          const gchar *name = nullptr, *old_owner = nullptr, *new_owner = nullptr;
+          if (g_strcmp0(sender, "org.freedesktop.DBus") != 0 || !g_variant_is_of_type(params, G_VARIANT_TYPE("(sss)")))
+            return;
+          g_variant_get(params, "(&s&s&s)", &name, &old_owner, &new_owner);
+          auto* self = static_cast<GtkNotifier*>(p);
+          self->owner_ = new_owner;
+          self->owner_changed_ = true;
+        },
+        this, nullptr);
+    g_dbus_connection_call(
+        bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
+        g_variant_new("(s)", kName), G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr,
+        +[](GObject* source, GAsyncResult* res, gpointer p) {
+          auto* self = static_cast<GtkNotifier*>(p);
+          GVariant* v = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, nullptr);
+          // No owner is an error; a NameOwnerChanged that came first is newer.
+          if (v && !self->owner_changed_ && G_DBUS_CONNECTION(source) == self->bus_) {
+            const gchar* owner = nullptr;
+            g_variant_get(v, "(&s)", &owner);
+            self->owner_ = owner;
+          }
+          if (v) g_variant_unref(v);
+        },
+        this);
+  }
+
+  static void on_signal(GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar* member,
                         GVariant* params, gpointer p) {
     auto* self = static_cast<GtkNotifier*>(p);
     if (!self->listener_) return;
+    if (!sender || self->owner_ != sender) return;  // another program on the bus
     NotifyEvent e;
     guint32 id = 0;
     if (g_str_equal(member, "ActionInvoked") && g_variant_is_of_type(params, G_VARIANT_TYPE("(us)"))) {
@@ -152,6 +196,9 @@ class GtkNotifier : public Notifier {
 
   GDBusConnection* bus_ = nullptr;
   guint subscription_ = 0;
+  guint owner_subscription_ = 0;
+  std::string owner_;  // the unique name of the server now, "" = none
+  bool owner_changed_ = false;
   bool opening_ = false;
   std::vector<std::function<void(GDBusConnection*)>> waiting_;
   std::function<void(const NotifyEvent&)> listener_;

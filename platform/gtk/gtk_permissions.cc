@@ -40,6 +40,24 @@ bool owned(GVariant* r) {
   return has;
 }
 
+// A question to the bus itself.
+void bus_call(GDBusConnection* bus, const char* method, GVariant* args, Done done) {
+  call(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", method, args, 1500,
+       std::move(done));
+}
+
+bool lists(GVariant* r, const char* name) {
+  if (!r || !g_variant_is_of_type(r, G_VARIANT_TYPE("(as)"))) return false;
+  GVariantIter* it = nullptr;
+  const gchar* each = nullptr;
+  bool found = false;
+  g_variant_get(r, "(as)", &it);
+  while (!found && g_variant_iter_next(it, "&s", &each)) found = g_str_equal(each, name);
+  g_variant_iter_free(it);
+  return found;
+}
+
+constexpr const char* kNotifications = "org.freedesktop.Notifications";
 constexpr const char* kGeo = "org.freedesktop.GeoClue2";
 constexpr const char* kGeoManager = "/org/freedesktop/GeoClue2/Manager";
 
@@ -47,8 +65,8 @@ constexpr const char* kGeoManager = "/org/freedesktop/GeoClue2/Manager";
 void with_geoclue(std::function<void(GDBusConnection*)> done) {
   with_desktop_system_bus([done = std::move(done)](GDBusConnection* bus) {
     if (!bus) return done(nullptr);
-    call(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-         g_variant_new("(s)", kGeo), 1500, [bus, done](GVariant* r) { done(owned(r) ? bus : nullptr); });
+    bus_call(bus, "NameHasOwner", g_variant_new("(s)", kGeo),
+             [bus, done](GVariant* r) { done(owned(r) ? bus : nullptr); });
   });
 }
 
@@ -63,8 +81,13 @@ class GtkPermissions : public Permissions {
   void notification_server(std::function<void(bool)> done) override {
     GDBusConnection* bus = desktop_session_bus();
     if (!bus) return done(false);
-    call(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-         g_variant_new("(s)", "org.freedesktop.Notifications"), 1500, [done](GVariant* r) { done(owned(r)); });
+    bus_call(bus, "NameHasOwner", g_variant_new("(s)", kNotifications), [done](GVariant* r) {
+      if (owned(r)) return done(true);
+      // A server the bus starts on the first notification shows it as well.
+      GDBusConnection* again = desktop_session_bus();
+      if (!again) return done(false);
+      bus_call(again, "ListActivatableNames", nullptr, [done](GVariant* names) { done(lists(names, kNotifications)); });
+    });
   }
   bool camera_usable() override {
     glob_t g{};

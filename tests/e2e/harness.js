@@ -817,8 +817,9 @@ const SYSTEM_PYTHON = '/usr/bin/python3';  // the Debian python that has dbusmoc
 
 // A private message bus in `dir` that only tests use; its address goes into
 // DBUS_SESSION_BUS_ADDRESS or DBUS_SYSTEM_BUS_ADDRESS of the processes under test.
-// No service is activatable on it: a name is there only while a test runs it.
-async function startBus(dir, name = 'bus') {
+// No service is activatable on it (a name is there only while a test runs it)
+// unless `serviceDir` names a folder of .service files that the bus starts on demand.
+async function startBus(dir, name = 'bus', { serviceDir } = {}) {
   const sock = path.join(dir, name + '.sock');
   const conf = path.join(dir, name + '.conf');
   fs.writeFileSync(conf, `<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
@@ -826,7 +827,7 @@ async function startBus(dir, name = 'bus') {
 <busconfig>
   <type>session</type>
   <listen>unix:path=${sock}</listen>
-  <auth>EXTERNAL</auth>
+  <auth>EXTERNAL</auth>${serviceDir ? `\n  <servicedir>${serviceDir}</servicedir>` : ''}
   <policy context="default">
     <allow user="*"/>
     <allow own="*"/>

@@ -40,12 +40,12 @@ describe('notifications', { skip }, () => {
     if (x) await x.stop();
   });
 
-  async function bundleSession(name) {
+  async function bundleSession(name, onBus = bus) {
     const home = path.join(dir, name);
     fs.mkdirSync(home, { recursive: true });
     const bundle = h.makeBundle(home, { name: 'Notes' });
     const s = await h.startBundle({ display: x.display, bundle, dir: home,
-      env: { DBUS_SESSION_BUS_ADDRESS: bus.address, HOME: home, TMPDIR: home, XDG_RUNTIME_DIR: home } });
+      env: { DBUS_SESSION_BUS_ADDRESS: onBus.address, HOME: home, TMPDIR: home, XDG_RUNTIME_DIR: home } });
     await s.ready();
     // A fresh HOME makes the first page load slow (font caches and the like): the
     // page's probe must be there before a test syncs through it.
@@ -136,6 +136,70 @@ describe('notifications', { skip }, () => {
     }
   });
 
+  test('a server the bus starts on demand counts; only its own signals do, across a restart', async () => {
+    // The bus starts the mock server on the first call; each run writes its pid
+    // and keeps its own call log.
+    const home = path.join(dir, 'activated');
+    const services = path.join(home, 'services');
+    fs.mkdirSync(services, { recursive: true });
+    const pids = path.join(home, 'pids');
+    const script = path.join(home, 'notifyd.sh');
+    fs.writeFileSync(script, `#!/bin/sh
+echo $$ >> ${pids}
+DBUS_SESSION_BUS_ADDRESS=$DBUS_STARTER_ADDRESS exec ${h.SYSTEM_PYTHON} -m dbusmock --session -t notification_daemon \\
+  -p '{"capabilities": "actions body inline-reply"}' -l ${home}/mock-$$.log
+`, { mode: 0o755 });
+    fs.writeFileSync(path.join(services, `${NAME}.service`), `[D-BUS Service]\nName=${NAME}\nExec=${script}\n`);
+    const abus = await h.startBus(home, 'activating', { serviceDir: services });
+    const started = () => (fs.existsSync(pids) ? fs.readFileSync(pids, 'utf8').trim().split('\n').map(Number) : []);
+    const calls = (pid) => notifyCalls(path.join(home, `mock-${pid}.log`));
+    const s = await bundleSession('activated', abus);
+    try {
+      const b = s.relay;
+      let n = 0;
+      for (const verb of ['PERMCHK', 'PERMREQ']) {
+        b.send(`${verb} p${++n} notifications`);
+        await b.expectLine((l) => l === `GOT p${n} {"status":"granted"}`);
+      }
+      assert.deepEqual(started(), [], 'asking about the permission starts no server');
+
+      b.send(`NOTIFY n1\tHi\t\t\t0\t${h.wireEscape(JSON.stringify([{ id: 'ok' }, { id: 'rep', reply: true }]))}`);
+      const first = (await h.until(() => started().length === 1 && calls(started()[0]).length === 1 && started(),
+        'Notify on the started server'))[0];
+      await emit(abus, 'ActionInvoked', 'us', '[<uint32 1>, <"ok">]');
+      await b.expectLine((l) => l === 'NOTIFYACTION n1\tok\t');
+      // Any other connection may send the same signals, to everyone or to each
+      // connection alone.
+      const names = (await h.gdbusCall(abus.address, 'org.freedesktop.DBus', '/org/freedesktop/DBus',
+        'org.freedesktop.DBus.ListNames')).match(/:[0-9.]+/g);
+      const forged = [['ActionInvoked', 'uint32 1', '"ok"'], ['NotificationReplied', 'uint32 1', '"forged"'],
+        ['NotificationClosed', 'uint32 1', 'uint32 2']];
+      for (const [member, ...args] of forged) {
+        for (const dest of [[], ...names.map((d) => ['--dest', d])])
+          await h.gdbus(abus.address, ['emit', ...dest, '--object-path', PATH, '--signal', `${NAME}.${member}`,
+            ...args]);
+      }
+      await emit(abus, 'ActionInvoked', 'us', '[<uint32 1>, <"default">]');
+      await b.expectLine((l) => l === 'NOTIFYCLICK n1');  // the forged close did not count
+
+      // A new server under the same name: its signals count from the first.
+      process.kill(first, 'SIGTERM');
+      await h.until(async () => (await h.gdbusCall(abus.address, 'org.freedesktop.DBus', '/org/freedesktop/DBus',
+        'org.freedesktop.DBus.NameHasOwner', NAME)).includes('false'), 'the first server gone');
+      b.send('NOTIFY n2\tAgain\t\t\t0\t' + h.wireEscape(JSON.stringify([{ id: 'ok' }])));
+      await h.until(() => started().length === 2 && calls(started()[1]).length === 1, 'Notify on the second server');
+      await emit(abus, 'ActionInvoked', 'us', '[<uint32 1>, <"ok">]');
+      await b.expectLine((l) => l === 'NOTIFYACTION n2\tok\t');
+      await b.sync();
+      assert.deepEqual(b.lines.filter((l) => /^NOTIFY(CLICK|ACTION) /.test(l)),
+        ['NOTIFYACTION n1\tok\t', 'NOTIFYCLICK n1', 'NOTIFYACTION n2\tok\t']);
+    } finally {
+      await s.close();
+      for (const pid of started()) try { process.kill(pid, 'SIGTERM'); } catch { /* ended already */ }
+      await abus.stop();
+    }
+  });
+
   test('without a server nothing is shown and nothing hangs; a server that comes later is used', async () => {
     const s = await bundleSession('late');
     try {
@@ -166,10 +230,13 @@ describe('notifications', { skip }, () => {
     try {
       await h.hello(s.backend);
       s.backend.send('NOTIFY c1\tHidden\t\t\t0\t');
+      s.backend.send('NOTIFY c2\tHidden too\t\t\t0\t');
       s.backend.send('GET after windows');
       await s.backend.expectLine((l) => l.startsWith('GOT after '));
       await s.backend.sync();
       assert.equal(notifyCalls(log).length, 0);
+      await h.until(() => /NOTIFY: notifications are shown only/.test(s.host.stderr), 'the diagnostic');
+      assert.equal(s.host.stderr.match(/NOTIFY: notifications are shown only/g)?.length, 1, 'said once on stderr');
     } finally {
       await s.close();
       await mock.stop();

@@ -51,11 +51,17 @@ TEST_F(NotifyTest, WithoutAServerNothingIsShownUntilOneComes) {
   EXPECT_EQ(server().requests.back().summary, "later");
 }
 
-TEST_F(NotifyTest, CommandLineModeDropsNotify) {
+TEST_F(NotifyTest, CommandLineModeDropsNotifyAndSaysSoOnce) {
   g_bundle_mode = false;
+  testing::internal::CaptureStderr();
   notify({"a", "t", "", "", "", false});
+  notify({"b", "t", "", "", "", false});
+  const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(server().server_questions, 0);
   EXPECT_TRUE(server().requests.empty());
+  const auto at = err.find("NOTIFY: notifications are shown only when the host runs from an application bundle");
+  EXPECT_NE(at, std::string::npos) << err;
+  EXPECT_EQ(err.find("quibex: NOTIFY:", at + 1), std::string::npos) << "said once: " << err;
 }
 
 TEST_F(NotifyTest, WhatTheServerIsAskedToShow) {

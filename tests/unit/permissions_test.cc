@@ -103,12 +103,13 @@ TEST_F(Permissions, EveryLocationRequestIsAnsweredExactlyOnce) {
   // The state is known at once: no waiting for the second.
   EXPECT_EQ(ask({"PERMCHK warm location"}), (V{got("warm", "undetermined")}));
 
-  // Two requests share one prompt and its answer.
+  // Two requests share one prompt and its answer (a refusal: a grant would
+  // end the prompts).
   EXPECT_EQ(ask({"PERMREQ a location", "PERMREQ b location"}), V{});
   EXPECT_EQ(perms().prompts, 1);
-  perms().prompt_waiting.at(0)(Loc::kGranted);
+  perms().prompt_waiting.at(0)(Loc::kDenied);
   desktop.queue.drain();
-  EXPECT_EQ(wire.lines(), (V{got("a", "granted"), got("b", "granted")}));
+  EXPECT_EQ(wire.lines(), (V{got("a", "denied"), got("b", "denied")}));
 
   // A dismissed prompt answers its questions, and a later request asks again.
   EXPECT_EQ(ask({"PERMREQ c location"}), V{});
@@ -134,6 +135,19 @@ TEST_F(Permissions, EveryLocationRequestIsAnsweredExactlyOnce) {
   perms().location = Loc::kDenied;
   EXPECT_EQ(ask({"PERMREQ g location"}), (V{got("g", "denied")}));
   EXPECT_EQ(perms().prompts, 4);
+}
+
+TEST_F(Permissions, ALocationGrantHoldsUntilTheServiceSaysDenied) {
+  // The service keeps answering "undetermined" after the user allowed it.
+  EXPECT_EQ(ask({"PERMCHK before location"}), (V{got("before", "undetermined")}));
+  EXPECT_EQ(ask({"PERMREQ a location"}), V{});
+  perms().prompt_waiting.at(0)(Loc::kGranted);
+  EXPECT_EQ(wire.lines(), (V{got("a", "granted")}));
+  EXPECT_EQ(ask({"PERMCHK c location", "PERMREQ d location"}), (V{got("c", "granted"), got("d", "granted")}));
+  EXPECT_EQ(perms().prompts, 1) << "no second prompt";
+  // Location switched off afterwards.
+  perms().location = Loc::kDenied;
+  EXPECT_EQ(ask({"PERMCHK e location"}), (V{got("e", "denied")}));
 }
 
 TEST_F(Permissions, ALocationRequestWithoutAReasonAsksNobody) {
