@@ -8,6 +8,9 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "ai/model_bridge.h"
 #include "core/handlers.h"
@@ -31,6 +34,50 @@ std::map<long, std::string>& g_tool_results = *new std::map<long, std::string>;
 
 std::atomic<long long> g_tool_bound_ms{20000};
 
+// Availability is asked off the AI queue, so that a generation never holds it
+// up. One check runs at a time; requests that come while it runs are answered
+// by it (so each within the check's bound), and one that comes after its answer
+// starts the next. Never destroyed, like the tool globals.
+std::mutex& g_avail_mu = *new std::mutex;
+std::vector<std::string>& g_avail_waiting = *new std::vector<std::string>;
+bool g_avail_running = false;
+
+void write_available(const std::string& id, int a) {
+  const char* status = a == 1 ? "available" : a == 0 ? "unavailable" : "unsupported";
+  sock_write_line("GOT " + id + " {\"ok\":true,\"status\":\"" + status + "\"}");
+}
+
+void availability_checks() {
+  for (;;) {
+    const int a = quib_ai_available();
+    std::vector<std::string> ids;
+    {
+      std::lock_guard<std::mutex> lock(g_avail_mu);
+      ids.swap(g_avail_waiting);
+    }
+    for (const std::string& id : ids) write_available(id, a);
+    std::lock_guard<std::mutex> lock(g_avail_mu);
+    if (g_avail_waiting.empty()) {
+      g_avail_running = false;
+      return;
+    }
+  }
+}
+
+void ask_available(const std::string& id) {
+  {
+    std::lock_guard<std::mutex> lock(g_avail_mu);
+    g_avail_waiting.push_back(id);
+    if (g_avail_running) return;
+    g_avail_running = true;
+  }
+  try {
+    std::thread(availability_checks).detach();
+  } catch (const std::system_error&) {
+    g_ai_queue->post(availability_checks);  // no thread to be had: behind the generations, but answered
+  }
+}
+
 }  // namespace
 
 void ai_set_tool_timeout_for_tests(std::chrono::milliseconds bound) { g_tool_bound_ms = bound.count(); }
@@ -46,6 +93,7 @@ void do_ai(void*, void* rec) {
   std::unique_ptr<AiReq> r(static_cast<AiReq*>(rec));
   if (!r) return;
   if (!g_ai_queue) g_ai_queue = platform::current().make_serial_queue("quibex.ai").release();
+  if (r->op == "available") return ask_available(r->id);
   g_ai_queue->post([id = std::move(r->id), op = std::move(r->op), prompt = std::move(r->prompt),
                     instructions = std::move(r->instructions), tools = std::move(r->tools)] {
     run_ai_request(id, op, prompt, instructions, tools);
@@ -54,12 +102,7 @@ void do_ai(void*, void* rec) {
 
 void run_ai_request(const std::string& id, const std::string& op, const std::string& prompt,
                     const std::string& instructions, const std::string& tools) {
-  if (op == "available") {
-    const int a = quib_ai_available();
-    const char* status = a == 1 ? "available" : a == 0 ? "unavailable" : "unsupported";
-    sock_write_line("GOT " + id + " {\"ok\":true,\"status\":\"" + status + "\"}");
-    return;
-  }
+  if (op == "available") return write_available(id, quib_ai_available());
   char* error = nullptr;
   const char* instr = instructions.empty() ? nullptr : instructions.c_str();
   char* text = tools.empty() ? quib_ai_generate(prompt.c_str(), instr, &error)

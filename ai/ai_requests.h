@@ -1,11 +1,15 @@
 #pragma once
 // AI requests from the backend and the rendezvous of the model's tool calls with
 // the backend's answers. do_ai and ai_tool_result are declared in core/handlers.h.
+// do_ai (main thread) queues a generation on the AI queue, one at a time in
+// arrival order; "available" runs beside that queue on a thread of its own, so
+// a generation never holds it up. Every request gets exactly one GOT line.
 
 #include <chrono>
 #include <string>
 
-// The body of one AI request, run on the AI queue: writes exactly one GOT line.
+// The body of one AI request, run on the AI queue (or directly by tests):
+// writes exactly one GOT line.
 void run_ai_request(const std::string& id, const std::string& op, const std::string& prompt,
                     const std::string& instructions, const std::string& tools);
 

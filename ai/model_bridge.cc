@@ -1,5 +1,6 @@
 #include "ai/model_bridge.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -12,6 +13,16 @@ namespace {
 // Deeper answers are refused before parsing: writing them out again (the tool
 // calls go back to the model) recurses once per level.
 constexpr int kMaxAnswerDepth = 256;
+
+std::atomic<long long> g_generation_ms{kAiGenerationBound.count()};
+std::atomic<long long> g_stall_ms{kAiStallBound.count()};
+
+// "10 min", "60 s", "300 ms": a bound as a user reads it.
+std::string duration_text(long long ms) {
+  if (ms >= 60000 && ms % 60000 == 0) return std::to_string(ms / 60000) + " min";
+  if (ms >= 1000 && ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+  return std::to_string(ms) + " ms";
+}
 
 char* fail(char** err, const std::string& text) {
   if (err) *err = strdup(text.c_str());
@@ -103,9 +114,23 @@ char* generate(const char* prompt, const char* instructions, const std::vector<A
   HttpRequest req;
   req.url = ai_endpoint(cfg.url, "/chat/completions");
   req.loopback_only = !cfg.allow_remote;
+  req.stall_ms = long(g_stall_ms.load());
+  const long long total = g_generation_ms.load();
+  const std::string too_long = "the model server did not finish its answer within " + duration_text(total);
+  // Only the time spent on the server counts, never a tool's wait for the backend.
+  long long left = total;
   for (;;) {
+    if (left <= 0) return fail(err, too_long);
     req.body = ai_chat_body(cfg.model, messages, tools);
-    AiAnswer a = ai_read_answer(ai_http(req));
+    req.timeout_ms = long(left);
+    const auto start = std::chrono::steady_clock::now();
+    const HttpResponse r = ai_http(req);
+    left -= std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    if (r.cut == HttpCut::TimedOut) return fail(err, too_long);
+    if (r.cut == HttpCut::Stalled)
+      return fail(err, "the model server stopped in the middle of its answer: nothing came for " +
+                           duration_text(req.stall_ms));
+    AiAnswer a = ai_read_answer(r);
     if (!a.error.empty()) return fail(err, a.error);
     if (a.calls.empty()) return strdup(a.text.c_str());
     for (const AiToolCall& c : a.calls)
@@ -118,6 +143,11 @@ char* generate(const char* prompt, const char* instructions, const std::vector<A
 }
 
 }  // namespace
+
+void ai_set_generation_bounds_for_tests(std::chrono::milliseconds total, std::chrono::milliseconds stall) {
+  g_generation_ms = total.count();
+  g_stall_ms = stall.count();
+}
 
 AiParamType ai_node_for(const std::string& w) {
   if (w == "number" || w == "float" || w == "double") return AiParamType::Number;
@@ -276,7 +306,7 @@ int quib_ai_available() {
     if (!ai_check_server(cfg).empty()) return 0;
     HttpRequest req;
     req.url = ai_endpoint(cfg.url, "/models");
-    req.timeout_ms = 5000;
+    req.timeout_ms = long(kAiAvailableBound.count());
     req.loopback_only = !cfg.allow_remote;
     const HttpResponse r = ai_http(req);
     if (!r.error.empty() || r.status != 200 || !depth_within(r.body, kMaxAnswerDepth)) return 0;

@@ -4,6 +4,7 @@
 // Strings passed out are strdup copies the caller frees; an error slot is written
 // only on failure and only when it is not null.
 
+#include <chrono>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -23,6 +24,20 @@ char* quib_ai_generate(const char* prompt, const char* instructions, char** err)
 // the model makes runs invoke, several at once on threads of their own.
 char* quib_ai_generate_tools(const char* prompt, const char* instructions, const char* toolsJson,
                              AiToolInvoke invoke, char** err);
+
+// The bounds that keep a server that hangs or trickles from holding a request
+// for good. A generation's exchanges with the server take at most
+// kAiGenerationBound together (the waits for tool results are not counted); a
+// real model working on a long answer sends nothing until it is done, so only
+// this bound covers that wait. Once an answer has begun, or while a request is
+// being sent, kAiStallBound without a byte fails the generation.
+// Availability asks for at most kAiAvailableBound.
+constexpr std::chrono::milliseconds kAiGenerationBound = std::chrono::minutes(10);
+constexpr std::chrono::milliseconds kAiStallBound = std::chrono::seconds(60);
+constexpr std::chrono::milliseconds kAiAvailableBound = std::chrono::seconds(5);
+
+// For tests: the generation's two bounds (the constants above unless changed).
+void ai_set_generation_bounds_for_tests(std::chrono::milliseconds total, std::chrono::milliseconds stall);
 
 // --- what the functions above are made of; visible for tests ---
 

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <strings.h>
@@ -61,6 +62,44 @@ size_t collect(char* data, size_t size, size_t n, void* out) {
   auto* body = static_cast<std::string*>(out);
   if (body->size() + size * n > kMaxAnswer) return 0;
   body->append(data, size * n);
+  return size * n;
+}
+
+using Clock = std::chrono::steady_clock;
+
+long ms_since(Clock::time_point t) {
+  return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+// The stall bound of one exchange. libcurl calls the progress function at least
+// about once a second, also while nothing moves.
+struct StallWatch {
+  long stall_ms = 0;
+  Clock::time_point last = Clock::now();
+  curl_off_t moved = -1;
+  bool answering = false;  // a line of the answer's head has come
+  bool stalled = false;
+};
+
+int watch_progress(void* p, curl_off_t, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
+  auto* w = static_cast<StallWatch*>(p);
+  const bool sending = ultotal > 0 && ulnow < ultotal;
+  if (dlnow + ulnow != w->moved || !(sending || w->answering)) {
+    // Bytes moved, or the request is out and the model is at work: a silence
+    // then is no stall, however long.
+    w->moved = dlnow + ulnow;
+    w->last = Clock::now();
+    return 0;
+  }
+  if (ms_since(w->last) < w->stall_ms) return 0;
+  w->stalled = true;
+  return 1;
+}
+
+size_t watch_header(char*, size_t size, size_t n, void* p) {
+  auto* w = static_cast<StallWatch*>(p);
+  w->answering = true;
+  w->last = Clock::now();
   return size * n;
 }
 
@@ -151,6 +190,9 @@ HttpResponse http_send(const HttpRequest& r) {
   char errbuf[CURL_ERROR_SIZE] = "";
   curl_slist* headers = nullptr;
   headers = curl_slist_append(headers, "Accept: application/json");
+  // A large body would first wait for "100 Continue": an answer's head that
+  // comes before the model has worked, which the stall bound would misread.
+  headers = curl_slist_append(headers, "Expect:");
   curl_easy_setopt(h, CURLOPT_URL, r.url.c_str());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -170,9 +212,27 @@ HttpResponse http_send(const HttpRequest& r) {
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &out.body);
+  StallWatch watch;
+  watch.stall_ms = r.stall_ms;
+  if (r.stall_ms > 0) {
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, watch_progress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &watch);
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, watch_header);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &watch);
+  }
+  const Clock::time_point start = Clock::now();
   const CURLcode rc = curl_easy_perform(h);
   if (rc == CURLE_OK) {
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &out.status);
+  } else if (rc == CURLE_ABORTED_BY_CALLBACK && watch.stalled) {
+    out.cut = HttpCut::Stalled;
+    out.error = "nothing came for " + std::to_string(r.stall_ms) + " ms";
+  } else if (rc == CURLE_OPERATION_TIMEDOUT && r.timeout_ms > 0 && ms_since(start) + 100 >= r.timeout_ms) {
+    // libcurl's clock may read a millisecond short of ours; a connection
+    // attempt that gave up on its own 5 s bound ends well before a longer one.
+    out.cut = HttpCut::TimedOut;
+    out.error = "no complete answer within " + std::to_string(r.timeout_ms) + " ms";
   } else if (rc == CURLE_WRITE_ERROR) {
     out.error = "the answer is larger than 64 MiB";
   } else if (rc == CURLE_COULDNT_CONNECT && r.loopback_only && std::strstr(errbuf, "socket") != nullptr) {

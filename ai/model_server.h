@@ -20,14 +20,22 @@ AiServerConfig ai_server_config();
 struct HttpRequest {
   std::string url;
   std::string body;           // JSON; "" = a GET
-  long timeout_ms = 0;        // the whole exchange; 0 = no limit
+  long timeout_ms = 0;        // the whole exchange, connecting included; 0 = no limit
+  // While the request is being sent and once the answer has begun, no byte for
+  // this long ends the exchange; the wait in between (the model at work) is
+  // bounded by timeout_ms alone. 0 = no limit.
+  long stall_ms = 0;
   bool loopback_only = true;  // refuse to connect anywhere but this machine
 };
 
+// Why a bound ended an exchange.
+enum class HttpCut { None, TimedOut, Stalled };
+
 struct HttpResponse {
-  std::string error;  // set when no HTTP answer came (refused, closed, refused host)
+  std::string error;  // set when no HTTP answer came (refused, closed, refused host, a bound)
   long status = 0;
   std::string body;
+  HttpCut cut = HttpCut::None;  // set, with error, when timeout_ms or stall_ms ended it
 };
 
 using HttpTransport = std::function<HttpResponse(const HttpRequest&)>;

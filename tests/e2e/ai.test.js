@@ -207,8 +207,11 @@ describe('on-device model', () => {
       const id = 'ai' + (++asked);
       s.backend.send(`AI gen ${id} wait\t\t[{"name":"slow"}]`);
       const first = aitool(await s.backend.expectLine(isTool));
-      // An availability question queued behind the generation waits for it.
-      s.backend.send('AI available behind');
+      // An availability question does not wait for the generation.
+      s.backend.send('AI available beside');
+      const beside = await s.backend.expectLine((l) => l.startsWith('GOT beside '), 10000);
+      assert.deepEqual(JSON.parse(beside.slice('GOT beside '.length)), { ok: true, status: 'available' });
+      assert.equal(s.backend.lines.filter((l) => l.startsWith(`GOT ${id} `)).length, 0);
       const second = aitool(await s.backend.expectLine(isTool, 30000));
       assert.equal(second.id, first.id + 1);
       s.backend.send(`AITOOLRESULT ${first.id} too late`);
@@ -216,9 +219,19 @@ describe('on-device model', () => {
       const got = await s.backend.expectLine((l) => l.startsWith(`GOT ${id} `));
       assert.deepEqual(JSON.parse(got.slice(id.length + 5)),
         { ok: true, text: 'first={"error":"tool timed out"} second=fresh' });
-      await s.backend.expectLine((l) => l.startsWith('GOT behind '));
-      const order = s.backend.lines.filter((l) => l.startsWith('GOT '));
-      assert.ok(order.indexOf(got) < order.findIndex((l) => l.startsWith('GOT behind ')));
+    });
+
+    test('a generation the server never answers holds up neither availability nor the exit', async () => {
+      const own = await windowless(x, { QUIBEX_AI_URL: m.url });
+      try {
+        const seen = m.requests.length;
+        m.chat = () => undefined; // never answers
+        own.backend.send('AI gen stuck p');
+        await h.until(() => m.requests.length > seen, 'the chat request');
+        assert.deepEqual(await ai(own.backend, 'available', [], 10000), { ok: true, status: 'available' });
+        own.backend.send('QUIT');
+        await own.host.waitExit(5000);
+      } finally { await own.close(); }
     });
   });
 });

@@ -3,13 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "tests/unit/ai_test_support.h"
 
 namespace {
 
 class AiHttp : public ::testing::Test {
  protected:
-  void TearDown() override { ai_set_server_config({}); }
+  void TearDown() override {
+    ai_set_server_config({});
+    ai_set_generation_bounds_for_tests(kAiGenerationBound, kAiStallBound);
+  }
   std::string generate(const char* tools = nullptr) {
     char* err = nullptr;
     char* text = tools ? quib_ai_generate_tools("Hi", "Be brief", tools, invoke, &err)
@@ -86,6 +91,38 @@ TEST_F(AiHttp, ServersThatFail) {
     const std::string out = generate("[{\"name\":\"echo\"}]");
     EXPECT_EQ(out.rfind("error:", 0), 0u) << out;
     EXPECT_NE(out.find(c.error_part), std::string::npos) << out;
+  }
+}
+
+TEST_F(AiHttp, AServerThatHangsOrTricklesIsCutOffButAModelAtWorkIsNot) {
+  using ms = std::chrono::milliseconds;
+  const std::string head = LocalHttpServer::head(200, 100000);
+  struct C {
+    const char* what;
+    StallingHttpServer::Script script;
+    ms total;
+    std::string out_part;
+  };
+  const std::vector<C> cases = {
+      {"hangs after its head", {ms(0), head, ms(0)}, ms(20000),
+       "error:the model server stopped in the middle of its answer: nothing came for 300 ms"},
+      {"trickles a byte every 50 ms", {ms(0), head, ms(50)}, ms(1000),
+       "error:the model server did not finish its answer within 1 s"},
+      {"accepts and never answers", {ms(0), "", ms(0)}, ms(1000),
+       "error:the model server did not finish its answer within 1 s"},
+      // Silent longer than the stall bound before its answer, as a model at work is.
+      {"answers after a while", {ms(700), LocalHttpServer::response(200, text_answer("late").body), ms(0)}, ms(20000),
+       "text:late"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto server = std::make_unique<StallingHttpServer>(c.script);
+    ai_set_server_config({server->url(), "", false});
+    ai_set_generation_bounds_for_tests(c.total, ms(300));
+    auto out = std::async(std::launch::async, [this] { return generate(); });
+    EXPECT_EQ(out.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "no answer in 10 s";
+    server.reset();  // a generation that still hangs ends with its server
+    EXPECT_EQ(out.get(), c.out_part);
   }
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "ai/ai_requests.h"
 #include "core/records.h"
 #include "tests/unit/ai_test_support.h"
@@ -14,6 +16,8 @@ class AiRequests : public FakeDesktopTest {
  protected:
   void TearDown() override {
     ai_set_tool_timeout_for_tests(std::chrono::seconds(20));
+    ai_set_generation_bounds_for_tests(kAiGenerationBound, kAiStallBound);
+    ai_set_server_config({});
     FakeDesktopTest::TearDown();
   }
 };
@@ -91,6 +95,53 @@ TEST_F(AiRequests, ModelNameAndInstructionsReachTheServer) {
   EXPECT_EQ(body["model"], "qwen");
   EXPECT_EQ(body["messages"][0], (AiJson{{"role", "system"}, {"content", "Be brief"}}));
   EXPECT_EQ(body["messages"][1], (AiJson{{"role", "user"}, {"content", ""}}));
+}
+
+TEST_F(AiRequests, AvailabilityAndQueuedGenerationsAreAnsweredWhileAGenerationHangs) {
+  using ms = std::chrono::milliseconds;
+  auto server = std::make_unique<StallingHttpServer>(
+      StallingHttpServer::Script{ms(0), LocalHttpServer::head(200, 100), ms(0)});
+  ai_set_server_config({server->url(), "", false});
+  ai_set_generation_bounds_for_tests(ms(20000), ms(500));
+  ScriptedBackend backend([](long, auto&, auto&) { return std::nullopt; });
+  do_ai(nullptr, new AiReq{"h1", "gen", "p", "", ""});
+  do_ai(nullptr, new AiReq{"h2", "gen", "p", "", ""});
+  auto* q = dynamic_cast<platform::fake::FakeSerialQueue*>(ai_queue_for_tests());
+  ASSERT_NE(q, nullptr);
+  std::thread queue([q] { q->drain(); });
+  for (int i = 0; i < 1000 && server->chats() == 0; ++i) std::this_thread::sleep_for(ms(5));
+  // h1 hangs on the server now; the questions are answered beside it.
+  do_ai(nullptr, new AiReq{"v1", "available", "", "", ""});
+  do_ai(nullptr, new AiReq{"v2", "available", "", "", ""});
+  EXPECT_EQ(got_of(backend, "v1"), R"(GOT v1 {"ok":true,"status":"available"})");
+  EXPECT_EQ(got_of(backend, "v2"), R"(GOT v2 {"ok":true,"status":"available"})");
+  for (auto& l : backend.lines()) EXPECT_NE(l.rfind("GOT h", 0), 0u) << "answered before the questions: " << l;
+  const std::string stalled =
+      R"({"ok":false,"error":"the model server stopped in the middle of its answer: nothing came for 500 ms"})";
+  EXPECT_EQ(got_of(backend, "h1"), "GOT h1 " + stalled);
+  EXPECT_EQ(got_of(backend, "h2"), "GOT h2 " + stalled);
+  server.reset();  // ends a generation that still hangs, so that the queue's thread returns
+  queue.join();
+  std::map<std::string, int> answers;
+  for (auto& l : backend.lines())
+    if (l.rfind("GOT ", 0) == 0) ++answers[l.substr(4, l.find(' ', 4) - 4)];
+  EXPECT_EQ(answers, (std::map<std::string, int>{{"h1", 1}, {"h2", 1}, {"v1", 1}, {"v2", 1}}));
+}
+
+TEST_F(AiRequests, ToolWaitsDoNotCountAgainstTheGenerationBound) {
+  ai_set_generation_bounds_for_tests(std::chrono::milliseconds(300), std::chrono::milliseconds(300));
+  ScriptedModel model({tool_answer({{"c1", "slow", "{}"}}), text_answer("done")});
+  ScriptedBackend backend([](long, auto&, auto&) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    return std::optional<std::string>("r");
+  });
+  run_ai_request("b1", "gen", "p", "", R"([{"name":"slow"}])");
+  EXPECT_EQ(got_of(backend, "b1"), R"(GOT b1 {"ok":true,"text":"done"})");
+  const auto requests = model.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_GT(requests[1].timeout_ms, 0);  // what the first round left of the bound
+  EXPECT_LE(requests[1].timeout_ms, requests[0].timeout_ms);
+  EXPECT_EQ(requests[0].stall_ms, 300);
 }
 
 TEST_F(AiRequests, TwoToolCallsAtOnceAnsweredInReverseOrder) {
