@@ -97,17 +97,21 @@ describe('audio', { skip }, () => {
   let dir;
   let pulse;
   let env;
-  before(async () => {
-    x = await h.startDisplay();
-    dir = h.tempDir('qbx-audio-');
-    env = { ...h.sessionEnv(dir) };
-    env.PULSE_SERVER = 'unix:' + path.join(env.XDG_RUNTIME_DIR, 'pulse', 'native');
+  // The private sound server, always on the same socket.
+  async function startPulse() {
     pulse = h.launch('pulseaudio', ['--daemonize=no', '--exit-idle-time=-1', '-n', '--disallow-exit',
       '--load=module-native-protocol-unix', `--load=module-null-sink sink_name=speakers rate=${RATE}`,
       `--load=module-null-sink sink_name=other rate=${RATE}`, '--log-target=stderr'],
     { env: { ...process.env, ...env }, stdio: 'ignore' });
     await h.until(() => pactl(env, 'info').then(() => true, () => false), 'the sound server');
     await pactl(env, 'set-default-sink', 'speakers');
+  }
+  before(async () => {
+    x = await h.startDisplay();
+    dir = h.tempDir('qbx-audio-');
+    env = { ...h.sessionEnv(dir) };
+    env.PULSE_SERVER = 'unix:' + path.join(env.XDG_RUNTIME_DIR, 'pulse', 'native');
+    await startPulse();
     s = await h.startSession({ display: x.display, args: ['Audio'], env });
     await h.hello(s.backend);
   });
@@ -272,6 +276,34 @@ describe('audio', { skip }, () => {
     b.send('QUIT');
     await s.host.waitExit();
     await h.until(async () => !/quibex_eq_/.test(await pactl(env, 'list', 'short', 'modules')), 'the sink unloaded');
+  });
+
+  // Last but one: the server it restarts has none of the page's sound.
+  test('a tap left on hears again once a sound server that died is back', async () => {
+    const again = await h.startSession({ display: x.display, args: ['AudioAgain'], env });
+    try {
+      await h.hello(again.backend);
+      const b = again.backend;
+      assert.deepEqual(await request(b, 'AUDIOTAP $ID system\t0\t50'), { ok: true, sampleRate: RATE, channels: 2 });
+      process.kill(pulse.pid, 'SIGKILL');
+      await pulse.exitInfo;
+      await h.stopGroup(pulse);
+      await startPulse();
+      // No new AUDIOTAP start: the tap that was left on hears the new server.
+      const t = await h.until(async () => {
+        const from = b.lines.length;
+        await playSine(env, 1000, 0.6);
+        await b.sync();
+        const got = tapped(b, from);
+        return got.left.filter((v) => Math.abs(v) > QUIET).length > RATE * 0.3 ? got : null;
+      }, 'sound from the restarted server', 30000, 200);
+      const a = analyse(t.left);
+      assert.ok(Math.abs(a.freq - 1000) < 15, `tapped ${a.freq} Hz`);
+      b.send('AUDIOTAP STOP');
+      await b.sync();
+    } finally {
+      await again.close();
+    }
   });
 
   test('without a sound server the tap is unsupported and the equalizer says so', async () => {
