@@ -19,8 +19,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <memory>
 #include <cstdio>
+#include <memory>
 #include <thread>
 #include <vector>
 

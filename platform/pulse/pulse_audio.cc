@@ -248,7 +248,8 @@ class Server : public AudioServer {
         probe_,
         [](pa_context* c, void* ud) {
           const pa_context_state_t st = pa_context_get_state(c);
-          if (st == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(st)) static_cast<Server*>(ud)->end_probe_locked(st == PA_CONTEXT_READY);
+          if (st == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(st))
+            static_cast<Server*>(ud)->end_probe_locked(st == PA_CONTEXT_READY);
         },
         this);
     // A server that takes the connection but never answers counts as gone.

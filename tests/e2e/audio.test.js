@@ -91,6 +91,18 @@ function playSine(env, freq, seconds, amp = 0.5) {
 
 async function pactl(env, ...args) { return h.run('pactl', args, env); }
 
+// Plays a sine again and again until the tap's events carry it; its frequency.
+async function tappedSine(b, env, freq, what) {
+  const t = await h.until(async () => {
+    const from = b.lines.length;
+    await playSine(env, freq, 0.6);
+    await b.sync();
+    const got = tapped(b, from);
+    return got.left.filter((v) => Math.abs(v) > QUIET).length > RATE * 0.3 ? got : null;
+  }, what, 30000, 200);
+  return analyse(t.left).freq;
+}
+
 describe('audio', { skip }, () => {
   let x;
   let s;
@@ -155,16 +167,8 @@ describe('audio', { skip }, () => {
     await pactl(env, 'set-default-sink', 'other');
     try {
       // The rebuilt tap hears what plays on the new output.
-      const t = await h.until(async () => {
-        const from = b.lines.length;
-        const played = playSine(env, 700, 0.6);
-        await played;
-        await b.sync();
-        const got = tapped(b, from);
-        return got.left.filter((v) => Math.abs(v) > QUIET).length > RATE * 0.3 ? got : null;
-      }, 'sound of the new output', 30000, 200);
-      const a = analyse(t.left);
-      assert.ok(Math.abs(a.freq - 700) < 15, `tapped ${a.freq} Hz`);
+      const freq = await tappedSine(b, env, 700, 'sound of the new output');
+      assert.ok(Math.abs(freq - 700) < 15, `tapped ${freq} Hz`);
     } finally {
       await pactl(env, 'set-default-sink', 'speakers');
     }
@@ -290,15 +294,8 @@ describe('audio', { skip }, () => {
       await h.stopGroup(pulse);
       await startPulse();
       // No new AUDIOTAP start: the tap that was left on hears the new server.
-      const t = await h.until(async () => {
-        const from = b.lines.length;
-        await playSine(env, 1000, 0.6);
-        await b.sync();
-        const got = tapped(b, from);
-        return got.left.filter((v) => Math.abs(v) > QUIET).length > RATE * 0.3 ? got : null;
-      }, 'sound from the restarted server', 30000, 200);
-      const a = analyse(t.left);
-      assert.ok(Math.abs(a.freq - 1000) < 15, `tapped ${a.freq} Hz`);
+      const freq = await tappedSine(b, env, 1000, 'sound from the restarted server');
+      assert.ok(Math.abs(freq - 1000) < 15, `tapped ${freq} Hz`);
       b.send('AUDIOTAP STOP');
       await b.sync();
     } finally {
