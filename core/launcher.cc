@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <unistd.h>
+#include <vector>
 
 #include "core/wire.h"
 #include "platform/audio.h"
@@ -20,9 +22,28 @@ void launcher_dispatch(void* w, platform::HandlerFn handler, void* record) {
   platform::current().main_queue().post(handler, w, record);
 }
 
+namespace {
+std::mutex g_at_finish_mu;
+std::vector<std::function<void()>>& at_finish() {
+  static auto* fns = new std::vector<std::function<void()>>;
+  return *fns;
+}
+}  // namespace
+
+void launcher_at_finish(std::function<void()> fn) {
+  std::lock_guard<std::mutex> l(g_at_finish_mu);
+  at_finish().push_back(std::move(fn));
+}
+
 void launcher_finish(int code) {
   // Lines still waiting for a slow backend get a moment to leave.
   sock_flush(1000);
+  std::vector<std::function<void()>> fns;
+  {
+    std::lock_guard<std::mutex> l(g_at_finish_mu);
+    fns = at_finish();
+  }
+  for (auto& fn : fns) fn();
   // Streams moved for the equalizer go back, and what it loaded goes.
   if (platform::AudioServer* audio = platform::audio_server()) audio->shutdown();
   if (void* w = g_w.exchange(nullptr)) webview_destroy(w);

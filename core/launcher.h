@@ -3,6 +3,7 @@
 // and the way out of the process.
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "platform/main_queue.h"
@@ -27,6 +28,9 @@ void launcher_dispatch(void* w, platform::HandlerFn handler, void* record);
 // Destroys the main window, removes the socket directory and ends the process
 // with code. Main thread.
 [[noreturn]] void launcher_finish(int code);
+// Runs fn in launcher_finish, on the main thread, before the process ends; for
+// layers above the core that leave something to undo. Any thread.
+void launcher_at_finish(std::function<void()> fn);
 
 // Handler for the bundle's backend ending before it connected: record is a heap
 // string saying how it ended (" (exit status 2)"); writes the diagnostic and ends

@@ -18,8 +18,19 @@
 
 namespace {
 
-// Thumbnails larger than this on a side are not made, whatever size was asked.
-constexpr std::uint64_t kMaxThumbPixels = 16384;
+// Thumbnails larger than this on a side are not made, whatever size was asked:
+// a thumbnail is a preview, and each one is held whole in memory twice over.
+constexpr std::uint64_t kMaxThumbPixels = 2048;
+
+// What a file at path is, told by stat: opening a FIFO, or reading a device,
+// could block the reading thread for good, so only plain files (and, for
+// thumbnails, folders) reach the desktop. A missing file is left to it.
+enum class FileKind { kMissing, kRegular, kFolder, kOther };
+FileKind file_kind(const std::string& path) {
+  struct stat st;
+  if (path.find('\0') != std::string::npos || stat(path.c_str(), &st) != 0) return FileKind::kMissing;
+  return S_ISREG(st.st_mode) ? FileKind::kRegular : S_ISDIR(st.st_mode) ? FileKind::kFolder : FileKind::kOther;
+}
 
 std::string color_hex(const platform::ScreenCapture::Rgb& c) {
   auto byte = [](double v) {
@@ -51,7 +62,8 @@ void do_ocr(void*, void* rec) {
   std::unique_ptr<OcrReq> q(static_cast<OcrReq*>(rec));
   const std::string id = q->id;
   platform::ScreenCapture* cap = platform::screen_capture();
-  if (!cap) return capture_fail(id, "ocr failed");
+  const FileKind kind = file_kind(q->path);
+  if (!cap || kind == FileKind::kFolder || kind == FileKind::kOther) return capture_fail(id, "ocr failed");
   cap->recognize_text(q->path, [id](std::optional<std::vector<platform::TextLine>> lines, std::string error) {
     if (!lines) return capture_fail(id, error.empty() ? "ocr failed" : error);
     std::string text, blocks;
@@ -75,11 +87,10 @@ void do_thumb(void*, void* rec) {
   const std::uint64_t edge = q->size > 0 ? std::uint64_t(q->size) : 256;
   q.reset();
   if (!request_id_fits_file_name(id)) return capture_fail(id, kBadRequestId);
-  struct stat st;
-  if (path.find('\0') != std::string::npos || stat(path.c_str(), &st) != 0)
-    return capture_fail(id, "no such file: " + path);
+  const FileKind kind = file_kind(path);
+  if (kind == FileKind::kMissing) return capture_fail(id, "no such file: " + path);
   platform::ScreenCapture* cap = platform::screen_capture();
-  if (!cap) return capture_fail(id, "no thumbnail");
+  if (!cap || kind == FileKind::kOther) return capture_fail(id, "no thumbnail");
   const std::string out = temp_png_path(platform::current().temp_dir(), "quibex-thumb-", id);
   const auto max_px = static_cast<std::uint32_t>(std::min(edge * 2, kMaxThumbPixels));
   cap->thumbnail(path, max_px, [id, out](std::optional<platform::PngImage> img, std::string error) {

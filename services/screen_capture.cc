@@ -3,9 +3,12 @@
 
 #include "services/screen_capture.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -62,6 +65,10 @@ struct Recorder {
   bool session = false;
   double first = 0, last = 0;
   std::string path;
+  // The writer records into this file beside the path; a stop that completes
+  // renames it over the path, every other end removes it, so the file a user
+  // had at the path is never lost to a recording that failed.
+  std::unique_ptr<TempBeside> file;
   // A stop is between clearing the stream and its reset; starts that come
   // meanwhile wait for it, so the reset cannot clear their state.
   bool finishing = false;
@@ -85,6 +92,7 @@ void rec_reset() {
   r.writer.reset();
   r.session = false;
   r.path.clear();
+  r.file.reset();
   ++r.generation;
 }
 
@@ -110,11 +118,10 @@ void on_frame(std::uint64_t gen, const platform::VideoFrame& f) {
   r.last = f.time;
 }
 
-void abandon_start(const std::string& id, const std::string& path, const std::string& message) {
+void abandon_start(const std::string& id, const std::string& message) {
   Recorder& r = R();
   if (r.writer) r.writer->cancel();
   rec_reset();
-  unlink(path.c_str());  // no partial file stays behind a failed start
   capture_fail(id, message);
 }
 
@@ -130,28 +137,35 @@ void rec_start(const std::string& id, const std::string& path, const Target& t) 
   if (!t.error.empty()) return capture_fail(id, t.error);
   platform::ScreenCapture* cap = platform::screen_capture();
   if (!cap) return capture_fail(id, "no shareable content (screen permission?)");
-  unlink(path.c_str());  // errors ignored
+  // A folder at the path could never take the recording's place.
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return capture_fail(id, "cannot create the mp4");
+  auto file = std::make_unique<TempBeside>(path);
+  if (!file->created()) return capture_fail(id, "cannot create the mp4");
+  file->set_mode(0644);
+  file->close();
+  r.file = std::move(file);
   std::string err;
-  std::unique_ptr<platform::VideoWriter> writer = cap->make_writer(path, err);
-  if (!writer) return abandon_start(id, path, err.empty() ? "cannot create the mp4" : err);
+  std::unique_ptr<platform::VideoWriter> writer = cap->make_writer(r.file->name(), err);
+  if (!writer) return abandon_start(id, err.empty() ? "cannot create the mp4" : err);
   r.writer = std::move(writer);
-  if (!r.writer->add_video_track(t.width, t.height)) return abandon_start(id, path, "cannot add the video track");
-  if (!r.writer->start_writing()) return abandon_start(id, path, "asset writer refused to start");
+  if (!r.writer->add_video_track(t.width, t.height)) return abandon_start(id, "cannot add the video track");
+  if (!r.writer->start_writing()) return abandon_start(id, "asset writer refused to start");
   std::unique_ptr<platform::FrameStream> stream = cap->make_stream(t.area, t.width, t.height, kMinFrameInterval, err);
-  if (!stream) return abandon_start(id, path, err.empty() ? "cannot capture the display" : err);
+  if (!stream) return abandon_start(id, err.empty() ? "cannot capture the display" : err);
   r.stream = std::move(stream);
   r.session = false;
   r.path = path;
   const std::uint64_t gen = ++r.generation;
   r.stream->start(
       [gen](platform::VideoFrame f) { on_queue([gen, f = std::move(f)] { on_frame(gen, f); }); },
-      [gen, id, path](std::string error) {
-        on_queue([gen, id, path, error] {
+      [gen, id](std::string error) {
+        on_queue([gen, id, error] {
           Recorder& r = R();
           if (error.empty()) return sock_write_line("GOT " + id + " {\"ok\":true,\"error\":null}");
           // A stop that already took the stream over finishes and resets it.
           if (gen == r.generation && r.stream) {
-            abandon_start(id, path, error);
+            abandon_start(id, error);
           } else {
             capture_fail(id, error);
           }
@@ -162,15 +176,16 @@ void rec_start(const std::string& id, const std::string& path, const Target& t) 
 void rec_finished(const std::string& id, bool completed, const std::string& error) {
   Recorder& r = R();
   const bool ok = completed && r.session;
-  if (ok) {
+  if (!ok) {
+    // Nothing worth keeping: the temporary file goes with the reset below.
+    capture_fail(id, !error.empty() ? error : "no frames captured");
+  } else if (!r.file || !r.file->put_in_place()) {
+    capture_fail(id, "cannot put the recording at " + r.path + ": " + std::strerror(errno));
+  } else {
     char dur[64];
     std::snprintf(dur, sizeof dur, "%.3f", r.last - r.first);
     sock_write_line("GOT " + id + " {\"ok\":true,\"path\":" + json_escape(r.path) + ",\"duration\":" + dur +
                     ",\"error\":null}");
-  } else {
-    // A file without a single frame holds nothing worth keeping.
-    if (!r.session && !r.path.empty()) unlink(r.path.c_str());
-    capture_fail(id, !error.empty() ? error : "no frames captured");
   }
   rec_reset();
   r.finishing = false;

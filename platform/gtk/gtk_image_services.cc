@@ -1,25 +1,62 @@
-// Text recognition with tesseract and thumbnails with gdk-pixbuf and poppler, each
-// on a thread of its own.
+// Text recognition with tesseract on a thread of its own per request, and
+// thumbnails with gdk-pixbuf and poppler on a pool of two threads. Files are
+// opened without waiting and checked on the opened descriptor: a FIFO or a
+// device put at the path after the caller looked is refused, never read.
 
 #include <cairo.h>
+#include <fcntl.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtk/gtk.h>
 #include <leptonica/allheaders.h>
 #include <poppler.h>
+#include <sys/stat.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
+#include <unistd.h>
 
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "platform/gtk/gtk_capture.h"
 
 namespace platform::gtk {
 
 namespace {
+
+// Thumbnails made at once; more wait their turn.
+constexpr int kThumbThreads = 2;
+// Raster images are never enlarged beyond this many times their own size.
+constexpr double kMaxUpscale = 2;
+// A source that would decode to more pixels than this is not decoded (its
+// type's icon stands in): a PNG is decoded whole before it is scaled.
+constexpr double kMaxDecodePixels = 50e6;
+
+// A file opened for reading, and what it is. O_NONBLOCK: opening a FIFO would
+// wait for a writer. Plain files read as usual with it.
+struct OpenFile {
+  explicit OpenFile(const std::string& path) {
+    fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0) {
+      regular = S_ISREG(st.st_mode);
+      folder = S_ISDIR(st.st_mode);
+    }
+  }
+  ~OpenFile() {
+    if (fd >= 0) close(fd);
+  }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  int fd = -1;
+  bool regular = false, folder = false;
+};
 
 std::string trimmed(const char* s) {
   std::string t = s ? s : "";
@@ -37,9 +74,20 @@ void recognize_on_one_thread() {
   if (auto set = reinterpret_cast<SetThreads>(dlsym(RTLD_DEFAULT, "omp_set_num_threads"))) set(1);
 }
 
+Pix* read_pix(const std::string& path) {
+  OpenFile f(path);
+  if (!f.regular) return nullptr;
+  FILE* in = fdopen(f.fd, "rb");
+  if (!in) return nullptr;
+  f.fd = -1;  // the stream has it now
+  Pix* pix = pixReadStream(in, 0);
+  std::fclose(in);
+  return pix;
+}
+
 void recognize(const std::string& path, const std::function<void(std::optional<std::vector<TextLine>>, std::string)>& done) {
   recognize_on_one_thread();
-  Pix* pix = pixRead(path.c_str());
+  Pix* pix = read_pix(path);
   if (!pix) return done(std::nullopt, "");
   tesseract::TessBaseAPI api;
   if (api.Init(nullptr, "eng") != 0) {
@@ -84,11 +132,14 @@ cairo_status_t append_bytes(void* closure, const unsigned char* data, unsigned i
   return CAIRO_STATUS_SUCCESS;
 }
 
-std::optional<PngImage> pdf_thumbnail(const std::string& path, std::uint32_t max_px) {
-  gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
-  if (!uri) return std::nullopt;
-  PopplerDocument* doc = poppler_document_new_from_file(uri, nullptr, nullptr);
-  g_free(uri);
+std::optional<PngImage> pdf_thumbnail(int fd, std::uint32_t max_px) {
+  const int own = dup(fd);  // the document takes the descriptor it is given
+  if (own < 0) return std::nullopt;
+  if (lseek(own, 0, SEEK_SET) != 0) {
+    close(own);
+    return std::nullopt;
+  }
+  PopplerDocument* doc = poppler_document_new_from_fd(own, nullptr, nullptr);
   if (!doc) return std::nullopt;
   std::optional<PngImage> out;
   if (PopplerPage* page = poppler_document_get_n_pages(doc) > 0 ? poppler_document_get_page(doc, 0) : nullptr) {
@@ -117,8 +168,67 @@ std::optional<PngImage> pdf_thumbnail(const std::string& path, std::uint32_t max
   return out;
 }
 
-std::optional<PngImage> image_thumbnail(const std::string& path, std::uint32_t max_px) {
-  GdkPixbuf* pb = gdk_pixbuf_new_from_file_at_scale(path.c_str(), int(max_px), int(max_px), TRUE, nullptr);
+// Chooses the size an image is decoded at once its own size is known.
+struct DecodeSize {
+  std::uint32_t max_px;
+  bool refused = false;
+
+  static void on_size(GdkPixbufLoader* loader, int w, int h, gpointer self) {
+    static_cast<DecodeSize*>(self)->choose(loader, w, h);
+  }
+  void choose(GdkPixbufLoader* loader, int w, int h) {
+    if (w <= 0 || h <= 0) return;
+    GdkPixbufFormat* format = gdk_pixbuf_loader_get_format(loader);
+    const bool scalable = format && gdk_pixbuf_format_is_scalable(format);
+    gchar* name = format ? gdk_pixbuf_format_get_name(format) : nullptr;
+    // JPEG decodes at down to an eighth of each side; other rasters decode whole.
+    const bool jpeg = name && g_str_equal(name, "jpeg");
+    g_free(name);
+    double scale = double(max_px) / std::max(w, h);
+    if (!scalable) scale = std::min(scale, kMaxUpscale);
+    const double decoded = scalable ? 0 : double(w) * double(h) / (jpeg ? 64 : 1);
+    if (decoded > kMaxDecodePixels) {
+      // A size of 0 makes the decoder stop before it allocates the image.
+      refused = true;
+      gdk_pixbuf_loader_set_size(loader, 0, 0);
+      return;
+    }
+    gdk_pixbuf_loader_set_size(loader, std::max(1, int(std::lround(w * scale))),
+                               std::max(1, int(std::lround(h * scale))));
+  }
+};
+
+// The image in fd decoded at (at most) the size it is shown at; null when it
+// is no image gdk-pixbuf reads, or too large to decode.
+GdkPixbuf* decode_image(int fd, std::uint32_t max_px) {
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+  DecodeSize size{max_px};
+  g_signal_connect(loader, "size-prepared", G_CALLBACK(&DecodeSize::on_size), &size);
+  // A small first piece: the header tells the size before much is decoded.
+  std::vector<guchar> buf(4096);
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = read(fd, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    if (!gdk_pixbuf_loader_write(loader, buf.data(), gsize(n), nullptr) || size.refused) {
+      ok = false;
+      break;
+    }
+    buf.resize(1 << 16);
+  }
+  ok = gdk_pixbuf_loader_close(loader, nullptr) && ok && !size.refused;
+  GdkPixbuf* pb = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+  if (pb) g_object_ref(pb);
+  g_object_unref(loader);
+  return pb;
+}
+
+std::optional<PngImage> image_thumbnail(int fd, std::uint32_t max_px) {
+  GdkPixbuf* pb = decode_image(fd, max_px);
   if (!pb) return std::nullopt;
   GdkPixbuf* turned = gdk_pixbuf_apply_embedded_orientation(pb);
   g_object_unref(pb);
@@ -153,16 +263,24 @@ PngImage png_of(GdkPixbuf* pb) {
   return out;
 }
 
+// The content type of what fd holds, sniffed from its first bytes as file
+// managers do; on the thumbnail's thread, so the main thread never reads.
+std::string content_type(const std::string& path, const OpenFile& f) {
+  if (f.folder) return "inode/directory";
+  guchar head[4096];
+  const ssize_t n = pread(f.fd, head, sizeof head, 0);
+  gchar* type = g_content_type_guess(path.c_str(), head, n > 0 ? gsize(n) : 0, nullptr);
+  std::string out = type ? type : "application/octet-stream";
+  g_free(type);
+  return out;
+}
+
 // Files that have no picture of their own show their type's icon, as the
 // desktop's file managers do. Main thread: the icon theme is GTK's.
-std::optional<PngImage> icon_thumbnail(const std::string& path, std::uint32_t max_px) {
-  GFile* file = g_file_new_for_path(path.c_str());
-  GFileInfo* info = g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_ICON, G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
-  g_object_unref(file);
-  if (!info) return std::nullopt;
-  std::optional<PngImage> out;
-  GIcon* icon = g_file_info_get_icon(info);
+std::optional<PngImage> icon_thumbnail(const std::string& type, std::uint32_t max_px) {
+  GIcon* icon = g_content_type_get_icon(type.c_str());
   GtkIconTheme* theme = gtk_icon_theme_get_default();
+  std::optional<PngImage> out;
   if (icon && theme) {
     const int size = int(std::min<std::uint32_t>(max_px, 4096));
     if (GtkIconInfo* found = gtk_icon_theme_lookup_by_gicon(theme, icon, size, GTK_ICON_LOOKUP_FORCE_SIZE)) {
@@ -173,8 +291,41 @@ std::optional<PngImage> icon_thumbnail(const std::string& path, std::uint32_t ma
       g_object_unref(found);
     }
   }
-  g_object_unref(info);
+  if (icon) g_object_unref(icon);
   return out;
+}
+
+using ThumbDone = std::function<void(std::optional<PngImage>, std::string)>;
+
+struct ThumbJob {
+  std::string path;
+  std::uint32_t max_px;
+  ThumbDone done;
+};
+
+// On a pool thread: the file's own picture, else its type's icon from the main thread.
+void make_thumbnail(gpointer data, gpointer) {
+  std::unique_ptr<ThumbJob> job(static_cast<ThumbJob*>(data));
+  OpenFile f(job->path);
+  if (!f.regular && !f.folder) return job->done(std::nullopt, "");
+  std::optional<PngImage> img;
+  if (f.regular) img = image_thumbnail(f.fd, job->max_px);
+  if (f.regular && !img) img = pdf_thumbnail(f.fd, job->max_px);
+  if (img) return job->done(img, "");
+  struct IconAsk {
+    std::string type;
+    std::uint32_t max_px;
+    ThumbDone done;
+  };
+  g_main_context_invoke_full(
+      nullptr, G_PRIORITY_DEFAULT,
+      +[](gpointer p) -> gboolean {
+        auto* ask = static_cast<IconAsk*>(p);
+        ask->done(icon_thumbnail(ask->type, ask->max_px), "");
+        return G_SOURCE_REMOVE;
+      },
+      new IconAsk{content_type(job->path, f), job->max_px, std::move(job->done)},
+      +[](gpointer p) { delete static_cast<IconAsk*>(p); });
 }
 
 }  // namespace
@@ -184,26 +335,12 @@ void recognize_text_file(const std::string& path,
   std::thread([path, done = std::move(done)] { recognize(path, done); }).detach();
 }
 
-void thumbnail_file(const std::string& path, std::uint32_t max_px,
-                    std::function<void(std::optional<PngImage>, std::string)> done) {
-  std::thread([path, max_px, done = std::move(done)] {
-    std::optional<PngImage> img = image_thumbnail(path, max_px);
-    if (!img) img = pdf_thumbnail(path, max_px);
-    if (img) return done(img, "");
-    struct IconAsk {
-      std::string path;
-      std::uint32_t max_px;
-      std::function<void(std::optional<PngImage>, std::string)> done;
-    };
-    g_main_context_invoke_full(
-        nullptr, G_PRIORITY_DEFAULT,
-        +[](gpointer p) -> gboolean {
-          auto* ask = static_cast<IconAsk*>(p);
-          ask->done(icon_thumbnail(ask->path, ask->max_px), "");
-          return G_SOURCE_REMOVE;
-        },
-        new IconAsk{path, max_px, done}, +[](gpointer p) { delete static_cast<IconAsk*>(p); });
-  }).detach();
+void thumbnail_file(const std::string& path, std::uint32_t max_px, ThumbDone done) {
+  // Never freed: its threads may outlive static destruction.
+  static GThreadPool* pool = g_thread_pool_new(&make_thumbnail, nullptr, kThumbThreads, FALSE, nullptr);
+  if (!pool) return done(std::nullopt, "");
+  // A push whose thread cannot be made stays queued for the threads there are.
+  g_thread_pool_push(pool, new ThumbJob{path, max_px, std::move(done)}, nullptr);
 }
 
 }  // namespace platform::gtk

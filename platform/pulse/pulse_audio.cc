@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -112,7 +113,10 @@ class Server : public AudioServer {
   std::unique_ptr<AudioStream> capture(AudioScope scope, AudioFormat& format, Samples fn, int& status) override;
   std::unique_ptr<AudioStream> filter(AudioScope scope, AudioFormat& format, Filter fn, int& status) override;
   bool has_streams(AudioScope scope) override;
-  void watch(std::function<void(Change)> fn) override { watch_ = std::move(fn); }
+  void watch(std::function<void(Change)> fn) override {
+    watched_ = bool(fn);
+    watch_ = std::move(fn);
+  }
   void shutdown() override;
 
   // Main thread, with the loop locked.
@@ -198,13 +202,75 @@ class Server : public AudioServer {
   }
   static void on_state(pa_context* c, void* ud) {
     auto* self = static_cast<Server*>(ud);
-    // The server went away under running captures: what runs is rebuilt (and
-    // fails, so nothing stays claimed as running) as after an output change.
-    if (self->was_ready_ && !PA_CONTEXT_IS_GOOD(pa_context_get_state(c))) {
-      self->was_ready_ = false;
-      self->post(Change::kDefaultOutput);
+    if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(c))) {
+      // The server went away under running captures: what runs is rebuilt (and
+      // fails, so nothing stays claimed as running) as after an output change.
+      if (self->was_ready_) {
+        self->was_ready_ = false;
+        self->post(Change::kDefaultOutput);
+      }
+      self->retry_later_locked();
     }
     self->signal();
+  }
+
+  // While the server is gone and someone watches, the loop's thread tries a
+  // connection of its own now and then (the main thread never waits for it);
+  // once one gets through, the server's return is an output change, and the
+  // rebuild that follows connects for real. Loop locked.
+  static constexpr int kFirstRetryMs = 250, kMaxRetryMs = 5000;
+  void retry_later_locked() {
+    if (!watched_ || retry_ || probe_) return;
+    retry_ms_ = retry_ms_ ? std::min(retry_ms_ * 2, kMaxRetryMs) : kFirstRetryMs;
+    retry_ = after_locked(retry_ms_, [](pa_mainloop_api*, pa_time_event*, const timeval*, void* ud) {
+      static_cast<Server*>(ud)->probe_locked();
+    });
+  }
+  pa_time_event* after_locked(int ms, pa_time_event_cb_t fn) {
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(ml_);
+    timeval tv;
+    pa_timeval_add(pa_gettimeofday(&tv), pa_usec_t(ms) * 1000);
+    return api->time_new(api, &tv, fn, this);
+  }
+  void free_event_locked(pa_time_event*& ev) {
+    if (ev) pa_threaded_mainloop_get_api(ml_)->time_free(ev);
+    ev = nullptr;
+  }
+  void probe_locked() {
+    free_event_locked(retry_);
+    if (ok()) {
+      retry_ms_ = 0;
+      return;
+    }
+    probe_ = pa_context_new(pa_threaded_mainloop_get_api(ml_), "quibex");
+    if (!probe_) return retry_later_locked();
+    pa_context_set_state_callback(
+        probe_,
+        [](pa_context* c, void* ud) {
+          const pa_context_state_t st = pa_context_get_state(c);
+          if (st == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(st))
+            static_cast<Server*>(ud)->end_probe_locked(st == PA_CONTEXT_READY);
+        },
+        this);
+    // A server that takes the connection but never answers counts as gone.
+    probe_limit_ = after_locked(kAnswerMs, [](pa_mainloop_api*, pa_time_event*, const timeval*, void* ud) {
+      static_cast<Server*>(ud)->end_probe_locked(false);
+    });
+    if (pa_context_connect(probe_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) end_probe_locked(false);
+  }
+  void end_probe_locked(bool back) {
+    if (!probe_) return;
+    free_event_locked(probe_limit_);
+    pa_context* c = probe_;
+    probe_ = nullptr;
+    pa_context_set_state_callback(c, nullptr, nullptr);
+    pa_context_disconnect(c);
+    pa_context_unref(c);
+    if (!back) return retry_later_locked();
+    retry_ms_ = 0;
+    failed_at_ = -1e9;  // the next use connects at once
+    std::fprintf(stderr, "quibex: the sound server is back\n");
+    post(Change::kDefaultOutput);
   }
   static void on_event(pa_context*, pa_subscription_event_type_t t, uint32_t idx, void* ud);
   void clean_stale_sinks_locked();
@@ -215,7 +281,13 @@ class Server : public AudioServer {
   std::string default_sink_;  // as last seen, mainloop thread
   bool was_ready_ = false;
   bool unresponsive_ = false;  // a wait ran out: treated as disconnected
-  std::function<void(Change)> watch_;
+  std::function<void(Change)> watch_;  // main thread
+  std::atomic<bool> watched_{false};
+  // Retrying a server that went away (loop locked).
+  pa_time_event* retry_ = nullptr;
+  pa_time_event* probe_limit_ = nullptr;
+  pa_context* probe_ = nullptr;
+  int retry_ms_ = 0;
 };
 
 void Live::stop() {
@@ -684,9 +756,10 @@ bool Server::available() {
   }
   lock();
   bool good = ok();
-  // An unreachable server is tried again now and then, not on every command.
+  // An unreachable server is tried again now and then, not on every command,
+  // and not while the loop's thread is retrying it.
   const double now = platform::current().timers().now_ms();
-  if (!good && now - failed_at_ > 2000) {
+  if (!good && !retry_ && !probe_ && now - failed_at_ > 2000) {
     good = connect_locked();
     if (!good) failed_at_ = now;
   }

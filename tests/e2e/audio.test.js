@@ -91,23 +91,39 @@ function playSine(env, freq, seconds, amp = 0.5) {
 
 async function pactl(env, ...args) { return h.run('pactl', args, env); }
 
+// Plays a sine again and again until the tap's events carry it; its frequency.
+async function tappedSine(b, env, freq, what) {
+  const t = await h.until(async () => {
+    const from = b.lines.length;
+    await playSine(env, freq, 0.6);
+    await b.sync();
+    const got = tapped(b, from);
+    return got.left.filter((v) => Math.abs(v) > QUIET).length > RATE * 0.3 ? got : null;
+  }, what, 30000, 200);
+  return analyse(t.left).freq;
+}
+
 describe('audio', { skip }, () => {
   let x;
   let s;
   let dir;
   let pulse;
   let env;
-  before(async () => {
-    x = await h.startDisplay();
-    dir = h.tempDir('qbx-audio-');
-    env = { ...h.sessionEnv(dir) };
-    env.PULSE_SERVER = 'unix:' + path.join(env.XDG_RUNTIME_DIR, 'pulse', 'native');
+  // The private sound server, always on the same socket.
+  async function startPulse() {
     pulse = h.launch('pulseaudio', ['--daemonize=no', '--exit-idle-time=-1', '-n', '--disallow-exit',
       '--load=module-native-protocol-unix', `--load=module-null-sink sink_name=speakers rate=${RATE}`,
       `--load=module-null-sink sink_name=other rate=${RATE}`, '--log-target=stderr'],
     { env: { ...process.env, ...env }, stdio: 'ignore' });
     await h.until(() => pactl(env, 'info').then(() => true, () => false), 'the sound server');
     await pactl(env, 'set-default-sink', 'speakers');
+  }
+  before(async () => {
+    x = await h.startDisplay();
+    dir = h.tempDir('qbx-audio-');
+    env = { ...h.sessionEnv(dir) };
+    env.PULSE_SERVER = 'unix:' + path.join(env.XDG_RUNTIME_DIR, 'pulse', 'native');
+    await startPulse();
     s = await h.startSession({ display: x.display, args: ['Audio'], env });
     await h.hello(s.backend);
   });
@@ -151,16 +167,8 @@ describe('audio', { skip }, () => {
     await pactl(env, 'set-default-sink', 'other');
     try {
       // The rebuilt tap hears what plays on the new output.
-      const t = await h.until(async () => {
-        const from = b.lines.length;
-        const played = playSine(env, 700, 0.6);
-        await played;
-        await b.sync();
-        const got = tapped(b, from);
-        return got.left.filter((v) => Math.abs(v) > QUIET).length > RATE * 0.3 ? got : null;
-      }, 'sound of the new output', 30000, 200);
-      const a = analyse(t.left);
-      assert.ok(Math.abs(a.freq - 700) < 15, `tapped ${a.freq} Hz`);
+      const freq = await tappedSine(b, env, 700, 'sound of the new output');
+      assert.ok(Math.abs(freq - 700) < 15, `tapped ${freq} Hz`);
     } finally {
       await pactl(env, 'set-default-sink', 'speakers');
     }
@@ -272,6 +280,27 @@ describe('audio', { skip }, () => {
     b.send('QUIT');
     await s.host.waitExit();
     await h.until(async () => !/quibex_eq_/.test(await pactl(env, 'list', 'short', 'modules')), 'the sink unloaded');
+  });
+
+  // Last but one: the server it restarts has none of the page's sound.
+  test('a tap left on hears again once a sound server that died is back', async () => {
+    const again = await h.startSession({ display: x.display, args: ['AudioAgain'], env });
+    try {
+      await h.hello(again.backend);
+      const b = again.backend;
+      assert.deepEqual(await request(b, 'AUDIOTAP $ID system\t0\t50'), { ok: true, sampleRate: RATE, channels: 2 });
+      process.kill(pulse.pid, 'SIGKILL');
+      await pulse.exitInfo;
+      await h.stopGroup(pulse);
+      await startPulse();
+      // No new AUDIOTAP start: the tap that was left on hears the new server.
+      const freq = await tappedSine(b, env, 1000, 'sound from the restarted server');
+      assert.ok(Math.abs(freq - 1000) < 15, `tapped ${freq} Hz`);
+      b.send('AUDIOTAP STOP');
+      await b.sync();
+    } finally {
+      await again.close();
+    }
   });
 
   test('without a sound server the tap is unsupported and the equalizer says so', async () => {

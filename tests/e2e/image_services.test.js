@@ -98,6 +98,28 @@ describe('image services', { skip }, () => {
       { ok: false, error: 'request id must not contain "/"' });
   });
 
+  test('a tiny image is not blown up, however large the size asked', async () => {
+    const b = s.backend;
+    const tiny = path.join(dir, 'tiny.png');
+    await h.xrun(x.display, 'convert', ['-size', '8x8', 'xc:blue', tiny]);
+    const ids = ['u1', 'u2', 'u3', 'u4', 'u5'];
+    for (const id of ids) b.send(`THUMB ${id} ${tiny}\t8192`);
+    for (const id of ids) {
+      const r = JSON.parse((await b.expectLine((l) => l.startsWith(`GOT ${id} `))).slice(`GOT ${id} `.length));
+      assert.deepEqual([r.ok, r.width, r.height], [true, 16, 16], id);
+    }
+  });
+
+  test('a FIFO is refused, not read; a folder gets its icon', async () => {
+    const b = s.backend;
+    const folder = await ask(b, `THUMB d1 ${dir}\t32`, 'd1');
+    assert.equal(folder.ok, true, JSON.stringify(folder));
+    const fifo = path.join(dir, 'pipe');
+    await h.run('mkfifo', [fifo]);
+    assert.deepEqual(await ask(b, `OCR f1 ${fifo}`, 'f1'), { ok: false, error: 'ocr failed' });
+    assert.deepEqual(await ask(b, `THUMB f2 ${fifo}\t64`, 'f2'), { ok: false, error: 'no thumbnail' });
+  });
+
   test('a click picks the colour under the pointer; Escape cancels', async () => {
     const b = s.backend;
     b.eval("document.documentElement.style.background = document.body.style.background = '#3c8214'");

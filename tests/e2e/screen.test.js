@@ -72,7 +72,10 @@ describe('screen capture', { skip }, () => {
     assert.equal(fs.existsSync(path.join(dir, 'other.mp4')), false);
     const began = Date.now();
     await new Promise((r) => setTimeout(r, 2000));  // the length being recorded
+    // The older file gives way only to a finished recording.
+    assert.equal(fs.readFileSync(out, 'utf8'), 'an older file');
     const stop = await ask(b, 'RECORD r3 stop', 'r3');
+    assert.deepEqual(fs.readdirSync(dir).filter((f) => f.startsWith('rec.mp4')), ['rec.mp4']);
     const wall = (Date.now() - began) / 1000;
     assert.equal(stop.ok, true, JSON.stringify(stop));
     assert.equal(stop.path, out);
@@ -95,5 +98,18 @@ describe('screen capture', { skip }, () => {
     assert.deepEqual(await ask(b, `RECORD f2 start 77\t${path.join(dir, 'x.mp4')}`, 'f2'),
       { ok: false, error: 'no such display' });
     assert.deepEqual(await ask(b, 'RECORD f3 stop', 'f3'), { ok: false, error: 'not recording' });
+  });
+
+  // Last: it ends the host.
+  test('a host that ends while recording keeps the older file and leaves no other', async () => {
+    const b = s.backend;
+    const out = path.join(dir, 'kept.mp4');
+    fs.writeFileSync(out, 'an older file');
+    assert.deepEqual(await ask(b, `RECORD k1 start 0\t${out}`, 'k1'), { ok: true, error: null });
+    await new Promise((r) => setTimeout(r, 500));
+    b.send('QUIT');
+    await s.host.waitExit();
+    assert.equal(fs.readFileSync(out, 'utf8'), 'an older file');
+    assert.deepEqual(fs.readdirSync(dir).filter((f) => f.startsWith('kept.mp4')), ['kept.mp4']);
   });
 });

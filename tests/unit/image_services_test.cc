@@ -81,13 +81,13 @@ class ThumbTest : public CaptureTest {
 TEST_F(ThumbTest, AskedSizeIsTwiceTheEdgeAndZeroOrLessMeans256) {
   cap.thumb = platform::PngImage{"PNG", 200, 150};
   for (auto [size, want] : std::vector<std::pair<int, std::uint32_t>>{
-           {100, 200}, {0, 512}, {-5, 512}, {1, 2}, {2147483647, 16384}}) {
+           {100, 200}, {0, 512}, {-5, 512}, {1, 2}, {1024, 2048}, {8192, 2048}, {2147483647, 2048}}) {
     run(do_thumb, new ThumbReq{"t", file, size});
     EXPECT_EQ(cap.thumb_requests.back().second, want) << size;
   }
   EXPECT_EQ(cap.thumb_requests.back().first, file);
   const Lines l = lines();
-  ASSERT_EQ(l.size(), 5u);
+  ASSERT_EQ(l.size(), 7u);
   EXPECT_EQ(l[0], "GOT t {\"ok\":true,\"path\":\"" + thumb_path("t") + "\",\"width\":200,\"height\":150}");
   EXPECT_EQ(slurp(thumb_path("t")), "PNG");
 }
@@ -118,6 +118,29 @@ TEST_F(ThumbTest, Failures) {
   }
   // Only the source file is in the folder: nothing half-written was left.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+}
+
+// Reading a FIFO or a device could block for good: such paths are answered
+// before the desktop is asked to read them. A folder still gets its icon.
+TEST_F(ThumbTest, WhatIsNotAPlainFileIsRefusedBeforeReading) {
+  const std::string fifo = dir + "/pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  cap.thumb = platform::PngImage{"PNG", 1, 1};
+  cap.ocr_result = std::vector<platform::TextLine>{};
+  for (const std::string& p : {fifo, std::string("/dev/null")}) {
+    SCOPED_TRACE(p);
+    run(do_ocr, new OcrReq{"o", p});
+    run(do_thumb, new ThumbReq{"t", p, 10});
+    EXPECT_EQ(lines(), (Lines{"GOT o {\"ok\":false,\"error\":\"ocr failed\"}",
+                              "GOT t {\"ok\":false,\"error\":\"no thumbnail\"}"}));
+  }
+  run(do_ocr, new OcrReq{"o", dir});
+  EXPECT_EQ(lines(), Lines{"GOT o {\"ok\":false,\"error\":\"ocr failed\"}"});
+  EXPECT_TRUE(cap.ocr_paths.empty());
+  EXPECT_TRUE(cap.thumb_requests.empty());
+  run(do_thumb, new ThumbReq{"t", dir, 10});
+  ASSERT_EQ(cap.thumb_requests.size(), 1u);
+  EXPECT_EQ(cap.thumb_requests[0].first, dir);
 }
 
 TEST_F(ThumbTest, APlantedLinkIsReplacedNotFollowed) {

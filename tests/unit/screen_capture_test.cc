@@ -2,9 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "capture_test_support.h"
 #include "core/handlers.h"
 #include "core/records.h"
+#include "services/capture_files.h"
 
 namespace {
 
@@ -17,6 +20,13 @@ class RecordTest : public CaptureTest {
     run(do_record, new RecordReq{id, mp4(), display, true});
   }
   void stop(const std::string& id) { run(do_record, new RecordReq{id, "", 0, false}); }
+  // The names in the folder, sorted.
+  Lines files() const {
+    Lines names;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
 };
 
 TEST_F(RecordTest, StartFramesStopAnswersPathAndDuration) {
@@ -59,19 +69,18 @@ TEST_F(RecordTest, ChoosesTheDisplayById) {
   stop("b");
 }
 
-// Each step of a start failing: the answer, and the recorder left idle with no
-// file at the path.
-TEST_F(RecordTest, FailedStartsLeaveNoFileAndAnIdleRecorder) {
+// Each step of a start failing: the answer, the recorder left idle, and the
+// file that was at the path untouched, with nothing else left in the folder.
+TEST_F(RecordTest, FailedStartsKeepTheOlderFileAndLeaveTheRecorderIdle) {
   struct Case {
     const char* name;
     std::function<void(platform::fake::FakeCapture&)> script;
     long display;
     std::string error;
-    bool chosen = true;  // a display was chosen, so the old file went
   } cases[] = {
-      {"unknown display", [](auto&) {}, 12345, "no such display", false},
-      {"negative display", [](auto&) {}, -7, "no such display", false},
-      {"display gone from the window system", [](auto& c) { c.missing_areas[7] = true; }, 0, "no such display", false},
+      {"unknown display", [](auto&) {}, 12345, "no such display"},
+      {"negative display", [](auto&) {}, -7, "no such display"},
+      {"display gone from the window system", [](auto& c) { c.missing_areas[7] = true; }, 0, "no such display"},
       {"writer refused", [](auto& c) { c.refuse_writer = true; }, 0, "cannot create the mp4"},
       {"writer refused with a reason", [](auto& c) { c.refuse_writer = true; c.writer_error = "read-only"; }, 0, "read-only"},
       {"track refused", [](auto& c) { c.refuse_track = true; }, 0, "cannot add the video track"},
@@ -86,10 +95,8 @@ TEST_F(RecordTest, FailedStartsLeaveNoFileAndAnIdleRecorder) {
     std::ofstream(mp4()) << "old";
     start("s", c.display);
     EXPECT_EQ(lines(), Lines{"GOT s {\"ok\":false,\"error\":\"" + c.error + "\"}"});
-    if (c.chosen)
-      EXPECT_FALSE(exists(mp4()));
-    else
-      EXPECT_EQ(slurp(mp4()), "old");
+    EXPECT_EQ(slurp(mp4()), "old");
+    EXPECT_EQ(files(), Lines{"out.mp4"});
     EXPECT_FALSE(cap.stream_running);
     stop("t");
     EXPECT_EQ(lines(), Lines{"GOT t {\"ok\":false,\"error\":\"not recording\"}"});
@@ -131,11 +138,53 @@ TEST_F(RecordTest, StopWithoutRecordingAndRepeatedStop) {
   EXPECT_EQ(l[3], "GOT d {\"ok\":false,\"error\":\"not recording\"}");
 }
 
-TEST_F(RecordTest, StopWithoutFramesFailsAndRemovesTheEmptyFile) {
-  start("a");
-  stop("b");
-  EXPECT_EQ(lines()[1], "GOT b {\"ok\":false,\"error\":\"no frames captured\"}");
+// The recording takes the older file's place only once it is complete; a stop
+// that fails, and a host that ends while recording, leave the older file and
+// no temporary one.
+TEST_F(RecordTest, TheOlderFileIsReplacedOnlyByACompletedRecording) {
+  struct Case {
+    const char* name;
+    std::function<void()> end;
+    bool replaced;
+  } cases[] = {
+      {"completed", [this] { cap.frame(1); drain(); stop("b"); }, true},
+      {"no frames", [this] { stop("b"); }, false},
+      {"writer error", [this] {
+         cap.finish_completed = false;
+         cap.frame(1);
+         drain();
+         stop("b");
+       }, false},
+      {"host ends", [] { remove_pending_temp_files(); }, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    recorder_reset_for_tests();
+    cap = platform::fake::FakeCapture{};
+    std::ofstream(mp4()) << "old";
+    start("a");
+    EXPECT_EQ(slurp(mp4()), "old");  // still there while recording
+    c.end();
+    EXPECT_EQ(slurp(mp4()), c.replaced ? "partial" : "old");
+    EXPECT_EQ(files(), Lines{"out.mp4"});
+    lines();
+  }
+  // Without an older file a failed stop leaves nothing at all.
+  recorder_reset_for_tests();
+  cap = platform::fake::FakeCapture{};
+  std::filesystem::remove(mp4());
+  start("c");
+  stop("d");
+  EXPECT_EQ(lines().back(), "GOT d {\"ok\":false,\"error\":\"no frames captured\"}");
   EXPECT_FALSE(exists(mp4()));
+  EXPECT_TRUE(files().empty());
+}
+
+TEST_F(RecordTest, AFolderAtThePathIsRefusedAtTheStart) {
+  std::filesystem::create_directory(mp4());
+  start("a");
+  EXPECT_EQ(lines(), Lines{"GOT a {\"ok\":false,\"error\":\"cannot create the mp4\"}"});
+  EXPECT_EQ(cap.writers_made, 0);
 }
 
 TEST_F(RecordTest, ASessionWhoseFirstFrameWasDroppedNeverLastsLessThanZero) {
