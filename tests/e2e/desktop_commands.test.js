@@ -259,13 +259,9 @@ describe('a file index that never answers', { skip }, () => {
     const dir = h.tempDir('qbx-hung-index-');
     const bus = await h.startBus(dir, 'session');
     const env = h.sessionEnv(dir, bus);
-    const peer = h.launch(h.SYSTEM_PYTHON, [path.join(__dirname, 'peers/silent_index.py'), 'org.freedesktop.Tracker3.Miner.Files'],
-      { stdio: ['ignore', 'pipe', 'ignore'], env: { ...process.env, ...env } });
+    const peer = await h.startSilentPeer(bus.address, 'org.freedesktop.Tracker3.Miner.Files');
     let s;
     try {
-      let ready = false;
-      peer.stdout.on('data', (d) => { if (String(d).includes('ready')) ready = true; });
-      await h.until(() => ready, 'the silent index');
       fs.writeFileSync(path.join(dir, 'findme.txt'), '');
       s = await h.startSession({ display: x.display, env });
       await h.hello(s.backend);
@@ -277,7 +273,7 @@ describe('a file index that never answers', { skip }, () => {
       assert.match(await s.backend.expectLine((l) => l.startsWith('GOT ')), /^GOT after /);
     } finally {
       if (s) await s.close();
-      await h.stopGroup(peer);
+      await peer.stop();
       await bus.stop();
       await x.stop();
     }
