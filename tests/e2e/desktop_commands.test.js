@@ -110,7 +110,7 @@ describe('desktop commands', { skip }, () => {
     assert.deepEqual(await ask(b, 'POWER', 'off\t0\t'), { ok: true, active: false });
   });
 
-  test("QUICKLOOK shows the host's own preview without a previewer and closes it; SHARE opens a menu", async () => {
+  test("QUICKLOOK shows the host's own preview without a previewer and closes it; SHARE opens one menu", async () => {
     const b = s.backend;
     const a = path.join(dir, 'a.txt');
     fs.writeFileSync(a, 'alpha');
@@ -194,6 +194,11 @@ describe('power through logind', { skip }, () => {
       assert.deepEqual(await ask(b, 'POWER', 'off\t0\t'), { ok: true, active: false });
       await h.untilValue(inhibitors, (l) => l.length === 0, 'released');
       assert.deepEqual(await ask(b, 'POWER', 'on\t0\tlast'), { ok: true, active: true });
+      // A reason that is not UTF-8 is refused; what is held stays held.
+      b.send(Buffer.concat([Buffer.from('POWER bad on\t0\tback'), Buffer.from([0xff])]));
+      assert.equal(await b.expectLine((l) => l.startsWith('GOT bad ')), 'GOT bad {"ok":false,"active":true}');
+      assert.deepEqual(await inhibitors(), [['idle', 'quibex', 'last', 'block']]);
+      assert.doesNotMatch(s.host.stderr, /CRITICAL/);
     } finally {
       await s.close();
     }
