@@ -29,8 +29,9 @@ class SystemAccess {
  public:
   virtual ~SystemAccess() = default;
   // Each calls done exactly once on the main thread, at once or later. Items are
-  // generic passwords identified by service and account alone; set replaces the
-  // matching item in one step, so a failed set leaves the old secret in place.
+  // generic passwords identified by service and account alone, both UTF-8 text;
+  // set replaces the matching item in one step, so a failed set leaves the old
+  // secret in place.
   virtual void secret_get(const std::string& service, const std::string& account,
                           std::function<void(SecretResult)> done) = 0;
   virtual void secret_set(const std::string& service, const std::string& account, const std::string& value,
@@ -38,10 +39,12 @@ class SystemAccess {
   virtual void secret_delete(const std::string& service, const std::string& account,
                              std::function<void(SecretResult)> done) = 0;
 
-  // Asks the user to prove they are the device's owner. done(ok, error) runs once
-  // on the main thread: at once with the reason when the desktop has no way to ask.
-  virtual void authenticate(const std::string& reason,
-                            std::function<void(bool ok, std::optional<std::string> error)> done) = 0;
+  // Asks the user to prove they are the device's owner; reason is UTF-8 text.
+  // done(ok, error) runs once on the main thread: at once with the reason when the
+  // desktop has no way to ask. Returns what withdraws the request (the prompt
+  // closes, done is not called); it does nothing once done has run.
+  virtual std::function<void()> authenticate(
+      const std::string& reason, std::function<void(bool ok, std::optional<std::string> error)> done) = 0;
 
   // Moves and resizes the main window of process pid to frame (outer frame, host
   // coordinates).

@@ -18,6 +18,9 @@ struct LocaleInfo {
 };
 
 struct SystemEventHandlers {
+  // Once, when the desktop has said which theme it has (or cannot say): until
+  // then dark_theme() is only a guess. May run inside set_handlers.
+  std::function<void()> theme_known;
   std::function<void()> theme_changed;
   std::function<void()> locale_changed;
   std::function<void()> will_sleep;
@@ -29,7 +32,7 @@ class SystemEvents {
   virtual ~SystemEvents() = default;
   virtual bool dark_theme() = 0;
   virtual LocaleInfo locale() = 0;
-  // Handlers run on the main thread; set once.
+  // Handlers run on the main thread; set once. Never waits for the desktop.
   virtual void set_handlers(SystemEventHandlers handlers) = 0;
 };
 

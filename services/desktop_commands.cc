@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -251,6 +252,12 @@ void power_reset_for_tests() {
 void do_power(void*, void* rec) {
   std::unique_ptr<PowerReq> req(static_cast<PowerReq*>(rec));
   platform::DesktopShell* shell = platform::desktop_shell();
+  // The reason travels as a D-Bus string, which must be UTF-8: an "on" with
+  // another reason is refused whole, and what is held stays held.
+  if (req->on && !utf8_valid(req->reason)) {
+    std::fprintf(stderr, "quibex: POWER %s: the reason is not UTF-8 text\n", req->id.c_str());
+    return reply(req->id, JsonObject().boolean("ok", false).boolean("active", g_power_assertion != 0).str());
+  }
   const std::uint64_t generation = ++g_power_generation;
   if (g_power_assertion) {
     if (shell) shell->uninhibit(g_power_assertion);
@@ -260,7 +267,7 @@ void do_power(void*, void* rec) {
   if (!shell) return reply(req->id, R"({"ok":false,"active":false})");
   const std::string id = req->id;
   const std::string reason = req->reason.empty() ? "quibex app" : req->reason;
-  shell->inhibit(req->display, g_app_name, reason, [id, generation](std::uint64_t token) {
+  shell->inhibit(req->display, utf8_sanitize(g_app_name), reason, [id, generation](std::uint64_t token) {
     if (token && generation != g_power_generation) {
       // A later POWER came while this one was being set up: it decides what is held.
       if (platform::DesktopShell* s = platform::desktop_shell()) s->uninhibit(token);
@@ -290,7 +297,8 @@ void do_spotlight(void*, void* rec) {
   const std::string id = req->id;
   platform::DesktopShell* shell = platform::desktop_shell();
   if (!shell || req->query.empty()) return reply(id, R"({"ok":true,"paths":[]})");
-  shell->search(req->query, home_dir(), kSearchLimit, kSearchTimeoutMs, [id](std::vector<std::string> paths) {
+  // The index is asked over D-Bus, where text must be UTF-8.
+  shell->search(utf8_sanitize(req->query), home_dir(), kSearchLimit, kSearchTimeoutMs, [id](std::vector<std::string> paths) {
     std::string list = "[";
     int n = 0;
     for (const std::string& p : paths) {

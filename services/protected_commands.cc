@@ -2,7 +2,9 @@
 // scripting and other applications' windows.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/handlers.h"
@@ -10,7 +12,9 @@
 #include "core/records.h"
 #include "core/window_screens.h"
 #include "core/wire.h"
+#include "platform/platform.h"
 #include "platform/system_access.h"
+#include "services/protected_commands.h"
 
 namespace {
 
@@ -33,6 +37,9 @@ void do_secret(void*, void* rec) {
   const std::string id = req->id;
   const std::string& op = req->op;
   if (op != "get" && op != "set" && op != "del") return reply(id, error_json("unknown secret op"));
+  // The store's attributes are D-Bus strings: other bytes would never be answered.
+  if (!utf8_valid(req->service) || !utf8_valid(req->account))
+    return reply(id, error_json("service and account must be UTF-8 text"));
   platform::SystemAccess* access = platform::system_access();
   if (!access) return reply(id, error_json("unsupported"));
   if (op == "get") {
@@ -51,16 +58,48 @@ void do_secret(void*, void* rec) {
   }
 }
 
+namespace {
+
+// One AUTH: answered once, by the desktop or by the bound, whichever comes first.
+struct AuthWait {
+  std::string id;
+  bool answered = false;
+  platform::TimerId timer = 0;
+  std::function<void()> withdraw;
+  void answer(bool ok, std::optional<std::string> error) {
+    if (answered) return;
+    answered = true;
+    withdraw = nullptr;  // it may hold the desktop's request, which holds this
+    platform::current().timers().cancel(timer);
+    if (!ok && !error) error = "authentication failed";
+    reply(id, JsonObject().boolean("ok", ok).raw("error", ok ? "null" : json_text_or_null(error)).str());
+  }
+};
+
+}  // namespace
+
 void do_auth(void*, void* rec) {
   std::unique_ptr<AuthReq> req(static_cast<AuthReq*>(rec));
   const std::string id = req->id;
   const std::string reason = req->reason.empty() ? "authenticate" : req->reason;
   req.reset();
+  if (!utf8_valid(reason)) return reply(id, error_json("reason must be UTF-8 text"));
   platform::SystemAccess* access = platform::system_access();
   if (!access) return reply(id, error_json("authentication unavailable"));
-  access->authenticate(reason, [id](bool ok, std::optional<std::string> error) {
-    if (!ok && !error) error = "authentication failed";
-    reply(id, JsonObject().boolean("ok", ok).raw("error", ok ? "null" : json_text_or_null(error)).str());
+  auto wait = std::make_shared<AuthWait>();
+  wait->id = id;
+  auto withdraw = access->authenticate(reason, [wait](bool ok, std::optional<std::string> error) {
+    wait->answer(ok, std::move(error));
+  });
+  if (wait->answered) return;
+  wait->withdraw = std::move(withdraw);
+  // The user may take their time at the prompt, but not for ever: a prompt nobody
+  // answers, or an authority that took the request and went quiet, ends here.
+  wait->timer = platform::current().timers().once(kAuthWaitMs, [wait] {
+    wait->timer = 0;
+    auto withdraw = std::move(wait->withdraw);
+    wait->answer(false, std::string("authentication timed out"));
+    if (withdraw) withdraw();
   });
 }
 

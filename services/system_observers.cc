@@ -17,6 +17,19 @@ namespace {
 
 std::uint32_t g_screen_generation = 0;
 
+// The theme is told first once the desktop has said it, or after kThemeWaitMs
+// with the best guess; a change is told only after that first line.
+bool g_theme_told = false;
+platform::TimerId g_theme_wait = 0;
+
+void tell_first_theme() {
+  if (g_theme_told) return;
+  g_theme_told = true;
+  platform::current().timers().cancel(g_theme_wait);
+  g_theme_wait = 0;
+  send_theme();
+}
+
 std::string array_text(const std::vector<std::string>& list) {
   std::string out = "[";
   for (size_t i = 0; i < list.size(); ++i) {
@@ -60,15 +73,24 @@ std::string locale_json() {
 }
 
 void install_system_observers() {
+  g_theme_told = false;
+  g_theme_wait = platform::current().timers().once(kThemeWaitMs, [] {
+    g_theme_wait = 0;
+    tell_first_theme();
+  });
   if (platform::SystemEvents* events = platform::system_events()) {
     platform::SystemEventHandlers h;
     // One more hop, so the new value is read after every notice of the change.
     h.locale_changed = [] { platform::current().main_queue().post([] { sock_write_line("SYSLOCALE " + locale_json()); }); };
-    h.theme_changed = [] { platform::current().main_queue().post(send_theme); };
+    h.theme_known = tell_first_theme;
+    h.theme_changed = [] {
+      if (g_theme_told) platform::current().main_queue().post(send_theme);
+    };
     h.will_sleep = [] { sock_write_line("SYS sleep"); };
     h.did_wake = [] { sock_write_line("SYS wake"); };
     events->set_handlers(std::move(h));
+  } else {
+    tell_first_theme();
   }
   platform::current().screens().set_change_callback(screens_changed);
-  send_theme();
 }

@@ -4,7 +4,12 @@
 
 #include <string>
 
-// Hooks the desktop's notices up and tells the current theme at once.
+// How long start-up waits for the desktop to say its theme before the first
+// theme line goes out with the best guess. Nothing waits meanwhile.
+inline constexpr double kThemeWaitMs = 1000;
+
+// Hooks the desktop's notices up; the theme is told once the desktop has said
+// it, at the latest kThemeWaitMs later.
 void install_system_observers();
 void send_theme();
 // The user's locale as the "locale" object.

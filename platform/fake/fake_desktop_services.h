@@ -58,9 +58,13 @@ class FakeSystemEvents : public SystemEvents {
  public:
   bool dark_theme() override { return dark; }
   LocaleInfo locale() override { return info; }
-  void set_handlers(SystemEventHandlers h) override { handlers = std::move(h); }
+  void set_handlers(SystemEventHandlers h) override {
+    handlers = std::move(h);
+    if (!theme_pending && handlers.theme_known) handlers.theme_known();
+  }
 
   bool dark = false;
+  bool theme_pending = false;  // the desktop has not said its theme yet: the test calls theme_known
   LocaleInfo info;
   SystemEventHandlers handlers;
 };

@@ -55,10 +55,14 @@ void FakeSystemAccess::secret_delete(const std::string& service, const std::stri
   done(r);
 }
 
-void FakeSystemAccess::authenticate(const std::string& reason,
-                                    std::function<void(bool, std::optional<std::string>)> done) {
-  if (auth_unavailable) return done(false, *auth_unavailable);
+std::function<void()> FakeSystemAccess::authenticate(const std::string& reason,
+                                                     std::function<void(bool, std::optional<std::string>)> done) {
+  if (auth_unavailable) {
+    done(false, *auth_unavailable);
+    return [] {};
+  }
   auth_asks.push_back({reason, std::move(done)});
+  return [this, i = auth_asks.size() - 1] { auth_asks[i].withdrawn = true; };
 }
 
 WindowMove FakeSystemAccess::move_app_window(long pid, const Rect& frame) {

@@ -20,8 +20,8 @@ class FakeSystemAccess : public SystemAccess {
                   std::function<void(SecretResult)> done) override;
   void secret_delete(const std::string& service, const std::string& account,
                      std::function<void(SecretResult)> done) override;
-  void authenticate(const std::string& reason,
-                    std::function<void(bool ok, std::optional<std::string> error)> done) override;
+  std::function<void()> authenticate(const std::string& reason,
+                                     std::function<void(bool ok, std::optional<std::string> error)> done) override;
   WindowMove move_app_window(long pid, const Rect& frame) override;
 
   // Stored secrets as raw bytes, keyed by (service, account).
@@ -30,11 +30,14 @@ class FakeSystemAccess : public SystemAccess {
   int fail_status = 0;
 
   // Authentication: none = the desktop cannot ask (answered at once with this
-  // text); otherwise requests wait in pending until the test answers them.
+  // text); otherwise requests wait in auth_asks until the test answers them. A
+  // withdrawn request is marked; its answer can still be given, as a desktop
+  // that raced the withdrawal would.
   std::optional<std::string> auth_unavailable = std::string("authentication unavailable");
   struct AuthAsk {
     std::string reason;
     std::function<void(bool, std::optional<std::string>)> answer;
+    bool withdrawn = false;
   };
   std::vector<AuthAsk> auth_asks;
 

@@ -12,6 +12,7 @@
 #include <webkit2/webkit2.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <map>
@@ -173,6 +174,8 @@ std::vector<std::string> walk(const std::string& query, const std::string& home,
 }
 
 // ---- sharing -------------------------------------------------------------------
+
+GtkWidget* g_share_menu = nullptr;  // the menu shown last; the next SHARE replaces it
 
 std::string file_uri_of(const std::string& path) {
   GFile* f = g_file_new_for_path(path.c_str());
@@ -530,13 +533,24 @@ class GtkDesktopShell : public DesktopShell {
       }));
     }
     gtk_widget_show_all(menu);
-    // The menu goes when it closes (after its item has run).
+    // The menu goes when it closes (after its item has run), or when the next
+    // SHARE replaces it: left open, it would stay on screen without its grab.
     g_signal_connect(menu, "deactivate", G_CALLBACK(+[](GtkMenuShell* m, gpointer) {
-      g_idle_add(+[](gpointer p) -> gboolean { gtk_widget_destroy(GTK_WIDGET(p)); return G_SOURCE_REMOVE; }, m);
+      g_idle_add_full(
+          G_PRIORITY_DEFAULT_IDLE, +[](gpointer p) -> gboolean { gtk_widget_destroy(GTK_WIDGET(p)); return G_SOURCE_REMOVE; },
+          g_object_ref(m), g_object_unref);
     }), nullptr);
+    g_signal_connect(menu, "destroy", G_CALLBACK(+[](GtkWidget* m, gpointer) {
+      if (g_share_menu == m) g_share_menu = nullptr;
+    }), nullptr);
+    if (g_share_menu) gtk_widget_destroy(g_share_menu);
+    g_share_menu = menu;
     GtkAllocation a;
     gtk_widget_get_allocation(widget, &a);
-    const GdkRectangle at{a.x + x, a.y + y, 1, 1};
+    // A point outside the view (any int may come) anchors at the nearest point
+    // inside it, so the menu stays by the window and no sum overflows.
+    const GdkRectangle at{a.x + std::clamp(x, 0, std::max(a.width - 1, 0)),
+                          a.y + std::clamp(y, 0, std::max(a.height - 1, 0)), 1, 1};
     // The command comes from the backend, not from a click: the menu's grab needs
     // an event to hang on, so it gets one made for it.
     GdkWindow* gw = gtk_widget_get_window(widget);

@@ -1,5 +1,5 @@
 // The theme from the desktop portal's color-scheme (GtkSettings where the portal
-// has no preference), the locale from the environment and locale1, sleep and
+// has no preference, or has not answered yet), the locale from the environment and locale1, sleep and
 // wake from logind.
 
 #include <gio/gio.h>
@@ -142,7 +142,10 @@ class GtkSystemEvents : public SystemEvents {
       g_signal_connect_swapped(s, "notify::gtk-application-prefer-dark-theme",
                                G_CALLBACK(+[](GtkSystemEvents* self) { self->theme_maybe_changed(); }), this);
     }
-    if (GDBusConnection* bus = desktop_session_bus()) watch_portal(bus);
+    if (GDBusConnection* bus = desktop_session_bus())
+      watch_portal(bus);
+    else
+      theme_known();
     with_desktop_system_bus([this](GDBusConnection* bus) {
       if (bus) watch_system(bus);
     });
@@ -159,6 +162,12 @@ class GtkSystemEvents : public SystemEvents {
     g_free(name);
     std::transform(theme.begin(), theme.end(), theme.begin(), [](unsigned char c) { return char(g_ascii_tolower(c)); });
     return prefer || theme.find("-dark") != std::string::npos || theme.find(":dark") != std::string::npos;
+  }
+
+  void theme_known() {
+    if (theme_said_) return;
+    theme_said_ = true;
+    if (handlers_.theme_known) handlers_.theme_known();
   }
 
   void theme_maybe_changed() {
@@ -193,28 +202,43 @@ class GtkSystemEvents : public SystemEvents {
           g_variant_get(params, "(&s&sv)", &ns, &key, &value);
           if (g_strcmp0(ns, "org.freedesktop.appearance") == 0 && g_strcmp0(key, "color-scheme") == 0) {
             self->scheme_ = scheme_of(value);
+            self->scheme_changed_ = true;
             self->theme_maybe_changed();
           } else if (value) {
             g_variant_unref(value);
           }
         },
         this, nullptr);
-    // The first answer is waited for (briefly), so the theme told at start is
-    // the desktop's; a portal that is missing answers at once.
-    GVariant* r = g_dbus_connection_call_sync(bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-                                              "org.freedesktop.portal.Settings", "ReadOne",
-                                              g_variant_new("(ss)", "org.freedesktop.appearance", "color-scheme"),
-                                              G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, nullptr);
-    if (!r)  // portals before ReadOne
-      r = g_dbus_connection_call_sync(bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-                                      "org.freedesktop.portal.Settings", "Read",
-                                      g_variant_new("(ss)", "org.freedesktop.appearance", "color-scheme"),
-                                      G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, nullptr);
-    if (r) {
-      scheme_ = scheme_of(g_variant_get_child_value(r, 0));
-      g_variant_unref(r);
-      dark_ = dark_theme();
-    }
+    read_scheme(bus, "ReadOne");
+  }
+
+  // Asks the portal once, without waiting for it: the host goes on starting, and
+  // whoever wants the first answer hears theme_known (portals before ReadOne
+  // are asked with Read).
+  void read_scheme(GDBusConnection* bus, const char* method) {
+    g_dbus_connection_call(
+        bus, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", "org.freedesktop.portal.Settings",
+        method, g_variant_new("(ss)", "org.freedesktop.appearance", "color-scheme"), G_VARIANT_TYPE("(v)"),
+        G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+        +[](GObject* source, GAsyncResult* res, gpointer data) {
+          auto* self = static_cast<GtkSystemEvents*>(data);
+          GError* error = nullptr;
+          GVariant* r = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error);
+          const bool older = g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD);
+          g_clear_error(&error);
+          if (!r && older && !self->asked_read_) {
+            self->asked_read_ = true;
+            return self->read_scheme(G_DBUS_CONNECTION(source), "Read");
+          }
+          if (r) {
+            // A change heard meanwhile is newer than this answer.
+            if (!self->scheme_changed_) self->scheme_ = scheme_of(g_variant_get_child_value(r, 0));
+            g_variant_unref(r);
+            self->theme_maybe_changed();
+          }
+          self->theme_known();
+        },
+        this);
   }
 
   void watch_system(GDBusConnection* bus) {
@@ -285,6 +309,9 @@ class GtkSystemEvents : public SystemEvents {
   SystemEventHandlers handlers_;
   int scheme_ = 0;
   bool dark_ = false;
+  bool theme_said_ = false;
+  bool asked_read_ = false;
+  bool scheme_changed_ = false;
   std::optional<std::vector<std::string>> system_languages_;
 };
 

@@ -1,15 +1,20 @@
 // Secrets through the Secret Service (libsecret), authentication through polkit,
-// and other applications' windows through the window manager's EWMH lists.
+// and other applications' windows through the window manager's EWMH lists. Each
+// service is first asked a trivial question with a short time-out, so that one
+// that holds its name but never answers fails a request in seconds.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <gdk/gdkx.h>
 #include <gio/gio.h>
 #include <libsecret/secret.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/gtk/gtk_buses.h"
@@ -80,42 +85,111 @@ void cleared(GObject*, GAsyncResult* res, gpointer data) {
   (*done)(error ? from_error(error) : SecretResult{});
 }
 
+// ---- is the service there? ---------------------------------------------------
+
+// How long a service may take to answer a first, trivial question. A name held by
+// a process that never answers would otherwise keep a request for the long
+// time-outs of the real call (libsecret's stacked 25 s, polkit's none at all).
+constexpr int kProbeMs = 5000;
+
+// error is null when the service answered; the callee owns it.
+using Probed = std::function<void(GDBusConnection* bus, GError* error)>;
+
+struct Probe {
+  std::string name, path, iface, property;
+  GCancellable* cancel;
+  Probed done;
+  GDBusConnection* bus = nullptr;
+  ~Probe() {
+    if (bus) g_object_unref(bus);
+    if (cancel) g_object_unref(cancel);
+  }
+};
+
+void probe_answered(GObject* source, GAsyncResult* res, gpointer data) {
+  std::unique_ptr<Probe> p(static_cast<Probe*>(data));
+  GError* error = nullptr;
+  if (GVariant* out = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error)) g_variant_unref(out);
+  p->done(p->bus, error);
+}
+
+void probe_bus(GObject*, GAsyncResult* res, gpointer data) {
+  std::unique_ptr<Probe> p(static_cast<Probe*>(data));
+  GError* error = nullptr;
+  p->bus = g_bus_get_finish(res, &error);
+  if (!p->bus) return p->done(nullptr, error);
+  // The shared connection must not end the process when the bus goes away.
+  g_dbus_connection_set_exit_on_close(p->bus, FALSE);
+  Probe* raw = p.release();
+  g_dbus_connection_call(raw->bus, raw->name.c_str(), raw->path.c_str(), "org.freedesktop.DBus.Properties", "Get",
+                         g_variant_new("(ss)", raw->iface.c_str(), raw->property.c_str()), G_VARIANT_TYPE("(v)"),
+                         G_DBUS_CALL_FLAGS_NONE, kProbeMs, raw->cancel, probe_answered, raw);
+}
+
+// Reads one property of name on the bus, then done(bus, error) on the main thread.
+void probe(GBusType type, const char* name, const char* path, const char* iface, const char* property,
+           GCancellable* cancel, Probed done) {
+  auto* p = new Probe{name, path, iface, property, cancel ? G_CANCELLABLE(g_object_ref(cancel)) : nullptr,
+                      std::move(done)};
+  g_bus_get(type, cancel, probe_bus, p);
+}
+
 // ---- polkit -----------------------------------------------------------------
 
 using AuthDone = std::function<void(bool, std::optional<std::string>)>;
+
+constexpr const char* kPolkit = "org.freedesktop.PolicyKit1";
+constexpr const char* kAuthority = "/org/freedesktop/PolicyKit1/Authority";
+constexpr const char* kAuthorityIface = "org.freedesktop.PolicyKit1.Authority";
 
 struct AuthCall {
   AuthDone done;
   std::string action;
   std::string reason;
+  std::string cancellation_id;
+  GCancellable* cancel = g_cancellable_new();
+  GDBusConnection* bus = nullptr;  // once polkit has the request
+  ~AuthCall() {
+    g_object_unref(cancel);
+    if (bus) g_object_unref(bus);
+  }
+  void finish(bool ok, std::optional<std::string> error) {
+    if (!done) return;
+    AuthDone d = std::move(done);
+    done = nullptr;
+    d(ok, std::move(error));
+  }
+  // The requester gave up: the prompt goes, and nothing is answered any more.
+  void withdraw() {
+    if (!done) return;
+    done = nullptr;
+    g_cancellable_cancel(cancel);
+    if (bus)
+      g_dbus_connection_call(bus, kPolkit, kAuthority, kAuthorityIface, "CancelCheckAuthorization",
+                             g_variant_new("(s)", cancellation_id.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, kProbeMs,
+                             nullptr, nullptr, nullptr);
+  }
 };
+using AuthRef = std::shared_ptr<AuthCall>;
 
 void auth_checked(GObject* source, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<AuthCall> call(static_cast<AuthCall*>(data));
+  std::unique_ptr<AuthRef> call(static_cast<AuthRef*>(data));
   GError* error = nullptr;
   GVariant* out = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error);
   if (!out) {
     std::string text = error ? error->message : "authentication failed";
     g_clear_error(&error);
-    return call->done(false, text);
+    return (*call)->finish(false, text);
   }
   gboolean authorized = FALSE, challenge = FALSE;
   g_variant_get(out, "((bb@a{ss}))", &authorized, &challenge, nullptr);
   g_variant_unref(out);
-  if (authorized) return call->done(true, std::nullopt);
-  call->done(false, std::string("not authorized"));
+  if (authorized) return (*call)->finish(true, std::nullopt);
+  (*call)->finish(false, std::string("not authorized"));
 }
 
-void auth_bus(GObject*, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<AuthCall> call(static_cast<AuthCall*>(data));
-  GError* error = nullptr;
-  GDBusConnection* bus = g_bus_get_finish(res, &error);
-  if (!bus) {
-    g_clear_error(&error);
-    return call->done(false, std::string("authentication unavailable"));
-  }
-  // The shared connection must not end the process when the bus goes away.
-  g_dbus_connection_set_exit_on_close(bus, FALSE);
+void check_authorization(const AuthRef& call, GDBusConnection* bus) {
+  call->bus = G_DBUS_CONNECTION(g_object_ref(bus));
   GVariantBuilder subject;
   g_variant_builder_init(&subject, G_VARIANT_TYPE("a{sv}"));
   g_variant_builder_add(&subject, "{sv}", "name", g_variant_new_string(g_dbus_connection_get_unique_name(bus)));
@@ -123,13 +197,12 @@ void auth_bus(GObject*, GAsyncResult* res, gpointer data) {
   g_variant_builder_init(&details, G_VARIANT_TYPE("a{ss}"));
   g_variant_builder_add(&details, "{ss}", "polkit.message", call->reason.c_str());
   GVariant* args = g_variant_new("((sa{sv})sa{ss}us)", "system-bus-name", &subject, call->action.c_str(), &details,
-                                 guint32(1) /* allow user interaction */, "");
-  AuthCall* raw = call.release();
-  // The user may take as long as they like to answer the prompt.
-  g_dbus_connection_call(bus, "org.freedesktop.PolicyKit1", "/org/freedesktop/PolicyKit1/Authority",
-                         "org.freedesktop.PolicyKit1.Authority", "CheckAuthorization", args,
-                         G_VARIANT_TYPE("((bba{ss}))"), G_DBUS_CALL_FLAGS_NONE, G_MAXINT, nullptr, auth_checked, raw);
-  g_object_unref(bus);
+                                 guint32(1) /* allow user interaction */, call->cancellation_id.c_str());
+  // No time-out here: the person at the prompt is waited for, as long as the
+  // requester waits (it withdraws the request when it stops waiting).
+  g_dbus_connection_call(bus, kPolkit, kAuthority, kAuthorityIface, "CheckAuthorization", args,
+                         G_VARIANT_TYPE("((bba{ss}))"), G_DBUS_CALL_FLAGS_NONE, G_MAXINT, call->cancel, auth_checked,
+                         new AuthRef(call));
 }
 
 // ---- other applications' windows ---------------------------------------------
@@ -198,48 +271,82 @@ WindowMove move_window(long pid, const Rect& frame) {
   return result;
 }
 
-// Without a session bus there is no Secret Service to reach.
-bool no_store(const SecretDone& done) {
-  if (desktop_session_bus_configured()) return false;
-  SecretResult r;
-  r.status = -1;
-  r.message = "no session bus, so no Secret Service";
-  done(r);
-  return true;
+// Without a session bus there is no Secret Service to reach; a store that does
+// not answer at once fails within the probe's bound. Otherwise op runs.
+void with_store(SecretDone done, std::function<void(SecretDone)> op) {
+  if (!desktop_session_bus_configured()) {
+    SecretResult r;
+    r.status = -1;
+    r.message = "no session bus, so no Secret Service";
+    return done(r);
+  }
+  probe(G_BUS_TYPE_SESSION, "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.Secret.Service",
+        "Collections", nullptr, [done = std::move(done), op = std::move(op)](GDBusConnection*, GError* error) mutable {
+          if (error) return done(from_error(error));
+          op(std::move(done));
+        });
 }
 
 class GtkSystemAccess : public SystemAccess {
  public:
   void secret_get(const std::string& service, const std::string& account, SecretDone done) override {
-    if (no_store(done)) return;
-    GHashTable* attrs = attributes(service, account);
-    secret_password_lookupv(schema(), attrs, nullptr, lookup_done, new SecretDone(std::move(done)));
-    g_hash_table_unref(attrs);
+    with_store(std::move(done), [service, account](SecretDone done) {
+      GHashTable* attrs = attributes(service, account);
+      secret_password_lookupv(schema(), attrs, nullptr, lookup_done, new SecretDone(std::move(done)));
+      g_hash_table_unref(attrs);
+    });
   }
   void secret_set(const std::string& service, const std::string& account, const std::string& value,
                   SecretDone done) override {
-    if (no_store(done)) return;
-    GHashTable* attrs = attributes(service, account);
-    // The service replaces the matching item as it stores the new one: there is
-    // never a moment without a secret, and a failed store keeps the old one.
-    SecretValue* v = secret_value_new(value.data(), gssize(value.size()), "text/plain");
-    const std::string label = service + " (" + account + ")";
-    secret_password_storev_binary(schema(), attrs, SECRET_COLLECTION_DEFAULT, label.c_str(), v, nullptr, stored,
-                                  new SecretDone(std::move(done)));
-    secret_value_unref(v);
-    g_hash_table_unref(attrs);
+    with_store(std::move(done), [service, account, value](SecretDone done) {
+      GHashTable* attrs = attributes(service, account);
+      // The service replaces the matching item as it stores the new one: there is
+      // never a moment without a secret, and a failed store keeps the old one.
+      SecretValue* v = secret_value_new(value.data(), gssize(value.size()), "text/plain");
+      const std::string label = service + " (" + account + ")";
+      secret_password_storev_binary(schema(), attrs, SECRET_COLLECTION_DEFAULT, label.c_str(), v, nullptr, stored,
+                                    new SecretDone(std::move(done)));
+      secret_value_unref(v);
+      g_hash_table_unref(attrs);
+    });
   }
   void secret_delete(const std::string& service, const std::string& account, SecretDone done) override {
-    if (no_store(done)) return;
-    GHashTable* attrs = attributes(service, account);
-    secret_password_clearv(schema(), attrs, nullptr, cleared, new SecretDone(std::move(done)));
-    g_hash_table_unref(attrs);
+    with_store(std::move(done), [service, account](SecretDone done) {
+      GHashTable* attrs = attributes(service, account);
+      secret_password_clearv(schema(), attrs, nullptr, cleared, new SecretDone(std::move(done)));
+      g_hash_table_unref(attrs);
+    });
   }
-  void authenticate(const std::string& reason, AuthDone done) override {
+  std::function<void()> authenticate(const std::string& reason, AuthDone done) override {
     // polkit asks only for an action the application has installed a policy for.
     const char* action = std::getenv("QUIBEX_POLKIT_ACTION");
-    if (!action || !*action) return done(false, std::string("authentication unavailable"));
-    g_bus_get(G_BUS_TYPE_SYSTEM, nullptr, auth_bus, new AuthCall{std::move(done), action, reason});
+    if (action && *action && !g_utf8_validate(action, -1, nullptr)) {
+      g_printerr("quibex: QUIBEX_POLKIT_ACTION is not UTF-8 text\n");
+      action = nullptr;
+    }
+    if (!action || !*action) {
+      done(false, std::string("authentication unavailable"));
+      return [] {};
+    }
+    static unsigned serial = 0;
+    auto call = std::make_shared<AuthCall>();
+    call->done = std::move(done);
+    call->action = action;
+    call->reason = reason;
+    call->cancellation_id = "quibex-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
+    // A polkit that is missing, refuses calls or never answers does not get the
+    // request: the answer comes at once (or within the probe's bound).
+    probe(G_BUS_TYPE_SYSTEM, kPolkit, kAuthority, kAuthorityIface, "BackendVersion", call->cancel,
+          [call](GDBusConnection* bus, GError* error) {
+            if (error) {
+              if (!g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
+                g_printerr("quibex: polkit cannot be asked: %s\n", error->message);
+              g_error_free(error);
+              return call->finish(false, std::string("authentication unavailable"));
+            }
+            if (call->done) check_authorization(call, bus);
+          });
+    return [call] { call->withdraw(); };
   }
   WindowMove move_app_window(long pid, const Rect& frame) override { return move_window(pid, frame); }
 };

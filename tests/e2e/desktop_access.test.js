@@ -102,6 +102,18 @@ print(len(items), items[0].get_secret().get_text() if items else '')
     assert.equal(out.trim(), '1 two');
   });
 
+  test('a service or account that is not UTF-8 text is refused with an answer', async () => {
+    const b = s.backend;
+    const bad = (id, rest) => Buffer.concat([Buffer.from(`SECRET ${id} `), Buffer.from(rest, 'latin1')]);
+    const refused = { ok: false, error: 'service and account must be UTF-8 text' };
+    for (const [id, rest] of [['u1', 'get\tcaf\xe9\tme'], ['u2', 'set\tmail\t\xff\tv'], ['u3', 'del\tmail\t\xc3']]) {
+      b.send(bad(id, rest));
+      const line = await b.expectLine((l) => l.startsWith(`GOT ${id} `));
+      assert.deepEqual(JSON.parse(line.slice(`GOT ${id} `.length)), refused, id);
+    }
+    assert.deepEqual(await ask(b, 'SECRET', 'get\tmail\tnobody'), { ok: true, value: null });
+  });
+
   test('scripts are not available; authentication without a configured action answers at once', async () => {
     const b = s.backend;
     assert.deepEqual(await ask(b, 'OSA', 'return "hi"'), { ok: false, error: 'unsupported' });
@@ -127,6 +139,27 @@ print(len(items), items[0].get_secret().get_text() if items else '')
   });
 });
 
+test('a Secret Service that never answers fails the request within seconds', { skip }, async () => {
+  const x = await h.startDisplay();
+  const dir = h.tempDir('qbx-hung-secrets-');
+  const bus = await h.startBus(dir, 'session');
+  const peer = await h.startSilentPeer(bus.address, 'org.freedesktop.secrets');
+  let s;
+  try {
+    s = await h.startSession({ display: x.display, env: h.sessionEnv(dir, bus) });
+    await h.hello(s.backend);
+    // Well inside the harness's wait; libsecret alone would take 50 s.
+    const got = await ask(s.backend, 'SECRET', 'get\tmail\talice');
+    assert.equal(got.ok, false);
+    assert.match(got.error, /^keychain error -?\d+: .*Timeout/);
+  } finally {
+    if (s) await s.close();
+    await peer.stop();
+    await bus.stop();
+    await x.stop();
+  }
+});
+
 describe('authentication through polkit', { skip }, () => {
   let x;
   let dir;
@@ -147,21 +180,46 @@ describe('authentication through polkit', { skip }, () => {
     if (x) await x.stop();
   });
 
-  test('the configured action is asked for; the answer says whether it was granted', async () => {
+  // A host whose system bus is `bus`, with an action configured, for `fn(backend)`.
+  async function withHost(bus, fn) {
     const s = await h.startSession({
       display: x.display,
-      env: { DBUS_SYSTEM_BUS_ADDRESS: system.address, QUIBEX_POLKIT_ACTION: 'org.example.unlock', HOME: dir },
+      env: { DBUS_SYSTEM_BUS_ADDRESS: bus.address, QUIBEX_POLKIT_ACTION: 'org.example.unlock', HOME: dir },
     });
     try {
       await h.hello(s.backend);
-      assert.deepEqual(await ask(s.backend, 'AUTH', 'Open the vault'), { ok: false, error: 'not authorized' });
-      await h.gdbusCall(system.address, 'org.freedesktop.PolicyKit1', '/org/freedesktop/PolicyKit1/Authority',
-        'org.freedesktop.DBus.Mock.SetAllowed', "['org.example.unlock']");
-      assert.deepEqual(await ask(s.backend, 'AUTH', ''), { ok: true, error: null });
-      const log = fs.readFileSync(path.join(dir, 'polkit.log'), 'utf8');
-      assert.match(log, /CheckAuthorization .*org\.example\.unlock/);
+      await fn(s.backend);
     } finally {
       await s.close();
+    }
+  }
+
+  test('the configured action is asked for; the answer says whether it was granted', async () => {
+    await withHost(system, async (b) => {
+      assert.deepEqual(await ask(b, 'AUTH', 'Open the vault'), { ok: false, error: 'not authorized' });
+      await h.gdbusCall(system.address, 'org.freedesktop.PolicyKit1', '/org/freedesktop/PolicyKit1/Authority',
+        'org.freedesktop.DBus.Mock.SetAllowed', "['org.example.unlock']");
+      assert.deepEqual(await ask(b, 'AUTH', ''), { ok: true, error: null });
+      const log = fs.readFileSync(path.join(dir, 'polkit.log'), 'utf8');
+      assert.match(log, /CheckAuthorization .*org\.example\.unlock/);
+    });
+  });
+
+  test('a polkit that is missing or never answers does not get the request: answered within seconds', async () => {
+    const none = await h.startBus(dir, 'nopolkit');
+    const hung = await h.startBus(dir, 'hungpolkit');
+    const peer = await h.startSilentPeer(hung.address, 'org.freedesktop.PolicyKit1');
+    try {
+      for (const bus of [hung, none]) {
+        await withHost(bus, async (b) => {
+          assert.deepEqual(await ask(b, 'AUTH', 'Open the vault'), { ok: false, error: 'authentication unavailable' });
+        });
+      }
+      assert.deepEqual(peer.held(), ['org.freedesktop.DBus.Properties.Get'], 'no prompt was asked for');
+    } finally {
+      await peer.stop();
+      await hung.stop();
+      await none.stop();
     }
   });
 });

@@ -37,6 +37,21 @@ describe('desktop commands', { skip }, () => {
     if (x) await x.stop();
   });
 
+  // The host's mapped windows of the popup-menu type, with their geometry.
+  const menus = async () => {
+    const ids = (await h.xdotool(x.display, ['search', '--onlyvisible', '--pid', String(s.host.proc.pid)])
+      .catch(() => '')).split('\n').filter(Boolean);
+    const out = [];
+    for (const id of ids) {
+      if (/POPUP_MENU/.test(await h.xprop(x.display, id, '_NET_WM_WINDOW_TYPE').catch(() => ''))) out.push(await h.xwininfo(x.display, id));
+    }
+    return out;
+  };
+  const closeMenu = async () => {
+    await h.xdotool(x.display, ['key', 'Escape']);
+    await h.untilValue(menus, (l) => l.length === 0, 'the menu closed');
+  };
+
   test('trash moves the file into the freedesktop trash of HOME; nothing else is moved', async () => {
     const b = s.backend;
     const file = path.join(dir, 'old notes.txt');
@@ -95,7 +110,7 @@ describe('desktop commands', { skip }, () => {
     assert.deepEqual(await ask(b, 'POWER', 'off\t0\t'), { ok: true, active: false });
   });
 
-  test("QUICKLOOK shows the host's own preview without a previewer and closes it; SHARE opens a menu", async () => {
+  test("QUICKLOOK shows the host's own preview without a previewer and closes it; SHARE opens one menu", async () => {
     const b = s.backend;
     const a = path.join(dir, 'a.txt');
     fs.writeFileSync(a, 'alpha');
@@ -104,21 +119,35 @@ describe('desktop commands', { skip }, () => {
     await h.findWindow(x.display, 'a.txt (1 of 2)');
     b.send('QUICKLOOK');
     await h.untilValue(() => h.windowTitles(x.display), (t) => !t.includes('a.txt (1 of 2)'), 'the preview closed');
-    // The host's mapped windows of the popup-menu type.
-    const menus = async () => {
-      const ids = (await h.xdotool(x.display, ['search', '--onlyvisible', '--pid', String(s.host.proc.pid)])
-        .catch(() => '')).split('\n').filter(Boolean);
-      let n = 0;
-      for (const id of ids) if (/POPUP_MENU/.test(await h.xprop(x.display, id, '_NET_WM_WINDOW_TYPE').catch(() => ''))) n++;
-      return n;
-    };
     b.send('SHARE 10\t20\t\t\t');  // nothing to share: no menu
     b.send('SHARE@nosuch 10\t20\thello\t\t');
     await b.sync();
-    assert.equal(await menus(), 0);
+    assert.deepEqual(await menus(), []);
     b.send(`SHARE 10\t20\thello\thttps://example.com\t${a}`);
-    await h.untilValue(menus, (n) => n === 1, 'the share menu');
-    await b.sync();
+    const [first] = await h.untilValue(menus, (l) => l.length === 1, 'the share menu');
+    // The next SHARE replaces the menu still open.
+    b.send('SHARE 200\t200\thello\t\t');
+    await h.untilValue(menus, (l) => l.length === 1 && l[0].x !== first.x, 'one menu, the new one');
+    await closeMenu();
+    assert.equal(s.host.exited, null);
+  });
+
+  test('SHARE at a point outside the view opens its menu at the nearest point inside', async () => {
+    const b = s.backend;
+    const frame = await h.xwininfo(x.display, (await h.findWindow(x.display, 'quibex')).id);
+    const shareAt = async (px, py) => {
+      b.send(`SHARE ${px}\t${py}\thello\t\t`);
+      const [m] = await h.untilValue(menus, (l) => l.length === 1, `the share menu at ${px}, ${py}`);
+      await closeMenu();
+      return m;
+    };
+    const origin = await shareAt(0, 0);
+    assert.deepEqual(await shareAt(-2147483648, -2147483648), origin);
+    // The view's far corner: the menu opens by the window's bottom right corner
+    // (moved up or left only as far as the screen's edge asks).
+    const far = await shareAt(2147483647, 2147483647);
+    const inside = (v, start, size) => v > start + size / 2 && v <= start + size;
+    assert.ok(inside(far.x, frame.x, frame.width) && inside(far.y, frame.y, frame.height), JSON.stringify({ far, frame }));
     assert.equal(s.host.exited, null);
   });
 
@@ -165,6 +194,11 @@ describe('power through logind', { skip }, () => {
       assert.deepEqual(await ask(b, 'POWER', 'off\t0\t'), { ok: true, active: false });
       await h.untilValue(inhibitors, (l) => l.length === 0, 'released');
       assert.deepEqual(await ask(b, 'POWER', 'on\t0\tlast'), { ok: true, active: true });
+      // A reason that is not UTF-8 is refused; what is held stays held.
+      b.send(Buffer.concat([Buffer.from('POWER bad on\t0\tback'), Buffer.from([0xff])]));
+      assert.equal(await b.expectLine((l) => l.startsWith('GOT bad ')), 'GOT bad {"ok":false,"active":true}');
+      assert.deepEqual(await inhibitors(), [['idle', 'quibex', 'last', 'block']]);
+      assert.doesNotMatch(s.host.stderr, /CRITICAL/);
     } finally {
       await s.close();
     }
@@ -259,13 +293,9 @@ describe('a file index that never answers', { skip }, () => {
     const dir = h.tempDir('qbx-hung-index-');
     const bus = await h.startBus(dir, 'session');
     const env = h.sessionEnv(dir, bus);
-    const peer = h.launch(h.SYSTEM_PYTHON, [path.join(__dirname, 'peers/silent_index.py'), 'org.freedesktop.Tracker3.Miner.Files'],
-      { stdio: ['ignore', 'pipe', 'ignore'], env: { ...process.env, ...env } });
+    const peer = await h.startSilentPeer(bus.address, 'org.freedesktop.Tracker3.Miner.Files');
     let s;
     try {
-      let ready = false;
-      peer.stdout.on('data', (d) => { if (String(d).includes('ready')) ready = true; });
-      await h.until(() => ready, 'the silent index');
       fs.writeFileSync(path.join(dir, 'findme.txt'), '');
       s = await h.startSession({ display: x.display, env });
       await h.hello(s.backend);
@@ -277,7 +307,7 @@ describe('a file index that never answers', { skip }, () => {
       assert.match(await s.backend.expectLine((l) => l.startsWith('GOT ')), /^GOT after /);
     } finally {
       if (s) await s.close();
-      await h.stopGroup(peer);
+      await peer.stop();
       await bus.stop();
       await x.stop();
     }

@@ -207,9 +207,10 @@ class LineChannel {
     }
   }
 
+  // A string goes as UTF-8; a Buffer as its bytes (text that is not UTF-8).
   send(line) {
     if (!this.sock || this.sock.destroyed) throw new Error(this.name + ': not connected');
-    this.sock.write(line + '\n');
+    this.sock.write(Buffer.isBuffer(line) ? Buffer.concat([line, Buffer.from('\n')]) : line + '\n');
   }
 
   // Resolves with the first line not matched before that passes `match` (a RegExp or a
@@ -893,6 +894,31 @@ async function startMock(address, template, { params = {}, log } = {}) {
   return { name, pid: mock.pid, stop: () => stopGroup(mock), stderr: () => err };
 }
 
+// A process that owns `name` on the bus at `address` and never answers a call
+// (tests/e2e/peers/silent_peer.py): a desktop service that hangs. `held()` lists
+// the calls it kept, as "interface.member".
+async function startSilentPeer(address, name) {
+  const peer = launch(SYSTEM_PYTHON, [path.join(__dirname, 'peers/silent_peer.py'), name],
+    { stdio: ['ignore', 'pipe', 'pipe'], env: { ...process.env, DBUS_SESSION_BUS_ADDRESS: address } });
+  let out = '';
+  let err = '';
+  peer.stdout.on('data', (d) => { out += d; });
+  peer.stderr.on('data', (d) => { err = (err + d).slice(-3000); });
+  try {
+    await until(() => {
+      if (peer.exitCode !== null) throw new Error(`the silent peer for ${name} ended: ${err}`);
+      return out.includes('ready\n');
+    }, `a silent ${name}`);
+  } catch (e) {
+    await stopGroup(peer);
+    throw e;
+  }
+  return {
+    held: () => [...out.matchAll(/^held (.*)$/gm)].map((m) => m[1]),
+    stop: () => stopGroup(peer),
+  };
+}
+
 // A GTK application window of another process (tests/e2e/peers/x_peer.py) on
 // `display`: its X id once it is mapped, its pid, and commands for it.
 async function startPeer(display, { title = 'Peer', appId = 'org.example.Peer', x = 0, y = 0, env = {} } = {}) {
@@ -929,7 +955,8 @@ async function startPeer(display, { title = 'Peer', appId = 'org.example.Peer', 
   };
 }
 
-Object.assign(module.exports, { SYSTEM_PYTHON, startBus, gdbus, gdbusCall, startMock, startPeer, launch, stopGroup });
+Object.assign(module.exports, { SYSTEM_PYTHON, startBus, gdbus, gdbusCall, startMock, startSilentPeer, startPeer, launch,
+  stopGroup });
 
 // ---------------------------------------------------------------- the application's session
 

@@ -242,6 +242,22 @@ describe('system notices', { skip }, () => {
     }
   });
 
+  test('a portal that never answers is asked once; the theme is told once, from GTK', async () => {
+    const portal = await h.startSilentPeer(sessionBus.address, 'org.freedesktop.portal.Desktop');
+    let s;
+    try {
+      s = await session();
+      const b = s.backend;
+      await b.expectLine(/^SYS theme light$/);
+      await b.sync();
+      assert.equal(b.lines.filter((l) => l.startsWith('SYS theme')).length, 1);
+      assert.deepEqual(portal.held(), ['org.freedesktop.portal.Settings.ReadOne']);
+    } finally {
+      if (s) await s.close();
+      await portal.stop();
+    }
+  });
+
   test('the locale from the environment', async () => {
     const s = await session(d, { LANG: 'de_DE.UTF-8', LANGUAGE: 'de_DE:fr', LC_ALL: undefined, LC_MESSAGES: undefined, TZ: 'Europe/Berlin' });
     try {

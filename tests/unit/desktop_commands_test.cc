@@ -206,6 +206,27 @@ TEST_F(DesktopCommandTest, PowerOffWhileOnIsBeingSetUpHoldsNothing) {
   EXPECT_TRUE(shell.held.empty());
 }
 
+// Text for the desktop's D-Bus services must be UTF-8: an "on" whose reason is
+// not is refused whole (what is held stays held); the application's name and a
+// search are mended instead.
+TEST_F(DesktopCommandTest, PowerAndSearchTextThatIsNotUtf8) {
+  g_app_name = "App\xff";
+  do_power(nullptr, new PowerReq{"p1", "", true, false});
+  EXPECT_EQ(one(), R"(GOT p1 {"ok":true,"active":true})");
+  EXPECT_EQ(shell.inhibit_asks.back().who, "App\xef\xbf\xbd");
+  g_app_name = "quibex";
+  do_power(nullptr, new PowerReq{"p2", "back\xc3up", true, true});
+  EXPECT_EQ(one(), R"(GOT p2 {"ok":false,"active":true})");
+  EXPECT_EQ(shell.inhibit_asks.size(), 1u);
+  EXPECT_EQ(shell.held.size(), 1u);
+  do_power(nullptr, new PowerReq{"p3", "\xff", false, false});  // off sends no reason
+  EXPECT_EQ(one(), R"(GOT p3 {"ok":true,"active":false})");
+
+  do_spotlight(nullptr, new SpotlightReq{"q1", "r\xe9sum\xe9"});
+  one();
+  EXPECT_EQ(shell.searches.back(), "r\xef\xbf\xbdsum\xef\xbf\xbd");
+}
+
 TEST_F(DesktopCommandTest, SoundsAndSearch) {
   shell.known_sounds = {"bell", "/tmp/x.oga"};
   const std::vector<std::pair<std::string, std::string>> sounds = {

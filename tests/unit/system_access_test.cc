@@ -10,6 +10,7 @@
 #include "core/records.h"
 #include "core/window_screens.h"
 #include "platform/fake/fake_system_access.h"
+#include "services/protected_commands.h"
 #include "test_support.h"
 
 namespace {
@@ -102,6 +103,39 @@ TEST_F(SystemAccessTest, AuthenticationAnswersWhenTheUserDid) {
                               R"(GOT a1 {"ok":true,"error":null})",
                               R"(GOT a3 {"ok":false,"error":"authentication failed"})",
                           }));
+}
+
+// The store's attributes and polkit's message are D-Bus strings: other bytes
+// are refused with an answer instead of never reaching the desktop.
+TEST_F(SystemAccessTest, TextThatIsNotUtf8IsRefused) {
+  access.auth_unavailable.reset();
+  const std::string bad = "caf\xe9";
+  for (const auto& [service, account] : {std::pair{bad, std::string("me")}, std::pair{std::string("svc"), bad}})
+    for (const char* op : {"get", "set", "del"})
+      EXPECT_EQ(secret(op, service, account, "v"),
+                std::vector<std::string>{R"(GOT s1 {"ok":false,"error":"service and account must be UTF-8 text"})"})
+          << op;
+  EXPECT_TRUE(access.secrets.empty());
+  do_auth(nullptr, new AuthReq{"a1", bad});
+  EXPECT_EQ(wire.lines(), std::vector<std::string>{R"(GOT a1 {"ok":false,"error":"reason must be UTF-8 text"})"});
+  EXPECT_TRUE(access.auth_asks.empty());
+}
+
+TEST_F(SystemAccessTest, AuthenticationNobodyAnswersTimesOutAndIsWithdrawn) {
+  access.auth_unavailable.reset();
+  do_auth(nullptr, new AuthReq{"a1", "unlock"});
+  do_auth(nullptr, new AuthReq{"a2", "unlock"});
+  access.auth_asks[1].answer(true, std::nullopt);
+  EXPECT_EQ(wire.lines(), std::vector<std::string>{R"(GOT a2 {"ok":true,"error":null})"});
+  desktop.clock.advance(kAuthWaitMs - 1);
+  EXPECT_TRUE(wire.lines().empty()) << "the person at the prompt is waited for";
+  desktop.clock.advance(1);
+  EXPECT_EQ(wire.lines(), std::vector<std::string>{R"(GOT a1 {"ok":false,"error":"authentication timed out"})"});
+  EXPECT_TRUE(access.auth_asks[0].withdrawn);
+  EXPECT_FALSE(access.auth_asks[1].withdrawn);
+  access.auth_asks[0].answer(true, std::nullopt);  // too late: the request was answered
+  desktop.clock.advance(kAuthWaitMs);
+  EXPECT_TRUE(wire.lines().empty());
 }
 
 TEST_F(SystemAccessTest, ScriptsAreUnsupported) {

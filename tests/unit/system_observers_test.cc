@@ -31,6 +31,31 @@ TEST_F(SystemObservers, TheThemeIsToldAtStartAndOnEachChange) {
   EXPECT_EQ(lines(), (V{"SYS sleep", "SYS wake"}));
 }
 
+// Start-up never waits for the desktop's theme: the first line comes when the
+// desktop has said it, or with the best guess after kThemeWaitMs; once either way.
+TEST_F(SystemObservers, TheFirstThemeLineWaitsForTheDesktopOnce) {
+  for (bool desktop_answers : {true, false}) {
+    SCOPED_TRACE(desktop_answers ? "the desktop answers" : "the desktop never answers");
+    events().theme_pending = true;
+    events().dark = false;
+    install_system_observers();
+    EXPECT_EQ(lines(), V{}) << "nothing before the desktop has said its theme";
+    events().dark = true;
+    events().handlers.theme_changed();  // what the first line will say anyway
+    desktop.clock.advance(kThemeWaitMs - 1);
+    EXPECT_EQ(lines(), V{});
+    if (desktop_answers) events().handlers.theme_known();
+    desktop.clock.advance(1);
+    EXPECT_EQ(lines(), (V{"SYS theme dark"}));
+    events().handlers.theme_known();  // a late answer says nothing more
+    desktop.clock.advance(kThemeWaitMs);
+    EXPECT_EQ(lines(), V{});
+    events().dark = false;
+    events().handlers.theme_changed();
+    EXPECT_EQ(lines(), (V{"SYS theme light"}));
+  }
+}
+
 TEST_F(SystemObservers, TheLocaleObject) {
   struct Case {
     platform::LocaleInfo info;

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-# Owns the file index's bus name and never answers anything sent to it: a desktop
-# whose index hangs. Prints "ready" once it owns the name.
+# Owns a bus name (on the bus of DBUS_SESSION_BUS_ADDRESS) and never answers
+# anything sent to it: a desktop service that hangs. Prints "ready" once it owns
+# the name, then "held <interface>.<member>" for each call it keeps.
 import sys
 
 from gi.repository import Gio, GLib
@@ -14,6 +15,7 @@ def swallow(conn, message, incoming):
     if incoming and message.get_message_type() == Gio.DBusMessageType.METHOD_CALL \
             and message.get_destination() != 'org.freedesktop.DBus':
         held.append(message)
+        print('held %s.%s' % (message.get_interface(), message.get_member()), flush=True)
         return None
     return message
 
