@@ -53,10 +53,10 @@ class PulseSpeechOutput : public SpeechOutput {
     Locked lock(ml_);
     close_locked();
     if (!connect_locked(cancel)) return false;
-    const pa_sample_spec spec{PA_SAMPLE_S16NE, std::uint32_t(rate), 1};
+    const pa_sample_spec format{PA_SAMPLE_S16NE, std::uint32_t(rate), 1};
     pa_proplist* props = pa_proplist_new();
     pa_proplist_sets(props, PA_PROP_MEDIA_NAME, "Speech");
-    stream_ = pa_stream_new_with_proplist(ctx_, "Speech", &spec, nullptr, props);
+    stream_ = pa_stream_new_with_proplist(ctx_, "Speech", &format, nullptr, props);
     pa_proplist_free(props);
     if (!stream_) return false;
     pa_stream_set_state_callback(stream_, [](pa_stream*, void* ml) { wake_loop(static_cast<pa_threaded_mainloop*>(ml)); }, ml_);
@@ -64,7 +64,7 @@ class PulseSpeechOutput : public SpeechOutput {
     // A short buffer: the server starts playing soon and holds little at any time.
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
-    attr.tlength = std::uint32_t(pa_usec_to_bytes(pa_usec_t(kAheadMs) * 1000, &spec));
+    attr.tlength = std::uint32_t(pa_usec_to_bytes(pa_usec_t(kAheadMs) * 1000, &format));
     attr.prebuf = std::uint32_t(-1);
     attr.minreq = std::uint32_t(-1);
     attr.fragsize = std::uint32_t(-1);
