@@ -3,6 +3,7 @@
 #include "core/startup.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/pulse/pulse_audio.h"
+#include "platform/pulse/pulse_speech.h"
 
 int main(int argc, char** argv) {
   static platform::gtk::GtkPlatform desktop;
@@ -10,5 +11,6 @@ int main(int argc, char** argv) {
   // Before any web process starts, so that the pages' sound carries the tag too.
   platform::pulse::tag_own_streams();
   platform::install_audio_server(&platform::pulse::pulse_audio_server());
+  platform::install_speech_output(platform::pulse::make_pulse_speech_output);
   return launcher_main(argc, argv);
 }

@@ -40,8 +40,10 @@ class DesktopShell {
   virtual void uninhibit(std::uint64_t token) = 0;
 
   // Plays a sound by theme name or absolute file path, stopping the one before;
-  // "" beeps. false when the sound cannot be made.
-  virtual bool play_sound(const std::string& name_or_path) = 0;
+  // "" beeps. done(ok) on the main thread, false when the sound cannot be made.
+  // The main thread never waits on the sound server for it; a server that never
+  // answers may keep done from ever running, so the caller bounds its wait.
+  virtual void play_sound(const std::string& name_or_path, std::function<void(bool ok)> done) = 0;
 
   // A small menu at (x, y) of the view (points from its top-left) offering what
   // the desktop can do with the items: copy them, send them by e-mail, open them

@@ -19,6 +19,9 @@ std::string primary(const std::string& tag) { return tag.substr(0, tag.find('-')
 std::mutex g_speech_mu;
 std::function<std::unique_ptr<SpeechQueue>()> g_factory;
 std::unique_ptr<SpeechQueue> g_speech;
+// A lock of its own: the speech factory asks for an output while g_speech_mu is held.
+std::mutex g_output_mu;
+std::function<std::unique_ptr<SpeechOutput>()> g_output_factory;
 
 }  // namespace
 
@@ -72,6 +75,7 @@ void SpeechQueue::stop_all() {
     // it starts the next one.
     if (speaking_) cancel_ = true;
   }
+  engine_->wake();  // a wake that comes after its utterance ended does no harm
   for (auto& item : dropped) item.second(false);
 }
 
@@ -118,6 +122,16 @@ void reset_speech() {
     std::lock_guard<std::mutex> lock(g_speech_mu);
     gone.swap(g_speech);
   }
+}
+
+void install_speech_output(std::function<std::unique_ptr<SpeechOutput>()> make) {
+  std::lock_guard<std::mutex> lock(g_output_mu);
+  g_output_factory = std::move(make);
+}
+
+std::unique_ptr<SpeechOutput> make_speech_output() {
+  std::lock_guard<std::mutex> lock(g_output_mu);
+  return g_output_factory ? g_output_factory() : nullptr;
 }
 
 }  // namespace platform

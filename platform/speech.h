@@ -1,9 +1,12 @@
 #pragma once
 // Speech: a synthesizer that speaks one utterance at a time, fed by the host's
-// own first-in first-out queue on a worker thread of its own.
+// own first-in first-out queue on a worker thread of its own, and the sound
+// output it plays its samples through. Nothing here waits on the sound server
+// on the caller's thread: only the speech thread does, and never for long.
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -39,6 +42,31 @@ class SpeechEngine {
   // (checked while speaking) or when the utterance cannot be spoken.
   virtual bool speak(const Utterance& u, const std::atomic<bool>& cancel) = 0;
   virtual std::vector<Voice> voices() = 0;
+  // Called from any thread after cancel turned true: a speak that waits on its
+  // sound looks at cancel again. Returns at once.
+  virtual void wake() {}
+};
+
+// Where synthesized speech is played: one stream per utterance, of mono signed
+// 16-bit samples. open, write, drain and close run on the speech thread; each
+// wait on the sound server ends when cancel turns true (after wake) or when the
+// server has not answered for a few seconds, so none of them hangs.
+class SpeechOutput {
+ public:
+  virtual ~SpeechOutput() = default;
+  // Starts a stream at rate samples per second; false when nothing can be played.
+  virtual bool open(int rate, const std::atomic<bool>& cancel) = 0;
+  // Queues samples, waiting while the stream is full; false when cancelled or
+  // when the stream failed.
+  virtual bool write(const std::int16_t* samples, std::size_t count, const std::atomic<bool>& cancel) = 0;
+  // Waits until everything queued has been heard; false as write.
+  virtual bool drain(const std::atomic<bool>& cancel) = 0;
+  // Ends the stream; what it still holds is dropped, so the speaker falls silent
+  // at once. Harmless without a stream.
+  virtual void close() = 0;
+  // Any thread, returns at once: a waiting open, write or drain looks at its
+  // cancel flag again.
+  virtual void wake() = 0;
 };
 
 // The voice a SAY names: by id, else by language (the whole tag, then its primary
@@ -83,5 +111,9 @@ SpeechQueue* running_speech();
 void install_speech_factory(std::function<std::unique_ptr<SpeechQueue>()> factory);
 // Ends the speech thread (at exit, and between tests).
 void reset_speech();
+// How the desktop plays synthesized speech; make_speech_output is null when
+// nothing was installed.
+void install_speech_output(std::function<std::unique_ptr<SpeechOutput>()> make);
+std::unique_ptr<SpeechOutput> make_speech_output();
 
 }  // namespace platform

@@ -29,6 +29,7 @@
 #include "core/wire.h"
 #include "platform/desktop_shell.h"
 #include "platform/platform.h"
+#include "services/get_reply.h"
 
 namespace fs = std::filesystem;
 
@@ -283,8 +284,11 @@ void do_power(void*, void* rec) {
 void do_sound(void*, void* rec) {
   std::unique_ptr<SoundReq> req(static_cast<SoundReq*>(rec));
   platform::DesktopShell* shell = platform::desktop_shell();
-  const bool ok = shell && shell->play_sound(req->name);
-  reply(req->id, ok ? R"({"ok":true})" : R"({"ok":false})");
+  if (!shell) return reply(req->id, R"({"ok":false})");
+  // One answer whatever the sound server does: a sound not started in time answers false.
+  auto answer = std::make_shared<GetReply>(req->id, req->name, R"({"ok":false})", "SOUND");
+  GetReply::guard(answer, kSoundAnswerLimitMs);
+  shell->play_sound(req->name, [answer](bool ok) { answer->send(ok ? R"({"ok":true})" : R"({"ok":false})"); });
 }
 
 namespace {

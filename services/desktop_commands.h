@@ -20,5 +20,8 @@ ShellTarget parse_shell_arg(const std::string& arg, const std::string& home);
 std::string autostart_entry(const std::string& name, const std::string& executable);
 // Where it lives: $XDG_CONFIG_HOME/autostart/<application id>.desktop.
 std::string autostart_path(const std::string& app_id);
+// How long a SOUND waits for the desktop to start the sound before it answers
+// {"ok":false}: a sound server that stops answering must not leave it pending.
+inline constexpr double kSoundAnswerLimitMs = 3000;
 // Forgets the power inhibition held (the desktop that held it went away); for tests.
 void power_reset_for_tests();

@@ -9,14 +9,15 @@
 GetReply::~GetReply() {
   // A guard still armed finds nothing when it fires; it is not cancelled here, since
   // the last holder may go after the desktop did.
-  if (!sent_) write("null");
+  if (!sent_) write(fallback_);
 }
 
 void GetReply::write(const std::string& json) {
   sent_ = true;
   if (json.find_first_of("\r\n") != std::string::npos) {
-    std::fprintf(stderr, "quibex: GET %s: the answer held a line break; answering null\n", key_.c_str());
-    sock_write_line("GOT " + id_ + " null");
+    std::fprintf(stderr, "quibex: %s %s: the answer held a line break; answering %s\n", command_.c_str(), key_.c_str(),
+                 fallback_.c_str());
+    sock_write_line("GOT " + id_ + " " + fallback_);
     return;
   }
   sock_write_line("GOT " + id_ + " " + json);
@@ -37,11 +38,11 @@ void GetReply::send_built(const std::function<std::string()>& build) {
   try {
     json = build();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "quibex: GET %s failed: %s\n", key_.c_str(), e.what());
-    json = "null";
+    std::fprintf(stderr, "quibex: %s %s failed: %s\n", command_.c_str(), key_.c_str(), e.what());
+    json = fallback_;
   } catch (...) {
-    std::fprintf(stderr, "quibex: GET %s failed\n", key_.c_str());
-    json = "null";
+    std::fprintf(stderr, "quibex: %s %s failed\n", command_.c_str(), key_.c_str());
+    json = fallback_;
   }
   send(json);
 }
@@ -54,7 +55,8 @@ void GetReply::guard(const std::shared_ptr<GetReply>& reply, double ms) {
     if (!r) return;
     // The timer is running now: it must not be cancelled from inside itself.
     r->guard_timer_ = 0;
-    if (!r->sent_) std::fprintf(stderr, "quibex: GET %s: no answer from the desktop in time\n", r->key_.c_str());
-    r->send("null");
+    if (!r->sent_)
+      std::fprintf(stderr, "quibex: %s %s: no answer from the desktop in time\n", r->command_.c_str(), r->key_.c_str());
+    r->send(r->fallback_);
   });
 }

@@ -1,7 +1,9 @@
 #pragma once
-// The one answer line of a GET. Whatever happens to the question (answered at
-// once, answered later from the desktop, dropped by a failing source, or never
-// answered by a source that hangs), exactly one line GOT <id> <json> is written.
+// The one answer line of a GET, or of another question that the desktop answers
+// later (SOUND). Whatever happens to the question (answered at once, answered
+// later from the desktop, dropped by a failing source, or never answered by a
+// source that hangs), exactly one line GOT <id> <json> is written; the fallback
+// ("null" for a GET) stands in for an answer that never came. Main thread.
 
 #include <cstdint>
 #include <functional>
@@ -13,26 +15,29 @@ inline constexpr double kGetAnswerLimitMs = 3000;
 
 class GetReply {
  public:
-  // key only names the question in diagnostics.
-  GetReply(std::string id, std::string key) : id_(std::move(id)), key_(std::move(key)) {}
-  ~GetReply();  // answers "null" when nothing was sent
+  // command and key only name the question in diagnostics.
+  GetReply(std::string id, std::string key, std::string fallback = "null", std::string command = "GET")
+      : id_(std::move(id)), key_(std::move(key)), fallback_(std::move(fallback)), command_(std::move(command)) {}
+  ~GetReply();  // answers the fallback when nothing was sent
   GetReply(const GetReply&) = delete;
   GetReply& operator=(const GetReply&) = delete;
 
   // The first call writes the line; later calls do nothing. JSON text that would
-  // break the line is replaced by "null".
+  // break the line is replaced by the fallback.
   void send(const std::string& json);
-  // Sends what build returns, or "null" when it throws.
+  // Sends what build returns, or the fallback when it throws.
   void send_built(const std::function<std::string()>& build);
   bool sent() const { return sent_; }
 
-  // Answers "null" after ms unless the answer was sent by then.
+  // Answers the fallback after ms unless the answer was sent by then.
   static void guard(const std::shared_ptr<GetReply>& reply, double ms = kGetAnswerLimitMs);
 
  private:
   void write(const std::string& json);
   std::string id_;
   std::string key_;
+  std::string fallback_;
+  std::string command_;
   bool sent_ = false;
   std::uint64_t guard_timer_ = 0;
 };

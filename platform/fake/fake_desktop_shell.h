@@ -43,9 +43,15 @@ class FakeDesktopShell : public DesktopShell {
     held.erase(token);
     released.push_back(token);
   }
-  bool play_sound(const std::string& name) override {
+  void play_sound(const std::string& name, std::function<void(bool)> done) override {
     sounds.push_back(name);
-    return name.empty() || known_sounds.count(name) > 0;
+    sound_answers.push_back(std::move(done));
+    if (!hold_sounds) answer_sound(sounds.size() - 1);
+  }
+  // Answers the sound asked for at index i: played when its name is known.
+  void answer_sound(size_t i) {
+    auto done = std::move(sound_answers.at(i));
+    if (done) done(sounds.at(i).empty() || known_sounds.count(sounds.at(i)) > 0);
   }
   void search(const std::string& query, const std::string& home, int limit, int timeout_ms,
               std::function<void(std::vector<std::string>)> done) override {
@@ -71,6 +77,8 @@ class FakeDesktopShell : public DesktopShell {
   std::vector<std::string> opened, revealed, trashed, sounds, searches;
   std::vector<int> search_limits;
   std::set<std::string> known_sounds;
+  std::vector<std::function<void(bool)>> sound_answers;
+  bool hold_sounds = false;  // answered only through answer_sound, as a server that hangs would
   std::vector<std::string> search_results;
 
   struct InhibitAsk {

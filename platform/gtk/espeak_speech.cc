@@ -1,7 +1,13 @@
 // Speech with eSpeak NG. Its voice and rate are global to the library, so only
 // the speech thread ever calls it after start-up; the voice list is read once,
-// while the library is made ready, and kept.
+// while the library is made ready, and kept. The library only synthesizes: its
+// samples go to the desktop's speech output, a stream of the host's own that a
+// stop silences at once (the library's own playback keeps playing what it has
+// queued). Its output set-up still probes the sound server, without a time
+// limit: that waits until the speech thread's own output has found the server
+// answering.
 
+#include <espeak-ng/espeak_ng.h>
 #include <espeak-ng/speak_lib.h>
 
 #include <atomic>
@@ -18,11 +24,25 @@ namespace platform::gtk {
 
 namespace {
 
-// The utterance being spoken is cancelled from the main thread; the library asks
-// after every piece of sound whether to go on.
-thread_local const std::atomic<bool>* t_cancel = nullptr;
+// The length of each piece of sound the library hands over, in milliseconds.
+constexpr int kPieceMs = 50;
 
-int synth_callback(short*, int, espeak_EVENT*) { return t_cancel && t_cancel->load() ? 1 : 0; }
+// The utterance being spoken: the library hands over each piece of sound and asks
+// whether to go on, which it does not once the utterance is cancelled (from the
+// main thread) or its sound cannot be played.
+struct Speaking {
+  SpeechOutput* out;
+  const std::atomic<bool>* cancel;
+  bool played = true;
+};
+thread_local Speaking* t_speaking = nullptr;
+
+int synth_callback(short* samples, int count, espeak_EVENT*) {
+  Speaking* s = t_speaking;
+  if (!s || !s->played || s->cancel->load()) return 1;
+  if (samples && count > 0 && !s->out->write(samples, size_t(count), *s->cancel)) s->played = false;
+  return s->played ? 0 : 1;
+}
 
 // "en-gb-x-rp" -> "en-GB-x-rp": the region subtag in capitals, as language tags have it.
 std::string language_tag(const std::string& espeak_lang) {
@@ -45,9 +65,17 @@ std::string language_tag(const std::string& espeak_lang) {
 
 class EspeakEngine : public SpeechEngine {
  public:
-  EspeakEngine() {
-    ready_ = espeak_Initialize(AUDIO_OUTPUT_SYNCH_PLAYBACK, 0, nullptr, espeakINITIALIZE_DONT_EXIT) > 0;
-    if (!ready_) return;
+  EspeakEngine() : out_(make_speech_output()) {
+    // The data and the voices only: nothing here talks to the sound server.
+    espeak_ng_InitializePath(nullptr);
+    espeak_ng_ERROR_CONTEXT context = nullptr;
+    const espeak_ng_STATUS status = espeak_ng_Initialize(&context);
+    if (status != ENS_OK) {
+      espeak_ng_PrintStatusCodeMessage(status, stderr, context);
+      espeak_ng_ClearErrorContext(&context);
+      return;
+    }
+    rate_ = espeak_ng_GetSampleRate();
     espeak_SetSynthCallback(synth_callback);
     if (const espeak_VOICE** list = espeak_ListVoices(nullptr))
       for (; *list; ++list) {
@@ -59,24 +87,43 @@ class EspeakEngine : public SpeechEngine {
   }
 
   bool speak(const Utterance& u, const std::atomic<bool>& cancel) override {
-    if (!ready_) return false;
+    if (rate_ <= 0 || !out_ || !out_->open(rate_, cancel) || !output_ready()) {
+      if (out_) out_->close();
+      return false;
+    }
     const std::optional<Voice> voice = pick_voice(voices_, u.voice);
     bool set = false;
     if (voice) set = espeak_SetVoiceByName(voice->id.c_str()) == EE_OK || espeak_SetVoiceByName(voice->name.c_str()) == EE_OK;
     if (!set) espeak_SetVoiceByName("en");
     espeak_SetParameter(espeakRATE, speech_rate_wpm(u.rate), 0);
-    t_cancel = &cancel;
-    // Synchronous playback: returns once the sound has been played, or cut short.
+    // Returns once every piece has been handed to the output, or synthesis was cut short.
+    Speaking speaking{out_.get(), &cancel};
+    t_speaking = &speaking;
     const espeak_ERROR rc = espeak_Synth(u.text.c_str(), u.text.size() + 1, 0, POS_CHARACTER, 0,
                                          espeakCHARS_UTF8, nullptr, nullptr);
-    t_cancel = nullptr;
-    return rc == EE_OK && !cancel.load();
+    t_speaking = nullptr;
+    const bool heard = rc == EE_OK && speaking.played && !cancel.load() && out_->drain(cancel);
+    out_->close();  // after a stop: what the stream still holds goes unheard
+    return heard && !cancel.load();
   }
 
   std::vector<Voice> voices() override { return voices_; }
+  void wake() override {
+    if (out_) out_->wake();
+  }
 
  private:
-  bool ready_ = false;
+  // Synthesis alone, on this thread, in pieces of kPieceMs; set up once the
+  // output is open, so that the library's probe finds a server that answers.
+  bool output_ready() {
+    if (!output_set_up_)
+      output_set_up_ = espeak_ng_InitializeOutput(ENOUTPUT_MODE_SYNCHRONOUS, kPieceMs, nullptr) == ENS_OK;
+    return output_set_up_;
+  }
+
+  bool output_set_up_ = false;
+  std::unique_ptr<SpeechOutput> out_;  // null: this desktop plays no speech
+  int rate_ = 0;                       // samples per second; 0 or less: the library is not ready
   std::vector<Voice> voices_;
 };
 

@@ -1,9 +1,8 @@
 // The shell services on the Linux desktop: GIO for opening and the trash, the file
 // manager's org.freedesktop.FileManager1 for revealing, logind and the screen
-// saver for staying awake, libcanberra for sounds, and a bounded walk of the
-// home folder for file search.
+// saver for staying awake, libcanberra for sounds (gtk_sounds.cc), and a bounded
+// walk of the home folder for file search.
 
-#include <canberra.h>
 #include <gdk/gdk.h>
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
@@ -24,6 +23,7 @@
 #include "platform/desktop_shell.h"
 #include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_platform.h"
+#include "platform/gtk/gtk_sounds.h"
 #include "platform/platform.h"
 #include "platform/webview.h"
 
@@ -492,20 +492,8 @@ class GtkDesktopShell : public DesktopShell {
       }
   }
 
-  bool play_sound(const std::string& name) override {
-    if (name.empty()) {
-      gdk_display_beep(gdk_display_get_default());
-      return true;
-    }
-    if (!ctx_ && ca_context_create(&ctx_) != CA_SUCCESS) {
-      ctx_ = nullptr;
-      return false;
-    }
-    ca_context_cancel(ctx_, 1);  // the sound before stops
-    const int rc = name[0] == '/' ? ca_context_play(ctx_, 1, CA_PROP_MEDIA_FILENAME, name.c_str(), nullptr)
-                                  : ca_context_play(ctx_, 1, CA_PROP_EVENT_ID, name.c_str(), nullptr);
-    if (rc != CA_SUCCESS) g_printerr("quibex: sound \"%s\": %s\n", name.c_str(), ca_strerror(rc));
-    return rc == CA_SUCCESS;
+  void play_sound(const std::string& name, std::function<void(bool)> done) override {
+    play_desktop_sound(name, std::move(done));
   }
 
   void share(WebView* view, const ShareItems& items, int x, int y) override {
@@ -608,9 +596,6 @@ class GtkDesktopShell : public DesktopShell {
                            nullptr, index_owner, new SearchRef(job));
     g_object_unref(c);
   }
-
- private:
-  ca_context* ctx_ = nullptr;
 };
 
 }  // namespace

@@ -987,3 +987,66 @@ function run(cmd, args, env = {}) {
 }
 
 Object.assign(module.exports, { sessionEnv, run });
+
+// ---------------------------------------------------------------- the sound server
+
+// A PulseAudio daemon in `dir` with one null sink, "null" (its monitor "null.monitor"),
+// reachable only through its own socket. pause() and resume() stop and continue it:
+// a server that no longer answers. With nothing playing, a null sink renders two
+// seconds at a time, so a new stream is heard up to two seconds late; `ticking`
+// keeps a silent stream with a short latency playing, which makes it render in
+// small steps, as a sound card's clock would.
+async function startPulse(dir, { ticking = false } = {}) {
+  const sock = path.join(dir, 'pulse.sock');
+  const runDir = path.join(dir, 'pulse-run');
+  fs.mkdirSync(runDir, { recursive: true, mode: 0o700 });
+  const daemon = launch('pulseaudio', ['-n', '--daemonize=no', '--exit-idle-time=-1', '--disable-shm=yes',
+    '--use-pid-file=no', '-L', 'module-null-sink sink_name=null',
+    '-L', `module-native-protocol-unix socket=${sock} auth-anonymous=1`],
+  { stdio: ['ignore', 'ignore', 'pipe'], env: { ...process.env, HOME: dir, XDG_RUNTIME_DIR: runDir, DBUS_SESSION_BUS_ADDRESS: '' } });
+  let err = '';
+  daemon.stderr.on('data', (d) => { err = (err + d).slice(-3000); });
+  const server = 'unix:' + sock;
+  await until(async () => {
+    if (daemon.exitCode !== null) throw new Error('pulseaudio ended: ' + err);
+    return run('pactl', ['info'], { PULSE_SERVER: server }).then(() => true, () => false);
+  }, 'pulseaudio');
+  const tick = ticking && launch('pacat', ['--raw', '--format=s16le', '--channels=1', '--latency-msec=20', '/dev/zero'],
+    { stdio: 'ignore', env: { ...process.env, PULSE_SERVER: server } });
+  return {
+    server,
+    pause: () => process.kill(daemon.pid, 'SIGSTOP'),
+    resume: () => process.kill(daemon.pid, 'SIGCONT'),
+    stop: async () => {
+      try { process.kill(daemon.pid, 'SIGCONT'); } catch (e) { /* gone */ }
+      if (tick) await stopGroup(tick);
+      return stopGroup(daemon);
+    },
+  };
+}
+
+// Records what the null sink plays, as signed 16-bit mono samples at `rate`, from now
+// on; samples() is what has come so far, stop() ends the recording.
+function recordSink(pulse, rate = 16000) {
+  const rec = launch('parec', ['-d', 'null.monitor', '--raw', '--format=s16le', `--rate=${rate}`, '--channels=1',
+    '--latency-msec=10'], { stdio: ['ignore', 'pipe', 'ignore'], env: { ...process.env, PULSE_SERVER: pulse.server } });
+  const chunks = [];
+  let bytes = 0;
+  rec.stdout.on('data', (d) => { chunks.push(d); bytes += d.length; });
+  const samples = () => {
+    const all = Buffer.concat(chunks, bytes);
+    const out = new Int16Array(all.length >> 1);
+    for (let i = 0; i < out.length; i++) out[i] = all.readInt16LE(2 * i);
+    return out;
+  };
+  return { rate, samples, count: () => bytes >> 1, stop: () => stopGroup(rec) };
+}
+
+// The largest magnitude among samples [from, to).
+function peak(samples, from = 0, to = samples.length) {
+  let p = 0;
+  for (let i = Math.max(0, from); i < Math.min(to, samples.length); i++) p = Math.max(p, Math.abs(samples[i]));
+  return p;
+}
+
+Object.assign(module.exports, { startPulse, recordSink, peak });

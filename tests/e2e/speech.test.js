@@ -1,35 +1,15 @@
 'use strict';
 // SAY, SAYSTOP and VOICES with eSpeak NG, and SOUND through libcanberra, playing
-// into a PulseAudio null sink the test starts, and with no audio device at all.
+// into a PulseAudio null sink the test starts (whose monitor tells what was heard),
+// into one that stops answering, and with no audio device at all.
 const { test, describe, before, after } = require('node:test');
 const assert = require('node:assert/strict');
-const fs = require('node:fs');
 const path = require('node:path');
 const h = require('./harness');
 
-const NEED = [['pulseaudio', 'pulseaudio'], ['pactl', 'pulseaudio-utils']].filter(([t]) => !h.hasCommand(t));
-const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
+const skip = h.needs([['pulseaudio', 'pulseaudio'], ['pactl', 'pulseaudio-utils'], ['parec', 'pulseaudio-utils']]);
 
 const answer = (b, id) => b.expectLine((l) => l.startsWith(`GOT ${id} `)).then((l) => JSON.parse(l.slice(`GOT ${id} `.length)));
-
-// A PulseAudio daemon in `dir` with a null sink, reachable only through its own socket.
-async function startPulse(dir) {
-  const sock = path.join(dir, 'pulse.sock');
-  const run = path.join(dir, 'pulse-run');
-  fs.mkdirSync(run, { recursive: true, mode: 0o700 });
-  const daemon = h.launch('pulseaudio', ['-n', '--daemonize=no', '--exit-idle-time=-1', '--disable-shm=yes',
-    '--use-pid-file=no', '-L', 'module-null-sink sink_name=null',
-    '-L', `module-native-protocol-unix socket=${sock} auth-anonymous=1`],
-  { stdio: ['ignore', 'ignore', 'pipe'], env: { ...process.env, HOME: dir, XDG_RUNTIME_DIR: run, DBUS_SESSION_BUS_ADDRESS: '' } });
-  let err = '';
-  daemon.stderr.on('data', (d) => { err = (err + d).slice(-3000); });
-  const server = 'unix:' + sock;
-  await h.until(async () => {
-    if (daemon.exitCode !== null) throw new Error('pulseaudio ended: ' + err);
-    return h.run('pactl', ['info'], { PULSE_SERVER: server }).then(() => true, () => false);
-  }, 'pulseaudio');
-  return { server, stop: () => h.stopGroup(daemon) };
-}
 
 describe('speech', () => {
   let x;
@@ -78,7 +58,7 @@ describe('speech', () => {
   });
 
   test('QUIT while an utterance is being spoken ends the host', { skip }, async () => {
-    const pulse = await startPulse(dir);
+    const pulse = await h.startPulse(dir);
     const t = await h.startSession({ display: x.display, env: { PULSE_SERVER: pulse.server, HOME: dir } });
     try {
       await h.hello(t.backend);
@@ -98,7 +78,7 @@ describe('speech', () => {
     let pulse;
     let s;
     before(async () => {
-      pulse = await startPulse(dir);
+      pulse = await h.startPulse(dir, { ticking: true });
       s = await h.startSession({ display: x.display, env: { PULSE_SERVER: pulse.server, HOME: dir } });
       await h.hello(s.backend);
     });
@@ -141,5 +121,51 @@ describe('speech', () => {
       b.send('SAY s3 ok');
       assert.equal(await b.expectLine((l) => l.startsWith('GOT ')), 'GOT s3 {"ok":true}');
     });
+
+    test('after SAYSTOP the sink is silent within 200 ms', async () => {
+      const b = s.backend;
+      const rec = h.recordSink(pulse);
+      try {
+        const long = 'This goes on and on, for much longer than the stop takes to come along. '.repeat(3);
+        for (const id of ['t1', 't2', 't3']) b.send(`SAY ${id} ${long}`);
+        await h.until(() => h.peak(rec.samples()) > 3000, 'speech in the sink');
+        await new Promise((r) => setTimeout(r, 1000));
+        const at = rec.count();
+        b.send('SAYSTOP');
+        for (const id of ['t1', 't2', 't3']) assert.deepEqual(await answer(b, id), { ok: false });
+        await h.until(() => rec.count() >= at + 1.5 * rec.rate, 'another 1.5 s of the sink');
+        const heard = rec.samples();
+        assert.ok(h.peak(heard, at - rec.rate / 2, at) > 3000, 'still speaking when the stop came');
+        const late = h.peak(heard, at + 0.2 * rec.rate);
+        assert.ok(late < 100, `peak ${late} of 32767 later than 200 ms after SAYSTOP`);
+      } finally {
+        await rec.stop();
+      }
+    });
+  });
+
+  test('a sound server that stops answering holds up neither the host nor the answers', { skip }, async () => {
+    const pulse = await h.startPulse(h.tempDir('qbx-speech-stopped-'));
+    const s = await h.startSession({ display: x.display, env: { PULSE_SERVER: pulse.server, HOME: dir } });
+    try {
+      const b = s.backend;
+      await h.hello(b);
+      pulse.pause();
+      // Nothing has talked to the server yet: each of these is the first to.
+      b.send('SOUND o1 bell');
+      b.send('GET g1 windows');
+      await b.expectLine((l) => l.startsWith('GOT g1 '), 5000);
+      b.send('SAY o2 hello');
+      b.send('VOICES o3');
+      b.send('GET g2 windows');
+      await b.expectLine((l) => l.startsWith('GOT g2 '), 5000);
+      assert.equal((await answer(b, 'o3')).ok, true);
+      // The sounds nobody can hear are answered, false, in a bounded time.
+      assert.deepEqual(await answer(b, 'o1'), { ok: false });
+      assert.deepEqual(await answer(b, 'o2'), { ok: false });
+    } finally {
+      await s.close();
+      await pulse.stop();
+    }
   });
 });

@@ -250,6 +250,29 @@ TEST_F(DesktopCommandTest, SoundsAndSearch) {
   EXPECT_EQ(one(), R"(GOT q2 {"ok":true,"paths":[]})");
 }
 
+// A sound server that answers late, or never: each SOUND is answered once, false
+// when the sound had not started within the limit.
+TEST_F(DesktopCommandTest, SoundsAreAnsweredOnceAndInTime) {
+  shell.known_sounds = {"bell"};
+  shell.hold_sounds = true;
+  do_sound(nullptr, new SoundReq{"late", "bell"});
+  do_sound(nullptr, new SoundReq{"never", "bell"});
+  do_sound(nullptr, new SoundReq{"soon", "bell"});
+  EXPECT_TRUE(wire.lines().empty());  // nothing waits on the main thread, nothing is answered yet
+  shell.answer_sound(2);
+  EXPECT_EQ(one(), R"(GOT soon {"ok":true})");
+  desktop.clock.advance(kSoundAnswerLimitMs);
+  EXPECT_EQ(wire.lines(), (std::vector<std::string>{R"(GOT late {"ok":false})", R"(GOT never {"ok":false})"}));
+  shell.answer_sound(0);  // started after all: it was answered already
+  shell.sound_answers.clear();  // the desktop lets go of the other one
+  desktop.clock.advance(kSoundAnswerLimitMs);
+  EXPECT_TRUE(wire.lines().empty());
+  // A desktop that drops the question without a word still gets it answered.
+  do_sound(nullptr, new SoundReq{"dropped", "bell"});
+  shell.sound_answers.clear();
+  EXPECT_EQ(one(), R"(GOT dropped {"ok":false})");
+}
+
 TEST_F(DesktopCommandTest, WithoutTheDesktopEveryCommandAnswers) {
   platform::install_desktop_shell(nullptr);
   do_shell(nullptr, new ShellReq{"a", "open", "https://x"});

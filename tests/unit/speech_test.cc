@@ -22,7 +22,9 @@ namespace {
 using platform::Utterance;
 using platform::Voice;
 
-// Speaks until the test lets an utterance end (release) or it is cancelled.
+// Speaks until the test lets an utterance end (release) or it is cancelled. Like
+// a sound output, it sleeps until something wakes it: a stop that only set the
+// cancel flag would leave it speaking.
 class GatedEngine : public platform::SpeechEngine {
  public:
   bool speak(const Utterance& u, const std::atomic<bool>& cancel) override {
@@ -34,11 +36,15 @@ class GatedEngine : public platform::SpeechEngine {
         --releases;
         return true;
       }
-      cv.wait_for(lock, std::chrono::milliseconds(1));
+      cv.wait_for(lock, std::chrono::seconds(30));  // bounded only so that a failing test ends
     }
     return false;
   }
   std::vector<Voice> voices() override { return list; }
+  void wake() override {
+    std::lock_guard<std::mutex> lock(mu);
+    cv.notify_all();
+  }
   void release(int n = 1) {
     std::lock_guard<std::mutex> lock(mu);
     releases += n;
