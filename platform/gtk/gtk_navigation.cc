@@ -86,6 +86,7 @@ LoadError load_error(const char* failing_uri, const GError* error) {
 
 const char* const kIntentJs =
     "(() => {"
+    "if (document.__quibIntent) return; document.__quibIntent = true;"
     "const page = typeof self.__quibPage === 'number' ? String(self.__quibPage) : '';"
     "const post = (u) => { try { window.webkit.messageHandlers.quibnav.postMessage(page + '\\n' + u); } catch (e) {} };"
     "const baseTarget = () => { const b = document.querySelector('base[target]');"

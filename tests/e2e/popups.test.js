@@ -145,6 +145,22 @@ test('mode "window": popup ids skip ids that windows already have', async (t) =>
   await b.sync('popup3');
 });
 
+test('mode "window": a popup opened on about:blank or no URL has one bridge, its own', async (t) => {
+  const { b } = await session(t, 'window');
+  for (const url of ['about:blank', '']) {
+    b.eval(`window.open(${JSON.stringify(url)})`);
+    const q = await n.expectPopupq(b, (id, nw, opener, u) => u === url);
+    const hello = await b.expectCall('client.hello', (c) => c.win === q.window);
+    b.send(`RET ${hello.id} 0 {}`);
+    b.eval("quib.api.call('once', {win: quib.win.id})", q.window);
+    assert.deepEqual((await b.expectCall('once', (c) => c.win === q.window)).params, { win: q.window });
+    b.eval("quib.api.call('report', {tag: 'after-' + quib.win.id})", q.window);
+    await b.expectReport('after-' + q.window);
+    const calls = b.calls().filter((c) => c.win === q.window);
+    assert.deepEqual(calls.map((c) => c.method), ['client.hello', 'client.capabilities', 'once', 'report'], url);
+  }
+});
+
 test('mode "deny": nothing opens; the answer "external" hands the URL to the desktop', async (t) => {
   const { b, home } = await session(t, 'deny');
   open(b, '/titled.html?no');
