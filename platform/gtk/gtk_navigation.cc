@@ -115,6 +115,7 @@ GtkNavigation::GtkNavigation(WebKitWebView* view) : view_(view), cancel_(g_cance
   g_signal_connect(view_, "web-process-terminated", G_CALLBACK(&GtkNavigation::on_terminated), this);
   g_signal_connect(view_, "create", G_CALLBACK(&GtkNavigation::on_create), this);
   g_signal_connect(view_, "ready-to-show", G_CALLBACK(&GtkNavigation::on_ready_to_show), this);
+  g_signal_connect(view_, "close", G_CALLBACK(&GtkNavigation::on_close), this);
   g_signal_connect(view_, "notify::uri", G_CALLBACK(&GtkNavigation::on_uri), this);
   g_signal_connect(view_, "notify::title", G_CALLBACK(&GtkNavigation::on_title), this);
   g_signal_connect(view_, "user-message-received", G_CALLBACK(&GtkNavigation::on_user_message), this);
@@ -370,6 +371,11 @@ void GtkNavigation::on_ready_to_show(WebKitWebView*, GtkNavigation* self) {
   self->capturing_ = false;
   auto fn = self->events_.ready_to_show;
   if (fn) fn(self->features_);
+}
+
+void GtkNavigation::on_close(WebKitWebView*, GtkNavigation* self) {
+  auto fn = self->events_.close_requested;
+  if (fn) fn();
 }
 
 }  // namespace platform::gtk

@@ -59,6 +59,7 @@ class GtkNavigation {
   static GtkWidget* on_create(WebKitWebView*, WebKitNavigationAction* na, GtkNavigation* self);
   static void on_geometry(WebKitWindowProperties* props, GParamSpec*, GtkNavigation* self);
   static void on_ready_to_show(WebKitWebView*, GtkNavigation* self);
+  static void on_close(WebKitWebView*, GtkNavigation* self);
 
   WebKitWebView* view_;
   GCancellable* cancel_;

@@ -161,6 +161,25 @@ test('mode "window": a popup opened on about:blank or no URL has one bridge, its
   }
 });
 
+test('mode "window": a popup closes when its page or its opener asks; other windows stay', async (t) => {
+  const { b } = await session(t, 'window');
+  for (const [tag, close] of [['self', (w) => b.eval('window.close()', w)], ['opener', () => b.eval('window.__w.close()')]]) {
+    b.eval(`window.__w = window.open(${JSON.stringify(web.url('/titled.html?' + tag))})`);
+    const q = await n.expectPopupq(b, (id, nw, opener, url) => url === web.url('/titled.html?' + tag));
+    await h.hello(b, q.window);
+    close(q.window);
+    await b.expectLine(new RegExp(`^WINCLOSED ${q.window}$`));
+  }
+  b.send(`WINOPEN w1\t${web.url('/probe.html')}\tW1`);
+  await h.hello(b, 'w1');
+  b.eval('window.close()', 'w1');
+  b.eval('window.close()');
+  await h.sleep(500);
+  await b.sync('w1');
+  await b.sync();
+  assert.ok(!b.lines.includes('WINCLOSED w1'));
+});
+
 test('mode "deny": nothing opens; the answer "external" hands the URL to the desktop', async (t) => {
   const { b, home } = await session(t, 'deny');
   open(b, '/titled.html?no');
