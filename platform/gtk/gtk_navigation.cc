@@ -104,6 +104,10 @@ const char* const kIntentJs =
     "}, true);"
     "})();";
 
+GtkNavigation* navigation_of(WebKitWebView* view) {
+  return static_cast<GtkNavigation*>(g_object_get_data(G_OBJECT(view), kNavKey));
+}
+
 GtkNavigation::GtkNavigation(WebKitWebView* view) : view_(view), cancel_(g_cancellable_new()) {
   g_object_set_data(G_OBJECT(view_), kNavKey, this);
   // Pages may open windows from script as they would in a browser that allows
@@ -257,6 +261,7 @@ gboolean GtkNavigation::on_decide_policy(WebKitWebView*, WebKitPolicyDecision* d
 void GtkNavigation::on_load_changed(WebKitWebView*, WebKitLoadEvent e, GtkNavigation* self) {
   switch (e) {
     case WEBKIT_LOAD_STARTED: {
+      self->document_ = true;
       self->failed_ = false;
       self->host_load_ = false;
       self->crashed_ = false;
@@ -295,6 +300,7 @@ gboolean GtkNavigation::on_load_failed(WebKitWebView*, WebKitLoadEvent, char* fa
 
 void GtkNavigation::on_terminated(WebKitWebView*, WebKitWebProcessTerminationReason, GtkNavigation* self) {
   self->crashed_ = true;
+  self->document_ = false;
   self->committed_ = false;
   self->failed_ = false;
   // The next process reports its page's URLs afresh.
@@ -329,7 +335,7 @@ GtkWidget* GtkNavigation::on_create(WebKitWebView*, WebKitNavigationAction* na, 
   WebView* popup = fn(a);
   if (!popup) return nullptr;
   auto* view = static_cast<WebKitWebView*>(popup->native_handle());
-  auto* nav = view ? static_cast<GtkNavigation*>(g_object_get_data(G_OBJECT(view), kNavKey)) : nullptr;
+  GtkNavigation* nav = view ? navigation_of(view) : nullptr;
   // WebKit takes only a view made with this one as its related view.
   if (!nav || nav->opener_ != self->view_) return nullptr;
   nav->capture_features();
