@@ -455,13 +455,15 @@ void ContentGroup::rebuild() {
 }
 
 // A member's script runs at top level, as a user script does, yet only where
-// `cond` holds and at most once per document. Both gates are global lexical
-// names that the script declares at its end: a second run finds its own
-// declaration and fails before running, and where `cond` does not hold a
-// non-configurable global property of the same name, set just before, makes it
-// fail the same way. The script's own names stay global, and nothing of it runs
-// where it fails. The once-gate depends on the text alone, so a text run under
-// one member list does not run again under the next.
+// `cond` holds and at most once per document (per global scope: WebKit gives each
+// new document a fresh one and keeps it only for the about:blank load of a
+// popup's first document). Both gates are global lexical names that the script
+// declares at its end: a second run finds its own declaration and fails before
+// running, and where `cond` does not hold a non-configurable global property of
+// the same name, set just before, makes it fail the same way. The script's own
+// names stay global, and nothing of it runs where it fails. The once-gate depends
+// on the text alone, so a text run under one member list does not run again under
+// the next.
 void ContentGroup::add_gated_script(size_t index, const std::string& text, const std::string& cond) {
   const std::string once = gate_name("Once", std::to_string(index) + "\n" + text);
   const std::string only = gate_name("For", once + "\n" + cond);
