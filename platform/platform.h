@@ -186,6 +186,9 @@ class Platform {
   // The file-name extension (without the dot) that the desktop prefers for a
   // MIME type; "" when it knows none.
   virtual std::string preferred_extension(const std::string& mime_type) = 0;
+  // The longest file name, in bytes, that a download into dir may have: the file
+  // system's limit, less what the engine adds to the name while it writes.
+  virtual size_t download_name_max(const std::string& dir) = 0;
   // ---- end of downloads
   // Hands a URL to the desktop's handler for its scheme (the default browser for
   // web addresses, the mail program for mailto:, ...), without waiting for it.

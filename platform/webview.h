@@ -181,6 +181,9 @@ struct NavigationEvents {
   std::function<WebView*(const NavigationAction&)> create_view;
   // A view made for create_view is ready to be shown, with the page's window features.
   std::function<void(const WindowFeatures&)> ready_to_show;
+  // The page asks to close its window: its own window.close(), or its opener's
+  // close() of it (the engine asks only for windows a script may close).
+  std::function<void()> close_requested;
 };
 
 class WebView {

@@ -33,6 +33,23 @@ void split_extension(const std::string& name, std::string& base, std::string& ex
   ext = name.substr(dot + 1);
 }
 
+// The name "base" + suffix + "." + ext, base cut at a UTF-8 boundary so that the
+// whole fits in `limit` bytes. An extension too long to keep beside a base is cut
+// with the rest of the name.
+std::string fitted_name(std::string base, const std::string& suffix, std::string ext, size_t limit) {
+  if (!ext.empty() && ext.size() + 1 > limit / 2) {
+    base += "." + ext;
+    ext.clear();
+  }
+  const std::string tail = suffix + (ext.empty() ? "" : "." + ext);
+  size_t keep = tail.size() < limit ? limit - tail.size() : 0;
+  if (keep < base.size()) {
+    while (keep > 0 && (static_cast<unsigned char>(base[keep]) & 0xc0) == 0x80) --keep;
+    base.resize(keep);
+  }
+  return base + tail;
+}
+
 // Anything at all under that name counts, a dangling link or a folder too:
 // nothing may be written through or over it.
 bool name_in_use(const std::string& path, const std::vector<std::string>& taken) {
@@ -89,14 +106,15 @@ void on_destination(platform::WebView* view, platform::Download* d, const platfo
     platform::DialogPlace place;
     place.page = view;
     place.close_with_window = true;
-    run_save_panel("", name, place, [d, url, name](const std::string* chosen) {
+    const std::string folder = quib_downloads_dir();
+    run_save_panel("", fit_download_name(name, platform::current().download_name_max(folder)), place, [d, url, name](const std::string* chosen) {
       if (!chosen || chosen->empty()) {
         refuse(d, url, name, "cancelled");
         return;
       }
       // The user chose this file, and the panel asked before replacing one.
       start_download(d, url, fs::path(*chosen).filename().string(), *chosen, true);
-    }, quib_downloads_dir());
+    }, folder);
     return;
   }
 
@@ -109,7 +127,7 @@ void on_destination(platform::WebView* view, platform::Download* d, const platfo
   const std::string dir = quib_downloads_dir();
   std::error_code ec;
   fs::create_directories(dir, ec);  // a missing folder would fail every download
-  name = unique_download_name(dir, name, paths_under_way());
+  name = unique_download_name(dir, name, paths_under_way(), platform::current().download_name_max(dir));
   start_download(d, url, name, join(dir, name), false);
 }
 
@@ -174,13 +192,19 @@ std::string download_safe_name(const std::string& suggested) {
   return out;
 }
 
-std::string unique_download_name(const std::string& dir, const std::string& name,
-                                 const std::vector<std::string>& taken) {
+std::string fit_download_name(const std::string& name, size_t limit) {
   std::string base, ext;
   split_extension(name, base, ext);
-  std::string candidate = name;
+  return fitted_name(base, "", ext, limit);
+}
+
+std::string unique_download_name(const std::string& dir, const std::string& name,
+                                 const std::vector<std::string>& taken, size_t limit) {
+  std::string base, ext;
+  split_extension(name, base, ext);
+  std::string candidate = fitted_name(base, "", ext, limit);
   for (int n = 2; name_in_use(join(dir, candidate), taken) && n < 1000; ++n)
-    candidate = base + " (" + std::to_string(n) + ")" + (ext.empty() ? "" : "." + ext);
+    candidate = fitted_name(base, " (" + std::to_string(n) + ")", ext, limit);
   return candidate;
 }
 

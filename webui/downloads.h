@@ -4,6 +4,7 @@
 // the DOWNLOAD events that follow it, and DROP for files dropped onto a web
 // view. Main thread.
 
+#include <climits>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -37,11 +38,15 @@ void quib_download_event(std::int64_t id, const std::string& url, const std::str
 // only its last path component, without NUL or control characters; "download"
 // when nothing usable is left (empty, "." or "..").
 std::string download_safe_name(const std::string& suggested);
+// The name cut to at most `limit` bytes: its base is cut at a UTF-8 boundary and
+// its extension kept (one longer than half the limit is cut with the base).
+std::string fit_download_name(const std::string& name, size_t limit);
 // name itself when nothing is at dir/name, else "base (n).ext" for the first n
 // from 2 to 999 that is free; "base (999).ext" when none is. `taken` names
-// paths that count as existing too.
+// paths that count as existing too. Each candidate is cut to `limit` bytes as
+// fit_download_name cuts a name, its number kept.
 std::string unique_download_name(const std::string& dir, const std::string& name,
-                                 const std::vector<std::string>& taken = {});
+                                 const std::vector<std::string>& taken = {}, size_t limit = NAME_MAX);
 
 // Makes the host decide where the view's downloads go and report them.
 void apply_download_delegate(platform::WebView* view);

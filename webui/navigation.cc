@@ -291,10 +291,14 @@ void apply_navigation_delegate(WebView* view) {
   e.title_changed = [view] { on_title(view); };
   e.create_view = [view](const NavigationAction& a) { return quib_create_webview(view, a); };
   e.ready_to_show = [view](const platform::WindowFeatures& f) { quib_popup_ready(view, f); };
+  e.close_requested = [view] { quib_popup_close_requested(view); };
   view->set_navigation_events(std::move(e));
 }
 
-void forget_navigation(WebView* view) { g_views.erase(view); }
+void forget_navigation(WebView* view) {
+  g_views.erase(view);
+  quib_popup_forget(view);
+}
 
 void quib_eval_in_view(WebView* view, const std::string& script) {
   if (!view) return;

@@ -38,6 +38,8 @@ struct PopupWindow {
   platform::TimerId fallback = 0;
 };
 std::map<std::string, PopupWindow> g_popup_windows;
+// The views of popup windows, with their window ids, until the views go.
+std::map<WebView*, std::string> g_popup_views;
 
 // The popup's window while the registry still holds it with this view.
 NativeWindow* live_window(const std::string& id, WebView* view) {
@@ -160,6 +162,7 @@ WebView* quib_create_webview(WebView* opener, const platform::NavigationAction& 
   g_popup_seq = std::stoll(id.substr(5));
   WebView* view = entry->webview.get();
   g_popup_windows[id] = PopupWindow{view};
+  g_popup_views[view] = id;
 
   quib_popup_ask(id, opener_id, url, "window", [id, view, url, web](const std::string& answer) {
     const std::string act = action_for(answer, "window");
@@ -208,6 +211,18 @@ void quib_popup_ready(WebView* view, const platform::WindowFeatures& f) {
   }
 }
 
+void quib_popup_close_requested(WebView* view) {
+  auto it = g_popup_views.find(view);
+  if (it == g_popup_views.end()) return;
+  // Closed on the next turn, out of the engine's own call; the close path reports
+  // WINCLOSED and forgets the window.
+  platform::current().main_queue().post([id = it->second, view] {
+    if (NativeWindow* win = live_window(id, view)) win->close();
+  });
+}
+
+void quib_popup_forget(WebView* view) { g_popup_views.erase(view); }
+
 void quib_popup_take_title(WebView* view) {
   const std::string id = quib_winid_for_webview(view);
   if (id.rfind("popup", 0) != 0) return;
@@ -223,6 +238,7 @@ size_t popup_questions_pending() { return g_popup_pending.size(); }
 void popups_reset_for_tests() {
   g_popup_pending.clear();
   g_popup_windows.clear();
+  g_popup_views.clear();
   g_popup_qseq = 0;
   g_popup_seq = 0;
 }

@@ -36,6 +36,11 @@ void quib_popup_ready(platform::WebView* view, const platform::WindowFeatures& f
 // Before a finished load's NAV event, and when the finished page's title comes
 // later: a popup window takes its page's title.
 void quib_popup_take_title(platform::WebView* view);
+// The page of a view asks to close its window: a popup window closes (the close
+// path reports WINCLOSED); the main window and WINOPEN windows stay.
+void quib_popup_close_requested(platform::WebView* view);
+// The view is going away.
+void quib_popup_forget(platform::WebView* view);
 // The next id a popup window would get, without taking it.
 std::string quib_next_popup_id();
 

@@ -247,6 +247,7 @@ class FakePlatform : public Platform {
     auto it = mime_extensions.find(mime);
     return it == mime_extensions.end() ? std::string() : it->second;
   }
+  size_t download_name_max(const std::string&) override { return download_name_limit; }
   // ---- end of downloads
   void open_external(const std::string& url) override { opened.push_back(url); }
 
@@ -282,6 +283,7 @@ class FakePlatform : public Platform {
   // ---- downloads
   std::string downloads_folder;                              // "" = the desktop names none
   std::map<std::string, std::string> mime_extensions;        // MIME type -> preferred extension
+  size_t download_name_limit = 255;
   // ---- end of downloads
   std::vector<std::string> opened;  // URLs handed to the desktop's handlers
 };

@@ -184,6 +184,8 @@ class FakeWebView : public WebView {
     return nav.create_view ? static_cast<FakeWebView*>(nav.create_view(a)) : nullptr;
   }
   void ready(const WindowFeatures& f) { if (nav.ready_to_show) nav.ready_to_show(f); }
+  // The page calls window.close() (or its opener closes it).
+  void page_closes() { if (nav.close_requested) nav.close_requested(); }
 
   // Delivers a message as a page would post it; its answers land in `answers`,
   // also after the view is gone.

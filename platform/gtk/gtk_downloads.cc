@@ -14,9 +14,11 @@
 #include "platform/gtk/gtk_downloads.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 #include <gio/gio.h>
 #include <gtk/gtk.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -281,6 +283,14 @@ void forget_view_downloads_and_drops(WebKitWebView* view) {
 std::string GtkPlatform::downloads_dir() {
   const char* dir = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
   return dir ? dir : "";
+}
+
+size_t GtkPlatform::download_name_max(const std::string& dir) {
+  // WebKit writes a download to "<name>.wkdownload" and renames it once whole.
+  static constexpr size_t kPartSuffix = sizeof ".wkdownload" - 1;
+  const long n = pathconf(dir.c_str(), _PC_NAME_MAX);
+  const size_t limit = n > 0 ? size_t(n) : size_t(NAME_MAX);
+  return limit > kPartSuffix + 1 ? limit - kPartSuffix : 1;
 }
 
 std::string GtkPlatform::preferred_extension(const std::string& mime_type) {

@@ -86,6 +86,7 @@ LoadError load_error(const char* failing_uri, const GError* error) {
 
 const char* const kIntentJs =
     "(() => {"
+    "if (document.__quibIntent) return; document.__quibIntent = true;"
     "const page = typeof self.__quibPage === 'number' ? String(self.__quibPage) : '';"
     "const post = (u) => { try { window.webkit.messageHandlers.quibnav.postMessage(page + '\\n' + u); } catch (e) {} };"
     "const baseTarget = () => { const b = document.querySelector('base[target]');"
@@ -103,6 +104,10 @@ const char* const kIntentJs =
     "}, true);"
     "})();";
 
+GtkNavigation* navigation_of(WebKitWebView* view) {
+  return static_cast<GtkNavigation*>(g_object_get_data(G_OBJECT(view), kNavKey));
+}
+
 GtkNavigation::GtkNavigation(WebKitWebView* view) : view_(view), cancel_(g_cancellable_new()) {
   g_object_set_data(G_OBJECT(view_), kNavKey, this);
   // Pages may open windows from script as they would in a browser that allows
@@ -114,6 +119,7 @@ GtkNavigation::GtkNavigation(WebKitWebView* view) : view_(view), cancel_(g_cance
   g_signal_connect(view_, "web-process-terminated", G_CALLBACK(&GtkNavigation::on_terminated), this);
   g_signal_connect(view_, "create", G_CALLBACK(&GtkNavigation::on_create), this);
   g_signal_connect(view_, "ready-to-show", G_CALLBACK(&GtkNavigation::on_ready_to_show), this);
+  g_signal_connect(view_, "close", G_CALLBACK(&GtkNavigation::on_close), this);
   g_signal_connect(view_, "notify::uri", G_CALLBACK(&GtkNavigation::on_uri), this);
   g_signal_connect(view_, "notify::title", G_CALLBACK(&GtkNavigation::on_title), this);
   g_signal_connect(view_, "user-message-received", G_CALLBACK(&GtkNavigation::on_user_message), this);
@@ -255,6 +261,7 @@ gboolean GtkNavigation::on_decide_policy(WebKitWebView*, WebKitPolicyDecision* d
 void GtkNavigation::on_load_changed(WebKitWebView*, WebKitLoadEvent e, GtkNavigation* self) {
   switch (e) {
     case WEBKIT_LOAD_STARTED: {
+      self->document_ = true;
       self->failed_ = false;
       self->host_load_ = false;
       self->crashed_ = false;
@@ -293,6 +300,7 @@ gboolean GtkNavigation::on_load_failed(WebKitWebView*, WebKitLoadEvent, char* fa
 
 void GtkNavigation::on_terminated(WebKitWebView*, WebKitWebProcessTerminationReason, GtkNavigation* self) {
   self->crashed_ = true;
+  self->document_ = false;
   self->committed_ = false;
   self->failed_ = false;
   // The next process reports its page's URLs afresh.
@@ -327,7 +335,7 @@ GtkWidget* GtkNavigation::on_create(WebKitWebView*, WebKitNavigationAction* na, 
   WebView* popup = fn(a);
   if (!popup) return nullptr;
   auto* view = static_cast<WebKitWebView*>(popup->native_handle());
-  auto* nav = view ? static_cast<GtkNavigation*>(g_object_get_data(G_OBJECT(view), kNavKey)) : nullptr;
+  GtkNavigation* nav = view ? navigation_of(view) : nullptr;
   // WebKit takes only a view made with this one as its related view.
   if (!nav || nav->opener_ != self->view_) return nullptr;
   nav->capture_features();
@@ -369,6 +377,11 @@ void GtkNavigation::on_ready_to_show(WebKitWebView*, GtkNavigation* self) {
   self->capturing_ = false;
   auto fn = self->events_.ready_to_show;
   if (fn) fn(self->features_);
+}
+
+void GtkNavigation::on_close(WebKitWebView*, GtkNavigation* self) {
+  auto fn = self->events_.close_requested;
+  if (fn) fn();
 }
 
 }  // namespace platform::gtk

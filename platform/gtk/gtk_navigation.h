@@ -22,6 +22,10 @@ inline constexpr const char* kIntentHandler = "quibnav";
 // for each click on a link that navigates the main frame.
 extern const char* const kIntentJs;
 
+// The navigation of a view; null once the view is going away.
+class GtkNavigation;
+GtkNavigation* navigation_of(WebKitWebView* view);
+
 class GtkNavigation {
  public:
   explicit GtkNavigation(WebKitWebView* view);
@@ -38,6 +42,9 @@ class GtkNavigation {
   void note_intent(std::string url);
   // The page's URL; after the web process ended, the one it had.
   std::string url() const;
+  // A web process shows a document in the view: from the start of its first load
+  // until the process ends, and again from the next load's start.
+  bool has_document() const { return document_; }
 
  private:
   struct FrameProbe;
@@ -59,6 +66,7 @@ class GtkNavigation {
   static GtkWidget* on_create(WebKitWebView*, WebKitNavigationAction* na, GtkNavigation* self);
   static void on_geometry(WebKitWindowProperties* props, GParamSpec*, GtkNavigation* self);
   static void on_ready_to_show(WebKitWebView*, GtkNavigation* self);
+  static void on_close(WebKitWebView*, GtkNavigation* self);
 
   WebKitWebView* view_;
   GCancellable* cancel_;
@@ -69,6 +77,7 @@ class GtkNavigation {
   bool committed_ = false;           // a main-frame document is there (with or without sub-frames)
   bool failed_ = false;              // the current load failed: its end reports nothing more
   bool crashed_ = false;             // the web process ended; nothing loaded since
+  bool document_ = false;            // see has_document()
   std::string last_uri_;             // the page's last URL, which WebKit forgets when its process ends
   std::string provisional_uri_;      // the main frame's last provisional URL, from the web process
   std::deque<std::pair<std::string, gint64>> intents_;  // link clicks toward the main frame

@@ -6,6 +6,8 @@
 #include <gtk/gtk.h>
 #include <gtk/gtkunixprint.h>
 
+#include <cstdio>
+#include <deque>
 #include <memory>
 
 #include "core/wire.h"
@@ -41,25 +43,92 @@ const char* file_printer_name() { return g_dgettext("gtk30", "Print to File"); }
 GtkPrintSettings* g_last_settings = nullptr;
 GtkPageSetup* g_last_page_setup = nullptr;
 
-struct PdfJob {
+// Print operations of one view run one at a time: the page's web process does
+// not survive several at once, and the next operation on a view whose process
+// ended crashed the host. So each view keeps a queue, and an operation whose turn
+// comes while the view shows no document (never loaded, or its process ended)
+// ends at once with an error instead of reaching WebKit.
+constexpr const char* kPrintQueueKey = "quibex-print-queue";
+constexpr const char* kNoDocument = "no document";
+
+struct PrintJob {
+  std::shared_ptr<GtkPrintSettings> settings;
+  std::shared_ptr<GtkPageSetup> setup;  // null: WebKit's own
+  std::function<void(const std::string& error)> done;
+  const char* fallback;  // the error when WebKit gives no words for one
+};
+
+struct PrintQueue {
+  std::deque<PrintJob> waiting;
+  bool busy = false;  // an operation of the view runs
+  // A view goes only once its running operation let it go; anything still
+  // waiting is answered all the same.
+  ~PrintQueue() {
+    for (PrintJob& job : waiting) job.done("the window closed");
+  }
+};
+
+// The operation running for a view, from its start to its "finished".
+struct RunningPrint {
+  WebKitWebView* view;
   std::function<void(const std::string&)> done;
+  const char* fallback;
   std::string error;
 };
 
-void on_pdf_failed(WebKitPrintOperation*, GError* error, PdfJob* job) {
-  job->error = error && error->message && *error->message ? error->message : "pdf write failed";
+void run_next_print(WebKitWebView* view);
+
+void on_print_failed(WebKitPrintOperation*, GError* error, RunningPrint* r) {
+  r->error = error && error->message && *error->message ? error->message : r->fallback;
 }
 
-void on_pdf_finished(WebKitPrintOperation* op, PdfJob* job) {
-  std::unique_ptr<PdfJob> owned(job);
-  g_signal_handlers_disconnect_by_data(op, job);
-  auto done = std::move(job->done);
-  std::string error = job->error;
+void on_print_finished(WebKitPrintOperation* op, RunningPrint* running) {
+  std::unique_ptr<RunningPrint> r(running);
+  g_signal_handlers_disconnect_by_data(op, running);
+  // The operation holds the view; it stays until the queue has moved on.
+  auto* view = WEBKIT_WEB_VIEW(g_object_ref(r->view));
   g_object_unref(op);
-  done(error);
+  if (auto* q = static_cast<PrintQueue*>(g_object_get_data(G_OBJECT(view), kPrintQueueKey))) q->busy = false;
+  r->done(r->error);
+  run_next_print(view);
+  g_object_unref(view);
 }
 
-void on_print_finished(WebKitPrintOperation* op, gpointer) { g_object_unref(op); }
+void run_next_print(WebKitWebView* view) {
+  auto* q = static_cast<PrintQueue*>(g_object_get_data(G_OBJECT(view), kPrintQueueKey));
+  while (q && !q->busy && !q->waiting.empty()) {
+    PrintJob job = std::move(q->waiting.front());
+    q->waiting.pop_front();
+    GtkNavigation* nav = navigation_of(view);
+    if (!nav || !nav->has_document()) {
+      job.done(kNoDocument);
+      continue;
+    }
+    q->busy = true;
+    WebKitPrintOperation* op = webkit_print_operation_new(view);
+    webkit_print_operation_set_print_settings(op, job.settings.get());
+    if (job.setup) webkit_print_operation_set_page_setup(op, job.setup.get());
+    auto* running = new RunningPrint{view, std::move(job.done), job.fallback, {}};
+    g_signal_connect(op, "failed", G_CALLBACK(&on_print_failed), running);
+    g_signal_connect(op, "finished", G_CALLBACK(&on_print_finished), running);
+    webkit_print_operation_print(op);
+  }
+}
+
+void queue_print(WebKitWebView* view, PrintJob job) {
+  auto* q = static_cast<PrintQueue*>(g_object_get_data(G_OBJECT(view), kPrintQueueKey));
+  if (!q) {
+    q = new PrintQueue;
+    g_object_set_data_full(G_OBJECT(view), kPrintQueueKey, q, +[](gpointer p) { delete static_cast<PrintQueue*>(p); });
+  }
+  q->waiting.push_back(std::move(job));
+  run_next_print(view);
+}
+
+template <typename T>
+std::shared_ptr<T> hold(T* object) {
+  return std::shared_ptr<T>(object, [](T* o) { g_object_unref(o); });
+}
 
 void on_print_response(GtkDialog* dialog, gint response, WebKitWebView* view) {
   if (response == GTK_RESPONSE_OK) {
@@ -72,12 +141,10 @@ void on_print_response(GtkDialog* dialog, gint response, WebKitWebView* view) {
     g_last_settings = GTK_PRINT_SETTINGS(g_object_ref(settings));
     if (g_last_page_setup) g_object_unref(g_last_page_setup);
     g_last_page_setup = gtk_page_setup_copy(setup);
-    WebKitPrintOperation* op = webkit_print_operation_new(view);
-    webkit_print_operation_set_print_settings(op, settings);
-    webkit_print_operation_set_page_setup(op, setup);
-    g_signal_connect(op, "finished", G_CALLBACK(&on_print_finished), nullptr);
-    webkit_print_operation_print(op);
-    g_object_unref(settings);
+    queue_print(view, {hold(settings), hold(GTK_PAGE_SETUP(g_object_ref(setup))), [](const std::string& error) {
+                         if (!error.empty()) std::fprintf(stderr, "quibex: PRINT: %s\n", error.c_str());
+                       },
+                       "printing failed"});
   }
   gtk_widget_destroy(GTK_WIDGET(dialog));
 }
@@ -120,16 +187,15 @@ void print_view_to_pdf(WebKitWebView* view, const std::string& path, std::functi
   gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_FILE_FORMAT, "pdf");
   gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_URI, uri);
   g_free(uri);
-  WebKitPrintOperation* op = webkit_print_operation_new(view);
-  webkit_print_operation_set_print_settings(op, settings);
-  g_object_unref(settings);
-  auto* job = new PdfJob{std::move(done), {}};
-  g_signal_connect(op, "failed", G_CALLBACK(&on_pdf_failed), job);
-  g_signal_connect(op, "finished", G_CALLBACK(&on_pdf_finished), job);
-  webkit_print_operation_print(op);
+  queue_print(view, {hold(settings), nullptr, std::move(done), "pdf write failed"});
 }
 
 void show_view_print_dialog(WebKitWebView* view) {
+  GtkNavigation* nav = navigation_of(view);
+  if (!nav || !nav->has_document()) {
+    std::fputs("quibex: PRINT: the window shows no document to print\n", stderr);
+    return;
+  }
   // The dialog keeps the page's window waiting without a nested main loop: the
   // answer arrives as a signal, like any other.
   GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(view));

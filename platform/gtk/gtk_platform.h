@@ -41,6 +41,7 @@ class GtkPlatform : public Platform {
   // ---- downloads (gtk_downloads.cc)
   std::string downloads_dir() override;
   std::string preferred_extension(const std::string& mime_type) override;
+  size_t download_name_max(const std::string& dir) override;
   // ---- end of downloads
   void open_external(const std::string& url) override;
 

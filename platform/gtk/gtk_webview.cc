@@ -17,11 +17,14 @@
 // documents run the opener's user scripts and post to the opener's handlers. So a
 // view and the views made for its page's windows form one content group around
 // the manager WebKit uses. The group holds each member's user scripts and message
-// handlers; where members' scripts differ (each window's shim names its window),
-// each member's script runs only in documents of that member's page, told apart
-// by the page id that the host's web-process extension (webext/) gives every
-// document before any of its scripts runs. The private world adds that page id to
-// each text it posts, and the group hands the text to that member's handler.
+// handlers; each member's scripts run only in documents of that member's page,
+// told apart by the page id that the host's web-process extension (webext/) gives
+// every document before any of its scripts runs. The private world adds that page
+// id to each text it posts, and the group hands the text to that member's handler.
+// A popup opened on about:blank (or no URL) gets document-start scripts twice in
+// its one document: first as the manager stood when the opener's page asked for
+// the window (the opener's scripts only), then again as its load commits. So every
+// script is gated by page and runs at most once per document.
 //
 // Navigation (policy decisions, load progress, the web process, window.open)
 // lives in gtk_navigation.cc, one GtkNavigation per view.
@@ -61,6 +64,8 @@ constexpr const char* kWorld = kBridgeWorld;
 std::string page_relay_js(const std::string& name) {
   return "(() => {"
          "const name = '" + name + "';"
+         "const mark = '__quibRelay_' + name; if (document[mark]) return;"
+         "Object.defineProperty(document, mark, {value: true});"
          "let ready = false; const queue = [];"
          "const send = (m) => document.dispatchEvent(new CustomEvent('quib:post', {detail: name + ' ' + m}));"
          "document.addEventListener('quib:ready', () => { if (ready) return; ready = true;"
@@ -89,6 +94,7 @@ std::string page_relay_js(const std::string& name) {
 // treats as opaque still reads "file://".
 const char* kPrivateListenerJs =
     "(() => {"
+    "if (document.__quibListener) return; document.__quibListener = true;"
     "const a = new Uint32Array(4); crypto.getRandomValues(a);"
     "const doc = Array.from(a, (x) => x.toString(36)).join('');"
     "const page = typeof self.__quibPage === 'number' ? String(self.__quibPage) : '';"
@@ -108,6 +114,13 @@ const char* kPrivateListenerJs =
     "document.addEventListener('quib:hello', () => document.dispatchEvent(new Event('quib:ready')), true);"
     "document.dispatchEvent(new Event('quib:ready'));"
     "})();";
+
+// A script-global name for one gate of a member script.
+std::string gate_name(const char* kind, const std::string& seed) {
+  char hex[20];
+  std::snprintf(hex, sizeof hex, "%016zx", std::hash<std::string>{}(seed));
+  return std::string("__quib") + kind + "_" + hex;
+}
 
 // A JS string as UTF-8, whole: NULs included.
 std::string string_bytes(JSCValue* v) {
@@ -163,6 +176,7 @@ struct ContentGroup {
   void rebuild();
   // Registers a message handler name once for the whole group.
   void add_handler(const std::string& name);
+  void add_gated_script(size_t index, const std::string& text, const std::string& cond);
   // The member whose page has this id ("" when the document was not named).
   GtkWebView* member_for(const std::string& page);
 
@@ -418,13 +432,6 @@ void ContentGroup::rebuild() {
   size_t count = 0;
   for (GtkWebView* m : members) count = std::max(count, m->scripts_.size());
   for (size_t i = 0; i < count; ++i) {
-    bool same = true;
-    for (GtkWebView* m : members)
-      same = same && i < m->scripts_.size() && m->scripts_[i] == members[0]->scripts_[i];
-    if (same) {
-      GtkWebView::add_script(ucm, members[0]->scripts_[i], nullptr);
-      continue;
-    }
     // Each text once, for the pages of the members that have it; the first member
     // also takes documents the extension did not name.
     std::vector<std::string> done;
@@ -442,9 +449,29 @@ void ContentGroup::rebuild() {
         }
       std::string cond = "[" + pages + "].includes(self.__quibPage)";
       if (first) cond += " || typeof self.__quibPage !== 'number'";
-      GtkWebView::add_script(ucm, "if (" + cond + ") {\n" + text + "\n}", nullptr);
+      add_gated_script(i, text, cond);
     }
   }
+}
+
+// A member's script runs at top level, as a user script does, yet only where
+// `cond` holds and at most once per document (per global scope: WebKit gives each
+// new document a fresh one and keeps it only for the about:blank load of a
+// popup's first document). Both gates are global lexical names that the script
+// declares at its end: a second run finds its own declaration and fails before
+// running, and where `cond` does not hold a non-configurable global property of
+// the same name, set just before, makes it fail the same way. The script's own
+// names stay global, and nothing of it runs where it fails. The once-gate depends
+// on the text alone, so a text run under one member list does not run again under
+// the next.
+void ContentGroup::add_gated_script(size_t index, const std::string& text, const std::string& cond) {
+  const std::string once = gate_name("Once", std::to_string(index) + "\n" + text);
+  const std::string only = gate_name("For", once + "\n" + cond);
+  GtkWebView::add_script(ucm,
+                         "if (!(" + cond + ")) try { Object.defineProperty(globalThis, '" + only +
+                             "', {value: 0}); } catch (e) {}",
+                         nullptr);
+  GtkWebView::add_script(ucm, text + "\n;let " + once + ", " + only + ";", nullptr);
 }
 
 GtkWebView* ContentGroup::member_for(const std::string& page) {

@@ -3,6 +3,8 @@
 // and a navigation bring the page back with a working bridge.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
 const h = require('./harness');
 const n = require('./nav_support');
 
@@ -89,4 +91,18 @@ test('a file page comes back on RELOAD after its process died', async (t) => {
   b.send('RELOAD');
   await h.hello(b);
   await b.sync();
+});
+
+test('PDF of a page whose process died answers an error and leaves no file; after RELOAD it prints', async (t) => {
+  const { b, host, dir } = await session(t, web.url('/probe.html'));
+  await killPages(host);
+  await n.expectNav(b, (e) => e.kind === 'crash');
+  const file = path.join(dir, 'after.pdf');
+  b.send(`PDF 1 ${h.wireEscape(file)}`);
+  assert.deepEqual(JSON.parse((await b.expectLine(/^GOT 1 (.*)$/))[1]), { ok: false, error: 'no document' });
+  assert.deepEqual(fs.readdirSync(dir).filter((f) => f.includes('pdf')), []);
+  b.send('RELOAD');
+  await h.hello(b);
+  b.send(`PDF 2 ${h.wireEscape(file)}`);
+  assert.equal(JSON.parse((await b.expectLine(/^GOT 2 (.*)$/))[1]).ok, true);
 });

@@ -166,6 +166,39 @@ test('PDF writes a whole PDF file at the path, and nothing at all when it cannot
   assert.deepEqual(await got(b, 'PDF@nosuch @ID ', h.wireEscape(file)), { ok: false, error: 'no webview' });
 });
 
+test('PDFs asked for at once are each written and answered, in order', async () => {
+  const { backend: b, dir } = await session();
+  const out = fs.mkdtempSync(path.join(dir, 'many-'));
+  const ids = [];
+  for (let i = 0; i < 5; i++) {
+    ids.push(nextId++);
+    b.send(`PDF ${ids[i]} ${h.wireEscape(path.join(out, i + '.pdf'))}`);
+  }
+  const answers = [];
+  for (const id of ids) answers.push(await b.expectLine(new RegExp('^GOT ' + id + ' ')));
+  const at = answers.map((m) => b.lines.indexOf(m.input));
+  assert.deepEqual(at, [...at].sort((p, q) => p - q), 'answered in order');
+  for (const m of answers) assert.equal(JSON.parse(m.input.slice(m[0].length)).ok, true, m.input);
+  // The page is alive and prints again.
+  assert.equal((await got(b, 'PDF @ID ', h.wireEscape(path.join(out, 'again.pdf')))).ok, true);
+  assert.deepEqual(fs.readdirSync(out).sort(), ['0.pdf', '1.pdf', '2.pdf', '3.pdf', '4.pdf', 'again.pdf']);
+});
+
+test('PDF and PRINT of a window showing no document: an error answer, no dialog, no file', async (t) => {
+  const s = await h.startSession({ display: x.display, page: site.url + '/find.html', args: ['Blank'] });
+  t.after(() => s.close());
+  const b = s.backend;
+  await h.hello(b);
+  b.send('WINOPEN w1\t\tNothing');
+  const out = fs.mkdtempSync(path.join(s.dir, 'none-'));
+  assert.deepEqual(await got(b, 'PDF@w1 @ID ', h.wireEscape(path.join(out, 'x.pdf'))), { ok: false, error: 'no document' });
+  b.send('PRINT@w1');
+  await b.sync();
+  assert.deepEqual(fs.readdirSync(out), []);
+  assert.ok(!(await h.windowTitles(x.display)).includes('Print'));
+  assert.equal(s.host.exited, null);
+});
+
 test('RELOAD loads the main page again from the server', async (t) => {
   // Counts the requests for the page itself.
   const http = require('node:http');

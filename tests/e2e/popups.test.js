@@ -145,6 +145,41 @@ test('mode "window": popup ids skip ids that windows already have', async (t) =>
   await b.sync('popup3');
 });
 
+test('mode "window": a popup opened on about:blank or no URL has one bridge, its own', async (t) => {
+  const { b } = await session(t, 'window');
+  for (const url of ['about:blank', '']) {
+    b.eval(`window.open(${JSON.stringify(url)})`);
+    const q = await n.expectPopupq(b, (id, nw, opener, u) => u === url);
+    const hello = await b.expectCall('client.hello', (c) => c.win === q.window);
+    b.send(`RET ${hello.id} 0 {}`);
+    b.eval("quib.api.call('once', {win: quib.win.id})", q.window);
+    assert.deepEqual((await b.expectCall('once', (c) => c.win === q.window)).params, { win: q.window });
+    b.eval("quib.api.call('report', {tag: 'after-' + quib.win.id})", q.window);
+    await b.expectReport('after-' + q.window);
+    const calls = b.calls().filter((c) => c.win === q.window);
+    assert.deepEqual(calls.map((c) => c.method), ['client.hello', 'client.capabilities', 'once', 'report'], url);
+  }
+});
+
+test('mode "window": a popup closes when its page or its opener asks; other windows stay', async (t) => {
+  const { b } = await session(t, 'window');
+  for (const [tag, close] of [['self', (w) => b.eval('window.close()', w)], ['opener', () => b.eval('window.__w.close()')]]) {
+    b.eval(`window.__w = window.open(${JSON.stringify(web.url('/titled.html?' + tag))})`);
+    const q = await n.expectPopupq(b, (id, nw, opener, url) => url === web.url('/titled.html?' + tag));
+    await h.hello(b, q.window);
+    close(q.window);
+    await b.expectLine(new RegExp(`^WINCLOSED ${q.window}$`));
+  }
+  b.send(`WINOPEN w1\t${web.url('/probe.html')}\tW1`);
+  await h.hello(b, 'w1');
+  b.eval('window.close()', 'w1');
+  b.eval('window.close()');
+  await h.sleep(500);
+  await b.sync('w1');
+  await b.sync();
+  assert.ok(!b.lines.includes('WINCLOSED w1'));
+});
+
 test('mode "deny": nothing opens; the answer "external" hands the URL to the desktop', async (t) => {
   const { b, home } = await session(t, 'deny');
   open(b, '/titled.html?no');

@@ -136,6 +136,38 @@ TEST(DownloadNames, FoldersLinksAndDownloadsUnderWayCountAsTaken) {
   fs::remove_all(dir);
 }
 
+TEST(DownloadNames, NamesTooLongAreCutAtACharacterKeepingTheExtensionAndTheNumber) {
+  const std::string dir = make_temp_dir();
+  const std::string e = "\xc3\xa9";  // é, two bytes
+  std::string accented;
+  for (int i = 0; i < 3000; ++i) accented += e;
+  const struct {
+    std::string name;
+    V want;  // the free name, then with the first file there, then with both
+  } cases[] = {
+      {std::string(10000, 'a') + ".pdf", {"aaaaaaaaaaaaaaaa.pdf", "aaaaaaaaaaaa (2).pdf", "aaaaaaaaaaaa (3).pdf"}},
+      {accented + ".txt", {e + e + e + e + e + e + e + e + ".txt", e + e + e + e + e + e + " (2).txt",
+                           e + e + e + e + e + e + " (3).txt"}},
+      {std::string(10000, 'b'), {std::string(20, 'b'), std::string(16, 'b') + " (2)", std::string(16, 'b') + " (3)"}},
+      // No extension could stand beside a name: the whole is cut.
+      {"c." + std::string(10000, 'd'), {"c." + std::string(18, 'd'), "c." + std::string(14, 'd') + " (2)",
+                                         "c." + std::string(14, 'd') + " (3)"}},
+      {"short.txt", {"short.txt", "short (2).txt", "short (3).txt"}},
+  };
+  for (const auto& c : cases) {
+    V got;
+    for (size_t i = 0; i < c.want.size(); ++i) {
+      got.push_back(unique_download_name(dir, c.name, {}, 20));
+      touch(dir + "/" + got.back());
+    }
+    EXPECT_EQ(got, c.want) << c.name.substr(0, 12);
+    EXPECT_EQ(fit_download_name(c.name, 20), c.want[0]);
+  }
+  // One byte short of a whole character is left out.
+  EXPECT_EQ(fit_download_name(accented + ".txt", 21), cases[1].want[0]);
+  fs::remove_all(dir);
+}
+
 TEST(DownloadNames, SearchEndsAtNineHundredNinetyNine) {
   const std::string dir = make_temp_dir();
   touch(dir + "/x.bin");
@@ -156,6 +188,16 @@ TEST_F(Downloads, AutomaticSavesInTheDownloadsFolderUnderAFreeName) {
   EXPECT_EQ(events(), V{"{\"id\":1,\"url\":\"http://127.0.0.1:8/r?x=\\\"1\\\"\",\"filename\":\"report (2).pdf\","
                         "\"path\":\"" +
                         dir + "/report (2).pdf\",\"state\":\"started\"}"});
+}
+
+TEST_F(Downloads, ANameLongerThanTheFolderTakesIsCutToItsLimitAndSoIsTheSavePanelsProposal) {
+  desktop.download_name_limit = 12;
+  auto d = start(std::string(5000, 'x') + ".pdf");
+  EXPECT_EQ(d->destination, dir + "/xxxxxxxx.pdf");
+  g_downloads_mode = "ask";
+  start(std::string(5000, 'y') + ".pdf");
+  ASSERT_NE(desktop.dialog_box.last(), nullptr);
+  EXPECT_EQ(desktop.dialog_box.last()->panel_spec.name, "yyyyyyyy.pdf");
 }
 
 TEST_F(Downloads, HostileSuggestedNamesStayInsideTheFolder) {

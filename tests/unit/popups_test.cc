@@ -204,6 +204,22 @@ TEST_F(Popups, DenyOrExternalClosesTheHiddenWindowAndReportsItsId) {
   EXPECT_EQ(popup_questions_pending(), 0u);
 }
 
+TEST_F(Popups, APopupClosesWhenItsPageAsksOtherWindowsStay) {
+  g_popup_mode = "window";
+  FakeWebView* popup = window_open();
+  advance(400);
+  open("w1");
+  lines();
+  for (FakeWebView* v : {main_view(), view("w1")}) v->page_closes();
+  desktop.queue.drain();
+  EXPECT_TRUE(lines().empty());
+  EXPECT_TRUE(g_windows.count("w1"));
+  popup->page_closes();
+  desktop.queue.drain();
+  EXPECT_EQ(lines(), V{"WINCLOSED popup1"});
+  EXPECT_EQ(g_windows.count("popup1"), 0u);
+}
+
 TEST_F(Popups, AWindowClosedBeforeItsQuestionSettlesIsOnlyReported) {
   g_popup_mode = "window";
   window_open("https://example.com/gone");
