@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "core/handlers.h"
 #include "core/launcher.h"
@@ -55,7 +57,42 @@ std::string valid_app_id(const std::string& raw) {
   return id;
 }
 
+// A URI scheme and a colon: an ASCII letter, then letters, digits, "+", "-" or ".".
+bool is_link(const std::string& s) {
+  auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  const size_t colon = s.find(':');
+  if (colon == std::string::npos || colon == 0 || !letter(s[0])) return false;
+  for (size_t i = 1; i < colon; ++i)
+    if (!letter(s[i]) && !(s[i] >= '0' && s[i] <= '9') && s[i] != '+' && s[i] != '-' && s[i] != '.') return false;
+  return true;
+}
+
+bool names_existing_file(const std::string& s) {
+  std::error_code ec;
+  return !s.empty() && std::filesystem::exists(s, ec);
+}
+
 }  // namespace
+
+StartArgs split_start_args(const std::vector<std::string>& args, bool in_bundle) {
+  StartArgs out;
+  out.open_start = in_bundle && !args.empty() && args[0] == "--open";
+  if (out.open_start) {
+    out.own.push_back(args[0]);
+    out.open.assign(args.begin() + 1, args.end());
+    return out;
+  }
+  if (in_bundle && args.size() == 1) {
+    const std::string& a = args[0];
+    if (a.rfind('-', 0) != 0 && (is_link(a) || names_existing_file(a))) {
+      out.open.push_back(a);
+      return out;
+    }
+    out.ignored = a;
+  }
+  out.own = args;
+  return out;
+}
 
 std::string application_id_for(const std::string& bundle_identifier, const std::string& bundle_name,
                                const std::string& bundle_path) {

@@ -3,6 +3,7 @@
 // running one (open requests, reopen), accessory mode, and the gate that holds
 // every window back while start-up runs.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,23 @@
 // them, at most 255 characters.
 std::string application_id_for(const std::string& bundle_identifier, const std::string& bundle_name,
                                const std::string& bundle_path);
+
+// How a start's arguments divide between open requests and the host's own. In a
+// bundle, a first argument "--open" selects bundle mode and makes every argument
+// after it an open request (the desktop entry's form). The one argument of a
+// bundle start (fewer than two select bundle mode) is an open request too when it
+// is a link (a URI scheme and a colon) or names a file that exists, as a desktop
+// entry's %U passes it; anything else there (an option, a missing file) is
+// ignored, and `ignored` holds it so that the start can say so. Every other
+// argument is the host's own. Relative paths are taken against the working
+// directory.
+struct StartArgs {
+  bool open_start = false;
+  std::vector<std::string> open;
+  std::vector<std::string> own;
+  std::optional<std::string> ignored;
+};
+StartArgs split_start_args(const std::vector<std::string>& args, bool in_bundle);
 
 // Writes what one open request asks: an OPENURL line for each URL, in order,
 // then one OPENFILES line with a JSON array of the file paths. Paths that are

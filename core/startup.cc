@@ -343,17 +343,20 @@ int launcher_main(int argc, char** argv) {
   Bundle bundle = main_bundle();
   g_bundle_identifier = bundle.info.string("CFBundleIdentifier");  // desktop services
   g_bundle_path = bundle.path;                                     // desktop services
-  // A bundle's desktop entry starts its host with "--open" and what to open:
-  // those are open requests, not arguments of the host's own.
-  const bool open_start = !bundle.path.empty() && argc >= 2 && argv[1] && std::strcmp(argv[1], "--open") == 0;
-  std::vector<std::string> open_args;
-  for (int i = 1; i < argc; ++i) {
-    if (!argv[i]) continue;
-    if (open_start && i >= 2)
-      open_args.push_back(argv[i]);
-    else
-      g_own_argv_paths.insert(argv[i]);
-  }
+  // A bundle's desktop entry starts its host with what to open: those are open
+  // requests, not arguments of the host's own.
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i)
+    if (argv[i]) args.push_back(argv[i]);
+  const StartArgs start = split_start_args(args, !bundle.path.empty());
+  const bool open_start = start.open_start;
+  const std::vector<std::string>& open_args = start.open;
+  g_own_argv_paths.insert(start.own.begin(), start.own.end());
+  if (start.ignored)
+    std::fprintf(stderr,
+                 "quibex: this start ignores its argument %s: a bundle opens a link or an existing file given "
+                 "alone, or what follows --open\n",
+                 json_escape(utf8_sanitize(*start.ignored)).c_str());
 
   // Asked to end by a signal, the host ends as on QUIT: through the main loop (once
   // it runs), with the socket directory removed.

@@ -301,9 +301,14 @@ void apply_menus(void*, void* rec) {
 void apply_win_menu(const std::string& window_id, std::vector<MenuSpec> menus, bool set) {
   platform::NativeWindow* window = window_for_id(g_w.load(), window_id);
   if (set) {
-    // A bar for a window that is not open is dropped: a later window of that id
-    // starts with the application bar like any other.
-    if (!window) return;
+    // Kept by id whether or not the window is open yet: a bar described before its
+    // WINOPEN shows when the window opens. One bar per id, a later one replacing
+    // it; the window's close forgets it, as MENURESET@ does.
+    if (window_id != "main" && !window_id_acceptable(window_id)) {
+      std::fprintf(stderr, "quibex: the menu bar for the window id %s is dropped: no window can have that id\n",
+                   json_escape(utf8_sanitize(window_id)).c_str());
+      return;
+    }
     MacBar& bar = g_win_bars[window_id];
     bar.menus = std::move(menus);
     build_bar(bar);

@@ -724,9 +724,12 @@ std::optional<Rect> Tray::frame() const {
   if (mode_ != Mode::kXembed || !icon_) return std::nullopt;
   GdkRectangle area{};
   G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-  const bool embedded = gtk_status_icon_get_geometry(icon_, nullptr, &area, nullptr);
+  // The geometry call answers for an icon no tray holds too (1 x 1 at the root's
+  // corner): only an embedded icon is anywhere on screen.
+  const bool placed =
+      gtk_status_icon_is_embedded(icon_) && gtk_status_icon_get_geometry(icon_, nullptr, &area, nullptr);
   G_GNUC_END_IGNORE_DEPRECATIONS
-  if (!embedded || area.width <= 0 || area.height <= 0) return std::nullopt;
+  if (!placed || area.width <= 0 || area.height <= 0) return std::nullopt;
   return root_to_host(area.x, area.y, area.width, area.height);
 }
 

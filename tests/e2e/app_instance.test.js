@@ -97,6 +97,31 @@ test('the first start\'s own links and files reach its backend', async (t) => {
   assert.equal(linesOf(b, /^OPEN/).length, 2);
 });
 
+test('a lone link or existing file is opened without --open; another lone argument is said to be ignored', async (t) => {
+  const s = await setUp(t);
+  const b = await s.first({ args: ['opener://first'] });
+  await b.relay.expectLine(/^OPENURL opener:\/\/first$/);
+  const work = path.join(s.dir, 'work');
+  fs.mkdirSync(work);
+  fs.writeFileSync(path.join(work, 'here.txt'), '');
+  // [the one argument, its line at the running host (null: none), the later start's stderr]
+  const cases = [
+    ['opener://open/this', 'OPENURL opener://open/this', /^$/],
+    ['here.txt', `OPENFILES ${JSON.stringify([path.join(work, 'here.txt')])}`, /^$/],
+    ['missing.txt', null, /^quibex: this start ignores its argument "missing\.txt"/],
+    ['--verbose', null, /^quibex: this start ignores its argument "--verbose"/],
+  ];
+  for (const [arg, line, stderr] of cases) {
+    const again = await s.again([arg], { cwd: work });
+    assert.equal(again.code, 0, again.stderr);
+    assert.match(again.stderr, stderr, arg);
+    if (line) await b.relay.expectLine((l) => l === line);
+  }
+  await b.relay.sync();
+  assert.equal(linesOf(b, /^OPEN/).length, 3, 'a start that opens nothing is a relaunch');
+  assert.equal(s.backends(), 1);
+});
+
 test('a relaunch shows the main window that closing hid; otherwise it brings the application back', async (t) => {
   const s = await setUp(t);
   const b = await s.first();

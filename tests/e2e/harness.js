@@ -273,6 +273,14 @@ class LineChannel {
     await this.expectCall('report', (c) => c.params && c.params.n === n);
   }
 
+  // The parsed answer of GET for key.
+  async get(key) {
+    const id = 'q' + Math.random().toString(36).slice(2, 8);
+    this.send(`GET ${id} ${key}`);
+    const line = await this.expectLine((l) => l.startsWith(`GOT ${id} `));
+    return JSON.parse(line.slice(`GOT ${id} `.length));
+  }
+
   end() {
     if (this.sock) this.sock.end();
   }

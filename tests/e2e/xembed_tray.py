@@ -50,6 +50,9 @@ def dock(wid):
     icon = d.create_resource_object('window', wid)
     x = 4 + len(icons) * (ICON + 4)
     icon.change_attributes(event_mask=X.StructureNotifyMask)
+    # As embedders do: should the tray end, the icon goes back to the root
+    # instead of being destroyed with the tray's window.
+    icon.change_save_set(X.SetModeInsert)
     icon.reparent(tray, x, 4)
     icon.configure(width=ICON, height=ICON)
     icon.send_event(event.ClientMessage(window=icon, client_type=XEMBED,

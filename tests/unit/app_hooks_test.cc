@@ -2,6 +2,8 @@
 // running host (open requests, reopen), accessory mode, the gate that holds windows
 // back during start-up, F12 in debug mode, and the application id of a bundle.
 
+#include <cstdio>
+#include <fstream>
 #include <regex>
 
 #include "core/app_hooks.h"
@@ -250,6 +252,38 @@ TEST(ApplicationId, TheBundleIdentifierMadeValidElseTheBundlesNameAndPlace) {
   EXPECT_EQ(here.rfind("io.quibex.app.Hello_World_", 0), 0u) << here;
   EXPECT_EQ(here, application_id_for("", "Hello World", "/a/Hello World.app"));
   EXPECT_NE(here, application_id_for("", "Hello World", "/b/Hello World.app"));
+}
+
+TEST(StartArgs, ABundleOpensWhatFollowsOpenOrOneLinkOrExistingFile) {
+  const std::string here = ::testing::TempDir() + "start-args-file.txt";
+  std::ofstream(here) << "";
+  struct Case {
+    V args;
+    bool in_bundle;
+    V open, own;
+    std::optional<std::string> ignored;
+  } cases[] = {
+      {{"--open", "app://x", "rel.txt"}, true, {"app://x", "rel.txt"}, {"--open"}, std::nullopt},
+      {{"app://x"}, true, {"app://x"}, {}, std::nullopt},
+      {{"mailto:me@example.org"}, true, {"mailto:me@example.org"}, {}, std::nullopt},
+      {{here}, true, {here}, {}, std::nullopt},
+      {{"/no/such/file.txt"}, true, {}, {"/no/such/file.txt"}, "/no/such/file.txt"},
+      {{"-psn_0_1"}, true, {}, {"-psn_0_1"}, "-psn_0_1"},
+      {{"1x:y"}, true, {}, {"1x:y"}, "1x:y"},
+      {{""}, true, {}, {""}, ""},
+      // Outside a bundle, and in command-line mode, every argument is the host's own.
+      {{"app://x"}, false, {}, {"app://x"}, std::nullopt},
+      {{"--open", "app://x"}, false, {}, {"--open", "app://x"}, std::nullopt},
+      {{here, "/tmp/app.sock"}, true, {}, {here, "/tmp/app.sock"}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const StartArgs got = split_start_args(c.args, c.in_bundle);
+    const std::string name = c.args.empty() ? "" : c.args[0];
+    EXPECT_EQ(got.open, c.open) << name;
+    EXPECT_EQ(got.own, c.own) << name;
+    EXPECT_EQ(got.ignored, c.ignored) << name;
+  }
+  std::remove(here.c_str());
 }
 
 }  // namespace

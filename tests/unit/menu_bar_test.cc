@@ -217,16 +217,27 @@ TEST_F(Menus, AWindowShowsItsOwnBarElseTheApplicationBar) {
   EXPECT_EQ(titles(bar_of(open("w4"))), (V{"Demo", "Edit", "Again"}));
 }
 
-TEST_F(Menus, ABarForAWindowThatIsNotOpenIsDropped) {
-  feed({"MENUBEGIN@later", "MENU Early", "MENUEND"});
-  EXPECT_FALSE(g_win_bars.count("later"));
-  EXPECT_EQ(titles(bar_of(open("later"))), (V{"Demo", "Edit"}));
-  // A closed window's bar goes with it.
-  feed({"MENUBEGIN@later", "MENU Own", "MENUEND"});
-  EXPECT_TRUE(g_win_bars.count("later"));
+TEST_F(Menus, ABarSentBeforeItsWindowOpensIsKeptForItsId) {
+  // One bar per id: a later description replaces the kept one.
+  feed({"MENUBEGIN@later", "MENU Old", "ITEM e\tOld", "MENUEND"});
+  feed({"MENUBEGIN@later", "MENU Early", "ITEM e\tEarly", "MENUEND", "WINOPEN later"});
+  EXPECT_EQ(g_win_bars.size(), 1u);
+  FakeWindow* later = win("later");
+  ASSERT_NE(later, nullptr);
+  EXPECT_EQ(titles(bar_of(later)), (V{"Demo", "Edit", "Early"}));
+  EXPECT_EQ(menu_item_state_json("later", "e"), R"({"exists":true,"label":"Early","checked":false,"enabled":true})");
+  EXPECT_TRUE(later->choose({"Early", "Early"}));
+  EXPECT_EQ(lines_starting("MENU"), (V{"MENU e"}));
+  // A closed window's bar goes with it: the id opened again starts with the application bar.
   feed({"WINCLOSE later"});
-  EXPECT_FALSE(g_win_bars.count("later"));
+  EXPECT_TRUE(g_win_bars.empty());
   EXPECT_EQ(titles(bar_of(open("later"))), (V{"Demo", "Edit"}));
+  // MENURESET@ forgets a kept bar; an id no window can have keeps none, and says so.
+  testing::internal::CaptureStderr();
+  feed({"MENUBEGIN@soon", "MENU S", "MENUEND", "MENURESET@soon", "MENUBEGIN@a b", "MENU X", "MENUEND"});
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "quibex: the menu bar for the window id \"a b\" is dropped: no window can have that id\n");
+  EXPECT_TRUE(g_win_bars.empty());
 }
 
 TEST_F(Menus, TheKeyWindowDecidesWhichBarIsInstalled) {
