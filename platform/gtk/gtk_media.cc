@@ -2,8 +2,10 @@
 // the page as it arrives; and camera and microphone requests.
 //
 // The proxy's session has no content decoder, so bytes, lengths and ranges pass
-// through exactly as the server sent them. When WebKit lets go of a body it has
-// not read to the end, closing the stream closes the upstream connection.
+// through exactly as the server sent them. WebKit holds a page's request until
+// it is answered or the page drops it, so a request dropped before the upstream
+// answered ends the upstream transfer at once; when WebKit lets go of a body it
+// has not read to the end, closing the stream closes the upstream connection.
 
 #include <gtk/gtk.h>
 #include <libsoup/soup.h>
@@ -29,24 +31,54 @@ void fail(WebKitURISchemeRequest* req, int code, const std::string& message) {
   g_error_free(e);
 }
 
-// One upstream transfer for one page request.
-struct Transfer {
-  WebKitURISchemeRequest* request;
-  SoupMessage* message;
+// One upstream transfer for one page request. It only watches the request:
+// when WebKit lets go of it unanswered, the transfer is cancelled.
+class Transfer {
+ public:
+  Transfer(WebKitURISchemeRequest* request, SoupMessage* message)
+      : request_(request), message_(message), cancel_(g_cancellable_new()) {
+    g_object_weak_ref(G_OBJECT(request_), &Transfer::dropped, this);
+  }
+  ~Transfer() {
+    if (request_) g_object_weak_unref(G_OBJECT(request_), &Transfer::dropped, this);
+    g_object_unref(cancel_);
+    g_object_unref(message_);
+  }
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  WebKitURISchemeRequest* request() const { return request_; }  // null once dropped
+  SoupMessage* message() const { return message_; }
+  GCancellable* cancellable() const { return cancel_; }
+
+ private:
+  static void dropped(gpointer self, GObject*) {
+    auto* t = static_cast<Transfer*>(self);
+    t->request_ = nullptr;
+    g_cancellable_cancel(t->cancel_);
+  }
+
+  WebKitURISchemeRequest* request_;
+  SoupMessage* message_;
+  GCancellable* cancel_;
 };
 
 void on_sent(GObject* source, GAsyncResult* result, gpointer data) {
   std::unique_ptr<Transfer> t(static_cast<Transfer*>(data));
   GError* error = nullptr;
   GInputStream* body = soup_session_send_finish(SOUP_SESSION(source), result, &error);
-  if (!body) {
-    webkit_uri_scheme_request_finish_error(t->request, error);
+  if (!t->request()) {
+    // The page dropped the request; nothing is left to answer.
+    if (body) g_object_unref(body);
+    if (error) g_error_free(error);
+  } else if (!body) {
+    webkit_uri_scheme_request_finish_error(t->request(), error);
     g_error_free(error);
   } else {
-    SoupMessageHeaders* in = soup_message_get_response_headers(t->message);
+    SoupMessageHeaders* in = soup_message_get_response_headers(t->message());
     MediaUpstream up;
     up.http = true;
-    up.status = int(soup_message_get_status(t->message));
+    up.status = int(soup_message_get_status(t->message()));
     if (const char* type = soup_message_headers_get_content_type(in, nullptr)) up.mime = type;
     if (soup_message_headers_get_encoding(in) == SOUP_ENCODING_CONTENT_LENGTH)
       up.length = soup_message_headers_get_content_length(in);
@@ -59,7 +91,7 @@ void on_sent(GObject* source, GAsyncResult* result, gpointer data) {
     const MediaHead head = g_scheme.head(up);
 
     WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(body, -1);
-    const char* reason = soup_message_get_reason_phrase(t->message);
+    const char* reason = soup_message_get_reason_phrase(t->message());
     webkit_uri_scheme_response_set_status(response, guint(head.status), reason && *reason ? reason : nullptr);
     SoupMessageHeaders* out = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
     for (const auto& [name, value] : head.headers) {
@@ -68,12 +100,10 @@ void on_sent(GObject* source, GAsyncResult* result, gpointer data) {
         webkit_uri_scheme_response_set_content_type(response, value.c_str());
     }
     webkit_uri_scheme_response_set_http_headers(response, out);  // takes the headers
-    webkit_uri_scheme_request_finish_with_response(t->request, response);
+    webkit_uri_scheme_request_finish_with_response(t->request(), response);
     g_object_unref(response);
     g_object_unref(body);
   }
-  g_object_unref(t->message);
-  g_object_unref(t->request);
 }
 
 void on_request(WebKitURISchemeRequest* req, gpointer) {
@@ -98,8 +128,8 @@ void on_request(WebKitURISchemeRequest* req, gpointer) {
   if (!msg) return fail(req, 400, "quib.proxyURL: only http/https URLs can be proxied");
   SoupMessageHeaders* out = soup_message_get_request_headers(msg);
   for (const auto& [name, value] : d.headers) soup_message_headers_replace(out, name.c_str(), value.c_str());
-  g_object_ref(req);
-  soup_session_send_async(g_session, msg, G_PRIORITY_DEFAULT, nullptr, on_sent, new Transfer{req, msg});
+  auto* t = new Transfer(req, msg);
+  soup_session_send_async(g_session, msg, G_PRIORITY_DEFAULT, t->cancellable(), on_sent, t);
 }
 
 std::string origin_of_view(WebKitWebView* view) {

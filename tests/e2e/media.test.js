@@ -17,6 +17,7 @@ const BODY = crypto.randomBytes(300000);
 const sha = (buf) => crypto.createHash('sha256').update(buf).digest('hex');
 const seen = [];     // requests the server got: {url, range, ua, cookie, encoding}
 const dropped = [];  // slow bodies whose client went away before the end
+const stalled = [];  // requests never answered: {closed}
 
 before(async () => {
   x = await h.startDisplay();
@@ -56,6 +57,11 @@ before(async () => {
     } else if (req.url === '/page.html') {
       res.writeHead(200, { 'content-type': 'text/html' });
       res.end('<!doctype html><meta charset="utf-8"><title>web</title><script src="probe.js"></script>');
+    } else if (req.url === '/stall.bin') {
+      // Never answers; the test watches when the proxy gives up the connection.
+      const entry = { closed: false };
+      stalled.push(entry);
+      req.socket.on('close', () => { entry.closed = true; });
     } else if (req.url === '/probe.js') {
       res.writeHead(200, { 'content-type': 'text/javascript' });
       res.end(require('node:fs').readFileSync(path.join(h.PAGES, 'probe.js')));
@@ -164,4 +170,22 @@ test('a fetch the page gives up stops the upstream transfer', async (t) => {
   await b.expectReport('aborted');
   await h.until(() => dropped.length > before, 'the upstream connection closed early');
   assert.ok(dropped[dropped.length - 1] < 50 * 1024 * 1024);
+});
+
+test('a request the page drops before the upstream answers closes the upstream connection', async (t) => {
+  const b = (await session(t)).backend;
+  const url = JSON.stringify(`${base}/stall.bin`);
+  const ways = [
+    ['an aborted fetch', `window.drop = new AbortController();
+      fetch(quib.proxyURL(${url}), { signal: drop.signal }).catch(() => {});`, 'drop.abort()'],
+    ['a media element losing its source', `window.au = new Audio(quib.proxyURL(${url}));
+      au.play().catch(() => {});`, 'au.removeAttribute("src"); au.load();'],
+  ];
+  for (const [way, start, stop] of ways) {
+    const at = stalled.length;
+    b.eval(start);
+    await h.until(() => stalled.length > at, `${way}: the upstream request`);
+    b.eval(stop);
+    await h.until(() => stalled.slice(at).every((r) => r.closed), `${way}: the upstream connection closed`);
+  }
 });
