@@ -11,8 +11,12 @@
 #include <libsoup/soup.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/gtk/gtk_platform.h"
 
@@ -132,42 +136,30 @@ void on_request(WebKitURISchemeRequest* req, gpointer) {
   soup_session_send_async(g_session, msg, G_PRIORITY_DEFAULT, t->cancellable(), on_sent, t);
 }
 
-std::string origin_of_view(WebKitWebView* view) {
-  const char* uri = webkit_web_view_get_uri(view);
-  if (!uri) return "null";
-  WebKitSecurityOrigin* o = webkit_security_origin_new_for_uri(uri);
-  std::string out = "null";
-  const char* proto = webkit_security_origin_get_protocol(o);
-  if (proto && *proto) {
-    out = std::string(proto) + "://";
-    if (const char* host = webkit_security_origin_get_host(o)) out += host;
-    const guint16 port = webkit_security_origin_get_port(o);
-    const std::string p = proto;
-    if (port != 0 && !(port == 80 && p == "http") && !(port == 443 && p == "https")) out += ":" + std::to_string(port);
-  }
-  webkit_security_origin_unref(o);
-  return out;
-}
-
-// Trusted pages get the camera and microphone at once; any other asks the user,
-// as the desktop's own question.
-gboolean on_permission(WebKitWebView* view, WebKitPermissionRequest* request, gpointer) {
-  if (!WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(request)) return FALSE;
-  auto* media = WEBKIT_USER_MEDIA_PERMISSION_REQUEST(request);
-  CaptureRequest c;
-  c.camera = webkit_user_media_permission_is_for_video_device(media);
-  c.microphone = webkit_user_media_permission_is_for_audio_device(media);
-  // WebKitGTK names no requesting frame: the page's origin stands for both.
-  c.origin = c.frame_origin = origin_of_view(view);
-  if (g_scheme.capture && g_scheme.capture(c)) {
-    webkit_permission_request_allow(request);
-    return TRUE;
-  }
-  const char* what = c.camera && c.microphone ? "your camera and microphone" : c.camera ? "your camera" : "your microphone";
+// Asks the user, as the desktop's own question. The page's documents of other
+// origins are named, since any of them may be the one asking.
+void ask_user(WebKitWebView* view, WebKitPermissionRequest* request, const CaptureRequest& c, bool screen) {
+  const bool both = c.camera && c.microphone;
+  const char* what = screen ? "your screen"
+                     : both ? "your camera and microphone"
+                     : c.camera ? "your camera"
+                                : "your microphone";
+  const char* title = screen ? "Screen" : both ? "Camera and Microphone" : c.camera ? "Camera" : "Microphone";
   GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(view));
   GtkWidget* dialog = gtk_message_dialog_new(GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr, GTK_DIALOG_DESTROY_WITH_PARENT,
                                              GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "Allow %s to use %s?",
-                                             c.origin.c_str(), what);
+                                             c.origin.empty() ? "this page" : c.origin.c_str(), what);
+  std::vector<std::string> others;
+  for (const std::string& o : c.frames)
+    if (o != c.origin && std::find(others.begin(), others.end(), o) == others.end()) others.push_back(o);
+  if (!others.empty()) {
+    std::string list = others.front();
+    for (size_t i = 1; i < others.size(); ++i) list += ", " + others[i];
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog),
+                                             "The page also shows content from %s, which may be the one asking.",
+                                             list.c_str());
+  }
+  gtk_window_set_title(GTK_WINDOW(dialog), title);
   gtk_dialog_add_buttons(GTK_DIALOG(dialog), "Don't Allow", GTK_RESPONSE_REJECT, "Allow", GTK_RESPONSE_ACCEPT, nullptr);
   g_object_ref(request);
   g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog* d, int response, WebKitPermissionRequest* r) {
@@ -180,6 +172,48 @@ gboolean on_permission(WebKitWebView* view, WebKitPermissionRequest* request, gp
                    }),
                    request);
   gtk_widget_show(dialog);
+}
+
+// The page's web-process extension answers the origins of the page's documents,
+// the top one's first.
+void on_origins(GObject* source, GAsyncResult* result, gpointer data) {
+  auto* view = WEBKIT_WEB_VIEW(source);
+  auto* request = static_cast<WebKitPermissionRequest*>(data);
+  auto* media = WEBKIT_USER_MEDIA_PERMISSION_REQUEST(request);
+  CaptureRequest c;
+  c.camera = webkit_user_media_permission_is_for_video_device(media);
+  c.microphone = webkit_user_media_permission_is_for_audio_device(media);
+  const bool screen = webkit_user_media_permission_is_for_display_device(media);
+  GError* error = nullptr;
+  if (WebKitUserMessage* reply = webkit_web_view_send_message_to_page_finish(view, result, &error)) {
+    GVariant* origins = webkit_user_message_get_parameters(reply);
+    if (origins && g_variant_is_of_type(origins, G_VARIANT_TYPE_STRING_ARRAY)) {
+      GVariantIter it;
+      const char* o;
+      g_variant_iter_init(&it, origins);
+      while (g_variant_iter_next(&it, "&s", &o)) c.frames.emplace_back(o);
+      if (!c.frames.empty()) c.origin = c.frames.front();
+    }
+    g_object_unref(reply);
+  } else {
+    std::fprintf(stderr, "quibex: camera or microphone request: the page's documents are not known (%s); asking\n",
+                 error->message);
+    g_error_free(error);
+  }
+  if (!screen && g_scheme.capture && g_scheme.capture(c))
+    webkit_permission_request_allow(request);
+  else
+    ask_user(view, request, c, screen);
+  g_object_unref(request);
+}
+
+// WebKitGTK does not say which document asked: the decision waits for the
+// origins of every document in the page.
+gboolean on_permission(WebKitWebView* view, WebKitPermissionRequest* request, gpointer) {
+  if (!WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(request)) return FALSE;
+  g_object_ref(request);
+  webkit_web_view_send_message_to_page(view, webkit_user_message_new("quibex:origins", nullptr), nullptr, on_origins,
+                                       request);
   return TRUE;
 }
 
@@ -198,7 +232,11 @@ void GtkPlatform::install_media_scheme(MediaScheme scheme) {
 }
 
 void connect_capture_permission(WebKitWebView* view) {
-  webkit_settings_set_enable_media_stream(webkit_web_view_get_settings(view), TRUE);
+  WebKitSettings* settings = webkit_web_view_get_settings(view);
+  webkit_settings_set_enable_media_stream(settings, TRUE);
+  // Tests run where there is no camera or microphone: WebKit's stand-ins.
+  if (const char* mock = std::getenv("QUIBEX_TEST_MOCK_CAPTURE"); mock && *mock)
+    webkit_settings_set_enable_mock_capture_devices(settings, TRUE);
   g_signal_connect(view, "permission-request", G_CALLBACK(on_permission), nullptr);
 }
 

@@ -2,7 +2,8 @@
 // The media proxy on the real host: pages fetch remote media through the host's own
 // "quib-media" scheme, with the exact bytes, working ranges and permissive headers,
 // only from trusted origins and only from web addresses; a request the page drops
-// stops the upstream transfer.
+// stops the upstream transfer. Camera and microphone requests follow the trust list
+// for every document of the page.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const crypto = require('node:crypto');
@@ -62,6 +63,13 @@ before(async () => {
       const entry = { closed: false };
       stalled.push(entry);
       req.socket.on('close', () => { entry.closed = true; });
+    } else if (req.url === '/frame.html') {
+      // Asks for the microphone when its parent says so, and tells the parent how it went.
+      res.writeHead(200, { 'content-type': 'text/html' });
+      res.end(`<!doctype html><script>addEventListener('message', () => navigator.mediaDevices
+        .getUserMedia({ audio: true })
+        .then((s) => parent.postMessage({ ok: true, tracks: s.getTracks().length }, '*'),
+              (e) => parent.postMessage({ ok: false, error: String(e) }, '*')));</script>`);
     } else if (req.url === '/probe.js') {
       res.writeHead(200, { 'content-type': 'text/javascript' });
       res.end(require('node:fs').readFileSync(path.join(h.PAGES, 'probe.js')));
@@ -188,4 +196,29 @@ test('a request the page drops before the upstream answers closes the upstream c
     b.eval(stop);
     await h.until(() => stalled.slice(at).every((r) => r.closed), `${way}: the upstream connection closed`);
   }
+});
+
+test('an untrusted frame inside a trusted page is asked, not granted, the microphone', async (t) => {
+  const local = base.replace('127.0.0.1', 'localhost');
+  const s = await session(t, { page: `${base}/page.html`,
+    env: { QUIBEX_TEST_MOCK_CAPTURE: '1', QUIBEX_MEDIA_ORIGINS: `microphone ${base}` } });
+  const b = s.backend;
+  // Adds a frame allowed to ask for the microphone, lets it ask, and reports the answer.
+  const ask = (tag, src) => b.eval(`(() => {
+    const f = document.createElement('iframe');
+    f.allow = 'microphone';
+    f.src = ${JSON.stringify(src)};
+    f.onload = () => f.contentWindow.postMessage('ask', '*');
+    addEventListener('message', (e) => { if (e.source === f.contentWindow) probe.report('${tag}', e.data); });
+    document.body.append(f);
+  })()`);
+  ask('trusted', `${base}/frame.html`);
+  const trusted = await b.expectReport('trusted');
+  assert.equal(trusted.ok, true, trusted.error);
+  ask('untrusted', `${local}/frame.html`);
+  const first = await Promise.race([
+    h.findWindow(x.display, 'Microphone').then(() => 'asked'),
+    b.expectReport('untrusted').then((r) => 'answered ' + JSON.stringify(r)),
+  ]);
+  assert.equal(first, 'asked');
 });
