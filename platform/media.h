@@ -47,12 +47,14 @@ struct MediaHead {
   HeaderList headers;
 };
 
-// Camera and microphone requests of a page.
+// Camera and microphone requests of a page. The desktop may not know which of
+// the page's documents asked: `frames` holds the origin of every document that
+// may have, the top one's included; empty when even that is not known.
 struct CaptureRequest {
   bool camera = false;
   bool microphone = false;
-  std::string origin;        // the requesting origin
-  std::string frame_origin;  // the origin of the frame that asked
+  std::string origin;               // the top document's origin
+  std::vector<std::string> frames;  // the origins of the documents that may have asked
 };
 
 struct MediaScheme {

@@ -245,7 +245,14 @@ platform::MediaHead media_response_head(const platform::MediaUpstream& up) {
 }
 
 bool media_capture_trusted(const platform::CaptureRequest& r) {
-  auto both = [&](const char* cap) { return media_trusted(cap, r.origin) && media_trusted(cap, r.frame_origin); };
+  // Whichever document asked must be trusted, and so must the top one; when the
+  // asking one is not known, the user decides.
+  auto both = [&](const char* cap) {
+    if (r.frames.empty() || !media_trusted(cap, r.origin)) return false;
+    for (const std::string& frame : r.frames)
+      if (!media_trusted(cap, frame)) return false;
+    return true;
+  };
   if (r.camera && r.microphone) return both("camera") && both("microphone");
   if (r.camera) return both("camera");
   if (r.microphone) return both("microphone");

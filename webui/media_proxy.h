@@ -25,7 +25,8 @@ std::string url_origin_str(const std::string& url);
 platform::MediaDecision media_decide(const platform::MediaRequest& request);
 // The status and headers the page sees for an upstream response.
 platform::MediaHead media_response_head(const platform::MediaUpstream& upstream);
-// Camera and microphone: granted when trusted, else left to the desktop's prompt.
+// Camera and microphone: granted when the top document and every document that
+// may have asked are trusted, else left to the desktop's prompt.
 bool media_capture_trusted(const platform::CaptureRequest& request);
 
 // Puts the scheme and the capture decision in place for every web view.

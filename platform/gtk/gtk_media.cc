@@ -2,15 +2,21 @@
 // the page as it arrives; and camera and microphone requests.
 //
 // The proxy's session has no content decoder, so bytes, lengths and ranges pass
-// through exactly as the server sent them. When WebKit lets go of a body it has
-// not read to the end, closing the stream closes the upstream connection.
+// through exactly as the server sent them. WebKit holds a page's request until
+// it is answered or the page drops it, so a request dropped before the upstream
+// answered ends the upstream transfer at once; when WebKit lets go of a body it
+// has not read to the end, closing the stream closes the upstream connection.
 
 #include <gtk/gtk.h>
 #include <libsoup/soup.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/gtk/gtk_platform.h"
 
@@ -29,24 +35,54 @@ void fail(WebKitURISchemeRequest* req, int code, const std::string& message) {
   g_error_free(e);
 }
 
-// One upstream transfer for one page request.
-struct Transfer {
-  WebKitURISchemeRequest* request;
-  SoupMessage* message;
+// One upstream transfer for one page request. It only watches the request:
+// when WebKit lets go of it unanswered, the transfer is cancelled.
+class Transfer {
+ public:
+  Transfer(WebKitURISchemeRequest* request, SoupMessage* message)
+      : request_(request), message_(message), cancel_(g_cancellable_new()) {
+    g_object_weak_ref(G_OBJECT(request_), &Transfer::dropped, this);
+  }
+  ~Transfer() {
+    if (request_) g_object_weak_unref(G_OBJECT(request_), &Transfer::dropped, this);
+    g_object_unref(cancel_);
+    g_object_unref(message_);
+  }
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  WebKitURISchemeRequest* request() const { return request_; }  // null once dropped
+  SoupMessage* message() const { return message_; }
+  GCancellable* cancellable() const { return cancel_; }
+
+ private:
+  static void dropped(gpointer self, GObject*) {
+    auto* t = static_cast<Transfer*>(self);
+    t->request_ = nullptr;
+    g_cancellable_cancel(t->cancel_);
+  }
+
+  WebKitURISchemeRequest* request_;
+  SoupMessage* message_;
+  GCancellable* cancel_;
 };
 
 void on_sent(GObject* source, GAsyncResult* result, gpointer data) {
   std::unique_ptr<Transfer> t(static_cast<Transfer*>(data));
   GError* error = nullptr;
   GInputStream* body = soup_session_send_finish(SOUP_SESSION(source), result, &error);
-  if (!body) {
-    webkit_uri_scheme_request_finish_error(t->request, error);
+  if (!t->request()) {
+    // The page dropped the request; nothing is left to answer.
+    if (body) g_object_unref(body);
+    if (error) g_error_free(error);
+  } else if (!body) {
+    webkit_uri_scheme_request_finish_error(t->request(), error);
     g_error_free(error);
   } else {
-    SoupMessageHeaders* in = soup_message_get_response_headers(t->message);
+    SoupMessageHeaders* in = soup_message_get_response_headers(t->message());
     MediaUpstream up;
     up.http = true;
-    up.status = int(soup_message_get_status(t->message));
+    up.status = int(soup_message_get_status(t->message()));
     if (const char* type = soup_message_headers_get_content_type(in, nullptr)) up.mime = type;
     if (soup_message_headers_get_encoding(in) == SOUP_ENCODING_CONTENT_LENGTH)
       up.length = soup_message_headers_get_content_length(in);
@@ -59,7 +95,7 @@ void on_sent(GObject* source, GAsyncResult* result, gpointer data) {
     const MediaHead head = g_scheme.head(up);
 
     WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(body, -1);
-    const char* reason = soup_message_get_reason_phrase(t->message);
+    const char* reason = soup_message_get_reason_phrase(t->message());
     webkit_uri_scheme_response_set_status(response, guint(head.status), reason && *reason ? reason : nullptr);
     SoupMessageHeaders* out = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
     for (const auto& [name, value] : head.headers) {
@@ -68,12 +104,10 @@ void on_sent(GObject* source, GAsyncResult* result, gpointer data) {
         webkit_uri_scheme_response_set_content_type(response, value.c_str());
     }
     webkit_uri_scheme_response_set_http_headers(response, out);  // takes the headers
-    webkit_uri_scheme_request_finish_with_response(t->request, response);
+    webkit_uri_scheme_request_finish_with_response(t->request(), response);
     g_object_unref(response);
     g_object_unref(body);
   }
-  g_object_unref(t->message);
-  g_object_unref(t->request);
 }
 
 void on_request(WebKitURISchemeRequest* req, gpointer) {
@@ -98,46 +132,34 @@ void on_request(WebKitURISchemeRequest* req, gpointer) {
   if (!msg) return fail(req, 400, "quib.proxyURL: only http/https URLs can be proxied");
   SoupMessageHeaders* out = soup_message_get_request_headers(msg);
   for (const auto& [name, value] : d.headers) soup_message_headers_replace(out, name.c_str(), value.c_str());
-  g_object_ref(req);
-  soup_session_send_async(g_session, msg, G_PRIORITY_DEFAULT, nullptr, on_sent, new Transfer{req, msg});
+  auto* t = new Transfer(req, msg);
+  soup_session_send_async(g_session, msg, G_PRIORITY_DEFAULT, t->cancellable(), on_sent, t);
 }
 
-std::string origin_of_view(WebKitWebView* view) {
-  const char* uri = webkit_web_view_get_uri(view);
-  if (!uri) return "null";
-  WebKitSecurityOrigin* o = webkit_security_origin_new_for_uri(uri);
-  std::string out = "null";
-  const char* proto = webkit_security_origin_get_protocol(o);
-  if (proto && *proto) {
-    out = std::string(proto) + "://";
-    if (const char* host = webkit_security_origin_get_host(o)) out += host;
-    const guint16 port = webkit_security_origin_get_port(o);
-    const std::string p = proto;
-    if (port != 0 && !(port == 80 && p == "http") && !(port == 443 && p == "https")) out += ":" + std::to_string(port);
-  }
-  webkit_security_origin_unref(o);
-  return out;
-}
-
-// Trusted pages get the camera and microphone at once; any other asks the user,
-// as the desktop's own question.
-gboolean on_permission(WebKitWebView* view, WebKitPermissionRequest* request, gpointer) {
-  if (!WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(request)) return FALSE;
-  auto* media = WEBKIT_USER_MEDIA_PERMISSION_REQUEST(request);
-  CaptureRequest c;
-  c.camera = webkit_user_media_permission_is_for_video_device(media);
-  c.microphone = webkit_user_media_permission_is_for_audio_device(media);
-  // WebKitGTK names no requesting frame: the page's origin stands for both.
-  c.origin = c.frame_origin = origin_of_view(view);
-  if (g_scheme.capture && g_scheme.capture(c)) {
-    webkit_permission_request_allow(request);
-    return TRUE;
-  }
-  const char* what = c.camera && c.microphone ? "your camera and microphone" : c.camera ? "your camera" : "your microphone";
+// Asks the user, as the desktop's own question. The page's documents of other
+// origins are named, since any of them may be the one asking.
+void ask_user(WebKitWebView* view, WebKitPermissionRequest* request, const CaptureRequest& c, bool screen) {
+  const bool both = c.camera && c.microphone;
+  const char* what = screen ? "your screen"
+                     : both ? "your camera and microphone"
+                     : c.camera ? "your camera"
+                                : "your microphone";
+  const char* title = screen ? "Screen" : both ? "Camera and Microphone" : c.camera ? "Camera" : "Microphone";
   GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(view));
   GtkWidget* dialog = gtk_message_dialog_new(GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr, GTK_DIALOG_DESTROY_WITH_PARENT,
                                              GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "Allow %s to use %s?",
-                                             c.origin.c_str(), what);
+                                             c.origin.empty() ? "this page" : c.origin.c_str(), what);
+  std::vector<std::string> others;
+  for (const std::string& o : c.frames)
+    if (o != c.origin && std::find(others.begin(), others.end(), o) == others.end()) others.push_back(o);
+  if (!others.empty()) {
+    std::string list = others.front();
+    for (size_t i = 1; i < others.size(); ++i) list += ", " + others[i];
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog),
+                                             "The page also shows content from %s, which may be the one asking.",
+                                             list.c_str());
+  }
+  gtk_window_set_title(GTK_WINDOW(dialog), title);
   gtk_dialog_add_buttons(GTK_DIALOG(dialog), "Don't Allow", GTK_RESPONSE_REJECT, "Allow", GTK_RESPONSE_ACCEPT, nullptr);
   g_object_ref(request);
   g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog* d, int response, WebKitPermissionRequest* r) {
@@ -150,6 +172,48 @@ gboolean on_permission(WebKitWebView* view, WebKitPermissionRequest* request, gp
                    }),
                    request);
   gtk_widget_show(dialog);
+}
+
+// The page's web-process extension answers the origins of the page's documents,
+// the top one's first.
+void on_origins(GObject* source, GAsyncResult* result, gpointer data) {
+  auto* view = WEBKIT_WEB_VIEW(source);
+  auto* request = static_cast<WebKitPermissionRequest*>(data);
+  auto* media = WEBKIT_USER_MEDIA_PERMISSION_REQUEST(request);
+  CaptureRequest c;
+  c.camera = webkit_user_media_permission_is_for_video_device(media);
+  c.microphone = webkit_user_media_permission_is_for_audio_device(media);
+  const bool screen = webkit_user_media_permission_is_for_display_device(media);
+  GError* error = nullptr;
+  if (WebKitUserMessage* reply = webkit_web_view_send_message_to_page_finish(view, result, &error)) {
+    GVariant* origins = webkit_user_message_get_parameters(reply);
+    if (origins && g_variant_is_of_type(origins, G_VARIANT_TYPE_STRING_ARRAY)) {
+      GVariantIter it;
+      const char* o;
+      g_variant_iter_init(&it, origins);
+      while (g_variant_iter_next(&it, "&s", &o)) c.frames.emplace_back(o);
+      if (!c.frames.empty()) c.origin = c.frames.front();
+    }
+    g_object_unref(reply);
+  } else {
+    std::fprintf(stderr, "quibex: camera or microphone request: the page's documents are not known (%s); asking\n",
+                 error->message);
+    g_error_free(error);
+  }
+  if (!screen && g_scheme.capture && g_scheme.capture(c))
+    webkit_permission_request_allow(request);
+  else
+    ask_user(view, request, c, screen);
+  g_object_unref(request);
+}
+
+// WebKitGTK does not say which document asked: the decision waits for the
+// origins of every document in the page.
+gboolean on_permission(WebKitWebView* view, WebKitPermissionRequest* request, gpointer) {
+  if (!WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(request)) return FALSE;
+  g_object_ref(request);
+  webkit_web_view_send_message_to_page(view, webkit_user_message_new("quibex:origins", nullptr), nullptr, on_origins,
+                                       request);
   return TRUE;
 }
 
@@ -168,7 +232,11 @@ void GtkPlatform::install_media_scheme(MediaScheme scheme) {
 }
 
 void connect_capture_permission(WebKitWebView* view) {
-  webkit_settings_set_enable_media_stream(webkit_web_view_get_settings(view), TRUE);
+  WebKitSettings* settings = webkit_web_view_get_settings(view);
+  webkit_settings_set_enable_media_stream(settings, TRUE);
+  // Tests run where there is no camera or microphone: WebKit's stand-ins.
+  if (const char* mock = std::getenv("QUIBEX_TEST_MOCK_CAPTURE"); mock && *mock)
+    webkit_settings_set_enable_mock_capture_devices(settings, TRUE);
   g_signal_connect(view, "permission-request", G_CALLBACK(on_permission), nullptr);
 }
 

@@ -2,7 +2,8 @@
 // The media proxy on the real host: pages fetch remote media through the host's own
 // "quib-media" scheme, with the exact bytes, working ranges and permissive headers,
 // only from trusted origins and only from web addresses; a request the page drops
-// stops the upstream transfer.
+// stops the upstream transfer. Camera and microphone requests follow the trust list
+// for every document of the page.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const crypto = require('node:crypto');
@@ -17,6 +18,7 @@ const BODY = crypto.randomBytes(300000);
 const sha = (buf) => crypto.createHash('sha256').update(buf).digest('hex');
 const seen = [];     // requests the server got: {url, range, ua, cookie, encoding}
 const dropped = [];  // slow bodies whose client went away before the end
+const stalled = [];  // requests never answered: {closed}
 
 before(async () => {
   x = await h.startDisplay();
@@ -56,6 +58,18 @@ before(async () => {
     } else if (req.url === '/page.html') {
       res.writeHead(200, { 'content-type': 'text/html' });
       res.end('<!doctype html><meta charset="utf-8"><title>web</title><script src="probe.js"></script>');
+    } else if (req.url === '/stall.bin') {
+      // Never answers; the test watches when the proxy gives up the connection.
+      const entry = { closed: false };
+      stalled.push(entry);
+      req.socket.on('close', () => { entry.closed = true; });
+    } else if (req.url === '/frame.html') {
+      // Asks for the microphone when its parent says so, and tells the parent how it went.
+      res.writeHead(200, { 'content-type': 'text/html' });
+      res.end(`<!doctype html><script>addEventListener('message', () => navigator.mediaDevices
+        .getUserMedia({ audio: true })
+        .then((s) => parent.postMessage({ ok: true, tracks: s.getTracks().length }, '*'),
+              (e) => parent.postMessage({ ok: false, error: String(e) }, '*')));</script>`);
     } else if (req.url === '/probe.js') {
       res.writeHead(200, { 'content-type': 'text/javascript' });
       res.end(require('node:fs').readFileSync(path.join(h.PAGES, 'probe.js')));
@@ -164,4 +178,47 @@ test('a fetch the page gives up stops the upstream transfer', async (t) => {
   await b.expectReport('aborted');
   await h.until(() => dropped.length > before, 'the upstream connection closed early');
   assert.ok(dropped[dropped.length - 1] < 50 * 1024 * 1024);
+});
+
+test('a request the page drops before the upstream answers closes the upstream connection', async (t) => {
+  const b = (await session(t)).backend;
+  const url = JSON.stringify(`${base}/stall.bin`);
+  const ways = [
+    ['an aborted fetch', `window.drop = new AbortController();
+      fetch(quib.proxyURL(${url}), { signal: drop.signal }).catch(() => {});`, 'drop.abort()'],
+    ['a media element losing its source', `window.au = new Audio(quib.proxyURL(${url}));
+      au.play().catch(() => {});`, 'au.removeAttribute("src"); au.load();'],
+  ];
+  for (const [way, start, stop] of ways) {
+    const at = stalled.length;
+    b.eval(start);
+    await h.until(() => stalled.length > at, `${way}: the upstream request`);
+    b.eval(stop);
+    await h.until(() => stalled.slice(at).every((r) => r.closed), `${way}: the upstream connection closed`);
+  }
+});
+
+test('an untrusted frame inside a trusted page is asked, not granted, the microphone', async (t) => {
+  const local = base.replace('127.0.0.1', 'localhost');
+  const s = await session(t, { page: `${base}/page.html`,
+    env: { QUIBEX_TEST_MOCK_CAPTURE: '1', QUIBEX_MEDIA_ORIGINS: `microphone ${base}` } });
+  const b = s.backend;
+  // Adds a frame allowed to ask for the microphone, lets it ask, and reports the answer.
+  const ask = (tag, src) => b.eval(`(() => {
+    const f = document.createElement('iframe');
+    f.allow = 'microphone';
+    f.src = ${JSON.stringify(src)};
+    f.onload = () => f.contentWindow.postMessage('ask', '*');
+    addEventListener('message', (e) => { if (e.source === f.contentWindow) probe.report('${tag}', e.data); });
+    document.body.append(f);
+  })()`);
+  ask('trusted', `${base}/frame.html`);
+  const trusted = await b.expectReport('trusted');
+  assert.equal(trusted.ok, true, trusted.error);
+  ask('untrusted', `${local}/frame.html`);
+  const first = await Promise.race([
+    h.findWindow(x.display, 'Microphone').then(() => 'asked'),
+    b.expectReport('untrusted').then((r) => 'answered ' + JSON.stringify(r)),
+  ]);
+  assert.equal(first, 'asked');
 });

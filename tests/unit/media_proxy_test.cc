@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "core/settings.h"
 #include "webui/media_proxy.h"
@@ -206,25 +208,31 @@ TEST_F(MediaTest, ThePageSeesPermissiveHeadersAndAFiniteLengthForLiveStreams) {
   EXPECT_EQ(get(head.headers, "X"), "<none>");
 }
 
-TEST_F(MediaTest, CameraAndMicrophoneNeedTrustForTheOriginAndTheFrame) {
+TEST_F(MediaTest, CameraAndMicrophoneNeedTrustForTheTopAndEveryDocumentThatMayHaveAsked) {
   trust("camera https://cam.example\nmicrophone https://mic.example\ncamera https://both.example\nmicrophone "
-        "https://both.example");
+        "https://both.example\ncamera https://cam2.example");
   struct Case {
     bool camera, mic;
-    const char *origin, *frame;
+    const char* origin;
+    std::vector<std::string> frames;
     bool granted;
   } cases[] = {
-      {true, false, "https://cam.example", "https://cam.example", true},
-      {true, false, "https://cam.example", "https://other.example", false},
-      {true, false, "https://other.example", "https://cam.example", false},
-      {false, true, "https://mic.example", "https://mic.example", true},
-      {true, true, "https://cam.example", "https://cam.example", false},
-      {true, true, "https://both.example", "https://both.example", true},
-      {true, true, "file://", "file://", true},
+      {true, false, "https://cam.example", {"https://cam.example"}, true},
+      {true, false, "https://cam.example", {"https://other.example"}, false},
+      {true, false, "https://other.example", {"https://cam.example"}, false},
+      {true, false, "https://cam.example", {"https://cam.example", "https://cam2.example"}, true},
+      {true, false, "https://cam.example", {"https://cam.example", "https://cam2.example", "null"}, false},
+      {true, false, "https://cam.example", {}, false},
+      {false, true, "https://mic.example", {"https://mic.example"}, true},
+      {false, true, "https://mic.example", {"https://mic.example", "https://cam.example"}, false},
+      {true, true, "https://cam.example", {"https://cam.example"}, false},
+      {true, true, "https://both.example", {"https://both.example"}, true},
+      {true, true, "file://", {"file://"}, true},
   };
   for (const Case& c : cases) {
-    platform::CaptureRequest r{c.camera, c.mic, c.origin, c.frame};
-    EXPECT_EQ(media_capture_trusted(r), c.granted) << c.origin << " " << c.frame << " " << c.camera << c.mic;
+    platform::CaptureRequest r{c.camera, c.mic, c.origin, c.frames};
+    EXPECT_EQ(media_capture_trusted(r), c.granted)
+        << c.origin << " +" << c.frames.size() << " frames " << c.camera << c.mic;
   }
 }
 

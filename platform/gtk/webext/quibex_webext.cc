@@ -14,10 +14,72 @@
 // main-frame URL ("quibex:uri"), the provisional one included; WebKit reports the
 // provisional load to the view on this same connection right after, so the view
 // knows the URL of a load when it hears that the load started.
+//
+// Document origins. WebKit does not tell the UI process which frame asked for
+// the camera or microphone. The extension keeps every frame of a page that has
+// run a script and, asked "quibex:origins", answers the origins of the
+// documents those frames hold now, the main frame's first; the host decides on
+// all of them. A document without scripts can only ask through a script of its
+// own origin, so its origin is among them.
 
 #include <webkit2/webkit-web-extension.h>
 
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
 namespace {
+
+WebKitScriptWorld* g_bridge = nullptr;
+
+// Live frames and the id of the page each belongs to.
+std::unordered_map<WebKitFrame*, guint64>& live_frames() {
+  static std::unordered_map<WebKitFrame*, guint64> frames;
+  return frames;
+}
+
+void track_frame(WebKitScriptWorld*, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
+  if (!live_frames().emplace(frame, webkit_web_page_get_id(page)).second) return;
+  g_object_weak_ref(
+      G_OBJECT(frame), +[](gpointer, GObject* gone) { live_frames().erase(reinterpret_cast<WebKitFrame*>(gone)); },
+      nullptr);
+}
+
+// The document's own security origin, read in the bridge's world where page
+// scripts cannot shadow it; "null" when it cannot be read.
+std::string document_origin(WebKitFrame* frame) {
+  std::string out = "null";
+  JSCContext* ctx = webkit_frame_get_js_context_for_script_world(frame, g_bridge);
+  if (!ctx) return out;
+  JSCValue* v = jsc_context_evaluate(ctx, "self.origin", -1);
+  if (v && jsc_value_is_string(v)) {
+    char* s = jsc_value_to_string(v);
+    out = s;
+    g_free(s);
+  }
+  if (v) g_object_unref(v);
+  g_object_unref(ctx);
+  return out;
+}
+
+gboolean answer_origins(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
+  if (std::strcmp(webkit_user_message_get_name(message), "quibex:origins") != 0) return FALSE;
+  // The main frame first; none at all when it is not known.
+  const guint64 id = webkit_web_page_get_id(page);
+  WebKitFrame* main = nullptr;
+  for (const auto& [frame, page_id] : live_frames())
+    if (page_id == id && webkit_frame_is_main_frame(frame)) main = frame;
+  GVariantBuilder origins;
+  g_variant_builder_init(&origins, G_VARIANT_TYPE_STRING_ARRAY);
+  if (main) {
+    g_variant_builder_add(&origins, "s", document_origin(main).c_str());
+    for (const auto& [frame, page_id] : live_frames())
+      if (page_id == id && frame != main) g_variant_builder_add(&origins, "s", document_origin(frame).c_str());
+  }
+  webkit_user_message_send_reply(message,
+                                 webkit_user_message_new("quibex:origins", g_variant_builder_end(&origins)));
+  return TRUE;
+}
 
 void name_document(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
   if (!webkit_frame_is_main_frame(frame)) return;
@@ -40,14 +102,16 @@ void report_uri(WebKitWebPage* page, GParamSpec*, gpointer) {
 
 void page_created(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
   g_signal_connect(page, "notify::uri", G_CALLBACK(report_uri), nullptr);
+  g_signal_connect(page, "user-message-received", G_CALLBACK(answer_origins), nullptr);
 }
 
 }  // namespace
 
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize(WebKitWebExtension* extension) {
   // The world the host's user scripts name "quibex-bridge" is this same world.
-  static WebKitScriptWorld* bridge = webkit_script_world_new_with_name("quibex-bridge");
+  g_bridge = webkit_script_world_new_with_name("quibex-bridge");
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared", G_CALLBACK(name_document), nullptr);
-  g_signal_connect(bridge, "window-object-cleared", G_CALLBACK(name_document), nullptr);
+  g_signal_connect(webkit_script_world_get_default(), "window-object-cleared", G_CALLBACK(track_frame), nullptr);
+  g_signal_connect(g_bridge, "window-object-cleared", G_CALLBACK(name_document), nullptr);
   g_signal_connect(extension, "page-created", G_CALLBACK(page_created), nullptr);
 }
