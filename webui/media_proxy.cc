@@ -128,7 +128,7 @@ std::string origin_of(const std::string& scheme, const std::string& host, std::o
   if (scheme == "file") return "file://" + host;
   std::string out = scheme + "://" + host;
   if (port && !(*port == 80 && scheme == "http") && !(*port == 443 && scheme == "https"))
-    out += ":" + std::to_string(*port);
+    out.append(":").append(std::to_string(*port));
   return out;
 }
 
