@@ -1,11 +1,13 @@
 'use strict';
-// The hello example in both modes, and closing the window, under a window manager.
+// The hello example in both modes, its checks of calls and navigations, and closing
+// the window, under a window manager.
 const { test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const { execFileSync } = require('node:child_process');
 const h = require('./harness');
+const n = require('./nav_support');
 
 const EXAMPLE = path.join(h.ROOT, 'examples/hello');
 
@@ -57,6 +59,35 @@ test('the example bundle starts its backend, and closing its window ends it', as
   await closeByUser('Hello');
   assert.equal(await host.waitExit(), 0, host.stderr);
   assert.deepEqual(sockDirs(), []);
+});
+
+// The bundle's backend waits for the test's go: until it connects, the host asks
+// nobody, and the start page's jump to the web loads.
+test('the example refuses a call from a page not its own and hands a link out to the desktop', async (t) => {
+  const dir = h.tempDir();
+  const web = await n.site();
+  t.after(() => web.close());
+  const go = path.join(dir, 'go');
+  const bundle = h.makeBundle(dir, { name: 'Hello', pages: [], index: null,
+    qbx: `#!/bin/sh\nwhile [ ! -e '${go}' ]; do sleep 0.05; done\nexec "${process.execPath}" "$2"\n` });
+  fs.copyFileSync(path.join(EXAMPLE, 'backend/entry.js'), bundle.entry);
+  fs.writeFileSync(path.join(path.dirname(bundle.entry), 'frontend/index.html'),
+    `<script>location.replace(${JSON.stringify(web.url('/foreign.html'))})</script>`);
+  const home = n.desktopHome(dir);
+  const env = { ...h.sessionEnv(dir, null), ...home.env };
+  const host = new h.Host([], { display: x.display, bin: bundle.bin, env });
+  t.after(() => host.stop());
+
+  await h.until(() => web.saw('/foreign.html'), 'the web page to load');
+  fs.writeFileSync(go, '');
+  const outcome = await h.until(() => web.requests.find((r) => r.path.startsWith('/outcome?')), 'the call\'s outcome');
+  const [how, value] = decodeURIComponent(outcome.path.slice('/outcome?'.length)).split(/=(.*)/s);
+  assert.equal(how, 'refused', value);
+  assert.match(JSON.parse(value).error, /not a page of this application/);
+
+  const outside = web.url('/probe.html?outside');
+  await h.until(() => home.opened().includes(outside), 'the desktop to open the link');
+  assert.ok(!web.saw('/probe.html?outside'), 'the window never loads it');
 });
 
 test('closing the main window ends a command-line host with 0', async () => {

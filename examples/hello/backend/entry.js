@@ -9,6 +9,10 @@
 // With --host it starts the host itself and ends with the host's exit code. --demo clicks
 // through the page by evaluating script in it, checks what the page shows, optionally
 // saves a screenshot of the display and quits.
+//
+// The safe pattern (docs/security.md): every call is checked against the origin of the
+// page that made it, and a navigation out of the application's pages goes to the
+// desktop's browser instead of loading in the window.
 
 const { spawn, execFile } = require('node:child_process');
 const fs = require('node:fs');
@@ -50,6 +54,13 @@ const wireEscape = (s) => s.replace(/[\\\n\t\r]/g, (c) => ({ '\\': '\\\\', '\n':
 // TITLE text travels raw: no line breaks.
 const oneLine = (s) => String(s).replace(/[\x00-\x1f\x7f]/g, ' ');
 
+// The origins of the application's own pages. The example's pages are files, and a
+// file page calls with the origin "file://". Any other origin is a page that is not
+// the application's, such as a web page that a navigation brought into a window.
+const OWN_ORIGINS = new Set(['file://']);
+// Links the desktop may open for the user; anything else that leaves is only dropped.
+const HANDED_OUT = /^(https?|mailto):/i;
+
 class Connection {
   constructor(sock, { mode, demo, screenshot }) {
     this.sock = sock;
@@ -83,15 +94,26 @@ class Connection {
   }
 
   line(line) {
+    if (line.startsWith('NAVQ ')) return this.navigation(line);
+    const got = /^GOT n\d+ (.*)$/.exec(line); // how the SHELL open of a navigation went
+    if (got) return void (JSON.parse(got[1]).ok || log('the desktop did not open a link:', got[1]));
     const m = /^CALL (\S+) (.*)$/s.exec(line);
-    if (!m) return; // GOT and other events: nothing this example asked for
+    if (!m) return; // other events: nothing this example asked for
     const id = m[1];
     // A call from a frame inside the page is never answered.
     if (id.includes(':s')) return;
     let method;
     let params;
     try {
-      const payload = JSON.parse(JSON.parse(m[2])[0]);
+      // [payload, origin]: the origin of the page that made the call comes last.
+      const args = JSON.parse(m[2]);
+      const origin = args[args.length - 1];
+      if (!OWN_ORIGINS.has(origin)) {
+        log('refused a call from', origin);
+        this.answer(id, 1, { error: 'refused: not a page of this application' });
+        return;
+      }
+      const payload = JSON.parse(args[0]);
       method = payload.method;
       params = payload.params || {};
     } catch (e) {
@@ -107,6 +129,19 @@ class Connection {
       .then(() => handler.call(this, params, id))
       .then((value) => { if (value !== NO_ANSWER) this.answer(id, 0, value); },
         (err) => this.answer(id, 1, { error: String(err && err.message ? err.message : err) }));
+  }
+
+  // NAVQ <id> <window>\t<url>\t<frame>: a page is about to leave for a web address or
+  // another scheme, and loads after 400 ms unless the backend says otherwise. The host
+  // never asks about file pages, so here every question is about a page outside the
+  // application: it stays out of the window, and the desktop opens a link that the
+  // page itself (not a frame inside it) follows.
+  navigation(line) {
+    const m = /^NAVQ (\S+) [^\t]*\t(.*)\t(main|sub)$/.exec(line);
+    if (!m) return;
+    const [, id, url, frame] = m;
+    this.send(`NAVR ${id} deny`);
+    if (frame === 'main' && HANDED_OUT.test(url)) this.send(`SHELL ${id} open\t${wireEscape(url)}`);
   }
 }
 

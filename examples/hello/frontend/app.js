@@ -9,6 +9,10 @@ function status(text) {
   $('status').textContent = text;
 }
 
+// A file dropped on a page that does not take it loads in the page's place, as a file
+// page with the same origin as the application's own: this page takes drops itself.
+for (const type of ['dragover', 'drop']) window.addEventListener(type, (e) => e.preventDefault());
+
 // Called by the backend through EVAL.
 window.app = {
   tint(color) {
