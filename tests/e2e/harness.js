@@ -45,12 +45,24 @@ function launch(cmd, args, opts) {
 async function stopGroup(child, graceMs = 2000) {
   if (!child) return;
   killGroup(child, 'SIGTERM');
-  await Promise.race([child.exitInfo, sleep(graceMs)]);
+  await within(child.exitInfo, graceMs);
   killGroup(child, 'SIGKILL');
   live.delete(child);
 }
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+// promise's value, or null after ms; the timer goes with the answer, so a test
+// file that waited is not kept alive until the bound.
+async function within(promise, ms) {
+  let timer;
+  const bound = new Promise((r) => { timer = setTimeout(() => r(null), ms); });
+  try {
+    return await Promise.race([promise, bound]);
+  } finally {
+    clearTimeout(timer);
+  }
+}
 
 function tempDir(prefix = 'qbx-e2e-') {
   const d = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
@@ -367,7 +379,7 @@ class Host {
 
   // Resolves with the exit code; a host still running after `ms` is killed and the test fails.
   async waitExit(ms = WAIT) {
-    const res = await Promise.race([this.exitInfo, sleep(ms).then(() => null)]);
+    const res = await within(this.exitInfo, ms);
     if (!res) {
       await stopGroup(this.proc, 500);
       throw new Error(`the host did not exit within ${ms} ms; stderr:\n${this.stderr.slice(-3000)}`);
