@@ -269,6 +269,7 @@ class FakePlatform : public Platform {
   bool fail_windows = false;  // make_window gives null, as a desktop that cannot make one
   std::string exe_path = "/opt/quibex/quibex";
   std::string tmp_dir = "/tmp/";
+  std::string write_root;  // handed to every web view made: files only under it ("" = anywhere)
   std::map<std::string, PlistDict> plists;
   std::vector<std::string> alerts;
   std::function<void()> termination;  // what a termination signal would run
