@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -39,6 +40,7 @@
 #include "services/permissions.h"
 #include "services/screen_capture.h"
 #include "webui/context_menu.h"
+#include "webui/downloads.h"
 #include "webui/keys.h"
 #include "webui/menu_bar.h"
 #include "webui/navigation.h"
@@ -257,8 +259,9 @@ class FuzzState {
  public:
   std::mt19937_64 rng;
   std::string root;  // every file a command may write lands under it
-  std::set<std::string> closed;  // ids opened once and closed since
+  std::vector<std::string> closed;  // some ids of windows that were open once and are gone
   std::vector<std::string> calls;  // page-call ids the host sent in CALL lines
+  std::vector<std::string> questions;  // NAVQ and POPUPQ ids the host put
   long seq = 0;
   bool track = true;        // request ids of this line may be answered and checked
   std::string tracked;      // the answer id of the line being made, "" for none
@@ -280,9 +283,7 @@ class FuzzState {
   }
   std::string dead_window() {
     if (closed.empty() || chance(3)) return "never" + std::to_string(below(5));
-    auto it = closed.begin();
-    std::advance(it, below(closed.size()));
-    return *it;
+    return closed[below(closed.size())];
   }
   std::string window() {
     switch (below(10)) {
@@ -360,7 +361,7 @@ class FuzzState {
       case 'a': return request_id("f");
       case 'q': return call_id();
       case 'c': return chance(2) && !calls.empty() ? calls[below(calls.size())] : call_id();
-      case 'r': return chance(2) ? std::to_string(below(20)) : pick(kWords);
+      case 'r': return !questions.empty() && !chance(4) ? questions[below(questions.size())] : pick(kWords);
       case 'w': return window();
       case 'n': return new_window();
       case 'm': return chance(3) ? "tray" : chance(2) ? "ctx" : window();
@@ -433,7 +434,7 @@ std::string mutate(FuzzState& s, std::string line) {
         if (pos < line.size()) line.erase(pos, 1);
         break;
       case 4: line.insert(pos, std::string(s.below(64), char('a' + s.below(26)))); break;
-      case 5: line.insert(pos, commands()[s.below(commands().size())].form); break;
+      case 5: line.insert(pos, s.expand(commands()[s.below(commands().size())].form)); break;
       default:
         if (pos < line.size()) line[pos] = kSpecial[s.below(sizeof kSpecial - 1)];
     }
@@ -487,9 +488,19 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
     fs::current_path(root);  // relative paths land in the fuzz's folder too
     old_home = std::getenv("HOME") ? std::getenv("HOME") : "";
     setenv("HOME", root.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);  // LOGIN writes its entry there
+    g_bundle_identifier = "org.quibex.fuzz";
     desktop.tmp_dir = root + "/";
     desktop.write_root = root + "/";
-    if (main_view()) main_view()->write_root = root + "/";
+    if (FakeWebView* main = main_view()) {
+      // The main window as start-up leaves it: hooks, bridge and delegates in place.
+      main->write_root = root + "/";
+      install_ctx_hook();
+      install_drop_hook();
+      install_first_mouse_hook();
+      attach_quib_bridge(main, "main");
+      quib_apply_web_delegates(main);
+    }
     cap.write_root = root + "/";
     install_fakes();
     platform::install_speech_factory(
@@ -532,6 +543,7 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
     context_menu_reset_for_tests();
     menu_bars_reset_for_tests();
     navigation_reset_for_tests();
+    downloads_reset_for_tests();
     popups_reset_for_tests();
     clip_reset_for_tests();
     notif_reset_for_tests();
@@ -546,6 +558,8 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
     WindowTest::TearDown();
     quib_bridge_reset_for_tests();
     setenv("HOME", old_home.c_str(), 1);
+    unsetenv("XDG_CONFIG_HOME");
+    g_bundle_identifier.clear();
     fs::current_path(old_cwd);
     fs::remove_all(root);
   }
@@ -559,6 +573,7 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
     dock->images = {root + "/file.txt"};
     access = std::make_unique<platform::fake::FakeSystemAccess>();
     access->windows = {{4242, true}, {1, false}};
+    if (GetParam() < 2) access->auth_unavailable.reset();  // asks wait for the person
     platform::install_desktop_shell(shell.get());
     platform::install_dock(dock.get());
     platform::install_system_access(access.get());
@@ -579,7 +594,8 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
         read_wire();
         if (n == 0) break;
       }
-      desktop.clock.advance(step == 3 && state->chance(20) ? 61000 : double(state->below(1200)));
+      // Past every short default (navigation questions wait 400 ms), now and then past the long ones.
+      desktop.clock.advance(step == 3 ? (state->chance(20) ? 61000 : 500) : double(state->below(1200)));
     }
     desktop.queue.clear_quit();
   }
@@ -633,11 +649,12 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
     }
     for (const std::string& l : lines) {
       if (l.find('\r') != std::string::npos) bad.push_back("a CR: " + l.substr(0, 200));
-      if (l.rfind("CALL ", 0) == 0) {
-        const size_t sp = l.find(' ', 5);
-        if (state->calls.size() > 64) state->calls.erase(state->calls.begin());
-        state->calls.push_back(l.substr(5, sp - 5));
-        continue;
+      for (auto [kind, ids] : {std::pair{"CALL ", &state->calls}, {"NAVQ ", &state->questions},
+                               {"POPUPQ ", &state->questions}}) {
+        const size_t at = std::strlen(kind);
+        if (l.rfind(kind, 0) != 0) continue;
+        if (ids->size() > 64) ids->erase(ids->begin());
+        ids->push_back(l.substr(at, l.find(' ', at) - at));
       }
       if (l.rfind("GOT ", 0) != 0) continue;
       const size_t sp = l.find(' ', 4);
@@ -665,9 +682,26 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
       view->post_message("quib", {std::to_string(++s.seq % 50) + ":" + s.text(), "file://", true, "doc"});
     }
     if (main_view() && s.chance(2)) main_view()->post_message("quib", {std::to_string(++s.seq) + ":x", "null", true, "d"});
-    if (s.chance(8) && !g_windows.empty()) {
-      const std::string id = s.live_window();
-      if (FakeWindow* w = win(id)) w->user_close();
+    // Pages go elsewhere and open windows: the host asks the backend (NAVR and
+    // POPUPR lines answer) and every decision must be taken once.
+    std::vector<FakeWebView*> views;
+    if (main_view()) views.push_back(main_view());
+    for (auto& [id, qw] : g_windows)
+      if (qw.webview) views.push_back(static_cast<FakeWebView*>(qw.webview.get()));
+    if (!views.empty() && s.chance(2)) {
+      FakeWebView* v = views[s.below(views.size())];
+      const std::string url = s.chance(3) ? s.text() : s.pick(kUrls);
+      const bool response = s.chance(4), flag = s.chance(2), main = s.chance(2);
+      const std::string what = std::string(response ? "a response" : "an action") + (v == main_view() ? " in the main view" : "") +
+                               (flag ? " 1 " : " 0 ") + (main ? "1 " : "0 ") + json_escape(url.substr(0, 100));
+      decisions.push_back({what, response ? v->respond({url, flag, main}) : v->page_navigates(url, flag || main)});
+      if (s.chance(4))
+        if (FakeWebView* popup = v->window_open(url); popup && s.chance(2)) popup->ready({0, 0, s.chance(2) ? 0 : 300, 200});
+    }
+    // Now and then the user closes one; never more than a dozen stay open.
+    for (int k = 0; k < 100 && (g_windows.size() > 12 || (s.chance(8) && k == 0)) && !g_windows.empty(); ++k) {
+      if (FakeWindow* w = win(s.live_window())) w->user_close();
+      handed += long(desktop.queue.drain());
     }
   }
 
@@ -734,9 +768,12 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
         off += n;
       }
       settle();
-      for (auto& [id, qw] : g_windows) known.insert(id);
-      for (const std::string& id : known)
-        if (!g_windows.count(id)) s.closed.insert(id);
+      for (const std::string& id : std::exchange(open_ids, {})) {
+        if (g_windows.count(id)) continue;
+        if (s.closed.size() < 64) s.closed.push_back(id);
+        else s.closed[s.below(64)] = id;
+      }
+      for (auto& [id, qw] : g_windows) open_ids.push_back(id);
       check_answers(false);
       if (++rounds % 64 == 0) forget_records();
       if (HasFailure()) break;
@@ -764,6 +801,9 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
       if (!answered.count(id)) bad.push_back("no answer to " + line.substr(0, 300));
       else ++answers;
     }
+    for (auto& [what, d] : std::exchange(decisions, {}))
+      if (d->answers > 1 || d->pending())
+        bad.push_back("the decision on " + what + " taken " + std::to_string(d->answers) + " times");
     state->expected.clear();
     answered.clear();
     if (!bad.empty()) {
@@ -780,7 +820,8 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
   std::unique_ptr<platform::fake::FakeSystemAccess> access;
   platform::fake::FakeCapture cap;
   std::unique_ptr<FuzzState> state;
-  std::set<std::string> known;
+  std::vector<std::string> open_ids;  // the registry's ids after the last round
+  std::vector<std::pair<std::string, std::shared_ptr<platform::fake::FakeDecision>>> decisions;  // navigation decisions of this round
   std::map<std::string, int> answered;
   std::vector<std::string> bad;
   long handed = 0, answers = 0;
