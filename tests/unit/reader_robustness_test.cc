@@ -77,8 +77,8 @@ const std::vector<Command>& commands() {
       {"TITLE {t}"},
       {"SIZE@{w} {i} {i}"},
       {"SIZE {i} {i}"},
-      {"WINOPEN {n}\t{u}\t{t}\t{i}x{i}\t{b}\t{v:all|close|none|min,max}\t{b}\t{M}\t{b}\t{b}\t{i}\t{i}\t{t}\t{i},{i}\t{w}"
-       "\t{b}",
+      {"WINOPEN {n}\t{u}\t{t}\t{i}x{i}\t{b}\t{v:all|close|none|min,max}\t{b}\t{M}\t{b}\t{b}\t{i}\t{i}\t{t}"
+       "\t{i},{i}\t{w}\t{b}",
        Answer::kNone, 4},
       {"WINCLOSE {w}", Answer::kNone, 2},
       {"DLG {q} {v:open|openmulti|dir|save|alert|confirm|prompt}\t{t}\t{t}\t{t}\t{t}", Answer::kPage},
@@ -232,7 +232,8 @@ const Pool kGets = {"windows", "win", "battery", "locale", "wifi", "selectedtext
 const Pool kOps = {"hide", "hidewin", "show", "show 1", "show 0", "presence 0", "presence 1", "geom 1", "geom 0",
                    "hideonclose 1", "hideonclose 0", "center", "minimize", "restore", "zoom", "fullscreen",
                    "fullscreen 1", "fullscreen 0", "ontop 1", "ontop 0", "resizable 1", "resizable 0",
-                   "clickthrough 1", "clickthrough 0", "allspaces 1", "allspaces 0", "level {v:desktop|overlay|floating|normal}",
+                   "clickthrough 1", "clickthrough 0", "allspaces 1", "allspaces 0",
+                   "level {v:desktop|overlay|floating|normal}",
                    "minsize {i}x{i}", "zoomfactor {f}", "pos {i} {i}", "spos {i} {f} {f} {v:px|pt|xyz}",
                    "spos 70 {f} {f}", "pxsize {i} {i}", "fsscreen {i}", "fsscreen 71", "onscreen", "rescue 0",
                    "rescue 1", "", "nonsense"};
@@ -247,7 +248,9 @@ const Pool kJson = {"{}", "[]", "null", "clear",
 const Pool kActions = {"[{\\\"id\\\":\\\"a\\\",\\\"title\\\":\\\"A\\\"}]", "[]", "{}", "[1]", "x",
                        "[{\\\"id\\\":\\\"default\\\",\\\"title\\\":\\\"\\\"}]",
                        "[{\\\"id\\\":\\\"r\\\",\\\"title\\\":\\\"Reply\\\",\\\"input\\\":true}]"};
-const Pool kTools = {"", "[]", "[{\"name\":\"t\",\"description\":\"d\",\"parameters\":{\"a\":\"string\",\"b\":{\"type\":\"number\"}}}]",
+const Pool kTools = {"", "[]",
+                     "[{\"name\":\"t\",\"description\":\"d\","
+                     "\"parameters\":{\"a\":\"string\",\"b\":{\"type\":\"number\"}}}]",
                      "[{\"name\":\"t\",\"parameters\":{\"a\":{\"type\":\"array\"}}}]", "[1]", "{", "null"};
 const Pool kUrls = {"http://127.0.0.1:9/", "https://example.invalid/a?b#c", "file:///nonexistent.html", "about:blank",
                     "javascript:alert(1)", "data:text/html,<b>x</b>", "", "x", "mailto:a@b", "http://\xff/",
@@ -681,7 +684,8 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
       view->write_root = root + "/";
       view->post_message("quib", {std::to_string(++s.seq % 50) + ":" + s.text(), "file://", true, "doc"});
     }
-    if (main_view() && s.chance(2)) main_view()->post_message("quib", {std::to_string(++s.seq) + ":x", "null", true, "d"});
+    if (main_view() && s.chance(2))
+      main_view()->post_message("quib", {std::to_string(++s.seq) + ":x", "null", true, "d"});
     // Pages go elsewhere and open windows: the host asks the backend (NAVR and
     // POPUPR lines answer) and every decision must be taken once.
     std::vector<FakeWebView*> views;
@@ -692,11 +696,13 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
       FakeWebView* v = views[s.below(views.size())];
       const std::string url = s.chance(3) ? s.text() : s.pick(kUrls);
       const bool response = s.chance(4), flag = s.chance(2), main = s.chance(2);
-      const std::string what = std::string(response ? "a response" : "an action") + (v == main_view() ? " in the main view" : "") +
-                               (flag ? " 1 " : " 0 ") + (main ? "1 " : "0 ") + json_escape(url.substr(0, 100));
+      const std::string what = std::string(response ? "a response" : "an action") +
+                               (v == main_view() ? " in the main view" : "") + (flag ? " 1 " : " 0 ") +
+                               (main ? "1 " : "0 ") + json_escape(url.substr(0, 100));
       decisions.push_back({what, response ? v->respond({url, flag, main}) : v->page_navigates(url, flag || main)});
       if (s.chance(4))
-        if (FakeWebView* popup = v->window_open(url); popup && s.chance(2)) popup->ready({0, 0, s.chance(2) ? 0 : 300, 200});
+        if (FakeWebView* popup = v->window_open(url); popup && s.chance(2))
+          popup->ready({0, 0, s.chance(2) ? 0 : 300, 200});
     }
     // Now and then the user closes one; never more than a dozen stay open.
     for (int k = 0; k < 100 && (g_windows.size() > 12 || (s.chance(8) && k == 0)) && !g_windows.empty(); ++k) {
@@ -707,13 +713,7 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
 
   // Forgets what the fakes recorded, so that millions of lines fit in memory.
   void forget_records() {
-    platform::install_desktop_shell(nullptr);
-    platform::install_dock(nullptr);
-    platform::install_system_access(nullptr);
-    auto old_shell = std::move(shell);
-    auto old_dock = std::move(dock);
-    auto old_access = std::move(access);
-    install_fakes();
+    install_fakes();  // fresh ones; the old go with what they recorded
     cap.ocr_paths.clear();
     cap.thumb_requests.clear();
     cap.appended.clear();
@@ -821,7 +821,8 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
   platform::fake::FakeCapture cap;
   std::unique_ptr<FuzzState> state;
   std::vector<std::string> open_ids;  // the registry's ids after the last round
-  std::vector<std::pair<std::string, std::shared_ptr<platform::fake::FakeDecision>>> decisions;  // navigation decisions of this round
+  // The navigation decisions of this round, with what was asked.
+  std::vector<std::pair<std::string, std::shared_ptr<platform::fake::FakeDecision>>> decisions;
   std::map<std::string, int> answered;
   std::vector<std::string> bad;
   long handed = 0, answers = 0;
