@@ -4,7 +4,8 @@
 // mutations, fed in random chunks and run against the fake desktop: handlers,
 // queues, dialogs and timers all turn. Nothing may crash, hang, leak or trip a
 // sanitizer, and every well-formed request with an id is answered exactly once by
-// one well-formed line. QUIBEX_FUZZ_LINES sets the lines of each shard.
+// one well-formed line. QUIBEX_FUZZ_LINES sets the lines of each shard,
+// QUIBEX_FUZZ_SEED another seed.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -704,6 +705,25 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
         if (FakeWebView* popup = v->window_open(url); popup && s.chance(2))
           popup->ready({0, 0, s.chance(2) ? 0 : 300, 200});
     }
+    // Pages load, fail and lose their web process; windows move, resize and take the focus.
+    if (!views.empty() && s.chance(4)) {
+      FakeWebView* v = views[s.below(views.size())];
+      switch (s.below(5)) {
+        case 0: v->load_started(s.pick(kUrls)); break;
+        case 1: v->load_committed(); break;
+        case 2: v->load_finished(); break;
+        case 3: v->load_failed({platform::LoadError::Kind(s.below(3)), s.text(), s.pick(kUrls)}); break;
+        default: v->process_ends();
+      }
+    }
+    if (!g_windows.empty() && s.chance(4))
+      if (FakeWindow* w = win(s.live_window())) w->fire(platform::WindowNote(s.below(9)));
+    // Monitors come and go: none at all, one, or the usual two.
+    if (s.chance(40)) {
+      const std::vector<std::vector<ScreenInfo>> layouts = {
+          {}, {monitor_screen()}, {laptop_screen(), monitor_screen()}, {{5, {0, 0, 0, 0}, {0, 0, 0, 0}, 0}}};
+      desktop.monitors.set(layouts[s.below(layouts.size())]);
+    }
     // Now and then the user closes one; never more than a dozen stay open.
     for (int k = 0; k < 100 && (g_windows.size() > 12 || (s.chance(8) && k == 0)) && !g_windows.empty(); ++k) {
       if (FakeWindow* w = win(s.live_window())) w->user_close();
@@ -740,7 +760,8 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
 
   // Lines of this shard, in chunks of random read sizes.
   void run(long lines) {
-    state = std::make_unique<FuzzState>(0x5eed0000ULL + GetParam());
+    const char* seed = std::getenv("QUIBEX_FUZZ_SEED");  // another seed finds other lines
+    state = std::make_unique<FuzzState>((seed ? std::strtoull(seed, nullptr, 10) : 0x5eed0000ULL) + GetParam());
     FuzzState& s = *state;
     s.root = root;
     CommandReader reader;
