@@ -203,6 +203,7 @@ class FakePlatform : public Platform {
     install_permissions(&perms);
     // ---- end ----
     install_audio_server(&audio);  // audio
+    app.closing = [this](FakeWindow* w) { dialog_box.window_closed(w); };
   }
   ~FakePlatform() override {
     // ---- keys, system events, permissions ----
