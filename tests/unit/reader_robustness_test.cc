@@ -862,7 +862,7 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
 
 TEST_P(ReaderFuzz, EveryCommandWithEdgeValuesRunsAndIsAnswered) {
   const char* env = std::getenv("QUIBEX_FUZZ_LINES");
-  const long lines = env ? std::atol(env) : 6000;
+  const long lines = env ? std::atol(env) : 20000;
   run(lines);
   // Most lines reach a handler, and a fair share of them are requests followed
   // to their answers: the checks above cannot pass by doing nothing.
