@@ -21,7 +21,7 @@ echo "== unit tests"
 echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIBEX_SANITIZE=ON -DQUIBEX_GTK=OFF >/dev/null
 cmake --build build-asan -j "$jobs" --target unit_tests
-(cd build-asan && QUIBEX_FUZZ_LINES=3000000 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+(cd build-asan && QUIBEX_FUZZ_LINES=400000 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j "$jobs" --timeout 600) | tee "$log/asan"
 

@@ -1,15 +1,16 @@
 #include "services/clip_format.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 #include <random>
-#include <sstream>
 
 std::optional<std::string> base64_decode(std::string_view text) {
   auto value = [](char c) -> int {
@@ -47,18 +48,39 @@ std::optional<std::string> base64_decode(std::string_view text) {
   return out;
 }
 
+namespace {
+
+// An image file larger than this is not read.
+constexpr size_t kMaxImageFile = size_t(256) << 20;
+
+// Only a regular file is read, opened without waiting: a device such as
+// /dev/zero never ends, and a pipe nobody writes to never starts.
+std::optional<std::string> read_image_file(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return std::nullopt;
+  std::optional<std::string> out;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && size_t(st.st_size) <= kMaxImageFile) {
+    std::string data;
+    char buf[65536];
+    ssize_t n;
+    while (data.size() <= kMaxImageFile && ((n = read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)))
+      if (n > 0) data.append(buf, size_t(n));
+    if (n == 0 && data.size() <= kMaxImageFile) out = std::move(data);
+  }
+  close(fd);
+  return out;
+}
+
+}  // namespace
+
 std::optional<std::string> decode_image_field(const std::string& field) {
   if (field.empty()) return std::nullopt;
   if (field[0] == '/' || field[0] == '~') {
     std::string path = field;
     if (field.rfind("~/", 0) == 0)
       if (const char* home = std::getenv("HOME"); home && *home) path = std::string(home) + field.substr(1);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream data;
-    data << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return data.str();
+    return read_image_file(path);
   }
   std::string_view text = field;
   if (text.rfind("data:", 0) == 0)

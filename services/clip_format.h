@@ -13,7 +13,8 @@ std::optional<std::string> base64_decode(std::string_view text);
 
 // The bytes an image field names: a file path (first character "/" or "~"; a
 // leading "~/" stands for the home directory), a data URL or bare Base64.
-// None when the file is unreadable or the text does not decode.
+// None when the file is unreadable, is no regular file or is over 256 MB, or when
+// the text does not decode.
 std::optional<std::string> decode_image_field(const std::string& field);
 
 // "#rrggbb" or "#rrggbbaa" (the "#" optional) into components from 0 to 1.

@@ -48,8 +48,8 @@ void FakeFrameStream::stop(std::function<void()> done) {
 
 std::unique_ptr<VideoWriter> FakeCapture::make_writer(const std::string& path, std::string& error) {
   writer_path = path;
-  if (refuse_writer) {
-    error = writer_error;
+  if (refuse_writer || (!write_root.empty() && path.rfind(write_root, 0) != 0)) {
+    error = refuse_writer ? writer_error : "outside the test's folder";
     return nullptr;
   }
   ++writers_made;

@@ -73,6 +73,7 @@ class FakeCapture : public ScreenCapture {
   bool finish_completed = true;
   std::string finish_error;
   std::map<std::uint32_t, bool> missing_areas;
+  std::string write_root;    // "" = anywhere; a writer for a path outside it is refused
   // What the writer and stream saw.
   std::string writer_path;
   std::uint32_t track_w = 0, track_h = 0;

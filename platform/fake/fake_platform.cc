@@ -115,6 +115,7 @@ std::unique_ptr<NativeWindow> FakePlatform::make_window(const WindowParams& para
 std::unique_ptr<WebView> FakePlatform::make_webview() {
   auto v = std::make_unique<FakeWebView>();
   v->registry = &webviews;
+  v->write_root = write_root;
   webviews.push_back(v.get());
   return v;
 }

@@ -203,6 +203,7 @@ class FakePlatform : public Platform {
     install_permissions(&perms);
     // ---- end ----
     install_audio_server(&audio);  // audio
+    app.closing = [this](FakeWindow* w) { dialog_box.window_closed(w); };
   }
   ~FakePlatform() override {
     // ---- keys, system events, permissions ----
@@ -270,6 +271,7 @@ class FakePlatform : public Platform {
   bool fail_windows = false;  // make_window gives null, as a desktop that cannot make one
   std::string exe_path = "/opt/quibex/quibex";
   std::string tmp_dir = "/tmp/";
+  std::string write_root;  // handed to every web view made: files only under it ("" = anywhere)
   std::map<std::string, PlistDict> plists;
   std::vector<std::string> alerts;
   std::function<void()> termination;  // what a termination signal would run

@@ -80,8 +80,10 @@ class FakeWebView : public WebView {
     done(private_result);
   }
   // Writes pdf_bytes to path, or, with pdf_error set, a partial file and the error.
+  // A path outside write_root (when set) is refused without a file.
   void print_to_pdf(const std::string& path, std::function<void(const std::string&)> done) override {
     pdf_paths.push_back(path);
+    if (!write_root.empty() && path.rfind(write_root, 0) != 0) return done("outside the test's folder");
     if (FILE* f = std::fopen(path.c_str(), "wb")) {
       const std::string& bytes = pdf_error.empty() ? pdf_bytes : std::string("%PDF-1.");
       std::fwrite(bytes.data(), 1, bytes.size(), f);
@@ -97,6 +99,7 @@ class FakeWebView : public WebView {
   std::vector<std::string> private_scripts;
   std::string pdf_bytes = "%PDF-1.7\n%fake\n%%EOF\n", pdf_error;
   std::vector<std::string> pdf_paths;
+  std::string write_root;  // "" = anywhere; a test that sends made-up paths keeps files in its folder
   int print_dialogs = 0;
   // --- end find, PDF, print, reload ---
   void set_page_dialog_handlers(PageDialogHandler d, FileChooserHandler f) override {
@@ -140,6 +143,7 @@ class FakeWebView : public WebView {
     auto v = std::make_unique<FakeWebView>();
     v->opener = this;
     v->registry = registry;
+    v->write_root = write_root;
     if (registry) registry->push_back(v.get());
     return v;
   }

@@ -253,6 +253,7 @@ void FakeWindow::close() {
   if (closed) return;
   closed = true;
   visible_ = false;
+  if (app_ && app_->closing) app_->closing(this);
   // The close path runs first; the focus leaves the window after it.
   if (events.on_destroyed) events.on_destroyed();
   if (app_) app_->resign_key(this);

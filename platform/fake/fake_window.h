@@ -52,6 +52,7 @@ class FakeApplication : public Application {
   ActivationPolicy policy = ActivationPolicy::kRegular;
   bool left_button = false;  // what a test says the mouse is doing
   std::map<std::string, Size> images;  // image files this desktop can read, by path
+  std::function<void(FakeWindow*)> closing;  // a window closes: the dialogs over it go with it
   int activations = 0;
   std::vector<FakeWindow*> live;  // windows not yet destroyed, in creation order
   FakeWindow* key = nullptr;

@@ -26,7 +26,7 @@ function killGroup(child, signal) {
 
 process.on('exit', () => {
   for (const c of live) killGroup(c, 'SIGKILL');
-  for (const d of dirs) fs.rmSync(d, { recursive: true, force: true });
+  for (const d of dirs) fs.rmSync(d, { recursive: true, force: true, maxRetries: 10 });
 });
 // A runner that gives up on this file still gets everything cleaned up.
 for (const sig of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.on(sig, () => process.exit(128 + os.constants.signals[sig]));
@@ -71,7 +71,8 @@ function tempDir(prefix = 'qbx-e2e-') {
 }
 
 function removeDir(d) {
-  fs.rmSync(d, { recursive: true, force: true });
+  // A process of the group just killed may still be writing (a shader cache, say).
+  fs.rmSync(d, { recursive: true, force: true, maxRetries: 10 });
   dirs.delete(d);
 }
 

@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <future>
 
 #include "core/handlers.h"
 #include "core/records.h"
@@ -68,6 +72,23 @@ TEST(ClipFormat, ImageFieldsAndBase64) {
   std::ofstream(file, std::ios::binary) << std::string("\x89PNG\0x", 6);
   EXPECT_EQ(decode_image_field(file), std::string("\x89PNG\0x", 6));
   std::remove(file.c_str());
+}
+
+TEST(ClipFormat, ImageFieldsReadOnlyRegularFiles) {
+  // A pipe nobody writes to never starts (and a device like /dev/zero never
+  // ends): reading one held the main thread.
+  const std::string fifo = ::testing::TempDir() + "clip_image_fifo";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/null"), ::testing::TempDir()}) {
+    auto read = std::async(std::launch::async, [path] { return decode_image_field(path); });
+    if (read.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+      ADD_FAILURE() << path << " held the reader";
+      std::ofstream(fifo) << "";  // lets a reader stuck on the pipe go
+    }
+    EXPECT_EQ(read.get(), std::nullopt) << path;
+  }
+  std::remove(fifo.c_str());
 }
 
 TEST(ClipFormat, FileUrisRoundTrip) {
