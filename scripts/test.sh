@@ -9,7 +9,7 @@ jobs=$(nproc)
 log=$(mktemp -d)
 trap 'rm -rf "$log"' EXIT
 
-scripts/deps.sh
+scripts/deps.sh --test
 
 echo "== build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
