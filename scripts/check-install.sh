@@ -106,6 +106,9 @@ names() { tr ',|' '\n\n' | sed -E 's/\(.*\)//; s/^ +//; s/ +$//' | grep . | sort
 for p in libgtk-3-0 libwebkit2gtk-4.1-0 libsoup-3.0-0 libpulse0 gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly tesseract-ocr-eng; do
   check "Depends names $p" grep -qx "$p" <<<"$(names <<<"$depends")"
 done
+# A misspelt or unknown dependency leaves apt nothing to install.
+check "apt-get would install it: its dependencies resolve" \
+  apt-get install -s -qq --no-install-recommends "$deb"
 check "dpkg -x unpacks it" dpkg -x "$deb" "$t/root"
 check "everything is under /usr" equals "$(ls -A "$t/root")" usr
 check_tree "$t/root/usr" "the package" "$t/bundle-package"
