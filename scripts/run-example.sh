@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-scripts/deps.sh
+if [ -z "${DISPLAY:-}" ]; then scripts/deps.sh --xvfb; else scripts/deps.sh; fi
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build
 bundle=$(examples/hello/make-bundle.sh build)

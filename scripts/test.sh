@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: unit tests, the sanitizer run of the
-# unit tests with a long robustness pass, the page library's tests and the
-# end-to-end tests under Xvfb. Installs missing Debian packages first.
+# Builds everything and runs every test: unit tests, the check of `cmake --install`
+# and of the Debian package, the sanitizer run of the unit tests with a long
+# robustness pass, the page library's tests and the end-to-end tests under Xvfb.
+# Installs missing Debian packages first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -9,7 +10,7 @@ jobs=$(nproc)
 log=$(mktemp -d)
 trap 'rm -rf "$log"' EXIT
 
-scripts/deps.sh
+scripts/deps.sh --test
 
 echo "== build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -17,6 +18,9 @@ cmake --build build -j "$jobs"
 
 echo "== unit tests"
 (cd build && ctest --output-on-failure -j "$jobs" --timeout 300 -E '^e2e_') | tee "$log/ctest"
+
+echo "== install and Debian package"
+scripts/check-install.sh build | tee "$log/install" || true
 
 echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUIBEX_SANITIZE=ON -DQUIBEX_GTK=OFF >/dev/null
@@ -88,5 +92,12 @@ failed=$((failed + $(count "$log/node" '# fail [0-9]+')))
 sum() { grep -Eo "$2" "$1" | grep -Eo '[0-9]+' | awk '{s += $1} END {print s + 0}'; }
 passed=$((passed + $(sum "$log/e2e" '# pass [0-9]+')))
 failed=$((failed + $(sum "$log/e2e" '# fail [0-9]+')))
+# The install check prints its counts last: without them it ended early, and fails.
+if grep -Eq '^# fail [0-9]+$' "$log/install"; then
+  passed=$((passed + $(sum "$log/install" '^# pass [0-9]+')))
+  failed=$((failed + $(sum "$log/install" '^# fail [0-9]+')))
+else
+  failed=$((failed + 1))
+fi
 echo "quibex: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

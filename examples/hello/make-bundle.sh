@@ -1,16 +1,36 @@
 #!/usr/bin/env bash
-# Lays out Hello.app in the build directory (default: build/): the host binary and a qbx
-# launcher in Contents/MacOS, the backend and the pages in Contents/Resources/app.
-#   examples/hello/make-bundle.sh [build-dir]
+# Lays out Hello.app in a directory: the host binary (stripped) and a qbx launcher in
+# Contents/MacOS, the backend and the pages in Contents/Resources/app. Prints its path.
+#   make-bundle.sh [--host <quibex>] [dir]
+# In the source tree, dir defaults to build/ and the host to dir/quibex. Installed
+# (share/quibex/examples/hello), dir defaults to the current directory and the host
+# to the installed bin/quibex.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:-$here/../../build}" && pwd)
-[ -x "$build/quibex" ] || { echo "make-bundle: $build/quibex is missing; build first" >&2; exit 1; }
+host=
+if [ "${1:-}" = --host ]; then
+  [ -n "${2:-}" ] || { echo "usage: make-bundle.sh [--host <quibex>] [dir]" >&2; exit 64; }
+  host=$2
+  shift 2
+fi
+if [ -f "$here/../../CMakeLists.txt" ]; then
+  build=$(cd "${1:-$here/../../build}" && pwd)
+  host=${host:-$build/quibex}
+else
+  build=$(cd "${1:-.}" && pwd)
+  host=${host:-$here/../../../../bin/quibex}
+fi
+[ -x "$host" ] || { echo "make-bundle: $host is missing; build first, or name the host with --host" >&2; exit 1; }
 
 app=$build/Hello.app
 rm -rf "$app"
 mkdir -p "$app/Contents/MacOS" "$app/Contents/Resources/app"
-cp "$build/quibex" "$app/Contents/MacOS/quibex"
+cp "$host" "$app/Contents/MacOS/quibex"
+# The bundle is what gets shipped: its host goes without symbols and debug data (the
+# build's own binary keeps them).
+if command -v strip >/dev/null 2>&1; then
+  strip "$app/Contents/MacOS/quibex" || echo "make-bundle: could not strip $host; the bundle carries it as it is" >&2
+fi
 cat > "$app/Contents/MacOS/qbx" <<'SH'
 #!/bin/sh
 # qbx run <entry.js>: the host starts the backend this way.
@@ -70,7 +90,7 @@ exe=$(printf '%s' "$app/Contents/MacOS/quibex" | sed -e 's/\\/\\\\\\\\/g' -e 's/
 cat > "$app/Contents/$id.desktop" <<DESKTOP
 [Desktop Entry]
 Type=Application
-Version=1.5
+Version=1.4
 Name=Hello
 Comment=The quibex example application
 Exec="$exe" --open %U
