@@ -19,6 +19,7 @@
 
 #include "ai/model_server.h"  // on-device AI
 #include "core/app_hooks.h"
+#include "core/debug_notes.h"
 #include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/page_bridge.h"
@@ -226,6 +227,7 @@ bool initialize_main_window(const std::string& title, int width, int height, boo
   platform::WebView* view = webview_view(w);
   platform::NativeWindow* win = webview_window(w);
   view->set_developer_extras(g_debug);
+  forward_page_console(view, "main");
   view->enable_webgpu();
   view->enable_file_access();
   // Closing the main window ends the application, unless it only hides.

@@ -1,5 +1,6 @@
 #include "core/window_registry.h"
 
+#include "core/debug_notes.h"
 #include "core/launcher.h"
 #include "core/wire.h"
 #include "platform/webview_lib.h"
@@ -13,16 +14,24 @@ bool window_id_acceptable(const std::string& id) {
   return utf8_valid(id);
 }
 
-platform::NativeWindow* window_for_id(void* w, const std::string& id) {
-  if (id.empty() || id == "main") return w ? webview_window(w) : nullptr;
-  auto it = g_windows.find(id);
-  return it == g_windows.end() ? nullptr : it->second.window.get();
+platform::NativeWindow* window_for_id(void* w, const std::string& id, Lookup how) {
+  platform::NativeWindow* out = nullptr;
+  if (id.empty() || id == "main")
+    out = w ? webview_window(w) : nullptr;
+  else if (auto it = g_windows.find(id); it != g_windows.end())
+    out = it->second.window.get();
+  if (!out && how == Lookup::kAddressed) note_no_window(id);
+  return out;
 }
 
-platform::WebView* webview_for_id(void* w, const std::string& id) {
-  if (id.empty() || id == "main") return w ? webview_view(w) : nullptr;
-  auto it = g_windows.find(id);
-  return it == g_windows.end() ? nullptr : it->second.webview.get();
+platform::WebView* webview_for_id(void* w, const std::string& id, Lookup how) {
+  platform::WebView* out = nullptr;
+  if (id.empty() || id == "main")
+    out = w ? webview_view(w) : nullptr;
+  else if (auto it = g_windows.find(id); it != g_windows.end())
+    out = it->second.webview.get();
+  if (!out && how == Lookup::kAddressed) note_no_window(id);
+  return out;
 }
 
 std::string quib_winid_for_webview(platform::WebView* view) {
