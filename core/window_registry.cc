@@ -14,24 +14,30 @@ bool window_id_acceptable(const std::string& id) {
   return utf8_valid(id);
 }
 
-platform::NativeWindow* window_for_id(void* w, const std::string& id, Lookup how) {
-  platform::NativeWindow* out = nullptr;
+namespace {
+
+// A window's part (its window or its web view): the main window's from its handle,
+// a further window's from the registry.
+template <class T>
+T* part_for_id(void* w, const std::string& id, Lookup how, T* (*of_main)(webview_t),
+               std::unique_ptr<T> QuibWindow::*part) {
+  T* out = nullptr;
   if (id.empty() || id == "main")
-    out = w ? webview_window(w) : nullptr;
+    out = w ? of_main(w) : nullptr;
   else if (auto it = g_windows.find(id); it != g_windows.end())
-    out = it->second.window.get();
+    out = (it->second.*part).get();
   if (!out && how == Lookup::kAddressed) note_no_window(id);
   return out;
 }
 
+}  // namespace
+
+platform::NativeWindow* window_for_id(void* w, const std::string& id, Lookup how) {
+  return part_for_id(w, id, how, webview_window, &QuibWindow::window);
+}
+
 platform::WebView* webview_for_id(void* w, const std::string& id, Lookup how) {
-  platform::WebView* out = nullptr;
-  if (id.empty() || id == "main")
-    out = w ? webview_view(w) : nullptr;
-  else if (auto it = g_windows.find(id); it != g_windows.end())
-    out = it->second.webview.get();
-  if (!out && how == Lookup::kAddressed) note_no_window(id);
-  return out;
+  return part_for_id(w, id, how, webview_view, &QuibWindow::webview);
 }
 
 std::string quib_winid_for_webview(platform::WebView* view) {
