@@ -123,7 +123,8 @@ void send_open_items(const std::vector<OpenItem>& items) {
 }
 
 bool any_window_visible() {
-  if (platform::NativeWindow* main = window_for_id(g_w.load(), "main"); main && main->visible()) return true;
+  if (platform::NativeWindow* main = window_for_id(g_w.load(), "main", Lookup::kProbe); main && main->visible())
+    return true;
   for (const auto& [id, qw] : g_windows)
     if (qw.window && qw.window->visible()) return true;
   return false;

@@ -197,7 +197,7 @@ void do_eval_win(void* w, void* rec) {
   const std::string script = utf8_sanitize(r->text);
   // A page whose web process ended comes back first (quib_eval_in_view).
   if (r->win == "*") {
-    if (platform::WebView* main = webview_for_id(w, "main")) quib_eval_in_view(main, script);
+    if (platform::WebView* main = webview_for_id(w, "main", Lookup::kProbe)) quib_eval_in_view(main, script);
     for (auto& [id, qw] : g_windows)
       if (qw.webview) quib_eval_in_view(qw.webview.get(), script);
   } else if (platform::WebView* v = webview_for_id(w, r->win)) {

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "core/debug_notes.h"
 #include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/records.h"
@@ -40,10 +41,17 @@ inline bool at_form(sv line, const char (&kw)[N]) {
 
 inline sv from(sv line, size_t n) { return n < line.size() ? line.substr(n) : sv(); }
 
+// A matched line that lacks the space after its id at n is let go (and said so in
+// debug mode).
+void dropped_at(sv line, size_t n) { note_dropped(line, from(line, n).empty() ? "missing id" : "missing fields"); }
+
 // The text from n up to the next space, and what follows that space.
 inline bool id_at(sv line, size_t n, sv& id, sv& rest) {
   size_t sp = line.find(' ', n);
-  if (sp == npos) return false;
+  if (sp == npos) [[unlikely]] {
+    dropped_at(line, n);
+    return false;
+  }
   id = line.substr(n, sp - n);
   rest = line.substr(sp + 1);
   return true;
@@ -84,6 +92,8 @@ inline std::vector<std::string> paths_from(const std::vector<std::string>& f, si
 
 template <class T>
 inline void hand(platform::HandlerFn handler, T* record) {
+  if (g_debug) [[unlikely]]
+    return hand_over_noted(g_w.load(std::memory_order_relaxed), handler, record);
   launcher_dispatch(g_w.load(std::memory_order_relaxed), handler, record);
 }
 
@@ -102,14 +112,15 @@ void parse_size_pair(sv text, int& a, int& b) {
 }  // namespace
 
 void CommandReader::handle_line(sv line) {
+  const NotedLine noted(line);
   sv id, rest;
 
   // 1 RET <id> <status> <payload>
   if (starts(line, "RET ")) {
     size_t sp1 = line.find(' ', 4);
-    if (sp1 == npos) return;
+    if (sp1 == npos) return dropped_at(line, 4);
     size_t sp2 = line.find(' ', sp1 + 1);
-    if (sp2 == npos) return;
+    if (sp2 == npos) return note_dropped(line, "missing fields");
     auto* r = new ReplyReq;
     r->id.assign(line.substr(4, sp1 - 4));
     r->status = num_atoi(line.substr(sp1 + 1, sp2 - sp1 - 1));  // an empty status is 0
@@ -269,7 +280,7 @@ void CommandReader::handle_line(sv line) {
     sv req, text;
     split_space(from(line, 6), req, text);
     std::vector<std::string> f = split_tabs(text);
-    if (f.size() < 2) return;
+    if (f.size() < 2) return note_dropped(line, "missing fields");
     return hand(do_hotkey, new HotkeyReq{f[0], f[1], std::string(req)});
   }
   // 35 HKUNREG <name>
@@ -514,7 +525,7 @@ void CommandReader::handle_line(sv line) {
     size_t start = 4;
     if (line[3] == '@') {
       size_t sp = line.find(' ', 4);
-      if (sp == npos) return;
+      if (sp == npos) return dropped_at(line, 4);
       win = line.substr(4, sp - 4);
       start = sp + 1;
     }
@@ -564,6 +575,7 @@ void CommandReader::handle_line(sv line) {
   if (equals(line, "RELOAD")) return hand<void>(do_reload, nullptr);
   // 83 QUIT
   if (equals(line, "QUIT")) return hand<void>(do_terminate, nullptr);
+  note_unmatched(line, builder_.in_menu(), builder_.any_open());
 }
 
 void CommandReader::feed(const char* data, size_t n) {

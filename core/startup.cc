@@ -19,6 +19,7 @@
 
 #include "ai/model_server.h"  // on-device AI
 #include "core/app_hooks.h"
+#include "core/debug_notes.h"
 #include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/page_bridge.h"
@@ -26,6 +27,7 @@
 #include "core/page_files.h"
 #include "core/records.h"
 #include "core/settings.h"
+#include "core/usage.h"
 #include "core/window_chrome.h"
 #include "core/window_screens.h"
 #include "core/window_state.h"
@@ -105,12 +107,13 @@ int listen_socket(const std::string& path) {
 struct Bundle {
   std::string path;
   platform::PlistDict info;
+  bool info_read = false;  // Contents/Info.plist was there and a property list
 };
 
 Bundle main_bundle() {
   Bundle b;
   b.path = find_app_bundle(platform::current().executable_path());
-  if (!b.path.empty()) platform::current().read_plist(b.path + "/Contents/Info.plist", b.info);
+  if (!b.path.empty()) b.info_read = platform::current().read_plist(b.path + "/Contents/Info.plist", b.info);
   return b;
 }
 
@@ -124,14 +127,30 @@ void show_arch_unsupported_alert() {
   if (platform::current().init_display()) platform::current().show_alert(true, message, informative);
 }
 
+// Why a bundle that has no page cannot start, naming what its Info.plist lacks.
+std::string no_page_reason(const Bundle& bundle) {
+  std::error_code ec;
+  const std::string plist = fs::exists(bundle.path + "/Contents/Info.plist", ec) ? "cannot be read" : "is missing";
+  return bundle.path + " has no page to show: there is no Contents/Resources/app/frontend/index.html, and " +
+         (bundle.info_read ? "its Info.plist names no QuibexUrl" : "Contents/Info.plist " + plist);
+}
+
+// why: what kept the bundle from starting, when nothing was said yet.
 bool bundle_mode_setup(const Bundle& bundle, std::string& page, std::string& title, std::string& size,
-                       std::string& version) {
+                       std::string& version, std::string& why) {
   g_windowless = bundle.info.boolean("QuibexNoMainWindow");
-  if (bundle.path.size() < 4 || bundle.path.compare(bundle.path.size() - 4, 4, ".app") != 0) return false;
+  if (bundle.path.size() < 4 || bundle.path.compare(bundle.path.size() - 4, 4, ".app") != 0) {
+    why = "not an application bundle: " + platform::current().executable_path() +
+          " is not inside a folder whose name ends in .app";
+    return false;
+  }
   const std::string index = bundle.path + "/Contents/Resources/app/frontend/index.html";
   const std::string url = bundle.info.string("QuibexUrl");
   std::error_code ec;
-  if (!g_windowless && url.empty() && !fs::exists(index, ec)) return false;
+  if (!g_windowless && url.empty() && !fs::exists(index, ec)) {
+    why = no_page_reason(bundle);
+    return false;
+  }
   page = url.empty() ? index : url;
   title = bundle.info.string("CFBundleName").empty() ? "quibex" : bundle.info.string("CFBundleName");
   version = bundle.info.string("CFBundleVersion").empty() ? "0.0.0" : bundle.info.string("CFBundleVersion");
@@ -140,7 +159,11 @@ bool bundle_mode_setup(const Bundle& bundle, std::string& page, std::string& tit
   std::string tmpl = platform::current().temp_dir() + "quibex-XXXXXX";
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');
-  if (!mkdtemp(buf.data())) return false;
+  if (!mkdtemp(buf.data())) {
+    const int e = errno;
+    why = "cannot make the socket folder in " + platform::current().temp_dir() + ": " + std::strerror(e);
+    return false;
+  }
   g_sock_dir = buf.data();
   const std::string sock_path = g_sock_dir + "/app.sock";
   g_listen_fd = listen_socket(sock_path);
@@ -226,6 +249,7 @@ bool initialize_main_window(const std::string& title, int width, int height, boo
   platform::WebView* view = webview_view(w);
   platform::NativeWindow* win = webview_window(w);
   view->set_developer_extras(g_debug);
+  forward_page_console(view, "main");
   view->enable_webgpu();
   view->enable_file_access();
   // Closing the main window ends the application, unless it only hides.
@@ -339,6 +363,7 @@ StartupSettings read_settings(const EnvLookup& env, const platform::PlistDict& i
 void do_terminate(void*, void*) { platform::current().main_queue().quit(); }
 
 int launcher_main(int argc, char** argv) {
+  if (int code = answer_help_or_version(argc, argv); code >= 0) return code;
   std::string title = "quibex", size = "960x640", page, sock_path;
   Bundle bundle = main_bundle();
   g_bundle_identifier = bundle.info.string("CFBundleIdentifier");  // desktop services
@@ -363,15 +388,17 @@ int launcher_main(int argc, char** argv) {
   platform::current().on_termination_signal([] { do_terminate(nullptr, nullptr); });
 
   bool bundle_flag = false;
+  std::string bundle_failure;
   if (argc < 3 || open_start) {
     if (!bundle.path.empty())
       if (int code = claim_application(bundle, open_args); code >= 0) return code;
-    bundle_flag = bundle_mode_setup(bundle, page, title, size, g_app_version);
+    bundle_flag = bundle_mode_setup(bundle, page, title, size, g_app_version, bundle_failure);
   }
   if (!bundle_flag) {
     const char* nm = std::getenv("QUIBEX_NO_MAIN_WINDOW");
     g_windowless = nm && std::strcmp(nm, "1") == 0;
     if (argc < 3 || open_start) {
+      if (!bundle_failure.empty()) std::fprintf(stderr, "quibex: %s\n", bundle_failure.c_str());
       std::fprintf(stderr, kUsage, argv[0]);
       return 1;
     }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <utility>
 
+#include "core/debug_notes.h"
 #include "core/handlers.h"
 #include "core/page_bridge.h"
 #include "core/page_files.h"
@@ -78,6 +79,7 @@ QuibWindow* make_registry_window(const std::string& id, std::unique_ptr<platform
   view->enable_webgpu();
   view->enable_file_access();
   if (g_debug) view->set_developer_extras(true);
+  forward_page_console(view.get(), id);
   std::unique_ptr<NativeWindow> window = platform::current().make_window(params);
   if (!window) return nullptr;
   // The bar's height belongs to the frame: it comes before the window is placed.

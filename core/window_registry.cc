@@ -1,5 +1,6 @@
 #include "core/window_registry.h"
 
+#include "core/debug_notes.h"
 #include "core/launcher.h"
 #include "core/wire.h"
 #include "platform/webview_lib.h"
@@ -13,16 +14,30 @@ bool window_id_acceptable(const std::string& id) {
   return utf8_valid(id);
 }
 
-platform::NativeWindow* window_for_id(void* w, const std::string& id) {
-  if (id.empty() || id == "main") return w ? webview_window(w) : nullptr;
-  auto it = g_windows.find(id);
-  return it == g_windows.end() ? nullptr : it->second.window.get();
+namespace {
+
+// A window's part (its window or its web view): the main window's from its handle,
+// a further window's from the registry.
+template <class T>
+T* part_for_id(void* w, const std::string& id, Lookup how, T* (*of_main)(webview_t),
+               std::unique_ptr<T> QuibWindow::*part) {
+  T* out = nullptr;
+  if (id.empty() || id == "main")
+    out = w ? of_main(w) : nullptr;
+  else if (auto it = g_windows.find(id); it != g_windows.end())
+    out = (it->second.*part).get();
+  if (!out && how == Lookup::kAddressed) note_no_window(id);
+  return out;
 }
 
-platform::WebView* webview_for_id(void* w, const std::string& id) {
-  if (id.empty() || id == "main") return w ? webview_view(w) : nullptr;
-  auto it = g_windows.find(id);
-  return it == g_windows.end() ? nullptr : it->second.webview.get();
+}  // namespace
+
+platform::NativeWindow* window_for_id(void* w, const std::string& id, Lookup how) {
+  return part_for_id(w, id, how, webview_window, &QuibWindow::window);
+}
+
+platform::WebView* webview_for_id(void* w, const std::string& id, Lookup how) {
+  return part_for_id(w, id, how, webview_view, &QuibWindow::webview);
 }
 
 std::string quib_winid_for_webview(platform::WebView* view) {

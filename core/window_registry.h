@@ -33,9 +33,14 @@ extern std::map<std::string, QuibWindow> g_windows;
 // ids must also be UTF-8.
 bool window_id_acceptable(const std::string& id);
 
+// Whether finding no window is news. A command addressed to a window that is not
+// there is (debug mode says so, once per command word); a probe (is there a main
+// window? is the window of this menu bar open yet?) is not.
+enum class Lookup { kAddressed, kProbe };
+
 // "" and "main" name the main window (null when w is null); other ids the registry's.
-platform::NativeWindow* window_for_id(void* w, const std::string& id);
-platform::WebView* webview_for_id(void* w, const std::string& id);
+platform::NativeWindow* window_for_id(void* w, const std::string& id, Lookup how = Lookup::kAddressed);
+platform::WebView* webview_for_id(void* w, const std::string& id, Lookup how = Lookup::kAddressed);
 // The id of the first registry entry holding this view; else "main".
 std::string quib_winid_for_webview(platform::WebView* view);
 // The id of the registry entry holding this window; "main" for the main window; else "".

@@ -103,6 +103,18 @@ using DropHandler = std::function<void(const std::vector<std::string>& paths)>;
 
 using MessageHandler = std::function<void(const ScriptMessage&, std::unique_ptr<MessageReply>)>;
 
+// A message the page wrote to its console (console.log and the like, the engine's
+// own warnings), or an error the page's scripts did not catch.
+struct ConsoleMessage {
+  enum class Level { kLog, kInfo, kWarning, kError, kDebug };
+  Level level = Level::kLog;
+  bool uncaught = false;  // an error no script caught (an exception or a rejected promise)
+  std::string text;       // as the engine gives it; may hold line breaks
+  std::string source;     // the script's or document's URL; "" when the engine names none
+  unsigned line = 0;      // 0 when unknown
+};
+using ConsoleHandler = std::function<void(const ConsoleMessage&)>;
+
 class WebView;
 
 // ---- Navigation: what a page asks to load, and how its loads go ----
@@ -203,6 +215,10 @@ class WebView {
   virtual void set_message_handler(const std::string& name, MessageHandler handler) = 0;
   virtual void set_user_agent(const std::string& ua) = 0;
   virtual void set_developer_extras(bool on) = 0;
+  // Who hears the page's console messages and uncaught errors, on the main thread,
+  // from every frame; null: nobody. Set before the view's first load: the engine
+  // may not report the messages of a page that started before it.
+  virtual void set_console_handler(ConsoleHandler handler) = 0;
   // Pages loaded from files may read files; WebGPU where the engine has it.
   virtual void enable_file_access() = 0;
   virtual void enable_webgpu() = 0;

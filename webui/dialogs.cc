@@ -78,13 +78,13 @@ platform::DialogPlace dialog_place_for_call(void* w, const std::string& id) {
   DialogPlace place;
   const size_t colon = id.find(':');
   if (colon != std::string::npos) {
-    if (platform::NativeWindow* win = window_for_id(w, id.substr(0, colon))) {
+    if (platform::NativeWindow* win = window_for_id(w, id.substr(0, colon), Lookup::kProbe)) {
       place.window = win;
       place.close_with_window = true;
       return place;
     }
   }
-  platform::NativeWindow* main = window_for_id(w, "main");
+  platform::NativeWindow* main = window_for_id(w, "main", Lookup::kProbe);
   if (main && main->is_key()) {
     place.window = main;
     return place;

@@ -86,7 +86,7 @@ void build_edit_menu(MenuNode& main, const std::vector<MenuSpec>& menus, MenuReg
 // The windows that show a bar: the main window and every registered one.
 template <class F>
 void for_each_window(F fn) {
-  if (platform::NativeWindow* main = window_for_id(g_w.load(), "main")) fn(std::string("main"), main);
+  if (platform::NativeWindow* main = window_for_id(g_w.load(), "main", Lookup::kProbe)) fn(std::string("main"), main);
   for (auto& [id, qw] : g_windows)
     if (qw.window) fn(id, qw.window.get());
 }
@@ -299,7 +299,7 @@ void apply_menus(void*, void* rec) {
 }
 
 void apply_win_menu(const std::string& window_id, std::vector<MenuSpec> menus, bool set) {
-  platform::NativeWindow* window = window_for_id(g_w.load(), window_id);
+  platform::NativeWindow* window = window_for_id(g_w.load(), window_id, Lookup::kProbe);
   if (set) {
     // Kept by id whether or not the window is open yet: a bar described before its
     // WINOPEN shows when the window opens. One bar per id, a later one replacing

@@ -55,6 +55,11 @@ class FakeWebView : public WebView {
   void set_message_handler(const std::string& name, MessageHandler h) override { handlers[name] = std::move(h); }
   void set_user_agent(const std::string& ua) override { user_agent = ua; }
   void set_developer_extras(bool on) override { developer_extras = on; }
+  void set_console_handler(ConsoleHandler h) override { console = std::move(h); }
+  // The page writes to its console (or leaves an error uncaught).
+  void page_console(const ConsoleMessage& m) {
+    if (console) console(m);
+  }
   void enable_file_access() override { file_access = true; }
   void enable_webgpu() override { webgpu = true; }
   void open_inspector() override { inspector_opened = true; }
@@ -205,6 +210,7 @@ class FakeWebView : public WebView {
   std::string user_agent;
   bool developer_extras = false, file_access = false, webgpu = false, inspector_opened = false;
   std::vector<MenuCommand> editing;
+  ConsoleHandler console;
   std::function<std::shared_ptr<const MenuNode>()> ctx_provider;
   MenuChosen ctx_chosen;
   PageDialogHandler page_dialogs;

@@ -47,6 +47,34 @@ GtkWindow* parent_of(const DialogPlace& place) {
   return w && GTK_IS_WINDOW(w) && gtk_widget_is_toplevel(w) ? GTK_WINDOW(w) : nullptr;
 }
 
+// GTK sizes a file chooser from its font and from the size a person last left one
+// at, whatever the screen: on a 1280x800 screen its buttons fell below the edge.
+// A panel opens at most 90% of the work area of its window's monitor, which leaves
+// room for the window manager's frame: a size limit while GTK sizes and places it,
+// lifted once it shows (at the size it has) so that a person may still enlarge it.
+void lift_size_limit(GtkWidget* panel, gpointer) {
+  int width = 0, height = 0;
+  gtk_window_get_size(GTK_WINDOW(panel), &width, &height);
+  gtk_window_resize(GTK_WINDOW(panel), width, height);
+  gtk_window_set_geometry_hints(GTK_WINDOW(panel), nullptr, nullptr, GdkWindowHints(0));
+}
+
+void fit_to_work_area(GtkWidget* panel, GtkWindow* parent) {
+  GdkDisplay* display = gtk_widget_get_display(panel);
+  GdkWindow* where = parent ? gtk_widget_get_window(GTK_WIDGET(parent)) : nullptr;
+  GdkMonitor* monitor = where ? gdk_display_get_monitor_at_window(display, where) : nullptr;
+  if (!monitor) monitor = gdk_display_get_primary_monitor(display);
+  if (!monitor) monitor = gdk_display_get_monitor(display, 0);
+  if (!monitor) return;
+  GdkRectangle area;
+  gdk_monitor_get_workarea(monitor, &area);
+  GdkGeometry most{};
+  most.max_width = area.width * 9 / 10;
+  most.max_height = area.height * 9 / 10;
+  gtk_window_set_geometry_hints(GTK_WINDOW(panel), nullptr, &most, GDK_HINT_MAX_SIZE);
+  g_signal_connect_after(panel, "map", G_CALLBACK(lift_size_limit), nullptr);
+}
+
 class HostDialog;
 std::vector<HostDialog*> g_open;  // in the order they opened
 
@@ -298,6 +326,7 @@ class GtkDialogs : public Dialogs {
       g_free(shown);
       gtk_file_chooser_add_filter(fc, filter);  // the only one: it is in force
     }
+    fit_to_work_area(d, parent);
     auto* h = new HostDialog(d, true, -1);
     h->panel_done_ = std::move(done);
     h->start(place);

@@ -42,6 +42,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/gtk/gtk_console.h"
 #include "platform/gtk/gtk_dialogs.h"
 #include "platform/gtk/gtk_downloads.h"
 #include "platform/gtk/gtk_menu.h"
@@ -222,6 +223,7 @@ class GtkWebView : public WebView {
     nav_.reset();
     if (ctx_signal_ && g_signal_handler_is_connected(view_, ctx_signal_)) g_signal_handler_disconnect(view_, ctx_signal_);
     disconnect_page_dialogs(view_);
+    disconnect_console(view_);
     forget_view_downloads_and_drops(view_);
     // The page is gone with its window: end its web process now rather than when
     // WebKit gets round to it, so windows opened and closed quickly do not pile up
@@ -268,6 +270,7 @@ class GtkWebView : public WebView {
   void set_developer_extras(bool on) override {
     webkit_settings_set_enable_developer_extras(webkit_web_view_get_settings(view_), on);
   }
+  void set_console_handler(ConsoleHandler handler) override { connect_console(view_, std::move(handler)); }
   void enable_file_access() override {
     WebKitSettings* s = webkit_web_view_get_settings(view_);
     webkit_settings_set_allow_file_access_from_file_urls(s, TRUE);

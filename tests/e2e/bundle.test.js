@@ -135,7 +135,14 @@ test('a bundle that cannot start says why and ends with 1', async (t) => {
     // [name, bundle options, env, stderr patterns]
     ['qbx is missing', { qbx: null }, {}, [/launcher: cannot spawn backend: \S/, USAGE]],
     ['qbx is not executable', { qbx: 'chmod' }, {}, [/launcher: cannot spawn backend: \S/, USAGE]],
-    ['no index file and no QuibexUrl', { index: null }, {}, [USAGE]],
+    ['no index file and no QuibexUrl', { index: null }, {},
+      [/quibex: \S+\.app has no page to show: there is no Contents\/Resources\/app\/frontend\/index\.html, and its Info\.plist names no QuibexUrl\n/, USAGE]],
+    ['no index file and no Info.plist', { index: null, plist: null }, {},
+      [/, and Contents\/Info\.plist is missing\n/, USAGE]],
+    ['no index file and an Info.plist that is no property list', { index: null, plist: 'garbage' }, {},
+      [/, and Contents\/Info\.plist cannot be read\n/, USAGE]],
+    ['no temporary folder for the socket', {}, { TMPDIR: '/nonexistent/tmp' },
+      [/quibex: cannot make the socket folder in \/nonexistent\/tmp\/: No such file or directory\n/, USAGE]],
     ['the socket path would not fit a socket address', {}, { TMPDIR: deep },
       [/launcher: cannot listen on \S+: \S/, USAGE]],
     ['the backend fails before it connects', {}, { E2E_RELAY_EXIT: '3' },
@@ -147,6 +154,9 @@ test('a bundle that cannot start says why and ends with 1', async (t) => {
     const { dir, tmp } = place(t);
     const bundle = h.makeBundle(dir, opts.qbx === 'chmod' ? {} : opts);
     if (opts.qbx === 'chmod') fs.chmodSync(path.join(path.dirname(bundle.bin), 'qbx'), 0o644);
+    const plist = path.join(bundle.app, 'Contents/Info.plist');
+    if (opts.plist === null) fs.rmSync(plist);
+    if (opts.plist === 'garbage') fs.writeFileSync(plist, 'not a property list');
     const b = await h.startBundle({ display: x.display, bundle, dir, env: { TMPDIR: tmp, ...env } });
     try {
       assert.equal(await b.host.waitExit(), 1, `${name}: ${b.host.stderr}`);

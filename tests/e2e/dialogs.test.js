@@ -195,6 +195,26 @@ test('a person chooses a file and a folder in the panels', { skip }, async (t) =
   assert.equal(await got(b, 3), null);
 });
 
+test('open, save and folder panels fit on a 1280x800 screen, buttons and all', { skip }, async (t) => {
+  // On a display of its own without a window manager: openbox would shrink a panel
+  // too tall for the screen itself, and not every window manager does.
+  const bare = await h.startDisplay();
+  t.after(() => bare.stop());
+  const dir = h.tempDir('qbx-dlg-');
+  const s = await h.startSession({ display: bare.display, args: ['Main'], env: { HOME: dir } });
+  t.after(async () => { await s.close(); h.removeDir(dir); });
+  await h.hello(s.backend);
+  const main = (await h.findWindow(bare.display, 'Main')).id;
+  for (const [n, kind] of [[1, 'save'], [2, 'open'], [3, 'dir']]) s.backend.send(`DLG q${n} ${kind}`);
+  const panels = await h.until(async () => {
+    const ids = (await h.xdotool(bare.display, ['search', '--onlyvisible', '--pid', String(s.host.proc.pid)]))
+      .split('\n').filter((id) => id && id !== main);
+    return ids.length === 3 && ids;
+  }, 'three panels');
+  const onScreen = (f) => f.x >= 0 && f.y >= 0 && f.x + f.w <= 1280 && f.y + f.h <= 800;
+  for (const id of panels) await h.untilValue(() => h.frameGeometry(bare.display, id), onScreen, `panel ${id} on the screen`, 3000);
+});
+
 test('an extension filter shows the files of every case of it, and several are chosen', { skip }, async (t) => {
   const s = await session(t, { files: ['a.txt', 'b.TXT', 'c.Txt', 'd.png', 'e.txt.png'] });
   const b = s.backend;

@@ -11,6 +11,9 @@ after(async () => { await x.stop(); });
 
 const USAGE = /usage: \S+ <html-file-or-url> <socket-path> \[title\] \[WxH\]/;
 const PROBE = path.join(h.PAGES, 'probe.html');
+// Which rule failed, then the usage line.
+const NO_BUNDLE = new RegExp('^quibex: not an application bundle: \\S+ is not inside a folder whose name ends in ' +
+  '\\.app\nusage: \\S+ <html-file-or-url> <socket-path> \\[title\\] \\[WxH\\]\n$');
 
 test('the host ends with 0 on QUIT and when the backend closes the socket', async () => {
   const endings = [
@@ -63,8 +66,8 @@ test('the host refuses to start, with a diagnostic and an exit code', async (t) 
 
   const cases = [
     // [name, args, env, exit code, stderr pattern]
-    ['no arguments outside a bundle', [], {}, 1, USAGE],
-    ['one argument outside a bundle', [PROBE], {}, 1, USAGE],
+    ['no arguments outside a bundle', [], {}, 1, NO_BUNDLE],
+    ['one argument outside a bundle', [PROBE], {}, 1, NO_BUNDLE],
     ['nobody listens on the socket', [PROBE, path.join(dir, 'none.sock')], {}, 1,
       new RegExp('launcher: cannot connect to ' + path.join(dir, 'none.sock') + ': \\S')],
     ['the socket path is a plain file', [PROBE, __filename], {}, 1, /launcher: cannot connect to /],
@@ -86,6 +89,22 @@ test('the host refuses to start, with a diagnostic and an exit code', async (t) 
     }
   }
   assert.equal(cut.sock, null, 'the host connected to a socket whose path is a prefix of the one it was given');
+});
+
+test('--help, -h and --version answer on stdout, without a display, in a bundle too', async (t) => {
+  const dir = h.tempDir();
+  t.after(() => h.removeDir(dir));
+  const inBundle = h.makeBundle(dir).bin;
+  const help = /^usage: \S+ <html-file-or-url> <socket-path> \[title\] \[WxH\] \[version\]\n[^]*QUIBEX_DEBUG=1/;
+  const version = /^quibex \d+\.\d+\.\d+\n$/;
+  const cases = [['--help', help], ['-h', help], ['--version', version]];
+  for (const bin of [h.HOST_BIN, inBundle])
+    for (const [arg, out] of cases) {
+      const host = new h.Host([arg], { bin, unsetDisplay: true });
+      assert.equal(await host.waitExit(), 0, `${arg}: ${host.stderr}`);
+      assert.match(host.stdout, out, arg);
+      assert.equal(host.stderr, '', arg);
+    }
 });
 
 test('without a display the host says so before it connects to the backend', async (t) => {

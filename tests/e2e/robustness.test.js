@@ -116,3 +116,38 @@ test('a window opened on a relative page after the working directory is gone ope
   s.backend.send('WINCLOSE orphan');
   await s.backend.expectLine(/^WINCLOSED orphan$/);
 });
+
+test('QUIBEX_DEBUG=1 says which lines the host cannot use and what pages write to their consoles', async (t) => {
+  const page = path.join(h.PAGES, 'probe.html');
+  const said = [
+    /^quibex: debug: FROB 1 2: unknown command \(said once per command\)$/m,
+    /^quibex: debug: WINOP@w9: no window "w9" \(said once per command\)$/m,
+    /^quibex: page main: log: hello \(file:\/\/\S+\/probe\.html:\d+\)\nquibex: page main: {3}world$/m,
+    /^quibex: page main: uncaught: Error: boom/m,
+    /^quibex: page main: uncaught: Unhandled Promise Rejection: Error: nope$/m,
+    /^quibex: page w2: warning: from w2/m,
+  ];
+  for (const debug of [true, false]) {
+    const s = await session(t, { env: debug ? { QUIBEX_DEBUG: '1' } : {} });
+    const b = s.backend;
+    b.send('FROB 1 2');
+    b.send('WINOP@w9 show');
+    b.send('WINOP@w9 hide');
+    b.send(`WINOPEN w2\t${page}\tSecond`);
+    await h.hello(b, 'w2');
+    b.eval("console.log('hello\\nworld'); setTimeout(() => { throw new Error('boom'); }); Promise.reject(new Error('nope'))");
+    b.eval("console.warn('from w2')", 'w2');
+    // Each page's messages are on their way once it has answered after them.
+    for (const win of ['main', 'w2']) {
+      b.eval("setTimeout(() => probe.report('after', {}), 50)", win);
+      await b.expectReport('after');
+    }
+    if (debug) {
+      for (const p of said) await h.until(() => p.test(s.host.stderr), `${p} on stderr\n${s.host.stderr}`, 5000);
+      assert.equal(s.host.stderr.split('\n').filter((l) => l.startsWith('quibex: debug: WINOP')).length, 1);
+    } else {
+      await h.sleep(300);
+      assert.doesNotMatch(s.host.stderr, /quibex: (debug|page) /);
+    }
+  }
+});

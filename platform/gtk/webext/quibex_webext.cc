@@ -21,6 +21,11 @@
 // documents those frames hold now, the main frame's first; the host decides on
 // all of them. A document without scripts can only ask through a script of its
 // own origin, so its origin is among them.
+//
+// Console messages. When the host asks for them in the initialization data (debug
+// mode), every console message of a page and every error its scripts leave
+// uncaught (both come through the page's console-message-sent signal) go to the
+// view as "quibex:console": level, uncaught, text, source URL, line.
 
 #include <webkit2/webkit-web-extension.h>
 
@@ -100,14 +105,42 @@ void report_uri(WebKitWebPage* page, GParamSpec*, gpointer) {
       page, webkit_user_message_new("quibex:uri", g_variant_new_string(uri ? uri : "")), nullptr, nullptr, nullptr);
 }
 
+bool g_forward_console = false;
+
+// GVariant strings must be UTF-8.
+GVariant* text_variant(const char* s) {
+  gchar* valid = g_utf8_make_valid(s ? s : "", -1);
+  return g_variant_new_take_string(valid);
+}
+
+void forward_console(WebKitWebPage* page, WebKitConsoleMessage* m, gpointer) {
+  const WebKitConsoleMessageLevel level = webkit_console_message_get_level(m);
+  // Exceptions and rejections nobody caught are the engine's own JavaScript errors.
+  const gboolean uncaught = webkit_console_message_get_source(m) == WEBKIT_CONSOLE_MESSAGE_SOURCE_JAVASCRIPT &&
+                            level == WEBKIT_CONSOLE_MESSAGE_LEVEL_ERROR;
+  GVariant* fields[] = {g_variant_new_uint32(level), g_variant_new_boolean(uncaught),
+                        text_variant(webkit_console_message_get_text(m)),
+                        text_variant(webkit_console_message_get_source_id(m)),
+                        g_variant_new_uint32(webkit_console_message_get_line(m))};
+  webkit_web_page_send_message_to_view(
+      page, webkit_user_message_new("quibex:console", g_variant_new_tuple(fields, G_N_ELEMENTS(fields))), nullptr,
+      nullptr, nullptr);
+}
+
 void page_created(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
   g_signal_connect(page, "notify::uri", G_CALLBACK(report_uri), nullptr);
   g_signal_connect(page, "user-message-received", G_CALLBACK(answer_origins), nullptr);
+  if (g_forward_console) g_signal_connect(page, "console-message-sent", G_CALLBACK(forward_console), nullptr);
 }
 
 }  // namespace
 
-extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize(WebKitWebExtension* extension) {
+extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(WebKitWebExtension* extension,
+                                                                              const GVariant* data) {
+  GVariant* init = const_cast<GVariant*>(data);
+  gboolean console = FALSE;
+  if (init && g_variant_is_of_type(init, G_VARIANT_TYPE_VARDICT)) g_variant_lookup(init, "console", "b", &console);
+  g_forward_console = console;
   // The world the host's user scripts name "quibex-bridge" is this same world.
   g_bridge = webkit_script_world_new_with_name("quibex-bridge");
   g_signal_connect(webkit_script_world_get_default(), "window-object-cleared", G_CALLBACK(name_document), nullptr);
