@@ -25,19 +25,22 @@ enum class WindowMove {
   kRefused,   // its window may not be moved or resized
 };
 
+// Main thread only: every call, and every done, runs there.
 class SystemAccess {
  public:
   virtual ~SystemAccess() = default;
-  // Each calls done exactly once on the main thread, at once or later. Items are
-  // generic passwords identified by service and account alone, both UTF-8 text;
-  // set replaces the matching item in one step, so a failed set leaves the old
-  // secret in place.
-  virtual void secret_get(const std::string& service, const std::string& account,
-                          std::function<void(SecretResult)> done) = 0;
-  virtual void secret_set(const std::string& service, const std::string& account, const std::string& value,
-                          std::function<void(SecretResult)> done) = 0;
-  virtual void secret_delete(const std::string& service, const std::string& account,
-                             std::function<void(SecretResult)> done) = 0;
+  // Each calls done exactly once on the main thread, at once or later (a store
+  // may first ask the user to unlock it). Items are generic passwords identified
+  // by service and account alone, both UTF-8 text; set replaces the matching item
+  // in one step, so a failed set leaves the old secret in place. Each returns what
+  // withdraws the request (an open prompt is dismissed, done is not called); it
+  // does nothing once done has run.
+  virtual std::function<void()> secret_get(const std::string& service, const std::string& account,
+                                           std::function<void(SecretResult)> done) = 0;
+  virtual std::function<void()> secret_set(const std::string& service, const std::string& account,
+                                           const std::string& value, std::function<void(SecretResult)> done) = 0;
+  virtual std::function<void()> secret_delete(const std::string& service, const std::string& account,
+                                              std::function<void(SecretResult)> done) = 0;
 
   // Asks the user to prove they are the device's owner; reason is UTF-8 text.
   // done(ok, error) runs once on the main thread: at once with the reason when the

@@ -30,6 +30,38 @@ std::string store_error(const platform::SecretResult& r) {
   return error_json(text);
 }
 
+// One request the desktop answers later: answered once, by the desktop or by the
+// bound, whichever comes first.
+struct DesktopWait {
+  explicit DesktopWait(std::string id) : id(std::move(id)) {}
+  std::string id;
+  bool answered = false;
+  platform::TimerId timer = 0;
+  std::function<void()> withdraw;
+  void answer(const std::string& json) {
+    if (answered) return;
+    answered = true;
+    withdraw = nullptr;  // it may hold the desktop's request, which holds this
+    platform::current().timers().cancel(timer);
+    reply(id, json);
+  }
+};
+using WaitRef = std::shared_ptr<DesktopWait>;
+
+// The user may take their time at a prompt, but not for ever: a prompt nobody
+// answers, or a service that took the request and went quiet, ends here with
+// timed_out, and the desktop's request is withdrawn.
+void bound(const WaitRef& wait, std::function<void()> withdraw, const std::string& timed_out) {
+  if (wait->answered) return;
+  wait->withdraw = std::move(withdraw);
+  wait->timer = platform::current().timers().once(kPromptWaitMs, [wait, timed_out] {
+    wait->timer = 0;
+    auto withdraw = std::move(wait->withdraw);
+    wait->answer(timed_out);
+    if (withdraw) withdraw();
+  });
+}
+
 }  // namespace
 
 void do_secret(void*, void* rec) {
@@ -42,41 +74,23 @@ void do_secret(void*, void* rec) {
     return reply(id, error_json("service and account must be UTF-8 text"));
   platform::SystemAccess* access = platform::system_access();
   if (!access) return reply(id, error_json("unsupported"));
+  auto wait = std::make_shared<DesktopWait>(id);
+  std::function<void()> withdraw;
   if (op == "get") {
-    access->secret_get(req->service, req->account, [id](platform::SecretResult r) {
-      if (r.status) return reply(id, store_error(r));
-      reply(id, JsonObject().boolean("ok", true).raw("value", json_text_or_null(r.found ? r.value : std::nullopt)).str());
+    withdraw = access->secret_get(req->service, req->account, [wait](platform::SecretResult r) {
+      if (r.status) return wait->answer(store_error(r));
+      wait->answer(
+          JsonObject().boolean("ok", true).raw("value", json_text_or_null(r.found ? r.value : std::nullopt)).str());
     });
   } else {
-    auto done = [id](platform::SecretResult r) {
-      reply(id, r.status ? store_error(r) : std::string(R"({"ok":true})"));
+    auto done = [wait](platform::SecretResult r) {
+      wait->answer(r.status ? store_error(r) : std::string(R"({"ok":true})"));
     };
-    if (op == "set")
-      access->secret_set(req->service, req->account, req->value, done);
-    else
-      access->secret_delete(req->service, req->account, done);
+    withdraw = op == "set" ? access->secret_set(req->service, req->account, req->value, done)
+                           : access->secret_delete(req->service, req->account, done);
   }
+  bound(wait, std::move(withdraw), error_json("keychain timed out"));
 }
-
-namespace {
-
-// One AUTH: answered once, by the desktop or by the bound, whichever comes first.
-struct AuthWait {
-  std::string id;
-  bool answered = false;
-  platform::TimerId timer = 0;
-  std::function<void()> withdraw;
-  void answer(bool ok, std::optional<std::string> error) {
-    if (answered) return;
-    answered = true;
-    withdraw = nullptr;  // it may hold the desktop's request, which holds this
-    platform::current().timers().cancel(timer);
-    if (!ok && !error) error = "authentication failed";
-    reply(id, JsonObject().boolean("ok", ok).raw("error", ok ? "null" : json_text_or_null(error)).str());
-  }
-};
-
-}  // namespace
 
 void do_auth(void*, void* rec) {
   std::unique_ptr<AuthReq> req(static_cast<AuthReq*>(rec));
@@ -86,21 +100,12 @@ void do_auth(void*, void* rec) {
   if (!utf8_valid(reason)) return reply(id, error_json("reason must be UTF-8 text"));
   platform::SystemAccess* access = platform::system_access();
   if (!access) return reply(id, error_json("authentication unavailable"));
-  auto wait = std::make_shared<AuthWait>();
-  wait->id = id;
+  auto wait = std::make_shared<DesktopWait>(id);
   auto withdraw = access->authenticate(reason, [wait](bool ok, std::optional<std::string> error) {
-    wait->answer(ok, std::move(error));
+    if (!ok && !error) error = "authentication failed";
+    wait->answer(JsonObject().boolean("ok", ok).raw("error", ok ? "null" : json_text_or_null(error)).str());
   });
-  if (wait->answered) return;
-  wait->withdraw = std::move(withdraw);
-  // The user may take their time at the prompt, but not for ever: a prompt nobody
-  // answers, or an authority that took the request and went quiet, ends here.
-  wait->timer = platform::current().timers().once(kAuthWaitMs, [wait] {
-    wait->timer = 0;
-    auto withdraw = std::move(wait->withdraw);
-    wait->answer(false, std::string("authentication timed out"));
-    if (withdraw) withdraw();
-  });
+  bound(wait, std::move(withdraw), error_json("authentication timed out"));
 }
 
 // There is no AppleScript on this desktop: every script fails as one that cannot run.

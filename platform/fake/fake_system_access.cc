@@ -18,41 +18,47 @@ bool is_utf8(const std::string& s) {
 
 }  // namespace
 
-void FakeSystemAccess::secret_get(const std::string& service, const std::string& account,
-                                  std::function<void(SecretResult)> done) {
-  SecretResult r;
-  if (fail_status) {
-    r.status = fail_status;
-    r.message = "the store failed";
-  } else if (auto it = secrets.find({service, account}); it != secrets.end()) {
-    r.found = true;
-    if (is_utf8(it->second)) r.value = it->second;
+std::function<void()> FakeSystemAccess::secret(std::function<void(SecretResult&)> op,
+                                               std::function<void(SecretResult)> done) {
+  auto run = [this, op = std::move(op), done = std::move(done)] {
+    SecretResult r;
+    if (fail_status) {
+      r.status = fail_status;
+      r.message = "the store failed";
+    } else {
+      op(r);
+    }
+    done(r);
+  };
+  if (!hold_secrets) {
+    run();
+    return [] {};
   }
-  done(r);
+  secret_asks.push_back({std::move(run)});
+  return [this, i = secret_asks.size() - 1] { secret_asks[i].withdrawn = true; };
 }
 
-void FakeSystemAccess::secret_set(const std::string& service, const std::string& account, const std::string& value,
-                                  std::function<void(SecretResult)> done) {
-  SecretResult r;
-  if (fail_status) {
-    r.status = fail_status;
-    r.message = "the store failed";
-  } else {
-    secrets[{service, account}] = value;
-  }
-  done(r);
+std::function<void()> FakeSystemAccess::secret_get(const std::string& service, const std::string& account,
+                                                   std::function<void(SecretResult)> done) {
+  return secret(
+      [this, key = std::pair{service, account}](SecretResult& r) {
+        if (auto it = secrets.find(key); it != secrets.end()) {
+          r.found = true;
+          if (is_utf8(it->second)) r.value = it->second;
+        }
+      },
+      std::move(done));
 }
 
-void FakeSystemAccess::secret_delete(const std::string& service, const std::string& account,
-                                     std::function<void(SecretResult)> done) {
-  SecretResult r;
-  if (fail_status) {
-    r.status = fail_status;
-    r.message = "the store failed";
-  } else {
-    secrets.erase({service, account});
-  }
-  done(r);
+std::function<void()> FakeSystemAccess::secret_set(const std::string& service, const std::string& account,
+                                                   const std::string& value, std::function<void(SecretResult)> done) {
+  return secret([this, key = std::pair{service, account}, value](SecretResult&) { secrets[key] = value; },
+                std::move(done));
+}
+
+std::function<void()> FakeSystemAccess::secret_delete(const std::string& service, const std::string& account,
+                                                      std::function<void(SecretResult)> done) {
+  return secret([this, key = std::pair{service, account}](SecretResult&) { secrets.erase(key); }, std::move(done));
 }
 
 std::function<void()> FakeSystemAccess::authenticate(const std::string& reason,

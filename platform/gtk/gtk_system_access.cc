@@ -1,7 +1,9 @@
 // Secrets through the Secret Service (libsecret), authentication through polkit,
 // and other applications' windows through the window manager's EWMH lists. Each
 // service is first asked a trivial question with a short time-out, so that one
-// that holds its name but never answers fails a request in seconds.
+// that holds its name but never answers fails a request in seconds. What follows
+// may wait on a person at a prompt; the requester bounds it and withdraws the
+// request (its GCancellable) when it stops waiting. Main thread only.
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -55,11 +57,32 @@ SecretResult from_error(GError* error) {
   return r;
 }
 
+// One secret-store request, held by its pending callback and by its withdrawal.
+struct SecretCall {
+  SecretDone done;
+  GCancellable* cancel = g_cancellable_new();
+  ~SecretCall() { g_object_unref(cancel); }
+  void finish(SecretResult r) {
+    if (!done) return;
+    SecretDone d = std::move(done);
+    done = nullptr;
+    d(std::move(r));
+  }
+  // The requester gave up: libsecret stops and dismisses an open unlock prompt,
+  // and nothing is answered any more.
+  void withdraw() {
+    if (!done) return;
+    done = nullptr;
+    g_cancellable_cancel(cancel);
+  }
+};
+using SecretRef = std::shared_ptr<SecretCall>;
+
 void lookup_done(GObject*, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SecretDone> done(static_cast<SecretDone*>(data));
+  std::unique_ptr<SecretRef> call(static_cast<SecretRef*>(data));
   GError* error = nullptr;
   SecretValue* value = secret_password_lookup_binary_finish(res, &error);
-  if (error) return (*done)(from_error(error));
+  if (error) return (*call)->finish(from_error(error));
   SecretResult r;
   if (value) {
     r.found = true;
@@ -68,21 +91,21 @@ void lookup_done(GObject*, GAsyncResult* res, gpointer data) {
     if (g_utf8_validate(bytes, gssize(n), nullptr)) r.value = std::string(bytes, n);
     secret_value_unref(value);
   }
-  (*done)(r);
+  (*call)->finish(r);
 }
 
 void stored(GObject*, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SecretDone> done(static_cast<SecretDone*>(data));
+  std::unique_ptr<SecretRef> call(static_cast<SecretRef*>(data));
   GError* error = nullptr;
   secret_password_store_finish(res, &error);
-  (*done)(error ? from_error(error) : SecretResult{});
+  (*call)->finish(error ? from_error(error) : SecretResult{});
 }
 
 void cleared(GObject*, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SecretDone> done(static_cast<SecretDone*>(data));
+  std::unique_ptr<SecretRef> call(static_cast<SecretRef*>(data));
   GError* error = nullptr;
   secret_password_clear_finish(res, &error);  // false without error: nothing matched
-  (*done)(error ? from_error(error) : SecretResult{});
+  (*call)->finish(error ? from_error(error) : SecretResult{});
 }
 
 // ---- is the service there? ---------------------------------------------------
@@ -272,48 +295,55 @@ WindowMove move_window(long pid, const Rect& frame) {
 }
 
 // Without a session bus there is no Secret Service to reach; a store that does
-// not answer at once fails within the probe's bound. Otherwise op runs.
-void with_store(SecretDone done, std::function<void(SecretDone)> op) {
+// not answer at once fails within the probe's bound. Otherwise op runs, with the
+// call's cancellable; the result withdraws the request.
+std::function<void()> with_store(SecretDone done, std::function<void(const SecretRef&)> op) {
+  auto call = std::make_shared<SecretCall>();
+  call->done = std::move(done);
   if (!desktop_session_bus_configured()) {
     SecretResult r;
     r.status = -1;
     r.message = "no session bus, so no Secret Service";
-    return done(r);
+    call->finish(r);
+    return [] {};
   }
   probe(G_BUS_TYPE_SESSION, "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.Secret.Service",
-        "Collections", nullptr, [done = std::move(done), op = std::move(op)](GDBusConnection*, GError* error) mutable {
-          if (error) return done(from_error(error));
-          op(std::move(done));
+        "Collections", call->cancel, [call, op = std::move(op)](GDBusConnection*, GError* error) {
+          if (error) return call->finish(from_error(error));
+          if (call->done) op(call);
         });
+  return [call] { call->withdraw(); };
 }
 
 class GtkSystemAccess : public SystemAccess {
  public:
-  void secret_get(const std::string& service, const std::string& account, SecretDone done) override {
-    with_store(std::move(done), [service, account](SecretDone done) {
+  std::function<void()> secret_get(const std::string& service, const std::string& account,
+                                   SecretDone done) override {
+    return with_store(std::move(done), [service, account](const SecretRef& call) {
       GHashTable* attrs = attributes(service, account);
-      secret_password_lookupv(schema(), attrs, nullptr, lookup_done, new SecretDone(std::move(done)));
+      secret_password_lookupv(schema(), attrs, call->cancel, lookup_done, new SecretRef(call));
       g_hash_table_unref(attrs);
     });
   }
-  void secret_set(const std::string& service, const std::string& account, const std::string& value,
-                  SecretDone done) override {
-    with_store(std::move(done), [service, account, value](SecretDone done) {
+  std::function<void()> secret_set(const std::string& service, const std::string& account, const std::string& value,
+                                   SecretDone done) override {
+    return with_store(std::move(done), [service, account, value](const SecretRef& call) {
       GHashTable* attrs = attributes(service, account);
       // The service replaces the matching item as it stores the new one: there is
       // never a moment without a secret, and a failed store keeps the old one.
       SecretValue* v = secret_value_new(value.data(), gssize(value.size()), "text/plain");
       const std::string label = service + " (" + account + ")";
-      secret_password_storev_binary(schema(), attrs, SECRET_COLLECTION_DEFAULT, label.c_str(), v, nullptr, stored,
-                                    new SecretDone(std::move(done)));
+      secret_password_storev_binary(schema(), attrs, SECRET_COLLECTION_DEFAULT, label.c_str(), v, call->cancel,
+                                    stored, new SecretRef(call));
       secret_value_unref(v);
       g_hash_table_unref(attrs);
     });
   }
-  void secret_delete(const std::string& service, const std::string& account, SecretDone done) override {
-    with_store(std::move(done), [service, account](SecretDone done) {
+  std::function<void()> secret_delete(const std::string& service, const std::string& account,
+                                      SecretDone done) override {
+    return with_store(std::move(done), [service, account](const SecretRef& call) {
       GHashTable* attrs = attributes(service, account);
-      secret_password_clearv(schema(), attrs, nullptr, cleared, new SecretDone(std::move(done)));
+      secret_password_clearv(schema(), attrs, call->cancel, cleared, new SecretRef(call));
       g_hash_table_unref(attrs);
     });
   }

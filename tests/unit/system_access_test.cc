@@ -121,20 +121,32 @@ TEST_F(SystemAccessTest, TextThatIsNotUtf8IsRefused) {
   EXPECT_TRUE(access.auth_asks.empty());
 }
 
-TEST_F(SystemAccessTest, AuthenticationNobodyAnswersTimesOutAndIsWithdrawn) {
+// A prompt nobody answers: the person is waited for, then SECRET and AUTH are
+// answered once and the desktop's requests withdrawn.
+TEST_F(SystemAccessTest, NobodyAtThePromptTimesOutAndIsWithdrawn) {
+  access.hold_secrets = true;
   access.auth_unavailable.reset();
+  do_secret(nullptr, new SecretReq{"s1", "get", "svc", "me", ""});
   do_auth(nullptr, new AuthReq{"a1", "unlock"});
+  do_secret(nullptr, new SecretReq{"s2", "set", "svc", "me", "v"});
   do_auth(nullptr, new AuthReq{"a2", "unlock"});
+  access.secret_asks[1].answer();
   access.auth_asks[1].answer(true, std::nullopt);
-  EXPECT_EQ(wire.lines(), std::vector<std::string>{R"(GOT a2 {"ok":true,"error":null})"});
-  desktop.clock.advance(kAuthWaitMs - 1);
+  EXPECT_EQ(wire.lines(), (std::vector<std::string>{R"(GOT s2 {"ok":true})", R"(GOT a2 {"ok":true,"error":null})"}));
+  desktop.clock.advance(kPromptWaitMs - 1);
   EXPECT_TRUE(wire.lines().empty()) << "the person at the prompt is waited for";
   desktop.clock.advance(1);
-  EXPECT_EQ(wire.lines(), std::vector<std::string>{R"(GOT a1 {"ok":false,"error":"authentication timed out"})"});
+  EXPECT_EQ(wire.lines(), (std::vector<std::string>{
+                              R"(GOT s1 {"ok":false,"error":"keychain timed out"})",
+                              R"(GOT a1 {"ok":false,"error":"authentication timed out"})",
+                          }));
+  EXPECT_TRUE(access.secret_asks[0].withdrawn);
   EXPECT_TRUE(access.auth_asks[0].withdrawn);
+  EXPECT_FALSE(access.secret_asks[1].withdrawn);
   EXPECT_FALSE(access.auth_asks[1].withdrawn);
-  access.auth_asks[0].answer(true, std::nullopt);  // too late: the request was answered
-  desktop.clock.advance(kAuthWaitMs);
+  access.secret_asks[0].answer();  // too late: the requests were answered
+  access.auth_asks[0].answer(true, std::nullopt);
+  desktop.clock.advance(kPromptWaitMs);
   EXPECT_TRUE(wire.lines().empty());
 }
 
