@@ -2,6 +2,7 @@
 
 std::string g_app_name = "quibex";
 std::string g_app_version = "0.0.0";
+std::string g_app_id, g_app_icon;
 std::string g_html_path;
 std::set<std::string> g_own_argv_paths;
 std::string g_attribution, g_credits_file, g_help_book;

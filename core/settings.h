@@ -8,6 +8,9 @@
 // Who the application is.
 extern std::string g_app_name;     // the title; "quibex" by default
 extern std::string g_app_version;  // "0.0.0" by default
+// The application id the windows carry and the icon they show (core/app_identity.h);
+// "" in command-line mode, and "" = the theme's generic icon.
+extern std::string g_app_id, g_app_icon;
 // The page file of the main window (empty when the page is a URL).
 extern std::string g_html_path;
 // Every command-line argument after the program name.

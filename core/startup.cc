@@ -19,6 +19,7 @@
 
 #include "ai/model_server.h"  // on-device AI
 #include "core/app_hooks.h"
+#include "core/app_identity.h"
 #include "core/debug_notes.h"
 #include "core/handlers.h"
 #include "core/launcher.h"
@@ -210,7 +211,7 @@ std::string bundle_dir_name(const Bundle& b) {
 int claim_application(const Bundle& b, const std::vector<std::string>& open_args) {
   platform::AppInstance* instance = platform::app_instance();
   if (!instance) return -1;
-  const std::string id = application_id_for(b.info.string("CFBundleIdentifier"), bundle_dir_name(b), b.path);
+  const std::string id = bundle_application_id(b.info.string("CFBundleIdentifier"), b.path);
   std::string error;
   switch (instance->claim(id, open_args, error)) {
     case platform::AppInstance::Role::kForwarded:
@@ -411,6 +412,8 @@ int launcher_main(int argc, char** argv) {
   g_app_name = title;
   int width = 960, height = 640;
   parse_size(size, width, height);
+  // Before the first window, so that every window of the process carries it.
+  set_host_identity(host_identity(bundle_flag, bundle.info, bundle.path, title));
 
   if (!platform::current().init_display()) {
     std::fputs(

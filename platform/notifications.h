@@ -16,6 +16,8 @@ struct NotifyAction {
 
 struct NotifyRequest {
   std::string app_name;
+  std::string app_icon;       // an image file, "" = none
+  std::string desktop_entry;  // the application's desktop entry without ".desktop", "" = none
   std::uint32_t replaces_id = 0;  // the server's id of a notification this one replaces
   std::string summary;
   std::string body;

@@ -41,6 +41,13 @@ struct AboutPanel {
   std::string credits_file;  // a credits document that takes the place of the text
 };
 
+// Who the application is on the desktop.
+struct HostIdentity {
+  std::string name;    // for people; with an application id also the windows' class
+  std::string app_id;  // the application id the windows carry; "" = the desktop's default names
+  std::string icon;    // an image file: the windows' and the About panel's icon; "" = the theme's generic one
+};
+
 // The application's item in the desktop's tray.
 class StatusItem {
  public:
@@ -171,6 +178,9 @@ class Platform {
   // The tray item; null when the desktop cannot show one at all.
   virtual std::unique_ptr<StatusItem> make_status_item() = 0;
   virtual void show_about_panel(const AboutPanel& about) = 0;
+  // Names the application's windows and gives them their icon; before the
+  // first window, so that every window of the process carries it.
+  virtual void set_identity(const HostIdentity& identity) = 0;
   // Opens the named help book of the application.
   virtual void show_help(const std::string& book) = 0;
   // --- cookies ---

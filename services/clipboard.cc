@@ -110,7 +110,9 @@ void clip_note_source(long count) {
   if (count == g_clip_src_count) return;
   std::optional<std::string> name, bundle;
   if (count == g_clip_self) {
+    // The host as its windows name it.
     name = g_app_name;
+    bundle = g_app_id;
   } else if (platform::SystemInfo* info = platform::system_info()) {
     if (auto app = info->frontmost_app()) {
       name = app->name;

@@ -13,7 +13,7 @@
 
 #include <unistd.h>
 
-#include "core/app_hooks.h"
+#include "core/app_identity.h"
 #include "core/handlers.h"
 #include "core/json_out.h"
 #include "core/records.h"
@@ -104,10 +104,7 @@ platform::LauncherEntry launcher_entry_for(const std::string& badge, double prog
 }
 
 std::string app_desktop_id() {
-  if (g_bundle_path.empty()) return "quibex";
-  std::string name = g_bundle_path.substr(g_bundle_path.find_last_of('/') + 1);
-  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".app") == 0) name.resize(name.size() - 4);
-  return application_id_for(g_bundle_identifier, name, g_bundle_path);
+  return g_bundle_path.empty() ? "quibex" : bundle_application_id(g_bundle_identifier, g_bundle_path);
 }
 
 std::string media_bus_suffix() { return app_desktop_id() + ".instance" + std::to_string(getpid()); }

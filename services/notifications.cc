@@ -84,6 +84,8 @@ void deliver_with(const NotifReq& req, const std::vector<std::string>& caps, boo
   if (!n) return;
   platform::NotifyRequest out;
   out.app_name = g_app_name;
+  out.app_icon = g_app_icon;
+  out.desktop_entry = g_app_id;  // the desktop entry is named for the application id
   out.summary = req.title;
   // The server has no subtitle: it heads the body.
   std::string body = req.subtitle.empty() ? req.body : req.body.empty() ? req.subtitle : req.subtitle + "\n" + req.body;

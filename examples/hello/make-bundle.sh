@@ -40,9 +40,12 @@ SH
 chmod 755 "$app/Contents/MacOS/qbx"
 cp "$here/backend/entry.js" "$app/Contents/Resources/app/entry.js"
 cp -r "$here/frontend" "$app/Contents/Resources/app/frontend"
+# The bundle's icon: Info.plist names it without its extension, as bundles do.
+cp "$here/Hello.svg" "$app/Contents/Resources/Hello.svg"
 # What the example opens: hello: links and plain-text files. Info.plist declares
 # them, and so does the desktop entry, for the Linux desktop.
 id=io.quibex.examples.Hello
+name=Hello
 scheme=hello
 mime=text/plain
 cat > "$app/Contents/Info.plist" <<PLIST
@@ -51,11 +54,13 @@ cat > "$app/Contents/Info.plist" <<PLIST
 <plist version="1.0">
 <dict>
   <key>CFBundleName</key>
-  <string>Hello</string>
+  <string>$name</string>
   <key>CFBundleIdentifier</key>
   <string>$id</string>
   <key>CFBundleVersion</key>
   <string>0.1.0</string>
+  <key>CFBundleIconFile</key>
+  <string>Hello</string>
   <key>QuibexWindowSize</key>
   <string>900x640</string>
   <key>CFBundleURLTypes</key>
@@ -87,13 +92,19 @@ PLIST
 # The path is quoted as the Exec key wants it (\, ", \` and $ escaped inside the
 # quotes, every backslash doubled again for the string value, % doubled).
 exe=$(printf '%s' "$app/Contents/MacOS/quibex" | sed -e 's/\\/\\\\\\\\/g' -e 's/["`$]/\\\\&/g' -e 's/%/%%/g')
+# The host's windows carry the bundle's name as their class and its id as their
+# application id (the entry's own name), and show the bundle's icon: the entry
+# matches them and shows the same icon.
+icon=$(printf '%s' "$app/Contents/Resources/Hello.svg" | sed -e 's/\\/\\\\/g')
 cat > "$app/Contents/$id.desktop" <<DESKTOP
 [Desktop Entry]
 Type=Application
 Version=1.4
-Name=Hello
+Name=$name
 Comment=The quibex example application
 Exec="$exe" --open %U
+Icon=$icon
+StartupWMClass=$name
 Terminal=false
 StartupNotify=true
 Categories=Utility;

@@ -239,6 +239,7 @@ class FakePlatform : public Platform {
   std::unique_ptr<StatusItem> make_status_item() override;
   void install_media_scheme(MediaScheme s) override { media = std::move(s); }
   void show_about_panel(const AboutPanel& about) override { abouts.push_back(about); }
+  void set_identity(const HostIdentity& id) override { identity = id; }
   void show_help(const std::string& book) override { helps.push_back(book); }
   CookieStore& cookie_store() override { return cookies; }  // cookies
   Dialogs& dialogs() override { return dialog_box; }
@@ -279,6 +280,7 @@ class FakePlatform : public Platform {
   std::vector<FakeWebView*> webviews;  // likewise
   std::vector<FakeStatusItem*> status_items;  // likewise
   std::vector<AboutPanel> abouts;
+  HostIdentity identity;
   std::vector<std::string> helps;
   MediaScheme media;
   FakeDialogs dialog_box;  // every dialog the host opened

@@ -13,6 +13,7 @@
 #include "platform/gtk/gtk_capture.h"  // screen capture
 #include "platform/gtk/gtk_clip_notify.h"
 #include "platform/gtk/gtk_desktop_services.h"
+#include "platform/gtk/gtk_identity.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
 #include "platform/gtk/gtk_system_info.h"
@@ -68,6 +69,7 @@ bool GtkPlatform::init_display() {
   // the whole process takes whatever no narrower trap took.
   if (ok)
     if (GdkDisplay* d = gdk_display_get_default(); d && GDK_IS_X11_DISPLAY(d)) gdk_x11_display_error_trap_push(d);
+  if (ok) apply_identity_to_windows();
   // Numbers on the wire and in JSON are always read and written the C way.
   setlocale(LC_NUMERIC, "C");
   return ok;

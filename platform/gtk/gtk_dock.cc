@@ -12,6 +12,7 @@
 
 #include "platform/dock.h"
 #include "platform/gtk/gtk_buses.h"
+#include "platform/gtk/gtk_identity.h"
 #include "platform/gtk/gtk_platform.h"
 
 namespace platform::gtk {
@@ -35,8 +36,7 @@ void rounded_rect(cairo_t* cr, const TileRect& r) {
 GdkPixbuf* base_icon(const std::string& path) {
   if (!path.empty())
     if (GdkPixbuf* p = gdk_pixbuf_new_from_file_at_size(path.c_str(), kTileSize, kTileSize, nullptr)) return p;
-  return gtk_icon_theme_load_icon(gtk_icon_theme_get_default(), "application-x-executable", kTileSize,
-                                  GTK_ICON_LOOKUP_FORCE_SIZE, nullptr);
+  return app_icon_pixbuf(kTileSize);
 }
 
 void draw_badge(cairo_t* cr, const std::string& text) {
@@ -260,8 +260,8 @@ class GtkDock : public Dock {
   void show_tile(const DockTile& tile) override {
     if (tile.icon.empty() && !(tile.progress >= 0) && tile.badge.empty()) {
       // Back to the plain application icon.
-      gtk_window_set_default_icon_list(nullptr);
       each_window([](GtkWindow* w) { gtk_window_set_icon(w, nullptr); });
+      restore_app_icon();
       return;
     }
     GdkPixbuf* icon = compose(tile);

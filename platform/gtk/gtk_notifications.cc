@@ -50,6 +50,10 @@ class GtkNotifier : public Notifier {
       GVariantBuilder hints;
       g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
       if (!r.sound_name.empty()) g_variant_builder_add(&hints, "{sv}", "sound-name", g_variant_new_string(r.sound_name.c_str()));
+      if (!r.desktop_entry.empty())
+        g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string(r.desktop_entry.c_str()));
+      // The server takes an icon as a file: URI.
+      gchar* icon = r.app_icon.empty() ? nullptr : g_filename_to_uri(r.app_icon.c_str(), nullptr, nullptr);
       if (r.inline_reply) {
         // KDE's reply field: an action named "inline-reply" and the texts of its field.
         g_variant_builder_add(&actions, "s", "inline-reply");
@@ -59,8 +63,9 @@ class GtkNotifier : public Notifier {
         g_variant_builder_add(&hints, "{sv}", "x-kde-reply-submit-button-text",
                               g_variant_new_string(r.reply_button.c_str()));
       }
-      GVariant* args = g_variant_new("(susssasa{sv}i)", r.app_name.c_str(), r.replaces_id, "", r.summary.c_str(),
-                                     r.body.c_str(), &actions, &hints, -1);
+      GVariant* args = g_variant_new("(susssasa{sv}i)", r.app_name.c_str(), r.replaces_id, icon ? icon : "",
+                                     r.summary.c_str(), r.body.c_str(), &actions, &hints, -1);
+      g_free(icon);
       call(bus, "Notify", args, "(u)", [done](GVariant* reply, const std::string& error) {
         guint32 id = 0;
         if (reply) g_variant_get(reply, "(u)", &id);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/gtk/gtk_desktop_services.h"
+#include "platform/gtk/gtk_identity.h"
 
 namespace platform::gtk {
 
@@ -145,9 +146,9 @@ class GtkPermissions : public Permissions {
              if (!r || !g_variant_is_of_type(r, G_VARIANT_TYPE("(o)"))) return done(Loc::kUndetermined);
              g_variant_get(r, "(&o)", &path);
              const std::string client = path;
-             const char* app = g_get_prgname() ? g_get_prgname() : "quibex";
+             const std::string app = desktop_id();
              call(bus, kGeo, client.c_str(), "org.freedesktop.DBus.Properties", "Set",
-                  g_variant_new("(ssv)", "org.freedesktop.GeoClue2.Client", "DesktopId", g_variant_new_string(app)),
+                  g_variant_new("(ssv)", "org.freedesktop.GeoClue2.Client", "DesktopId", g_variant_new_string(app.c_str())),
                   5000, [bus, client, done](GVariant*) {
                     call(bus, kGeo, client.c_str(), "org.freedesktop.GeoClue2.Client", "Start", nullptr, 60000,
                          [bus, client, done](GVariant* started) {

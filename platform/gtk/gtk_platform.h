@@ -35,6 +35,7 @@ class GtkPlatform : public Platform {
   std::unique_ptr<StatusItem> make_status_item() override;
   void install_media_scheme(MediaScheme scheme) override;
   void show_about_panel(const AboutPanel& about) override;
+  void set_identity(const HostIdentity& identity) override;  // gtk_identity.cc
   void show_help(const std::string& book) override;
   CookieStore& cookie_store() override;  // gtk_cookies.cc
   Dialogs& dialogs() override;

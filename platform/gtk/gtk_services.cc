@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/credits_text.h"
+#include "platform/gtk/gtk_identity.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_tray.h"
 
@@ -105,6 +106,14 @@ void GtkPlatform::show_about_panel(const AboutPanel& about) {
     }
   }
   gtk_about_dialog_set_comments(d, credits.c_str());
+  // The application's own icon; GTK's default is a broken image when the
+  // windows have no default icon.
+  if (GdkPixbuf* logo = app_icon_pixbuf(128)) {
+    gtk_about_dialog_set_logo(d, logo);
+    g_object_unref(logo);
+  } else {
+    gtk_about_dialog_set_logo_icon_name(d, kGenericAppIcon);
+  }
   g_signal_connect(panel, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
   g_signal_connect(panel, "destroy", G_CALLBACK(+[](GtkWidget*, gpointer) { panel = nullptr; }), nullptr);
   gtk_widget_show(panel);

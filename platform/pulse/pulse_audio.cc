@@ -544,8 +544,9 @@ class FilterPath : public Live {
       : Live(s), scope_(scope), rate_(rate), fn_(std::move(fn)) {}
   ~FilterPath() override { stop(); }
 
-  int start_locked(const std::string& out_sink, const std::vector<Input>& chosen) {
+  int start_locked(const Server::Sink& out, const std::vector<Input>& chosen) {
     static int serial = 0;
+    out_index_ = out.index;
     sink_name_ = kSinkPrefix + std::to_string(long(getpid())) + "_" + std::to_string(++serial);
     const std::string args = "sink_name=" + sink_name_ +
                              " sink_properties=device.description=quibex-eq format=float32le channels=2 rate=" +
@@ -574,7 +575,7 @@ class FilterPath : public Live {
     pa_buffer_attr pattr;
     std::memset(&pattr, 0xff, sizeof pattr);
     pattr.tlength = rate_ / 1000 * 40 * 8;  // 40 ms
-    if (pa_stream_connect_playback(play_, out_sink.c_str(), &pattr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0 ||
+    if (pa_stream_connect_playback(play_, out.name.c_str(), &pattr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0 ||
         !server_->wait_ready(play_))
       return server_->error() ? server_->error() : PA_ERR_UNKNOWN;
     rec_ = server_->new_stream("quibex equalizer input", rate_, true);
@@ -593,9 +594,16 @@ class FilterPath : public Live {
   void input_changed(const Input&) override {}
   void input_removed(uint32_t index) override { moved_.erase(index); }
   void stop_locked() override {
-    // Every stream goes back where it played, then what was loaded goes.
-    for (auto& [idx, sink] : moved_)
-      server_->wait(pa_context_move_sink_input_by_index(server_->ctx(), idx, sink, &Server_done, server_));
+    // Every stream goes back, then what was loaded goes. One that played on
+    // the default output follows the default of now (moved there by the
+    // server's own name for it, which also leaves it to the server's routing
+    // from then on); one that played elsewhere had its output chosen and
+    // returns there.
+    for (auto& [idx, from] : moved_)
+      server_->wait(from.routed ? pa_context_move_sink_input_by_name(server_->ctx(), idx, "@DEFAULT_SINK@",
+                                                                     &Server_done, server_)
+                                : pa_context_move_sink_input_by_index(server_->ctx(), idx, from.sink,
+                                                                      &Server_done, server_));
     moved_.clear();
     for (pa_stream** s : {&rec_, &play_})
       if (*s) {
@@ -614,7 +622,7 @@ class FilterPath : public Live {
   static void Server_done(pa_context*, int, void* ud) { static_cast<Server*>(ud)->signal(); }
   void move_in(const Input& in) {
     if (moved_.count(in.index)) return;
-    moved_[in.index] = in.sink;
+    moved_[in.index] = {in.sink, in.sink == out_index_};
     pa_operation* op = pa_context_move_sink_input_by_index(server_->ctx(), in.index, null_index_, nullptr, nullptr);
     if (op) pa_operation_unref(op);
   }
@@ -639,7 +647,12 @@ class FilterPath : public Live {
   uint32_t null_index_ = PA_INVALID_INDEX;
   pa_stream* play_ = nullptr;
   pa_stream* rec_ = nullptr;
-  std::map<uint32_t, uint32_t> moved_;  // sink input → the sink it came from
+  uint32_t out_index_ = PA_INVALID_INDEX;  // the default output when built
+  struct From {
+    uint32_t sink;  // the sink it came from
+    bool routed;    // that was the default output: the server's routing put it there
+  };
+  std::map<uint32_t, From> moved_;  // sink input → where it came from
   std::vector<float> out_;
 };
 
@@ -828,14 +841,13 @@ std::unique_ptr<AudioStream> Server::filter(AudioScope scope, AudioFormat& forma
   std::vector<Input> chosen;
   for (const Input& in : inputs())
     if (in_scope(in, scope)) chosen.push_back(in);
-  const std::string out_name = default_sink();
-  const Sink out = sink_named(out_name);
+  const Sink out = sink_named(default_sink());
   status = !ok() ? error() : chosen.empty() ? kAudioNoProcess : !out.found ? kAudioNoDevice : 0;
   std::unique_ptr<FilterPath> path;
   if (status == 0) {
     path = std::make_unique<FilterPath>(this, scope, out.rate, std::move(fn));
     live.insert(path.get());
-    status = path->start_locked(out_name, chosen);
+    status = path->start_locked(out, chosen);
   }
   unlock();
   if (status != 0) {

@@ -204,7 +204,7 @@ test('without a session bus every start runs on its own, quietly', async (t) => 
   }
 });
 
-test('the example bundle\'s desktop entry declares its links and files and starts the host with them', async (t) => {
+test('the example bundle\'s desktop entry declares its links and files, matches its windows and starts the host with them', async (t) => {
   const s = await setUp(t);
   // The example bundle, built around the host under test, with the relay as its backend.
   const build = path.join(s.dir, 'build');
@@ -229,6 +229,14 @@ test('the example bundle\'s desktop entry declares its links and files and start
     env: { ...s.env, E2E_RELAY: relay.path } });
   t.after(async () => { await host.stop(); relay.close(); });
   await relay.waitConnected();
+  // The entry matches the host's windows and shows the icon they show.
+  const win = (await h.findWindow(x.display, 'Hello')).id;
+  const props = await h.xprop(x.display, win, 'WM_CLASS', '_GTK_APPLICATION_ID');
+  assert.equal(/WM_CLASS\(STRING\) = "[^"]*", "([^"]*)"/.exec(props)[1], field('StartupWMClass'));
+  assert.equal(/_GTK_APPLICATION_ID\(UTF8_STRING\) = "([^"]*)"/.exec(props)[1], entries[0].replace(/\.desktop$/, ''));
+  assert.equal(field('Icon'), path.join(app, 'Contents/Resources/Hello.svg'));
+  assert.ok(fs.existsSync(field('Icon')));
+  assert.doesNotMatch(host.stderr, /CFBundleIconFile/, 'the bundle\'s icon is read');
 
   const file = path.join(s.dir, 'letter.txt');
   fs.writeFileSync(file, 'hello');

@@ -251,6 +251,51 @@ describe('audio', { skip }, () => {
     b.send('AUDIOTAP STOP');
   });
 
+  test('turning the equalizer off after the default output changed leaves the sound on the new output', async () => {
+    const b = s.backend;
+    b.eval(`if (!window.__ctx) throw new Error('no page sound'); probe.report('again', {state: __ctx.state});`);
+    await b.expectReport('again');
+    // Where each stream of the application plays: the page's, and one that asked for its own output.
+    const placed = async () => {
+      const sinks = JSON.parse(await pactl(env, '-f', 'json', 'list', 'short', 'sinks'));
+      const name = (i) => (sinks.find((k) => k.index === i) || {}).name;
+      const out = {};
+      for (const si of JSON.parse(await pactl(env, '-f', 'json', 'list', 'sink-inputs'))) {
+        if (si.properties['quibex.host'] !== String(s.host.proc.pid) || si.properties['quibex.internal']) continue;
+        out[si.properties['application.name'] === 'pacat' ? 'chosen' : 'page'] = name(si.sink);
+      }
+      return out;
+    };
+    const mod = (await pactl(env, 'load-module', 'module-null-sink', 'sink_name=third', `rate=${RATE}`)).trim();
+    const chosen = h.launch('pacat', ['--playback', '--raw', '--device=third', '/dev/zero'],
+      { env: { ...process.env, ...env, PULSE_PROP: `quibex.host='${s.host.proc.pid}'` }, stdio: 'ignore' });
+    try {
+      await h.until(async () => (await placed()).chosen === 'third', 'the stream with its own output');
+      b.send('AUDIOFILTERS peaking,440,2,-30');
+      const first = await h.until(async () => {
+        const p = await placed();
+        return /^quibex_eq_/.test(p.page) && p.chosen === p.page ? p.page : null;
+      }, 'both streams through the equalizer');
+      await pactl(env, 'set-default-sink', 'other');
+      // The equalizer rebuilds on the new output and takes the streams again.
+      await h.until(async () => {
+        const p = await placed();
+        return /^quibex_eq_/.test(p.page) && p.page !== first && p.chosen === p.page;
+      }, 'the equalizer rebuilt on the new output');
+      b.send('AUDIOFILTERS');
+      await b.sync();
+      assert.deepEqual(await placed(), { page: 'other', chosen: 'third' });
+      // The page's stream is the server's to route again: it follows the next change.
+      await pactl(env, 'set-default-sink', 'speakers');
+      await h.until(async () => (await placed()).page === 'speakers', 'the page following the default output');
+    } finally {
+      b.send('AUDIOFILTERS');
+      await h.stopGroup(chosen);
+      await pactl(env, 'set-default-sink', 'speakers');
+      await pactl(env, 'unload-module', mod);
+    }
+  });
+
   test('a sound server that stops answering never hangs the host', async () => {
     const b = s.backend;
     // Stop the server itself (not its process group: pacat and friends are gone by now).

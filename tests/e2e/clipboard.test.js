@@ -12,12 +12,7 @@ const NEED = [['xclip', 'xclip'], ['convert', 'imagemagick']].filter(([t]) => !h
 const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
 
 let asked = 0;
-async function get(b, key) {
-  const id = 'c' + (++asked);
-  b.send(`GET ${id} ${key}`);
-  const line = await b.expectLine((l) => l.startsWith(`GOT ${id} `));
-  return JSON.parse(line.slice(`GOT ${id} `.length));
-}
+const get = h.getAnswer;
 
 // Reads a target of the clipboard as another application does.
 function xclipOut(display, target = 'UTF8_STRING') {

@@ -15,13 +15,7 @@ const NEED = [['Xvnc', 'tigervnc-standalone-server'], ['xprop', 'x11-utils'], ['
 const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
 
 // Asks and returns the parsed answer; every question gets its own id.
-let asked = 0;
-async function get(b, key) {
-  const id = 'g' + (++asked);
-  b.send(`GET ${id} ${key}`);
-  const line = await b.expectLine((l) => l.startsWith(`GOT ${id} `));
-  return JSON.parse(line.slice(`GOT ${id} `.length));
-}
+const get = h.getAnswer;
 
 const activate = async (display, xid) => {
   await h.xrun(display, 'xdotool', ['windowactivate', String(xid)]).catch(() => {});

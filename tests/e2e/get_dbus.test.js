@@ -15,13 +15,7 @@ const UPOWER = ['org.freedesktop.UPower', '/org/freedesktop/UPower'];
 const NM = ['org.freedesktop.NetworkManager', '/org/freedesktop/NetworkManager'];
 const NM_WIRELESS = 'org.freedesktop.NetworkManager.Device.Wireless';
 
-let asked = 0;
-async function get(b, key) {
-  const id = 'd' + (++asked);
-  b.send(`GET ${id} ${key}`);
-  const line = await b.expectLine((l) => l.startsWith(`GOT ${id} `));
-  return JSON.parse(line.slice(`GOT ${id} `.length));
-}
+const get = h.getAnswer;
 
 describe('the system bus', { skip }, () => {
   let x;

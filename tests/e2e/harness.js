@@ -831,7 +831,16 @@ async function mainSession(display, env) {
   return s;
 }
 
-Object.assign(module.exports, { mainSession });
+// Asks a GET question with an id of its own and resolves with the parsed answer.
+let getAsked = 0;
+async function getAnswer(b, key) {
+  const id = 'h' + (++getAsked);
+  b.send(`GET ${id} ${key}`);
+  const line = await b.expectLine((l) => l.startsWith(`GOT ${id} `));
+  return JSON.parse(line.slice(`GOT ${id} `.length));
+}
+
+Object.assign(module.exports, { mainSession, getAnswer });
 
 // ---------------------------------------------------------------- private buses and system services
 
@@ -889,9 +898,10 @@ function gdbusCall(address, dest, objectPath, method, ...args) {
   return gdbus(address, ['call', '--dest', dest, '--object-path', objectPath, '--method', method, ...args]);
 }
 
-// A python-dbusmock template (upower, networkmanager, ...) serving on the bus at
-// `address` as if it were the system bus; its call log is written to `log`.
-async function startMock(address, template, { params = {}, log } = {}) {
+// A python-dbusmock template (upower, networkmanager, ... or a template file of
+// the tests', with the bus name it serves) serving on the bus at `address` as if
+// it were the system bus; its call log is written to `log`.
+async function startMock(address, template, { params = {}, log, busName } = {}) {
   const args = ['-m', 'dbusmock', '--system', '-t', template, '-p', JSON.stringify(params)];
   if (log) args.push('-l', log);
   const mock = launch(SYSTEM_PYTHON, args,
@@ -900,7 +910,7 @@ async function startMock(address, template, { params = {}, log } = {}) {
   mock.stderr.on('data', (d) => { err = (err + d).slice(-3000); });
   const names = { upower: 'org.freedesktop.UPower', networkmanager: 'org.freedesktop.NetworkManager',
     notification_daemon: 'org.freedesktop.Notifications', logind: 'org.freedesktop.login1' };
-  const name = names[template] || template;
+  const name = busName || names[template] || template;
   try {
     await until(async () => {
       if (mock.exitCode !== null) throw new Error(`dbusmock ${template} ended: ${err}`);

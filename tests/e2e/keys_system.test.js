@@ -301,12 +301,13 @@ describe('system notices', { skip }, () => {
   });
 });
 
-test('in a bundle, notifications are granted while a notification server is on the session bus', { skip }, async (t) => {
+test('in a bundle, notifications are granted while a notification server is on the session bus; location names the application', { skip }, async (t) => {
   const bdir = h.tempDir('qbx-keys-bundle-');
   t.after(() => h.removeDir(bdir));
   const bus = await h.startBus(bdir, 'session');
   t.after(() => bus.stop());
-  const bundle = h.makeBundle(bdir, { name: 'Perm', plist: { CFBundleIdentifier: 'org.example.Perm' } });
+  const bundle = h.makeBundle(bdir, { name: 'Perm',
+    plist: { CFBundleIdentifier: 'org.example.Perm', NSLocationUsageDescription: 'To test.' } });
   const b = await h.startBundle({ display: d, bundle, dir: bdir,
     env: { HOME: bdir, DBUS_SESSION_BUS_ADDRESS: bus.address, DBUS_SYSTEM_BUS_ADDRESS: systemBus.address } });
   t.after(() => b.close());
@@ -327,6 +328,13 @@ test('in a bundle, notifications are granted while a notification server is on t
     'org.freedesktop.DBus.NameHasOwner', 'org.freedesktop.Notifications')).includes('true'), 'the notification server');
   assert.equal(await ask('PERMCHK', 'notifications'), 'granted');
   assert.equal(await ask('PERMREQ', 'notifications'), 'granted');
+  // The location service's agent is told who asks: the application's desktop entry.
+  const log = path.join(bdir, 'geoclue.log');
+  const geo = await h.startMock(systemBus.address, path.join(__dirname, 'peers/geoclue.py'),
+    { log, busName: 'org.freedesktop.GeoClue2' });
+  t.after(() => geo.stop());
+  assert.equal(await ask('PERMREQ', 'location'), 'granted');
+  assert.match(require('node:fs').readFileSync(log, 'utf8'), /DesktopId "org\.example\.Perm"/);
 });
 
 describe('screen changes', { skip }, () => {

@@ -43,13 +43,18 @@ describe('notifications', { skip }, () => {
   async function bundleSession(name, onBus = bus) {
     const home = path.join(dir, name);
     fs.mkdirSync(home, { recursive: true });
-    const bundle = h.makeBundle(home, { name: 'Notes' });
+    const bundle = h.makeBundle(home, { name: 'Notes',
+      plist: { CFBundleIdentifier: 'org.example.Notes', CFBundleIconFile: 'Notes' } });
+    const icon = path.join(bundle.app, 'Contents/Resources/Notes.svg');
+    fs.writeFileSync(icon, '<svg xmlns="http://www.w3.org/2000/svg" width="8" height="8"><rect width="8" height="8"/></svg>');
     const s = await h.startBundle({ display: x.display, bundle, dir: home,
       env: { DBUS_SESSION_BUS_ADDRESS: onBus.address, HOME: home, TMPDIR: home, XDG_RUNTIME_DIR: home } });
     await s.ready();
     // A fresh HOME makes the first page load slow (font caches and the like): the
     // page's probe must be there before a test syncs through it.
     await s.relay.expectCall('probe.ready', () => true, 60000);
+    // The application's icon as a file: URI, in the log's quoting.
+    s.icon = JSON.stringify(require('node:url').pathToFileURL(icon).href).replace(/[/.]/g, '\\$&');
     return s;
   }
 
@@ -65,8 +70,9 @@ describe('notifications', { skip }, () => {
       b.send(`NOTIFY n1\tHi <there>\tBody & more\tSub\t1\t${h.wireEscape(actions)}`);
       await h.until(() => notifyCalls(log).length === 1, 'the first Notify');
       const first = notifyCalls(log)[0];
-      assert.match(first, /"Notes" 0 "" "Hi <there>" "Sub\nBody &amp; more" \["default", "", "ok", "OK", "x\ty", "Tabbed", "r", "Answer"\]/);
+      assert.match(first, new RegExp(`"Notes" 0 ${s.icon} "Hi <there>" "Sub\\nBody &amp; more" \\["default", "", "ok", "OK", "x\ty", "Tabbed", "r", "Answer"\\]`));
       assert.match(first, /"sound-name": "message-new-instant"/);
+      assert.match(first, /"desktop-entry": "org\.example\.Notes"/);
 
       const cases = [
         ['ActionInvoked', 'us', '[<uint32 1>, <"ok">]', 'NOTIFYACTION n1\tok\t'],
@@ -84,11 +90,12 @@ describe('notifications', { skip }, () => {
       // The same id again replaces the notification on screen.
       b.send('NOTIFY n1\tAgain\t\t\t0\t');
       await h.until(() => notifyCalls(log).length === 2, 'the second Notify');
-      assert.match(notifyCalls(log)[1], /"Notes" 1 "" "Again" "" \["default", ""\] \{\} -1/);
+      assert.match(notifyCalls(log)[1],
+        new RegExp(`"Notes" 1 ${s.icon} "Again" "" \\["default", ""\\] \\{"desktop-entry": "org\\.example\\.Notes"\\} -1`));
       await emit(bus, 'NotificationClosed', 'uu', '[<uint32 1>, <uint32 2>]');
       b.send('NOTIFY n1\tThird\t\t\t0\t');
       await h.until(() => notifyCalls(log).length === 3, 'the third Notify');
-      assert.match(notifyCalls(log)[2], /"Notes" 0 "" "Third"/, 'a closed notification is not replaced');
+      assert.match(notifyCalls(log)[2], /"Notes" 0 \S+ "Third"/, 'a closed notification is not replaced');
       await b.sync();
       const events = b.lines.filter((l) => /^NOTIFY(CLICK|ACTION) /.test(l));
       assert.deepEqual(events, cases.map((c) => c[3]), 'nothing for the dismissal or for others\' notifications');

@@ -1,12 +1,15 @@
 // The application's hooks against the fake desktop: what later starts ask of the
 // running host (open requests, reopen), accessory mode, the gate that holds windows
-// back during start-up, F12 in debug mode, and the application id of a bundle.
+// back during start-up, F12 in debug mode, the application id of a bundle and
+// who the host is on the desktop.
 
 #include <cstdio>
 #include <fstream>
 #include <regex>
 
 #include "core/app_hooks.h"
+#include "core/app_identity.h"
+#include "platform/fake/fake_dock.h"
 #include "webui/menu_bar.h"
 #include "window_test_support.h"
 
@@ -284,6 +287,62 @@ TEST(StartArgs, ABundleOpensWhatFollowsOpenOrOneLinkOrExistingFile) {
     EXPECT_EQ(got.ignored, c.ignored) << name;
   }
   std::remove(here.c_str());
+}
+
+TEST(HostIdentity, TheBundlesNameIdAndTheIconItNamesThatTheDesktopReads) {
+  platform::fake::FakePlatform desktop;
+  platform::install(&desktop);
+  platform::fake::FakeDock dock;
+  platform::install_dock(&dock);
+  const std::string res = "/a/Foo.app/Contents/Resources/";
+  struct Case {
+    std::string named;                 // CFBundleIconFile
+    std::vector<std::string> readable;  // in Contents/Resources
+    std::string want;                  // "" = the generic icon
+    bool said;                         // stderr says the icon cannot be read
+  } cases[] = {
+      {"", {"AppIcon.png"}, "", false},
+      {"AppIcon", {"AppIcon.png"}, "AppIcon.png", false},
+      {"AppIcon", {"AppIcon.svg", "AppIcon.icns"}, "AppIcon.svg", false},
+      {"AppIcon.png", {"AppIcon.png", "AppIcon.svg"}, "AppIcon.png", false},
+      {"AppIcon.icns", {"AppIcon.svg"}, "AppIcon.svg", false},
+      {"AppIcon.icns", {"AppIcon.icns"}, "AppIcon.icns", false},
+      {"icon.tiff", {"icon.tiff"}, "icon.tiff", false},
+      {"AppIcon.icns", {}, "", true},
+      {"Missing", {"AppIcon.png"}, "", true},
+  };
+  for (const Case& c : cases) {
+    dock.images.clear();
+    for (const std::string& f : c.readable) dock.images.insert(res + f);
+    platform::PlistDict info;
+    info.strings = {{"CFBundleIdentifier", "org.example.Foo"}, {"CFBundleIconFile", c.named}};
+    testing::internal::CaptureStderr();
+    const platform::HostIdentity id = host_identity(true, info, "/a/Foo.app", "Foo");
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(id.icon, c.want.empty() ? "" : res + c.want) << c.named;
+    EXPECT_EQ(err.find("\"" + c.named + "\" (CFBundleIconFile) cannot be read") != std::string::npos, c.said) << err;
+    EXPECT_EQ(id.name, "Foo");
+    EXPECT_EQ(id.app_id, "org.example.Foo");
+  }
+  // Without an identifier the bundle's made-up id, the one its instance claims;
+  // command-line mode has none, nor the bundle's icon.
+  dock.images = {res + "AppIcon.png"};
+  platform::PlistDict info;
+  info.strings = {{"CFBundleIconFile", "AppIcon"}};
+  EXPECT_EQ(host_identity(true, info, "/a/Foo.app", "Foo").app_id, application_id_for("", "Foo", "/a/Foo.app"));
+  const platform::HostIdentity cli = host_identity(false, info, "/a/Foo.app", "Title");
+  EXPECT_EQ(cli.name, "Title");
+  EXPECT_EQ(cli.app_id, "");
+  EXPECT_EQ(cli.icon, "");
+
+  set_host_identity({"Foo", "org.example.Foo", res + "AppIcon.png"});
+  EXPECT_EQ(desktop.identity.app_id, "org.example.Foo");
+  EXPECT_EQ(g_app_id, "org.example.Foo");
+  EXPECT_EQ(g_app_icon, res + "AppIcon.png");
+  g_app_id.clear();
+  g_app_icon.clear();
+  platform::install_dock(nullptr);
+  platform::install(nullptr);
 }
 
 }  // namespace

@@ -248,8 +248,14 @@ TEST_F(ClipTest, CountOnlyNeverReadsTheContents) {
 }
 
 TEST_F(ClipTest, OwnWriteNamesTheHostAsSource) {
-  write({"x", "", "", "", {}});
-  EXPECT_NE(get().find("\"sourceApp\":{\"name\":\"Host\",\"bundleId\":null}"), std::string::npos);
+  // [command-line mode; a bundle's application id, the one its windows carry]
+  for (const char* id : {"", "org.example.Host"}) {
+    g_app_id = id;
+    write({"x", "", "", "", {}});
+    const std::string want = *id ? "\"" + std::string(id) + "\"" : "null";
+    EXPECT_NE(get().find("\"sourceApp\":{\"name\":\"Host\",\"bundleId\":" + want + "}"), std::string::npos) << get();
+  }
+  g_app_id.clear();
 }
 
 TEST_F(ClipTest, CommandsBehindAContentsQuestionWaitForItsAnswer) {

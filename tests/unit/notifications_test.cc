@@ -18,10 +18,14 @@ class NotifyTest : public FakeDesktopTest, public WireCapture {
     notif_reset_for_tests();
     g_bundle_mode = true;
     g_app_name = "Notes";
+    g_app_id = "org.example.Notes";
+    g_app_icon = "/a/Notes.app/Contents/Resources/Notes.png";
     install_notif_delegate();
   }
   void TearDown() override {
     g_bundle_mode = false;
+    g_app_id.clear();
+    g_app_icon.clear();
     notif_reset_for_tests();
     FakeDesktopTest::TearDown();
   }
@@ -71,6 +75,8 @@ TEST_F(NotifyTest, WhatTheServerIsAskedToShow) {
   ASSERT_EQ(server().requests.size(), 1u);
   const platform::NotifyRequest& r = server().requests[0];
   EXPECT_EQ(r.app_name, "Notes");
+  EXPECT_EQ(r.app_icon, "/a/Notes.app/Contents/Resources/Notes.png");
+  EXPECT_EQ(r.desktop_entry, "org.example.Notes");
   EXPECT_EQ(r.summary, "T <1>");
   EXPECT_EQ(r.body, "sub\na &amp; b") << "a markup server shows the text literally";
   EXPECT_EQ(r.sound_name, "message-new-instant");

@@ -121,6 +121,56 @@ TEST_F(GtkWindows, AnAccessoryApplicationsWindowsSkipTaskbarAndPager) {
   EXPECT_EQ(skips(after), std::make_pair(false, false));
 }
 
+// The About panel show_about_panel opened; null when none is open.
+GtkAboutDialog* about_panel() {
+  GtkAboutDialog* found = nullptr;
+  GList* all = gtk_window_list_toplevels();
+  for (GList* l = all; l; l = l->next)
+    if (GTK_IS_ABOUT_DIALOG(l->data)) found = GTK_ABOUT_DIALOG(l->data);
+  g_list_free(all);
+  return found;
+}
+
+// The colour at the centre of an image, as 0xRRGGBB.
+unsigned centre_rgb(const GdkPixbuf* p) {
+  const guchar* px = gdk_pixbuf_read_pixels(p) + gdk_pixbuf_get_height(p) / 2 * gdk_pixbuf_get_rowstride(p) +
+                     gdk_pixbuf_get_width(p) / 2 * gdk_pixbuf_get_n_channels(p);
+  return unsigned(px[0]) << 16 | unsigned(px[1]) << 8 | px[2];
+}
+
+TEST_F(GtkWindows, TheAboutPanelShowsTheApplicationsIconNeverABrokenImage) {
+  char dir[] = "/tmp/qbx-gtk-icon-XXXXXX";
+  ASSERT_TRUE(mkdtemp(dir));
+  const std::string svg = std::string(dir) + "/AppIcon.svg";
+  g_file_set_contents(svg.c_str(),
+                      "<svg xmlns='http://www.w3.org/2000/svg' width='64' height='64'>"
+                      "<rect width='64' height='64' fill='#20a040'/></svg>",
+                      -1, nullptr);
+  GtkIconInfo* generic = gtk_icon_theme_lookup_icon(gtk_icon_theme_get_default(), "application-x-executable", 128,
+                                                    GTK_ICON_LOOKUP_FORCE_SIZE);
+  ASSERT_TRUE(generic) << "the icon theme has no generic application icon";
+  GdkPixbuf* generic_logo = gtk_icon_info_load_icon(generic, nullptr);
+  // [no icon of its own: the theme's generic application icon; the bundle's icon]
+  for (const std::string& icon : {std::string(), svg}) {
+    if (!icon.empty()) desktop_->set_identity({"Ident", "", icon});
+    desktop_->show_about_panel({"Ident", "Version 1", "", ""});
+    settle();
+    GtkAboutDialog* d = about_panel();
+    ASSERT_TRUE(d);
+    const GdkPixbuf* logo = gtk_about_dialog_get_logo(d);
+    ASSERT_TRUE(logo) << "logo icon name: " << (gtk_about_dialog_get_logo_icon_name(d) ?: "none");
+    EXPECT_EQ(gdk_pixbuf_get_width(logo), 128);
+    EXPECT_EQ(centre_rgb(logo), icon.empty() ? centre_rgb(generic_logo) : 0x20a040u) << icon;
+    gtk_widget_destroy(GTK_WIDGET(d));
+    settle();
+  }
+  g_object_unref(generic_logo);
+  g_object_unref(generic);
+  desktop_->set_identity({});
+  unlink(svg.c_str());
+  rmdir(dir);
+}
+
 TEST_F(GtkWindows, AKeyWithoutACharacterHasItsName) {
   struct Case {
     guint keyval;
