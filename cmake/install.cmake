@@ -7,6 +7,7 @@ include(GNUInstallDirs)
 install(TARGETS quibex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES core/js/quib_client.js DESTINATION ${CMAKE_INSTALL_DATADIR}/quibex)
 install(PROGRAMS examples/hello/make-bundle.sh DESTINATION ${CMAKE_INSTALL_DATADIR}/quibex/examples/hello)
+install(FILES examples/hello/Hello.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/quibex/examples/hello)
 install(DIRECTORY examples/hello/backend examples/hello/frontend
   DESTINATION ${CMAKE_INSTALL_DATADIR}/quibex/examples/hello)
 
