@@ -24,6 +24,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/gtk/gtk_identity.h"
 #include "platform/gtk/gtk_menu.h"
 #include "platform/gtk/gtk_screens.h"
 
@@ -751,7 +752,7 @@ GVariant* Tray::get_property(GDBusConnection*, const gchar*, const gchar*, const
   const std::string p = name;
   auto text = [](const std::string& s) { return g_variant_new_string(s.c_str()); };
   if (p == "Category") return text("ApplicationStatus");
-  if (p == "Id") return text(g_get_prgname() ? g_get_prgname() : "quibex");
+  if (p == "Id") return text(desktop_id());
   if (p == "Title" || p == "XAyatanaLabel") return text(t.title_);
   if (p == "Status") return text("Active");
   if (p == "WindowId") return g_variant_new_int32(0);

@@ -9,6 +9,7 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const h = require('./harness');
+const tray = require('./tray_support');
 
 const skip = h.needs([['xprop', 'x11-utils'], ['xdotool', 'xdotool']]);
 const GREEN = 0xff20a040;
@@ -50,7 +51,11 @@ test('a bundle\'s name, application id and icon are on every window, and the hos
       plist: { CFBundleIdentifier: 'org.example.Ident', CFBundleIconFile: 'AppIcon' } });
     // Named without its extension, as bundles do; the SVG beside it is what the desktop reads.
     fs.writeFileSync(path.join(bundle.app, 'Contents/Resources/AppIcon.svg'), SVG);
-    const env = { ...h.sessionEnv(dir), QUIBEX_ICON: undefined };
+    const bus = await h.startBus(dir);
+    t.after(() => bus.stop());
+    const watcher = await tray.startWatcher(bus);
+    t.after(() => watcher.stop());
+    const env = { ...h.sessionEnv(dir, bus), QUIBEX_ICON: undefined };
     const s = await h.startBundle({ display: x.display, bundle, dir, env });
     t.after(() => s.close());
     await s.ready();
@@ -82,6 +87,12 @@ test('a bundle\'s name, application id and icon are on every window, and the hos
     await h.untilValue(() => iconCentre(main), (c) => c === 0xffd02020, 'the tile\'s icon');
     b.send('APPICON');
     await h.untilValue(() => iconCentre(main), (c) => c === GREEN, 'the bundle\'s icon again');
+
+    // The tray item names the application by its id too.
+    b.send('TRAYBEGIN Ident\t\t0\ttip');
+    b.send('TRAYEND');
+    const reg = await watcher.expectEvent((e) => e.event === 'registered', 'registration');
+    assert.equal((await watcher.ask('props', { service: reg.service })).Id, 'org.example.Ident');
   });
 
 test('command-line mode keeps the program\'s own names and has no application id', { skip }, async (t) => {
