@@ -123,10 +123,10 @@ class WebView;
 struct NavigationAction {
   std::string url;  // the target's absolute URL, as the engine has it
   // Whether the action targets the main frame. Where the engine cannot tell before
-  // the load (WebKitGTK 2.50), the desktop layer reports the main frame
-  // whenever it cannot rule it out, except when the page has sub-frames and nothing
-  // points at the main frame: then it reports a sub-frame, and a main-frame load
-  // reported so is recognised for certain when its response arrives
+  // the load (WebKitGTK 2.50), the desktop layer reports the main frame only where
+  // it knows (a load the host asked for, a page without sub-frames, a navigation
+  // the main document itself announced) and a sub-frame otherwise; a main-frame
+  // load reported so is recognised for certain when its response arrives
   // (NavigationResponse::main_frame_main_resource).
   bool main_frame = true;
   bool new_window = false;       // names no frame: the page asks to show the target in a new window

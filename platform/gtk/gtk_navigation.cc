@@ -1,20 +1,29 @@
 // Navigation on WebKitGTK.
 //
 // Which frame an action targets. WebKitGTK 2.50 does not say whether a
-// navigation action targets the main frame or a sub-frame. The view answers from
-// what it can know for certain, erring toward the main frame:
+// navigation action targets the main frame or a sub-frame. The view reports the
+// main frame only where it knows:
 //   - a load the host itself asked for (a URI, a file, a reload) is the main
 //     frame's: WebKit shows its URL as the view's URL until the load starts;
 //   - before the view's first document commits there is no sub-frame at all;
-//   - a click on a link to the main frame, seen by the private world's listener
-//     before the engine asks (the click's message precedes the navigation's on
-//     the web process's one connection), is the main frame's;
-//   - otherwise the private world counts the main document's child frames
-//     (frames.length), evaluated after the engine asked, so a frame made for this
-//     very navigation is already counted. None: the main frame. Some: a sub-frame,
-//     and the host then checks the response, where the engine says for certain
-//     whether it is the main frame's document, before anything of it is shown.
-// Only actions whose frame matters to the host are looked at this closely.
+//   - a navigation the main document's own navigation object announces (the
+//     engine's Navigation API "navigate" event: links, scripts, forms, reloads of
+//     the main frame) or a click on a link to the main frame is marked by the
+//     private world's listener. The mark travels on the web process's one
+//     connection right before the engine asks, so only the very next action may
+//     take it, and only for its URL. It counts once the private world confirms,
+//     after the engine asked, that nothing cancelled, intercepted or aborted the
+//     navigation, and when no second action for the same URL arrived in the
+//     meantime (a page can start a frame's navigation from its own listener,
+//     ahead of the main frame's);
+//   - the same answer counts the main document's child frames (frames.length),
+//     evaluated after the engine asked, so a frame made for this very navigation
+//     is already counted: none means the main frame.
+// Otherwise, and when the private world does not answer within 100 ms, the action
+// is a sub-frame's; a main-frame document reported so is still caught at its
+// response, where the engine says for certain whether it is the main frame's,
+// before anything of it is shown. Only actions whose frame matters to the host
+// are looked at this closely.
 //
 // The URL of a load that starts. For a load the page started, WebKitGTK still
 // shows the previous page's URL when it reports the start (its URL changes at the
@@ -24,15 +33,15 @@
 
 #include "platform/gtk/gtk_navigation.h"
 
+#include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace platform::gtk {
 
 namespace {
 
-// How long a link click stays a reason to count its navigation as the main frame's.
-constexpr gint64 kIntentUs = 2 * G_USEC_PER_SEC;
-// How long the count of child frames may take before the main frame is assumed.
+// How long the private world may take to answer before a sub-frame is assumed.
 constexpr guint kFrameProbeMs = 100;
 // Where a WebKitWebView keeps its GtkNavigation.
 constexpr const char* kNavKey = "quibex-navigation";
@@ -84,11 +93,28 @@ LoadError load_error(const char* failing_uri, const GError* error) {
 
 }  // namespace
 
-const char* const kIntentJs =
+// Marks are numbered per document; the probe asks about one by its number and
+// learns whether its event still stands. A navigate event is over when the page
+// cancelled it, or when a navigateerror (aborted, stopped) or a currententrychange
+// (intercepted, pushed: no load) follows it; a click when the page cancelled it.
+const char* const kNavMarkJs =
     "(() => {"
-    "if (document.__quibIntent) return; document.__quibIntent = true;"
+    "if (document.__quibMarks) return; document.__quibMarks = true;"
     "const page = typeof self.__quibPage === 'number' ? String(self.__quibPage) : '';"
-    "const post = (u) => { try { window.webkit.messageHandlers.quibnav.postMessage(page + '\\n' + u); } catch (e) {} };"
+    "const marks = new Map(); let last = 0;"
+    "const mark = (url, e) => { if (typeof url !== 'string') return;"
+    " marks.set(++last, {e, over: false}); marks.delete(last - 16);"
+    " try { window.webkit.messageHandlers.quibnav.postMessage(page + '\\n' + last + '\\n' + url); } catch (x) {} };"
+    "self.__quibProbe = (n) => { const m = marks.get(n); marks.delete(n);"
+    " const live = !!m && !m.over && !m.e.defaultPrevented && !(m.e.signal && m.e.signal.aborted);"
+    " return [live, frames.length]; };"
+    "const nav = self.navigation;"
+    "if (nav) {"
+    " nav.addEventListener('navigate', (e) => { if (e.isTrusted) mark(e.destination.url, e); }, true);"
+    " const over = (e) => { if (e.isTrusted) for (const m of marks.values()) m.over = true; };"
+    " nav.addEventListener('navigateerror', over, true);"
+    " nav.addEventListener('currententrychange', over, true);"
+    "}"
     "const baseTarget = () => { const b = document.querySelector('base[target]');"
     " return b ? b.getAttribute('target') || '' : ''; };"
     "addEventListener('click', (e) => {"
@@ -97,12 +123,27 @@ const char* const kIntentJs =
     "  if (!(n instanceof Element)) continue;"
     "  if ((n.localName === 'a' || n.localName === 'area') && n.hasAttribute('href')) {"
     "   const t = (n.getAttribute('target') || baseTarget()).toLowerCase();"
-    "   if ((!t || t === '_self' || t === '_top' || t === '_parent') && typeof n.href === 'string') post(n.href);"
+    "   if (!t || t === '_self' || t === '_top' || t === '_parent') mark(n.href, e);"
     "   return;"
     "  }"
     " }"
     "}, true);"
     "})();";
+
+bool enable_engine_feature(WebKitSettings* settings, const char* id) {
+  WebKitFeatureList* all = webkit_settings_get_all_features();
+  bool found = false;
+  for (gsize i = 0, n = webkit_feature_list_get_length(all); i < n && !found; ++i) {
+    WebKitFeature* f = webkit_feature_list_get(all, i);
+    const char* name = webkit_feature_get_identifier(f);
+    if (name && g_str_equal(name, id)) {
+      webkit_settings_set_feature_enabled(settings, f, TRUE);
+      found = true;
+    }
+  }
+  webkit_feature_list_unref(all);
+  return found;
+}
 
 GtkNavigation* navigation_of(WebKitWebView* view) {
   return static_cast<GtkNavigation*>(g_object_get_data(G_OBJECT(view), kNavKey));
@@ -113,6 +154,14 @@ GtkNavigation::GtkNavigation(WebKitWebView* view) : view_(view), cancel_(g_cance
   // Pages may open windows from script as they would in a browser that allows
   // popups; the host decides what becomes of each.
   webkit_settings_set_javascript_can_open_windows_automatically(webkit_web_view_get_settings(view_), TRUE);
+  // The Navigation API (off by default in WebKitGTK 2.50) announces the main
+  // document's navigations to the private world before the engine asks about them.
+  if (!enable_engine_feature(webkit_web_view_get_settings(view_), "NavigationAPI")) {
+    static bool warned = false;
+    if (!warned) std::fputs("quibex: this WebKitGTK has no Navigation API: a page's own navigations are asked "
+                            "about at their response when the page holds frames\n", stderr);
+    warned = true;
+  }
   g_signal_connect(view_, "decide-policy", G_CALLBACK(&GtkNavigation::on_decide_policy), this);
   g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkNavigation::on_load_changed), this);
   g_signal_connect(view_, "load-failed", G_CALLBACK(&GtkNavigation::on_load_failed), this);
@@ -135,9 +184,8 @@ GtkNavigation::~GtkNavigation() {
   g_object_set_data(G_OBJECT(view_), kNavKey, nullptr);
 }
 
-void GtkNavigation::note_intent(std::string url) {
-  intents_.emplace_back(std::move(url), g_get_monotonic_time());
-  if (intents_.size() > 32) intents_.pop_front();
+void GtkNavigation::note_mark(std::string number, std::string url) {
+  mark_ = Mark{std::move(number), std::move(url)};
 }
 
 std::string GtkNavigation::url() const {
@@ -154,22 +202,12 @@ void GtkNavigation::deliver(const NavigationAction& a, std::unique_ptr<PolicyDec
     d->decide(Policy::kAllow);
 }
 
-bool GtkNavigation::take_intent(const std::string& url) {
-  const gint64 now = g_get_monotonic_time();
-  while (!intents_.empty() && now - intents_.front().second > kIntentUs) intents_.pop_front();
-  for (auto it = intents_.begin(); it != intents_.end(); ++it)
-    if (it->first == url) {
-      intents_.erase(it);
-      return true;
-    }
-  return false;
-}
-
 struct GtkNavigation::FrameProbe {
   std::weak_ptr<int> alive;
   GtkNavigation* self;
   NavigationAction action;
   std::unique_ptr<PolicyDecision> decision;
+  std::string mark;  // the number of the mark this action took; "" when none or when in doubt
   guint timeout = 0;
   bool done = false;
 };
@@ -180,48 +218,66 @@ void GtkNavigation::finish_probe(const std::shared_ptr<FrameProbe>& p, bool main
   if (p->timeout) g_source_remove(p->timeout);
   p->timeout = 0;
   if (p->alive.expired()) return;  // the view went; the decision cancels
+  std::erase_if(p->self->marked_, [&](const std::weak_ptr<FrameProbe>& w) { return w.expired() || w.lock() == p; });
   p->action.main_frame = main_frame;
   p->self->deliver(p->action, std::move(p->decision));
 }
 
 // Which frame an action targets, as far as the view can know (see the top of the file).
-void GtkNavigation::classify(NavigationAction a, std::unique_ptr<PolicyDecision> d) {
+void GtkNavigation::classify(NavigationAction a, std::unique_ptr<PolicyDecision> d, std::optional<Mark> mark) {
   a.main_frame = true;
   const char* current = webkit_web_view_get_uri(view_);
   if (host_load_ && current && a.url == current) {
     host_load_ = false;
     return deliver(a, std::move(d));
   }
-  if (!committed_ || !events_.frame_matters || !events_.frame_matters(a.url) || take_intent(a.url))
-    return deliver(a, std::move(d));
+  if (!committed_ || !events_.frame_matters || !events_.frame_matters(a.url)) return deliver(a, std::move(d));
+  // A second action for a URL whose mark is still being checked: the mark may be
+  // either's, so it counts for neither.
+  for (const auto& w : marked_)
+    if (auto other = w.lock(); other && other->action.url == a.url) other->mark.clear();
   auto probe = std::make_shared<FrameProbe>();
   probe->alive = alive_;
   probe->self = this;
   probe->action = std::move(a);
   probe->decision = std::move(d);
+  if (mark && mark->url == probe->action.url) {
+    probe->mark = std::move(mark->number);
+    marked_.push_back(probe);
+  }
   probe->timeout = g_timeout_add_full(
       G_PRIORITY_DEFAULT, kFrameProbeMs,
       +[](gpointer data) -> gboolean {
         auto& p = *static_cast<std::shared_ptr<FrameProbe>*>(data);
         p->timeout = 0;
-        finish_probe(p, true);
+        finish_probe(p, false);
         return G_SOURCE_REMOVE;
       },
       new std::shared_ptr<FrameProbe>(probe),
       +[](gpointer data) { delete static_cast<std::shared_ptr<FrameProbe>*>(data); });
+  // [whether the mark's event still stands, the number of child frames]
+  const std::string script = "typeof __quibProbe === 'function' ? __quibProbe(" +
+                             (probe->mark.empty() ? std::string("0") : probe->mark) + ") : [false, frames.length]";
   webkit_web_view_evaluate_javascript(
-      view_, "frames.length", -1, kBridgeWorld, nullptr, cancel_,
+      view_, script.c_str(), -1, kBridgeWorld, nullptr, cancel_,
       +[](GObject* source, GAsyncResult* res, gpointer data) {
         std::unique_ptr<std::shared_ptr<FrameProbe>> p(static_cast<std::shared_ptr<FrameProbe>*>(data));
         GError* error = nullptr;
         JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, &error);
-        bool main_frame = true;
-        if (v) {
-          if (jsc_value_is_number(v)) main_frame = jsc_value_to_int32(v) <= 0;
-          g_object_unref(v);
+        bool live = false;
+        int frames = -1;
+        if (v && jsc_value_is_array(v)) {
+          JSCValue* a = jsc_value_object_get_property_at_index(v, 0);
+          JSCValue* b = jsc_value_object_get_property_at_index(v, 1);
+          live = jsc_value_is_boolean(a) && jsc_value_to_boolean(a);
+          if (jsc_value_is_number(b)) frames = jsc_value_to_int32(b);
+          g_object_unref(a);
+          g_object_unref(b);
         }
+        if (v) g_object_unref(v);
         if (error) g_error_free(error);
-        finish_probe(*p, main_frame);
+        // The mark counts only if nothing put it in doubt while the answer came.
+        finish_probe(*p, (live && !(*p)->mark.empty()) || frames == 0);
       },
       new std::shared_ptr<FrameProbe>(probe));
 }
@@ -249,11 +305,13 @@ gboolean GtkNavigation::on_decide_policy(WebKitWebView*, WebKitPolicyDecision* d
   // WebKitGTK does not say whether the engine would download the target (a link's
   // download attribute); such links are handled by the engine's own download path.
   auto decision = std::make_unique<GtkPolicyDecision>(d);
+  // A mark is for the very next action, whichever it is.
+  std::optional<Mark> mark = std::exchange(self->mark_, std::nullopt);
   if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION) {
     a.new_window = true;
     self->deliver(a, std::move(decision));
   } else {
-    self->classify(std::move(a), std::move(decision));
+    self->classify(std::move(a), std::move(decision), std::move(mark));
   }
   return TRUE;
 }
@@ -261,6 +319,7 @@ gboolean GtkNavigation::on_decide_policy(WebKitWebView*, WebKitPolicyDecision* d
 void GtkNavigation::on_load_changed(WebKitWebView*, WebKitLoadEvent e, GtkNavigation* self) {
   switch (e) {
     case WEBKIT_LOAD_STARTED: {
+      self->mark_.reset();  // a mark after the question (a move back or forward) announces nothing to come
       self->document_ = true;
       self->failed_ = false;
       self->host_load_ = false;
@@ -272,6 +331,7 @@ void GtkNavigation::on_load_changed(WebKitWebView*, WebKitLoadEvent e, GtkNaviga
     case WEBKIT_LOAD_REDIRECTED: break;
     case WEBKIT_LOAD_COMMITTED: {
       self->committed_ = true;
+      self->mark_.reset();
       auto fn = self->events_.did_commit;
       if (fn) fn();
       break;
@@ -303,6 +363,7 @@ void GtkNavigation::on_terminated(WebKitWebView*, WebKitWebProcessTerminationRea
   self->document_ = false;
   self->committed_ = false;
   self->failed_ = false;
+  self->mark_.reset();
   // The next process reports its page's URLs afresh.
   self->provisional_uri_.clear();
   auto fn = self->events_.process_terminated;

@@ -5,10 +5,11 @@
 
 #include <webkit2/webkit2.h>
 
-#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/webview.h"
 
@@ -16,11 +17,17 @@ namespace platform::gtk {
 
 // The private script world of the page bridge, where the host's own scripts run.
 inline constexpr const char* kBridgeWorld = "quibex-bridge";
-// The private world's message handler that reports link clicks toward the main frame.
-inline constexpr const char* kIntentHandler = "quibnav";
-// Private world, main frame, document start: posts "<page>\n<url>" to kIntentHandler
-// for each click on a link that navigates the main frame.
-extern const char* const kIntentJs;
+// The private world's message handler that marks navigations of the main frame.
+inline constexpr const char* kNavMarkHandler = "quibnav";
+// Private world, main frame, document start: posts "<page>\n<number>\n<url>" to
+// kNavMarkHandler for each navigation the main document's navigation object
+// announces and each click on a link that navigates the main frame, and answers
+// the view's probe about a mark (gtk_navigation.cc).
+extern const char* const kNavMarkJs;
+
+// Turns on the engine feature of that identifier for the settings' views; false
+// when this WebKitGTK has no such feature.
+bool enable_engine_feature(WebKitSettings* settings, const char* id);
 
 // The navigation of a view; null once the view is going away.
 class GtkNavigation;
@@ -38,8 +45,9 @@ class GtkNavigation {
   void set_opener(WebKitWebView* opener) { opener_ = opener; }
   // The host itself is about to load into the view (a URI, a file, a reload).
   void host_load() { host_load_ = true; }
-  // A click on a link to the main frame, seen by the private world.
-  void note_intent(std::string url);
+  // A navigation of the main frame, marked by the private world; `number` is
+  // the mark's number in its document (digits).
+  void note_mark(std::string number, std::string url);
   // The page's URL; after the web process ended, the one it had.
   std::string url() const;
   // A web process shows a document in the view: from the start of its first load
@@ -47,11 +55,14 @@ class GtkNavigation {
   bool has_document() const { return document_; }
 
  private:
+  struct Mark {
+    std::string number;
+    std::string url;
+  };
   struct FrameProbe;
   static void finish_probe(const std::shared_ptr<FrameProbe>& p, bool main_frame);
   void deliver(const NavigationAction& a, std::unique_ptr<PolicyDecision> d);
-  bool take_intent(const std::string& url);
-  void classify(NavigationAction a, std::unique_ptr<PolicyDecision> d);
+  void classify(NavigationAction a, std::unique_ptr<PolicyDecision> d, std::optional<Mark> mark);
   void capture_features();
 
   static gboolean on_decide_policy(WebKitWebView*, WebKitPolicyDecision* d, WebKitPolicyDecisionType type,
@@ -80,7 +91,8 @@ class GtkNavigation {
   bool document_ = false;            // see has_document()
   std::string last_uri_;             // the page's last URL, which WebKit forgets when its process ends
   std::string provisional_uri_;      // the main frame's last provisional URL, from the web process
-  std::deque<std::pair<std::string, gint64>> intents_;  // link clicks toward the main frame
+  std::optional<Mark> mark_;                      // the private world's last mark, for the next action
+  std::vector<std::weak_ptr<FrameProbe>> marked_;  // probes of actions that took a mark
   bool capturing_ = false;
   WindowFeatures features_;
 };

@@ -191,9 +191,9 @@ class GtkWebView : public WebView {
  public:
   GtkWebView() {
     group_ = std::make_shared<ContentGroup>(webkit_user_content_manager_new());
-    webkit_user_content_manager_register_script_message_handler_in_world(group_->ucm, kIntentHandler, kWorld);
-    const std::string intent = std::string("script-message-received::") + kIntentHandler;
-    g_signal_connect(group_->ucm, intent.c_str(), G_CALLBACK(&GtkWebView::on_intent), group_.get());
+    webkit_user_content_manager_register_script_message_handler_in_world(group_->ucm, kNavMarkHandler, kWorld);
+    const std::string marks = std::string("script-message-received::") + kNavMarkHandler;
+    g_signal_connect(group_->ucm, marks.c_str(), G_CALLBACK(&GtkWebView::on_nav_mark), group_.get());
     view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(group_->ucm));
     g_object_ref_sink(view_);
     group_->members.push_back(this);
@@ -276,18 +276,7 @@ class GtkWebView : public WebView {
     webkit_settings_set_allow_file_access_from_file_urls(s, TRUE);
     webkit_settings_set_allow_universal_access_from_file_urls(s, TRUE);
   }
-  void enable_webgpu() override {
-    WebKitFeatureList* all = webkit_settings_get_all_features();
-    for (gsize i = 0, n = webkit_feature_list_get_length(all); i < n; ++i) {
-      WebKitFeature* f = webkit_feature_list_get(all, i);
-      const char* id = webkit_feature_get_identifier(f);
-      if (id && g_str_equal(id, "WebGPU")) {
-        webkit_settings_set_feature_enabled(webkit_web_view_get_settings(view_), f, TRUE);
-        break;
-      }
-    }
-    webkit_feature_list_unref(all);
-  }
+  void enable_webgpu() override { enable_engine_feature(webkit_web_view_get_settings(view_), "WebGPU"); }
   void open_inspector() override {
     set_developer_extras(true);
     webkit_web_inspector_show(webkit_web_view_get_inspector(view_));
@@ -383,15 +372,19 @@ class GtkWebView : public WebView {
     return TRUE;
   }
 
-  static void on_intent(WebKitUserContentManager*, WebKitJavascriptResult* r, ContentGroup* group) {
+  // "<page>\n<number>\n<url>" from the private world: a navigation of the main frame.
+  static void on_nav_mark(WebKitUserContentManager*, WebKitJavascriptResult* r, ContentGroup* group) {
     JSCValue* v = webkit_javascript_result_get_js_value(r);
     if (!jsc_value_is_string(v)) return;
     const std::string all = string_bytes(v);
     const size_t p = all.find('\n');
-    if (p == std::string::npos) return;
+    const size_t n = p == std::string::npos ? p : all.find('\n', p + 1);
+    if (n == std::string::npos || n == p + 1 || n - p > 10) return;
+    const std::string number = all.substr(p + 1, n - p - 1);
+    if (number.find_first_not_of("0123456789") != std::string::npos) return;
     GtkWebView* self = group->member_for(all.substr(0, p));
     if (!self) return;
-    self->nav_->note_intent(all.substr(p + 1));
+    self->nav_->note_mark(number, all.substr(n + 1));
   }
 
   std::shared_ptr<ContentGroup> group_;
@@ -408,7 +401,7 @@ class GtkWebView : public WebView {
 ContentGroup::~ContentGroup() {
   for (const std::string& name : handler_names)
     webkit_user_content_manager_unregister_script_message_handler_in_world(ucm, name.c_str(), kWorld);
-  webkit_user_content_manager_unregister_script_message_handler_in_world(ucm, kIntentHandler, kWorld);
+  webkit_user_content_manager_unregister_script_message_handler_in_world(ucm, kNavMarkHandler, kWorld);
   g_signal_handlers_disconnect_by_data(ucm, this);
   g_signal_handlers_disconnect_matched(ucm, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
                                        reinterpret_cast<gpointer>(&GtkWebView::on_message), nullptr);
@@ -430,7 +423,7 @@ void ContentGroup::rebuild() {
   if (!ucm) return;
   webkit_user_content_manager_remove_all_scripts(ucm);
   GtkWebView::add_script(ucm, kPrivateListenerJs, kWorld);
-  GtkWebView::add_script(ucm, kIntentJs, kWorld);
+  GtkWebView::add_script(ucm, kNavMarkJs, kWorld);
   for (const std::string& name : handler_names) GtkWebView::add_script(ucm, page_relay_js(name), nullptr);
   size_t count = 0;
   for (GtkWebView* m : members) count = std::max(count, m->scripts_.size());

@@ -11,6 +11,7 @@ const h = require('./harness');
 //   /redirect?to=<path>   302 to <path>
 //   /slow?ms=<n>          a page after n ms
 //   /frames.html?src=...  a page with one iframe per src
+//   /eval.html            runs each script posted to it (a frame of another origin, say)
 function site() {
   const requests = [];
   const server = http.createServer((req, res) => {
@@ -26,6 +27,11 @@ function site() {
         res.writeHead(200, { 'content-type': 'text/html; charset=utf-8' });
         res.end('<!doctype html><title>slow</title><script src="/probe.js"></script><p>slow</p>');
       }, Number(url.searchParams.get('ms') || 3000));
+      return;
+    }
+    if (url.pathname === '/eval.html') {
+      res.writeHead(200, { 'content-type': 'text/html; charset=utf-8' });
+      res.end('<!doctype html><title>eval</title><script>addEventListener("message", (e) => eval(e.data))</script>');
       return;
     }
     if (url.pathname === '/frames.html') {
@@ -52,6 +58,16 @@ function site() {
         when: (p) => (requests.find((r) => r.path === p) || {}).at,
         close: () => new Promise((r) => { server.closeAllConnections(); server.close(r); }),
       });
+    });
+  });
+}
+
+// A loopback port that nothing listens on.
+function closedPort() {
+  return new Promise((resolve) => {
+    const srv = require('node:net').createServer().listen(0, '127.0.0.1', () => {
+      const p = srv.address().port;
+      srv.close(() => resolve(p));
     });
   });
 }
@@ -160,4 +176,4 @@ function skipSeen(b) {
   b.taken.fill(true);
 }
 
-module.exports = { skipSeen, site, desktopHome, webProcesses, event, expectNavq, expectNav, expectPopupq, expectPopup, answerNavq };
+module.exports = { skipSeen, site, closedPort, desktopHome, webProcesses, event, expectNavq, expectNav, expectPopupq, expectPopup, answerNavq };

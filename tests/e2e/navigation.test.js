@@ -134,38 +134,80 @@ test('sub-frames load without a question; another scheme in a sub-frame is asked
   assert.ok(!b.lines.some((l) => l.startsWith('NAVQ ') && l.includes('?inner\t')));
 });
 
-test('a page with frames: a link to the main frame is asked before its request, a script navigation at its response', async (t) => {
-  const { b } = await session(t, { page: '/frames.html?src=/probe.html%3Fin' });
-  await h.until(() => web.saw('/probe.html?in'), 'the frame');
-
-  // A link click names the main frame before the engine asks.
-  b.eval(`const a = document.createElement('a'); a.href = '/probe.html?link'; a.textContent = 'go';
-    document.body.appendChild(a); a.click();`);
-  const q = await n.expectNavq(b, (id, w, url) => url === web.url('/probe.html?link'));
-  assert.equal(q.frame, 'main');
-  assert.ok(!web.saw('/probe.html?link'));
-  b.send(`NAVR ${q.id} deny`);
-  await h.sleep(200);
+// A page holding a frame. The main document's own navigations, however started,
+// are asked as the main frame's before anything is requested; the frame's are not.
+test('a page with a frame: the main document\'s navigations are asked as "main" before their request', async (t) => {
+  const page = `/frames.html?src=/probe.html%3Fin&src=http://localhost:${web.port}/eval.html`;
+  const { b } = await session(t, { page });
+  await h.until(() => web.saw('/probe.html?in') && web.saw('/eval.html'), 'the frames');
+  const nowhere = `http://127.0.0.1:${await n.closedPort()}/nowhere`;
+  const link = (href) => `{ const a = document.createElement('a'); a.href = ${JSON.stringify(href)};
+    document.body.appendChild(a); a.click(); }`;
+  const form = (method, action) => `{ const f = document.createElement('form'); f.method = '${method}';
+    f.action = '${action}'; f.innerHTML = '<input name="v" value="1">'; document.body.appendChild(f); f.submit(); }`;
+  // [what, script, URL asked, path the server would see]
+  const cases = [
+    ['a link', link('/probe.html?link'), web.url('/probe.html?link'), '/probe.html?link'],
+    ['location.href', "location.href = '/probe.html?href'", web.url('/probe.html?href'), '/probe.html?href'],
+    ['location.replace', "location.replace('/probe.html?replace')", web.url('/probe.html?replace'), '/probe.html?replace'],
+    ['a form', form('get', '/probe.html'), web.url('/probe.html?v=1'), '/probe.html?v=1'],
+    ['a posted form', form('post', '/probe.html?post'), web.url('/probe.html?post'), '/probe.html?post'],
+    ['an unreachable host', `location.href = '${nowhere}'`, nowhere, null],
+    ['a mail link', link('mailto:link@example.com'), 'mailto:link@example.com', null],
+  ];
+  for (const [what, script, url, path] of cases) {
+    b.eval(script);
+    const q = await n.expectNavq(b, (id, w, u) => u === url);
+    assert.equal(q.frame, 'main', what);
+    assert.ok(!path || !web.saw(path), `${what}: requested before the answer`);
+    b.send(`NAVR ${q.id} deny`);
+  }
+  await h.sleep(300);
   await b.sync();
-  assert.ok(!web.saw('/probe.html?link'));
+  for (const [what, , , path] of cases) assert.ok(!path || !web.saw(path), `${what}: requested though denied`);
 
-  // A script navigation cannot be told from a frame's when it starts; its document
-  // is asked about when its response arrives, before anything of it shows.
-  go(b, '/probe.html?script');
-  const r = await n.expectNavq(b, (id, w, url) => url === web.url('/probe.html?script'));
-  assert.equal(r.frame, 'main');
+  // A frame of another origin navigating the page is asked about at the response;
+  // the denied document never replaces the page, nor runs.
+  b.eval(`frames[1].postMessage("top.location = '${web.url('/probe.html?top')}'", '*')`);
+  const top = await n.expectNavq(b, (id, w, u) => u === web.url('/probe.html?top'));
+  assert.equal(top.frame, 'main');
   const mark = b.lines.length;
-  b.send(`NAVR ${r.id} deny`);
+  b.send(`NAVR ${top.id} deny`);
   await h.sleep(300);
   b.eval("probe.report('where', {href: location.href})");
-  assert.equal((await b.expectReport('where')).href, web.url('/frames.html?src=/probe.html%3Fin'),
-    'the denied document never replaced the page');
-  assert.ok(!b.lines.slice(mark).map(h.parseCall).some((c) => c && c.method === 'client.hello'), 'nor ran');
+  assert.equal((await b.expectReport('where')).href, web.url(page), 'the denied document replaced the page');
+  assert.ok(!b.lines.slice(mark).map(h.parseCall).some((c) => c && c.method === 'client.hello'), 'the denied document ran');
 
-  go(b, '/probe.html?script2');
-  const s = await n.expectNavq(b, (id, w, url) => url === web.url('/probe.html?script2'));
-  b.send(`NAVR ${s.id} allow`);
-  await h.hello(b);
+  // The frame's own: web pages load without a question, other schemes are "sub".
+  b.eval("frames[0].location.href = '/probe.html?inner'");
+  await h.until(() => web.saw('/probe.html?inner'), 'the frame to navigate');
+  b.eval("frames[0].location.href = 'mailto:frame@example.com'");
+  assert.equal((await n.expectNavq(b, (id, w, u) => u === 'mailto:frame@example.com')).frame, 'sub');
+
+  // What the page does with its own navigations never makes a frame's "main".
+  const forged = [
+    ['a cancelled navigation', (u) => `navigation.addEventListener('navigate', (e) => e.preventDefault(), {once: true});
+      location.href = '${u}'; frames[0].location.href = '${u}';`],
+    ['an intercepted navigation', (u) => `navigation.addEventListener('navigate', (e) => e.intercept(), {once: true});
+      location.href = '${u}'; frames[0].location.href = '${u}';`],
+    ['a pushed entry', (u) => `history.pushState(null, '', '${u}'); frames[0].location.href = '${u}';`],
+  ];
+  for (const [what, script] of forged) {
+    const path = '/probe.html?' + what.replace(/ /g, '-');
+    b.eval(script(path));
+    await h.until(() => web.saw(path), `the frame's navigation after ${what}`);
+  }
+  b.eval(`{ const a = document.createElement('a'); a.href = 'mailto:forged@example.com';
+    a.addEventListener('click', (e) => e.preventDefault()); document.body.appendChild(a); a.click();
+    frames[0].location.href = 'mailto:forged@example.com'; }`);
+  assert.equal((await n.expectNavq(b, (id, w, u) => u === 'mailto:forged@example.com')).frame, 'sub', 'a cancelled click');
+  // Nor does a frame that keeps the web process too busy to answer about it.
+  b.eval(`frames[0].eval("location.href = 'mailto:busy@example.com'; let k = 0; const id = setInterval(() => {"
+    + "if (++k > 8) clearInterval(id); const t = Date.now(); while (Date.now() - t < 150); })")`);
+  assert.equal((await n.expectNavq(b, (id, w, u) => u === 'mailto:busy@example.com')).frame, 'sub', 'a busy frame');
+  await b.sync();
+  const asked = b.lines.filter((l) => l.startsWith('NAVQ ') && /\?a-|\?an-/.test(l));
+  assert.deepEqual(asked, [], 'a frame\'s navigation was asked as the page\'s');
 });
 
 test('NAV lines: a load, a redirect and a failed load, with no finish after a failure', async (t) => {
@@ -194,14 +236,7 @@ test('NAV lines: a load, a redirect and a failed load, with no finish after a fa
   assert.equal((await n.expectNav(b, (e) => e.kind === 'commit')).url, web.url('/probe.html?redirected'));
   assert.equal((await n.expectNav(b, (e) => e.kind === 'finish')).url, web.url('/probe.html?redirected'));
 
-  // Nothing listens on this port.
-  const closed = await new Promise((resolve) => {
-    const srv = require('node:net').createServer().listen(0, '127.0.0.1', () => {
-      const p = srv.address().port;
-      srv.close(() => resolve(p));
-    });
-  });
-  const bad = `http://127.0.0.1:${closed}/nowhere`;
+  const bad = `http://127.0.0.1:${await n.closedPort()}/nowhere`;
   go(b, bad);
   assert.equal((await n.expectNav(b, (e) => e.kind === 'start')).url, bad);
   const fail = await n.expectNav(b, (e) => e.kind === 'fail');
