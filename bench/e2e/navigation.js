@@ -79,8 +79,8 @@ async function hostRun(display, url, answer) {
   const host = new h.Host([first, backend.path], { display });
   backend.context = () => host.describe();
   try {
-    await Promise.race([done, host.exitInfo.then((e) => { throw new Error('host ended: ' + JSON.stringify(e) + '\n' + host.describe()); }),
-      h.sleep(600000).then(() => { throw new Error('the chain did not finish'); })]);
+    const ended = host.exitInfo.then((e) => { throw new Error('host ended: ' + JSON.stringify(e) + '\n' + host.describe()); });
+    if (!(await h.within(Promise.race([done.then(() => true), ended]), 600000))) throw new Error('the chain did not finish');
     return pairUp(events);
   } finally {
     await host.stop();
@@ -101,11 +101,11 @@ async function bareRun(display, url) {
     else if (l === 'done') finished();
   });
   try {
-    await Promise.race([done, h.sleep(600000).then(() => { throw new Error('the bare chain did not finish'); })]);
+    if (!(await h.within(done.then(() => true), 600000))) throw new Error('the bare chain did not finish');
     return pairUp(events);
   } finally {
     try { process.kill(-proc.pid, 'SIGTERM'); } catch (e) { /* gone */ }
-    await Promise.race([proc.exitInfo, h.sleep(2000)]);
+    await h.within(proc.exitInfo, 2000);
     try { process.kill(-proc.pid, 'SIGKILL'); } catch (e) { /* gone */ }
   }
 }

@@ -519,7 +519,7 @@ module.exports = {
   HOST_BIN, PAGES, WAIT, ROOT,
   startDisplay, startSession, hello, Host, Backend, LineChannel,
   makeBundle, startBundle, writePlist, serve,
-  tempDir, removeDir, until, sleep, parseCall, wireEscape, findWindow, windowTitles, xdotool,
+  tempDir, removeDir, until, sleep, within, parseCall, wireEscape, findWindow, windowTitles, xdotool,
 };
 
 // ---------------------------------------------------------------- X11 inspection for the window tests
