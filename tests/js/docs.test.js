@@ -2,7 +2,8 @@
 // The references against the code they describe: docs/protocol.md lists every
 // line the reader knows and every line the host writes, every GET key and WINOP
 // verb, and nothing the code no longer has; its reader index is current;
-// docs/page-api.md lists every wire method and event of the page library.
+// docs/page-api.md lists every wire method and event of the page library;
+// docs/DECISIONS.md names no source path the tree no longer has.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
@@ -64,4 +65,19 @@ test('every wire method and event of the page library is in docs/page-api.md', (
   assert.deepEqual(asked.events.filter((e) => !events.includes(e)), []);
   assertListed(methods, PAGE_API, 'Method', 'page methods');
   assertListed(events, PAGE_API, 'Event', 'page events');
+});
+
+test('every source path docs/DECISIONS.md names is in the tree', () => {
+  // A path under one of the tree's own folders, in backquotes or plain: a file
+  // (core/reader.cc), a folder (platform/gtk) or a module by its stem
+  // (core/settings for core/settings.cc and .h).
+  const tops = fs.readdirSync(ROOT, { withFileTypes: true })
+    .filter((e) => e.isDirectory() && !e.name.startsWith('.') && e.name !== 'build' && !e.name.startsWith('build-'))
+    .map((e) => e.name);
+  const re = new RegExp(`(?<![\\w./~$<-])((?:${tops.join('|')})(?:/[\\w.-]*\\w)+)`, 'g');
+  const exists = (p) => fs.existsSync(path.join(ROOT, p));
+  const named = grab(read('docs/DECISIONS.md'), re);
+  assert.ok(named.includes('core/reader.cc'), 'the scan finds the paths');
+  const missing = named.filter((p) => !exists(p) && !(!/\.\w+$/.test(p) && (exists(`${p}.cc`) || exists(`${p}.h`))));
+  assert.deepEqual(missing, [], 'paths in docs/DECISIONS.md that the tree does not have');
 });
