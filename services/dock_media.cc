@@ -103,9 +103,9 @@ platform::LauncherEntry launcher_entry_for(const std::string& badge, double prog
   return e;
 }
 
-std::string app_desktop_id() {
-  return g_bundle_path.empty() ? "quibex" : bundle_application_id(g_bundle_identifier, g_bundle_path);
-}
+// The identity the windows carry, so that a dock matches the tile to them; a
+// command-line start from a bundle's executable has none, as its windows.
+std::string app_desktop_id() { return g_app_id.empty() ? "quibex" : g_app_id; }
 
 std::string media_bus_suffix() { return app_desktop_id() + ".instance" + std::to_string(getpid()); }
 

@@ -14,7 +14,7 @@ std::string media_key_line(platform::RemoteCommand c, double position);
 // The launcher entry for a badge text, progress and attention.
 platform::LauncherEntry launcher_entry_for(const std::string& badge, double progress, bool urgent);
 
-// The application's desktop id (its application id in a bundle, else "quibex")
+// The application's desktop id (the identity's application id, else "quibex")
 // and the media controls' bus name suffix: "<desktop id>.instance<pid>".
 std::string app_desktop_id();
 std::string media_bus_suffix();

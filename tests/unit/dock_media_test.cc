@@ -12,6 +12,7 @@
 
 #include "core/handlers.h"
 #include "core/records.h"
+#include "core/settings.h"
 #include "platform/fake/fake_dock.h"
 #include "services/dock_media.h"
 #include "test_support.h"
@@ -162,6 +163,14 @@ TEST_F(DockTest, LauncherEntryProperties) {
     EXPECT_EQ(e.progress, c.shown) << c.progress;
     EXPECT_EQ(e.app_uri, "application://quibex.desktop");
   }
+  // The tile names the application as its windows do: by the identity's id,
+  // whatever folder the executable lies in.
+  g_bundle_path = "/a/Foo.app";
+  EXPECT_EQ(launcher_entry_for("", -1, false).app_uri, "application://quibex.desktop");
+  g_app_id = "org.example.Foo";
+  EXPECT_EQ(launcher_entry_for("", -1, false).app_uri, "application://org.example.Foo.desktop");
+  g_app_id.clear();
+  g_bundle_path.clear();
 }
 
 TEST_F(DockTest, AttentionAsksCriticalForAnyNonZero) {
