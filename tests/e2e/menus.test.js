@@ -47,11 +47,17 @@ test('a pointer click on the bar opens a menu and a click on its item sends MENU
   const b = s.backend;
   await send(b, ['ABOUTHOOK 1', 'MENUBEGIN', 'MENU File', 'ITEM new\tNew', 'MENUEND']);
   const c = (await h.frameGeometry(d, s.main.id)).client;
-  // The first title is the application menu; its first item is About.
-  await xd('mousemove', c.x + 15, c.y + Math.round(s.bar / 2), 'click', 1);
-  await h.sleep(300);
-  await xd('mousemove', c.x + 30, c.y + s.bar + 14, 'click', 1);
+  // The first title is the application menu; its first item is About. Under load
+  // the menu may not be open yet when the item is clicked: then Escape and again.
+  for (let wait = 300; !b.lines.includes('MENU about') && wait <= 2400; wait *= 2) {
+    await xd('mousemove', c.x + 15, c.y + Math.round(s.bar / 2), 'click', 1);
+    await h.sleep(wait);
+    await xd('mousemove', c.x + 30, c.y + s.bar + 14, 'click', 1);
+    if (await h.until(() => b.lines.includes('MENU about'), 'MENU about', 2000).catch(() => false)) break;
+    await xd('key', 'Escape');
+  }
   await b.expectLine(/^MENU about$/);
+  assert.deepEqual(menuLines(b), ['MENU about'], 'chosen once');
 });
 
 test('the keyboard walks the bar; the backend\'s items send their ids, disabled ones nothing', { skip }, async (t) => {
