@@ -74,9 +74,10 @@ run_e2e() {  # binary, then the test files
 echo "== end-to-end tests (the real binary under Xvfb)"
 run_e2e "$root/build/quibex" "$root"/tests/e2e/*.test.js
 
-echo "== end-to-end bridge, window, navigation and robustness tests against the sanitizer build"
+echo "== end-to-end tests of the bridge, windows, web content and desktop commands against the sanitizer build"
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_e2e "$root/build-asan-gtk/quibex" "$root"/tests/e2e/{bridge,crash,get*,menus,navigation,popups,robustness,tray,windows*}.test.js
+  run_e2e "$root/build-asan-gtk/quibex" \
+    "$root"/tests/e2e/{bridge,crash,desktop_commands,downloads,get*,image_services,menus,navigation,page_actions,popups,robustness,tray,windows*}.test.js
 
 count() { grep -Eo "$2" "$1" | grep -Eo '[0-9]+' | tail -n1; }
 passed=0
