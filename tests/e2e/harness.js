@@ -31,6 +31,18 @@ process.on('exit', () => {
 // A runner that gives up on this file still gets everything cleaned up.
 for (const sig of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.on(sig, () => process.exit(128 + os.constants.signals[sig]));
 
+// Nothing a test starts writes into the machine's home folder (WebKit's data and
+// caches, GTK's recent files, a bus that X autolaunches): the file gets a home of
+// its own, which every process it starts inherits unless a test gives another.
+{
+  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'qbx-home-'));
+  dirs.add(home);
+  process.env.HOME = home;
+  process.env.XDG_CONFIG_HOME = path.join(home, '.config');
+  process.env.XDG_DATA_HOME = path.join(home, '.local/share');
+  process.env.XDG_CACHE_HOME = path.join(home, '.cache');
+}
+
 function launch(cmd, args, opts) {
   // A process group of its own, so the host's web processes and backend die with it.
   const child = spawn(cmd, args, { ...opts, detached: true });
