@@ -34,27 +34,12 @@ class GtkDialogsTest : public ::testing::Test {
   static void SetUpTestSuite() {
     display_ = new PrivateDisplay;
     if (!display_->start()) return;
-    // The file chooser reads settings and writes its recent files: never the
-    // machine's own home or session bus (no bus at all, and none started
-    // through the X server that ends before the process does).
-    char home[] = "/tmp/qbx-gtk-dlg-home-XXXXXX";
-    if (!mkdtemp(home)) return;
-    home_ = home;
-    setenv("HOME", home, 1);
-    for (const char* v : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR"})
-      setenv(v, home, 1);
-    setenv("DBUS_SESSION_BUS_ADDRESS", (std::string("unix:path=") + home + "/no-bus").c_str(), 1);
-    setenv("GSETTINGS_BACKEND", "memory", 1);
-    setenv("GIO_USE_VFS", "local", 1);
-    setenv("NO_AT_BRIDGE", "1", 1);
     desktop_ = new platform::gtk::GtkPlatform;
     ready_ = desktop_->init_display();
   }
   static void TearDownTestSuite() {
     delete display_;
     display_ = nullptr;
-    std::error_code ignored;
-    if (!home_.empty()) std::filesystem::remove_all(home_, ignored);
   }
   void SetUp() override {
     if (!ready_) GTEST_SKIP() << "no private X server (Xvfb)";
@@ -110,7 +95,6 @@ class GtkDialogsTest : public ::testing::Test {
   static inline PrivateDisplay* display_ = nullptr;
   static inline platform::gtk::GtkPlatform* desktop_ = nullptr;
   static inline bool ready_ = false;
-  static inline std::string home_;
 };
 
 TEST_F(GtkDialogsTest, AnExtensionMatchesEveryCaseOfItAndNothingElse) {
