@@ -19,6 +19,7 @@ const WAIT = Number(process.env.QUIBEX_E2E_WAIT_MS || 20000);
 
 const live = new Set(); // child processes, each leading its own process group
 const dirs = new Set();
+const madeDirs = new Set(); // every temporary folder of this file, removed or not
 
 function killGroup(child, signal) {
   try { process.kill(-child.pid, signal); } catch (e) { /* already gone */ }
@@ -34,14 +35,28 @@ for (const sig of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.on(sig, () => process
 // Nothing a test starts writes into the machine's home folder (WebKit's data and
 // caches, GTK's recent files, a bus that X autolaunches): the file gets a home of
 // its own, which every process it starts inherits unless a test gives another.
-{
-  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'qbx-home-'));
-  dirs.add(home);
-  process.env.HOME = home;
-  process.env.XDG_CONFIG_HOME = path.join(home, '.config');
-  process.env.XDG_DATA_HOME = path.join(home, '.local/share');
-  process.env.XDG_CACHE_HOME = path.join(home, '.cache');
-}
+const FILE_HOME = fs.mkdtempSync(path.join(os.tmpdir(), 'qbx-home-'));
+dirs.add(FILE_HOME);
+process.env.HOME = FILE_HOME;
+process.env.XDG_CONFIG_HOME = path.join(FILE_HOME, '.config');
+process.env.XDG_DATA_HOME = path.join(FILE_HOME, '.local/share');
+process.env.XDG_CACHE_HOME = path.join(FILE_HOME, '.cache');
+
+// A bus that X autolaunched for a host without one, and the accessibility bus it
+// started, leave their process groups: at the end they are found by the home
+// they inherited, this file's or a test's folder.
+process.on('exit', () => {
+  const ours = (home) => home === FILE_HOME || [...madeDirs].some((d) => home === d || home.startsWith(d + '/'));
+  let pids = [];
+  try { pids = fs.readdirSync('/proc').filter((p) => /^[0-9]+$/.test(p) && Number(p) !== process.pid); } catch (e) { return; }
+  for (const p of pids) {
+    try {
+      const home = fs.readFileSync(`/proc/${p}/environ`, 'latin1').split('\0').find((v) => v.startsWith('HOME='));
+      if (home && ours(home.slice(5))) process.kill(Number(p), 'SIGKILL');
+    } catch (e) { /* gone, or not ours */ }
+  }
+  fs.rmSync(FILE_HOME, { recursive: true, force: true, maxRetries: 10 });
+});
 
 function launch(cmd, args, opts) {
   // A process group of its own, so the host's web processes and backend die with it.
@@ -79,6 +94,7 @@ async function within(promise, ms) {
 function tempDir(prefix = 'qbx-e2e-') {
   const d = fs.mkdtempSync(path.join(os.tmpdir(), prefix));
   dirs.add(d);
+  madeDirs.add(d);
   return d;
 }
 
