@@ -14,7 +14,7 @@
 
 #include "ai/model_bridge.h"
 #include "core/handlers.h"
-#include "core/json_out.h"
+#include "base/json_out.h"
 #include "core/records.h"
 #include "core/wire.h"
 #include "platform/platform.h"

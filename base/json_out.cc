@@ -1,4 +1,4 @@
-#include "core/json_out.h"
+#include "base/json_out.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "webui/menu_builder.h"
+#include "core/menu_builder.h"
 
 #include <cstdio>
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "webui/menu_model.h"
+#include "core/menu_model.h"
 
 // Submenus nested deeper than this are ignored (their SUB and SUBEND lines; the
 // items inside land in the deepest submenu kept), so no menu tree the host holds

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "webui/menu_builder.h"
+#include "core/menu_builder.h"
 
 class CommandReader {
  public:

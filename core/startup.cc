@@ -39,7 +39,7 @@
 #include "webui/media_proxy.h"
 #include "webui/downloads.h"
 #include "webui/menu_bar.h"
-#include "webui/menu_model.h"
+#include "core/menu_model.h"
 #include "services/permissions.h"
 #include "services/system_observers.h"
 #include "webui/keys.h"

@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "core/handlers.h"
-#include "core/json_out.h"
+#include "base/json_out.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/wire.h"

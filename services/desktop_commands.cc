@@ -22,7 +22,7 @@
 
 #include "core/app_hooks.h"
 #include "core/handlers.h"
-#include "core/json_out.h"
+#include "base/json_out.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/window_registry.h"

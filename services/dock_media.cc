@@ -15,7 +15,7 @@
 
 #include "core/app_identity.h"
 #include "core/handlers.h"
-#include "core/json_out.h"
+#include "base/json_out.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/wire.h"

@@ -4,7 +4,7 @@
 #include "core/window_screens.h"
 #include "platform/webview_lib.h"
 #include "platform/window.h"
-#include "core/json_out.h"
+#include "base/json_out.h"
 #include "webui/menu_state.h"
 
 namespace {

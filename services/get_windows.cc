@@ -7,7 +7,7 @@
 #include "core/window_screens.h"
 #include "core/wire.h"
 #include "platform/webview_lib.h"
-#include "core/json_out.h"
+#include "base/json_out.h"
 
 using platform::NativeWindow;
 using platform::Point;

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "core/handlers.h"
-#include "core/json_out.h"
+#include "base/json_out.h"
 #include "core/records.h"
 #include "core/wire.h"
 #include "platform/speech.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/webview.h"
-#include "webui/menu_model.h"
+#include "core/menu_model.h"
 
 extern std::vector<MenuItemSpec> g_ctx_items;
 extern bool g_ctx_active;    // the backend's items replace the page's menu

@@ -12,7 +12,7 @@
 
 #include "platform/menu.h"
 #include "platform/window.h"
-#include "webui/menu_model.h"
+#include "core/menu_model.h"
 
 using MenuRegistry = std::map<std::string, std::shared_ptr<platform::MenuNode>>;
 

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "core/handlers.h"
-#include "core/json_out.h"
+#include "base/json_out.h"
 #include "core/records.h"
 #include "core/window_screens.h"
 #include "core/wire.h"

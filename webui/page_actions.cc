@@ -14,7 +14,7 @@
 #include <string>
 
 #include "core/handlers.h"
-#include "core/json_out.h"
+#include "base/json_out.h"
 #include "core/page_bridge.h"
 #include "core/records.h"
 #include "core/settings.h"

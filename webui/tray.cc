@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "core/handlers.h"
-#include "core/json_out.h"
+#include "base/json_out.h"
 #include "core/wire.h"
-#include "webui/menu_model.h"
+#include "core/menu_model.h"
 
 std::unique_ptr<platform::StatusItem> g_status_item;
 std::shared_ptr<platform::MenuNode> g_tray_menu;

@@ -1,4 +1,4 @@
-#include "platform/audio_mix.h"
+#include "platform/common/audio_mix.h"
 
 #include <algorithm>
 #include <cstdint>

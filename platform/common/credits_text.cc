@@ -1,4 +1,4 @@
-#include "platform/credits_text.h"
+#include "platform/common/credits_text.h"
 
 #include <cctype>
 #include <cstdint>

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/credits_text.h"
+#include "platform/common/credits_text.h"
 #include "platform/gtk/gtk_identity.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_tray.h"

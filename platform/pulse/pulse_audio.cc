@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio_mix.h"
+#include "platform/common/audio_mix.h"
 #include "platform/platform.h"
 
 namespace platform::pulse {

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "platform/audio_mix.h"
+#include "platform/common/audio_mix.h"
 
 namespace {
 struct Sink {

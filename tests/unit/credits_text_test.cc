@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "core/startup.h"
-#include "platform/credits_text.h"
+#include "platform/common/credits_text.h"
 #include "webui/menu_bar.h"
 #include "window_test_support.h"
 

@@ -7,7 +7,7 @@
 
 #include "get_test_support.h"
 #include "services/get_reply.h"
-#include "core/json_out.h"
+#include "base/json_out.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "core/handlers.h"
 #include "test_support.h"
-#include "webui/menu_model.h"
+#include "core/menu_model.h"
 
 namespace {
 
