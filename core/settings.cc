@@ -13,6 +13,4 @@ std::string g_media_origins_key;
 bool g_hide_on_close = false;
 bool g_rescue_on = true;
 
-// ---- desktop services ----
 std::string g_bundle_identifier, g_bundle_path;
-// ---- end of desktop services ----

@@ -43,7 +43,5 @@ extern std::string g_media_origins_key;
 extern bool g_hide_on_close;  // closing the main window hides it instead
 extern bool g_rescue_on;      // after a change of screens, windows left off screen are rescued
 
-// ---- desktop services ----
 extern std::string g_bundle_identifier;  // the bundle's CFBundleIdentifier; "" = none (or no bundle)
 extern std::string g_bundle_path;        // the bundle's directory; "" = none
-// ---- end of desktop services ----

@@ -352,12 +352,10 @@ StartupSettings read_settings(const EnvLookup& env, const platform::PlistDict& i
       }
     }
   s.help_book = info.string("CFBundleHelpBookName");
-  // --- on-device AI ---
   s.ai_url = nonempty("QUIBEX_AI_URL") ? var("QUIBEX_AI_URL") : info.string("QuibexAIURL");
   s.ai_model = nonempty("QUIBEX_AI_MODEL") ? var("QUIBEX_AI_MODEL") : info.string("QuibexAIModel");
   v = var("QUIBEX_AI_REMOTE");
   s.ai_remote = (v && std::strcmp(v, "1") == 0) || info.boolean("QuibexAIRemote");
-  // --- end on-device AI ---
   return s;
 }
 
@@ -464,12 +462,10 @@ int launcher_main(int argc, char** argv) {
   } else if (!initialize_main_window(title, width, height, bundle_flag, s.panel, bundle.info)) {
     return 1;
   }
-  // ---- keys, system observers and permissions ----
   install_first_mouse_hook();
   install_system_observers();
   g_location_usage_described =
       bundle.info.has("NSLocationUsageDescription") || bundle.info.has("NSLocationWhenInUseUsageDescription");
-  // ---- end of keys, system observers and permissions ----
   install_winstate_observers();
   install_open_handlers();
   apply_menus(g_w.load(), new std::vector<MenuSpec>());

@@ -25,11 +25,9 @@ struct StartupSettings {
   std::string attribution;   // the environment's when set and non-empty, else the key's
   std::string credits_file;  // Contents/Resources/Credits.html, .rtf or .rtfd, the first there
   std::string help_book;
-  // --- on-device AI: the local model server ---
   std::string ai_url;      // QUIBEX_AI_URL when non-empty, else the key QuibexAIURL
   std::string ai_model;    // QUIBEX_AI_MODEL when non-empty, else the key QuibexAIModel
   bool ai_remote = false;  // QUIBEX_AI_REMOTE "1" or the key QuibexAIRemote: a host off this machine is accepted
-  // --- end on-device AI ---
 };
 
 using EnvLookup = std::function<const char*(const char*)>;

@@ -73,7 +73,6 @@ class StatusItem {
   virtual std::optional<Rect> frame() const = 0;
 };
 
-// ---- Dialogs ------------------------------------------------------------------
 // Modal dialogs the host shows for the backend and for pages. Each one answers
 // exactly once, on the main thread, through its callback: when it is answered,
 // or as dismissed when it closes with the window it belongs to. Showing one
@@ -148,7 +147,6 @@ class Dialogs {
   // The most recently shown of the host's dialogs that is still open; null when none.
   virtual ModalDialog* modal_dialog() = 0;
 };
-// ---- end of dialogs -------------------------------------------------------------
 
 class Platform {
  public:
@@ -183,13 +181,10 @@ class Platform {
   virtual void set_identity(const HostIdentity& identity) = 0;
   // Opens the named help book of the application.
   virtual void show_help(const std::string& book) = 0;
-  // --- cookies ---
   // The web views' shared cookie store.
   virtual CookieStore& cookie_store() = 0;
-  // --- end cookies ---
   // Dialogs: the open, save and folder panels and the alerts.
   virtual Dialogs& dialogs() = 0;
-  // ---- downloads
   // The user's downloads folder (absolute, without a trailing "/"); "" when the
   // desktop names none.
   virtual std::string downloads_dir() = 0;
@@ -199,13 +194,11 @@ class Platform {
   // The longest file name, in bytes, that a download into dir may have: the file
   // system's limit, less what the engine adds to the name while it writes.
   virtual size_t download_name_max(const std::string& dir) = 0;
-  // ---- end of downloads
   // Hands a URL to the desktop's handler for its scheme (the default browser for
   // web addresses, the mail program for mailto:, ...), without waiting for it.
   virtual void open_external(const std::string& url) = 0;
 };
 
-// ---- one running instance per application ---------------------------------
 
 // What a start of the application asks the running instance to open.
 struct OpenItem {
@@ -242,7 +235,6 @@ class AppInstance {
 AppInstance* app_instance();
 void install_app_instance(AppInstance* instance);
 
-// ---- end of the application instance ----
 
 // The platform in use; set once by main() or by a test before anything runs.
 Platform& current();

@@ -30,7 +30,6 @@ class MessageReply {
   virtual void answer(bool ok, const std::string& json) = 0;
 };
 
-// ---- Page dialogs ---------------------------------------------------------------
 // alert(), confirm() and prompt() of a page, and its file inputs. The page waits
 // until its reply answers; a reply dropped unanswered answers as dismissed
 // (confirm false, prompt null, no files).
@@ -64,9 +63,7 @@ class FileChooserReply {
 
 using PageDialogHandler = std::function<void(const PageDialog&, std::unique_ptr<PageDialogReply>)>;
 using FileChooserHandler = std::function<void(const FileChooserRequest&, std::unique_ptr<FileChooserReply>)>;
-// ---- end of page dialogs ------------------------------------------------------------
 
-// ---- Downloads and file drops ---------------------------------------------------
 // One download the engine runs for a page, from its destination question until it
 // ends. The same object is handed to every event of one download.
 class Download {
@@ -99,7 +96,6 @@ struct DownloadEvents {
 // Files dropped onto the view, as absolute paths in the order of the drag; called
 // before the page hears of the drop, and only when the drag carries files.
 using DropHandler = std::function<void(const std::vector<std::string>& paths)>;
-// ---- end of downloads and file drops ---------------------------------------------
 
 using MessageHandler = std::function<void(const ScriptMessage&, std::unique_ptr<MessageReply>)>;
 
@@ -233,7 +229,6 @@ class WebView {
   // The toolkit object (WebKitWebView* on GTK), for the desktop layer only.
   virtual void* native_handle() = 0;
 
-  // --- find, PDF, print, reload ---
   // Searches the page's text for the next match (wrapping), selects and reveals
   // it; done(found) comes once, also when the page goes away (found false).
   virtual void find(const std::string& text, bool backwards, bool case_sensitive,
@@ -247,18 +242,15 @@ class WebView {
   virtual void print_to_pdf(const std::string& path, std::function<void(const std::string& error)> done) = 0;
   // The print dialog for this page, over its window; prints what the user chose.
   virtual void show_print_dialog() = 0;
-  // --- end find, PDF, print, reload ---
   // Who shows the page's alert, confirm and prompt dialogs and its file choosers
   // (null: the engine's own).
   virtual void set_page_dialog_handlers(PageDialogHandler dialogs, FileChooserHandler files) = 0;
-  // ---- downloads and file drops
   // Who decides where the view's downloads go and hears how they go (empty
   // members: the engine's own behaviour).
   virtual void set_download_events(DownloadEvents events) = 0;
   // Who hears of files dropped onto the view (null: nobody); the page still gets
   // its own drop afterwards.
   virtual void set_drop_handler(DropHandler handler) = 0;
-  // ---- end of downloads and file drops
   // ---- navigation ----
   virtual void set_navigation_events(NavigationEvents events) = 0;
   // A new view for a window this view's page opens: it shares this view's web

@@ -280,7 +280,6 @@ class Application {
 Application* application();
 void install_application(Application* app);
 
-// ---- start-up's gates on ordering windows front and on the activation policy ----
 // While the order-front gate answers true, no window of the process comes
 // forward: NativeWindow::show and order_front_regardless, and the application's
 // activate and unhide, do nothing (a hidden application stays hidden). Start-up
@@ -293,6 +292,5 @@ bool order_front_suppressed();
 // every policy is taken as asked.
 void set_activation_policy_filter(std::function<ActivationPolicy(ActivationPolicy)> filter);
 ActivationPolicy filtered_activation_policy(ActivationPolicy asked);
-// ---- end of start-up's gates ----
 
 }  // namespace platform

@@ -122,7 +122,6 @@ class FakeStatusItem : public StatusItem {
   std::optional<Rect> where;
 };
 
-// --- cookies ---
 // Cookies in a list. Completions come at once, or, while hold is set, wait in
 // `held` until release().
 class FakeCookieStore : public CookieStore {
@@ -161,8 +160,6 @@ class FakeCookieStore : public CookieStore {
     else fn();
   }
 };
-// --- end cookies ---
-// ---- the application instance ----
 // claim() answers what the test sets; later starts of the application are
 // played with later_start_open and later_start_reopen, and reach the handlers
 // through the main queue, as on the desktop.
@@ -187,7 +184,6 @@ class FakeAppInstance : public AppInstance {
   std::function<void()> reopen_;
   std::vector<Request> early_;  // came before the handlers
 };
-// ---- end of the application instance ----
 
 class FakePlatform : public Platform {
  public:
@@ -197,20 +193,16 @@ class FakePlatform : public Platform {
     install_app_instance(&instance);
     install_clipboard(&clip);
     install_notifier(&notes);
-    // ---- keys, system events, permissions ----
     install_desktop_keys(&keys);
     install_system_events(&events);
     install_permissions(&perms);
-    // ---- end ----
     install_audio_server(&audio);  // audio
     app.closing = [this](FakeWindow* w) { dialog_box.window_closed(w); };
   }
   ~FakePlatform() override {
-    // ---- keys, system events, permissions ----
     if (desktop_keys() == &keys) install_desktop_keys(nullptr);
     if (system_events() == &events) install_system_events(nullptr);
     if (permissions() == &perms) install_permissions(nullptr);
-    // ---- end ----
     if (system_info() == &system) install_system_info(nullptr);
     if (app_instance() == &instance) install_app_instance(nullptr);
     if (clipboard() == &clip) install_clipboard(nullptr);
@@ -243,14 +235,12 @@ class FakePlatform : public Platform {
   void show_help(const std::string& book) override { helps.push_back(book); }
   CookieStore& cookie_store() override { return cookies; }  // cookies
   Dialogs& dialogs() override { return dialog_box; }
-  // ---- downloads
   std::string downloads_dir() override { return downloads_folder; }
   std::string preferred_extension(const std::string& mime) override {
     auto it = mime_extensions.find(mime);
     return it == mime_extensions.end() ? std::string() : it->second;
   }
   size_t download_name_max(const std::string&) override { return download_name_limit; }
-  // ---- end of downloads
   void open_external(const std::string& url) override { opened.push_back(url); }
 
   FakeMainQueue queue;
@@ -262,11 +252,9 @@ class FakePlatform : public Platform {
   FakeAppInstance instance;
   FakeClipboard clip;
   FakeNotifier notes;
-  // ---- keys, system events, permissions ----
   FakeDesktopKeys keys;
   FakeSystemEvents events;
   FakePermissions perms;
-  // ---- end ----
   FakeAudioServer audio;  // audio
   bool has_display = true;
   bool fail_windows = false;  // make_window gives null, as a desktop that cannot make one
@@ -284,11 +272,9 @@ class FakePlatform : public Platform {
   std::vector<std::string> helps;
   MediaScheme media;
   FakeDialogs dialog_box;  // every dialog the host opened
-  // ---- downloads
   std::string downloads_folder;                              // "" = the desktop names none
   std::map<std::string, std::string> mime_extensions;        // MIME type -> preferred extension
   size_t download_name_limit = 255;
-  // ---- end of downloads
   std::vector<std::string> opened;  // URLs handed to the desktop's handlers
 };
 

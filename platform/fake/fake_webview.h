@@ -71,7 +71,6 @@ class FakeWebView : public WebView {
   // What a right click in the page would show: null = the page's own menu.
   std::shared_ptr<const MenuNode> open_context_menu() { return ctx_provider ? ctx_provider() : nullptr; }
   void* native_handle() override { return this; }
-  // --- find, PDF, print, reload ---
   struct FindAsk {
     std::string text;
     bool backwards, case_sensitive;
@@ -106,12 +105,10 @@ class FakeWebView : public WebView {
   std::vector<std::string> pdf_paths;
   std::string write_root;  // "" = anywhere; a test that sends made-up paths keeps files in its folder
   int print_dialogs = 0;
-  // --- end find, PDF, print, reload ---
   void set_page_dialog_handlers(PageDialogHandler d, FileChooserHandler f) override {
     page_dialogs = std::move(d);
     file_chooser = std::move(f);
   }
-  // ---- downloads and file drops
   void set_download_events(DownloadEvents e) override { download_events = std::move(e); }
   void set_drop_handler(DropHandler h) override { drop_handler = std::move(h); }
   // A file drop as the engine hands it over (before the page sees it).
@@ -120,7 +117,6 @@ class FakeWebView : public WebView {
   }
   DownloadEvents download_events;
   DropHandler drop_handler;
-  // ---- end of downloads and file drops
 
   // A page's alert(), confirm() or prompt(), or a click on its file input, as
   // the engine hands it over; what the page gets back lands in the result.

@@ -35,18 +35,14 @@ GtkPlatform::GtkPlatform() {
   install_speech_factory(make_gtk_speech);       // desktop services
   install_desktop_shell(&gtk_desktop_shell());   // desktop services
   install_dock(&gtk_dock());                     // desktop services
-  // ---- keys, system events, permissions ----
   install_desktop_keys(&gtk_desktop_keys());
   install_system_events(&gtk_system_events());
   install_permissions(&gtk_permissions());
-  // ---- end ----
 }
 GtkPlatform::~GtkPlatform() {
-  // ---- keys, system events, permissions ----
   if (desktop_keys() == &gtk_desktop_keys()) install_desktop_keys(nullptr);
   if (system_events() == &gtk_system_events()) install_system_events(nullptr);
   if (permissions() == &gtk_permissions()) install_permissions(nullptr);
-  // ---- end ----
   if (app_instance() == &gtk_app_instance()) install_app_instance(nullptr);
   if (application() == &gtk_application()) install_application(nullptr);
   if (system_info() == &gtk_system_info()) install_system_info(nullptr);

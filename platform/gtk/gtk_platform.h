@@ -39,11 +39,9 @@ class GtkPlatform : public Platform {
   void show_help(const std::string& book) override;
   CookieStore& cookie_store() override;  // gtk_cookies.cc
   Dialogs& dialogs() override;
-  // ---- downloads (gtk_downloads.cc)
   std::string downloads_dir() override;
   std::string preferred_extension(const std::string& mime_type) override;
   size_t download_name_max(const std::string& dir) override;
-  // ---- end of downloads
   void open_external(const std::string& url) override;
 
  private:
@@ -55,11 +53,9 @@ class GtkPlatform : public Platform {
 // Camera and microphone requests of a page go to the host's trust list.
 void connect_capture_permission(struct _WebKitWebView* view);
 
-// ---- desktop services: secrets, authentication, other windows, speech, dock, shell
 SystemAccess& gtk_system_access();
 std::unique_ptr<SpeechQueue> make_gtk_speech();
 DesktopShell& gtk_desktop_shell();
 Dock& gtk_dock();
-// ---- end of desktop services ----
 
 }  // namespace platform::gtk

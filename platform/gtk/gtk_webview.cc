@@ -289,7 +289,6 @@ class GtkWebView : public WebView {
       ctx_signal_ = g_signal_connect(view_, "context-menu", G_CALLBACK(&GtkWebView::on_context_menu), this);
   }
   void* native_handle() override { return view_; }
-  // --- find, PDF, print, reload (gtk_page_actions.cc) ---
   void find(const std::string& text, bool backwards, bool cs, std::function<void(bool)> done) override {
     find_in_page(view_, text, backwards, cs, std::move(done));
   }
@@ -300,14 +299,11 @@ class GtkWebView : public WebView {
     print_view_to_pdf(view_, path, std::move(done));
   }
   void show_print_dialog() override { show_view_print_dialog(view_); }
-  // --- end find, PDF, print, reload ---
   void set_page_dialog_handlers(PageDialogHandler dialogs, FileChooserHandler files) override {
     connect_page_dialogs(view_, std::move(dialogs), std::move(files));
   }
-  // ---- downloads and file drops (gtk_downloads.cc)
   void set_download_events(DownloadEvents events) override { set_view_download_events(view_, std::move(events)); }
   void set_drop_handler(DropHandler handler) override { set_view_drop_handler(view_, std::move(handler)); }
-  // ---- end of downloads and file drops
 
   void set_navigation_events(NavigationEvents events) override { nav_->set_events(std::move(events)); }
   std::unique_ptr<WebView> make_related_view() override { return std::make_unique<GtkWebView>(this); }
