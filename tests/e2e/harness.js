@@ -3,6 +3,7 @@
 // scripted backend on a Unix socket, the host process, bundles built on the fly.
 // Everything started here is killed at the end, also when a test fails or hangs.
 
+const { before, after } = require('node:test');
 const { spawn, execFile } = require('node:child_process');
 const fs = require('node:fs');
 const http = require('node:http');
@@ -1105,3 +1106,96 @@ function peak(samples, from = 0, to = samples.length) {
 }
 
 Object.assign(module.exports, { startPulse, recordSink, peak });
+
+// ---------------------------------------------------------------- what the tests of a file share
+
+// Stands in for a part that starts later: once filled, every member read or written on
+// it is the part's. A file names its shared parts at its top, and its tests use them
+// (x.display, s.backend) as they would the parts themselves.
+function standIn(name) {
+  let part = null;
+  const proxy = new Proxy({}, {
+    get(_, key) {
+      if (part) return Reflect.get(part, key);
+      // Not a promise, and nothing for inspection to show.
+      if (typeof key === 'symbol' || key === 'then') return undefined;
+      throw new Error(`${name}.${key}: ${name} has not started (used outside its block, or its start failed)`);
+    },
+    set(_, key, value) {
+      if (!part) throw new Error(`${name}.${key}: ${name} has not started`);
+      return Reflect.set(part, key, value);
+    },
+    has: (_, key) => (part ? key in part : false),
+  });
+  return { proxy, fill: (p) => { part = p; } };
+}
+
+// The set-up that the tests of a file, or of the describe block it is called in, share:
+// started before the first of them and stopped after the last, newest first. Returns its
+// parts at once, each standing in for its part until it has started:
+//   x       the X server (x.display): Xvfb, or Xvnc with a monitor per entry of `screens`;
+//           openbox on it with `windowManager`; none with `display: false`
+//   dir     a temporary folder, there at once (`dir`: its name's prefix), left for the end of
+//           the file: hosts write caches there until they stop
+//   bus     a private session bus in dir (with `bus`); system: a private system bus (with `system`)
+//   ...     the file's own parts, `more: { name: async (parts) => part }`, started in this order
+//           after the buses; each ends by its stop() or close()
+//   s       a host past its first page call (with `session`: startSession's options, or a
+//           function of the parts that returns them; on x unless they name a display;
+//           `main: true` makes it mainSession's, which takes only `env`)
+// With `skip` (the file's skip reason) nothing starts.
+function setUp({ skip = false, display = true, windowManager = false, screens, dir, bus = false, system = false,
+  more = {}, session } = {}) {
+  const parts = {};
+  const fills = {};
+  const name = (key) => {
+    const s = standIn(key);
+    parts[key] = s.proxy;
+    fills[key] = s.fill;
+  };
+  if (display) name('x');
+  if (!skip && (dir || bus || system)) parts.dir = tempDir(typeof dir === 'string' ? dir : undefined);
+  if (bus) name('bus');
+  if (system) name('system');
+  for (const key of Object.keys(more)) name(key);
+  if (session) name('s');
+
+  const stops = [];
+  const started = (key, part, stop) => {
+    stops.push(stop);
+    fills[key](part);
+  };
+  before(async () => {
+    if (skip) return;
+    if (display) {
+      const x = screens ? await startMonitors({ screens, windowManager }) : await startDisplay({ windowManager });
+      started('x', x, () => x.stop());
+    }
+    for (const [key, want, busName] of [['bus', bus, 'session'], ['system', system, 'system']]) {
+      if (!want) continue;
+      const b = await startBus(parts.dir, busName);
+      started(key, b, () => b.stop());
+    }
+    for (const [key, start] of Object.entries(more)) {
+      const part = await start(parts);
+      started(key, part, () => (part.stop ? part.stop() : part.close()));
+    }
+    if (session) {
+      const { main, display: on = parts.x.display, ...opts } = typeof session === 'function' ? session(parts) : session;
+      if (main) {
+        const s = await mainSession(on, opts.env);
+        started('s', s, () => s.close());
+      } else {
+        const s = await startSession({ display: on, ...opts });
+        started('s', s, () => s.close());
+        await hello(s.backend);
+      }
+    }
+  });
+  after(async () => {
+    while (stops.length) await stops.pop()();
+  });
+  return parts;
+}
+
+Object.assign(module.exports, { setUp });
