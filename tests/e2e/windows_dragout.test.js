@@ -1,7 +1,7 @@
 'use strict';
 // DRAGOUT on the real host: files dragged out of a window onto another program's
 // window (tests/e2e/tools/drop_target), the drag image as the X server shows it.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -12,23 +12,12 @@ const h = require('./harness');
 // main build.
 const TARGET = [path.dirname(h.HOST_BIN), path.join(h.ROOT, 'build')].map((d) => path.join(d, 'tests', 'drop_target'))
   .find((p) => fs.existsSync(p)) || path.join(path.dirname(h.HOST_BIN), 'tests', 'drop_target');
-const NEED = [['xdotool', 'xdotool'], ['xprop', 'x11-utils'], ['xwininfo', 'x11-utils'], ['convert', 'imagemagick']]
-  .filter(([t]) => !h.hasCommand(t)).map(([t, p]) => `${t} (${p})`);
-if (!fs.existsSync(TARGET)) NEED.push(`${TARGET} (built with the host)`);
-const skip = NEED.length ? `needs ${NEED.join(', ')}` : false;
+const skip = h.needs([['xdotool', 'xdotool'], ['xprop', 'x11-utils'], ['xwininfo', 'x11-utils'], ['convert', 'imagemagick'],
+  [TARGET, 'built with the host']]);
 
-let x;
-let d;
-let files;
-before(async () => {
-  if (skip) return;
-  x = await h.startDisplay();
-  d = x.display;
-  files = h.tempDir('qbx-drag-');
-});
-after(async () => { if (x) await x.stop(); });
+const { x, dir: files } = h.setUp({ skip, dir: 'qbx-drag-' });
 
-const xd = (...args) => h.xrun(d, 'xdotool', args.map(String));
+const xd = (...args) => h.xrun(x.display, 'xdotool', args.map(String));
 
 // n files with distinct names (in a folder of their own) and their URIs.
 function makeFiles(n, name = `set${Math.random().toString(36).slice(2, 8)}`) {
@@ -50,12 +39,12 @@ function png(file, w, h2) {
 
 // The drag images the X server shows: mapped top-levels of the drag-icon type.
 async function dragIcons() {
-  const tree = await h.xrun(d, 'xwininfo', ['-root', '-children']);
+  const tree = await h.xrun(x.display, 'xwininfo', ['-root', '-children']);
   const icons = [];
   for (const m of tree.matchAll(/^\s+(0x[0-9a-f]+) .*?(\d+)x(\d+)\+-?\d+\+-?\d+/gm)) {
-    const type = await h.xprop(d, m[1], '_NET_WM_WINDOW_TYPE').catch(() => '');
+    const type = await h.xprop(x.display, m[1], '_NET_WM_WINDOW_TYPE').catch(() => '');
     if (!/_NET_WM_WINDOW_TYPE_DND/.test(type)) continue;
-    if (!(await h.xwininfo(d, m[1]).catch(() => ({}))).mapped) continue;
+    if (!(await h.xwininfo(x.display, m[1]).catch(() => ({}))).mapped) continue;
     icons.push({ w: Number(m[2]), h: Number(m[3]) });
   }
   return icons;
@@ -65,7 +54,7 @@ const dragIcon = async () => (await dragIcons())[0] || null;
 // Another program's window that takes drops, right of the host's window.
 async function startTarget() {
   const child = spawn(TARGET, ['Target', '700', '0', '300', '200'],
-    { env: { ...process.env, DISPLAY: d }, stdio: ['ignore', 'pipe', 'inherit'] });
+    { env: { ...process.env, DISPLAY: x.display }, stdio: ['ignore', 'pipe', 'inherit'] });
   const t = { child, lines: [] };
   let buf = '';
   child.stdout.setEncoding('utf8');
@@ -82,11 +71,11 @@ async function startTarget() {
 
 // A host with a window "src" at the top-left corner and a drop target beside it.
 async function setup() {
-  const s = await h.mainSession(d);
+  const s = await h.mainSession(x.display);
   const f = new Array(12).fill('');
   [f[6], f[7]] = ['0', '0'];
-  const w = await h.openProbeWindow(s.backend, d, 'src', { more: f, wm: false });
-  s.src = await h.xwininfo(d, w.id);
+  const w = await h.openProbeWindow(s.backend, x.display, 'src', { more: f, wm: false });
+  s.src = await h.xwininfo(x.display, w.id);
   s.backend.eval("document.addEventListener('mousedown', () => probe.report('down', {}))", 'src');
   await s.backend.sync('src');
   s.target = await startTarget();
