@@ -10,7 +10,6 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
-const { spawn } = require('node:child_process');
 const h = require('./harness');
 
 const SOURCE = [path.dirname(h.HOST_BIN), path.join(h.ROOT, 'build')].map((d) => path.join(d, 'tests', 'drag_source'))
@@ -223,21 +222,8 @@ test('without XDG user directories downloads go to ~/Downloads, made when missin
 // ---------------------------------------------------------------- drops
 
 // Another program's window, top right, that drags what it was given.
-async function startSource(args) {
-  const child = spawn(SOURCE, ['Source', '980', '0', '280', '200', ...args],
-    { env: { ...process.env, DISPLAY: x.display }, stdio: ['ignore', 'pipe', 'inherit'] });
-  const src = { child, lines: [] };
-  let buf = '';
-  child.stdout.setEncoding('utf8');
-  child.stdout.on('data', (c) => {
-    buf += c;
-    let i;
-    while ((i = buf.indexOf('\n')) >= 0) { src.lines.push(buf.slice(0, i)); buf = buf.slice(i + 1); }
-  });
-  await h.until(() => src.lines.includes('ready'), 'the drag source on screen');
-  src.stop = () => child.kill('SIGKILL');
-  return src;
-}
+const startSource = (args) => h.startTool(SOURCE, ['Source', '980', '0', '280', '200', ...args], x.display,
+  'the drag source on screen');
 
 const xd = (...args) => h.xrun(x.display, 'xdotool', args.map(String));
 const isReport = (line, tag) => {

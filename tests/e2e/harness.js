@@ -1011,8 +1011,23 @@ async function startPeer(display, { title = 'Peer', appId = 'org.example.Peer', 
   };
 }
 
-Object.assign(module.exports, { SYSTEM_PYTHON, startBus, gdbus, gdbusCall, hasOwner, startMock, startSilentPeer, startPeer, launch,
-  stopGroup });
+// One of the tests' own X programs (tests/e2e/tools, built with the host) on `display`,
+// once it has printed "ready": `lines` holds what it printed, and goes on filling.
+async function startTool(bin, args, display, what) {
+  const child = launch(bin, args, { env: { ...process.env, DISPLAY: display }, stdio: ['ignore', 'pipe', 'inherit'] });
+  const tool = { child, lines: [], stop: () => stopGroup(child, 0) };
+  require('node:readline').createInterface({ input: child.stdout }).on('line', (l) => tool.lines.push(l));
+  try {
+    await until(() => tool.lines.includes('ready'), what);
+  } catch (e) {
+    await tool.stop();
+    throw e;
+  }
+  return tool;
+}
+
+Object.assign(module.exports, { SYSTEM_PYTHON, startBus, gdbus, gdbusCall, hasOwner, startMock, startSilentPeer, startPeer,
+  startTool, launch, stopGroup });
 
 // ---------------------------------------------------------------- the application's session
 

@@ -5,7 +5,7 @@ const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { execFileSync, spawn } = require('node:child_process');
+const { execFileSync } = require('node:child_process');
 const h = require('./harness');
 
 // Built with the host; a host built on its own (a sanitizer build) uses the one of the
@@ -53,19 +53,8 @@ const dragIcon = async () => (await dragIcons())[0] || null;
 
 // Another program's window that takes drops, right of the host's window.
 async function startTarget() {
-  const child = spawn(TARGET, ['Target', '700', '0', '300', '200'],
-    { env: { ...process.env, DISPLAY: x.display }, stdio: ['ignore', 'pipe', 'inherit'] });
-  const t = { child, lines: [] };
-  let buf = '';
-  child.stdout.setEncoding('utf8');
-  child.stdout.on('data', (c) => {
-    buf += c;
-    let i;
-    while ((i = buf.indexOf('\n')) >= 0) { t.lines.push(buf.slice(0, i)); buf = buf.slice(i + 1); }
-  });
-  await h.until(() => t.lines.includes('ready'), 'the drop target on screen');
+  const t = await h.startTool(TARGET, ['Target', '700', '0', '300', '200'], x.display, 'the drop target on screen');
   t.drops = () => t.lines.filter((l) => l.startsWith('{')).map((l) => JSON.parse(l).uris);
-  t.stop = () => child.kill('SIGKILL');
   return t;
 }
 
