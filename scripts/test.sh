@@ -41,8 +41,11 @@ node --test "$root"/tests/js/ 2>&1 | tee "$log/node"
 # side, a few at a time. Window-manager timing can still upset a window test on a
 # loaded machine, so a failing file runs once more and its second result counts;
 # a file that fails twice fails the run. Output comes file by file, in order.
+# Every part, and the summary, names the files that needed their retry, so that a
+# retry never hides a fault that comes and goes.
 e2e_jobs=${QUIBEX_E2E_JOBS:-3}
 : >"$log/e2e"
+: >"$log/e2e-retried"
 e2e_one() {  # binary, test file, output file
   local bin=$1 f=$2 out=$3
   if ! QUIBEX_BIN="$bin" node --test --test-timeout=150000 "$f" >"$out" 2>&1; then
@@ -53,10 +56,15 @@ e2e_one() {  # binary, test file, output file
     rm -f "$out.failed" "$out.first"
   fi
 }
-run_e2e() {  # binary, then the test files
-  local bin=$1 i=0 f
-  shift
-  local outs=()
+retried_line() {  # the files that needed their retry
+  local list=''
+  (($#)) && list=$(printf '%s, ' "$@")
+  echo "quibex: end-to-end files that needed their retry: $#${list:+ (${list%, })}"
+}
+run_e2e() {  # what the summary adds to a retried file's name ("" for none), binary, then the test files
+  local label=$1 bin=$2 i=0 f name
+  shift 2
+  local outs=() retried=()
   for f in "$@"; do
     i=$((i + 1))
     outs+=("$log/e2e.$i.$(basename "$f").out")
@@ -64,19 +72,27 @@ run_e2e() {  # binary, then the test files
     e2e_one "$bin" "$f" "${outs[-1]}" &
   done
   wait
-  for f in "${outs[@]}"; do
-    cat "$f"
-    grep -E '^# (pass|fail) [0-9]+' "$f" | tail -n2 >>"$log/e2e" || echo "# fail 1" >>"$log/e2e"
-    rm -f "$f"
+  i=0
+  for f in "$@"; do
+    name=$(basename "$f")
+    cat "${outs[i]}"
+    grep -E '^# (pass|fail) [0-9]+' "${outs[i]}" | tail -n2 >>"$log/e2e" || echo "# fail 1" >>"$log/e2e"
+    if grep -qxF "quibex: $name failed; running it once more" "${outs[i]}"; then
+      retried+=("$name")
+      echo "$name${label:+ $label}" >>"$log/e2e-retried"
+    fi
+    rm -f "${outs[i]}"
+    i=$((i + 1))
   done
+  retried_line "${retried[@]}"
 }
 
 echo "== end-to-end tests (the real binary under Xvfb)"
-run_e2e "$root/build/quibex" "$root"/tests/e2e/*.test.js
+run_e2e "" "$root/build/quibex" "$root"/tests/e2e/*.test.js
 
 echo "== end-to-end tests of the bridge, windows, web content and desktop commands against the sanitizer build"
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_e2e "$root/build-asan-gtk/quibex" \
+  run_e2e "against the sanitizer build" "$root/build-asan-gtk/quibex" \
     "$root"/tests/e2e/{bridge,crash,desktop_commands,downloads,get*,image_services,menus,navigation,page_actions,popups,robustness,tray,windows*}.test.js
 
 count() { grep -Eo "$2" "$1" | grep -Eo '[0-9]+' | tail -n1; }
@@ -100,5 +116,7 @@ if grep -Eq '^# fail [0-9]+$' "$log/install"; then
 else
   failed=$((failed + 1))
 fi
+mapfile -t retried <"$log/e2e-retried"
+retried_line "${retried[@]}"
 echo "quibex: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

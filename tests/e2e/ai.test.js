@@ -2,7 +2,7 @@
 // The on-device model through the real host: a scripted model server on
 // 127.0.0.1 speaking the chat-completions protocol, a scripted backend sending AI
 // lines and answering AITOOL.
-const { test, describe, before, after } = require('node:test');
+const { test, describe } = require('node:test');
 const assert = require('node:assert/strict');
 const http = require('node:http');
 const h = require('./harness');
@@ -60,8 +60,7 @@ let asked = 0;
 async function ai(b, op, fields = [], ms) {
   const id = 'ai' + (++asked);
   b.send(`AI ${op} ${id}` + (fields.length ? ' ' + fields.map(h.wireEscape).join('\t') : ''));
-  const line = await b.expectLine((l) => l.startsWith(`GOT ${id} `), ms);
-  return JSON.parse(line.slice(`GOT ${id} `.length));
+  return b.answer(id, ms);
 }
 
 function aitool(line) {
@@ -76,9 +75,7 @@ async function windowless(x, env) {
 }
 
 describe('on-device model', () => {
-  let x;
-  before(async () => { x = await h.startDisplay(); });
-  after(async () => { if (x) await x.stop(); });
+  const { x } = h.setUp();
 
   test('without a model server: unavailable, and a generation says how to set one', async () => {
     const s = await windowless(x, { QUIBEX_AI_URL: undefined, QUIBEX_AI_MODEL: undefined });
@@ -105,16 +102,10 @@ describe('on-device model', () => {
   });
 
   describe('with a model server', () => {
-    let m;
-    let s;
-    before(async () => {
-      m = await modelServer();
-      s = await windowless(x, { QUIBEX_AI_URL: m.url, QUIBEX_AI_MODEL: 'tiny' });
-    });
-    after(async () => {
-      if (s) await s.close();
-      if (m) await m.close();
-    });
+    const { m, s } = h.setUp({ display: false, more: {
+      m: modelServer,
+      s: (p) => windowless(x, { QUIBEX_AI_URL: p.m.url, QUIBEX_AI_MODEL: 'tiny' }),
+    } });
 
     test('available, and not when the named model is missing', async () => {
       assert.deepEqual(await ai(s.backend, 'available'), { ok: true, status: 'available' });

@@ -2,43 +2,35 @@
 // The application's hooks on the real host under openbox: accessory mode keeps every
 // window out of task bars and pagers until presence 1; F12 opens the inspector in
 // debug mode only.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const h = require('./harness');
 
-const NEED = ['xprop', 'xwininfo'].filter((t) => !h.hasCommand(t));
-const skip = NEED.length ? `needs ${NEED.join(', ')} (Debian package x11-utils)` : false;
+const skip = h.needs([['xprop', 'x11-utils'], ['xwininfo', 'x11-utils']]);
 
-let x;
-let d;
-before(async () => {
-  if (skip) return;
-  x = await h.startDisplay({ windowManager: true });
-  d = x.display;
-});
-after(async () => { if (x) await x.stop(); });
+const { x } = h.setUp({ skip, windowManager: true });
 
-const skips = (id, on, what) => h.untilValue(() => h.netWmState(d, id),
+const skips = (id, on, what) => h.untilValue(() => h.netWmState(x.display, id),
   (st) => st.includes('SKIP_TASKBAR') === on && st.includes('SKIP_PAGER') === on, what);
 
 test('accessory mode: no task-bar or pager entry for any window until presence 1', { skip }, async () => {
-  const s = await h.startSession({ display: d, args: ['Main'], env: { QUIBEX_ACTIVATION: 'accessory' } });
+  const s = await h.startSession({ display: x.display, args: ['Main'], env: { QUIBEX_ACTIVATION: 'accessory' } });
   try {
     const b = s.backend;
     await h.hello(b);
     // The main window waits for a show command.
     await b.sync();
-    assert.ok(!(await h.windowTitles(d)).includes('Main'));
+    assert.ok(!(await h.windowTitles(x.display)).includes('Main'));
     b.send('WINOP show');
-    const main = await h.findWindow(d, 'Main');
-    const other = await h.openProbeWindow(b, d, 'other');
+    const main = await h.findWindow(x.display, 'Main');
+    const other = await h.openProbeWindow(b, x.display, 'other');
     for (const w of [main, other]) await skips(w.id, true, `${w.id} has no entries`);
 
     b.send('WINOP presence 1');
     for (const w of [main, other]) await skips(w.id, false, `${w.id} has its entries back`);
-    const later = await h.openProbeWindow(b, d, 'later');
+    const later = await h.openProbeWindow(b, x.display, 'later');
     await b.sync('later');
-    assert.deepEqual((await h.netWmState(d, later.id)).filter((a) => a.startsWith('SKIP')), []);
+    assert.deepEqual((await h.netWmState(x.display, later.id)).filter((a) => a.startsWith('SKIP')), []);
 
     b.send('WINOP presence 0');
     for (const w of [main, other, later]) await skips(w.id, true, `${w.id} is an accessory's again`);
@@ -48,11 +40,11 @@ test('accessory mode: no task-bar or pager entry for any window until presence 1
 });
 
 test('a regular application\'s windows keep their task-bar entries', { skip }, async () => {
-  const s = await h.mainSession(d);
+  const s = await h.mainSession(x.display);
   try {
-    const other = await h.openProbeWindow(s.backend, d, 'other');
+    const other = await h.openProbeWindow(s.backend, x.display, 'other');
     for (const w of [s.main, other])
-      assert.deepEqual((await h.netWmState(d, w.id)).filter((a) => a.startsWith('SKIP')), []);
+      assert.deepEqual((await h.netWmState(x.display, w.id)).filter((a) => a.startsWith('SKIP')), []);
   } finally {
     await s.close();
   }
@@ -60,10 +52,10 @@ test('a regular application\'s windows keep their task-bar entries', { skip }, a
 
 test('F12 opens the inspector of the key window\'s page in debug mode only', { skip }, async () => {
   for (const debug of ['1', '']) {
-    const s = await h.mainSession(d, { QUIBEX_DEBUG: debug });
+    const s = await h.mainSession(x.display, { QUIBEX_DEBUG: debug });
     try {
       const b = s.backend;
-      const other = await h.openProbeWindow(b, d, 'other', { size: '800x600' });
+      const other = await h.openProbeWindow(b, x.display, 'other', { size: '800x600' });
       const height = async (win) => {
         b.eval("probe.report('height', {h: innerHeight})", win);
         return (await b.expectReport('height')).h;
@@ -71,8 +63,8 @@ test('F12 opens the inspector of the key window\'s page in debug mode only', { s
       const before = { main: await height('main'), other: await height('other') };
       b.eval("document.addEventListener('keydown', (e) => probe.report('key', {key: e.key}))", 'other');
       await b.sync('other');
-      await h.xrun(d, 'xdotool', ['windowactivate', '--sync', other.id]);
-      await h.xrun(d, 'xdotool', ['key', 'F12', 'a']);
+      await h.xrun(x.display, 'xdotool', ['windowactivate', '--sync', other.id]);
+      await h.xrun(x.display, 'xdotool', ['key', 'F12', 'a']);
       // The page sees each key before the host; once it has seen the next one, the host has had F12.
       assert.equal((await b.expectReport('key')).key, 'F12');
       assert.equal((await b.expectReport('key')).key, 'a');

@@ -2,15 +2,13 @@
 // One running instance per bundle: a later start of the same bundle hands its links and
 // files (or a plain relaunch) to the running host on the session bus and ends, without a
 // backend or a socket of its own. Each test runs its own private session bus.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const h = require('./harness');
 
-let x;
-before(async () => { x = await h.startDisplay({ windowManager: true }); });
-after(async () => { await x.stop(); });
+const { x } = h.setUp({ windowManager: true });
 
 // A bundle whose qbx notes each backend it starts, on a private session bus.
 async function setUp(t, { name = 'Opener', plist = { CFBundleIdentifier: 'org.example.Opener' }, bus = true } = {}) {

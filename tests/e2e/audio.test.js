@@ -3,7 +3,7 @@
 // output: sound played into it arrives in AUDIOTAP events at its frequency, the
 // application's own sound (a page's oscillator, played by a web process) is told
 // apart from other programs', and the equalizer cuts a band of it.
-const { test, describe, before, after } = require('node:test');
+const { test, describe } = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
 const { spawn } = require('node:child_process');
@@ -17,8 +17,7 @@ let asked = 0;
 async function request(b, line) {
   const id = 'a' + (++asked);
   b.send(line.replace('$ID', id));
-  const got = await b.expectLine((l) => l.startsWith(`GOT ${id} `));
-  return JSON.parse(got.slice(`GOT ${id} `.length));
+  return b.answer(id);
 }
 const get = (b, key) => request(b, `GET $ID ${key}`);
 
@@ -104,11 +103,15 @@ async function tappedSine(b, env, freq, what) {
 }
 
 describe('audio', { skip }, () => {
-  let x;
-  let s;
-  let dir;
   let pulse;
-  let env;
+  const { x, dir, s } = h.setUp({
+    dir: 'qbx-audio-',
+    // A test restarts the sound server: what stops at the end is the one running then.
+    more: { sound: async () => { await startPulse(); return { stop: () => h.stopGroup(pulse) }; } },
+    session: () => ({ args: ['Audio'], env }),
+  });
+  const env = { ...h.sessionEnv(dir) };
+  env.PULSE_SERVER = 'unix:' + path.join(env.XDG_RUNTIME_DIR, 'pulse', 'native');
   // The private sound server, always on the same socket.
   async function startPulse() {
     pulse = h.launch('pulseaudio', ['--daemonize=no', '--exit-idle-time=-1', '-n', '--disallow-exit',
@@ -118,20 +121,6 @@ describe('audio', { skip }, () => {
     await h.until(() => pactl(env, 'info').then(() => true, () => false), 'the sound server');
     await pactl(env, 'set-default-sink', 'speakers');
   }
-  before(async () => {
-    x = await h.startDisplay();
-    dir = h.tempDir('qbx-audio-');
-    env = { ...h.sessionEnv(dir) };
-    env.PULSE_SERVER = 'unix:' + path.join(env.XDG_RUNTIME_DIR, 'pulse', 'native');
-    await startPulse();
-    s = await h.startSession({ display: x.display, args: ['Audio'], env });
-    await h.hello(s.backend);
-  });
-  after(async () => {
-    if (s) await s.close();
-    await h.stopGroup(pulse);
-    x && await x.stop();
-  });
 
   test('the system tap hears a sine at its frequency, in int16 batches of the interval', async () => {
     const b = s.backend;

@@ -1,15 +1,13 @@
 'use strict';
 // Page calls, answers, backend requests and script evaluation through a real page.
-const { test, before, after } = require('node:test');
+const { test, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
 const h = require('./harness');
 
-let x;
-before(async () => { x = await h.startDisplay(); });
-after(async () => { await x.stop(); });
+const { x } = h.setUp();
 
 // One host for the tests that need only a running page.
 let shared;

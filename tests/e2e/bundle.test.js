@@ -1,15 +1,13 @@
 'use strict';
 // Bundle mode: the host inside Name.app makes the socket, starts the backend with qbx,
 // reads Info.plist and cleans up after itself.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const h = require('./harness');
 
-let x;
-before(async () => { x = await h.startDisplay(); });
-after(async () => { await x.stop(); });
+const { x } = h.setUp();
 
 const USAGE = /usage: \S+ <html-file-or-url> <socket-path> \[title\] \[WxH\]/;
 

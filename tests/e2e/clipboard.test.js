@@ -1,15 +1,14 @@
 'use strict';
 // The clipboard on a real X server: the host's writes read back by xclip, xclip's
 // writes heard as CLIPCHANGE and read through GET, each kind the host offers.
-const { test, describe, before, after } = require('node:test');
+const { test, describe } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const { spawn, execFile } = require('node:child_process');
 const h = require('./harness');
 
-const NEED = [['xclip', 'xclip'], ['convert', 'imagemagick']].filter(([t]) => !h.hasCommand(t));
-const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
+const skip = h.needs([['xclip', 'xclip'], ['convert', 'imagemagick']]);
 
 let asked = 0;
 const get = h.getAnswer;
@@ -41,20 +40,8 @@ const png = (size, color = 'red', fmt = 'png') =>
   require('node:child_process').execFileSync('convert', ['-size', size, 'xc:' + color, fmt + ':-']);
 
 describe('clipboard', { skip }, () => {
-  let x;
-  let s;
-  let dir;
-  before(async () => {
-    x = await h.startDisplay();
-    dir = h.tempDir('qbx-clip-');
-    s = await h.startSession({ display: x.display, args: ['Clip'],
-      env: { HOME: dir, TMPDIR: dir, XDG_RUNTIME_DIR: dir } });
-    await h.hello(s.backend);
-  });
-  after(async () => {
-    if (s) await s.close();
-    if (x) await x.stop();
-  });
+  const { x, dir, s } = h.setUp({ dir: 'qbx-clip-',
+    session: (p) => ({ args: ['Clip'], env: { HOME: p.dir, TMPDIR: p.dir, XDG_RUNTIME_DIR: p.dir } }) });
 
   test('own writes are reported as own once; another application\'s write as foreign', async () => {
     const b = s.backend;

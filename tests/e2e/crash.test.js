@@ -1,23 +1,14 @@
 'use strict';
 // A page whose web process dies: the backend hears NAV "crash", and RELOAD, EVAL
 // and a navigation bring the page back with a working bridge.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const h = require('./harness');
 const n = require('./nav_support');
 
-let x;
-let web;
-before(async () => {
-  x = await h.startDisplay();
-  web = await n.site();
-});
-after(async () => {
-  await web.close();
-  await x.stop();
-});
+const { x, web } = h.setUp({ more: { web: () => n.site() } });
 
 async function session(t, page) {
   const dir = h.tempDir();

@@ -2,7 +2,7 @@
 // SECRET against gnome-keyring on a private session bus, AUTH against a polkit
 // mock on a private system bus, OSA, and WINCTRL moving another application's
 // window under a window manager.
-const { test, describe, before, after } = require('node:test');
+const { test, describe } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -16,14 +16,7 @@ let asked = 0;
 async function ask(b, cmd, rest) {
   const id = 'k' + (++asked);
   b.send(`${cmd} ${id} ${rest}`);
-  const line = await b.expectLine((l) => l.startsWith(`GOT ${id} `));
-  return JSON.parse(line.slice(`GOT ${id} `.length));
-}
-
-async function owned(address, name) {
-  const out = await h.gdbusCall(address, 'org.freedesktop.DBus', '/org/freedesktop/DBus',
-    'org.freedesktop.DBus.NameHasOwner', name).catch(() => '');
-  return out.includes('true');
+  return b.answer(id);
 }
 
 // gnome-keyring-daemon serving the Secret Service on `bus`, its login keyring
@@ -37,31 +30,14 @@ async function startKeyring(dir, bus) {
   daemon.stderr.on('data', (d) => { err = (err + d).slice(-2000); });
   await h.until(async () => {
     if (daemon.exitCode !== null) throw new Error('gnome-keyring-daemon ended: ' + err);
-    return owned(bus.address, 'org.freedesktop.secrets');
+    return h.hasOwner(bus.address, 'org.freedesktop.secrets');
   }, 'the keyring on the bus');
   return { stop: () => h.stopGroup(daemon) };
 }
 
 describe('secrets, authentication and scripts', { skip }, () => {
-  let x;
-  let dir;
-  let bus;
-  let keyring;
-  let s;
-  before(async () => {
-    x = await h.startDisplay();
-    dir = h.tempDir('qbx-access-');
-    bus = await h.startBus(dir, 'session');
-    keyring = await startKeyring(dir, bus);
-    s = await h.startSession({ display: x.display, env: { ...h.sessionEnv(dir, bus), QUIBEX_POLKIT_ACTION: undefined } });
-    await h.hello(s.backend);
-  });
-  after(async () => {
-    if (s) await s.close();
-    if (keyring) await keyring.stop();
-    if (bus) await bus.stop();
-    if (x) await x.stop();
-  });
+  const { x, dir, bus, s } = h.setUp({ dir: 'qbx-access-', bus: true, more: { keyring: (p) => startKeyring(p.dir, p.bus) },
+    session: (p) => ({ env: { ...h.sessionEnv(p.dir, p.bus), QUIBEX_POLKIT_ACTION: undefined } }) });
 
   test('set, replace, get, delete and get a missing secret in the keyring', async () => {
     const b = s.backend;
@@ -161,24 +137,10 @@ test('a Secret Service that never answers fails the request within seconds', { s
 });
 
 describe('authentication through polkit', { skip }, () => {
-  let x;
-  let dir;
-  let system;
-  let mock;
-  before(async () => {
-    x = await h.startDisplay();
-    dir = h.tempDir('qbx-polkit-');
-    system = await h.startBus(dir, 'system');
-    const log = path.join(dir, 'polkit.log');
-    mock = h.launch(h.SYSTEM_PYTHON, ['-m', 'dbusmock', '--system', '-t', 'polkitd', '-l', log],
-      { stdio: ['ignore', 'ignore', 'pipe'], env: { ...process.env, DBUS_SYSTEM_BUS_ADDRESS: system.address } });
-    await h.until(() => owned(system.address, 'org.freedesktop.PolicyKit1'), 'the polkit mock');
-  });
-  after(async () => {
-    if (mock) await h.stopGroup(mock);
-    if (system) await system.stop();
-    if (x) await x.stop();
-  });
+  const { x, dir, system } = h.setUp({ dir: 'qbx-polkit-', system: true, more: {
+    polkit: (p) => h.startMock(p.system.address, 'polkitd', { log: path.join(p.dir, 'polkit.log'),
+      busName: 'org.freedesktop.PolicyKit1' }),
+  } });
 
   // A host whose system bus is `bus`, with an action configured, for `fn(backend)`.
   async function withHost(bus, fn) {
@@ -225,18 +187,7 @@ describe('authentication through polkit', { skip }, () => {
 });
 
 describe("other applications' windows", { skip }, () => {
-  let x;
-  let dir;
-  let bus;
-  before(async () => {
-    x = await h.startDisplay({ windowManager: true });
-    dir = h.tempDir('qbx-winctrl-');
-    bus = await h.startBus(dir, 'session');
-  });
-  after(async () => {
-    if (bus) await bus.stop();
-    if (x) await x.stop();
-  });
+  const { x, dir, bus } = h.setUp({ windowManager: true, dir: 'qbx-winctrl-', bus: true });
 
   test("another process's window moves and resizes to the outer frame asked for", async () => {
     const env = h.sessionEnv(dir, bus);

@@ -2,7 +2,7 @@
 // SHELL, LOGIN, POWER, SOUND and SPOTLIGHT against the real desktop services, each
 // started by the test: the trash of a temporary HOME, its autostart folder, logind
 // (python-dbusmock) on a private system bus, PulseAudio with a null sink.
-const { test, describe, before, after } = require('node:test');
+const { test, describe } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -15,27 +15,12 @@ let asked = 0;
 async function ask(b, cmd, rest) {
   const id = 'c' + (++asked);
   b.send(rest === undefined ? `${cmd} ${id}` : `${cmd} ${id} ${rest}`);
-  const line = await b.expectLine((l) => l.startsWith(`GOT ${id} `));
-  return JSON.parse(line.slice(`GOT ${id} `.length));
+  return b.answer(id);
 }
 
 describe('desktop commands', { skip }, () => {
-  let x;
-  let dir;
-  let bus;
-  let s;
-  before(async () => {
-    x = await h.startDisplay();
-    dir = h.tempDir('qbx-desk-');
-    bus = await h.startBus(dir, 'session');
-    s = await h.startSession({ display: x.display, env: { ...h.sessionEnv(dir, bus), PULSE_SERVER: 'unix:/nonexistent' } });
-    await h.hello(s.backend);
-  });
-  after(async () => {
-    if (s) await s.close();
-    if (bus) await bus.stop();
-    if (x) await x.stop();
-  });
+  const { x, dir, bus, s } = h.setUp({ dir: 'qbx-desk-', bus: true,
+    session: (p) => ({ env: { ...h.sessionEnv(p.dir, p.bus), PULSE_SERVER: 'unix:/nonexistent' } }) });
 
   // The host's mapped windows of the popup-menu type, with their geometry.
   const menus = async () => {
@@ -157,24 +142,8 @@ describe('desktop commands', { skip }, () => {
 });
 
 describe('power through logind', { skip }, () => {
-  let x;
-  let dir;
-  let system;
-  let mock;
-  before(async () => {
-    x = await h.startDisplay();
-    dir = h.tempDir('qbx-power-');
-    system = await h.startBus(dir, 'system');
-    mock = h.launch(h.SYSTEM_PYTHON, ['-m', 'dbusmock', '--system', '-t', 'logind'],
-      { stdio: ['ignore', 'ignore', 'pipe'], env: { ...process.env, DBUS_SYSTEM_BUS_ADDRESS: system.address } });
-    await h.until(async () => (await h.gdbusCall(system.address, 'org.freedesktop.DBus', '/org/freedesktop/DBus',
-      'org.freedesktop.DBus.NameHasOwner', 'org.freedesktop.login1').catch(() => '')).includes('true'), 'the logind mock');
-  });
-  after(async () => {
-    if (mock) await h.stopGroup(mock);
-    if (system) await system.stop();
-    if (x) await x.stop();
-  });
+  const { x, dir, system } = h.setUp({ dir: 'qbx-power-', system: true,
+    more: { logind: (p) => h.startMock(p.system.address, 'logind') } });
 
   const inhibitors = async () => {
     const out = await h.gdbusCall(system.address, 'org.freedesktop.login1', '/org/freedesktop/login1',
@@ -207,20 +176,13 @@ describe('power through logind', { skip }, () => {
 });
 
 describe('file search through the file index', { skip: skip || (!h.hasCommand('tracker3') && 'needs tracker3 (tracker)') }, () => {
-  let x;
-  let dir;
-  let bus;
-  let index;
   const INDEX = 'org.freedesktop.Tracker3.Miner.Files';
-  before(async () => {
-    x = await h.startDisplay();
-    dir = h.tempDir('qbx-index-');
-    bus = await h.startBus(dir, 'session');
+  // tracker3 serving an index in dir that holds two files there and one elsewhere.
+  async function startIndex() {
     const env = { ...process.env, ...h.sessionEnv(dir, bus) };
-    index = h.launch('tracker3', ['endpoint', '--session', '--dbus-service', INDEX, '--ontology', 'nepomuk',
+    const index = h.launch('tracker3', ['endpoint', '--session', '--dbus-service', INDEX, '--ontology', 'nepomuk',
       '--database', path.join(dir, 'index')], { stdio: ['ignore', 'ignore', 'ignore'], env });
-    await h.until(async () => (await h.gdbusCall(bus.address, 'org.freedesktop.DBus', '/org/freedesktop/DBus',
-      'org.freedesktop.DBus.NameHasOwner', INDEX).catch(() => '')).includes('true'), 'the file index');
+    await h.until(() => h.hasOwner(bus.address, INDEX), 'the file index');
     const u = (name) => `file://${encodeURI(path.join(dir, name))}`;
     await h.run('tracker3', ['sparql', '--dbus-service', INDEX, '--update', '-q', `INSERT DATA {
       <${u('Résumé.pdf')}> a nfo:FileDataObject ; nie:url "${u('Résumé.pdf')}" ; nfo:fileName "Résumé.pdf" .
@@ -228,12 +190,9 @@ describe('file search through the file index', { skip: skip || (!h.hasCommand('t
       <urn:quibex:notes> a nfo:Document ; nie:isStoredAs <${u('notes.txt')}> ; nie:plainTextContent "the quarterly budget" .
       <file:///elsewhere/resume.txt> a nfo:FileDataObject ; nie:url "file:///elsewhere/resume.txt" ; nfo:fileName "resume.txt" .
     }`], h.sessionEnv(dir, bus));
-  });
-  after(async () => {
-    if (index) await h.stopGroup(index);
-    if (bus) await bus.stop();
-    if (x) await x.stop();
-  });
+    return { stop: () => h.stopGroup(index) };
+  }
+  const { x, dir, bus } = h.setUp({ dir: 'qbx-index-', bus: true, more: { index: startIndex } });
 
   test('names and indexed text match; only what lies in HOME is answered', async () => {
     const s = await h.startSession({ display: x.display, env: h.sessionEnv(dir, bus) });
@@ -250,18 +209,15 @@ describe('file search through the file index', { skip: skip || (!h.hasCommand('t
 });
 
 describe('keeping the display awake through the screen saver', { skip }, () => {
+  const { x, dir, bus } = h.setUp({ dir: 'qbx-saver-', bus: true });
   test('on inhibits with the reason, off and the next on uninhibit', async () => {
-    const x = await h.startDisplay();
-    const dir = h.tempDir('qbx-saver-');
-    const bus = await h.startBus(dir, 'session');
     const log = path.join(dir, 'saver.log');
     const SAVER = 'org.freedesktop.ScreenSaver';
     const mock = h.launch(h.SYSTEM_PYTHON, ['-m', 'dbusmock', '-l', log, SAVER, '/org/freedesktop/ScreenSaver', SAVER],
       { stdio: ['ignore', 'ignore', 'ignore'], env: { ...process.env, DBUS_SESSION_BUS_ADDRESS: bus.address } });
     let s;
     try {
-      await h.until(async () => (await h.gdbusCall(bus.address, 'org.freedesktop.DBus', '/org/freedesktop/DBus',
-        'org.freedesktop.DBus.NameHasOwner', SAVER).catch(() => '')).includes('true'), 'the screen saver mock');
+      await h.until(() => h.hasOwner(bus.address, SAVER), 'the screen saver mock');
       await h.gdbusCall(bus.address, SAVER, '/org/freedesktop/ScreenSaver', 'org.freedesktop.DBus.Mock.AddMethod',
         SAVER, 'Inhibit', 'ss', 'u', 'ret = 4242');
       await h.gdbusCall(bus.address, SAVER, '/org/freedesktop/ScreenSaver', 'org.freedesktop.DBus.Mock.AddMethod',
@@ -281,17 +237,13 @@ describe('keeping the display awake through the screen saver', { skip }, () => {
     } finally {
       if (s) await s.close();
       await h.stopGroup(mock);
-      await bus.stop();
-      await x.stop();
     }
   });
 });
 
 describe('a file index that never answers', { skip }, () => {
+  const { x, dir, bus } = h.setUp({ dir: 'qbx-hung-index-', bus: true });
   test('the search is still answered, within its bound, with an empty list', async () => {
-    const x = await h.startDisplay();
-    const dir = h.tempDir('qbx-hung-index-');
-    const bus = await h.startBus(dir, 'session');
     const env = h.sessionEnv(dir, bus);
     const peer = await h.startSilentPeer(bus.address, 'org.freedesktop.Tracker3.Miner.Files');
     let s;
@@ -308,16 +260,12 @@ describe('a file index that never answers', { skip }, () => {
     } finally {
       if (s) await s.close();
       await peer.stop();
-      await bus.stop();
-      await x.stop();
     }
   });
 });
 
 describe('the login item in a bundle', () => {
-  let x;
-  before(async () => { x = await h.startDisplay(); });
-  after(async () => { if (x) await x.stop(); });
+  const { x } = h.setUp();
 
   test('set 1 writes the autostart entry, set 0 removes it', async (t) => {
     const dir = h.tempDir('qbx-login-');

@@ -2,25 +2,17 @@
 // Dialogs on the real host under openbox: DLG's panels and alerts and pages'
 // alert, confirm, prompt and file inputs, answered by the test auto-dialog or by
 // a person's keyboard (xdotool); dialogs that belong to a closing window.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const h = require('./harness');
 
-const NEED = ['xdotool'].filter((t) => !h.hasCommand(t));
-const skip = NEED.length ? `needs ${NEED.join(', ')} (Debian package xdotool)` : false;
+const skip = h.needs([['xdotool', 'xdotool']]);
 
-let x;
-let d;
-before(async () => {
-  if (skip) return;
-  x = await h.startDisplay({ windowManager: true });
-  d = x.display;
-});
-after(async () => { if (x) await x.stop(); });
+const { x } = h.setUp({ skip, windowManager: true });
 
-const xd = (...args) => h.xrun(d, 'xdotool', args.map(String));
+const xd = (...args) => h.xrun(x.display, 'xdotool', args.map(String));
 
 // A host on the probe page whose home and working directory are a fresh folder
 // holding `files` (names ending in "/" are folders).
@@ -31,12 +23,12 @@ async function session(t, { env = {}, files = [] } = {}) {
     else fs.writeFileSync(path.join(dir, f), 'content of ' + f);
   }
   const s = await h.startSession({
-    display: d, page: path.join(h.PAGES, 'probe.html'), args: ['Main'], cwd: dir, env: { HOME: dir, ...env },
+    display: x.display, page: path.join(h.PAGES, 'probe.html'), args: ['Main'], cwd: dir, env: { HOME: dir, ...env },
   });
   t.after(() => s.close());
   await h.hello(s.backend);
   s.dir = dir;
-  s.mainId = (await h.findWindow(d, 'Main')).id;
+  s.mainId = (await h.findWindow(x.display, 'Main')).id;
   s.seen = new Set([s.mainId]);
   return s;
 }
@@ -45,7 +37,7 @@ async function session(t, { env = {}, files = [] } = {}) {
 // fails; it is made again, so the main window is always among them.
 async function hostWindows(s) {
   return h.until(async () => {
-    const ids = (await h.xdotool(d, ['search', '--onlyvisible', '--pid', String(s.host.proc.pid)])).split('\n')
+    const ids = (await h.xdotool(x.display, ['search', '--onlyvisible', '--pid', String(s.host.proc.pid)])).split('\n')
       .filter(Boolean);
     return ids.includes(s.mainId) && ids;
   }, 'the host\'s windows');
@@ -56,7 +48,7 @@ async function nextDialog(s) {
   const id = await h.until(async () => (await hostWindows(s)).find((w) => !s.seen.has(w)), 'a new dialog');
   s.seen.add(id);
   await xd('windowactivate', '--sync', id);
-  await h.untilValue(() => h.activeWindow(d), (a) => a === Number(id), `dialog ${id} in front`);
+  await h.untilValue(() => h.activeWindow(x.display), (a) => a === Number(id), `dialog ${id} in front`);
   return id;
 }
 
@@ -65,10 +57,7 @@ async function gone(s, id) {
 }
 
 // The JSON of the backend request's answer.
-async function got(b, n) {
-  const line = (await b.expectLine(new RegExp(`^GOT ${n} `))).input;
-  return JSON.parse(line.slice(`GOT ${n} `.length));
-}
+const got = (b, n) => b.answer(n);
 
 // Types a path into a file panel's location field and presses Return until the
 // panel answers (the first Return may only take the field's completion).
@@ -245,7 +234,7 @@ test('a dialog answers once when the window it belongs to closes', { skip }, asy
   const s = await session(t);
   const b = s.backend;
   // The backend's own request outlives the window it showed over.
-  const w2 = await h.openProbeWindow(b, d, 'w2');
+  const w2 = await h.openProbeWindow(b, x.display, 'w2');
   s.seen.add(w2.id);
   await xd('windowactivate', '--sync', w2.id);
   b.send('DLG q1 confirm\tStill here?');
@@ -258,11 +247,11 @@ test('a dialog answers once when the window it belongs to closes', { skip }, asy
   assert.equal(await got(b, 1), true);
 
   // A page's alert and a page call's prompt go with their windows.
-  const w3 = await h.openProbeWindow(b, d, 'w3');
+  const w3 = await h.openProbeWindow(b, x.display, 'w3');
   s.seen.add(w3.id);
   b.eval("alert('from w3')", 'w3');
   const alert = await nextDialog(s);
-  const w4 = await h.openProbeWindow(b, d, 'w4');
+  const w4 = await h.openProbeWindow(b, x.display, 'w4');
   s.seen.add(w4.id);
   b.eval("quib.api.call('dialog.prompt', {message: 'Name?'})", 'w4');
   const call = await b.expectCall('dialog.prompt');
@@ -281,7 +270,7 @@ test('a page\'s dialog is titled by its origin\'s host, a file page\'s by the ap
   const b = s.backend;
   const site = await h.serve(h.PAGES);
   t.after(() => site.close());
-  const title = (id) => h.xdotool(d, ['getwindowname', id]);
+  const title = (id) => h.xdotool(x.display, ['getwindowname', id]);
 
   // The application's name, as the backend's alerts show it.
   b.send('DLG q1 alert\tx');
@@ -303,7 +292,7 @@ test('a page\'s dialog is titled by its origin\'s host, a file page\'s by the ap
   // A page from a web server: its host, not the application's name.
   b.send(`WINOPEN web\t${site.url}/probe.html\tWeb\t300x150`);
   await h.hello(b, 'web');
-  s.seen.add((await h.findWindow(d, 'Web')).id);
+  s.seen.add((await h.findWindow(x.display, 'Web')).id);
   const fromWeb = pageReport(b, 'web', "confirm('Sure?')", 'web');
   const c = await nextDialog(s);
   assert.equal(await title(c), '127.0.0.1');

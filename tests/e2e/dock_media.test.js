@@ -2,15 +2,13 @@
 // The tile and the media controls on the real desktop: LauncherEntry signals seen by
 // a subscriber on a private session bus, the windows' composed icon and urgency
 // hint, and an MPRIS client that reads what is playing and presses its buttons.
-const { test, describe, before, after } = require('node:test');
+const { test, describe } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const h = require('./harness');
 
-const NEED = [['dbus-daemon', 'dbus'], ['gdbus', 'libglib2.0-bin'], ['xprop', 'x11-utils'], ['convert', 'imagemagick']]
-  .filter(([t]) => !h.hasCommand(t));
-const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
+const skip = h.needs([['dbus-daemon', 'dbus'], ['gdbus', 'libglib2.0-bin'], ['xprop', 'x11-utils'], ['convert', 'imagemagick']]);
 
 // The LauncherEntry subscriber: its lines are JSON signals.
 async function listen(env) {
@@ -27,26 +25,13 @@ async function listen(env) {
 }
 
 describe('tile and media controls', { skip }, () => {
-  let x;
-  let dir;
-  let bus;
-  let s;
-  let env;
-  before(async () => {
-    x = await h.startDisplay({ windowManager: true });
-    dir = h.tempDir('qbx-dock-');
-    bus = await h.startBus(dir, 'session');
-    env = h.sessionEnv(dir, bus);
-    s = await h.mainSession(x.display, env);
-  });
-  after(async () => {
-    if (s) await s.close();
-    if (bus) await bus.stop();
-    if (x) await x.stop();
-  });
+  const { x, dir, bus, s } = h.setUp({ windowManager: true, dir: 'qbx-dock-', bus: true,
+    session: () => ({ main: true, env: env() }) });
+  // The host's environment: its home in dir, the private session bus.
+  const env = () => h.sessionEnv(dir, bus);
 
   test('BADGE and PROGRESS reach the docks as LauncherEntry updates', async () => {
-    const l = await listen(env);
+    const l = await listen(env());
     try {
       s.backend.send('BADGE 5');
       s.backend.send('PROGRESS 0.25');

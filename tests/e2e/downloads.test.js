@@ -5,19 +5,17 @@
 // mode's save panel is answered by the test auto-dialog; files dragged from
 // another program onto the page reach the backend as DROP before the page's own
 // drop event.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const http = require('node:http');
 const path = require('node:path');
-const { spawn } = require('node:child_process');
 const h = require('./harness');
 
 const SOURCE = [path.dirname(h.HOST_BIN), path.join(h.ROOT, 'build')].map((d) => path.join(d, 'tests', 'drag_source'))
   .find((p) => fs.existsSync(p)) || path.join(path.dirname(h.HOST_BIN), 'tests', 'drag_source');
-const NEED = ['xdotool'].filter((t) => !h.hasCommand(t));
-const skip = NEED.length ? `needs ${NEED.join(', ')} (Debian package xdotool)` : false;
-const skipDrop = skip || (fs.existsSync(SOURCE) ? false : `needs ${SOURCE} (built with the host)`);
+const skip = h.needs([['xdotool', 'xdotool']]);
+const skipDrop = h.needs([['xdotool', 'xdotool'], [SOURCE, 'built with the host']]);
 
 // Bytes that differ from one offset to the next, so a shifted or cut file shows.
 const body = (size) => Buffer.from(Array.from({ length: size }, (_, i) => (i * 7 + (i >> 8)) % 251));
@@ -67,19 +65,7 @@ function startServer() {
   })));
 }
 
-let x;
-let d;
-let srv;
-before(async () => {
-  if (skip) return;
-  x = await h.startDisplay({ windowManager: true });
-  d = x.display;
-  srv = await startServer();
-});
-after(async () => {
-  if (srv) srv.close();
-  if (x) await x.stop();
-});
+const { x, srv } = h.setUp({ skip, windowManager: true, more: { srv: startServer } });
 
 // A host on the served probe page with a home, configuration and working folder
 // of its own; with xdg, the user directories name s.dl as the downloads folder.
@@ -95,7 +81,7 @@ async function session(t, { env = {}, xdg = true } = {}) {
     fs.writeFileSync(path.join(config, 'user-dirs.dirs'), `XDG_DOWNLOAD_DIR="${dl}"\n`);
   }
   const s = await h.startSession({
-    display: d, page: srv.url + '/probe.html', args: ['Main'], cwd: work,
+    display: x.display, page: srv.url + '/probe.html', args: ['Main'], cwd: work,
     env: { HOME: home, XDG_CONFIG_HOME: config, ...env },
   });
   t.after(async () => { await s.close(); h.removeDir(dir); });
@@ -236,23 +222,10 @@ test('without XDG user directories downloads go to ~/Downloads, made when missin
 // ---------------------------------------------------------------- drops
 
 // Another program's window, top right, that drags what it was given.
-async function startSource(args) {
-  const child = spawn(SOURCE, ['Source', '980', '0', '280', '200', ...args],
-    { env: { ...process.env, DISPLAY: d }, stdio: ['ignore', 'pipe', 'inherit'] });
-  const src = { child, lines: [] };
-  let buf = '';
-  child.stdout.setEncoding('utf8');
-  child.stdout.on('data', (c) => {
-    buf += c;
-    let i;
-    while ((i = buf.indexOf('\n')) >= 0) { src.lines.push(buf.slice(0, i)); buf = buf.slice(i + 1); }
-  });
-  await h.until(() => src.lines.includes('ready'), 'the drag source on screen');
-  src.stop = () => child.kill('SIGKILL');
-  return src;
-}
+const startSource = (args) => h.startTool(SOURCE, ['Source', '980', '0', '280', '200', ...args], x.display,
+  'the drag source on screen');
 
-const xd = (...args) => h.xrun(d, 'xdotool', args.map(String));
+const xd = (...args) => h.xrun(x.display, 'xdotool', args.map(String));
 const isReport = (line, tag) => {
   const c = h.parseCall(line);
   return !!(c && c.method === 'report' && c.params && c.params.tag === tag);
@@ -261,7 +234,7 @@ const isReport = (line, tag) => {
 // Drags from the source onto the middle of the main window's page and drops
 // once the page has seen the drag.
 async function dragOnto(s, src, title = 'Main', win = 'main') {
-  const geo = await xd('getwindowgeometry', '--shell', (await h.findWindow(d, title)).id);
+  const geo = await xd('getwindowgeometry', '--shell', (await h.findWindow(x.display, title)).id);
   const g = Object.fromEntries(geo.trim().split('\n').map((l) => l.split('=')));
   const tx = Number(g.X) + Math.round(Number(g.WIDTH) / 2);
   const ty = Number(g.Y) + Math.round(Number(g.HEIGHT) / 2);
@@ -322,7 +295,7 @@ test('a drop of text only sends no DROP and leaves the drop to the page', { skip
 
 test('a window the backend opened takes file drops as well', { skip: skipDrop }, async (t) => {
   const s = await session(t);
-  await h.openProbeWindow(s.backend, d, 'second', { title: 'Second', size: '400x300' });
+  await h.openProbeWindow(s.backend, x.display, 'second', { title: 'Second', size: '400x300' });
   const file = path.join(s.work, 'dropped.txt');
   fs.writeFileSync(file, 'x');
   const src = await startSource(['file://' + file]);

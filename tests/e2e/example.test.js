@@ -1,7 +1,7 @@
 'use strict';
 // The hello example in both modes, its checks of calls and navigations, and closing
 // the window, under a window manager.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -11,9 +11,7 @@ const n = require('./nav_support');
 
 const EXAMPLE = path.join(h.ROOT, 'examples/hello');
 
-let x;
-before(async () => { x = await h.startDisplay({ windowManager: true }); });
-after(async () => { await x.stop(); });
+const { x } = h.setUp({ windowManager: true });
 
 // Closes a window the way a user does: focus it, press Alt+F4, the window manager asks it to close.
 async function closeByUser(title) {

@@ -4,15 +4,13 @@
 // selection and idle time, with and without a window manager. The screens are RandR
 // outputs of a VNC X server:
 //   A (primary) 1280 x 800 at 0,0;  B 1024 x 600 at 1280,200 (its top 200 below A's).
-const { test, describe, before, after } = require('node:test');
+const { test, describe, before } = require('node:test');
 const assert = require('node:assert/strict');
 const h = require('./harness');
 
 const SCREENS = [{ x: 0, y: 0, w: 1280, h: 800 }, { x: 1280, y: 200, w: 1024, h: 600 }];
-const NEED = [['Xvnc', 'tigervnc-standalone-server'], ['xprop', 'x11-utils'], ['xwininfo', 'x11-utils'],
-  ['xrandr', 'x11-xserver-utils'], ['xdotool', 'xdotool'], ['dbus-daemon', 'dbus'], [h.SYSTEM_PYTHON, 'python3-gi']]
-  .filter(([t]) => !(t.startsWith('/') ? require('node:fs').existsSync(t) : h.hasCommand(t)));
-const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
+const skip = h.needs([['Xvnc', 'tigervnc-standalone-server'], ['xprop', 'x11-utils'], ['xwininfo', 'x11-utils'],
+  ['xrandr', 'x11-xserver-utils'], ['xdotool', 'xdotool'], ['dbus-daemon', 'dbus'], [h.SYSTEM_PYTHON, 'python3-gi']]);
 
 // Asks and returns the parsed answer; every question gets its own id.
 const get = h.getAnswer;
@@ -25,21 +23,11 @@ const activate = async (display, xid) => {
 const mouseTo = (display, x, y) => h.xrun(display, 'xdotool', ['mousemove', String(x), String(y)]);
 
 describe('with a window manager on two screens', { skip }, () => {
-  let x;
+  // session: a private session bus for the other application's GTK
+  const { x, dir, bus: session } = h.setUp({ screens: SCREENS, windowManager: true, dir: 'qbx-get-', bus: true });
   let A;
   let B;
-  let dir;
-  let session;  // a private session bus for the other application's GTK
-  before(async () => {
-    x = await h.startMonitors({ screens: SCREENS, windowManager: true });
-    [A, B] = await h.randrMonitors(x.display);
-    dir = h.tempDir('qbx-get-');
-    session = await h.startBus(dir, 'session');
-  });
-  after(async () => {
-    if (session) await session.stop();
-    if (x) await x.stop();
-  });
+  before(async () => { [A, B] = await h.randrMonitors(x.display); });
 
   const env = () => ({ DBUS_SESSION_BUS_ADDRESS: session.address, HOME: dir, XDG_RUNTIME_DIR: dir,
     PULSE_SERVER: `unix:${dir}/no-sound-server` });  // never the machine's own sound server
@@ -226,9 +214,7 @@ describe('with a window manager on two screens', { skip }, () => {
 });
 
 describe('without a window manager', { skip }, () => {
-  let x;
-  before(async () => { x = await h.startDisplay(); });
-  after(async () => { if (x) await x.stop(); });
+  const { x } = h.setUp();
 
   test('what only a window manager knows is null; the rest still answers', async () => {
     const s = await h.startSession({ display: x.display, args: ['Main'] });

@@ -2,7 +2,7 @@
 // GET battery and wifi from UPower and NetworkManager on a private system bus:
 // python-dbusmock plays the daemons, and the host's calls show in the mock's log.
 // Without the daemons, or without a bus at all, both answer null and nothing waits.
-const { test, describe, before, after } = require('node:test');
+const { test, describe } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -18,18 +18,7 @@ const NM_WIRELESS = 'org.freedesktop.NetworkManager.Device.Wireless';
 const get = h.getAnswer;
 
 describe('the system bus', { skip }, () => {
-  let x;
-  let dir;
-  let sessionBus;
-  before(async () => {
-    x = await h.startDisplay();
-    dir = h.tempDir('qbx-get-dbus-');
-    sessionBus = await h.startBus(dir, 'session');
-  });
-  after(async () => {
-    if (sessionBus) await sessionBus.stop();
-    if (x) await x.stop();
-  });
+  const { x, dir, bus: sessionBus } = h.setUp({ dir: 'qbx-get-dbus-', bus: true });
 
   // A host whose system bus is `systemAddress`; the test's own HOME and session bus.
   async function host(systemAddress) {

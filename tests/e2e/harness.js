@@ -3,6 +3,7 @@
 // scripted backend on a Unix socket, the host process, bundles built on the fly.
 // Everything started here is killed at the end, also when a test fails or hangs.
 
+const { before, after } = require('node:test');
 const { spawn, execFile } = require('node:child_process');
 const fs = require('node:fs');
 const http = require('node:http');
@@ -115,28 +116,34 @@ async function until(fn, what, ms = WAIT, everyMs = 100) {
   }
 }
 
+// The first line a server started with launch() writes to `stream`, trimmed: a display
+// number (-displayfd), a bus address. Rejects, with the end of its stderr, when the
+// server ends first or says nothing within 15 s.
+function firstLine(child, stream, name) {
+  let err = '';
+  child.stderr.on('data', (d) => { err = (err + d).slice(-4000); });
+  return new Promise((resolve, reject) => {
+    let out = '';
+    const timer = setTimeout(() => reject(new Error(`${name} did not start: ${err}`)), 15000);
+    stream.on('data', (d) => {
+      out += d;
+      if (out.includes('\n')) { clearTimeout(timer); resolve(out.trim()); }
+    });
+    child.exitInfo.then(() => { clearTimeout(timer); reject(new Error(`${name} ended: ${err}`)); });
+  });
+}
+
 // ---------------------------------------------------------------- X server
+
+const startWindowManager = (display) =>
+  launch('openbox', ['--sm-disable'], { stdio: 'ignore', env: { ...process.env, DISPLAY: display } });
 
 // Xvfb picks a free display number itself and writes it to fd 3.
 async function startDisplay({ windowManager = false } = {}) {
   const xvfb = launch('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x800x24', '-nolisten', 'tcp'],
     { stdio: ['ignore', 'ignore', 'pipe', 'pipe'] });
-  let err = '';
-  xvfb.stderr.on('data', (d) => { err += d; });
-  const number = await new Promise((resolve, reject) => {
-    let out = '';
-    const timer = setTimeout(() => reject(new Error('Xvfb did not start: ' + err)), 15000);
-    xvfb.stdio[3].on('data', (d) => {
-      out += d;
-      if (out.includes('\n')) { clearTimeout(timer); resolve(out.trim()); }
-    });
-    xvfb.exitInfo.then(() => { clearTimeout(timer); reject(new Error('Xvfb ended: ' + err)); });
-  });
-  const display = ':' + number;
-  let wm = null;
-  if (windowManager) {
-    wm = launch('openbox', ['--sm-disable'], { stdio: 'ignore', env: { ...process.env, DISPLAY: display } });
-  }
+  const display = ':' + await firstLine(xvfb, xvfb.stdio[3], 'Xvfb');
+  const wm = windowManager ? startWindowManager(display) : null;
   return {
     display,
     wmPid: wm ? wm.pid : null, // for tests that hold the window manager up
@@ -318,7 +325,12 @@ class LineChannel {
   async get(key) {
     const id = 'q' + Math.random().toString(36).slice(2, 8);
     this.send(`GET ${id} ${key}`);
-    const line = await this.expectLine((l) => l.startsWith(`GOT ${id} `));
+    return this.answer(id);
+  }
+
+  // The parsed JSON of the GOT line that answers the request `id`.
+  async answer(id, ms = WAIT) {
+    const line = await this.expectLine((l) => l.startsWith(`GOT ${id} `), ms);
     return JSON.parse(line.slice(`GOT ${id} `.length));
   }
 
@@ -552,11 +564,15 @@ module.exports = {
 
 // ---------------------------------------------------------------- X11 inspection for the window tests
 
-// Whether a program is on PATH (tools from optional Debian packages).
+// Whether a program is on PATH (tools from optional Debian packages); a path names
+// the program itself.
 function hasCommand(name) {
-  return (process.env.PATH || '').split(path.delimiter).some((d) => {
-    try { fs.accessSync(path.join(d, name), fs.constants.X_OK); return true; } catch (e) { return false; }
-  });
+  if (path.isAbsolute(name)) return isExecutable(name);
+  return (process.env.PATH || '').split(path.delimiter).some((d) => isExecutable(path.join(d, name)));
+}
+
+function isExecutable(file) {
+  try { fs.accessSync(file, fs.constants.X_OK); return true; } catch (e) { return false; }
 }
 
 // A test file's skip reason: the [command, package] pairs missing from PATH and,
@@ -725,18 +741,7 @@ async function startMonitors({ screens, windowManager = false }) {
   const xvnc = launch('Xvnc', ['-displayfd', '3', '-geometry', `${width}x${height}`, '-depth', '24',
     '-SecurityTypes', 'None', '-rfbport', '-1', '-rfbunixpath', sock, '-nolisten', 'tcp'],
   { stdio: ['ignore', 'ignore', 'pipe', 'pipe'] });
-  let err = '';
-  xvnc.stderr.on('data', (d) => { err = (err + d).slice(-4000); });
-  const number = await new Promise((resolve, reject) => {
-    let out = '';
-    const timer = setTimeout(() => reject(new Error('Xvnc did not start: ' + err)), 15000);
-    xvnc.stdio[3].on('data', (d) => {
-      out += d;
-      if (out.includes('\n')) { clearTimeout(timer); resolve(out.trim()); }
-    });
-    xvnc.exitInfo.then(() => { clearTimeout(timer); reject(new Error('Xvnc ended: ' + err)); });
-  });
-  const display = ':' + number;
+  const display = ':' + await firstLine(xvnc, xvnc.stdio[3], 'Xvnc');
   const stop = async () => {
     await stopGroup(wm);
     await stopGroup(xvnc);
@@ -749,9 +754,7 @@ async function startMonitors({ screens, windowManager = false }) {
     await until(async () => fs.existsSync(sock) && (await monitors()).length > 0, 'the VNC server');
     await vncSetLayout(sock, screens);
     await until(async () => (await monitors()).length === screens.length, `${screens.length} monitors`);
-    if (windowManager) {
-      wm = launch('openbox', ['--sm-disable'], { stdio: 'ignore', env: { ...process.env, DISPLAY: display } });
-    }
+    if (windowManager) wm = startWindowManager(display);
   } catch (e) {
     await stop();
     throw e;
@@ -864,8 +867,7 @@ let getAsked = 0;
 async function getAnswer(b, key) {
   const id = 'h' + (++getAsked);
   b.send(`GET ${id} ${key}`);
-  const line = await b.expectLine((l) => l.startsWith(`GOT ${id} `));
-  return JSON.parse(line.slice(`GOT ${id} `.length));
+  return b.answer(id);
 }
 
 Object.assign(module.exports, { mainSession, getAnswer });
@@ -899,17 +901,7 @@ async function startBus(dir, name = 'bus', { serviceDir } = {}) {
 `);
   const daemon = launch('dbus-daemon', ['--config-file=' + conf, '--nofork', '--print-address'],
     { stdio: ['ignore', 'pipe', 'pipe'] });
-  let err = '';
-  daemon.stderr.on('data', (d) => { err = (err + d).slice(-2000); });
-  const address = await new Promise((resolve, reject) => {
-    let out = '';
-    const timer = setTimeout(() => reject(new Error('dbus-daemon did not start: ' + err)), 15000);
-    daemon.stdout.on('data', (d) => {
-      out += d;
-      if (out.includes('\n')) { clearTimeout(timer); resolve(out.trim()); }
-    });
-    daemon.exitInfo.then(() => { clearTimeout(timer); reject(new Error('dbus-daemon ended: ' + err)); });
-  });
+  const address = await firstLine(daemon, daemon.stdout, 'dbus-daemon');
   return { address, stop: () => stopGroup(daemon) };
 }
 
@@ -924,6 +916,13 @@ function gdbus(address, args) {
 // Calls a method: gdbusCall(address, dest, objectPath, 'iface.Method', ...args in gdbus's text form).
 function gdbusCall(address, dest, objectPath, method, ...args) {
   return gdbus(address, ['call', '--dest', dest, '--object-path', objectPath, '--method', method, ...args]);
+}
+
+// Whether a process owns `name` on the bus at `address`; false also when the bus does not answer.
+async function hasOwner(address, name) {
+  const out = await gdbusCall(address, 'org.freedesktop.DBus', '/org/freedesktop/DBus',
+    'org.freedesktop.DBus.NameHasOwner', name).catch(() => '');
+  return out.includes('true');
 }
 
 // A python-dbusmock template (upower, networkmanager, ... or a template file of
@@ -942,9 +941,7 @@ async function startMock(address, template, { params = {}, log, busName } = {}) 
   try {
     await until(async () => {
       if (mock.exitCode !== null) throw new Error(`dbusmock ${template} ended: ${err}`);
-      const owned = await gdbusCall(address, 'org.freedesktop.DBus', '/org/freedesktop/DBus',
-        'org.freedesktop.DBus.NameHasOwner', name).catch(() => '');
-      return owned.includes('true');
+      return hasOwner(address, name);
     }, `dbusmock ${template} on the bus`);
   } catch (e) {
     await stopGroup(mock);
@@ -1014,8 +1011,23 @@ async function startPeer(display, { title = 'Peer', appId = 'org.example.Peer', 
   };
 }
 
-Object.assign(module.exports, { SYSTEM_PYTHON, startBus, gdbus, gdbusCall, startMock, startSilentPeer, startPeer, launch,
-  stopGroup });
+// One of the tests' own X programs (tests/e2e/tools, built with the host) on `display`,
+// once it has printed "ready": `lines` holds what it printed, and goes on filling.
+async function startTool(bin, args, display, what) {
+  const child = launch(bin, args, { env: { ...process.env, DISPLAY: display }, stdio: ['ignore', 'pipe', 'inherit'] });
+  const tool = { child, lines: [], stop: () => stopGroup(child, 0) };
+  require('node:readline').createInterface({ input: child.stdout }).on('line', (l) => tool.lines.push(l));
+  try {
+    await until(() => tool.lines.includes('ready'), what);
+  } catch (e) {
+    await tool.stop();
+    throw e;
+  }
+  return tool;
+}
+
+Object.assign(module.exports, { SYSTEM_PYTHON, startBus, gdbus, gdbusCall, hasOwner, startMock, startSilentPeer, startPeer,
+  startTool, launch, stopGroup });
 
 // ---------------------------------------------------------------- the application's session
 
@@ -1109,3 +1121,96 @@ function peak(samples, from = 0, to = samples.length) {
 }
 
 Object.assign(module.exports, { startPulse, recordSink, peak });
+
+// ---------------------------------------------------------------- what the tests of a file share
+
+// Stands in for a part that starts later: once filled, every member read or written on
+// it is the part's. A file names its shared parts at its top, and its tests use them
+// (x.display, s.backend) as they would the parts themselves.
+function standIn(name) {
+  let part = null;
+  const proxy = new Proxy({}, {
+    get(_, key) {
+      if (part) return Reflect.get(part, key);
+      // Not a promise, and nothing for inspection to show.
+      if (typeof key === 'symbol' || key === 'then') return undefined;
+      throw new Error(`${name}.${key}: ${name} has not started (used outside its block, or its start failed)`);
+    },
+    set(_, key, value) {
+      if (!part) throw new Error(`${name}.${key}: ${name} has not started`);
+      return Reflect.set(part, key, value);
+    },
+    has: (_, key) => (part ? key in part : false),
+  });
+  return { proxy, fill: (p) => { part = p; } };
+}
+
+// The set-up that the tests of a file, or of the describe block it is called in, share:
+// started before the first of them and stopped after the last, newest first. Returns its
+// parts at once, each standing in for its part until it has started:
+//   x       the X server (x.display): Xvfb, or Xvnc with a monitor per entry of `screens`;
+//           openbox on it with `windowManager`; none with `display: false`
+//   dir     a temporary folder, there at once (`dir`: its name's prefix), left for the end of
+//           the file: hosts write caches there until they stop
+//   bus     a private session bus in dir (with `bus`); system: a private system bus (with `system`)
+//   ...     the file's own parts, `more: { name: async (parts) => part }`, started in this order
+//           after the buses; each ends by its stop() or close()
+//   s       a host past its first page call (with `session`: startSession's options, or a
+//           function of the parts that returns them; on x unless they name a display;
+//           `main: true` makes it mainSession's, which takes only `env`)
+// With `skip` (the file's skip reason) nothing starts.
+function setUp({ skip = false, display = true, windowManager = false, screens, dir, bus = false, system = false,
+  more = {}, session } = {}) {
+  const parts = {};
+  const fills = {};
+  const name = (key) => {
+    const s = standIn(key);
+    parts[key] = s.proxy;
+    fills[key] = s.fill;
+  };
+  if (display) name('x');
+  if (!skip && (dir || bus || system)) parts.dir = tempDir(typeof dir === 'string' ? dir : undefined);
+  if (bus) name('bus');
+  if (system) name('system');
+  for (const key of Object.keys(more)) name(key);
+  if (session) name('s');
+
+  const stops = [];
+  const started = (key, part, stop) => {
+    stops.push(stop);
+    fills[key](part);
+  };
+  before(async () => {
+    if (skip) return;
+    if (display) {
+      const x = screens ? await startMonitors({ screens, windowManager }) : await startDisplay({ windowManager });
+      started('x', x, () => x.stop());
+    }
+    for (const [key, want, busName] of [['bus', bus, 'session'], ['system', system, 'system']]) {
+      if (!want) continue;
+      const b = await startBus(parts.dir, busName);
+      started(key, b, () => b.stop());
+    }
+    for (const [key, start] of Object.entries(more)) {
+      const part = await start(parts);
+      started(key, part, () => (part.stop ? part.stop() : part.close()));
+    }
+    if (session) {
+      const { main, display: on = parts.x.display, ...opts } = typeof session === 'function' ? session(parts) : session;
+      if (main) {
+        const s = await mainSession(on, opts.env);
+        started('s', s, () => s.close());
+      } else {
+        const s = await startSession({ display: on, ...opts });
+        started('s', s, () => s.close());
+        await hello(s.backend);
+      }
+    }
+  });
+  after(async () => {
+    while (stops.length) await stops.pop()();
+  });
+  return parts;
+}
+
+Object.assign(module.exports, { setUp });

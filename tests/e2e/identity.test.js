@@ -4,7 +4,7 @@
 // bundle's application id and the bundle's icon, and the host names itself by
 // them (GET frontmost, the clipboard's source). Command-line mode keeps the
 // program's own names.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -16,9 +16,7 @@ const GREEN = 0xff20a040;
 // An icon in a colour no theme icon has, so the window's icon tells where it came from.
 const SVG = '<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64"><rect width="64" height="64" fill="#20a040"/></svg>';
 
-let x;
-before(async () => { if (!skip) x = await h.startDisplay({ windowManager: true }); });
-after(async () => { if (x) await x.stop(); });
+const { x } = h.setUp({ skip, windowManager: true });
 
 const get = h.getAnswer;
 

@@ -1,20 +1,18 @@
 'use strict';
 // Image services on a real X server: OCR of a PNG of known text, thumbnails of an
 // image and a PDF at the asked size, and a colour picked with a real click.
-const { test, describe, before, after } = require('node:test');
+const { test, describe } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const h = require('./harness');
 
-const NEED = [['xdotool', 'xdotool'], ['xwininfo', 'x11-utils'], ['convert', 'imagemagick'],
-  ['identify', 'imagemagick']].filter(([t]) => !h.hasCommand(t));
-const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
+const skip = h.needs([['xdotool', 'xdotool'], ['xwininfo', 'x11-utils'], ['convert', 'imagemagick'],
+  ['identify', 'imagemagick']]);
 
 async function ask(b, line, id) {
   b.send(line);
-  const got = await b.expectLine((l) => l.startsWith(`GOT ${id} `));
-  return JSON.parse(got.slice(`GOT ${id} `.length));
+  return b.answer(id);
 }
 
 // A one-page PDF of the given size in points, with a correct cross-reference table.
@@ -32,19 +30,8 @@ function writePdf(file, w, hgt) {
 }
 
 describe('image services', { skip }, () => {
-  let x;
-  let s;
-  let dir;
-  before(async () => {
-    x = await h.startDisplay({ windowManager: true });
-    dir = h.tempDir('qbx-image-');
-    s = await h.mainSession(x.display, { TMPDIR: dir });
-  });
-  after(async () => {
-    if (s) await s.close();
-    if (x) await x.stop();
-    if (dir) h.removeDir(dir);
-  });
+  const { x, dir, s } = h.setUp({ windowManager: true, dir: 'qbx-image-',
+    session: (p) => ({ main: true, env: { TMPDIR: p.dir } }) });
 
   test('OCR reads two lines of known text', async () => {
     const img = path.join(dir, 'text.png');

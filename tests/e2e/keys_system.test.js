@@ -2,7 +2,7 @@
 // Hot keys and keystrokes on a real X server, the system's notices (theme,
 // sleep and wake from logind on a private system bus, a screen change through
 // RandR) and every permission kind's answer.
-const { test, describe, before, after } = require('node:test');
+const { test, describe } = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
 const h = require('./harness');
@@ -11,28 +11,11 @@ const skip = h.needs([['xdotool', 'xdotool'], ['dbus-daemon', 'dbus'], ['gdbus',
   ['Xvnc', 'tigervnc-standalone-server']],
   [['dbusmock', 'python3-dbusmock'], ['Xlib', 'python3-xlib']]);
 
-let x;
-let d;
-let dir;
-let sessionBus;
-let systemBus;
-before(async () => {
-  if (skip) return;
-  x = await h.startDisplay({ windowManager: true });
-  d = x.display;
-  dir = h.tempDir('qbx-keys-');
-  sessionBus = await h.startBus(dir, 'session');
-  systemBus = await h.startBus(dir, 'system');
-});
-after(async () => {
-  if (systemBus) await systemBus.stop();
-  if (sessionBus) await sessionBus.stop();
-  if (x) await x.stop();
-  if (dir) h.removeDir(dir);
-});
+const { x, dir, bus: sessionBus, system: systemBus } = h.setUp({ skip, windowManager: true, dir: 'qbx-keys-', bus: true,
+  system: true });
 
 // A host on `display` with the private buses and a home of its own.
-async function session(display = d, env = {}) {
+async function session(display = x.display, env = {}) {
   const s = await h.startSession({
     display,
     args: ['Main'],
@@ -77,25 +60,25 @@ describe('keys', { skip }, () => {
       b.send('HKREG r2 other\talt+f5');
       assert.equal((await b.expectLine(/^GOT r2 (.*)$/))[1], '{"ok":true}');
       // Command is the Control key here.
-      await h.xrun(d, 'xdotool', ['key', 'ctrl+shift+k']);
+      await h.xrun(x.display, 'xdotool', ['key', 'ctrl+shift+k']);
       await b.expectLine(/^HOTKEY toggle$/);
-      await h.xrun(d, 'xdotool', ['key', 'alt+F5']);
+      await h.xrun(x.display, 'xdotool', ['key', 'alt+F5']);
       await b.expectLine(/^HOTKEY other$/);
       for (const lock of ['Caps_Lock', 'Num_Lock']) {
-        await h.xrun(d, 'xdotool', ['key', lock]);
+        await h.xrun(x.display, 'xdotool', ['key', lock]);
         try {
-          await h.xrun(d, 'xdotool', ['key', 'ctrl+shift+k']);
+          await h.xrun(x.display, 'xdotool', ['key', 'ctrl+shift+k']);
           await b.expectLine(/^HOTKEY toggle$/);
         } finally {
-          await h.xrun(d, 'xdotool', ['key', lock]);
+          await h.xrun(x.display, 'xdotool', ['key', lock]);
         }
       }
       // Unregistered: its press says nothing. The press of a key still
       // registered afterwards shows that the first one has been handled.
       b.send('HKUNREG toggle');
       await b.sync();
-      await h.xrun(d, 'xdotool', ['key', 'ctrl+shift+k']);
-      await h.xrun(d, 'xdotool', ['key', 'alt+F5']);
+      await h.xrun(x.display, 'xdotool', ['key', 'ctrl+shift+k']);
+      await h.xrun(x.display, 'xdotool', ['key', 'alt+F5']);
       await b.expectLine(/^HOTKEY other$/);
       assert.equal(b.lines.filter((l) => l === 'HOTKEY toggle').length, 3);
       // Answers without the desktop.
@@ -110,7 +93,7 @@ describe('keys', { skip }, () => {
 
   test('a key another client holds is refused as taken, and the name gets none', async () => {
     // Control+Alt+J, held by someone else.
-    const other = await grabElsewhere(d, 'j', 4 | 8);
+    const other = await grabElsewhere(x.display, 'j', 4 | 8);
     const s = await session();
     try {
       const b = s.backend;
@@ -120,7 +103,7 @@ describe('keys', { skip }, () => {
       // The host is still fine: another key registers and works.
       b.send('HKREG r2 k\tcmd+alt+k');
       assert.equal((await b.expectLine(/^GOT r2 (.*)$/))[1], '{"ok":true}');
-      await h.xrun(d, 'xdotool', ['key', 'ctrl+alt+k']);
+      await h.xrun(x.display, 'xdotool', ['key', 'ctrl+alt+k']);
       await b.expectLine(/^HOTKEY k$/);
     } finally {
       await s.close();
@@ -134,8 +117,8 @@ describe('keys', { skip }, () => {
       const b = s.backend;
       b.eval("document.addEventListener('keydown', (e) => probe.report('key', {key: e.key, ctrl: e.ctrlKey, shift: e.shiftKey}))");
       await b.sync();
-      const main = await h.findWindow(d, 'Main');
-      await h.xrun(d, 'xdotool', ['windowactivate', '--sync', main.id]);
+      const main = await h.findWindow(x.display, 'Main');
+      await h.xrun(x.display, 'xdotool', ['windowactivate', '--sync', main.id]);
       b.send('KEYSTROKE k1 shift+b');
       assert.equal((await b.expectLine(/^GOT k1 (.*)$/))[1], '{"ok":true,"trusted":true}');
       let r = await b.expectReport('key');
@@ -154,11 +137,11 @@ test('a click that activates a window reaches its page only when the window aske
   try {
     const b = s.backend;
     // firstMouse is the tenth WINOPEN field, the position the eleventh and twelfth.
-    const open = (id, firstMouse, x) => {
+    const open = (id, firstMouse, left) => {
       const f = new Array(8).fill('');
       f[5] = firstMouse;
-      [f[6], f[7]] = [String(x), '300'];
-      return h.openProbeWindow(b, d, id, { size: '300x150', more: f });
+      [f[6], f[7]] = [String(left), '300'];
+      return h.openProbeWindow(b, x.display, id, { size: '300x150', more: f });
     };
     const wins = { plain: await open('plain', '', 50), eager: await open('eager', '1', 500) };
     for (const id of Object.keys(wins)) {
@@ -166,14 +149,14 @@ test('a click that activates a window reaches its page only when the window aske
       await b.sync(id);
     }
     const clickIn = async (id) => {
-      const g = await h.frameGeometry(d, wins[id].id);
-      await h.xrun(d, 'xdotool', ['mousemove', String(g.client.x + 150), String(g.client.y + 100), 'click', '1']);
+      const g = await h.frameGeometry(x.display, wins[id].id);
+      await h.xrun(x.display, 'xdotool', ['mousemove', String(g.client.x + 150), String(g.client.y + 100), 'click', '1']);
     };
     const downs = (id) => b.calls().filter((c) => c.method === 'report' && c.params.tag === 'down' && c.params.win === id).length;
     for (const [id, other] of [['plain', 'eager'], ['eager', 'plain']]) {
-      await h.xrun(d, 'xdotool', ['windowactivate', '--sync', wins[other].id]);
+      await h.xrun(x.display, 'xdotool', ['windowactivate', '--sync', wins[other].id]);
       await clickIn(id);
-      await h.untilValue(() => h.activeWindow(d), (a) => a === Number(wins[id].id), `${id} active`);
+      await h.untilValue(() => h.activeWindow(x.display), (a) => a === Number(wins[id].id), `${id} active`);
       // A second click on the window, now active, always reaches the page.
       await clickIn(id);
       await b.expectReport('down');
@@ -259,7 +242,7 @@ describe('system notices', { skip }, () => {
   });
 
   test('the locale from the environment', async () => {
-    const s = await session(d, { LANG: 'de_DE.UTF-8', LANGUAGE: 'de_DE:fr', LC_ALL: undefined, LC_MESSAGES: undefined, TZ: 'Europe/Berlin' });
+    const s = await session(x.display, { LANG: 'de_DE.UTF-8', LANGUAGE: 'de_DE:fr', LC_ALL: undefined, LC_MESSAGES: undefined, TZ: 'Europe/Berlin' });
     try {
       s.backend.send('GET l1 locale');
       const got = JSON.parse((await s.backend.expectLine(/^GOT l1 (.*)$/))[1]);
@@ -308,7 +291,7 @@ test('in a bundle, notifications are granted while a notification server is on t
   t.after(() => bus.stop());
   const bundle = h.makeBundle(bdir, { name: 'Perm',
     plist: { CFBundleIdentifier: 'org.example.Perm', NSLocationUsageDescription: 'To test.' } });
-  const b = await h.startBundle({ display: d, bundle, dir: bdir,
+  const b = await h.startBundle({ display: x.display, bundle, dir: bdir,
     env: { HOME: bdir, DBUS_SESSION_BUS_ADDRESS: bus.address, DBUS_SYSTEM_BUS_ADDRESS: systemBus.address } });
   t.after(() => b.close());
   await b.ready();
@@ -338,10 +321,8 @@ test('in a bundle, notifications are granted while a notification server is on t
 });
 
 describe('screen changes', { skip }, () => {
-  let vnc;
   // No window manager: openbox would pull the window back itself.
-  before(async () => { vnc = await h.startMonitors({ screens: [{ x: 0, y: 0, w: 2304, h: 800 }] }); });
-  after(async () => { if (vnc) await vnc.stop(); });
+  const { x: vnc } = h.setUp({ screens: [{ x: 0, y: 0, w: 2304, h: 800 }] });
 
   test('a smaller screen is told once and brings the window left off it back', async () => {
     const s = await session(vnc.display);

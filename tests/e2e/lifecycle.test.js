@@ -1,13 +1,11 @@
 'use strict';
 // How the host starts, refuses to start and ends in command-line mode.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
 const h = require('./harness');
 
-let x;
-before(async () => { x = await h.startDisplay(); });
-after(async () => { await x.stop(); });
+const { x } = h.setUp();
 
 const USAGE = /usage: \S+ <html-file-or-url> <socket-path> \[title\] \[WxH\]/;
 const PROBE = path.join(h.PAGES, 'probe.html');

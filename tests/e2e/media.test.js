@@ -11,7 +11,7 @@ const http = require('node:http');
 const path = require('node:path');
 const h = require('./harness');
 
-let x;
+const { x } = h.setUp();
 let server;
 let base;
 const BODY = crypto.randomBytes(300000);
@@ -21,7 +21,6 @@ const dropped = [];  // slow bodies whose client went away before the end
 const stalled = [];  // requests never answered: {closed}
 
 before(async () => {
-  x = await h.startDisplay();
   server = http.createServer((req, res) => {
     seen.push({ url: req.url, range: req.headers.range, ua: req.headers['user-agent'], cookie: req.headers.cookie,
       encoding: req.headers['accept-encoding'] });
@@ -81,10 +80,9 @@ before(async () => {
   await new Promise((r) => server.listen(0, '127.0.0.1', r));
   base = `http://127.0.0.1:${server.address().port}`;
 });
-after(async () => {
+after(() => {
   server.closeAllConnections();
   server.close();
-  await x.stop();
 });
 
 async function session(t, opts = {}) {

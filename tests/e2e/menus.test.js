@@ -4,26 +4,18 @@
 // (also one described before the window opens) replaces the application bar in that
 // window only, key equivalents reach the bar once the page lets the key go, check
 // marks change only through the backend.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const h = require('./harness');
 
-const NEED = ['xdotool', 'xwininfo', 'xprop'].filter((t) => !h.hasCommand(t));
-const skip = NEED.length ? `needs ${NEED.join(', ')} (Debian packages xdotool, x11-utils)` : false;
+const skip = h.needs([['xdotool', 'xdotool'], ['xwininfo', 'x11-utils'], ['xprop', 'x11-utils']]);
 
-let x;
-let d;
-before(async () => {
-  if (skip) return;
-  x = await h.startDisplay({ windowManager: true });
-  d = x.display;
-});
-after(async () => { if (x) await x.stop(); });
+const { x } = h.setUp({ skip, windowManager: true });
 
-const xd = (...args) => h.xrun(d, 'xdotool', args.map(String));
+const xd = (...args) => h.xrun(x.display, 'xdotool', args.map(String));
 
 async function session(t) {
-  const s = await h.mainSession(d);
+  const s = await h.mainSession(x.display);
   t.after(() => s.close());
   await focus(s.main.id);
   return s;
@@ -31,7 +23,7 @@ async function session(t) {
 
 async function focus(xid) {
   await xd('windowactivate', '--sync', xid);
-  await h.untilValue(() => h.activeWindow(d), (a) => a === Number(xid), `window ${xid} focused`);
+  await h.untilValue(() => h.activeWindow(x.display), (a) => a === Number(xid), `window ${xid} focused`);
 }
 
 // Sends lines, then waits until the host has carried them out.
@@ -46,7 +38,7 @@ test('a pointer click on the bar opens a menu and a click on its item sends MENU
   const s = await session(t);
   const b = s.backend;
   await send(b, ['ABOUTHOOK 1', 'MENUBEGIN', 'MENU File', 'ITEM new\tNew', 'MENUEND']);
-  const c = (await h.frameGeometry(d, s.main.id)).client;
+  const c = (await h.frameGeometry(x.display, s.main.id)).client;
   // The first title is the application menu; its first item is About. Under load
   // the menu may not be open yet when the item is clicked: then Escape and again.
   for (let wait = 300; !b.lines.includes('MENU about') && wait <= 2400; wait *= 2) {
@@ -93,7 +85,7 @@ test('key equivalents choose items once the page lets the key go; a page may kee
 test('a window\'s own bar replaces the application bar in that window only', { skip }, async (t) => {
   const s = await session(t);
   const b = s.backend;
-  const w2 = await h.openProbeWindow(b, d, 'w2', { size: '400x200' });
+  const w2 = await h.openProbeWindow(b, x.display, 'w2', { size: '400x200' });
   await send(b, ['MENUBEGIN', 'MENU App', 'ITEM a\tAppItem\tcmd+e', 'MENUEND',
     'MENUBEGIN@w2', 'MENU Own', 'ITEM o\tOwnItem\tcmd+e', 'MENUEND']);
   await focus(w2.id);
@@ -110,7 +102,7 @@ test('a window\'s own bar replaces the application bar in that window only', { s
   assert.deepEqual(menuLines(b), ['MENU o', 'MENU a', 'MENU a']);
   // A bar described before its window opens is the window's bar once it opens.
   await send(b, ['MENUBEGIN@later', 'MENU Early', 'ITEM early\tEarly\tcmd+e', 'MENUEND']);
-  const later = await h.openProbeWindow(b, d, 'later');
+  const later = await h.openProbeWindow(b, x.display, 'later');
   assert.deepEqual(await b.get('item@later:early'), { exists: true, label: 'Early', checked: false, enabled: true });
   await focus(later.id);
   await xd('key', 'ctrl+e');
@@ -144,7 +136,7 @@ test('a right click in the page shows the backend\'s context menu; choosing an i
   const s = await session(t);
   const b = s.backend;
   await send(b, ['CTXBEGIN', 'ITEM first\tFirst', 'SEP', 'ITEM second\tSecond', 'CTXEND']);
-  const c = (await h.frameGeometry(d, s.main.id)).client;
+  const c = (await h.frameGeometry(x.display, s.main.id)).client;
   const [px, py] = [c.x + 200, c.y + s.bar + 150];
   await xd('mousemove', px, py, 'click', 3);
   await h.sleep(400);
@@ -170,10 +162,10 @@ test('About opens the About panel unless the backend asked to hear it; Quit ends
   await xd('key', 'F10');
   await h.sleep(200);
   await xd('key', 'Down', 'Return');
-  const about = await h.findWindow(d, 'About Main');
+  const about = await h.findWindow(x.display, 'About Main');
   await focus(about.id);
   await xd('key', 'Escape');
-  await h.untilValue(() => h.windowTitles(d), (t) => !t.includes('About Main'), 'the About panel closed');
+  await h.untilValue(() => h.windowTitles(x.display), (t) => !t.includes('About Main'), 'the About panel closed');
   await send(b, ['ABOUTHOOK 1']);
   await focus(s.main.id);
   await xd('key', 'F10');

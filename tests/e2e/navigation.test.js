@@ -1,21 +1,12 @@
 'use strict';
 // The navigation policy through a real page: NAVQ and NAVR, the 400 ms default,
 // other schemes, sub-frames, the desktop's URL handler, and the NAV lines of loads.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const h = require('./harness');
 const n = require('./nav_support');
 
-let x;
-let web;
-before(async () => {
-  x = await h.startDisplay();
-  web = await n.site();
-});
-after(async () => {
-  await web.close();
-  await x.stop();
-});
+const { x, web } = h.setUp({ more: { web: () => n.site() } });
 
 // A host on the site's probe page; its first load is answered at once.
 async function session(t, { page = '/probe.html', env = {} } = {}) {

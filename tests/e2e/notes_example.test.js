@@ -4,7 +4,7 @@
 // person does: Control-O and a path typed into the open panel, choices in the tray
 // menu. As a bundle, saving shows a notification whose "Open folder" action opens the
 // folder. Every service is the test's own: X server, session bus, home folder.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
@@ -15,9 +15,7 @@ const tray = require('./tray_support');
 const EXAMPLE = path.join(h.ROOT, 'examples/notes');
 const NOTE = 'Milk, eggs, tea'; // what the demo types
 
-let x;
-before(async () => { x = await h.startDisplay({ windowManager: true }); });
-after(async () => { await x.stop(); });
+const { x } = h.setUp({ windowManager: true });
 
 // A home folder and a session bus of the test's own; dialogs answered by the host's
 // test auto-dialog (which accepts save panels: the proposed ~/Notes/Untitled.txt).

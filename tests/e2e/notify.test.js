@@ -2,15 +2,13 @@
 // Notifications through python-dbusmock's notification server on a private
 // session bus: what the host asks the server to show, and the server's signals
 // turned into NOTIFYCLICK and NOTIFYACTION.
-const { test, describe, before, after } = require('node:test');
+const { test, describe } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const h = require('./harness');
 
-const NEED = [['dbus-daemon', 'dbus-daemon'], ['gdbus', 'libglib2.0-bin'], [h.SYSTEM_PYTHON, 'python3-dbusmock']]
-  .filter(([t]) => !(t.startsWith('/') ? fs.existsSync(t) : h.hasCommand(t)));
-const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
+const skip = h.needs([['dbus-daemon', 'dbus-daemon'], ['gdbus', 'libglib2.0-bin'], [h.SYSTEM_PYTHON, 'python3-dbusmock']]);
 
 const PATH = '/org/freedesktop/Notifications';
 const NAME = 'org.freedesktop.Notifications';
@@ -27,18 +25,7 @@ function notifyCalls(log) {
 }
 
 describe('notifications', { skip }, () => {
-  let x;
-  let dir;
-  let bus;
-  before(async () => {
-    x = await h.startDisplay();
-    dir = h.tempDir('qbx-notify-');
-    bus = await h.startBus(dir, 'session');
-  });
-  after(async () => {
-    if (bus) await bus.stop();
-    if (x) await x.stop();
-  });
+  const { x, dir, bus } = h.setUp({ dir: 'qbx-notify-', bus: true });
 
   async function bundleSession(name, onBus = bus) {
     const home = path.join(dir, name);

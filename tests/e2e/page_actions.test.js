@@ -1,20 +1,12 @@
 'use strict';
 // Find in page, cookies, PDF export, print and reload through the real host.
-const { test, before, after } = require('node:test');
+const { test, after } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const h = require('./harness');
 
-let x, site;
-before(async () => {
-  x = await h.startDisplay({ windowManager: true });
-  site = await h.serve(h.PAGES);
-});
-after(async () => {
-  site.close();
-  await x.stop();
-});
+const { x, site } = h.setUp({ windowManager: true, more: { site: () => h.serve(h.PAGES) } });
 
 // One host showing the find page over http.
 let shared;
@@ -32,8 +24,7 @@ let nextId = 1;
 async function got(b, command, rest) {
   const n = nextId++;
   b.send(command.replace('@ID', String(n)) + (rest === undefined ? '' : rest));
-  const m = await b.expectLine(new RegExp('^GOT ' + n + ' (.*)$'));
-  return JSON.parse(m[1]);
+  return b.answer(n);
 }
 
 test('FIND counts matches and names the selected one', async () => {

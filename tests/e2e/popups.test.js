@@ -2,21 +2,12 @@
 // window.open through a real page in each popup mode: the POPUPQ question, its
 // default, the backend's answers, the POPUP event, and popup windows, which are
 // registry windows with a page bridge of their own.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const h = require('./harness');
 const n = require('./nav_support');
 
-let x;
-let web;
-before(async () => {
-  x = await h.startDisplay();
-  web = await n.site();
-});
-after(async () => {
-  await web.close();
-  await x.stop();
-});
+const { x, web } = h.setUp({ more: { web: () => n.site() } });
 
 // A host in the given popup mode (undefined: the setting unset) whose navigation
 // questions are all answered "allow" at once.

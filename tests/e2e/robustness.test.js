@@ -2,15 +2,13 @@
 // The host stays up, responsive and lossless when a backend misbehaves: it stops
 // reading, ends its lines with CR LF, sends blank fields, absurdly deep menus or
 // window ids that would break wire lines, or pulls the working directory away.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const h = require('./harness');
 
-let x;
-before(async () => { x = await h.startDisplay(); });
-after(async () => { await x.stop(); });
+const { x } = h.setUp();
 
 async function session(t, opts = {}) {
   const s = await h.startSession({ display: x.display, args: ['Robust'], ...opts });

@@ -2,20 +2,18 @@
 // Screenshots and screen recording on a real X server: a screenshot's pixel is the
 // colour of the page under it, and a recording is an MP4 that GStreamer reads back
 // with the recorded length and the display's size.
-const { test, describe, before, after } = require('node:test');
+const { test, describe } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const h = require('./harness');
 
-const NEED = [['xdotool', 'xdotool'], ['xwininfo', 'x11-utils'], ['convert', 'imagemagick'],
-  ['gst-discoverer-1.0', 'gstreamer1.0-plugins-base-apps']].filter(([t]) => !h.hasCommand(t));
-const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
+const skip = h.needs([['xdotool', 'xdotool'], ['xwininfo', 'x11-utils'], ['convert', 'imagemagick'],
+  ['gst-discoverer-1.0', 'gstreamer1.0-plugins-base-apps']]);
 
 async function ask(b, line, id) {
   b.send(line);
-  const got = await b.expectLine((l) => l.startsWith(`GOT ${id} `));
-  return JSON.parse(got.slice(`GOT ${id} `.length));
+  return b.answer(id);
 }
 
 async function pngPixel(file, x, y) {
@@ -26,19 +24,8 @@ async function pngPixel(file, x, y) {
 }
 
 describe('screen capture', { skip }, () => {
-  let x;
-  let s;
-  let dir;
-  before(async () => {
-    x = await h.startDisplay({ windowManager: true });
-    dir = h.tempDir('qbx-screen-');
-    s = await h.mainSession(x.display, { TMPDIR: dir });
-  });
-  after(async () => {
-    if (s) await s.close();
-    if (x) await x.stop();
-    if (dir) h.removeDir(dir);
-  });
+  const { x, dir, s } = h.setUp({ windowManager: true, dir: 'qbx-screen-',
+    session: (p) => ({ main: true, env: { TMPDIR: p.dir } }) });
 
   test('a screenshot holds the page colour at the window\'s place', async () => {
     const b = s.backend;

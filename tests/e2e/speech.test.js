@@ -2,25 +2,17 @@
 // SAY, SAYSTOP and VOICES with eSpeak NG, and SOUND through libcanberra, playing
 // into a PulseAudio null sink the test starts (whose monitor tells what was heard),
 // into one that stops answering, and with no audio device at all.
-const { test, describe, before, after } = require('node:test');
+const { test, describe } = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
 const h = require('./harness');
 
 const skip = h.needs([['pulseaudio', 'pulseaudio'], ['pactl', 'pulseaudio-utils'], ['parec', 'pulseaudio-utils']]);
 
-const answer = (b, id) => b.expectLine((l) => l.startsWith(`GOT ${id} `)).then((l) => JSON.parse(l.slice(`GOT ${id} `.length)));
+const answer = (b, id) => b.answer(id);
 
 describe('speech', () => {
-  let x;
-  let dir;
-  before(async () => {
-    x = await h.startDisplay();
-    dir = h.tempDir('qbx-speech-');
-  });
-  after(async () => {
-    if (x) await x.stop();
-  });
+  const { x, dir } = h.setUp({ dir: 'qbx-speech-' });
 
   test('voices are listed with their keys', async () => {
     const s = await h.startSession({ display: x.display, env: { PULSE_SERVER: 'unix:' + path.join(dir, 'none'), HOME: dir } });
@@ -75,17 +67,8 @@ describe('speech', () => {
   });
 
   describe('into a null sink', { skip }, () => {
-    let pulse;
-    let s;
-    before(async () => {
-      pulse = await h.startPulse(dir, { ticking: true });
-      s = await h.startSession({ display: x.display, env: { PULSE_SERVER: pulse.server, HOME: dir } });
-      await h.hello(s.backend);
-    });
-    after(async () => {
-      if (s) await s.close();
-      if (pulse) await pulse.stop();
-    });
+    const { pulse, s } = h.setUp({ display: false, more: { pulse: () => h.startPulse(dir, { ticking: true }) },
+      session: (p) => ({ display: x.display, env: { PULSE_SERVER: p.pulse.server, HOME: dir } }) });
 
     test('SOUND plays theme names and files into the sink; an unknown name answers false', async () => {
       const b = s.backend;

@@ -2,15 +2,13 @@
 // The tray item on the desktop: a StatusNotifierItem on a private session bus,
 // read and clicked by a test watcher, its menu exported over dbusmenu; the XEmbed
 // tray where no watcher is on the bus; and no bus at all.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
 const h = require('./harness');
 const t = require('./tray_support');
 
-let x;
-before(async () => { x = await h.startDisplay(); });
-after(async () => { await x.stop(); });
+const { x } = h.setUp();
 
 // A host on its own bus with a watcher (or none), past its first page call.
 async function traySession(tt, { watcher = true, ownWatcher = true, xembed = false } = {}) {

@@ -2,15 +2,13 @@
 // The library the host writes out for WebKit's web processes: WebKit runs what it
 // finds in that folder, so the host uses only a folder of its own user's that
 // nobody else can write, and replaces a library that is not exactly its own.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const h = require('./harness');
 
-let x;
-before(async () => { x = await h.startDisplay(); });
-after(async () => { await x.stop(); });
+const { x } = h.setUp();
 
 const uid = process.getuid();
 

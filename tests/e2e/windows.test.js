@@ -1,14 +1,12 @@
 'use strict';
 // The page bridge in windows the backend opens: calls carry the window's id, EVAL reaches
 // one window or all of them.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
 const h = require('./harness');
 
-let x;
-before(async () => { x = await h.startDisplay(); });
-after(async () => { await x.stop(); });
+const { x } = h.setUp();
 
 test('a second window has its own calls, answers and EVAL; "*" reaches every window', async () => {
   const s = await h.startSession({ display: x.display });

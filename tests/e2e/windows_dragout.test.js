@@ -1,34 +1,23 @@
 'use strict';
 // DRAGOUT on the real host: files dragged out of a window onto another program's
 // window (tests/e2e/tools/drop_target), the drag image as the X server shows it.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { execFileSync, spawn } = require('node:child_process');
+const { execFileSync } = require('node:child_process');
 const h = require('./harness');
 
 // Built with the host; a host built on its own (a sanitizer build) uses the one of the
 // main build.
 const TARGET = [path.dirname(h.HOST_BIN), path.join(h.ROOT, 'build')].map((d) => path.join(d, 'tests', 'drop_target'))
   .find((p) => fs.existsSync(p)) || path.join(path.dirname(h.HOST_BIN), 'tests', 'drop_target');
-const NEED = [['xdotool', 'xdotool'], ['xprop', 'x11-utils'], ['xwininfo', 'x11-utils'], ['convert', 'imagemagick']]
-  .filter(([t]) => !h.hasCommand(t)).map(([t, p]) => `${t} (${p})`);
-if (!fs.existsSync(TARGET)) NEED.push(`${TARGET} (built with the host)`);
-const skip = NEED.length ? `needs ${NEED.join(', ')}` : false;
+const skip = h.needs([['xdotool', 'xdotool'], ['xprop', 'x11-utils'], ['xwininfo', 'x11-utils'], ['convert', 'imagemagick'],
+  [TARGET, 'built with the host']]);
 
-let x;
-let d;
-let files;
-before(async () => {
-  if (skip) return;
-  x = await h.startDisplay();
-  d = x.display;
-  files = h.tempDir('qbx-drag-');
-});
-after(async () => { if (x) await x.stop(); });
+const { x, dir: files } = h.setUp({ skip, dir: 'qbx-drag-' });
 
-const xd = (...args) => h.xrun(d, 'xdotool', args.map(String));
+const xd = (...args) => h.xrun(x.display, 'xdotool', args.map(String));
 
 // n files with distinct names (in a folder of their own) and their URIs.
 function makeFiles(n, name = `set${Math.random().toString(36).slice(2, 8)}`) {
@@ -50,12 +39,12 @@ function png(file, w, h2) {
 
 // The drag images the X server shows: mapped top-levels of the drag-icon type.
 async function dragIcons() {
-  const tree = await h.xrun(d, 'xwininfo', ['-root', '-children']);
+  const tree = await h.xrun(x.display, 'xwininfo', ['-root', '-children']);
   const icons = [];
   for (const m of tree.matchAll(/^\s+(0x[0-9a-f]+) .*?(\d+)x(\d+)\+-?\d+\+-?\d+/gm)) {
-    const type = await h.xprop(d, m[1], '_NET_WM_WINDOW_TYPE').catch(() => '');
+    const type = await h.xprop(x.display, m[1], '_NET_WM_WINDOW_TYPE').catch(() => '');
     if (!/_NET_WM_WINDOW_TYPE_DND/.test(type)) continue;
-    if (!(await h.xwininfo(d, m[1]).catch(() => ({}))).mapped) continue;
+    if (!(await h.xwininfo(x.display, m[1]).catch(() => ({}))).mapped) continue;
     icons.push({ w: Number(m[2]), h: Number(m[3]) });
   }
   return icons;
@@ -64,29 +53,18 @@ const dragIcon = async () => (await dragIcons())[0] || null;
 
 // Another program's window that takes drops, right of the host's window.
 async function startTarget() {
-  const child = spawn(TARGET, ['Target', '700', '0', '300', '200'],
-    { env: { ...process.env, DISPLAY: d }, stdio: ['ignore', 'pipe', 'inherit'] });
-  const t = { child, lines: [] };
-  let buf = '';
-  child.stdout.setEncoding('utf8');
-  child.stdout.on('data', (c) => {
-    buf += c;
-    let i;
-    while ((i = buf.indexOf('\n')) >= 0) { t.lines.push(buf.slice(0, i)); buf = buf.slice(i + 1); }
-  });
-  await h.until(() => t.lines.includes('ready'), 'the drop target on screen');
+  const t = await h.startTool(TARGET, ['Target', '700', '0', '300', '200'], x.display, 'the drop target on screen');
   t.drops = () => t.lines.filter((l) => l.startsWith('{')).map((l) => JSON.parse(l).uris);
-  t.stop = () => child.kill('SIGKILL');
   return t;
 }
 
 // A host with a window "src" at the top-left corner and a drop target beside it.
 async function setup() {
-  const s = await h.mainSession(d);
+  const s = await h.mainSession(x.display);
   const f = new Array(12).fill('');
   [f[6], f[7]] = ['0', '0'];
-  const w = await h.openProbeWindow(s.backend, d, 'src', { more: f, wm: false });
-  s.src = await h.xwininfo(d, w.id);
+  const w = await h.openProbeWindow(s.backend, x.display, 'src', { more: f, wm: false });
+  s.src = await h.xwininfo(x.display, w.id);
   s.backend.eval("document.addEventListener('mousedown', () => probe.report('down', {}))", 'src');
   await s.backend.sync('src');
   s.target = await startTarget();

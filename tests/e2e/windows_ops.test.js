@@ -2,28 +2,20 @@
 // Window commands on the real host under openbox: WINOPEN, WINCLOSE and the user's close,
 // the WINOP verbs and the WINSTATE / WINGEOM events, checked against what the X server
 // and the window manager hold for each window.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
 const h = require('./harness');
 
 const PROBE = path.join(h.PAGES, 'probe.html');
-const NEED = ['xprop', 'xwininfo'].filter((t) => !h.hasCommand(t));
-const skip = NEED.length ? `needs ${NEED.join(', ')} (Debian package x11-utils)` : false;
+const skip = h.needs([['xprop', 'x11-utils'], ['xwininfo', 'x11-utils']]);
 
-let x;
-let d;
-before(async () => {
-  if (skip) return;
-  x = await h.startDisplay({ windowManager: true });
-  d = x.display;
-});
-after(async () => { if (x) await x.stop(); });
+const { x } = h.setUp({ skip, windowManager: true });
 
-const session = () => h.mainSession(d);
+const session = () => h.mainSession(x.display);
 
 // WINOPEN with fields after the id: url, title, size, then f4... as given.
-const open = (b, id, opts) => h.openProbeWindow(b, d, id, opts);
+const open = (b, id, opts) => h.openProbeWindow(b, x.display, id, opts);
 
 // WINOPEN field list from f4 on, with a position (f10, f11), a parent (f14), a panel flag (f15).
 function fields({ pos, parent = '', panel = '' } = {}) {
@@ -34,14 +26,14 @@ function fields({ pos, parent = '', panel = '' } = {}) {
   return f;
 }
 
-const frameAt = (id, x0, y0, what) => h.untilValue(() => h.frameGeometry(d, id), (g) => g.x === x0 && g.y === y0,
+const frameAt = (id, x0, y0, what) => h.untilValue(() => h.frameGeometry(x.display, id), (g) => g.x === x0 && g.y === y0,
   what || `frame at ${x0},${y0}`);
-const mapped = (id, yes) => h.untilValue(() => h.xwininfo(d, id).then((i) => i.mapped).catch(() => false),
+const mapped = (id, yes) => h.untilValue(() => h.xwininfo(x.display, id).then((i) => i.mapped).catch(() => false),
   (m) => m === yes, `window ${id} ${yes ? 'mapped' : 'unmapped'}`);
-const gone = (id) => h.untilValue(() => h.xwininfo(d, id).then(() => 'exists', () => 'gone'), (v) => v === 'gone',
+const gone = (id) => h.untilValue(() => h.xwininfo(x.display, id).then(() => 'exists', () => 'gone'), (v) => v === 'gone',
   `window ${id} destroyed`);
-const active = (id, what) => h.untilValue(() => h.activeWindow(d), (a) => a === Number(id), what || `window ${id} focused`);
-const stateHas = (id, want, what) => h.untilValue(() => h.netWmState(d, id),
+const active = (id, what) => h.untilValue(() => h.activeWindow(x.display), (a) => a === Number(id), what || `window ${id} focused`);
+const stateHas = (id, want, what) => h.untilValue(() => h.netWmState(x.display, id),
   (st) => Object.entries(want).every(([atom, on]) => st.includes(atom) === on), what || JSON.stringify(want));
 
 // The next WINSTATE of `id` whose JSON has these members.
@@ -58,19 +50,19 @@ test('WINCLOSE and the user closing a window send WINCLOSED once; main and unkno
         // window active; the user would press it again.
         for (let tries = 0; tries < 3 && !b.lines.includes(`WINCLOSED ${id}`); tries++) {
           // Never press it with another window active: the window must still be there.
-          if (!(await h.xrun(d, 'xdotool', ['windowactivate', '--sync', w.id]).then(() => true, () => false))) break;
-          await h.xrun(d, 'xdotool', ['key', 'alt+F4']);
+          if (!(await h.xrun(x.display, 'xdotool', ['windowactivate', '--sync', w.id]).then(() => true, () => false))) break;
+          await h.xrun(x.display, 'xdotool', ['key', 'alt+F4']);
           await h.until(() => b.lines.includes(`WINCLOSED ${id}`), 'WINCLOSED', 4000).catch(() => {});
         }
       }],
-      ['the window destroyed from outside', async (id, w) => h.xrun(d, 'xdotool', ['windowclose', w.id])],
+      ['the window destroyed from outside', async (id, w) => h.xrun(x.display, 'xdotool', ['windowclose', w.id])],
     ];
     const wins = {};
     for (const [i] of closers.entries()) wins['c' + i] = await open(b, 'c' + i);
 
     for (const cmd of ['WINCLOSE main', 'WINCLOSE nosuch', 'WINCLOSE ']) b.send(cmd);
     await b.sync();
-    assert.ok((await h.xwininfo(d, s.main.id)).mapped, 'the main window stays');
+    assert.ok((await h.xwininfo(x.display, s.main.id)).mapped, 'the main window stays');
     assert.equal(s.host.exited, null);
 
     for (const [i, [how, close]] of closers.entries()) {
@@ -108,7 +100,7 @@ test('a window destroyed from outside while commands keep arriving for it ends i
           await new Promise((r) => setImmediate(r));
         }
       })();
-      await h.xrun(d, 'xdotool', ['windowclose', w.id]);
+      await h.xrun(x.display, 'xdotool', ['windowclose', w.id]);
       await b.expectLine(new RegExp(`^WINCLOSED ${id}$`));
       stop = true;
       await flood;
@@ -127,12 +119,12 @@ test('sizes beyond any screen stop at 10000 a side; the host and the page live o
     const w = await open(b, 'big');
     for (const cmd of ['SIZE@big 99999 99999', 'WINOP@big minsize 50000x40000', 'WINOP@big pxsize 2147483647 70000', 'SIZE@big 65536 65537']) {
       b.send(cmd);
-      const c = await h.untilValue(() => h.xwininfo(d, w.id), (i) => i.width > 5000, `${cmd}: a big window`);
+      const c = await h.untilValue(() => h.xwininfo(x.display, w.id), (i) => i.width > 5000, `${cmd}: a big window`);
       assert.ok(c.width <= 10000 && c.height <= 10000, `${cmd}: ${c.width}x${c.height}`);
       await b.sync('big');
       b.send('WINOP@big minsize 100x100');
       b.send('SIZE@big 300 150');
-      await h.untilValue(() => h.xwininfo(d, w.id), (i) => i.width === 300 && i.height === 150 + s.bar, 'back to 300x150');
+      await h.untilValue(() => h.xwininfo(x.display, w.id), (i) => i.width === 300 && i.height === 150 + s.bar, 'back to 300x150');
     }
     assert.equal(s.host.exited, null);
     assert.doesNotMatch(s.host.stderr, /wider or taller/);
@@ -151,10 +143,10 @@ test('a parent closes its children after its own WINCLOSED; a child is transient
     const self = await open(b, 'self', { more: fields({ parent: 'self' }) });
     const orphan = await open(b, 'orphan', { more: fields({ parent: 'nosuch' }) });
 
-    assert.equal(await h.transientFor(d, kid.id), Number(par.id));
-    assert.equal(await h.transientFor(d, mainKid.id), Number(s.main.id));
-    assert.equal(await h.transientFor(d, self.id), null, 'its own parent: no relation');
-    assert.equal(await h.transientFor(d, orphan.id), null, 'a parent not open: no relation');
+    assert.equal(await h.transientFor(x.display, kid.id), Number(par.id));
+    assert.equal(await h.transientFor(x.display, mainKid.id), Number(s.main.id));
+    assert.equal(await h.transientFor(x.display, self.id), null, 'its own parent: no relation');
+    assert.equal(await h.transientFor(x.display, orphan.id), null, 'a parent not open: no relation');
 
     b.send('WINCLOSE par');
     await b.expectLine(/^WINCLOSED kid$/);
@@ -162,7 +154,7 @@ test('a parent closes its children after its own WINCLOSED; a child is transient
     await b.sync();
     const closed = b.lines.filter((l) => l.startsWith('WINCLOSED'));
     assert.deepEqual(closed, ['WINCLOSED par', 'WINCLOSED kid']);
-    for (const w of [mainKid, self, orphan]) assert.ok((await h.xwininfo(d, w.id)).mapped);
+    for (const w of [mainKid, self, orphan]) assert.ok((await h.xwininfo(x.display, w.id)).mapped);
   } finally {
     await s.close();
   }
@@ -189,10 +181,10 @@ test('WINOPEN: the id is the title when none is given, a position is the frame\'
     // SIZE keeps the top-left corner the host holds, so a position taken from the second
     // WINOPEN would show once this size has arrived.
     b.send('SIZE@once 321 201');
-    await h.untilValue(() => h.xwininfo(d, w.id), (c) => c.width === 321 && c.height === 201 + s.bar, 'content 321x201');
-    const g = await h.frameGeometry(d, w.id);
+    await h.untilValue(() => h.xwininfo(x.display, w.id), (c) => c.width === 321 && c.height === 201 + s.bar, 'content 321x201');
+    const g = await h.frameGeometry(x.display, w.id);
     assert.deepEqual([g.x, g.y], [300, 200]);
-    assert.deepEqual(await h.windowTitles(d).then((t) => t.filter((n) => n === 'Once' || n === 'Other')), ['Once']);
+    assert.deepEqual(await h.windowTitles(x.display).then((t) => t.filter((n) => n === 'Once' || n === 'Other')), ['Once']);
     assert.equal(b.calls().filter((c) => c.win === 'once' && c.method === 'client.hello').length, 1, 'no second page');
   } finally {
     await s.close();
@@ -204,11 +196,11 @@ test('a panel is a utility window, brought to the front and made key', { skip },
   try {
     const b = s.backend;
     const plain = await open(b, 'plain');
-    assert.match(await h.xprop(d, plain.id, '_NET_WM_WINDOW_TYPE'), /_NET_WM_WINDOW_TYPE_NORMAL/);
+    assert.match(await h.xprop(x.display, plain.id, '_NET_WM_WINDOW_TYPE'), /_NET_WM_WINDOW_TYPE_NORMAL/);
     b.send('WINOP show');
     await active(s.main.id);
     const pan = await open(b, 'pan', { more: fields({ panel: '1' }) });
-    assert.match(await h.xprop(d, pan.id, '_NET_WM_WINDOW_TYPE'), /_NET_WM_WINDOW_TYPE_UTILITY/);
+    assert.match(await h.xprop(x.display, pan.id, '_NET_WM_WINDOW_TYPE'), /_NET_WM_WINDOW_TYPE_UTILITY/);
     await active(pan.id, 'the panel key');
     await winstate(b, 'pan', { focused: true });
     // Hidden and shown again, it is key again.
@@ -250,7 +242,7 @@ test('minimise, restore and full screen change the window manager\'s state and s
     b.send('WINOP@st fullscreen 1');
     b.send('WINOP@st ontop 1');
     await stateHas(w.id, { ABOVE: true });
-    assert.ok((await h.netWmState(d, w.id)).includes('FULLSCREEN'));
+    assert.ok((await h.netWmState(x.display, w.id)).includes('FULLSCREEN'));
   } finally {
     await s.close();
   }
@@ -306,7 +298,7 @@ test('full screen asked of a window manager that takes its time is carried out i
     // The window manager handles "ontop" after whatever the host asked before it.
     b.send('WINOP@slow ontop 1');
     await stateHas(w.id, { ABOVE: true });
-    assert.ok(!(await h.netWmState(d, w.id)).includes('FULLSCREEN'), 'out of full screen, as last asked');
+    assert.ok(!(await h.netWmState(x.display, w.id)).includes('FULLSCREEN'), 'out of full screen, as last asked');
     await b.sync('slow');
     const last = b.lines.filter((l) => l.startsWith('WINSTATE slow ')).pop();
     assert.equal(JSON.parse(last.slice(13)).fullscreen, false, last);
@@ -330,7 +322,7 @@ test('WINSTATE reports full screen once the window manager grants it; one it ref
     assert.equal(j.fullscreen, false, 'a refused request is not full screen');
     b.send('WINOP@pan ontop 1');
     await stateHas(pan.id, { ABOVE: true });
-    assert.ok(!(await h.netWmState(d, pan.id)).includes('FULLSCREEN'));
+    assert.ok(!(await h.netWmState(x.display, pan.id)).includes('FULLSCREEN'));
 
     const w = await open(b, 'fs');
     await winstate(b, 'fs', { focused: true });
@@ -338,7 +330,7 @@ test('WINSTATE reports full screen once the window manager grants it; one it ref
     b.send('WINOP@fs fullscreen 1');
     await winstate(b, 'fs', { fullscreen: true });
     // By the time the backend hears of it, the window manager has it so.
-    assert.ok((await h.netWmState(d, w.id)).includes('FULLSCREEN'));
+    assert.ok((await h.netWmState(x.display, w.id)).includes('FULLSCREEN'));
     assert.ok(b.lines.slice(from).every((l) => !l.startsWith('WINSTATE pan ') || !JSON.parse(l.slice(12)).fullscreen));
   } finally {
     await s.close();
@@ -382,9 +374,9 @@ test('a SIZE followed at once by a move keeps both', { skip }, async () => {
       const [cw, ch] = i % 2 ? [300, 150] : [320, 350];
       b.send(`SIZE@sp ${cw} ${ch}`);
       b.send(`WINOP@sp pos ${200 + i} 100`);
-      await h.untilValue(() => h.frameGeometry(d, w.id), (f) => f.x === 200 + i && f.y === 100, `moved to ${200 + i},100`);
+      await h.untilValue(() => h.frameGeometry(x.display, w.id), (f) => f.x === 200 + i && f.y === 100, `moved to ${200 + i},100`);
       await b.sync('sp');
-      const c = await h.xwininfo(d, w.id);
+      const c = await h.xwininfo(x.display, w.id);
       if (c.width !== cw || c.height !== ch + s.bar) lost.push(`${cw}x${ch} became ${c.width}x${c.height - s.bar}`);
     }
     assert.deepEqual(lost, []);
@@ -438,7 +430,7 @@ test('levels, click-through and all spaces map onto the window manager\'s state'
       b.send(`WINOP@lv ${verb}`);
       await stateHas(w.id, atoms, `${verb}: ${JSON.stringify(atoms)}`);
     }
-    const desktop = () => h.xprop(d, w.id, '_NET_WM_DESKTOP').then((t) => Number(/= (\d+)/.exec(t)[1]));
+    const desktop = () => h.xprop(x.display, w.id, '_NET_WM_DESKTOP').then((t) => Number(/= (\d+)/.exec(t)[1]));
     b.send('WINOP@lv allspaces 1');
     await h.untilValue(desktop, (v) => v === 0xFFFFFFFF, 'on every desktop');
     b.send('WINOP@lv allspaces 0');
@@ -462,17 +454,17 @@ test('clicks pass through a click-through window to the window below it', { skip
     b.send('CHROME@ct \t\t\t\t\t1');
     await b.sync('ct');
     await b.sync('main');
-    const c = (await h.xwininfo(d, w.id));
+    const c = (await h.xwininfo(x.display, w.id));
 
     b.send('WINOP@ct clickthrough 1');
     await b.sync('ct');
-    await h.xrun(d, 'xdotool', ['mousemove', String(c.x + 50), String(c.y + 40), 'click', '1']);
+    await h.xrun(x.display, 'xdotool', ['mousemove', String(c.x + 50), String(c.y + 40), 'click', '1']);
     const under = await b.expectCall('report', (r) => r.params.tag === 'down');
     assert.equal(under.win, 'main', 'the click went through to the main window');
 
     b.send('WINOP@ct clickthrough 0');
     await b.sync('ct');
-    await h.xrun(d, 'xdotool', ['mousemove', String(c.x + 60), String(c.y + 40), 'click', '1']);
+    await h.xrun(x.display, 'xdotool', ['mousemove', String(c.x + 60), String(c.y + 40), 'click', '1']);
     const hit = await b.expectCall('report', (r) => r.params.tag === 'down' && r.win === 'ct');
     assert.equal(hit.params.x, 60, 'the window\'s first click is the second one');
   } finally {
@@ -485,7 +477,7 @@ test('pos, SIZE, minsize, center and resizable keep the defined edges and set th
   try {
     const b = s.backend;
     const w = await open(b, 'geo', { size: '1000x500' });
-    const client = () => h.xwininfo(d, w.id);
+    const client = () => h.xwininfo(x.display, w.id);
     // The client window holds the menu bar above the page.
     const sizeIs = (cw, ch) => h.untilValue(client, (c) => c.width === cw && c.height === ch + s.bar, `content ${cw}x${ch}`);
 
@@ -498,11 +490,11 @@ test('pos, SIZE, minsize, center and resizable keep the defined edges and set th
     b.send('WINOP@geo minsize 800x600');
     await sizeIs(1000, 600);
     await frameAt(w.id, 100, 50, 'the top-left corner kept');
-    assert.deepEqual((await h.sizeHints(d, w.id)).min, [800, 600 + s.bar]);
+    assert.deepEqual((await h.sizeHints(x.display, w.id)).min, [800, 600 + s.bar]);
     // A smaller one only sets the hint; malformed ones change nothing.
     for (const bad of ['minsize 0x100', 'minsize abc', 'minsize 300', 'pos 10', 'pos x y']) b.send(`WINOP@geo ${bad}`);
     b.send('WINOP@geo minsize 300x200');
-    await h.untilValue(() => h.sizeHints(d, w.id), (hn) => hn.min && hn.min[0] === 300 && hn.min[1] === 200 + s.bar, 'minimum 300x200');
+    await h.untilValue(() => h.sizeHints(x.display, w.id), (hn) => hn.min && hn.min[0] === 300 && hn.min[1] === 200 + s.bar, 'minimum 300x200');
     assert.deepEqual(await client().then((c) => [c.width, c.height - s.bar]), [1000, 600]);
 
     // SIZE keeps the top-left corner; a zero side is ignored (the next SIZE shows it was).
@@ -512,17 +504,17 @@ test('pos, SIZE, minsize, center and resizable keep the defined edges and set th
     await frameAt(w.id, 100, 50);
 
     b.send('WINOP@geo center');
-    const g = await h.untilValue(() => h.frameGeometry(d, w.id), (f) => f.x !== 100, 'moved to the centre');
+    const g = await h.untilValue(() => h.frameGeometry(x.display, w.id), (f) => f.x !== 100, 'moved to the centre');
     assert.ok(Math.abs(g.x - (1280 - g.w) / 2) <= 1 && Math.abs(g.y - (800 - g.h) / 2) <= 1, JSON.stringify(g));
 
     // Not resizable: held at its size, and the window manager offers no resize.
-    const hints = (want) => h.untilValue(() => h.sizeHints(d, w.id), (hn) => JSON.stringify(hn) === JSON.stringify(want),
+    const hints = (want) => h.untilValue(() => h.sizeHints(x.display, w.id), (hn) => JSON.stringify(hn) === JSON.stringify(want),
       JSON.stringify(want));
     b.send('WINOP@geo resizable 0');
-    await h.untilValue(() => h.allowedActions(d, w.id), (a) => !a.includes('RESIZE'), 'no resize action');
+    await h.untilValue(() => h.allowedActions(x.display, w.id), (a) => !a.includes('RESIZE'), 'no resize action');
     await hints({ min: [500, 300 + s.bar], max: [500, 300 + s.bar] });
     b.send('WINOP@geo resizable 1');
-    await h.untilValue(() => h.allowedActions(d, w.id), (a) => a.includes('RESIZE'), 'the resize action back');
+    await h.untilValue(() => h.allowedActions(x.display, w.id), (a) => a.includes('RESIZE'), 'the resize action back');
     await hints({ min: [300, 200 + s.bar], max: null });
   } finally {
     await s.close();
@@ -558,7 +550,7 @@ test('hidewin hides one window, hide the whole application; show brings them bac
 
     b.send('WINOP hidewin');
     await mapped(m, false);
-    assert.ok((await h.xwininfo(d, w.id)).mapped, 'hidewin on main hides only main');
+    assert.ok((await h.xwininfo(x.display, w.id)).mapped, 'hidewin on main hides only main');
     b.send('WINOP show');
     await mapped(m, true);
 
@@ -571,14 +563,14 @@ test('hidewin hides one window, hide the whole application; show brings them bac
 
     b.send('WINOP@hs hide');
     await mapped(w.id, false);
-    assert.ok((await h.xwininfo(d, m)).mapped, 'hide on another window hides only it');
+    assert.ok((await h.xwininfo(x.display, m)).mapped, 'hide on another window hides only it');
 
     b.send('WINOP show');
     await active(m);
     b.send('WINOP@hs show 0');
     await mapped(w.id, true);
     await b.sync();
-    assert.equal(await h.activeWindow(d), Number(m), 'show 0 leaves the focus where it was');
+    assert.equal(await h.activeWindow(x.display), Number(m), 'show 0 leaves the focus where it was');
 
     b.send('WINOP@hs hidewin');
     await mapped(w.id, false);
@@ -595,7 +587,7 @@ test('hidewin hides one window, hide the whole application; show brings them bac
       b.send(show);
       await mapped(w.id, true);
       await frameAt(w.id, 500, 300, `${how}: shown where it was moved to`);
-      await h.untilValue(() => h.xwininfo(d, w.id), (c) => c.width === 320 && c.height === 170 + s.bar, `${how}: content 320x170`);
+      await h.untilValue(() => h.xwininfo(x.display, w.id), (c) => c.width === 320 && c.height === 170 + s.bar, `${how}: content 320x170`);
       b.send('WINOP@hs pos 40 40');
       await frameAt(w.id, 40, 40);
     }
@@ -624,7 +616,7 @@ test('a hidden window reports its moves and resizes as they happen, and nothing 
       b.send(show);
       await mapped(w.id, true);
       await frameAt(w.id, 500, 300, `${hide}: shown where it was moved to`);
-      await h.untilValue(() => h.xwininfo(d, w.id), (c) => c.width === 320 && c.height === 170 + s.bar, 'content 320x170');
+      await h.untilValue(() => h.xwininfo(x.display, w.id), (c) => c.width === 320 && c.height === 170 + s.bar, 'content 320x170');
       // The window manager handles "ontop" after the map, and the host hears of the
       // frame before the state.
       b.send('WINOP@hg ontop 1');
@@ -648,8 +640,8 @@ test('hideonclose: the user closing the main window hides it; without it the hos
     const b = s.backend;
     const m = s.main.id;
     const closeMain = async () => {
-      await h.xrun(d, 'xdotool', ['windowactivate', '--sync', m]);
-      await h.xrun(d, 'xdotool', ['key', 'alt+F4']);
+      await h.xrun(x.display, 'xdotool', ['windowactivate', '--sync', m]);
+      await h.xrun(x.display, 'xdotool', ['key', 'alt+F4']);
     };
     // The flag is global: any open window may carry it.
     await open(b, 'other');
@@ -680,13 +672,13 @@ test('a hidden window comes back where it was', { skip }, async () => {
     await frameAt(w.id, 200, 150);
     // A minimum size (any change of the size hints) after the window is shown.
     b.send('WINOP@back minsize 200x100');
-    await h.untilValue(() => h.sizeHints(d, w.id), (hn) => hn.min && hn.min[0] === 200, 'minimum 200x100');
+    await h.untilValue(() => h.sizeHints(x.display, w.id), (hn) => hn.min && hn.min[0] === 200, 'minimum 200x100');
     b.send('WINOP@back hidewin');
     await mapped(w.id, false);
     b.send('WINOP@back show');
     await mapped(w.id, true);
     await b.sync('back');
-    const g = await h.frameGeometry(d, w.id);
+    const g = await h.frameGeometry(x.display, w.id);
     assert.deepEqual([g.x, g.y], [200, 150]);
   } finally {
     await s.close();
@@ -695,13 +687,13 @@ test('a hidden window comes back where it was', { skip }, async () => {
 
 test('DRAGWIN and RESIZEWIN hand a drag to the window manager while the button is down', { skip }, async () => {
   const s = await session();
-  const xd = (...args) => h.xrun(d, 'xdotool', args.map(String));
+  const xd = (...args) => h.xrun(x.display, 'xdotool', args.map(String));
   try {
     const b = s.backend;
     const w = await open(b, 'dr', { more: fields({ pos: [200, 200] }) });
     b.send('WINOP@dr ontop 1');
     await frameAt(w.id, 200, 200);
-    const frame = () => h.frameGeometry(d, w.id);
+    const frame = () => h.frameGeometry(x.display, w.id);
     // A backend sends these commands when the page tells it of a press, so the host has
     // the press by then. Sent any earlier, they can overtake it: the window manager sees
     // the press first (openbox holds clicks to focus the window and then replays them),
@@ -750,7 +742,7 @@ test('DRAGWIN and RESIZEWIN hand a drag to the window manager while the button i
       '120 wide, right edge kept');
     assert.equal(g3.client.height, g2.client.height);
     // Released, the window's own minimum applies again.
-    await h.untilValue(() => h.sizeHints(d, w.id), (hn) => hn.min && hn.min[0] === 1 && hn.min[1] === s.bar, 'the drag minimum lifted');
+    await h.untilValue(() => h.sizeHints(x.display, w.id), (hn) => hn.min && hn.min[0] === 1 && hn.min[1] === s.bar, 'the drag minimum lifted');
   } finally {
     await s.close();
   }

@@ -3,14 +3,12 @@
 // pixels), full screen on a chosen screen, and bringing back windows that are off every
 // screen. The screens are RandR outputs of a VNC X server:
 //   A (primary) 1280 x 800 at 0,0;  B 1024 x 600 at 1280,200 (its top 200 below A's).
-const { test, describe, before, after } = require('node:test');
+const { test, describe, before } = require('node:test');
 const assert = require('node:assert/strict');
 const h = require('./harness');
 
 const SCREENS = [{ x: 0, y: 0, w: 1280, h: 800 }, { x: 1280, y: 200, w: 1024, h: 600 }];
-const NEED = [['Xvnc', 'tigervnc-standalone-server'], ['xprop', 'x11-utils'], ['xwininfo', 'x11-utils'], ['xrandr', 'x11-xserver-utils']]
-  .filter(([t]) => !h.hasCommand(t));
-const skip = NEED.length ? `needs ${NEED.map(([t, p]) => `${t} (${p})`).join(', ')}` : false;
+const skip = h.needs([['Xvnc', 'tigervnc-standalone-server'], ['xprop', 'x11-utils'], ['xwininfo', 'x11-utils'], ['xrandr', 'x11-xserver-utils']]);
 
 async function session(display, env) {
   const s = await h.startSession({ display, args: ['Main'], env });
@@ -26,14 +24,10 @@ const frameIs = (display, id, want, what) => h.untilValue(() => h.frameGeometry(
 const winstate = h.expectWinstate;
 
 describe('with a window manager', { skip }, () => {
-  let x;
+  const { x } = h.setUp({ screens: SCREENS, windowManager: true });
   let A;
   let B;
-  before(async () => {
-    x = await h.startMonitors({ screens: SCREENS, windowManager: true });
-    [A, B] = await h.randrMonitors(x.display);
-  });
-  after(async () => { if (x) await x.stop(); });
+  before(async () => { [A, B] = await h.randrMonitors(x.display); });
 
   test('display ids are the RandR output ids; WINSTATE follows a window to the other screen', async () => {
     assert.notEqual(A.id, B.id);
@@ -166,13 +160,9 @@ describe('with a window manager', { skip }, () => {
 
 // Without a window manager windows go exactly where they are put, off screen too.
 describe('without a window manager', { skip }, () => {
-  let x;
+  const { x } = h.setUp({ screens: SCREENS });
   let B;
-  before(async () => {
-    x = await h.startMonitors({ screens: SCREENS });
-    [, B] = await h.randrMonitors(x.display);
-  });
-  after(async () => { if (x) await x.stop(); });
+  before(async () => { [, B] = await h.randrMonitors(x.display); });
 
   test('onscreen brings a window that is off every screen back onto the nearest one', async () => {
     const s = await session(x.display);
@@ -247,16 +237,14 @@ describe('without a window manager', { skip }, () => {
 
 // The first screen need not sit at the X root's origin: here it is the right one.
 describe('with the first screen right of the root origin', { skip }, () => {
-  let x;
+  const { x } = h.setUp({ screens: [{ x: 0, y: 0, w: 1024, h: 600 }, { x: 1024, y: 0, w: 1280, h: 800 }], windowManager: true });
   let A;
   before(async () => {
-    x = await h.startMonitors({ screens: [{ x: 0, y: 0, w: 1024, h: 600 }, { x: 1024, y: 0, w: 1280, h: 800 }], windowManager: true });
     const ms = await h.randrMonitors(x.display);
     A = ms.find((m) => m.x === 1024);
     await h.xrun(x.display, 'xrandr', ['--output', A.name, '--primary']);
     await h.untilValue(() => h.xrun(x.display, 'xrandr', ['--listmonitors']), (l) => /\*\S+ 1280\//.test(l), 'the right screen primary');
   });
-  after(async () => { if (x) await x.stop(); });
 
   test('a new window opens centred on the first screen; pos counts from that screen', async () => {
     const s = await session(x.display);

@@ -2,7 +2,7 @@
 // A backend that sends window commands of every kind, with malformed, huge, negative
 // and non-finite numbers, to open, closing and unknown windows, as fast as it can:
 // the host stays up, keeps up, and still answers the page afterwards.
-const { test, before, after } = require('node:test');
+const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
 const h = require('./harness');
@@ -10,9 +10,7 @@ const h = require('./harness');
 const PROBE = path.join(h.PAGES, 'probe.html');
 const SECONDS = Number(process.env.QUIBEX_SOAK_SECONDS || 6);
 
-let x;
-before(async () => { x = await h.startDisplay({ windowManager: true }); });
-after(async () => { if (x) await x.stop(); });
+const { x } = h.setUp({ windowManager: true });
 
 // A small fixed-seed generator, so a failing run can be repeated.
 function generator(seed) {
