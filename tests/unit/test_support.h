@@ -16,8 +16,11 @@ class FakeDesktopTest : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::install(&desktop);
-    install_command_table(app_command_table());  // lines reach the real handlers
+    install_command_table(commands());
   }
+  // The table the reader hands lines to: the host's own, so that lines reach the
+  // real handlers, unless a test needs another.
+  virtual CommandTable commands() const { return app_command_table(); }
   void TearDown() override {
     desktop.queue.drain();  // handlers own and free their records
     g_windows.clear();      // windows that handlers opened go with their desktop
