@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "ai/model_bridge.h"
-#include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/records.h"
 #include "core/wire.h"
@@ -89,8 +88,7 @@ size_t ai_tool_entries_for_tests() {
   return g_tool_pending.size() + g_tool_results.size();
 }
 
-void do_ai(void*, void* rec) {
-  std::unique_ptr<AiReq> r(static_cast<AiReq*>(rec));
+void do_ai(void*, std::unique_ptr<AiReq> r) {
   if (!r) return;
   if (!g_ai_queue) g_ai_queue = platform::current().make_serial_queue("quibex.ai").release();
   if (r->op == "available") return ask_available(r->id);

@@ -1,12 +1,21 @@
 #pragma once
 // AI requests from the backend and the rendezvous of the model's tool calls with
-// the backend's answers. do_ai and ai_tool_result are declared in core/handlers.h.
-// do_ai (main thread) queues a generation on the AI queue, one at a time in
-// arrival order; "available" runs beside that queue on a thread of its own, so
-// a generation never holds it up. Every request gets exactly one GOT line.
+// the backend's answers. do_ai (main thread) queues a generation on the AI queue,
+// one at a time in arrival order; "available" runs beside that queue on a thread
+// of its own, so a generation never holds it up. Every request gets exactly one
+// GOT line.
 
 #include <chrono>
+#include <memory>
 #include <string>
+
+#include "core/records.h"
+
+// AI: the request, answered by exactly one GOT line.
+void do_ai(void* w, std::unique_ptr<AiReq> r);
+// AITOOLRESULT, on the reader thread: the backend's answer to tool call id (value
+// already unescaped); an id no call waits for is ignored.
+void ai_tool_result(long id, const std::string& value);
 
 // The body of one AI request, run on the AI queue (or directly by tests):
 // writes exactly one GOT line.

@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "app/command_table.h"
 #include "core/reader.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/gtk/glib_loop.h"
@@ -84,6 +85,7 @@ int main(int argc, char** argv) {
   } p;
   p.q = &queue;
   platform::install(&p);
+  install_command_table(app_command_table());
   benchmark::Initialize(&argc, argv);
   Capture reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "core/handlers.h"
+#include "core/window_ops.h"
 #include "core/launcher.h"
 #include "core/records.h"
 #include "core/settings.h"
@@ -133,7 +133,7 @@ bool any_window_visible() {
 bool quib_reopen(bool has_visible_windows) {
   void* w = g_w.load();
   if (!has_visible_windows && g_hide_on_close && w && window_for_id(w, "main")) {
-    do_winop(w, new WinopReq{"main", "show"});
+    do_winop(w, std::make_unique<WinopReq>("main", "show"));
     return false;
   }
   return true;

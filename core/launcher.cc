@@ -55,8 +55,7 @@ void launcher_finish(int code) {
   _exit(code);
 }
 
-void do_backend_exited(void*, void* record) {
-  std::unique_ptr<std::string> how(static_cast<std::string*>(record));
+void do_backend_exited(void*, std::unique_ptr<std::string> how) {
   std::fprintf(stderr, "launcher: the backend exited before it connected%s\n", how ? how->c_str() : "");
   launcher_finish(1);
 }

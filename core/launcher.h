@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/main_queue.h"
@@ -32,7 +33,10 @@ void launcher_dispatch(void* w, platform::HandlerFn handler, void* record);
 // layers above the core that leave something to undo. Any thread.
 void launcher_at_finish(std::function<void()> fn);
 
-// Handler for the bundle's backend ending before it connected: record is a heap
-// string saying how it ended (" (exit status 2)"); writes the diagnostic and ends
-// the host with 1.
-void do_backend_exited(void* w, void* record);
+// QUIT, the end of the backend's stream and the termination signals: ends the
+// main loop, after which the host finishes. Main thread.
+void do_terminate(void* w);
+
+// The bundle's backend ended before it connected: how says how it ended
+// (" (exit status 2)"); writes the diagnostic and ends the host with 1.
+void do_backend_exited(void* w, std::unique_ptr<std::string> how);

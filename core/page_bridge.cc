@@ -6,7 +6,6 @@
 #include <unordered_map>
 #include <utility>
 
-#include "core/handlers.h"
 #include "core/page_scripts.h"
 #include "core/records.h"
 #include "core/settings.h"
@@ -185,14 +184,9 @@ void reply_to_call(void* w, const std::string& id, int status, const std::string
   reply->answer(status == 0, utf8_sanitize(json));
 }
 
-void do_reply(void* w, void* rec) {
-  auto* r = static_cast<ReplyReq*>(rec);
-  reply_to_call(w, r->id, r->status, r->payload);
-  delete r;
-}
+void do_reply(void* w, std::unique_ptr<ReplyReq> r) { reply_to_call(w, r->id, r->status, r->payload); }
 
-void do_eval_win(void* w, void* rec) {
-  auto* r = static_cast<EvalReq*>(rec);
+void do_eval_win(void* w, std::unique_ptr<EvalReq> r) {
   // WebKit refuses a script that is not UTF-8 as a whole, without a word.
   const std::string script = utf8_sanitize(r->text);
   // A page whose web process ended comes back first (quib_eval_in_view).
@@ -203,5 +197,4 @@ void do_eval_win(void* w, void* rec) {
   } else if (platform::WebView* v = webview_for_id(w, r->win)) {
     quib_eval_in_view(v, script);
   }
-  delete r;
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "core/records.h"
 #include "platform/webview.h"
 
 // The shim for one window: window.__QUIB_WIN, window.__invoke, window.__quibResolve.
@@ -24,3 +25,8 @@ void quib_on_page_message(platform::WebView* view, const std::string& winId, con
 void quib_bridge_reset_for_tests();
 // Answers a call id: "q<digits>" goes to the backend as GOT, "<win>:<seq>" into the page.
 void reply_to_call(void* w, const std::string& id, int status, const std::string& json);
+
+// RET: answers the call. EVAL, EVAL@<w>: runs the script in the window's page, or
+// in every page for "*".
+void do_reply(void* w, std::unique_ptr<ReplyReq> r);
+void do_eval_win(void* w, std::unique_ptr<EvalReq> r);

@@ -6,13 +6,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <type_traits>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "core/command_table.h"
 #include "core/debug_notes.h"
-#include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/records.h"
 #include "core/wire.h"
@@ -90,15 +92,35 @@ inline std::vector<std::string> paths_from(const std::vector<std::string>& f, si
   return out;
 }
 
-template <class T>
-inline void hand(platform::HandlerFn handler, T* record) {
+inline void hand_over(platform::HandlerFn run, void* record) {
+  void* w = g_w.load(std::memory_order_relaxed);
   if (g_debug) [[unlikely]]
-    return hand_over_noted(g_w.load(std::memory_order_relaxed), handler, record);
-  launcher_dispatch(g_w.load(std::memory_order_relaxed), handler, record);
+    return hand_over_noted(w, run, record);
+  launcher_dispatch(w, run, record);
 }
 
-inline void hand_string(platform::HandlerFn handler, sv text) {
-  hand(handler, new std::string(text));
+// Hands the record over to the command's handler on the main thread. A command
+// the table has no handler for lets its line go.
+template <class Req>
+inline void hand(sv line, const Command<Req>& command, std::unique_ptr<Req> record) {
+  if (!command) [[unlikely]]
+    return note_dropped(line, "no handler");
+  hand_over(command.run, record.release());
+}
+
+template <class Req>
+inline void hand(sv line, const Command<Req>& command, std::type_identity_t<Req>&& record) {
+  hand(line, command, std::make_unique<Req>(std::move(record)));
+}
+
+inline void hand(sv line, const Command<void>& command) {
+  if (!command) [[unlikely]]
+    return note_dropped(line, "no handler");
+  hand_over(command.run, nullptr);
+}
+
+inline void hand_string(sv line, const Command<std::string>& command, sv text) {
+  hand(line, command, std::make_unique<std::string>(text));
 }
 
 // A backend that ends its lines with CR LF means the same lines.
@@ -113,6 +135,7 @@ void parse_size_pair(sv text, int& a, int& b) {
 
 void CommandReader::handle_line(sv line) {
   const NotedLine noted(line);
+  const CommandTable& t = command_table();
   sv id, rest;
 
   // 1 RET <id> <status> <payload>
@@ -121,49 +144,49 @@ void CommandReader::handle_line(sv line) {
     if (sp1 == npos) return dropped_at(line, 4);
     size_t sp2 = line.find(' ', sp1 + 1);
     if (sp2 == npos) return note_dropped(line, "missing fields");
-    auto* r = new ReplyReq;
+    auto r = std::make_unique<ReplyReq>();
     r->id.assign(line.substr(4, sp1 - 4));
     r->status = num_atoi(line.substr(sp1 + 1, sp2 - sp1 - 1));  // an empty status is 0
     r->payload.assign(line.substr(sp2 + 1));
-    return hand(do_reply, r);
+    return hand(line, t.reply, std::move(r));
   }
   // 2 EVAL <script> | EVAL@<w> <script>
   if (at_form(line, "EVAL")) {
-    auto* r = new EvalReq;
+    auto r = std::make_unique<EvalReq>();
     if (line[4] == ' ') {
       r->win = "main";
       r->text = wire_unescape(from(line, 5));
     } else {
-      if (!id_at(line, 5, id, rest)) return delete r;
+      if (!id_at(line, 5, id, rest)) return;
       r->win.assign(id);
       r->text = wire_unescape(rest);
     }
-    return hand(do_eval_win, r);
+    return hand(line, t.eval, std::move(r));
   }
   // 3 TITLE@<w> <title>
   if (starts(line, "TITLE@")) {
     if (!id_at(line, 6, id, rest)) return;
-    return hand(do_title_win, new EvalReq{std::string(id), std::string(rest)});
+    return hand(line, t.title_win, EvalReq{std::string(id), std::string(rest)});
   }
   // 4 TITLE <title>
-  if (starts(line, "TITLE ")) return hand_string(do_title, from(line, 6));
+  if (starts(line, "TITLE ")) return hand_string(line, t.title, from(line, 6));
   // 5 SIZE@<w> <W> <H>
   if (starts(line, "SIZE@")) {
     if (!id_at(line, 5, id, rest)) return;
-    auto* r = new SizeReq{600, 400, std::string(id)};
+    auto r = std::make_unique<SizeReq>(600, 400, std::string(id));
     parse_size_pair(rest, r->width, r->height);
-    return hand(do_size, r);
+    return hand(line, t.size, std::move(r));
   }
   // 6 SIZE <W> <H>
   if (starts(line, "SIZE ")) {
-    auto* r = new SizeReq{960, 640, "main"};
+    auto r = std::make_unique<SizeReq>(960, 640, "main");
     parse_size_pair(from(line, 5), r->width, r->height);
-    return hand(do_size, r);
+    return hand(line, t.size, std::move(r));
   }
   // 7 WINOPEN <id>\t<url>\t<title>\t<WxH>\t<chrome...>\t<x>\t<y>\t\t<traffic>\t<parent>\t<panel>
   if (starts(line, "WINOPEN ")) {
     std::vector<std::string> f = split_tabs(from(line, 8));
-    auto* r = new WinOpenReq;
+    auto r = std::make_unique<WinOpenReq>();
     r->id = f[0];
     r->url = field(f, 1);
     r->title = field(f, 2);
@@ -182,50 +205,50 @@ void CommandReader::handle_line(sv line) {
     }
     r->parent = field(f, 14);
     r->panel = f.size() > 15 && f[15] == "1";
-    return hand(do_winopen, r);
+    return hand(line, t.winopen, std::move(r));
   }
   // 8 WINCLOSE <w>
-  if (starts(line, "WINCLOSE ")) return hand_string(do_winclose, from(line, 9));
+  if (starts(line, "WINCLOSE ")) return hand_string(line, t.winclose, from(line, 9));
   // 9 DLG <id> <kind>\t<arg>...
   if (starts(line, "DLG ")) {
     if (!id_at(line, 4, id, rest)) return;
     std::vector<std::string> f = split_tabs(rest);
-    auto* r = new DlgReq;
+    auto r = std::make_unique<DlgReq>();
     r->id.assign(id);
     r->kind = std::move(f[0]);
     r->args.assign(std::make_move_iterator(f.begin() + 1), std::make_move_iterator(f.end()));
-    return hand(do_dialog, r);
+    return hand(line, t.dialog, std::move(r));
   }
   // 10 NAVR <id> <answer>
   if (starts(line, "NAVR ")) {
     if (!id_at(line, 5, id, rest)) return;
-    return hand(do_navr, new NavrReq{std::string(id), std::string(rest)});
+    return hand(line, t.navr, NavrReq{std::string(id), std::string(rest)});
   }
   // 11 POPUPR <id> <answer>
   if (starts(line, "POPUPR ")) {
     if (!id_at(line, 7, id, rest)) return;
-    return hand(do_popupr, new PopuprReq{std::string(id), std::string(rest)});
+    return hand(line, t.popupr, PopuprReq{std::string(id), std::string(rest)});
   }
   // 12 FIND <id> <text>[\t<forward>[\t<case>]]
   if (starts(line, "FIND ")) {
     if (!id_at(line, 5, id, rest)) return;
     std::vector<std::string> f = split_tabs(rest);
-    auto* r = new FindReq;
+    auto r = std::make_unique<FindReq>();
     r->id.assign(id);
     r->text = f[0];
     r->forward = f.size() > 1 ? f[1] != "0" : true;
     r->caseSensitive = f.size() > 2 ? f[2] == "1" : false;
-    return hand(do_find, r);
+    return hand(line, t.find, std::move(r));
   }
   // 13 STOPFIND <id>
-  if (starts(line, "STOPFIND ")) return hand_string(do_stopfind, from(line, 9));
+  if (starts(line, "STOPFIND ")) return hand_string(line, t.stopfind, from(line, 9));
   // 14 MENUBEGIN | MENUBEGIN@<w>
   if (equals(line, "MENUBEGIN") || starts(line, "MENUBEGIN@")) {
     builder_.begin_menu(line.size() >= 11 ? line.substr(10) : sv());
     return;
   }
   // 15 MENURESET@<w>
-  if (starts(line, "MENURESET@")) return hand_string(do_win_menu_reset, from(line, 10));
+  if (starts(line, "MENURESET@")) return hand_string(line, t.win_menu_reset, from(line, 10));
   // 16-22 menu building
   if (builder_.in_menu()) {
     if (starts(line, "MENU ")) return builder_.add_menu(from(line, 5));
@@ -242,34 +265,34 @@ void CommandReader::handle_line(sv line) {
   if (equals(line, "MENUEND")) {
     builder_.end_menu();
     if (builder_.target().empty())
-      return hand(apply_menus, new std::vector<MenuSpec>(builder_.menus()));
-    return hand(do_win_menu_set, new WinMenuReq{builder_.target(), builder_.menus()});
+      return hand(line, t.menus, std::vector<MenuSpec>(builder_.menus()));
+    return hand(line, t.win_menu_set, WinMenuReq{builder_.target(), builder_.menus()});
   }
   // 24 TRAYBEGIN[ <title>\t<icon>\t<template>\t<tooltip>\t<clicks>]
   if (starts(line, "TRAYBEGIN")) return builder_.begin_tray(line);
   // 25 TRAYEND
-  if (equals(line, "TRAYEND")) return hand(apply_tray, new TraySpec(builder_.end_tray()));
+  if (equals(line, "TRAYEND")) return hand(line, t.tray, TraySpec(builder_.end_tray()));
   // 26 TRAYREMOVE
   if (equals(line, "TRAYREMOVE")) {
-    auto* r = new TraySpec;
+    auto r = std::make_unique<TraySpec>();
     r->remove = true;
-    return hand(apply_tray, r);
+    return hand(line, t.tray, std::move(r));
   }
   // 27 WINOP@<w> <op>
   if (starts(line, "WINOP@")) {
     if (!id_at(line, 6, id, rest)) return;
-    return hand(do_winop, new WinopReq{std::string(id), std::string(rest)});
+    return hand(line, t.winop, WinopReq{std::string(id), std::string(rest)});
   }
   // 28 WINOP <op>
-  if (starts(line, "WINOP ")) return hand(do_winop, new WinopReq{"main", std::string(from(line, 6))});
+  if (starts(line, "WINOP ")) return hand(line, t.winop, WinopReq{"main", std::string(from(line, 6))});
   // 29 CTXBEGIN
   if (equals(line, "CTXBEGIN")) return builder_.begin_ctx();
   // 30 CTXEND
-  if (equals(line, "CTXEND")) return hand(apply_ctx, new CtxReq{builder_.end_ctx(), true});
+  if (equals(line, "CTXEND")) return hand(line, t.ctx, CtxReq{builder_.end_ctx(), true});
   // 31 CTXCLEAR
-  if (equals(line, "CTXCLEAR")) return hand(apply_ctx, new CtxReq{{}, false});
+  if (equals(line, "CTXCLEAR")) return hand(line, t.ctx, CtxReq{{}, false});
   // 32 CTXSUPPRESS <0|1>
-  if (starts(line, "CTXSUPPRESS ")) return hand(apply_ctx_suppress, new bool(from(line, 12) == "1"));
+  if (starts(line, "CTXSUPPRESS ")) return hand(line, t.ctx_suppress, from(line, 12) == "1");
   // 33 ABOUTHOOK <0|1>: carried out here
   if (starts(line, "ABOUTHOOK ")) {
     g_about_to_app.store(from(line, 10) == "1");
@@ -281,32 +304,32 @@ void CommandReader::handle_line(sv line) {
     split_space(from(line, 6), req, text);
     std::vector<std::string> f = split_tabs(text);
     if (f.size() < 2) return note_dropped(line, "missing fields");
-    return hand(do_hotkey, new HotkeyReq{f[0], f[1], std::string(req)});
+    return hand(line, t.hotkey, HotkeyReq{f[0], f[1], std::string(req)});
   }
   // 35 HKUNREG <name>
-  if (starts(line, "HKUNREG ")) return hand(do_hotkey, new HotkeyReq{std::string(from(line, 8)), "", ""});
+  if (starts(line, "HKUNREG ")) return hand(line, t.hotkey, HotkeyReq{std::string(from(line, 8)), "", ""});
   // 36 AUDIOTAP STOP...
-  if (starts(line, "AUDIOTAP STOP")) return hand(do_audiotap, new AudioTapReq{"", "__stop__", false, 0});
+  if (starts(line, "AUDIOTAP STOP")) return hand(line, t.audiotap, AudioTapReq{"", "__stop__", false, 0});
   // 37 AUDIOTAP <id> <scope>\t<excludeSelf>\t<ms>
   if (starts(line, "AUDIOTAP ")) {
     sv tid, text;
     split_space(from(line, 9), tid, text);
     std::vector<std::string> f = split_tabs(text);
-    auto* r = new AudioTapReq;
+    auto r = std::make_unique<AudioTapReq>();
     r->id.assign(tid);
     r->scope = f[0];
     r->exclude_self = f.size() > 1 && f[1] == "1";
     r->interval = f.size() > 2 ? num_atoi(f[2]) : 80;
-    return hand(do_audiotap, r);
+    return hand(line, t.audiotap, std::move(r));
   }
   // 38 AUDIOFILTERSET <index>\t<freq>\t<q>\t<gain>
-  if (starts(line, "AUDIOFILTERSET ")) return hand_string(do_audiofilterset, from(line, 15));
+  if (starts(line, "AUDIOFILTERSET ")) return hand_string(line, t.audiofilterset, from(line, 15));
   // 39 AUDIOFILTERS[ <filters>]
   if (equals(line, "AUDIOFILTERS") || starts(line, "AUDIOFILTERS "))
-    return hand_string(do_audiofilters, from(line, 13));
+    return hand_string(line, t.audiofilters, from(line, 13));
   // 40 AUDIOBALANCE[ <balance>]
   if (starts(line, "AUDIOBALANCE"))
-    return hand_string(do_audiobalance, line.size() > 13 ? line.substr(13) : sv("0"));
+    return hand_string(line, t.audiobalance, line.size() > 13 ? line.substr(13) : sv("0"));
   // 41 MENUUPD <fields> | MENUUPD@<scope> <fields>
   if (at_form(line, "MENUUPD")) {
     sv scope, fields;
@@ -316,18 +339,18 @@ void CommandReader::handle_line(sv line) {
       if (!id_at(line, 8, scope, fields)) return;
     }
     std::vector<std::string> f = split_tabs(fields);
-    return hand(do_menu_update,
-                new MenuUpdReq{std::string(scope), f[0], field(f, 1), field(f, 2), field(f, 3)});
+    return hand(line, t.menu_update,
+                MenuUpdReq{std::string(scope), f[0], field(f, 1), field(f, 2), field(f, 3)});
   }
   // 42 GET <id> <key>
   if (starts(line, "GET ")) {
     if (!id_at(line, 4, id, rest)) return;
-    return hand(do_get, new GetReq{std::string(id), std::string(rest)});
+    return hand(line, t.get, GetReq{std::string(id), std::string(rest)});
   }
   // 43 NOTIFY <id>\t<title>\t<body>\t<subtitle>\t<sound>\t<actions>
   if (starts(line, "NOTIFY ")) {
     std::vector<std::string> f = split_tabs(from(line, 7));
-    return hand(do_notify, new NotifReq{f[0], field(f, 1), field(f, 2), field(f, 3),
+    return hand(line, t.notify, NotifReq{f[0], field(f, 1), field(f, 2), field(f, 3),
                                         field_unescaped(f, 5), f.size() > 4 && f[4] == "1"});
   }
   // 44 CHROME <fields> | CHROME@<w> <fields>
@@ -339,34 +362,34 @@ void CommandReader::handle_line(sv line) {
       if (!id_at(line, 7, win, fields)) return;
     }
     std::vector<std::string> f = split_tabs(fields);
-    return hand(do_chrome, new ChromeReq{std::string(win), f[0], field(f, 1), field(f, 2), field(f, 3),
+    return hand(line, t.chrome, ChromeReq{std::string(win), f[0], field(f, 1), field(f, 2), field(f, 3),
                                          field(f, 4), field(f, 5), field(f, 7)});
   }
   // 45 DRAGWIN | DRAGWIN@<w>
   if (equals(line, "DRAGWIN") || starts(line, "DRAGWIN@"))
-    return hand_string(do_dragwin, line.size() > 8 ? line.substr(8) : sv("main"));
+    return hand_string(line, t.dragwin, line.size() > 8 ? line.substr(8) : sv("main"));
   // 46 RESIZEWIN <edges> | RESIZEWIN@<w> <edges>
   if (at_form(line, "RESIZEWIN")) {
-    auto* r = new ResizeReq;
+    auto r = std::make_unique<ResizeReq>();
     if (line[9] == ' ') {
       r->window = "main";
       r->edge.assign(from(line, 10));
     } else {
-      if (!id_at(line, 10, id, rest)) return delete r;
+      if (!id_at(line, 10, id, rest)) return;
       r->window.assign(id);
       r->edge.assign(rest);
     }
-    return hand(do_resizewin, r);
+    return hand(line, t.resizewin, std::move(r));
   }
   // 47 CLIPWRITE <text>\t<html>\t<image>\t<color>\t<file>...
   if (starts(line, "CLIPWRITE ")) {
     std::vector<std::string> f = split_tabs(from(line, 10));
-    return hand(do_clip_write, new ClipWriteReq{field_unescaped(f, 0), field_unescaped(f, 1),
+    return hand(line, t.clip_write, ClipWriteReq{field_unescaped(f, 0), field_unescaped(f, 1),
                                                 field_unescaped(f, 2), field_unescaped(f, 3),
                                                 paths_from(f, 4)});
   }
   // 48 CLIPWATCH <ms>
-  if (starts(line, "CLIPWATCH ")) return hand(do_clip_watch, new int(num_atoi(from(line, 10))));
+  if (starts(line, "CLIPWATCH ")) return hand(line, t.clip_watch, num_atoi(from(line, 10)));
   // 49 DRAGOUT <icon>\t<path>... | DRAGOUT@<w> ...
   if (at_form(line, "DRAGOUT")) {
     sv win = "main", fields;
@@ -376,42 +399,42 @@ void CommandReader::handle_line(sv line) {
       if (!id_at(line, 8, win, fields)) return;
     }
     std::vector<std::string> f = split_tabs(fields);
-    return hand(do_dragout, new DragOutReq{std::string(win), wire_unescape(f[0]), paths_from(f, 1)});
+    return hand(line, t.dragout, DragOutReq{std::string(win), wire_unescape(f[0]), paths_from(f, 1)});
   }
   // 50 KEYSTROKE <id> <combo>
   if (starts(line, "KEYSTROKE ")) {
     if (!id_at(line, 10, id, rest)) return;
-    return hand(do_keystroke, new KeystrokeReq{std::string(id), std::string(rest)});
+    return hand(line, t.keystroke, KeystrokeReq{std::string(id), std::string(rest)});
   }
   // 51 PERMCHK <id> <kind> | PERMREQ <id> <kind>
   if (starts(line, "PERMCHK ") || starts(line, "PERMREQ ")) {
     if (!id_at(line, 8, id, rest)) return;
-    return hand(do_perm, new PermReq{std::string(id), std::string(rest), starts(line, "PERMREQ ")});
+    return hand(line, t.perm, PermReq{std::string(id), std::string(rest), starts(line, "PERMREQ ")});
   }
   // 52 SHELL <id> <op>\t<arg>
   if (starts(line, "SHELL ")) {
     if (!id_at(line, 6, id, rest)) return;
     std::vector<std::string> f = split_tabs(rest);
-    return hand(do_shell, new ShellReq{std::string(id), f[0], field_unescaped(f, 1)});
+    return hand(line, t.shell, ShellReq{std::string(id), f[0], field_unescaped(f, 1)});
   }
   // 53 LOGIN <id> <action>
   if (starts(line, "LOGIN ")) {
     if (!id_at(line, 6, id, rest)) return;
     int action = rest == "set 1" ? 1 : rest == "set 0" ? 0 : -1;
-    return hand(do_login, new LoginReq{std::string(id), action});
+    return hand(line, t.login, LoginReq{std::string(id), action});
   }
   // 54 POWER <id> <on|off>\t<display>\t<reason>
   if (starts(line, "POWER ")) {
     if (!id_at(line, 6, id, rest)) return;
     std::vector<std::string> f = split_tabs(rest);
-    return hand(do_power, new PowerReq{std::string(id), field_unescaped(f, 2), f[0] == "on",
+    return hand(line, t.power, PowerReq{std::string(id), field_unescaped(f, 2), f[0] == "on",
                                        f.size() > 1 && f[1] == "1"});
   }
   // 55 SOUND <id>[ <name>]
   if (starts(line, "SOUND ")) {
     sv sid, name;
     split_space(from(line, 6), sid, name);
-    return hand(do_sound, new SoundReq{std::string(sid), wire_unescape(name)});
+    return hand(line, t.sound, SoundReq{std::string(sid), wire_unescape(name)});
   }
   // 56 SHARE <x>\t<y>\t<text>\t<url>\t<file>... | SHARE@<w> ...
   if (at_form(line, "SHARE")) {
@@ -422,29 +445,29 @@ void CommandReader::handle_line(sv line) {
       if (!id_at(line, 6, win, fields)) return;
     }
     std::vector<std::string> f = split_tabs(fields);
-    auto* r = new ShareReq;
+    auto r = std::make_unique<ShareReq>();
     r->window.assign(win);
     r->text = field_unescaped(f, 2);
     r->url = field_unescaped(f, 3);
     r->files = paths_from(f, 4);
     r->x = num_atoi(f[0]);
     r->y = f.size() > 1 ? num_atoi(f[1]) : 0;
-    return hand(do_share, r);
+    return hand(line, t.share, std::move(r));
   }
   // 57 NOWPLAYING[ <json>]
   if (equals(line, "NOWPLAYING") || starts(line, "NOWPLAYING "))
-    return hand(do_nowplaying, new NowPlayingReq{wire_unescape(from(line, 11))});
+    return hand(line, t.nowplaying, NowPlayingReq{wire_unescape(from(line, 11))});
   // 58 SAY <id> <text>\t<voice>\t<rate>
   if (starts(line, "SAY ")) {
     if (!id_at(line, 4, id, rest)) return;
     std::vector<std::string> f = split_tabs(rest);
-    return hand(do_say, new SayReq{std::string(id), wire_unescape(f[0]), field_unescaped(f, 1),
+    return hand(line, t.say, SayReq{std::string(id), wire_unescape(f[0]), field_unescaped(f, 1),
                                    f.size() > 2 ? num_atof(f[2]) : 0.0});
   }
   // 59 RECORD <id> start <display>\t<path> | RECORD <id> stop
   if (starts(line, "RECORD ")) {
     if (!id_at(line, 7, id, rest)) return;
-    auto* r = new RecordReq;
+    auto r = std::make_unique<RecordReq>();
     r->id.assign(id);
     r->start = rest.size() >= 6 && rest.substr(0, 6) == "start ";
     if (r->start) {
@@ -452,73 +475,73 @@ void CommandReader::handle_line(sv line) {
       r->display = num_atol(f[0]);
       r->path = field_unescaped(f, 1);
     }
-    return hand(do_record, r);
+    return hand(line, t.record, std::move(r));
   }
   // 60 WINCTRL <id> <pid>\t<x>\t<y>\t<w>\t<h>
   if (starts(line, "WINCTRL ")) {
     if (!id_at(line, 8, id, rest)) return;
     std::vector<std::string> f = split_tabs(rest);
     auto num = [&](size_t i) { return i < f.size() ? num_atoi(f[i]) : 0; };
-    return hand(do_winctrl, new WinCtrlReq{std::string(id), num_atol(f[0]), num(1), num(2),
+    return hand(line, t.winctrl, WinCtrlReq{std::string(id), num_atol(f[0]), num(1), num(2),
                                            num(3), num(4)});
   }
   // 61 SAYSTOP
-  if (equals(line, "SAYSTOP")) return hand<void>(do_saystop, nullptr);
+  if (equals(line, "SAYSTOP")) return hand(line, t.saystop);
   // 62 VOICES <id>
-  if (starts(line, "VOICES ")) return hand(do_voices, new VoicesReq{std::string(from(line, 7))});
+  if (starts(line, "VOICES ")) return hand(line, t.voices, VoicesReq{std::string(from(line, 7))});
   // 63 PICKCOLOR <id>
-  if (starts(line, "PICKCOLOR ")) return hand_string(do_pickcolor, from(line, 10));
+  if (starts(line, "PICKCOLOR ")) return hand_string(line, t.pickcolor, from(line, 10));
   // 64 OCR <id> <path>
   if (starts(line, "OCR ")) {
     if (!id_at(line, 4, id, rest)) return;
-    return hand(do_ocr, new OcrReq{std::string(id), wire_unescape(rest)});
+    return hand(line, t.ocr, OcrReq{std::string(id), wire_unescape(rest)});
   }
   // 65 THUMB <id> <path>\t<size>
   if (starts(line, "THUMB ")) {
     if (!id_at(line, 6, id, rest)) return;
     std::vector<std::string> f = split_tabs(rest);
-    return hand(do_thumb, new ThumbReq{std::string(id), wire_unescape(f[0]),
+    return hand(line, t.thumb, ThumbReq{std::string(id), wire_unescape(f[0]),
                                        f.size() > 1 ? num_atoi(f[1]) : 0});
   }
   // 66 SECRET <id> <op>\t<service>\t<account>\t<value>
   if (starts(line, "SECRET ")) {
     if (!id_at(line, 7, id, rest)) return;
     std::vector<std::string> f = split_tabs(rest);
-    return hand(do_secret, new SecretReq{std::string(id), f[0], field_unescaped(f, 1),
+    return hand(line, t.secret, SecretReq{std::string(id), f[0], field_unescaped(f, 1),
                                          field_unescaped(f, 2), field_unescaped(f, 3)});
   }
   // 67 AUTH <id> <reason>
   if (starts(line, "AUTH ")) {
     if (!id_at(line, 5, id, rest)) return;
-    return hand(do_auth, new AuthReq{std::string(id), wire_unescape(rest)});
+    return hand(line, t.auth, AuthReq{std::string(id), wire_unescape(rest)});
   }
   // 68 OSA <id> <script>
   if (starts(line, "OSA ")) {
     if (!id_at(line, 4, id, rest)) return;
-    return hand(do_osa, new OsaReq{std::string(id), wire_unescape(rest)});
+    return hand(line, t.osa, OsaReq{std::string(id), wire_unescape(rest)});
   }
   // 69 QUICKLOOK[ <path>\t...]
   if (equals(line, "QUICKLOOK") || starts(line, "QUICKLOOK ")) {
-    auto* r = new QLReq;
+    auto r = std::make_unique<QLReq>();
     if (line.size() > 10) r->paths = paths_from(split_tabs(line.substr(10)), 0);
-    return hand(do_quicklook, r);
+    return hand(line, t.quicklook, std::move(r));
   }
   // 70 CAPTURE <id>[ <display>]
   if (starts(line, "CAPTURE ")) {
     sv cid, disp;
     split_space(from(line, 8), cid, disp);
     bool has_display = line.find(' ', 8) != npos;
-    return hand(do_capture, new CaptureReq{std::string(cid), has_display ? num_atol(disp) : 0});
+    return hand(line, t.capture, CaptureReq{std::string(cid), has_display ? num_atol(disp) : 0});
   }
   // 71 BADGE[ <label>]
   if (equals(line, "BADGE") || starts(line, "BADGE "))
-    return hand(do_badge, new std::string(wire_unescape(from(line, 6))));
+    return hand(line, t.badge, wire_unescape(from(line, 6)));
   // 72 ATTENTION[<n>]
   if (starts(line, "ATTENTION"))
-    return hand(do_attention, new int(line.size() > 10 ? num_atoi(line.substr(10)) : 0));
+    return hand(line, t.attention, line.size() > 10 ? num_atoi(line.substr(10)) : 0);
   // 73 PROGRESS[<x>]
   if (starts(line, "PROGRESS"))
-    return hand(do_progress, new double(line.size() > 9 ? num_atof(line.substr(9)) : -1.0));
+    return hand(line, t.progress, line.size() > 9 ? num_atof(line.substr(9)) : -1.0);
   // 74 PDF <id> <path> | PDF@<w> <id> <path>
   if (starts(line, "PDF ") || starts(line, "PDF@")) {
     sv win = "main";
@@ -530,20 +553,20 @@ void CommandReader::handle_line(sv line) {
       start = sp + 1;
     }
     if (!id_at(line, start, id, rest)) return;
-    return hand(do_pdf, new PdfReq{std::string(id), wire_unescape(rest), std::string(win)});
+    return hand(line, t.pdf, PdfReq{std::string(id), wire_unescape(rest), std::string(win)});
   }
   // 75 APPICON[ <path>]
   if (equals(line, "APPICON") || starts(line, "APPICON "))
-    return hand(do_appicon, new std::string(wire_unescape(from(line, 8))));
+    return hand(line, t.appicon, wire_unescape(from(line, 8)));
   // 76 COOKIES <id> <rest>
   if (starts(line, "COOKIES ")) {
     if (!id_at(line, 8, id, rest)) return;
-    return hand(do_cookies, new CookieReq{std::string(id), std::string(rest)});
+    return hand(line, t.cookies, CookieReq{std::string(id), std::string(rest)});
   }
   // 77 SPOTLIGHT <id> <query>
   if (starts(line, "SPOTLIGHT ")) {
     if (!id_at(line, 10, id, rest)) return;
-    return hand(do_spotlight, new SpotlightReq{std::string(id), wire_unescape(rest)});
+    return hand(line, t.spotlight, SpotlightReq{std::string(id), wire_unescape(rest)});
   }
   // 78 AI <op> <id>[ <prompt>\t<instructions>\t<tools>]
   if (starts(line, "AI ")) {
@@ -551,7 +574,7 @@ void CommandReader::handle_line(sv line) {
     if (!id_at(line, 3, op, rest)) return;
     sv rid, fields;
     split_space(rest, rid, fields);
-    auto* r = new AiReq;
+    auto r = std::make_unique<AiReq>();
     r->id.assign(rid);
     r->op.assign(op);
     if (rest.find(' ') != npos) {
@@ -560,21 +583,22 @@ void CommandReader::handle_line(sv line) {
       r->instructions = field_unescaped(f, 1);
       r->tools = field_unescaped(f, 2);
     }
-    return hand(do_ai, r);
+    return hand(line, t.ai, std::move(r));
   }
   // 79 AITOOLRESULT <n> <value>: carried out here
   if (starts(line, "AITOOLRESULT ")) {
     if (!id_at(line, 13, id, rest)) return;
-    ai_tool_result(num_atol(id), wire_unescape(rest));
-    return;
+    if (!t.ai_tool_result) [[unlikely]]
+      return note_dropped(line, "no handler");
+    return t.ai_tool_result(num_atol(id), wire_unescape(rest));
   }
   // 80 PRINT, 81 PRINT@<w>
-  if (equals(line, "PRINT")) return hand<void>(do_print, nullptr);
-  if (starts(line, "PRINT@")) return hand_string(do_print, from(line, 6));
+  if (equals(line, "PRINT")) return hand(line, t.print, std::unique_ptr<std::string>());  // no record: the main window
+  if (starts(line, "PRINT@")) return hand_string(line, t.print, from(line, 6));
   // 82 RELOAD
-  if (equals(line, "RELOAD")) return hand<void>(do_reload, nullptr);
+  if (equals(line, "RELOAD")) return hand(line, t.reload);
   // 83 QUIT
-  if (equals(line, "QUIT")) return hand<void>(do_terminate, nullptr);
+  if (equals(line, "QUIT")) return hand(line, t.quit);
   note_unmatched(line, builder_.in_menu(), builder_.any_open());
 }
 
@@ -614,7 +638,7 @@ void reader_run(int fd) {
     if (r <= 0) break;
     reader.feed(buf, static_cast<size_t>(r));
   }
-  launcher_dispatch(g_w.load(std::memory_order_relaxed), do_terminate, nullptr);
+  launcher_dispatch(g_w.load(std::memory_order_relaxed), typed<do_terminate>, nullptr);
 }
 
 namespace {
@@ -646,7 +670,7 @@ bool wait_for_backend() {
       how = " (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
     else if (got == g_backend_pid && WIFSIGNALED(status))
       how = " (signal " + std::to_string(WTERMSIG(status)) + ")";
-    launcher_dispatch(g_w.load(std::memory_order_relaxed), do_backend_exited, new std::string(how));
+    launcher_dispatch(g_w.load(std::memory_order_relaxed), typed<do_backend_exited>, new std::string(how));
     return false;
   }
 }
@@ -661,7 +685,7 @@ void sock_read_loop() {
       fd = accept4(g_listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-      launcher_dispatch(g_w.load(std::memory_order_relaxed), do_terminate, nullptr);
+      launcher_dispatch(g_w.load(std::memory_order_relaxed), typed<do_terminate>, nullptr);
       return;
     }
     sock_set_connected(fd);

@@ -1,6 +1,7 @@
 #pragma once
 // Request records: one heap record per command line, filled by the reader and
-// owned (and deleted) by the command's handler on the main thread.
+// owned by the command's handler on the main thread through a unique_ptr (see
+// core/command_table.h).
 
 #include <string>
 #include <vector>

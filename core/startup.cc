@@ -21,7 +21,6 @@
 #include "core/app_hooks.h"
 #include "core/app_identity.h"
 #include "core/debug_notes.h"
-#include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/page_bridge.h"
 #include "core/reader.h"
@@ -264,7 +263,7 @@ bool initialize_main_window(const std::string& title, int width, int height, boo
 
   auto apply_plist_chrome = [&] {
     if (bundle && info.has("QuibexChrome"))
-      do_chrome(w, new ChromeReq(chrome_req_from_setting(info.string("QuibexChrome"))));
+      do_chrome(w, std::make_unique<ChromeReq>(chrome_req_from_setting(info.string("QuibexChrome"))));
   };
   apply_plist_chrome();
   webview_set_title(w, title);
@@ -359,7 +358,7 @@ StartupSettings read_settings(const EnvLookup& env, const platform::PlistDict& i
   return s;
 }
 
-void do_terminate(void*, void*) { platform::current().main_queue().quit(); }
+void do_terminate(void*) { platform::current().main_queue().quit(); }
 
 int launcher_main(int argc, char** argv) {
   if (int code = answer_help_or_version(argc, argv); code >= 0) return code;
@@ -384,7 +383,7 @@ int launcher_main(int argc, char** argv) {
 
   // Asked to end by a signal, the host ends as on QUIT: through the main loop (once
   // it runs), with the socket directory removed.
-  platform::current().on_termination_signal([] { do_terminate(nullptr, nullptr); });
+  platform::current().on_termination_signal([] { do_terminate(nullptr); });
 
   bool bundle_flag = false;
   std::string bundle_failure;
@@ -468,7 +467,7 @@ int launcher_main(int argc, char** argv) {
       bundle.info.has("NSLocationUsageDescription") || bundle.info.has("NSLocationWhenInUseUsageDescription");
   install_winstate_observers();
   install_open_handlers();
-  apply_menus(g_w.load(), new std::vector<MenuSpec>());
+  apply_menus(g_w.load(), std::make_unique<std::vector<MenuSpec>>());
   install_key_window_observer();
 
   if (!g_windowless) {

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/handlers.h"
 #include "core/window_class.h"
 #include "core/window_screens.h"
 #include "core/wire.h"
@@ -182,8 +181,7 @@ ChromeReq chrome_req_from_setting(const std::string& value) {
   return ChromeReq{"main", f[0], f[1], f[2], f[3], f[4], f[5], f[6]};
 }
 
-void do_chrome(void* w, void* rec) {
-  std::unique_ptr<ChromeReq> r(static_cast<ChromeReq*>(rec));
+void do_chrome(void* w, std::unique_ptr<ChromeReq> r) {
   NativeWindow* window = window_for_id(w, r->window);
   platform::WebView* webview = webview_for_id(w, r->window);
   std::unique_ptr<EffectView>* slot = effect_slot_for(r->window);

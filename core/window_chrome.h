@@ -47,3 +47,6 @@ void forget_first_mouse(platform::WebView* webview);
 // The QuibexChrome setting: up to seven TAB-separated fields in ChromeReq order
 // (titlebar, buttons, transparent, material, square, firstMouse, traffic).
 ChromeReq chrome_req_from_setting(const std::string& value);
+
+// CHROME and CHROME@<w>.
+void do_chrome(void* w, std::unique_ptr<ChromeReq> r);

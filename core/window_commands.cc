@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "core/debug_notes.h"
-#include "core/handlers.h"
 #include "core/page_bridge.h"
 #include "core/page_files.h"
 #include "core/records.h"
@@ -65,7 +64,7 @@ void window_did_close(const std::string& id, NativeWindow* window) {
   g_traffic_pos.erase(id);
   g_traffic_default.erase(id);
   forget_fullscreen_reentry(window);
-  do_win_menu_reset(nullptr, new std::string(id));
+  do_win_menu_reset(nullptr, std::make_unique<std::string>(id));
   auto it = g_windows.find(id);
   if (it == g_windows.end() || it->second.window.get() != window) return;
   auto held = std::make_shared<QuibWindow>(std::move(it->second));
@@ -99,8 +98,7 @@ QuibWindow* make_registry_window(const std::string& id, std::unique_ptr<platform
   return &entry;
 }
 
-void do_winopen(void* w, void* rec) {
-  std::unique_ptr<WinOpenReq> r(static_cast<WinOpenReq*>(rec));
+void do_winopen(void* w, std::unique_ptr<WinOpenReq> r) {
   if (r->id.empty() || r->id == "main" || g_windows.count(r->id)) {
     if (NativeWindow* existing = window_for_id(w, r->id)) bring_forward(existing);
     return;
@@ -155,21 +153,18 @@ void do_winopen(void* w, void* rec) {
   if (g_debug_open) webview->open_inspector();
 }
 
-void do_winclose(void*, void* rec) {
-  std::unique_ptr<std::string> id(static_cast<std::string*>(rec));
+void do_winclose(void*, std::unique_ptr<std::string> id) {
   if (id->empty() || *id == "main") return;
   auto it = g_windows.find(*id);
   if (it != g_windows.end() && it->second.window) it->second.window->close();
 }
 
-void do_title(void* w, void* rec) {
-  std::unique_ptr<std::string> title(static_cast<std::string*>(rec));
+void do_title(void* w, std::unique_ptr<std::string> title) {
   // Windowless: there is no main window to name.
   if (w) webview_set_title(w, utf8_sanitize(*title));
 }
 
-void do_title_win(void* w, void* rec) {
-  std::unique_ptr<EvalReq> r(static_cast<EvalReq*>(rec));
+void do_title_win(void* w, std::unique_ptr<EvalReq> r) {
   NativeWindow* window = window_for_id(w, r->win);
   if (!window) return;
   const std::string title = utf8_sanitize(r->text);
@@ -179,21 +174,18 @@ void do_title_win(void* w, void* rec) {
     window->set_title(title);
 }
 
-void do_size(void* w, void* rec) {
-  std::unique_ptr<SizeReq> r(static_cast<SizeReq*>(rec));
+void do_size(void* w, std::unique_ptr<SizeReq> r) {
   NativeWindow* window = window_for_id(w, r->window);
   if (!window || r->width < 1 || r->height < 1) return;
   set_content_size_keep_top(window, r->width, r->height);
 }
 
-void do_dragwin(void* w, void* rec) {
-  std::unique_ptr<std::string> id(static_cast<std::string*>(rec));
+void do_dragwin(void* w, std::unique_ptr<std::string> id) {
   NativeWindow* window = window_for_id(w, *id);
   if (window && left_button_down()) window->begin_move_drag();
 }
 
-void do_resizewin(void* w, void* rec) {
-  std::unique_ptr<ResizeReq> r(static_cast<ResizeReq*>(rec));
+void do_resizewin(void* w, std::unique_ptr<ResizeReq> r) {
   if (!left_button_down()) return;
   NativeWindow* window = window_for_id(w, r->window);
   if (!window || !(window->style_mask() & platform::kStyleResizable)) return;
@@ -210,8 +202,7 @@ void do_resizewin(void* w, void* rec) {
   window->begin_resize_drag(edges, {std::max(f.w, 120.0), std::max(f.h, 80.0)});
 }
 
-void do_dragout(void* w, void* rec) {
-  std::unique_ptr<DragOutReq> r(static_cast<DragOutReq*>(rec));
+void do_dragout(void* w, std::unique_ptr<DragOutReq> r) {
   NativeWindow* window = window_for_id(w, r->window);
   if (!window || !webview_for_id(w, r->window) || r->paths.empty() || !left_button_down()) return;
   // A relative path names a file in the working directory; a drop target needs the

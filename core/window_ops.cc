@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "core/handlers.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/window_class.h"
@@ -128,8 +127,7 @@ void fullscreen_on_screen(NativeWindow* window, std::uint32_t display_id) {
   window->toggle_full_screen();
 }
 
-void do_winop(void* w, void* rec) {
-  std::unique_ptr<WinopReq> r(static_cast<WinopReq*>(rec));
+void do_winop(void* w, std::unique_ptr<WinopReq> r) {
   const std::string& op = r->op;
   if (op == "geom 1" || op == "geom 0") {
     g_geom_events = op.back() == '1';

@@ -1,8 +1,11 @@
 #pragma once
-// WINOP: everything done to an open window (do_winop in handlers.h).
+// WINOP: everything done to an open window.
 
+#include <memory>
 #include <optional>
+#include <string>
 
+#include "core/records.h"
 #include "platform/screens.h"
 #include "platform/window.h"
 
@@ -13,3 +16,6 @@ void fullscreen_on_screen(platform::NativeWindow* window, std::uint32_t display_
 void forget_fullscreen_reentry(platform::NativeWindow* window);
 // The level a "level" verb names: desktop, overlay, floating, else normal.
 long level_for_name(const std::string& name);
+
+// WINOP@<w> and WINOP.
+void do_winop(void* w, std::unique_ptr<WinopReq> r);

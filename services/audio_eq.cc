@@ -6,7 +6,6 @@
 #include <memory>
 #include <vector>
 
-#include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/wire.h"
 #include "platform/audio.h"
@@ -111,8 +110,6 @@ void quib_eq_stop() {
   eq_clear(g_eq_chain);
 }
 
-std::unique_ptr<std::string> take(void* rec) { return std::unique_ptr<std::string>(static_cast<std::string*>(rec)); }
-
 }  // namespace
 
 void eq_on_change(platform::AudioServer::Change change) {
@@ -125,8 +122,7 @@ void eq_on_change(platform::AudioServer::Change change) {
   if (!g_eq_stream && server && server->has_streams(kScope)) quib_eq_rearm();
 }
 
-void do_audiofilters(void*, void* rec) {
-  auto text = take(rec);
+void do_audiofilters(void*, std::unique_ptr<std::string> text) {
   // An equalizer that is on can always be turned off, even with the server gone.
   if (!supported() && !g_eq_active) return;
   std::vector<EqFilter> old = g_eq;
@@ -151,8 +147,7 @@ void do_audiofilters(void*, void* rec) {
   if (quib_eq_build(false) != 0) quib_eq_teardown();
 }
 
-void do_audiofilterset(void*, void* rec) {
-  auto text = take(rec);
+void do_audiofilterset(void*, std::unique_ptr<std::string> text) {
   if (!supported() || !text) return;
   auto f = split_tabs(*text);
   if (f.size() < 4) return;
@@ -166,8 +161,7 @@ void do_audiofilterset(void*, void* rec) {
   eq_publish(true);
 }
 
-void do_audiobalance(void*, void* rec) {
-  auto text = take(rec);
+void do_audiobalance(void*, std::unique_ptr<std::string> text) {
   if (!supported()) return;
   g_eq_balance = eq_number(text ? *text : std::string(), 0);
   eq_publish(true);

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/records.h"
 #include "core/wire.h"
@@ -116,8 +115,7 @@ void quib_audiotap_capture(const AudioBuf* bufs, size_t n) {
   tap_append(g_tap_pcm, bufs, n);
 }
 
-void do_audiotap(void*, void* rec) {
-  std::unique_ptr<AudioTapReq> r(static_cast<AudioTapReq*>(rec));
+void do_audiotap(void*, std::unique_ptr<AudioTapReq> r) {
   platform::AudioServer* server = platform::audio_server();
   // A stop ends a running tap even when the server has gone meanwhile.
   if (r->scope == "__stop__") {

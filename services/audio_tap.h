@@ -3,7 +3,9 @@
 // as AUDIOTAP event lines of int16 samples, one per interval.
 
 #include <cstddef>
+#include <memory>
 
+#include "core/records.h"
 #include "platform/audio.h"
 
 struct AudioBuf;
@@ -20,3 +22,6 @@ void audiotap_reset();
 void audio_watch_ensure();
 void audiotap_on_change(platform::AudioServer::Change change);
 void eq_on_change(platform::AudioServer::Change change);
+
+// AUDIOTAP and AUDIOTAP STOP.
+void do_audiotap(void* w, std::unique_ptr<AudioTapReq> r);

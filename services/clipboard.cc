@@ -8,7 +8,6 @@
 #include <memory>
 #include <optional>
 
-#include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/records.h"
 #include "core/settings.h"
@@ -124,8 +123,7 @@ void clip_note_source(long count) {
   g_clip_src_count = count;
 }
 
-void do_clip_write(void*, void* rec) {
-  std::unique_ptr<ClipWriteReq> r(static_cast<ClipWriteReq*>(rec));
+void do_clip_write(void*, std::unique_ptr<ClipWriteReq> r) {
   platform::Clipboard* cb = platform::clipboard();
   if (!cb) {
     std::fputs("quibex: CLIPWRITE: no clipboard on this desktop\n", stderr);
@@ -153,8 +151,7 @@ void do_clip_write(void*, void* rec) {
   clip_note_source(g_clip_self);
 }
 
-void do_clip_watch(void*, void* rec) {
-  std::unique_ptr<int> ms(static_cast<int*>(rec));
+void do_clip_watch(void*, std::unique_ptr<int> ms) {
   stop_watch();
   platform::Clipboard* cb = platform::clipboard();
   if (*ms <= 0 || !cb) return;

@@ -3,7 +3,10 @@
 // "clipboard:count".
 
 #include <functional>
+#include <memory>
 #include <string>
+
+#include "core/records.h"
 
 // The answer of "clipboard" (count_only false) or "clipboard:count". Reading
 // another application's clipboard takes round trips through the display server:
@@ -16,3 +19,7 @@ void clip_note_source(long count);
 
 // The clipboard state, for tests: forgets every count seen and the watch timer.
 void clip_reset_for_tests();
+
+// CLIPWRITE; CLIPWATCH (the interval in ms; 0 or less stops watching).
+void do_clip_write(void* w, std::unique_ptr<ClipWriteReq> r);
+void do_clip_watch(void* w, std::unique_ptr<int> ms);

@@ -21,7 +21,6 @@
 #include <string>
 
 #include "core/app_hooks.h"
-#include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/records.h"
 #include "core/settings.h"
@@ -128,8 +127,7 @@ ShellTarget parse_shell_arg(const std::string& arg, const std::string& home) {
 }
 
 
-void do_shell(void*, void* rec) {
-  std::unique_ptr<ShellReq> req(static_cast<ShellReq*>(rec));
+void do_shell(void*, std::unique_ptr<ShellReq> req) {
   const std::string id = req->id;
   platform::DesktopShell* shell = platform::desktop_shell();
   const ShellTarget t = parse_shell_arg(req->arg, home_dir());
@@ -214,8 +212,7 @@ std::string autostart_path(const std::string& app_id) {
   return config + "/autostart/" + app_id + ".desktop";
 }
 
-void do_login(void*, void* rec) {
-  std::unique_ptr<LoginReq> req(static_cast<LoginReq*>(rec));
+void do_login(void*, std::unique_ptr<LoginReq> req) {
   if (g_bundle_identifier.empty())
     return reply(req->id, R"({"status":"unsupported","ok":false,"error":null})");
   const std::string app_id = application_id_for(g_bundle_identifier, "", g_bundle_path);
@@ -250,8 +247,7 @@ void power_reset_for_tests() {
   g_power_generation = 0;
 }
 
-void do_power(void*, void* rec) {
-  std::unique_ptr<PowerReq> req(static_cast<PowerReq*>(rec));
+void do_power(void*, std::unique_ptr<PowerReq> req) {
   platform::DesktopShell* shell = platform::desktop_shell();
   // The reason travels as a D-Bus string, which must be UTF-8: an "on" with
   // another reason is refused whole, and what is held stays held.
@@ -281,8 +277,7 @@ void do_power(void*, void* rec) {
 
 // ---- sounds and search --------------------------------------------------------
 
-void do_sound(void*, void* rec) {
-  std::unique_ptr<SoundReq> req(static_cast<SoundReq*>(rec));
+void do_sound(void*, std::unique_ptr<SoundReq> req) {
   platform::DesktopShell* shell = platform::desktop_shell();
   if (!shell) return reply(req->id, R"({"ok":false})");
   // One answer whatever the sound server does: a sound not started in time answers false.
@@ -296,8 +291,7 @@ constexpr int kSearchLimit = 100;
 constexpr int kSearchTimeoutMs = 10000;
 }  // namespace
 
-void do_spotlight(void*, void* rec) {
-  std::unique_ptr<SpotlightReq> req(static_cast<SpotlightReq*>(rec));
+void do_spotlight(void*, std::unique_ptr<SpotlightReq> req) {
   const std::string id = req->id;
   platform::DesktopShell* shell = platform::desktop_shell();
   if (!shell || req->query.empty()) return reply(id, R"({"ok":true,"paths":[]})");
@@ -316,8 +310,7 @@ void do_spotlight(void*, void* rec) {
 
 // ---- sharing and previews -----------------------------------------------------
 
-void do_share(void* w, void* rec) {
-  std::unique_ptr<ShareReq> req(static_cast<ShareReq*>(rec));
+void do_share(void* w, std::unique_ptr<ShareReq> req) {
   platform::ShareItems items;
   items.text = req->text;
   if (!req->url.empty() && has_url_scheme(req->url)) items.url = req->url;
@@ -329,7 +322,6 @@ void do_share(void* w, void* rec) {
   shell->share(view, items, req->x, req->y);
 }
 
-void do_quicklook(void*, void* rec) {
-  std::unique_ptr<QLReq> req(static_cast<QLReq*>(rec));
+void do_quicklook(void*, std::unique_ptr<QLReq> req) {
   if (platform::DesktopShell* shell = platform::desktop_shell()) shell->preview(req->paths);
 }

@@ -2,8 +2,10 @@
 // What the desktop commands compute before they reach the desktop: how SHELL
 // reads its argument, and the login item's autostart entry.
 
+#include <memory>
 #include <string>
 
+#include "core/records.h"
 #include "services/clip_format.h"
 
 struct ShellTarget {
@@ -25,3 +27,12 @@ std::string autostart_path(const std::string& app_id);
 inline constexpr double kSoundAnswerLimitMs = 3000;
 // Forgets the power inhibition held (the desktop that held it went away); for tests.
 void power_reset_for_tests();
+
+// SHELL, LOGIN, POWER, SOUND, SPOTLIGHT, SHARE and QUICKLOOK.
+void do_shell(void* w, std::unique_ptr<ShellReq> req);
+void do_login(void* w, std::unique_ptr<LoginReq> req);
+void do_power(void* w, std::unique_ptr<PowerReq> req);
+void do_sound(void* w, std::unique_ptr<SoundReq> req);
+void do_spotlight(void* w, std::unique_ptr<SpotlightReq> req);
+void do_share(void* w, std::unique_ptr<ShareReq> req);
+void do_quicklook(void* w, std::unique_ptr<QLReq> req);

@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include "core/app_identity.h"
-#include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/records.h"
 #include "core/settings.h"
@@ -131,28 +130,24 @@ void apply_dev_icon() {
   dock_tile_refresh();
 }
 
-void do_badge(void*, void* rec) {
-  std::unique_ptr<std::string> text(static_cast<std::string*>(rec));
+void do_badge(void*, std::unique_ptr<std::string> text) {
   g_badge = *text;
   publish_entry(false);
   dock_tile_refresh();
 }
 
-void do_attention(void*, void* rec) {
-  std::unique_ptr<int> v(static_cast<int*>(rec));
+void do_attention(void*, std::unique_ptr<int> v) {
   if (platform::Dock* d = platform::dock()) d->request_attention(*v != 0);
   publish_entry(true);
 }
 
-void do_progress(void*, void* rec) {
-  std::unique_ptr<double> v(static_cast<double*>(rec));
+void do_progress(void*, std::unique_ptr<double> v) {
   g_dock_progress = std::isnan(*v) ? -1.0 : *v;
   publish_entry(false);
   dock_tile_refresh();
 }
 
-void do_appicon(void*, void* rec) {
-  std::unique_ptr<std::string> path(static_cast<std::string*>(rec));
+void do_appicon(void*, std::unique_ptr<std::string> path) {
   if (path->empty()) {
     g_dock_icon = g_dock_icon_default;
     g_dock_icon_w = g_default_w;
@@ -168,8 +163,7 @@ void do_appicon(void*, void* rec) {
   dock_tile_refresh();
 }
 
-void do_nowplaying(void*, void* rec) {
-  std::unique_ptr<NowPlayingReq> req(static_cast<NowPlayingReq*>(rec));
+void do_nowplaying(void*, std::unique_ptr<NowPlayingReq> req) {
   platform::Dock* d = platform::dock();
   if (!d) return;
   if (req->info.empty() || req->info == "clear") {

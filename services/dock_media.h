@@ -2,9 +2,11 @@
 // The tile's progress bar and the media controls' words, as the dock and
 // now-playing commands compute them.
 
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "core/records.h"
 #include "platform/dock.h"
 
 // The now-playing JSON's members (text that is no JSON object has none).
@@ -25,3 +27,11 @@ void dock_reset_for_tests();
 void apply_dev_icon();
 // GET "debug:icon": the icon set for the task bar, its size, and QUIBEX_ICON.
 std::string dock_icon_json();
+
+// BADGE (the label), ATTENTION, PROGRESS, APPICON (the image's path; empty: the
+// default icon) and NOWPLAYING.
+void do_badge(void* w, std::unique_ptr<std::string> text);
+void do_attention(void* w, std::unique_ptr<int> v);
+void do_progress(void* w, std::unique_ptr<double> v);
+void do_appicon(void* w, std::unique_ptr<std::string> path);
+void do_nowplaying(void* w, std::unique_ptr<NowPlayingReq> req);

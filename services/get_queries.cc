@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <exception>
 
-#include "core/handlers.h"
 #include "core/records.h"
 #include "platform/system_info.h"
 #include "services/audio_eq.h"
@@ -66,8 +65,7 @@ void answer_get(void* w, const std::string& key, const std::shared_ptr<GetReply>
   reply->send("null");
 }
 
-void do_get(void* w, void* rec) {
-  std::unique_ptr<GetReq> r(static_cast<GetReq*>(rec));
+void do_get(void* w, std::unique_ptr<GetReq> r) {
   auto reply = std::make_shared<GetReply>(r->id, r->key);
   try {
     answer_get(w, r->key, reply);

@@ -1,6 +1,8 @@
 // PICKCOLOR, OCR and THUMB: each handler starts the desktop's work and the work's
 // completion writes the one answer, from whatever thread it runs on.
 
+#include "services/image_services.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "core/handlers.h"
 #include "core/records.h"
 #include "core/wire.h"
 #include "platform/capture.h"
@@ -47,8 +48,8 @@ void reply(const std::string& id, const std::string& json) { sock_write_line("GO
 
 }  // namespace
 
-void do_pickcolor(void*, void* rec) {
-  const std::string id = *std::unique_ptr<std::string>(static_cast<std::string*>(rec));
+void do_pickcolor(void*, std::unique_ptr<std::string> record) {
+  const std::string id = *record;
   platform::ScreenCapture* cap = platform::screen_capture();
   if (!cap) return capture_fail(id, "colour picking is not available");
   cap->pick_color([id](std::optional<platform::ScreenCapture::Rgb> c, std::string error) {
@@ -58,8 +59,7 @@ void do_pickcolor(void*, void* rec) {
   });
 }
 
-void do_ocr(void*, void* rec) {
-  std::unique_ptr<OcrReq> q(static_cast<OcrReq*>(rec));
+void do_ocr(void*, std::unique_ptr<OcrReq> q) {
   const std::string id = q->id;
   platform::ScreenCapture* cap = platform::screen_capture();
   const FileKind kind = file_kind(q->path);
@@ -81,8 +81,7 @@ void do_ocr(void*, void* rec) {
   });
 }
 
-void do_thumb(void*, void* rec) {
-  std::unique_ptr<ThumbReq> q(static_cast<ThumbReq*>(rec));
+void do_thumb(void*, std::unique_ptr<ThumbReq> q) {
   const std::string id = q->id, path = q->path;
   const std::uint64_t edge = q->size > 0 ? std::uint64_t(q->size) : 256;
   q.reset();

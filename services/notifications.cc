@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "core/handlers.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/wire.h"
@@ -174,8 +173,7 @@ void install_notif_delegate() {
   if (platform::Notifier* n = platform::notifier()) n->listen(&on_event);
 }
 
-void do_notify(void*, void* rec) {
-  std::unique_ptr<NotifReq> r(static_cast<NotifReq*>(rec));
+void do_notify(void*, std::unique_ptr<NotifReq> r) {
   if (!g_bundle_mode) {
     if (!g_told_not_bundled)
       std::fputs("quibex: NOTIFY: notifications are shown only when the host runs from an application bundle; "

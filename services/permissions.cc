@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "core/handlers.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/wire.h"
@@ -113,9 +112,8 @@ void perm_reply(const std::string& id, const std::string& status) {
   sock_write_line("GOT " + id + " {\"status\":\"" + status + "\"}");
 }
 
-void do_perm(void*, void* rec) {
-  const PermReq req = std::move(*static_cast<PermReq*>(rec));
-  delete static_cast<PermReq*>(rec);
+void do_perm(void*, std::unique_ptr<PermReq> record) {
+  const PermReq& req = *record;
   const std::string id = req.id, kind = req.kind;
   platform::Permissions* p = platform::permissions();
   auto word = [](bool ok) { return ok ? "granted" : "denied"; };

@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 
-#include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/records.h"
 #include "core/window_screens.h"
@@ -64,8 +63,7 @@ void bound(const WaitRef& wait, std::function<void()> withdraw, const std::strin
 
 }  // namespace
 
-void do_secret(void*, void* rec) {
-  std::unique_ptr<SecretReq> req(static_cast<SecretReq*>(rec));
+void do_secret(void*, std::unique_ptr<SecretReq> req) {
   const std::string id = req->id;
   const std::string& op = req->op;
   if (op != "get" && op != "set" && op != "del") return reply(id, error_json("unknown secret op"));
@@ -92,8 +90,7 @@ void do_secret(void*, void* rec) {
   bound(wait, std::move(withdraw), error_json("keychain timed out"));
 }
 
-void do_auth(void*, void* rec) {
-  std::unique_ptr<AuthReq> req(static_cast<AuthReq*>(rec));
+void do_auth(void*, std::unique_ptr<AuthReq> req) {
   const std::string id = req->id;
   const std::string reason = req->reason.empty() ? "authenticate" : req->reason;
   req.reset();
@@ -109,13 +106,11 @@ void do_auth(void*, void* rec) {
 }
 
 // There is no AppleScript on this desktop: every script fails as one that cannot run.
-void do_osa(void*, void* rec) {
-  std::unique_ptr<OsaReq> req(static_cast<OsaReq*>(rec));
+void do_osa(void*, std::unique_ptr<OsaReq> req) {
   reply(req->id, error_json("unsupported"));
 }
 
-void do_winctrl(void*, void* rec) {
-  std::unique_ptr<WinCtrlReq> req(static_cast<WinCtrlReq*>(rec));
+void do_winctrl(void*, std::unique_ptr<WinCtrlReq> req) {
   platform::SystemAccess* access = platform::system_access();
   if (!access) return reply(req->id, error_json("unsupported"));
   // The process id travels as 32 bits; anything else names no process.

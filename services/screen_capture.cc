@@ -12,7 +12,6 @@
 #include <memory>
 #include <vector>
 
-#include "core/handlers.h"
 #include "core/records.h"
 #include "core/wire.h"
 #include "platform/capture.h"
@@ -216,8 +215,7 @@ void capture_fail(const std::string& id, const std::string& message) {
   sock_write_line("GOT " + id + " {\"ok\":false,\"error\":" + json_escape(message) + "}");
 }
 
-void do_record(void*, void* rec) {
-  std::unique_ptr<RecordReq> q(static_cast<RecordReq*>(rec));
+void do_record(void*, std::unique_ptr<RecordReq> q) {
   Recorder& r = R();
   if (!r.queue) r.queue = platform::current().make_serial_queue("quibex-recorder");
   if (!q->start) {
@@ -228,8 +226,7 @@ void do_record(void*, void* rec) {
   on_queue([id = q->id, path = q->path, t] { rec_start(id, path, t); });
 }
 
-void do_capture(void*, void* rec) {
-  std::unique_ptr<CaptureReq> q(static_cast<CaptureReq*>(rec));
+void do_capture(void*, std::unique_ptr<CaptureReq> q) {
   const std::string id = q->id;
   if (!request_id_fits_file_name(id)) return capture_fail(id, kBadRequestId);
   Target t = choose_display(q->display, "no shareable content (screen-recording permission?)");

@@ -2,13 +2,14 @@
 // speech thread's end of an utterance and SAYSTOP both answer through it, under
 // its lock, so each SAY is answered exactly once.
 
+#include "services/speech_commands.h"
+
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/records.h"
 #include "core/wire.h"
@@ -32,8 +33,7 @@ const char* quality_word(int q) { return q == 3 ? "premium" : q == 2 ? "enhanced
 
 }  // namespace
 
-void do_say(void*, void* rec) {
-  std::unique_ptr<SayReq> req(static_cast<SayReq*>(rec));
+void do_say(void*, std::unique_ptr<SayReq> req) {
   std::uint64_t token;
   {
     std::lock_guard<std::mutex> lock(g_say_mu);
@@ -45,7 +45,7 @@ void do_say(void*, void* rec) {
   q->speak(platform::Utterance{req->text, req->voice, req->rate}, [token](bool ok) { finish(token, ok); });
 }
 
-void do_saystop(void*, void*) {
+void do_saystop(void*) {
   {
     std::lock_guard<std::mutex> lock(g_say_mu);
     for (const auto& [token, id] : g_pending) sock_write_line("GOT " + id + " {\"ok\":false}");
@@ -54,8 +54,7 @@ void do_saystop(void*, void*) {
   if (platform::SpeechQueue* q = platform::running_speech()) q->stop_all();
 }
 
-void do_voices(void*, void* rec) {
-  std::unique_ptr<VoicesReq> req(static_cast<VoicesReq*>(rec));
+void do_voices(void*, std::unique_ptr<VoicesReq> req) {
   std::string list = "[";
   if (platform::SpeechQueue* q = platform::speech())
     for (const platform::Voice& v : q->voices()) {

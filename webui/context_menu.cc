@@ -2,7 +2,6 @@
 
 #include <memory>
 
-#include "core/handlers.h"
 #include "webui/menu_bar.h"
 
 std::vector<MenuItemSpec> g_ctx_items;
@@ -41,14 +40,12 @@ MenuItemSpec* find_ctx_spec(std::vector<MenuItemSpec>& items, const std::string&
   return nullptr;
 }
 
-void apply_ctx(void*, void* rec) {
-  std::unique_ptr<CtxReq> r(static_cast<CtxReq*>(rec));
+void apply_ctx(void*, std::unique_ptr<CtxReq> r) {
   g_ctx_items = std::move(r->items);
   g_ctx_active = r->active;
 }
 
-void apply_ctx_suppress(void*, void* rec) {
-  std::unique_ptr<bool> v(static_cast<bool*>(rec));
+void apply_ctx_suppress(void*, std::unique_ptr<bool> v) {
   g_ctx_suppress = *v;
 }
 

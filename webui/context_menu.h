@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "platform/webview.h"
 #include "core/menu_model.h"
+#include "platform/webview.h"
 
 extern std::vector<MenuItemSpec> g_ctx_items;
 extern bool g_ctx_active;    // the backend's items replace the page's menu
@@ -23,3 +23,7 @@ std::shared_ptr<const platform::MenuNode> context_menu_for_page();
 MenuItemSpec* find_ctx_spec(std::vector<MenuItemSpec>& items, const std::string& id);
 
 void context_menu_reset_for_tests();
+
+// CTXEND and CTXCLEAR; CTXSUPPRESS.
+void apply_ctx(void* w, std::unique_ptr<CtxReq> r);
+void apply_ctx_suppress(void* w, std::unique_ptr<bool> v);

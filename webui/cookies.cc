@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/records.h"
 #include "core/wire.h"
@@ -66,11 +65,9 @@ bool cookie_fields_acceptable(const platform::Cookie& c) {
          header_safe(c.domain, " ,") && header_safe(c.path);
 }
 
-void do_cookies(void* w, void* rec) {
-  auto* r = static_cast<CookieReq*>(rec);
+void do_cookies(void* w, std::unique_ptr<CookieReq> r) {
   const std::string id = r->id;
   std::vector<std::string> raw = split_tabs(r->rest);
-  delete r;
   const std::string op = raw.empty() ? std::string() : raw[0];
   auto field = [&raw](size_t i) { return i < raw.size() ? wire_unescape(raw[i]) : std::string(); };
   platform::CookieStore& store = platform::current().cookie_store();

@@ -4,7 +4,6 @@
 #include <memory>
 #include <utility>
 
-#include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/page_bridge.h"
 #include "core/records.h"
@@ -127,8 +126,7 @@ void run_save_panel(const std::string& extensions, const std::string& name, cons
   });
 }
 
-void do_dialog(void* w, void* rec) {
-  std::unique_ptr<DlgReq> r(static_cast<DlgReq*>(rec));
+void do_dialog(void* w, std::unique_ptr<DlgReq> r) {
   auto arg = [&](size_t i) -> const std::string& {
     static const std::string kNone;
     return i < r->args.size() ? r->args[i] : kNone;

@@ -2,9 +2,11 @@
 // Native dialogs: the open, save and folder panels and the alerts that DLG asks
 // for, and the alert, confirm, prompt and file-input dialogs of pages. Main thread.
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "core/records.h"
 #include "platform/platform.h"
 
 // Splits a comma-separated list of file-name extensions into the panel's
@@ -33,3 +35,6 @@ void run_save_panel(const std::string& extensions, const std::string& name, cons
 
 // Gives a web view the host's page dialogs and file chooser.
 void apply_page_dialog_hooks(platform::WebView* view);
+
+// DLG: the panel or alert it asks for, answered when it closes.
+void do_dialog(void* w, std::unique_ptr<DlgReq> r);

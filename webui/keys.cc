@@ -5,7 +5,6 @@
 #include <mutex>
 #include <string>
 
-#include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/records.h"
 #include "core/window_chrome.h"
@@ -114,9 +113,8 @@ int keycode_for(const std::string& name) {
   return it == table->end() ? -1 : it->second;
 }
 
-void do_hotkey(void*, void* rec) {
-  HotkeyReq req = std::move(*static_cast<HotkeyReq*>(rec));
-  delete static_cast<HotkeyReq*>(rec);
+void do_hotkey(void*, std::unique_ptr<HotkeyReq> record) {
+  const HotkeyReq& req = *record;
   platform::DesktopKeys* keys = platform::desktop_keys();
 
   if (auto it = g_hotkeys.find(req.name); it != g_hotkeys.end()) {
@@ -153,9 +151,8 @@ void do_hotkey(void*, void* rec) {
                     (error.empty() ? std::string(" {\"ok\":true}") : " {\"ok\":false,\"error\":" + json_escape(error) + "}"));
 }
 
-void do_keystroke(void*, void* rec) {
-  KeystrokeReq req = std::move(*static_cast<KeystrokeReq*>(rec));
-  delete static_cast<KeystrokeReq*>(rec);
+void do_keystroke(void*, std::unique_ptr<KeystrokeReq> record) {
+  const KeystrokeReq& req = *record;
   const Combo c = read_combo(req.spec);
   std::uint64_t flags = 0;
   if (c.cmd || c.win) flags |= platform::kModCommand;

@@ -3,8 +3,10 @@
 // key presses, and the editing keys that work in pages without a menu item.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "core/records.h"
 #include "platform/menu.h"
 
 struct Combo {
@@ -32,3 +34,7 @@ void install_first_mouse_hook();
 
 // Forgets every hot key (tests).
 void hotkeys_reset_for_tests();
+
+// HKREG and HKUNREG; KEYSTROKE.
+void do_hotkey(void* w, std::unique_ptr<HotkeyReq> record);
+void do_keystroke(void* w, std::unique_ptr<KeystrokeReq> record);

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/settings.h"
 #include "core/window_registry.h"
@@ -288,8 +287,7 @@ void install_bar_for(const std::string& window_id, bool force) {
 
 void reinstall_current_bar() { install_bar_for(g_key_win, true); }
 
-void apply_menus(void*, void* rec) {
-  std::unique_ptr<std::vector<MenuSpec>> menus(static_cast<std::vector<MenuSpec>*>(rec));
+void apply_menus(void*, std::unique_ptr<std::vector<MenuSpec>> menus) {
   g_app_bar.menus = std::move(*menus);
   build_bar(g_app_bar);
   // Every window without a bar of its own shows the application bar.
@@ -321,13 +319,11 @@ void apply_win_menu(const std::string& window_id, std::vector<MenuSpec> menus, b
   if (window_id == g_key_win) reinstall_current_bar();
 }
 
-void do_win_menu_set(void*, void* rec) {
-  std::unique_ptr<WinMenuReq> r(static_cast<WinMenuReq*>(rec));
+void do_win_menu_set(void*, std::unique_ptr<WinMenuReq> r) {
   apply_win_menu(r->window, std::move(r->menus), true);
 }
 
-void do_win_menu_reset(void*, void* rec) {
-  std::unique_ptr<std::string> id(static_cast<std::string*>(rec));
+void do_win_menu_reset(void*, std::unique_ptr<std::string> id) {
   apply_win_menu(*id, {}, false);
 }
 
@@ -374,7 +370,7 @@ void menu_item_chosen(MenuKind kind, const MenuNode& item) {
       show_about();
       return;
     case MenuCommand::kQuit:
-      do_terminate(nullptr, nullptr);
+      do_terminate(nullptr);
       return;
     case MenuCommand::kShowDevTools:
       open_inspector_for_key_window();

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "core/menu_model.h"
 #include "platform/menu.h"
 #include "platform/window.h"
-#include "core/menu_model.h"
 
 using MenuRegistry = std::map<std::string, std::shared_ptr<platform::MenuNode>>;
 
@@ -72,3 +72,9 @@ void open_inspector_for_key_window();
 bool menu_bar_exists(const std::string& window_id);
 bool menu_claims_key(const std::string& window_id, const platform::KeyChord& key);
 void menu_bars_reset_for_tests();
+
+// MENUEND: the application bar, or a window's own bar (MENUBEGIN@<w>). MENURESET@:
+// the window (by id) goes back to the application bar.
+void apply_menus(void* w, std::unique_ptr<std::vector<MenuSpec>> menus);
+void do_win_menu_set(void* w, std::unique_ptr<WinMenuReq> r);
+void do_win_menu_reset(void* w, std::unique_ptr<std::string> id);

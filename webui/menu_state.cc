@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/records.h"
 #include "core/window_screens.h"
@@ -33,8 +32,7 @@ std::vector<MenuRegistry*> regs_for(const std::string& scope) {
   return out;
 }
 
-void do_menu_update(void*, void* rec) {
-  std::unique_ptr<MenuUpdReq> r(static_cast<MenuUpdReq*>(rec));
+void do_menu_update(void*, std::unique_ptr<MenuUpdReq> r) {
   std::vector<platform::MenuNode*> nodes;
   for (MenuRegistry* reg : regs_for(r->scope))
     if (auto it = reg->find(r->id); it != reg->end()) nodes.push_back(it->second.get());

@@ -1,9 +1,11 @@
 #pragma once
 // What the GET queries may read of the menus and the tray item.
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "core/records.h"
 #include "webui/menu_bar.h"
 
 // The item registries a scope reads: a window's bar (the application bar when it
@@ -18,3 +20,6 @@ std::string menu_item_state_json(const std::string& scope, const std::string& id
 std::string tray_debug_json();
 // "traypos": the tray item's rectangle on screen, "null" when it has none.
 std::string tray_pos_json();
+
+// MENUUPD and MENUUPD@<scope>: an item's label, check mark and enabled state.
+void do_menu_update(void* w, std::unique_ptr<MenuUpdReq> r);

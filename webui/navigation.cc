@@ -6,7 +6,6 @@
 #include <utility>
 #include <vector>
 
-#include "core/handlers.h"
 #include "core/page_bridge.h"
 #include "core/records.h"
 #include "core/settings.h"
@@ -243,8 +242,7 @@ int quib_nav_answer_code(const std::string& answer) {
   return kNavAllow;
 }
 
-void do_navr(void*, void* rec) {
-  std::unique_ptr<NavrReq> r(static_cast<NavrReq*>(rec));
+void do_navr(void*, std::unique_ptr<NavrReq> r) {
   quib_nav_resolve(r->id, quib_nav_answer_code(r->answer));
 }
 
@@ -319,7 +317,7 @@ bool quib_view_crashed(WebView* view) {
   return st && st->crashed;
 }
 
-void do_reload(void* w, void*) {
+void do_reload(void* w) {
   if (w) {
     WebView* view = webview_view(w);
     // Text loaded without an address shows as about:blank: load the page file again.

@@ -6,8 +6,10 @@
 // ended (RELOAD, EVAL). Main thread.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "core/records.h"
 #include "platform/webview.h"
 
 // Navigation answer codes.
@@ -50,3 +52,9 @@ bool quib_view_crashed(platform::WebView* view);
 // The questions still waiting for an answer; for tests.
 size_t nav_questions_pending();
 void navigation_reset_for_tests();
+
+// NAVR: the backend's answer to a navigation question.
+void do_navr(void* w, std::unique_ptr<NavrReq> r);
+// RELOAD: the main window's page (its page file again when it was loaded as
+// text), or every window's without a main window.
+void do_reload(void* w);

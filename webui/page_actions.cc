@@ -13,7 +13,6 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/page_bridge.h"
 #include "core/records.h"
@@ -100,11 +99,9 @@ std::string find_match_answer(const std::optional<std::string>& result) {
   }
 }
 
-void do_find(void* w, void* rec) {
-  auto* r = static_cast<FindReq*>(rec);
+void do_find(void* w, std::unique_ptr<FindReq> r) {
   const std::string id = r->id, text = r->text, window = window_of_call(r->id);
   const bool backwards = !r->forward, cs = r->caseSensitive;
-  delete r;
   platform::WebView* view = webview_for_id(w, window);
   if (!view || text.empty()) {
     reply_to_call(w, id, 0, "{\"found\":false}");
@@ -127,12 +124,10 @@ void do_find(void* w, void* rec) {
   });
 }
 
-void do_stopfind(void* w, void* rec) {
-  auto* id = static_cast<std::string*>(rec);
+void do_stopfind(void* w, std::unique_ptr<std::string> id) {
   if (platform::WebView* view = webview_for_id(w, window_of_call(*id)))
     view->eval_private("window.getSelection().removeAllRanges()", [](std::optional<std::string>) {});
   reply_to_call(w, *id, 0, "true");
-  delete id;
 }
 
 std::string pdf_temp_template(const std::string& path) {
@@ -143,10 +138,8 @@ std::string pdf_temp_template(const std::string& path) {
   return dir + "." + name + ".XXXXXX";
 }
 
-void do_pdf(void* w, void* rec) {
-  auto* r = static_cast<PdfReq*>(rec);
+void do_pdf(void* w, std::unique_ptr<PdfReq> r) {
   const std::string id = r->id, path = r->path, winid = r->winid;
-  delete r;
   platform::WebView* view = webview_for_id(w, winid);
   if (!view) {
     answer_pdf(id, path, "no webview");
@@ -177,10 +170,8 @@ void do_pdf(void* w, void* rec) {
   });
 }
 
-void do_print(void* w, void* rec) {
-  auto* win = static_cast<std::string*>(rec);
+void do_print(void* w, std::unique_ptr<std::string> win) {
   const std::string id = win ? *win : "main";
-  delete win;
   platform::WebView* view = webview_for_id(w, id);
   if (!view || !window_for_id(w, id)) return;
   view->show_print_dialog();

@@ -2,9 +2,11 @@
 // Find in page, PDF export, cookies, print and reload: what their handlers
 // compute, apart from the desktop.
 
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "core/records.h"
 #include "platform/cookies.h"
 
 // The script that counts the matches of text in the page and names the one
@@ -25,3 +27,11 @@ std::optional<std::optional<double>> parse_cookie_expiry(const std::string& fiel
 // Whether the store may be given these texts: no empty name or domain, nothing
 // that would break or add to a cookie header.
 bool cookie_fields_acceptable(const platform::Cookie& c);
+
+// FIND, STOPFIND (the call id), PDF, COOKIES, and PRINT (PRINT@: the window id;
+// plain PRINT hands none and means the main window).
+void do_find(void* w, std::unique_ptr<FindReq> r);
+void do_stopfind(void* w, std::unique_ptr<std::string> id);
+void do_pdf(void* w, std::unique_ptr<PdfReq> r);
+void do_cookies(void* w, std::unique_ptr<CookieReq> r);
+void do_print(void* w, std::unique_ptr<std::string> win);

@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "core/handlers.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/window_class.h"
@@ -100,8 +99,7 @@ void quib_popup_resolve(const std::string& id, const std::string& answer) {
   if (q.block) q.block(answer);
 }
 
-void do_popupr(void*, void* rec) {
-  std::unique_ptr<PopuprReq> r(static_cast<PopuprReq*>(rec));
+void do_popupr(void*, std::unique_ptr<PopuprReq> r) {
   quib_popup_resolve(r->id, r->answer);
 }
 

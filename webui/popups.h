@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "core/records.h"
 #include "platform/webview.h"
 
 // Number POPUPQ ids ("p1", ...) and popup windows ("popup1", ...).
@@ -46,3 +48,6 @@ std::string quib_next_popup_id();
 
 size_t popup_questions_pending();
 void popups_reset_for_tests();
+
+// POPUPR: the backend's answer to a popup question.
+void do_popupr(void* w, std::unique_ptr<PopuprReq> r);

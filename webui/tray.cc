@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/wire.h"
 #include "core/menu_model.h"
@@ -30,8 +29,7 @@ void tray_clicked(bool secondary, bool control) {
   sock_write_line("TRAYCLICK");
 }
 
-void apply_tray(void*, void* rec) {
-  std::unique_ptr<TraySpec> spec(static_cast<TraySpec*>(rec));
+void apply_tray(void*, std::unique_ptr<TraySpec> spec) {
   if (spec->remove) {
     g_status_item.reset();
     g_tray_menu.reset();

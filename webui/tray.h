@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "core/menu_model.h"
 #include "platform/platform.h"
 #include "webui/menu_bar.h"
 
@@ -15,3 +16,6 @@ extern std::shared_ptr<MenuRegistry> g_reg_tray;
 // A click on the tray item while it has no menu of its own.
 void tray_clicked(bool secondary, bool control);
 void tray_reset_for_tests();
+
+// TRAYEND and TRAYREMOVE.
+void apply_tray(void* w, std::unique_ptr<TraySpec> spec);

@@ -72,7 +72,7 @@ TEST_F(AiRequests, AvailabilityAsked) {
 TEST_F(AiRequests, PlainGenerationThroughTheQueue) {
   ScriptedModel model({text_answer("Line \"one\"\nback\\slash\x01")});
   ScriptedBackend backend([](long, auto&, auto&) { return std::nullopt; });
-  do_ai(nullptr, new AiReq{"g1", "gen", "Hi", "", ""});
+  do_ai(nullptr, std::make_unique<AiReq>("g1", "gen", "Hi", "", ""));
   auto* q = dynamic_cast<platform::fake::FakeSerialQueue*>(ai_queue_for_tests());
   ASSERT_NE(q, nullptr);
   EXPECT_TRUE(backend.lines().empty());  // nothing runs on the main thread
@@ -104,15 +104,15 @@ TEST_F(AiRequests, AvailabilityAndQueuedGenerationsAreAnsweredWhileAGenerationHa
   ai_set_server_config({server->url(), "", false});
   ai_set_generation_bounds_for_tests(ms(20000), ms(500));
   ScriptedBackend backend([](long, auto&, auto&) { return std::nullopt; });
-  do_ai(nullptr, new AiReq{"h1", "gen", "p", "", ""});
-  do_ai(nullptr, new AiReq{"h2", "gen", "p", "", ""});
+  do_ai(nullptr, std::make_unique<AiReq>("h1", "gen", "p", "", ""));
+  do_ai(nullptr, std::make_unique<AiReq>("h2", "gen", "p", "", ""));
   auto* q = dynamic_cast<platform::fake::FakeSerialQueue*>(ai_queue_for_tests());
   ASSERT_NE(q, nullptr);
   std::thread queue([q] { q->drain(); });
   for (int i = 0; i < 1000 && server->chats() == 0; ++i) std::this_thread::sleep_for(ms(5));
   // h1 hangs on the server now; the questions are answered beside it.
-  do_ai(nullptr, new AiReq{"v1", "available", "", "", ""});
-  do_ai(nullptr, new AiReq{"v2", "available", "", "", ""});
+  do_ai(nullptr, std::make_unique<AiReq>("v1", "available", "", "", ""));
+  do_ai(nullptr, std::make_unique<AiReq>("v2", "available", "", "", ""));
   EXPECT_EQ(got_of(backend, "v1"), R"(GOT v1 {"ok":true,"status":"available"})");
   EXPECT_EQ(got_of(backend, "v2"), R"(GOT v2 {"ok":true,"status":"available"})");
   for (auto& l : backend.lines()) EXPECT_NE(l.rfind("GOT h", 0), 0u) << "answered before the questions: " << l;

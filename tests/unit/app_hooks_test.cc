@@ -24,7 +24,7 @@ class AppHooks : public WindowTest {
   void SetUp() override {
     WindowTest::SetUp();
     menu_bars_reset_for_tests();
-    apply_menus(w(), new std::vector<MenuSpec>());
+    apply_menus(w(), std::make_unique<std::vector<MenuSpec>>());
     install_open_handlers();
     wire.lines();
   }

@@ -5,7 +5,6 @@
 
 #include <cmath>
 
-#include "core/handlers.h"
 #include "core/records.h"
 #include "services/audio_eq.h"
 #include "services/audio_tap.h"
@@ -30,10 +29,10 @@ class AudioTest : public FakeDesktopTest {
     FakeDesktopTest::TearDown();
   }
   void tap(const std::string& id, const std::string& scope, bool excl, int ms) {
-    do_audiotap(nullptr, new AudioTapReq{id, scope, excl, ms});
+    do_audiotap(nullptr, std::make_unique<AudioTapReq>(id, scope, excl, ms));
   }
-  void stop() { do_audiotap(nullptr, new AudioTapReq{"", "__stop__", false, 0}); }
-  void filters(const std::string& text) { do_audiofilters(nullptr, new std::string(text)); }
+  void stop() { do_audiotap(nullptr, std::make_unique<AudioTapReq>("", "__stop__", false, 0)); }
+  void filters(const std::string& text) { do_audiofilters(nullptr, std::make_unique<std::string>(text)); }
   WireCapture wire;
 };
 
@@ -195,7 +194,7 @@ TEST_F(AudioTest, EqualizerStates) {
   ASSERT_TRUE(desktop.audio.live()->filter);
   EXPECT_EQ(eq_state_json(), R"({"available":true,"state":"active","filters":2,"heard":true})");
   // The filtered path applies the chain and the balance.
-  do_audiobalance(nullptr, new std::string("0.5"));
+  do_audiobalance(nullptr, std::make_unique<std::string>("0.5"));
   auto out = desktop.audio.feed({1, 1, 1, 1});
   ASSERT_EQ(out.size(), 4u);
   EXPECT_NEAR(out[3] / out[2], 2.0, 1e-6);  // left at half the right
@@ -217,7 +216,7 @@ TEST_F(AudioTest, EqualizerStates) {
   filters("");
   EXPECT_EQ(eq_state_json(), R"({"available":true,"state":"off","filters":0,"heard":false})");
   EXPECT_EQ(desktop.audio.live_count(), 0);
-  do_audiofilterset(nullptr, new std::string("0\t100\t1\t3"));  // no filter to change
+  do_audiofilterset(nullptr, std::make_unique<std::string>("0\t100\t1\t3"));  // no filter to change
   EXPECT_EQ(desktop.audio.live_count(), 0);
 
   desktop.audio.reachable = false;
@@ -280,22 +279,22 @@ TEST_F(AudioTest, FilterSetAndNonFiniteValues) {
       {"0\tnan\tinf\tnan", 0, 0},        // a linear gain of 0, the default
       {"0\t0\t1\t1e300", 0, 0},
   };
-  do_audiofilterset(nullptr, new std::string("0\t0\t1\t0.25"));
-  do_audiofilterset(nullptr, new std::string("1\t0\t1\t2"));
+  do_audiofilterset(nullptr, std::make_unique<std::string>("0\t0\t1\t0.25"));
+  do_audiofilterset(nullptr, std::make_unique<std::string>("1\t0\t1\t2"));
   for (const Case& c : cases) {
-    do_audiofilterset(nullptr, new std::string(c.set));
+    do_audiofilterset(nullptr, std::make_unique<std::string>(c.set));
     auto out = desktop.audio.feed({1, 1});
     ASSERT_EQ(out.size(), 2u);
     EXPECT_FLOAT_EQ(out[0], c.left) << c.set;
     EXPECT_FLOAT_EQ(out[1], c.right) << c.set;
   }
   // A non-finite balance reads as the centre.
-  do_audiofilterset(nullptr, new std::string("0\t0\t1\t1"));
-  do_audiobalance(nullptr, new std::string("nan"));
+  do_audiofilterset(nullptr, std::make_unique<std::string>("0\t0\t1\t1"));
+  do_audiobalance(nullptr, std::make_unique<std::string>("nan"));
   auto out = desktop.audio.feed({1, 1});
   EXPECT_FLOAT_EQ(out[0], 2.0f);
   EXPECT_FLOAT_EQ(out[1], 0.25f);
-  do_audiobalance(nullptr, new std::string("-2"));
+  do_audiobalance(nullptr, std::make_unique<std::string>("-2"));
   out = desktop.audio.feed({1, 1});
   EXPECT_FLOAT_EQ(out[0], 2.0f);
   EXPECT_FLOAT_EQ(out[1], 0.0f);

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "platform/fake/fake_capture.h"
@@ -47,8 +48,8 @@ class CaptureTest : public FakeDesktopTest {
     }
   }
   template <class T>
-  void run(void (*handler)(void*, void*), T* rec) {
-    handler(nullptr, rec);
+  void run(void (*handler)(void*, std::unique_ptr<T>), T record) {
+    handler(nullptr, std::make_unique<T>(std::move(record)));
     drain();
   }
   std::vector<std::string> lines() { return wire.lines(); }

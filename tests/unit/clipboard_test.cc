@@ -11,7 +11,6 @@
 #include <fstream>
 #include <future>
 
-#include "core/handlers.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "services/clip_format.h"
@@ -119,8 +118,8 @@ class ClipTest : public FakeDesktopTest, public WireCapture {
     FakeDesktopTest::TearDown();
   }
   platform::fake::FakeClipboard& cb() { return desktop.clip; }
-  void write(ClipWriteReq r) { do_clip_write(nullptr, new ClipWriteReq(std::move(r))); }
-  void watch(int ms) { do_clip_watch(nullptr, new int(ms)); }
+  void write(ClipWriteReq r) { do_clip_write(nullptr, std::make_unique<ClipWriteReq>(std::move(r))); }
+  void watch(int ms) { do_clip_watch(nullptr, std::make_unique<int>(ms)); }
   std::string get(bool count_only = false) {
     std::string out = "<none>";
     clipboard_json(count_only, [&](const std::string& j) { out = j; });

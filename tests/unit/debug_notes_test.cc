@@ -5,7 +5,6 @@
 #include <thread>
 
 #include "core/debug_notes.h"
-#include "core/handlers.h"
 #include "test_support.h"
 
 namespace {

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "core/handlers.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "platform/fake/fake_desktop_shell.h"
@@ -43,7 +42,7 @@ class DesktopCommandTest : public FakeDesktopTest {
     FakeDesktopTest::TearDown();
   }
   std::string shell_cmd(const std::string& op, const std::string& arg) {
-    do_shell(nullptr, new ShellReq{"h1", op, arg});
+    do_shell(nullptr, std::make_unique<ShellReq>("h1", op, arg));
     return one();
   }
   std::string one() {
@@ -132,7 +131,7 @@ TEST_F(DesktopCommandTest, TrashMovesOnlyWhatIsNamedInFull) {
 }
 
 TEST_F(DesktopCommandTest, LoginItemIsAnAutostartEntry) {
-  do_login(nullptr, new LoginReq{"l1", 1});
+  do_login(nullptr, std::make_unique<LoginReq>("l1", 1));
   EXPECT_EQ(one(), R"(GOT l1 {"status":"unsupported","ok":false,"error":null})");
 
   g_bundle_identifier = "com.example.Notes";
@@ -154,7 +153,7 @@ TEST_F(DesktopCommandTest, LoginItemIsAnAutostartEntry) {
       {0, R"({"status":"disabled","ok":true,"error":null})", false},
   };
   for (const Step& s : steps) {
-    do_login(nullptr, new LoginReq{"l1", s.action});
+    do_login(nullptr, std::make_unique<LoginReq>("l1", s.action));
     EXPECT_EQ(one(), "GOT l1 " + s.want) << s.action;
     EXPECT_EQ(fs::exists(entry), s.exists) << s.action;
   }
@@ -181,7 +180,7 @@ TEST_F(DesktopCommandTest, PowerHoldsAtMostOneInhibition) {
       {false, false, "", R"({"ok":true,"active":false})", 0},
   };
   for (const Step& s : steps) {
-    do_power(nullptr, new PowerReq{"p1", s.reason, s.on, s.display});
+    do_power(nullptr, std::make_unique<PowerReq>("p1", s.reason, s.on, s.display));
     EXPECT_EQ(one(), "GOT p1 " + s.want);
     EXPECT_EQ(shell.held.size(), s.held);
   }
@@ -192,14 +191,14 @@ TEST_F(DesktopCommandTest, PowerHoldsAtMostOneInhibition) {
   EXPECT_TRUE(shell.inhibit_asks[1].display);
 
   shell.refuse_inhibit = true;
-  do_power(nullptr, new PowerReq{"p2", "", true, false});
+  do_power(nullptr, std::make_unique<PowerReq>("p2", "", true, false));
   EXPECT_EQ(one(), R"(GOT p2 {"ok":false,"active":false})");
 }
 
 TEST_F(DesktopCommandTest, PowerOffWhileOnIsBeingSetUpHoldsNothing) {
   shell.hold_inhibit = true;
-  do_power(nullptr, new PowerReq{"p1", "", true, false});
-  do_power(nullptr, new PowerReq{"p2", "", false, false});
+  do_power(nullptr, std::make_unique<PowerReq>("p1", "", true, false));
+  do_power(nullptr, std::make_unique<PowerReq>("p2", "", false, false));
   EXPECT_EQ(one(), R"(GOT p2 {"ok":true,"active":false})");
   shell.answer_inhibit(0);
   EXPECT_EQ(one(), R"(GOT p1 {"ok":true,"active":false})");
@@ -211,18 +210,18 @@ TEST_F(DesktopCommandTest, PowerOffWhileOnIsBeingSetUpHoldsNothing) {
 // search are mended instead.
 TEST_F(DesktopCommandTest, PowerAndSearchTextThatIsNotUtf8) {
   g_app_name = "App\xff";
-  do_power(nullptr, new PowerReq{"p1", "", true, false});
+  do_power(nullptr, std::make_unique<PowerReq>("p1", "", true, false));
   EXPECT_EQ(one(), R"(GOT p1 {"ok":true,"active":true})");
   EXPECT_EQ(shell.inhibit_asks.back().who, "App\xef\xbf\xbd");
   g_app_name = "quibex";
-  do_power(nullptr, new PowerReq{"p2", "back\xc3up", true, true});
+  do_power(nullptr, std::make_unique<PowerReq>("p2", "back\xc3up", true, true));
   EXPECT_EQ(one(), R"(GOT p2 {"ok":false,"active":true})");
   EXPECT_EQ(shell.inhibit_asks.size(), 1u);
   EXPECT_EQ(shell.held.size(), 1u);
-  do_power(nullptr, new PowerReq{"p3", "\xff", false, false});  // off sends no reason
+  do_power(nullptr, std::make_unique<PowerReq>("p3", "\xff", false, false));  // off sends no reason
   EXPECT_EQ(one(), R"(GOT p3 {"ok":true,"active":false})");
 
-  do_spotlight(nullptr, new SpotlightReq{"q1", "r\xe9sum\xe9"});
+  do_spotlight(nullptr, std::make_unique<SpotlightReq>("q1", "r\xe9sum\xe9"));
   one();
   EXPECT_EQ(shell.searches.back(), "r\xef\xbf\xbdsum\xef\xbf\xbd");
 }
@@ -233,20 +232,20 @@ TEST_F(DesktopCommandTest, SoundsAndSearch) {
       {"", R"(GOT s1 {"ok":true})"}, {"bell", R"(GOT s1 {"ok":true})"},
       {"/tmp/x.oga", R"(GOT s1 {"ok":true})"}, {"NoSuchSound", R"(GOT s1 {"ok":false})"}};
   for (const auto& [name, want] : sounds) {
-    do_sound(nullptr, new SoundReq{"s1", name});
+    do_sound(nullptr, std::make_unique<SoundReq>("s1", name));
     EXPECT_EQ(one(), want) << name;
   }
 
   for (int i = 0; i < 250; ++i) shell.search_results.push_back("/h/f" + std::to_string(i));
   shell.search_results[1] = "/h/\"q\"";
-  do_spotlight(nullptr, new SpotlightReq{"q1", "f"});
+  do_spotlight(nullptr, std::make_unique<SpotlightReq>("q1", "f"));
   const std::string line = one();
   EXPECT_EQ(line.rfind(R"(GOT q1 {"ok":true,"paths":["/h/f0","/h/\"q\"","/h/f2",)", 0), 0u) << line;
   EXPECT_NE(line.find(R"("/h/f99"]})"), std::string::npos);  // at most 100
   EXPECT_EQ(line.find("/h/f100"), std::string::npos);
   EXPECT_EQ(shell.search_limits.back(), 100);
 
-  do_spotlight(nullptr, new SpotlightReq{"q2", ""});
+  do_spotlight(nullptr, std::make_unique<SpotlightReq>("q2", ""));
   EXPECT_EQ(one(), R"(GOT q2 {"ok":true,"paths":[]})");
 }
 
@@ -255,9 +254,9 @@ TEST_F(DesktopCommandTest, SoundsAndSearch) {
 TEST_F(DesktopCommandTest, SoundsAreAnsweredOnceAndInTime) {
   shell.known_sounds = {"bell"};
   shell.hold_sounds = true;
-  do_sound(nullptr, new SoundReq{"late", "bell"});
-  do_sound(nullptr, new SoundReq{"never", "bell"});
-  do_sound(nullptr, new SoundReq{"soon", "bell"});
+  do_sound(nullptr, std::make_unique<SoundReq>("late", "bell"));
+  do_sound(nullptr, std::make_unique<SoundReq>("never", "bell"));
+  do_sound(nullptr, std::make_unique<SoundReq>("soon", "bell"));
   EXPECT_TRUE(wire.lines().empty());  // nothing waits on the main thread, nothing is answered yet
   shell.answer_sound(2);
   EXPECT_EQ(one(), R"(GOT soon {"ok":true})");
@@ -268,17 +267,17 @@ TEST_F(DesktopCommandTest, SoundsAreAnsweredOnceAndInTime) {
   desktop.clock.advance(kSoundAnswerLimitMs);
   EXPECT_TRUE(wire.lines().empty());
   // A desktop that drops the question without a word still gets it answered.
-  do_sound(nullptr, new SoundReq{"dropped", "bell"});
+  do_sound(nullptr, std::make_unique<SoundReq>("dropped", "bell"));
   shell.sound_answers.clear();
   EXPECT_EQ(one(), R"(GOT dropped {"ok":false})");
 }
 
 TEST_F(DesktopCommandTest, WithoutTheDesktopEveryCommandAnswers) {
   platform::install_desktop_shell(nullptr);
-  do_shell(nullptr, new ShellReq{"a", "open", "https://x"});
-  do_power(nullptr, new PowerReq{"b", "", true, false});
-  do_sound(nullptr, new SoundReq{"c", "bell"});
-  do_spotlight(nullptr, new SpotlightReq{"d", "x"});
+  do_shell(nullptr, std::make_unique<ShellReq>("a", "open", "https://x"));
+  do_power(nullptr, std::make_unique<PowerReq>("b", "", true, false));
+  do_sound(nullptr, std::make_unique<SoundReq>("c", "bell"));
+  do_spotlight(nullptr, std::make_unique<SpotlightReq>("d", "x"));
   EXPECT_EQ(wire.lines(), (std::vector<std::string>{
                               R"(GOT a {"ok":false,"error":"unsupported"})", R"(GOT b {"ok":false,"active":false})",
                               R"(GOT c {"ok":false})", R"(GOT d {"ok":true,"paths":[]})"}));

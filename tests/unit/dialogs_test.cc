@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <functional>
 
-#include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/page_bridge.h"
 #include "core/settings.h"

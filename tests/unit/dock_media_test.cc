@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "core/handlers.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "platform/fake/fake_dock.h"
@@ -74,13 +73,13 @@ TEST(TileBar, Geometry) {
 }
 
 TEST_F(DockTest, TileFollowsIconProgressAndBadge) {
-  do_progress(nullptr, new double(0.4));
-  do_appicon(nullptr, new std::string("/icons/missing.png"));  // unreadable: nothing changes
-  do_appicon(nullptr, new std::string("/icons/a.png"));
-  do_badge(nullptr, new std::string("3"));
-  do_progress(nullptr, new double(-1));
-  do_appicon(nullptr, new std::string(""));  // no start-up icon: the plain one
-  do_badge(nullptr, new std::string(""));
+  do_progress(nullptr, std::make_unique<double>(0.4));
+  do_appicon(nullptr, std::make_unique<std::string>("/icons/missing.png"));  // unreadable: nothing changes
+  do_appicon(nullptr, std::make_unique<std::string>("/icons/a.png"));
+  do_badge(nullptr, std::make_unique<std::string>("3"));
+  do_progress(nullptr, std::make_unique<double>(-1));
+  do_appicon(nullptr, std::make_unique<std::string>(""));  // no start-up icon: the plain one
+  do_badge(nullptr, std::make_unique<std::string>(""));
   EXPECT_EQ(dock.tiles, (std::vector<DockTile>{{"", 0.4, ""},
                                                {"/icons/a.png", 0.4, ""},
                                                {"/icons/a.png", 0.4, "3"},
@@ -93,8 +92,8 @@ TEST_F(DockTest, TileFollowsIconProgressAndBadge) {
 TEST_F(DockTest, StartUpIconIsWhatAnEmptyAppIconRestores) {
   setenv("QUIBEX_ICON", "/icons/dev.png", 1);
   apply_dev_icon();
-  do_appicon(nullptr, new std::string("/icons/a.png"));
-  do_appicon(nullptr, new std::string(""));
+  do_appicon(nullptr, std::make_unique<std::string>("/icons/a.png"));
+  do_appicon(nullptr, std::make_unique<std::string>(""));
   ASSERT_EQ(dock.tiles.size(), 3u);
   EXPECT_EQ(dock.tiles[0].icon, "/icons/dev.png");
   EXPECT_EQ(dock.tiles[2].icon, "/icons/dev.png");
@@ -112,11 +111,11 @@ TEST_F(DockTest, DebugIconReportsTheIconSetAndItsSize) {
     const char* want;
   } steps[] = {
       {"nothing set", [] {}, "{\"set\":false,\"width\":0,\"height\":0,\"hasDevDefault\":false,\"env\":\"\"}"},
-      {"an unreadable icon", [] { do_appicon(nullptr, new std::string("/icons/missing.png")); },
+      {"an unreadable icon", [] { do_appicon(nullptr, std::make_unique<std::string>("/icons/missing.png")); },
        "{\"set\":false,\"width\":0,\"height\":0,\"hasDevDefault\":false,\"env\":\"\"}"},
-      {"an icon", [&] { do_appicon(nullptr, new std::string("/icons/a.png")); },
+      {"an icon", [&] { do_appicon(nullptr, std::make_unique<std::string>("/icons/a.png")); },
        "{\"set\":true,\"width\":128,\"height\":96,\"hasDevDefault\":false,\"env\":\"\"}"},
-      {"back to none", [] { do_appicon(nullptr, new std::string("")); },
+      {"back to none", [] { do_appicon(nullptr, std::make_unique<std::string>("")); },
        "{\"set\":false,\"width\":0,\"height\":0,\"hasDevDefault\":false,\"env\":\"\"}"},
       {"the start-up icon",
        [&] {
@@ -130,10 +129,10 @@ TEST_F(DockTest, DebugIconReportsTheIconSetAndItsSize) {
        [&] {
          dock.image_width = 16;
          dock.image_height = 16;
-         do_appicon(nullptr, new std::string("/icons/a.png"));
+         do_appicon(nullptr, std::make_unique<std::string>("/icons/a.png"));
        },
        "{\"set\":true,\"width\":16,\"height\":16,\"hasDevDefault\":true,\"env\":\"/icons/dev.png\"}"},
-      {"restored", [] { do_appicon(nullptr, new std::string("")); },
+      {"restored", [] { do_appicon(nullptr, std::make_unique<std::string>("")); },
        "{\"set\":true,\"width\":64,\"height\":32,\"hasDevDefault\":true,\"env\":\"/icons/dev.png\"}"},
   };
   for (const auto& s : steps) {
@@ -174,11 +173,11 @@ TEST_F(DockTest, LauncherEntryProperties) {
 }
 
 TEST_F(DockTest, AttentionAsksCriticalForAnyNonZero) {
-  for (int v : {0, 1, -3}) do_attention(nullptr, new int(v));
+  for (int v : {0, 1, -3}) do_attention(nullptr, std::make_unique<int>(v));
   EXPECT_EQ(dock.attentions, (std::vector<bool>{false, true, true}));
   ASSERT_EQ(dock.entries.size(), 3u);
   EXPECT_TRUE(dock.entries[0].urgent);
-  do_badge(nullptr, new std::string("1"));
+  do_badge(nullptr, std::make_unique<std::string>("1"));
   EXPECT_FALSE(dock.entries.back().urgent);  // only attention raises it
 }
 
@@ -208,10 +207,10 @@ TEST(NowPlayingJson, Members) {
 }
 
 TEST_F(DockTest, NowPlayingArmsOnceAndMediaKeysComeBack) {
-  do_nowplaying(nullptr, new NowPlayingReq{"clear"});  // before anything: nothing published
+  do_nowplaying(nullptr, std::make_unique<NowPlayingReq>("clear"));  // before anything: nothing published
   EXPECT_TRUE(dock.playing.empty());
-  do_nowplaying(nullptr, new NowPlayingReq{R"({"title":"A","playing":true})"});
-  do_nowplaying(nullptr, new NowPlayingReq{""});
+  do_nowplaying(nullptr, std::make_unique<NowPlayingReq>(NowPlayingReq{R"({"title":"A","playing":true})"}));
+  do_nowplaying(nullptr, std::make_unique<NowPlayingReq>(""));
   ASSERT_EQ(dock.playing.size(), 2u);
   EXPECT_EQ(dock.playing[0].title, "A");
   EXPECT_TRUE(dock.playing[1].cleared);  // stopped, the entry kept

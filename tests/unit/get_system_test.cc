@@ -159,8 +159,8 @@ TEST_F(GetTest, AnAnswerThatComesLaterIsWrittenOnceWhenItComes) {
   sys().hold = true;
   sys().power = PowerSource{42, 100, false, false, 95, -1};
   lines();
-  do_get(w(), new GetReq{"b1", "battery"});
-  do_get(w(), new GetReq{"w1", "win"});
+  do_get(w(), std::make_unique<GetReq>("b1", "battery"));
+  do_get(w(), std::make_unique<GetReq>("w1", "win"));
   const std::string first = answer("w1", "the window answers first");
   EXPECT_EQ(first, get("win", "w1"));
   ASSERT_EQ(sys().held.size(), 1u);
@@ -175,7 +175,7 @@ TEST_F(GetTest, ASourceThatNeverAnswersGetsNullInTime) {
   sys().hold = true;
   sys().link = WifiLink{"late", std::nullopt, 0, std::nullopt, 0};
   lines();
-  do_get(w(), new GetReq{"w9", "wifi"});
+  do_get(w(), std::make_unique<GetReq>("w9", "wifi"));
   desktop.clock.advance(kGetAnswerLimitMs - 1);
   EXPECT_TRUE(lines().empty());
   desktop.clock.advance(1);
@@ -187,7 +187,7 @@ TEST_F(GetTest, ASourceThatNeverAnswersGetsNullInTime) {
 TEST_F(GetTest, ASourceThatDropsTheQuestionGetsNullAtOnce) {
   sys().hold = true;
   lines();
-  do_get(w(), new GetReq{"s1", "selectedtext"});
+  do_get(w(), std::make_unique<GetReq>("s1", "selectedtext"));
   EXPECT_TRUE(lines().empty());
   sys().held.clear();
   EXPECT_EQ(answer("s1", "selectedtext"), "null");
@@ -198,7 +198,7 @@ TEST_F(GetTest, ASourceThatDropsTheQuestionGetsNullAtOnce) {
 
 TEST_F(GetTest, AQuestionStillWaitingWhenTheDesktopGoesAwayEndsQuietly) {
   sys().hold = true;
-  do_get(w(), new GetReq{"late", "battery"});
+  do_get(w(), std::make_unique<GetReq>("late", "battery"));
   // The held question goes with the fake desktop, after the platform is uninstalled.
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/fake/fake_system_info.h"
+#include "services/get_queries.h"
 #include "window_test_support.h"
 
 class GetTest : public WindowTest {
@@ -16,7 +17,7 @@ class GetTest : public WindowTest {
   // exactly one line "GOT <id> ..." came back.
   std::string get(const std::string& key, const std::string& id = "q1") {
     lines();  // what the set-up wrote (WINSTATE and the like)
-    do_get(w(), new GetReq{id, key});
+    do_get(w(), std::make_unique<GetReq>(id, key));
     return answer(id, key);
   }
   std::string answer(const std::string& id, const std::string& what) {

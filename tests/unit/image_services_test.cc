@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "capture_test_support.h"
-#include "core/handlers.h"
 #include "core/records.h"
+#include "services/image_services.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ TEST_F(ImageTest, PickedColours) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    run(do_pickcolor, new std::string("p 1"));
+    run(do_pickcolor, std::string("p 1"));
     ASSERT_EQ(cap.picks.size(), 1u);
     EXPECT_TRUE(lines().empty());  // nothing until the user acts
     cap.picks[0](c.rgb, c.error);
@@ -43,7 +43,7 @@ TEST_F(ImageTest, OcrJoinsLinesAndReportsBoxes) {
       {"Hello \"world\"", 0.91234, 0.1, 0.1, 0.5, 0.2},
       {"second line", 0.5, 0.25, 0.6, 0.123456, 0.05},
   };
-  run(do_ocr, new OcrReq{"o1", "/some/img.png"});
+  run(do_ocr, OcrReq{"o1", "/some/img.png"});
   EXPECT_EQ(cap.ocr_paths, Lines{"/some/img.png"});
   EXPECT_EQ(lines(),
             Lines{"GOT o1 {\"ok\":true,\"text\":\"Hello \\\"world\\\"\\nsecond line\",\"blocks\":["
@@ -55,11 +55,11 @@ TEST_F(ImageTest, OcrJoinsLinesAndReportsBoxes) {
 
 TEST_F(ImageTest, OcrWithoutTextAndOcrFailures) {
   cap.ocr_result = std::vector<platform::TextLine>{};
-  run(do_ocr, new OcrReq{"a", "x"});
+  run(do_ocr, OcrReq{"a", "x"});
   cap.ocr_result.reset();
-  run(do_ocr, new OcrReq{"b", "x"});
+  run(do_ocr, OcrReq{"b", "x"});
   cap.ocr_error = "unsupported image";
-  run(do_ocr, new OcrReq{"c", "x"});
+  run(do_ocr, OcrReq{"c", "x"});
   EXPECT_EQ(lines(), (Lines{"GOT a {\"ok\":true,\"text\":\"\",\"blocks\":[]}",
                             "GOT b {\"ok\":false,\"error\":\"ocr failed\"}",
                             "GOT c {\"ok\":false,\"error\":\"unsupported image\"}"}));
@@ -82,7 +82,7 @@ TEST_F(ThumbTest, AskedSizeIsTwiceTheEdgeAndZeroOrLessMeans256) {
   cap.thumb = platform::PngImage{"PNG", 200, 150};
   for (auto [size, want] : std::vector<std::pair<int, std::uint32_t>>{
            {100, 200}, {0, 512}, {-5, 512}, {1, 2}, {1024, 2048}, {8192, 2048}, {2147483647, 2048}}) {
-    run(do_thumb, new ThumbReq{"t", file, size});
+    run(do_thumb, ThumbReq{"t", file, size});
     EXPECT_EQ(cap.thumb_requests.back().second, want) << size;
   }
   EXPECT_EQ(cap.thumb_requests.back().first, file);
@@ -113,7 +113,7 @@ TEST_F(ThumbTest, Failures) {
     if (c.req.path.empty()) c.req.path = file;
     cap.thumb = c.thumb;
     cap.thumb_error = c.error;
-    run(do_thumb, new ThumbReq(c.req));
+    run(do_thumb, ThumbReq(c.req));
     EXPECT_EQ(lines(), Lines{"GOT " + c.req.id + " " + c.answer});
   }
   // Only the source file is in the folder: nothing half-written was left.
@@ -129,16 +129,16 @@ TEST_F(ThumbTest, WhatIsNotAPlainFileIsRefusedBeforeReading) {
   cap.ocr_result = std::vector<platform::TextLine>{};
   for (const std::string& p : {fifo, std::string("/dev/null")}) {
     SCOPED_TRACE(p);
-    run(do_ocr, new OcrReq{"o", p});
-    run(do_thumb, new ThumbReq{"t", p, 10});
+    run(do_ocr, OcrReq{"o", p});
+    run(do_thumb, ThumbReq{"t", p, 10});
     EXPECT_EQ(lines(), (Lines{"GOT o {\"ok\":false,\"error\":\"ocr failed\"}",
                               "GOT t {\"ok\":false,\"error\":\"no thumbnail\"}"}));
   }
-  run(do_ocr, new OcrReq{"o", dir});
+  run(do_ocr, OcrReq{"o", dir});
   EXPECT_EQ(lines(), Lines{"GOT o {\"ok\":false,\"error\":\"ocr failed\"}"});
   EXPECT_TRUE(cap.ocr_paths.empty());
   EXPECT_TRUE(cap.thumb_requests.empty());
-  run(do_thumb, new ThumbReq{"t", dir, 10});
+  run(do_thumb, ThumbReq{"t", dir, 10});
   ASSERT_EQ(cap.thumb_requests.size(), 1u);
   EXPECT_EQ(cap.thumb_requests[0].first, dir);
 }
@@ -148,7 +148,7 @@ TEST_F(ThumbTest, APlantedLinkIsReplacedNotFollowed) {
   std::ofstream(victim) << "keep";
   ASSERT_EQ(symlink(victim.c_str(), thumb_path("x").c_str()), 0);
   cap.thumb = platform::PngImage{"PNG", 1, 1};
-  run(do_thumb, new ThumbReq{"x", file, 10});
+  run(do_thumb, ThumbReq{"x", file, 10});
   EXPECT_EQ(slurp(victim), "keep");
   EXPECT_EQ(slurp(thumb_path("x")), "PNG");
 }

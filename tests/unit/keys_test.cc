@@ -68,7 +68,7 @@ class Keys : public WindowTest {
     hotkeys_reset_for_tests();
     menu_bars_reset_for_tests();
     install_key_window_observer();
-    apply_menus(w(), new std::vector<MenuSpec>());
+    apply_menus(w(), std::make_unique<std::vector<MenuSpec>>());
     wire.lines();
   }
   void TearDown() override {

@@ -54,7 +54,7 @@ class Menus : public WindowTest {
     install_ctx_hook();
     apply_ctx_hook(main_view());
     install_key_window_observer();
-    apply_menus(w(), new std::vector<MenuSpec>());
+    apply_menus(w(), std::make_unique<std::vector<MenuSpec>>());
     wire.lines();
   }
   void TearDown() override {

@@ -1,8 +1,10 @@
 // Menu, tray and context-menu descriptions as the reader hands them over.
 
-#include "core/handlers.h"
-#include "test_support.h"
 #include "core/menu_model.h"
+#include "webui/context_menu.h"
+#include "webui/menu_bar.h"
+#include "webui/tray.h"
+#include "test_support.h"
 
 namespace {
 
@@ -33,7 +35,7 @@ TEST_F(MenuLines, ABarWithNestedSubmenusRolesAndFlags) {
                  "ITEM r1\tOne", "SUB deeper", "ITEM r2\tTwo\t\tcd", "SUBEND", "SUBEND", "ITEM quit",
                  "MENUROLE edit\tnostd", "ROLEITEM copy", "ITEM x\t", "MENUROLE help", "MENUEND"});
   ASSERT_EQ(h.size(), 1u);
-  ASSERT_EQ(h[0].handler, apply_menus);
+  ASSERT_EQ(h[0].handler, typed<apply_menus>);
   auto& menus = h[0].as<std::vector<MenuSpec>>();
   ASSERT_EQ(menus.size(), 3u);
   EXPECT_EQ(menus[0].title, "File");
@@ -71,7 +73,7 @@ TEST_F(MenuLines, OpenSubmenusAreFoldedAtTheNextMenuAndAtTheEnd) {
 TEST_F(MenuLines, AWindowBarGoesToItsWindowAndASubendWithoutSubIsIgnored) {
   auto h = feed({"MENUBEGIN@w2", "MENU View", "SUBEND", "ITEM z", "MENUEND"});
   ASSERT_EQ(h.size(), 1u);
-  EXPECT_EQ(h[0].handler, do_win_menu_set);
+  EXPECT_EQ(h[0].handler, typed<do_win_menu_set>);
   auto& r = h[0].as<WinMenuReq>();
   EXPECT_EQ(r.window, "w2");
   ASSERT_EQ(r.menus.size(), 1u);
@@ -90,7 +92,7 @@ TEST_F(MenuLines, MenuendWithoutBeginResendsTheLastBlockWithOnlyNewItems) {
 TEST_F(MenuLines, MenuLinesOnlyCountInsideTheirBlock) {
   auto h = feed({"MENU File", "MENUROLE edit", "CTXBEGIN", "MENU Inside", "ITEM c1", "CTXEND"});
   ASSERT_EQ(h.size(), 1u);
-  ASSERT_EQ(h[0].handler, apply_ctx);
+  ASSERT_EQ(h[0].handler, typed<apply_ctx>);
   EXPECT_EQ(labels(h[0].as<CtxReq>().items), (std::vector<std::string>{"c1"}));
   EXPECT_TRUE(h[0].as<CtxReq>().active);
 }
@@ -112,7 +114,7 @@ TEST_F(MenuLines, TrayFieldsAndItems) {
     SCOPED_TRACE(c.begin);
     auto h = feed({c.begin, "ITEM a\tA", "ROLEITEM copy", "SUB s", "ITEM b", "TRAYEND"});
     ASSERT_EQ(h.size(), 1u);
-    ASSERT_EQ(h[0].handler, apply_tray);
+    ASSERT_EQ(h[0].handler, typed<apply_tray>);
     auto& t = h[0].as<TraySpec>();
     EXPECT_EQ(t.title, c.title);
     EXPECT_EQ(t.icon, c.icon);
@@ -128,9 +130,9 @@ TEST_F(MenuLines, TrayFieldsAndItems) {
 TEST_F(MenuLines, TrayremoveAndCtxclearLeaveTheOpenBlockAlone) {
   auto h = feed({"MENUBEGIN", "MENU M", "ITEM one", "TRAYREMOVE", "CTXCLEAR", "ITEM two", "MENUEND"});
   ASSERT_EQ(h.size(), 3u);
-  EXPECT_EQ(h[0].handler, apply_tray);
+  EXPECT_EQ(h[0].handler, typed<apply_tray>);
   EXPECT_TRUE(h[0].as<TraySpec>().remove);
-  EXPECT_EQ(h[1].handler, apply_ctx);
+  EXPECT_EQ(h[1].handler, typed<apply_ctx>);
   EXPECT_FALSE(h[1].as<CtxReq>().active);
   auto& menus = h[2].as<std::vector<MenuSpec>>();
   EXPECT_EQ(labels(menus.at(0).items), (std::vector<std::string>{"one", "two"}));
@@ -189,8 +191,8 @@ TEST_F(MenuLines, SubmenusPastTheDepthLimitAreIgnoredWithOneDiagnosticPerMenu) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, "quibex: submenus nested deeper than 64 levels are ignored\n") << c.open[0];
     ASSERT_EQ(h.size(), 1u);
-    const std::vector<MenuItemSpec>& items = h[0].handler == apply_menus ? h[0].as<std::vector<MenuSpec>>()[0].items
-                                             : h[0].handler == apply_tray ? h[0].as<TraySpec>().items
+    const std::vector<MenuItemSpec>& items = h[0].handler == typed<apply_menus> ? h[0].as<std::vector<MenuSpec>>()[0].items
+                                             : h[0].handler == typed<apply_tray> ? h[0].as<TraySpec>().items
                                                                           : h[0].as<CtxReq>().items;
     EXPECT_EQ(depth_of(items), kMaxMenuDepth) << c.open[0];
     // The ignored SUBENDs closed nothing that was kept: the inner item sits in the

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "core/handlers.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "services/notifications.h"
@@ -30,7 +29,7 @@ class NotifyTest : public FakeDesktopTest, public WireCapture {
     FakeDesktopTest::TearDown();
   }
   platform::fake::FakeNotifier& server() { return desktop.notes; }
-  void notify(NotifReq r) { do_notify(nullptr, new NotifReq(std::move(r))); }
+  void notify(NotifReq r) { do_notify(nullptr, std::make_unique<NotifReq>(std::move(r))); }
 };
 
 TEST_F(NotifyTest, QueuedWhileAskingThenShownInOrder) {

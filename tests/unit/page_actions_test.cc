@@ -6,13 +6,13 @@
 #include <filesystem>
 #include <fstream>
 
-#include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/page_bridge.h"
 #include "core/settings.h"
 #include "core/window_registry.h"
 #include "platform/webview_lib.h"
 #include "test_support.h"
+#include "webui/navigation.h"
 #include "webui/page_actions.h"
 
 namespace {
@@ -368,7 +368,7 @@ TEST_F(PageActions, ReloadWithoutMainWindowReloadsEveryWindow) {
   FakeWebView* w2 = add_window("w2");
   FakeWebView* w3 = add_window("w3");
   g_html_path = "/nonexistent.html";
-  do_reload(nullptr, nullptr);
+  do_reload(nullptr);
   EXPECT_EQ(w2->reloads, 1);
   EXPECT_EQ(w3->reloads, 1);
   EXPECT_EQ(main_view->reloads, 0);

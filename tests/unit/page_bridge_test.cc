@@ -1,6 +1,5 @@
 // Page messages into CALL lines, answers into pages, scripts into windows.
 
-#include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/page_bridge.h"
 #include "core/page_scripts.h"

@@ -10,9 +10,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/records.h"
+#include "core/window_commands.h"
 #include "core/wire.h"
 #include "test_support.h"
 
@@ -44,9 +44,9 @@ class ReaderStream : public FakeDesktopTest {
   std::vector<std::string> handed() {
     std::vector<std::string> out;
     for (const Handed& h : take_handed(desktop)) {
-      if (h.handler == do_title)
+      if (h.handler == typed<do_title>)
         out.push_back("title:" + h.as<std::string>());
-      else if (h.handler == do_terminate)
+      else if (h.handler == typed<do_terminate>)
         out.push_back("terminate");
       else
         out.push_back("other");
@@ -88,7 +88,7 @@ TEST_F(ReaderStream, FeedHandlesLinesSplitAtEveryByte) {
     EXPECT_EQ(r.buffered(), 0u);
     std::vector<std::string> titles;
     for (const Handed& h : take_handed(desktop)) {
-      if (h.handler == do_title) titles.push_back(h.as<std::string>());
+      if (h.handler == typed<do_title>) titles.push_back(h.as<std::string>());
       h.release();
     }
     ASSERT_EQ(titles, (std::vector<std::string>{"one", "two", "three"})) << "cut at " << cut;
@@ -104,11 +104,11 @@ TEST_F(ReaderStream, LinesEndedWithCrLfMeanTheSameLines) {
     std::vector<Handed> got = take_handed(desktop);
     ASSERT_EQ(got.size(), 4u) << "cut at " << cut;
     EXPECT_EQ(got[0].as<ReplyReq>().payload, "{\"a\":1}");
-    EXPECT_EQ(got[1].handler, do_terminate);
+    EXPECT_EQ(got[1].handler, typed<do_terminate>);
     EXPECT_EQ(got[2].as<std::string>(), "t\r") << "only one CR is taken off";
     EXPECT_EQ(got[3].as<std::string>(), "u");
     for (const Handed& h : got)
-      if (h.handler != do_terminate) h.release();
+      if (h.handler != typed<do_terminate>) h.release();
   }
 }
 

@@ -5,9 +5,9 @@
 #include <algorithm>
 
 #include "capture_test_support.h"
-#include "core/handlers.h"
 #include "core/records.h"
 #include "services/capture_files.h"
+#include "services/screen_capture.h"
 
 namespace {
 
@@ -17,9 +17,9 @@ class RecordTest : public CaptureTest {
  protected:
   std::string mp4() const { return dir + "/out.mp4"; }
   void start(const std::string& id, long display = 0) {
-    run(do_record, new RecordReq{id, mp4(), display, true});
+    run(do_record, RecordReq{id, mp4(), display, true});
   }
-  void stop(const std::string& id) { run(do_record, new RecordReq{id, "", 0, false}); }
+  void stop(const std::string& id) { run(do_record, RecordReq{id, "", 0, false}); }
   // The names in the folder, sorted.
   Lines files() const {
     Lines names;
@@ -105,8 +105,8 @@ TEST_F(RecordTest, FailedStartsKeepTheOlderFileAndLeaveTheRecorderIdle) {
 
 TEST_F(RecordTest, SecondStartBeforeTheFirstIsRunningIsRefused) {
   cap.hold_start = true;
-  do_record(nullptr, new RecordReq{"a", mp4(), 0, true});
-  do_record(nullptr, new RecordReq{"b", dir + "/other.mp4", 0, true});
+  do_record(nullptr, std::make_unique<RecordReq>("a", mp4(), 0, true));
+  do_record(nullptr, std::make_unique<RecordReq>("b", dir + "/other.mp4", 0, true));
   drain();
   EXPECT_EQ(lines(), Lines{"GOT b {\"ok\":false,\"error\":\"already recording\"}"});
   EXPECT_FALSE(exists(dir + "/other.mp4"));
@@ -231,7 +231,7 @@ class ShotTest : public CaptureTest {
 
 TEST_F(ShotTest, WritesThePngUnderTheRequestsName) {
   cap.shot = platform::PngImage{"PNGDATA", 3024, 1964};
-  run(do_capture, new CaptureReq{"s1", 0});
+  run(do_capture, CaptureReq{"s1", 0});
   const std::string p = shot_path("s1");
   EXPECT_EQ(lines(), Lines{"GOT s1 {\"ok\":true,\"path\":\"" + p + "\",\"width\":3024,\"height\":1964}"});
   EXPECT_EQ(slurp(p), "PNGDATA");
@@ -239,7 +239,7 @@ TEST_F(ShotTest, WritesThePngUnderTheRequestsName) {
   EXPECT_EQ(cap.shot_h, 1964u);
   // The same id again overwrites the same file.
   cap.shot = platform::PngImage{"SECOND", 1, 1};
-  run(do_capture, new CaptureReq{"s1", 9});
+  run(do_capture, CaptureReq{"s1", 9});
   EXPECT_EQ(slurp(p), "SECOND");
   EXPECT_EQ(cap.shot_w, 800u);
   // Nothing else is left in the folder (no temporary files).
@@ -265,7 +265,7 @@ TEST_F(ShotTest, Failures) {
     SCOPED_TRACE(c.name);
     cap.shot = c.shot;
     cap.shot_error = c.shot_error;
-    run(do_capture, new CaptureReq(c.req));
+    run(do_capture, CaptureReq(c.req));
     EXPECT_EQ(lines(), Lines{c.answer});
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 0);
@@ -276,7 +276,7 @@ TEST_F(ShotTest, APlantedLinkIsReplacedNotFollowed) {
   std::ofstream(victim) << "keep";
   ASSERT_EQ(symlink(victim.c_str(), shot_path("x").c_str()), 0);
   cap.shot = platform::PngImage{"PNG", 1, 1};
-  run(do_capture, new CaptureReq{"x", 0});
+  run(do_capture, CaptureReq{"x", 0});
   EXPECT_EQ(slurp(victim), "keep");
   struct stat st;
   ASSERT_EQ(lstat(shot_path("x").c_str(), &st), 0);
@@ -286,8 +286,8 @@ TEST_F(ShotTest, APlantedLinkIsReplacedNotFollowed) {
 
 TEST_F(ShotTest, WithoutACaptureServiceTheAnswerSaysSo) {
   platform::install_screen_capture(nullptr);
-  run(do_capture, new CaptureReq{"a", 0});
-  run(do_record, new RecordReq{"b", dir + "/x.mp4", 0, true});
+  run(do_capture, CaptureReq{"a", 0});
+  run(do_record, RecordReq{"b", dir + "/x.mp4", 0, true});
   EXPECT_EQ(lines(), (Lines{"GOT a {\"ok\":false,\"error\":\"no shareable content (screen-recording permission?)\"}",
                             "GOT b {\"ok\":false,\"error\":\"no shareable content (screen permission?)\"}"}));
 }

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "core/handlers.h"
 #include "core/records.h"
 #include "platform/fake/fake_desktop_shell.h"
+#include "services/desktop_commands.h"
 #include "window_test_support.h"
 
 namespace {
@@ -24,14 +24,14 @@ class SharePreviewTest : public WindowTest {
   }
   void share(const std::string& win, const std::string& text, const std::string& url,
              std::vector<std::string> files = {}) {
-    auto* r = new ShareReq;
+    auto r = std::make_unique<ShareReq>();
     r->window = win;
     r->text = text;
     r->url = url;
     r->files = std::move(files);
     r->x = 12;
     r->y = 34;
-    do_share(w(), r);
+    do_share(w(), std::move(r));
   }
   platform::fake::FakeDesktopShell shell;
 };
@@ -52,8 +52,8 @@ TEST_F(SharePreviewTest, ShareOffersTheItemsOverTheWindowsView) {
 }
 
 TEST_F(SharePreviewTest, QuickLookShowsAndCloses) {
-  do_quicklook(nullptr, new QLReq{{"/tmp/a.png", "/tmp/b.txt"}});
-  do_quicklook(nullptr, new QLReq{});
+  do_quicklook(nullptr, std::make_unique<QLReq>(QLReq{{"/tmp/a.png", "/tmp/b.txt"}}));
+  do_quicklook(nullptr, std::make_unique<QLReq>());
   EXPECT_EQ(shell.previews, (std::vector<std::vector<std::string>>{{"/tmp/a.png", "/tmp/b.txt"}, {}}));
   EXPECT_TRUE(wire.lines().empty());
 }

@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/handlers.h"
 #include "core/records.h"
 #include "platform/speech.h"
+#include "services/speech_commands.h"
 #include "test_support.h"
 
 namespace {
@@ -159,7 +159,7 @@ class SpeechCommandTest : public FakeDesktopTest {
     FakeDesktopTest::TearDown();
   }
   void say(const std::string& id, const std::string& text, const std::string& voice = "", double rate = 0) {
-    do_say(nullptr, new SayReq{id, text, voice, rate});
+    do_say(nullptr, std::make_unique<SayReq>(id, text, voice, rate));
   }
   // Reads answer lines until n have come (bounded).
   std::vector<std::string> lines(size_t n) {
@@ -192,7 +192,7 @@ TEST_F(SpeechCommandTest, StopAnswersEveryPendingSayOnce) {
   say("b", "two");
   say("a", "three");  // the same id twice: two answers
   ASSERT_TRUE(gate->wait_started(1));
-  do_saystop(nullptr, nullptr);
+  do_saystop(nullptr);
   EXPECT_EQ(wire.lines(), (std::vector<std::string>{R"(GOT a {"ok":false})", R"(GOT b {"ok":false})",
                                                     R"(GOT a {"ok":false})"}));
   // The cancelled utterance's own end writes nothing more; a new SAY still speaks.
@@ -200,7 +200,7 @@ TEST_F(SpeechCommandTest, StopAnswersEveryPendingSayOnce) {
   ASSERT_TRUE(gate->wait_started(2));
   gate->release();
   EXPECT_EQ(lines(1), std::vector<std::string>{R"(GOT c {"ok":true})"});
-  do_saystop(nullptr, nullptr);  // nothing pending: nothing written
+  do_saystop(nullptr);  // nothing pending: nothing written
   EXPECT_TRUE(wire.lines().empty());
 }
 
@@ -209,7 +209,7 @@ TEST_F(SpeechCommandTest, StopsRacingTheEndsOfUtterancesAnswerOnce) {
     const std::string id = "r" + std::to_string(round);
     say(id, "x");
     if (round % 2) gate->release();  // may end before, during or after the stop
-    do_saystop(nullptr, nullptr);
+    do_saystop(nullptr);
   }
   std::vector<std::string> got = lines(200);
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let late ends show up, if any were written
@@ -220,14 +220,14 @@ TEST_F(SpeechCommandTest, StopsRacingTheEndsOfUtterancesAnswerOnce) {
 }
 
 TEST_F(SpeechCommandTest, StopBeforeAnySayDoesNothing) {
-  do_saystop(nullptr, nullptr);
+  do_saystop(nullptr);
   EXPECT_TRUE(wire.lines().empty());
   EXPECT_EQ(platform::running_speech(), nullptr);  // not even the speech thread
 }
 
 TEST_F(SpeechCommandTest, Voices) {
   voices = {{"gmw/en", "English", "en", 1}, {"x/q", "Say \"hi\" ü", "de-DE", 2}, {"p", "P", "fr", 3}};
-  do_voices(nullptr, new VoicesReq{"v1"});
+  do_voices(nullptr, std::make_unique<VoicesReq>("v1"));
   EXPECT_EQ(wire.lines(), std::vector<std::string>{
                               R"(GOT v1 {"ok":true,"voices":[{"id":"gmw/en","name":"English","lang":"en","quality":"default"},)"
                               R"({"id":"x/q","name":"Say \"hi\" ü","lang":"de-DE","quality":"enhanced"},)"
@@ -235,12 +235,12 @@ TEST_F(SpeechCommandTest, Voices) {
 }
 
 TEST_F(SpeechCommandTest, NoVoicesAndNoSpeech) {
-  do_voices(nullptr, new VoicesReq{"v1"});
+  do_voices(nullptr, std::make_unique<VoicesReq>("v1"));
   EXPECT_EQ(wire.lines(), std::vector<std::string>{R"(GOT v1 {"ok":true,"voices":[]})"});
   platform::reset_speech();
   platform::install_speech_factory(nullptr);
   say("s", "hello");
-  do_voices(nullptr, new VoicesReq{"v2"});
+  do_voices(nullptr, std::make_unique<VoicesReq>("v2"));
   EXPECT_EQ(wire.lines(), (std::vector<std::string>{R"(GOT s {"ok":false})", R"(GOT v2 {"ok":true,"voices":[]})"}));
 }
 

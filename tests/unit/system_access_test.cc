@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "core/handlers.h"
 #include "core/records.h"
 #include "core/window_screens.h"
 #include "platform/fake/fake_system_access.h"
@@ -27,7 +26,7 @@ class SystemAccessTest : public FakeDesktopTest {
   }
   std::vector<std::string> secret(const std::string& op, const std::string& service, const std::string& account,
                                   const std::string& value = "", const std::string& id = "s1") {
-    do_secret(nullptr, new SecretReq{id, op, service, account, value});
+    do_secret(nullptr, std::make_unique<SecretReq>(id, op, service, account, value));
     return wire.lines();
   }
   platform::fake::FakeSystemAccess access;
@@ -82,15 +81,15 @@ TEST_F(SystemAccessTest, StoreFailuresAnswerTheirStatus) {
 }
 
 TEST_F(SystemAccessTest, AuthenticationUnavailableAnswersAtOnce) {
-  do_auth(nullptr, new AuthReq{"a1", "unlock"});
+  do_auth(nullptr, std::make_unique<AuthReq>("a1", "unlock"));
   EXPECT_EQ(wire.lines(), std::vector<std::string>{R"(GOT a1 {"ok":false,"error":"authentication unavailable"})"});
 }
 
 TEST_F(SystemAccessTest, AuthenticationAnswersWhenTheUserDid) {
   access.auth_unavailable.reset();
-  do_auth(nullptr, new AuthReq{"a1", ""});
-  do_auth(nullptr, new AuthReq{"a2", "Unlock the vault"});
-  do_auth(nullptr, new AuthReq{"a3", "x"});
+  do_auth(nullptr, std::make_unique<AuthReq>("a1", ""));
+  do_auth(nullptr, std::make_unique<AuthReq>("a2", "Unlock the vault"));
+  do_auth(nullptr, std::make_unique<AuthReq>("a3", "x"));
   ASSERT_EQ(access.auth_asks.size(), 3u);
   EXPECT_EQ(access.auth_asks[0].reason, "authenticate");  // an empty reason still says why
   EXPECT_EQ(access.auth_asks[1].reason, "Unlock the vault");
@@ -116,7 +115,7 @@ TEST_F(SystemAccessTest, TextThatIsNotUtf8IsRefused) {
                 std::vector<std::string>{R"(GOT s1 {"ok":false,"error":"service and account must be UTF-8 text"})"})
           << op;
   EXPECT_TRUE(access.secrets.empty());
-  do_auth(nullptr, new AuthReq{"a1", bad});
+  do_auth(nullptr, std::make_unique<AuthReq>("a1", bad));
   EXPECT_EQ(wire.lines(), std::vector<std::string>{R"(GOT a1 {"ok":false,"error":"reason must be UTF-8 text"})"});
   EXPECT_TRUE(access.auth_asks.empty());
 }
@@ -126,10 +125,10 @@ TEST_F(SystemAccessTest, TextThatIsNotUtf8IsRefused) {
 TEST_F(SystemAccessTest, NobodyAtThePromptTimesOutAndIsWithdrawn) {
   access.hold_secrets = true;
   access.auth_unavailable.reset();
-  do_secret(nullptr, new SecretReq{"s1", "get", "svc", "me", ""});
-  do_auth(nullptr, new AuthReq{"a1", "unlock"});
-  do_secret(nullptr, new SecretReq{"s2", "set", "svc", "me", "v"});
-  do_auth(nullptr, new AuthReq{"a2", "unlock"});
+  do_secret(nullptr, std::make_unique<SecretReq>("s1", "get", "svc", "me", ""));
+  do_auth(nullptr, std::make_unique<AuthReq>("a1", "unlock"));
+  do_secret(nullptr, std::make_unique<SecretReq>("s2", "set", "svc", "me", "v"));
+  do_auth(nullptr, std::make_unique<AuthReq>("a2", "unlock"));
   access.secret_asks[1].answer();
   access.auth_asks[1].answer(true, std::nullopt);
   EXPECT_EQ(wire.lines(), (std::vector<std::string>{R"(GOT s2 {"ok":true})", R"(GOT a2 {"ok":true,"error":null})"}));
@@ -151,7 +150,7 @@ TEST_F(SystemAccessTest, NobodyAtThePromptTimesOutAndIsWithdrawn) {
 }
 
 TEST_F(SystemAccessTest, ScriptsAreUnsupported) {
-  do_osa(nullptr, new OsaReq{"o1", "return 1"});
+  do_osa(nullptr, std::make_unique<OsaReq>("o1", "return 1"));
   EXPECT_EQ(wire.lines(), std::vector<std::string>{R"(GOT o1 {"ok":false,"error":"unsupported"})"});
 }
 
@@ -170,7 +169,7 @@ TEST_F(SystemAccessTest, WindowControl) {
       {(1L << 32) + 100, R"(GOT w1 {"ok":true,"error":null})"},  // the id travels as 32 bits
   };
   for (const Case& c : cases) {
-    do_winctrl(nullptr, new WinCtrlReq{"w1", c.pid, 10, 20, 300, 200});
+    do_winctrl(nullptr, std::make_unique<WinCtrlReq>("w1", c.pid, 10, 20, 300, 200));
     EXPECT_EQ(wire.lines(), std::vector<std::string>{c.want}) << c.pid;
   }
   ASSERT_EQ(access.moves.size(), 2u);
@@ -180,9 +179,9 @@ TEST_F(SystemAccessTest, WindowControl) {
 
 TEST_F(SystemAccessTest, WithoutTheServicesEveryCommandStillAnswers) {
   platform::install_system_access(nullptr);
-  do_secret(nullptr, new SecretReq{"s1", "get", "a", "b", ""});
-  do_auth(nullptr, new AuthReq{"a1", ""});
-  do_winctrl(nullptr, new WinCtrlReq{"w1", 1, 0, 0, 1, 1});
+  do_secret(nullptr, std::make_unique<SecretReq>("s1", "get", "a", "b", ""));
+  do_auth(nullptr, std::make_unique<AuthReq>("a1", ""));
+  do_winctrl(nullptr, std::make_unique<WinCtrlReq>("w1", 1, 0, 0, 1, 1));
   EXPECT_EQ(wire.lines(), (std::vector<std::string>{
                               R"(GOT s1 {"ok":false,"error":"unsupported"})",
                               R"(GOT a1 {"ok":false,"error":"authentication unavailable"})",

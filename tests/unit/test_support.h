@@ -1,23 +1,31 @@
 #pragma once
-// Shared fixtures: a fake desktop installed for each test, and a reader whose
-// hand-overs are collected instead of run.
+// Shared fixtures: a fake desktop installed for each test with the host's
+// command table, and a reader whose hand-overs are collected instead of run.
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "app/command_table.h"
 #include "core/reader.h"
 #include "core/window_registry.h"
 #include "platform/fake/fake_platform.h"
 
 class FakeDesktopTest : public ::testing::Test {
  protected:
-  void SetUp() override { platform::install(&desktop); }
+  void SetUp() override {
+    platform::install(&desktop);
+    install_command_table(commands());
+  }
+  // The table the reader hands lines to: the host's own, so that lines reach the
+  // real handlers, unless a test needs another.
+  virtual CommandTable commands() const { return app_command_table(); }
   void TearDown() override {
     desktop.queue.drain();  // handlers own and free their records
     g_windows.clear();      // windows that handlers opened go with their desktop
     desktop.queue.drain();
+    install_command_table({});
     platform::install(nullptr);
   }
   platform::fake::FakePlatform desktop;

@@ -150,7 +150,7 @@ class WinClose : public WinOpen {};
 TEST_F(WinClose, MainEmptyAndUnknownIdsCloseNothing) {
   command("WINOPEN w2");
   lines();
-  for (const char* id : {"main", "", "w9"}) do_winclose(w(), new std::string(id));
+  for (const char* id : {"main", "", "w9"}) do_winclose(w(), std::make_unique<std::string>(id));
   desktop.queue.drain();
   EXPECT_FALSE(main_window()->closed);
   EXPECT_FALSE(win("w2")->closed);
@@ -161,7 +161,7 @@ TEST_F(WinClose, WinclosedGoesOutAtOnceAndTheWindowIsReleasedOneTurnLater) {
   command("WINOPEN w2");
   lines();
   FakeWindow* w2 = win("w2");
-  do_winclose(w(), new std::string("w2"));
+  do_winclose(w(), std::make_unique<std::string>("w2"));
   EXPECT_EQ(lines(), (std::vector<std::string>{"WINCLOSED w2"}));
   EXPECT_EQ(g_windows.count("w2"), 0u);
   EXPECT_EQ(window_for_id(w(), "w2"), nullptr);
@@ -191,7 +191,7 @@ TEST_F(WinClose, ChildrenCloseOneTurnLaterEachAfterBeingDetached) {
   FakeWindow* w2 = win("w2");
   FakeWindow* w3 = win("w3");
   lines();
-  do_winclose(w(), new std::string("w2"));
+  do_winclose(w(), std::make_unique<std::string>("w2"));
   EXPECT_EQ(lines_starting("WINCLOSED"), (std::vector<std::string>{"WINCLOSED w2"}));
   EXPECT_FALSE(w3->closed);
   desktop.queue.size();
@@ -211,8 +211,8 @@ TEST_F(WinClose, AChildClosedBeforeItsParentIsNotClosedTwice) {
   command("WINOPEN w2");
   command("WINOPEN w3\t\t\t\t\t\t\t\t\t\t\t\t\t\tw2");
   lines();
-  do_winclose(w(), new std::string("w2"));
-  do_winclose(w(), new std::string("w3"));
+  do_winclose(w(), std::make_unique<std::string>("w2"));
+  do_winclose(w(), std::make_unique<std::string>("w3"));
   desktop.queue.drain();
   EXPECT_EQ(lines_starting("WINCLOSED"), (std::vector<std::string>{"WINCLOSED w2", "WINCLOSED w3"}));
 }
@@ -221,44 +221,44 @@ class Commands : public WindowTest {};
 
 TEST_F(Commands, TitlesGoToTheirWindowsAndWindowlessTitleDoesNothing) {
   FakeWindow* w2 = open("w2");
-  do_title(w(), new std::string("Plain"));
-  do_title_win(w(), new EvalReq{"w2", "Second"});
-  do_title_win(w(), new EvalReq{"nowhere", "Lost"});
+  do_title(w(), std::make_unique<std::string>("Plain"));
+  do_title_win(w(), std::make_unique<EvalReq>("w2", "Second"));
+  do_title_win(w(), std::make_unique<EvalReq>("nowhere", "Lost"));
   EXPECT_EQ(main_window()->title(), "Plain");
   EXPECT_EQ(w2->title(), "Second");
-  do_title_win(w(), new EvalReq{"main", "Main again"});
+  do_title_win(w(), std::make_unique<EvalReq>("main", "Main again"));
   EXPECT_EQ(main_window()->title(), "Main again");
-  do_title(nullptr, new std::string("windowless"));
-  do_title_win(nullptr, new EvalReq{"main", "windowless"});
+  do_title(nullptr, std::make_unique<std::string>("windowless"));
+  do_title_win(nullptr, std::make_unique<EvalReq>("main", "windowless"));
   EXPECT_EQ(main_window()->title(), "Main again");
 }
 
 TEST_F(Commands, SizeSetsTheContentSizeKeepingTheTopLeftCorner) {
   FakeWindow* w2 = open("w2");
   w2->set_frame({100, 100, 600, 428});
-  do_size(w(), new SizeReq{500, 300, "w2"});
+  do_size(w(), std::make_unique<SizeReq>(500, 300, "w2"));
   EXPECT_EQ(content_of(w2).w, 500);
   EXPECT_EQ(content_of(w2).h, 300);
   EXPECT_EQ(w2->frame().x, 100);
   EXPECT_EQ(w2->frame().y + w2->frame().h, 528);
   for (SizeReq bad : {SizeReq{0, 300, "w2"}, SizeReq{300, 0, "w2"}, SizeReq{-1, 300, "w2"}, SizeReq{300, 300, "w9"}}) {
-    do_size(w(), new SizeReq(bad));
+    do_size(w(), std::make_unique<SizeReq>(bad));
     EXPECT_EQ(content_of(w2).w, 500);
   }
 }
 
 TEST_F(Commands, AMoveDragStartsOnlyWhileTheLeftButtonIsDown) {
-  do_dragwin(w(), new std::string("main"));
+  do_dragwin(w(), std::make_unique<std::string>("main"));
   EXPECT_EQ(main_window()->move_drags, 0);
   desktop.app.left_button = true;
-  do_dragwin(w(), new std::string("main"));
-  do_dragwin(w(), new std::string("w9"));
+  do_dragwin(w(), std::make_unique<std::string>("main"));
+  do_dragwin(w(), std::make_unique<std::string>("w9"));
   EXPECT_EQ(main_window()->move_drags, 1);
 }
 
 TEST_F(Commands, ResizeDragsNameTheirEdgesAndTheMinimumFrame) {
   FakeWindow* w2 = open("w2");
-  do_resizewin(w(), new ResizeReq{"w2", "se"});
+  do_resizewin(w(), std::make_unique<ResizeReq>("w2", "se"));
   EXPECT_TRUE(w2->resize_drags.empty()) << "button up";
   desktop.app.left_button = true;
   struct Case {
@@ -276,7 +276,7 @@ TEST_F(Commands, ResizeDragsNameTheirEdgesAndTheMinimumFrame) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.edge);
     w2->resize_drags.clear();
-    do_resizewin(w(), new ResizeReq{"w2", c.edge});
+    do_resizewin(w(), std::make_unique<ResizeReq>("w2", c.edge));
     if (!c.want) {
       EXPECT_TRUE(w2->resize_drags.empty());
       continue;
@@ -287,24 +287,24 @@ TEST_F(Commands, ResizeDragsNameTheirEdgesAndTheMinimumFrame) {
   }
   w2->resize_drags.clear();
   winop("w2", "minsize 300x200");
-  do_resizewin(w(), new ResizeReq{"w2", "s"});
+  do_resizewin(w(), std::make_unique<ResizeReq>("w2", "s"));
   EXPECT_EQ(w2->resize_drags.at(0).second, (Size{300, 228})) << "the content minimum as a frame";
   w2->resize_drags.clear();
   winop("w2", "resizable 0");
-  do_resizewin(w(), new ResizeReq{"w2", "s"});
+  do_resizewin(w(), std::make_unique<ResizeReq>("w2", "s"));
   EXPECT_TRUE(w2->resize_drags.empty()) << "not resizable";
 }
 
 TEST_F(Commands, FileDragsNeedTheButtonAPageAndFiles) {
   desktop.app.images["/icons/doc.png"] = {64, 48};
-  do_dragout(w(), new DragOutReq{"main", "/icons/doc.png", {"/a", "/b", "/c"}});
+  do_dragout(w(), std::make_unique<DragOutReq>(DragOutReq{"main", "/icons/doc.png", {"/a", "/b", "/c"}}));
   EXPECT_TRUE(main_window()->file_drags.empty()) << "button up";
   desktop.app.left_button = true;
-  do_dragout(w(), new DragOutReq{"main", "/icons/doc.png", {}});
-  do_dragout(w(), new DragOutReq{"w9", "/icons/doc.png", {"/a"}});
+  do_dragout(w(), std::make_unique<DragOutReq>(DragOutReq{"main", "/icons/doc.png", {}}));
+  do_dragout(w(), std::make_unique<DragOutReq>(DragOutReq{"w9", "/icons/doc.png", {"/a"}}));
   EXPECT_TRUE(main_window()->file_drags.empty());
-  do_dragout(w(), new DragOutReq{"main", "/icons/doc.png", {"/a", "/b", "/c"}});
-  do_dragout(w(), new DragOutReq{"main", "/icons/missing.png", {"/a", "/b"}});
+  do_dragout(w(), std::make_unique<DragOutReq>(DragOutReq{"main", "/icons/doc.png", {"/a", "/b", "/c"}}));
+  do_dragout(w(), std::make_unique<DragOutReq>(DragOutReq{"main", "/icons/missing.png", {"/a", "/b"}}));
   ASSERT_EQ(main_window()->file_drags.size(), 2u);
   using platform::DragItem;
   EXPECT_EQ(main_window()->file_drags[0].items,
@@ -315,7 +315,7 @@ TEST_F(Commands, FileDragsNeedTheButtonAPageAndFiles) {
 
   // Relative paths name files in the working directory; the drop target gets whole paths.
   const std::string cwd = std::filesystem::current_path().string();
-  do_dragout(w(), new DragOutReq{"main", "", {"notes.txt", "./sub/../a b.txt", "/abs"}});
+  do_dragout(w(), std::make_unique<DragOutReq>(DragOutReq{"main", "", {"notes.txt", "./sub/../a b.txt", "/abs"}}));
   ASSERT_EQ(main_window()->file_drags.size(), 3u);
   std::vector<std::string> paths;
   for (const auto& item : main_window()->file_drags[2].items) paths.push_back(item.path);
@@ -360,7 +360,7 @@ TEST_F(Commands, AFileDragCarriesEveryFileButDrawsAtMostEightWhateverTheirNumber
   desktop.app.left_button = true;
   std::vector<std::string> many;
   for (int i = 0; i < 20000; ++i) many.push_back("/many/" + std::to_string(i));
-  do_dragout(w(), new DragOutReq{"main", "", many});
+  do_dragout(w(), std::make_unique<DragOutReq>("main", "", many));
   ASSERT_EQ(main_window()->file_drags.size(), 1u);
   const std::vector<DragItem>& items = main_window()->file_drags[0].items;
   ASSERT_EQ(items.size(), many.size());

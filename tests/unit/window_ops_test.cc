@@ -117,7 +117,7 @@ TEST_F(WinOp, AWindowThatClosesWhileLeavingFullScreenIsNotSentToTheOtherScreen) 
   ASSERT_TRUE(w2->style_mask() & platform::kStyleFullScreen);
   w2->answers_full_screen = false;
   winop("w2", "fsscreen 71");  // waits for the window to leave full screen on the first
-  do_winclose(w(), new std::string("w2"));
+  do_winclose(w(), std::make_unique<std::string>("w2"));
   desktop.queue.drain();  // released
   // Whatever later leaves full screen at that address is not the closed window.
   FakeWindow* w3 = open("w3");
@@ -170,7 +170,7 @@ TEST_F(WinOp, AWindowThatClosesForgetsEveryRequestWaitingForItToLeaveFullScreen)
   w2->answers_full_screen = false;
   winop("w2", "fsscreen 71");
   winop("w2", "fsscreen 70");
-  do_winclose(w(), new std::string("w2"));
+  do_winclose(w(), std::make_unique<std::string>("w2"));
   desktop.queue.drain();
   // Exits posted for the address of the closed window move no window.
   FakeWindow* w3 = open("w3");
@@ -201,10 +201,10 @@ TEST_F(WinOp, HideTheMainWindowHidesTheApplicationHidewinOnlyTheWindow) {
 }
 
 TEST_F(WinOp, APanelShowsWithoutActivatingTheApplicationAndShow0NeverTakesTheFocus) {
-  auto* r = new WinOpenReq;
+  auto r = std::make_unique<WinOpenReq>();
   r->id = "p";
   r->panel = true;
-  do_winopen(w(), r);
+  do_winopen(w(), std::move(r));
   FakeWindow* p = win("p");
   EXPECT_TRUE(p->style_mask() & platform::kStyleNonactivatingPanel);
   winop("p", "hidewin");

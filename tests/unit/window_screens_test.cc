@@ -125,10 +125,10 @@ TEST_F(Positions, PixelSizesUseTheScaleOfTheWindowsScreen) {
 }
 
 TEST_F(Positions, AWindowOpenedAt00HasItsTopLeftCornerAtTheFirstScreensTopLeft) {
-  auto* r = new WinOpenReq;
+  auto r = std::make_unique<WinOpenReq>();
   r->id = "w2";
   r->hasPos = true;
-  do_winopen(w(), r);
+  do_winopen(w(), std::move(r));
   EXPECT_EQ(win("w2")->frame().x, 0);
   EXPECT_EQ(win("w2")->frame().y + win("w2")->frame().h, 900);
 }

@@ -96,7 +96,7 @@ TEST_F(WinState, WindowsThatAreNeitherMainNorRegisteredAreNotReported) {
 TEST_F(WinState, AReopenedIdReportsItsStateAfresh) {
   open("w2");
   lines();
-  do_winclose(w(), new std::string("w2"));
+  do_winclose(w(), std::make_unique<std::string>("w2"));
   desktop.queue.drain();
   main_window()->show();
   lines();

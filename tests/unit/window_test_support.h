@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/records.h"
 #include "core/settings.h"
@@ -92,19 +91,19 @@ class WindowTest : public FakeDesktopTest {
 
   // Opens a window as WINOPEN would, from the fields of a parsed line.
   FakeWindow* open(const std::string& id, int width = 600, int height = 400) {
-    auto* r = new WinOpenReq;
+    auto r = std::make_unique<WinOpenReq>();
     r->id = id;
     r->width = width;
     r->height = height;
-    do_winopen(w(), r);
+    do_winopen(w(), std::move(r));
     return win(id);
   }
-  void winop(const std::string& id, const std::string& op) { do_winop(w(), new WinopReq{id, op}); }
+  void winop(const std::string& id, const std::string& op) { do_winop(w(), std::make_unique<WinopReq>(id, op)); }
   // CHROME for a window; fields in record order (titlebar, buttons, transparent,
   // material, square, firstMouse, traffic), missing ones empty.
   void chrome(const std::string& id, std::vector<std::string> f) {
     f.resize(7);
-    do_chrome(w(), new ChromeReq{id, f[0], f[1], f[2], f[3], f[4], f[5], f[6]});
+    do_chrome(w(), std::make_unique<ChromeReq>(id, f[0], f[1], f[2], f[3], f[4], f[5], f[6]));
   }
   std::vector<std::string> lines() { return wire.lines(); }
   std::vector<std::string> lines_starting(const std::string& prefix) {
