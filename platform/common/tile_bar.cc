@@ -1,16 +1,8 @@
-#include "platform/dock.h"
+#include "platform/common/tile_bar.h"
 
 #include <algorithm>
 
 namespace platform {
-
-namespace {
-Dock* g_dock = nullptr;
-}  // namespace
-
-Dock* dock() { return g_dock; }
-
-void install_dock(Dock* d) { g_dock = d; }
 
 std::optional<TileBar> tile_progress_bar(double W, double H, double progress) {
   if (!(progress >= 0)) return std::nullopt;  // below 0, or not a number
@@ -26,6 +18,5 @@ std::optional<TileBar> tile_progress_bar(double W, double H, double progress) {
   if (fill.w > 0.5 && fill.h > 0) bar.fill = fill;
   return bar;
 }
-
 
 }  // namespace platform

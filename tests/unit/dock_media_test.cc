@@ -13,6 +13,7 @@
 #include "core/handlers.h"
 #include "core/records.h"
 #include "core/settings.h"
+#include "platform/common/tile_bar.h"
 #include "platform/fake/fake_dock.h"
 #include "services/dock_media.h"
 #include "test_support.h"

@@ -31,6 +31,8 @@
 #include "platform/fake/fake_desktop_shell.h"
 #include "platform/fake/fake_dock.h"
 #include "platform/fake/fake_system_access.h"
+#include "platform/common/speech_queue.h"
+#include "platform/common/voice_choice.h"
 #include "platform/speech.h"
 #include "services/audio_eq.h"
 #include "services/audio_tap.h"

@@ -15,6 +15,8 @@
 
 #include "core/handlers.h"
 #include "core/records.h"
+#include "platform/common/speech_queue.h"
+#include "platform/common/voice_choice.h"
 #include "platform/speech.h"
 #include "test_support.h"
 
