@@ -5,7 +5,7 @@
 
 #include <future>
 
-#include "tests/unit/ai_test_support.h"
+#include "tests/unit/ai/ai_test_support.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "ai/ai_requests.h"
 #include "core/records.h"
-#include "tests/unit/ai_test_support.h"
+#include "tests/unit/ai/ai_test_support.h"
 
 namespace {
 

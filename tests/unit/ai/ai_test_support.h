@@ -24,7 +24,7 @@
 #include "ai/ai_requests.h"
 #include "ai/model_bridge.h"
 #include "core/handlers.h"
-#include "tests/unit/test_support.h"
+#include "tests/unit/core/test_support.h"
 
 // Reads what the host writes and answers each AITOOL line through answer(id,
 // name, args); an answer of nullopt leaves the call waiting.

@@ -1,7 +1,7 @@
 // Menu, tray and context-menu descriptions as the reader hands them over.
 
 #include "core/handlers.h"
-#include "test_support.h"
+#include "tests/unit/core/test_support.h"
 #include "core/menu_model.h"
 
 namespace {

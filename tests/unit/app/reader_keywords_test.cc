@@ -6,7 +6,7 @@
 #include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/records.h"
-#include "test_support.h"
+#include "tests/unit/core/test_support.h"
 
 namespace {
 

@@ -27,12 +27,12 @@
 #include "ai/ai_requests.h"
 #include "ai/model_server.h"
 #include "core/page_bridge.h"
+#include "platform/common/speech_queue.h"
+#include "platform/common/voice_choice.h"
 #include "platform/fake/fake_capture.h"
 #include "platform/fake/fake_desktop_shell.h"
 #include "platform/fake/fake_dock.h"
 #include "platform/fake/fake_system_access.h"
-#include "platform/common/speech_queue.h"
-#include "platform/common/voice_choice.h"
 #include "platform/speech.h"
 #include "services/audio_eq.h"
 #include "services/audio_tap.h"
@@ -42,6 +42,7 @@
 #include "services/notifications.h"
 #include "services/permissions.h"
 #include "services/screen_capture.h"
+#include "tests/unit/core/window_test_support.h"
 #include "webui/context_menu.h"
 #include "webui/downloads.h"
 #include "webui/keys.h"
@@ -49,7 +50,6 @@
 #include "webui/navigation.h"
 #include "webui/popups.h"
 #include "webui/tray.h"
-#include "window_test_support.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/common_interface_defs.h>

@@ -4,9 +4,6 @@
 
 namespace {
 
-using platform::DragItem;
-using platform::Size;
-
 const std::vector<ScreenInfo> kTwo = {laptop_screen(), monitor_screen()};
 
 TEST(ScreenForRect, TheLargestOverlapWinsAndTheFirstOfEqualsWins) {
@@ -59,17 +56,6 @@ TEST(RescuedFrame, TheNearestScreenTakesTheWindowAndTheFirstWinsATie) {
   ScreenInfo left{1, {0, 0, 100, 100}, {0, 0, 100, 100}, 1}, right{2, {300, 0, 100, 100}, {300, 0, 100, 100}, 1};
   // Centred between the two.
   EXPECT_EQ(rescued_frame({175, 500, 50, 50}, {left, right}), (Rect{50, 50, 50, 50}));
-}
-
-TEST(DragItems, TheIconShowsOnTheFirstItemOnlyAndItemsStepBy4Points) {
-  EXPECT_EQ(platform::layout_drag_items({"/a", "/b", "/c"}, Size{64, 48}),
-            (std::vector<DragItem>{{"/a", true, 64, 48, 0}, {"/b", false, 32, 32, 4}, {"/c", false, 32, 32, 8}}));
-  EXPECT_EQ(platform::layout_drag_items({"/a"}, Size{320, 200}), (std::vector<DragItem>{{"/a", true, 160, 100, 0}}))
-      << "no side beyond 160";
-  EXPECT_EQ(platform::layout_drag_items({"/a", "/b"}, std::nullopt),
-            (std::vector<DragItem>{{"/a", false, 32, 32, 0}, {"/b", false, 32, 32, 4}}));
-  EXPECT_EQ(platform::layout_drag_items({"", "/b"}, Size{40, 40}), (std::vector<DragItem>{{"/b", true, 40, 40, 0}}))
-      << "a path that names no file takes neither the icon nor a place";
 }
 
 class Positions : public WindowTest {};

@@ -10,7 +10,7 @@
 #include "services/audio_eq.h"
 #include "services/audio_tap.h"
 #include "services/clip_format.h"
-#include "test_support.h"
+#include "tests/unit/core/test_support.h"
 
 using platform::AudioScope;
 using Change = platform::AudioServer::Change;

@@ -12,7 +12,7 @@
 
 #include "platform/fake/fake_capture.h"
 #include "services/screen_capture.h"
-#include "test_support.h"
+#include "tests/unit/core/test_support.h"
 
 class CaptureTest : public FakeDesktopTest {
  protected:

@@ -17,7 +17,7 @@
 #include "services/clip_format.h"
 #include "services/clipboard.h"
 #include "services/get_reply.h"
-#include "test_support.h"
+#include "tests/unit/core/test_support.h"
 
 using platform::ClipContents;
 using platform::fake::fake_png;

@@ -15,7 +15,7 @@
 #include "core/settings.h"
 #include "platform/fake/fake_desktop_shell.h"
 #include "services/desktop_commands.h"
-#include "test_support.h"
+#include "tests/unit/core/test_support.h"
 
 namespace {
 

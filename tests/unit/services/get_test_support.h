@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/fake/fake_system_info.h"
-#include "window_test_support.h"
+#include "tests/unit/core/window_test_support.h"
 
 class GetTest : public WindowTest {
  protected:

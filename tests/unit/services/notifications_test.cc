@@ -7,7 +7,7 @@
 #include "core/records.h"
 #include "core/settings.h"
 #include "services/notifications.h"
-#include "test_support.h"
+#include "tests/unit/core/test_support.h"
 
 using platform::NotifyEvent;
 

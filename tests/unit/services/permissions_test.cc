@@ -6,7 +6,7 @@
 
 #include "core/settings.h"
 #include "services/permissions.h"
-#include "test_support.h"
+#include "tests/unit/core/test_support.h"
 
 using V = std::vector<std::string>;
 using Loc = platform::Permissions::Location;

@@ -8,7 +8,7 @@
 #include "core/handlers.h"
 #include "core/records.h"
 #include "platform/fake/fake_desktop_shell.h"
-#include "window_test_support.h"
+#include "tests/unit/core/window_test_support.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "core/window_screens.h"
 #include "platform/fake/fake_system_access.h"
 #include "services/protected_commands.h"
-#include "test_support.h"
+#include "tests/unit/core/test_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "services/system_observers.h"
-#include "window_test_support.h"
+#include "tests/unit/core/window_test_support.h"
 
 using V = std::vector<std::string>;
 

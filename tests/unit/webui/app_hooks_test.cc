@@ -10,8 +10,8 @@
 #include "core/app_hooks.h"
 #include "core/app_identity.h"
 #include "platform/fake/fake_dock.h"
+#include "tests/unit/core/window_test_support.h"
 #include "webui/menu_bar.h"
-#include "window_test_support.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "core/page_bridge.h"
 #include "core/settings.h"
 #include "platform/webview_lib.h"
-#include "test_support.h"
+#include "tests/unit/core/test_support.h"
 #include "webui/auto_dialog.h"
 #include "webui/context_menu.h"
 #include "webui/dialogs.h"

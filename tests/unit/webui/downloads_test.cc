@@ -12,7 +12,7 @@
 
 #include "core/settings.h"
 #include "platform/fake/fake_download.h"
-#include "test_support.h"
+#include "tests/unit/core/test_support.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "core/reader.h"
+#include "tests/unit/core/window_test_support.h"
 #include "webui/keys.h"
 #include "webui/menu_bar.h"
-#include "window_test_support.h"
 
 using V = std::vector<std::string>;
 

@@ -2,11 +2,11 @@
 // lines through the reader against the fake desktop.
 
 #include "core/reader.h"
+#include "tests/unit/core/window_test_support.h"
 #include "webui/context_menu.h"
 #include "webui/menu_bar.h"
 #include "webui/menu_state.h"
 #include "webui/tray.h"
-#include "window_test_support.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "core/page_bridge.h"
+#include "tests/unit/core/window_test_support.h"
 #include "webui/navigation.h"
 #include "webui/popups.h"
-#include "window_test_support.h"
 
 using platform::LoadError;
 using platform::NavigationAction;

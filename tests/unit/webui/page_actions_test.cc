@@ -12,7 +12,7 @@
 #include "core/settings.h"
 #include "core/window_registry.h"
 #include "platform/webview_lib.h"
-#include "test_support.h"
+#include "tests/unit/core/test_support.h"
 #include "webui/page_actions.h"
 
 namespace {

@@ -2,8 +2,8 @@
 // backend's tray description changes.
 
 #include "core/reader.h"
+#include "tests/unit/core/window_test_support.h"
 #include "webui/tray.h"
-#include "window_test_support.h"
 
 namespace {
 
