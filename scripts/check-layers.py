@@ -254,8 +254,8 @@ def check_calls(paths, allow, nm):
                 problems.append(f"{a} calls {b}: {rule_of(fa)}")
     for comp in cycles(kept):
         inside = set(comp)
-        links = [f"{a} -> {b}" for a in comp for b in sorted(kept[a]) if b in inside]
-        problems.append(f"a cycle of {len(comp)} files: {'; '.join(links)}")
+        links = [f"\n      {a} -> {b}" for a in comp for b in sorted(kept[a]) if b in inside]
+        problems.append(f"a cycle of {len(comp)} files, through the calls:{''.join(links)}")
     return problems
 
 

@@ -74,14 +74,16 @@ class Calls(unittest.TestCase):
         r = Fixture(self, {"webui/keys.cc": "int b();\nint a() { return b(); }\n",
                      "webui/menu_bar.cc": "int a();\nint b() { return a(); }\n"}).run("calls")
         self.assertEqual(r.returncode, 1)
-        self.assertIn("a cycle of 2 files: webui/keys.cc -> webui/menu_bar.cc; webui/menu_bar.cc -> webui/keys.cc",
-                      r.stderr)
+        self.assertIn("a cycle of 2 files, through the calls:\n      webui/keys.cc -> webui/menu_bar.cc\n"
+                      "      webui/menu_bar.cc -> webui/keys.cc\n", r.stderr)
 
-    def test_an_inline_definition_is_no_call(self):
-        # Both objects define the inline function weakly: neither calls the other.
-        shared = "inline int twice(int x) { return 2 * x; }\n"
-        r = Fixture(self, {"platform/window.cc": shared + "int w() { return twice(1); }\n",
-                     "base/text.cc": shared + "int t() { return twice(2); }\n"}).run("calls")
+    def test_a_weak_definition_is_no_call(self):
+        # core's object carries a weak copy of a template that platform's object
+        # needs from elsewhere (as with the standard library's own instantiations).
+        r = Fixture(self, {
+            "core/window_ops.cc": "template <class T> T twice(T x) { return 2 * x; }\ntemplate int twice<int>(int);\n",
+            "platform/window.cc": "template <class T> T twice(T);\nextern template int twice<int>(int);\n"
+                                  "int w() { return twice(1); }\n"}).run("calls")
         self.assertEqual(r.returncode, 0, r.stderr)
 
 
