@@ -38,24 +38,13 @@ struct NowPlaying {
 // Commands that come back from the desktop's media controls.
 enum class RemoteCommand { kPlay, kPause, kToggle, kNext, kPrevious, kSeek };
 
-// A rounded rectangle in a tile of W x H, y down from the top-left.
-struct TileRect {
-  double x = 0, y = 0, w = 0, h = 0, radius = 0;
-  bool operator==(const TileRect&) const = default;
-};
-struct TileBar {
-  TileRect track;
-  std::optional<TileRect> fill;  // none when narrower than half a point
-};
-// The progress bar of a tile: none for a progress below 0 or not a number.
-std::optional<TileBar> tile_progress_bar(double W, double H, double progress);
-
 class Dock {
  public:
   virtual ~Dock() = default;
   // Whether the file is an image the desktop can load; its size in pixels when so.
   virtual bool image_loadable(const std::string& path, int* width = nullptr, int* height = nullptr) = 0;
-  // Shows the tile on every window's icon, drawn over the icon as it is.
+  // Shows the tile on every window's icon, drawn over the icon as it is (the
+  // bar as platform/common/tile_bar.h lays it out).
   virtual void show_tile(const DockTile& tile) = 0;
   virtual void publish_launcher_entry(const LauncherEntry& entry) = 0;
   // Asks for the user's attention on every window; critical until they come.

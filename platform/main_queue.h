@@ -8,16 +8,12 @@ namespace platform {
 // A command handler as the reader hands it over: handler(w, record).
 using HandlerFn = void (*)(void* w, void* record);
 
-// Runs one queued item. An exception must never unwind through the desktop's
-// event loop (C frames): one that leaves a handler is reported on stderr and the
-// loop goes on with the next item.
-void run_handler(HandlerFn handler, void* w, void* record) noexcept;
-
 class MainQueue {
  public:
   virtual ~MainQueue() = default;
   // Thread-safe; returns at once. Items run one at a time on the main thread,
-  // in the order in which they were posted.
+  // in the order in which they were posted, each through run_handler
+  // (platform/common/run_handler.h), so no exception leaves one.
   virtual void post(HandlerFn handler, void* w, void* record) = 0;
   void post(std::function<void()> fn);
   // Runs the main loop until quit() is called.

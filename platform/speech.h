@@ -1,20 +1,16 @@
 #pragma once
-// Speech: a synthesizer that speaks one utterance at a time, fed by the host's
-// own first-in first-out queue on a worker thread of its own, and the sound
-// output it plays its samples through. Nothing here waits on the sound server
-// on the caller's thread: only the speech thread does, and never for long.
+// Speech: the desktop's speech, a synthesizer that speaks one utterance at a
+// time (the desktops feed it from platform/common/speech_queue.h, on a worker
+// thread of its own), and the sound output it plays its samples through.
+// Nothing here waits on the sound server on the caller's thread: only the speech
+// thread does, and never for long.
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace platform {
@@ -69,46 +65,26 @@ class SpeechOutput {
   virtual void wake() = 0;
 };
 
-// The voice a SAY names: by id, else by language (the whole tag, then its primary
-// subtag, case and '_' or '-' aside); none leaves the default voice.
-std::optional<Voice> pick_voice(const std::vector<Voice>& voices, const std::string& wanted);
-
-// Words per minute for a rate on the 0..1 scale, 0.5 being the normal pace:
-// 0 -> 80, 0.5 -> 175, 1 (and above) -> 450, linear in between; the normal 175
-// for 0 or less and for what is not a number.
-int speech_rate_wpm(double rate);
-
-// The speech thread and its queue. Utterances are spoken in the order they came.
-class SpeechQueue {
+// The desktop's speech: utterances are spoken one at a time, in the order they came.
+class Speech {
  public:
   // done(finished) runs exactly once per utterance, on the speech thread (or, for
   // utterances stop_all takes off the queue, on the caller's).
   using Done = std::function<void(bool finished)>;
-  explicit SpeechQueue(std::unique_ptr<SpeechEngine> engine);
-  ~SpeechQueue();  // stops all speech and joins the thread
-  void speak(Utterance u, Done done);
+  virtual ~Speech() = default;  // stops all speech
+  // Any thread; returns at once.
+  virtual void speak(Utterance u, Done done) = 0;
   // Cancels the utterance being spoken and drops the waiting ones.
-  void stop_all();
-  std::vector<Voice> voices() { return engine_->voices(); }
-
- private:
-  void run();
-  std::unique_ptr<SpeechEngine> engine_;
-  std::mutex mu_;
-  std::condition_variable cv_;
-  std::deque<std::pair<Utterance, Done>> waiting_;
-  std::atomic<bool> cancel_{false};
-  bool speaking_ = false;
-  bool quit_ = false;
-  std::thread thread_;
+  virtual void stop_all() = 0;
+  virtual std::vector<Voice> voices() = 0;
 };
 
 // The desktop's speech; null when there is none. The first call may start it.
-SpeechQueue* speech();
+Speech* speech();
 // The speech if something has started it already; never starts it.
-SpeechQueue* running_speech();
+Speech* running_speech();
 // How the desktop makes its speech on first use (null: the desktop has none).
-void install_speech_factory(std::function<std::unique_ptr<SpeechQueue>()> factory);
+void install_speech_factory(std::function<std::unique_ptr<Speech>()> factory);
 // Ends the speech thread (at exit, and between tests).
 void reset_speech();
 // How the desktop plays synthesized speech; make_speech_output is null when

@@ -62,30 +62,6 @@ struct ResizeEdges {
   bool operator==(const ResizeEdges&) const = default;
 };
 
-// One file of a drag out of a window. Every file travels with the drag; the first
-// few are drawn, stacked: item i is drawn offset by (offset, offset) points from the
-// first, whose centre is under the pointer.
-struct DragItem {
-  std::string path;
-  bool custom_icon = false;  // the drag's icon image, else the file's own icon
-  double w = 32, h = 32;     // 0 x 0 for an item that is not drawn
-  double offset = 0;
-  bool drawn = true;
-  bool operator==(const DragItem&) const = default;
-};
-
-// The drag image draws at most this many items, so its size stays bounded
-// however many files a drag carries.
-inline constexpr std::size_t kDragImageItems = 8;
-
-// Lays out the items of a file drag: the icon (when one was loaded, of that size)
-// shows on the first item only; other items use the file's icon at 32 x 32; no
-// side exceeds 160 points; each item is 4 points further along both axes; items
-// past kDragImageItems are carried but not drawn.
-std::vector<DragItem> layout_drag_items(const std::vector<std::string>& paths, std::optional<Size> icon);
-// The size of the image that holds the drawn items.
-Size drag_image_size(const std::vector<DragItem>& items);
-
 struct WindowParams {
   std::string title;
   double width = 600, height = 400;  // content size in points
@@ -199,7 +175,7 @@ class NativeWindow {
 
   // Interactive moves, resizes and file drags, started while the left button is
   // down; false when the desktop did not start one. min_frame bounds the resize.
-  // A file drag lays its items out with layout_drag_items; an icon that cannot be
+  // A file drag lays its items out as platform/common/drag_layout.h does; an icon that cannot be
   // read leaves every item with the file's own icon.
   virtual bool begin_move_drag() = 0;
   virtual bool begin_resize_drag(ResizeEdges edges, Size min_frame) = 0;
@@ -220,41 +196,6 @@ class NativeWindow {
   virtual void close() = 0;
   // The toolkit object (GtkWindow* on GTK), for the desktop layer only.
   virtual void* native_handle() = 0;
-};
-
-// Keeps the model values a window was given (level, collection behaviour, opacity,
-// button visibility, ...) and answers them back. Desktop layers derive from it and
-// override only the setters that also change something on screen.
-class ModelWindow : public NativeWindow {
- public:
-  void set_level(long l) override { level_ = l; }
-  void set_collection_behavior(std::uint64_t b) override { behavior_ = b; }
-  void set_ignores_mouse_events(bool v) override { ignores_ = v; }
-  void set_opaque(bool v) override { opaque_ = v; }
-  void set_background_clear(bool v) override { clear_ = v; }
-  void set_has_shadow(bool v) override { shadow_ = v; }
-  void set_titlebar_appears_transparent(bool v) override { tb_transparent_ = v; }
-  void set_title_visible(bool v) override { title_visible_ = v; }
-  void set_titlebar_hidden(bool v) override { tb_hidden_ = v; }
-  void set_button_visible(WindowButton b, bool v) override { buttons_[int(b)] = v; }
-  void set_can_become_key(bool v) override { can_key_ = v; }
-  long level() const override { return level_; }
-  std::uint64_t collection_behavior() const override { return behavior_; }
-  bool ignores_mouse_events() const override { return ignores_; }
-  bool is_opaque() const override { return opaque_; }
-  bool background_clear() const override { return clear_; }
-  bool has_shadow() const override { return shadow_; }
-  bool titlebar_appears_transparent() const override { return tb_transparent_; }
-  bool title_visible() const override { return title_visible_; }
-  bool titlebar_hidden() const override { return tb_hidden_; }
-  bool button_visible(WindowButton b) const override { return buttons_[int(b)]; }
-  bool can_become_key() const override { return can_key_; }
- protected:
-  long level_ = 0;
-  std::uint64_t behavior_ = 0;
-  bool ignores_ = false, opaque_ = true, clear_ = false, shadow_ = true;
-  bool tb_transparent_ = false, title_visible_ = true, tb_hidden_ = false, can_key_ = true;
-  bool buttons_[3] = {true, true, true};
 };
 
 enum class ActivationPolicy { kRegular = 0, kAccessory = 1 };

@@ -20,6 +20,7 @@ esac
 # (the default build builds the tests and benchmarks too).
 packages=(
   cmake ninja-build g++ pkg-config
+  python3  # the build's layering checks (scripts/check-layers.py)
   libgtk-3-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev libplist-dev nlohmann-json3-dev libdbusmenu-glib-dev
   libx11-dev libxss-dev libxrandr-dev libxtst-dev libxext-dev libxfixes-dev
   libcurl4-openssl-dev  # on-device AI: HTTP to the local model server

@@ -40,7 +40,7 @@ void do_say(void*, std::unique_ptr<SayReq> req) {
     token = ++g_next_token;
     g_pending.emplace(token, req->id);
   }
-  platform::SpeechQueue* q = platform::speech();
+  platform::Speech* q = platform::speech();
   if (!q) return finish(token, false);  // this desktop cannot speak
   q->speak(platform::Utterance{req->text, req->voice, req->rate}, [token](bool ok) { finish(token, ok); });
 }
@@ -51,12 +51,12 @@ void do_saystop(void*) {
     for (const auto& [token, id] : g_pending) sock_write_line("GOT " + id + " {\"ok\":false}");
     g_pending.clear();
   }
-  if (platform::SpeechQueue* q = platform::running_speech()) q->stop_all();
+  if (platform::Speech* q = platform::running_speech()) q->stop_all();
 }
 
 void do_voices(void*, std::unique_ptr<VoicesReq> req) {
   std::string list = "[";
-  if (platform::SpeechQueue* q = platform::speech())
+  if (platform::Speech* q = platform::speech())
     for (const platform::Voice& v : q->voices()) {
       if (list.size() > 1) list += ',';
       list += JsonObject()

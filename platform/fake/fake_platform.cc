@@ -1,5 +1,7 @@
 #include "platform/fake/fake_platform.h"
 
+#include "platform/common/run_handler.h"
+
 namespace platform::fake {
 
 void FakeMainQueue::post(HandlerFn handler, void* w, void* record) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/common/drag_layout.h"
+#include "platform/common/model_window.h"
 #include "platform/screens.h"
 #include "platform/window.h"
 

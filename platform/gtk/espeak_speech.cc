@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/common/speech_queue.h"
+#include "platform/common/voice_choice.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/speech.h"
 
@@ -129,6 +131,6 @@ class EspeakEngine : public SpeechEngine {
 
 }  // namespace
 
-std::unique_ptr<SpeechQueue> make_gtk_speech() { return std::make_unique<SpeechQueue>(std::make_unique<EspeakEngine>()); }
+std::unique_ptr<Speech> make_gtk_speech() { return std::make_unique<SpeechQueue>(std::make_unique<EspeakEngine>()); }
 
 }  // namespace platform::gtk

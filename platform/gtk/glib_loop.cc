@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 
+#include "platform/common/run_handler.h"
+
 namespace platform::gtk {
 
 struct GlibMainQueue::Source {

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <string>
 
+#include "platform/common/tile_bar.h"
 #include "platform/dock.h"
 #include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_identity.h"

@@ -54,7 +54,7 @@ class GtkPlatform : public Platform {
 void connect_capture_permission(struct _WebKitWebView* view);
 
 SystemAccess& gtk_system_access();
-std::unique_ptr<SpeechQueue> make_gtk_speech();
+std::unique_ptr<Speech> make_gtk_speech();
 DesktopShell& gtk_desktop_shell();
 Dock& gtk_dock();
 

@@ -22,6 +22,8 @@
 #include <array>
 #include <cmath>
 
+#include "platform/common/drag_layout.h"
+#include "platform/common/model_window.h"
 #include "platform/gtk/gtk_menu.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
