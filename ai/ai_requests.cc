@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ai/model_bridge.h"
+#include "base/wire_text.h"
 #include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/records.h"

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <set>
 
+#include "base/utf8.h"
 #include "core/launcher.h"
-#include "core/wire.h"
 
 namespace {
 

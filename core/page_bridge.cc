@@ -6,6 +6,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "base/json_out.h"
+#include "base/utf8.h"
 #include "core/handlers.h"
 #include "core/page_scripts.h"
 #include "core/records.h"

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/wire_text.h"
 #include "core/debug_notes.h"
 #include "core/handlers.h"
 #include "core/launcher.h"

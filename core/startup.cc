@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "ai/model_server.h"  // on-device AI
+#include "base/json_out.h"
+#include "base/utf8.h"
 #include "core/app_hooks.h"
 #include "core/app_identity.h"
 #include "core/debug_notes.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/wire.h"
+#include "base/wire_text.h"
 
 namespace {
 

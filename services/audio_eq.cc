@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
+#include "base/wire_text.h"
 #include "core/handlers.h"
 #include "base/json_out.h"
-#include "core/wire.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
 #include "services/audio_dsp.h"

@@ -20,6 +20,7 @@
 #include <sstream>
 #include <string>
 
+#include "base/utf8.h"
 #include "core/app_hooks.h"
 #include "core/handlers.h"
 #include "base/json_out.h"

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/json_out.h"
 #include "core/handlers.h"
 #include "core/records.h"
 #include "core/wire.h"

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "base/utf8.h"
 #include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/records.h"

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/json_out.h"
 #include "core/handlers.h"
 #include "core/records.h"
 #include "core/wire.h"

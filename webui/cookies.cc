@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/wire_text.h"
 #include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/records.h"

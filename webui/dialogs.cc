@@ -4,13 +4,14 @@
 #include <memory>
 #include <utility>
 
+#include "base/json_out.h"
+#include "base/utf8.h"
 #include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/page_bridge.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/window_registry.h"
-#include "core/wire.h"
 #include "platform/webview_lib.h"
 #include "webui/auto_dialog.h"
 #include "webui/context_menu.h"

@@ -4,6 +4,7 @@
 #include <memory>
 #include <system_error>
 
+#include "base/json_out.h"
 #include "core/page_files.h"
 #include "core/settings.h"
 #include "core/wire.h"

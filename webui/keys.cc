@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/json_out.h"
 #include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/records.h"

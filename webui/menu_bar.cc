@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/json_out.h"
+#include "base/utf8.h"
 #include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/settings.h"

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "base/utf8.h"
 #include "core/handlers.h"
 #include "base/json_out.h"
 #include "core/page_bridge.h"

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/json_out.h"
+#include "base/utf8.h"
 #include "core/handlers.h"
 #include "core/records.h"
 #include "core/settings.h"

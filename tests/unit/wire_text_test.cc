@@ -4,7 +4,9 @@
 
 #include <random>
 
-#include "core/wire.h"
+#include "base/json_out.h"
+#include "base/utf8.h"
+#include "base/wire_text.h"
 
 namespace {
 

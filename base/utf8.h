@@ -1,0 +1,14 @@
+#pragma once
+// Checking and repairing UTF-8 text that comes from outside the host (the
+// backend, pages, the desktop) before it goes where only UTF-8 may go. Pure
+// functions, any thread.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Whether s is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool utf8_valid(std::string_view s);
+// s with every ill-formed sequence replaced by U+FFFD, one per maximal ill-formed
+// subpart; well-formed text comes back unchanged.
+std::string utf8_sanitize(std::string_view s);
