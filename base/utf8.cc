@@ -62,3 +62,9 @@ std::string utf8_sanitize(std::string_view s) {
   }
   return out;
 }
+
+size_t utf8_cut(std::string_view s, size_t max) {
+  size_t cut = max < s.size() ? max : s.size();
+  while (cut > 0 && cut < s.size() && (static_cast<unsigned char>(s[cut]) & 0xc0) == 0x80) --cut;
+  return cut;
+}

@@ -56,3 +56,5 @@ std::vector<Piece> split_on(std::string_view s, char sep) {
 }  // namespace
 
 std::vector<std::string> split_tabs(std::string_view s) { return split_on<std::string>(s, '\t'); }
+
+std::vector<std::string_view> split_commas(std::string_view s) { return split_on<std::string_view>(s, ','); }

@@ -14,20 +14,6 @@ namespace {
 // numbers would only turn coefficients into inf and the output into nan.
 constexpr double kHuge = 1e6;
 
-std::vector<std::string_view> split_commas(std::string_view s) {
-  std::vector<std::string_view> out;
-  size_t start = 0;
-  for (;;) {
-    size_t c = s.find(',', start);
-    if (c == std::string_view::npos) {
-      out.push_back(s.substr(start));
-      return out;
-    }
-    out.push_back(s.substr(start, c - start));
-    start = c + 1;
-  }
-}
-
 bool finite_state(const EqBand& b) {
   return std::isfinite(b.x1) && std::isfinite(b.x2) && std::isfinite(b.y1) && std::isfinite(b.y2);
 }

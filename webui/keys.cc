@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/ascii_case.h"
 #include "base/json_out.h"
 #include "core/handlers.h"
 #include "core/launcher.h"
@@ -16,12 +17,6 @@
 #include "webui/menu_bar.h"
 
 namespace {
-
-std::string ascii_lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return s;
-}
 
 // Hot keys by name, and names by the id the desktop reports. Ids are never
 // reused, so a press that arrives after its key was released names nothing.
