@@ -7,6 +7,7 @@
 
 #include "base/ascii_case.h"
 #include "base/json_out.h"
+#include "core/answers.h"
 #include "core/handlers.h"
 #include "core/launcher.h"
 #include "core/records.h"
@@ -144,9 +145,7 @@ void do_hotkey(void*, void* rec) {
     }
     if (!error.empty()) std::fprintf(stderr, "quibex: hotkey \"%s\" not registered: %s\n", req.combo.c_str(), error.c_str());
   }
-  if (!req.reqId.empty())
-    sock_write_line("GOT " + req.reqId +
-                    (error.empty() ? std::string(" {\"ok\":true}") : " {\"ok\":false,\"error\":" + json_escape(error) + "}"));
+  if (!req.reqId.empty()) send_got(req.reqId, error.empty() ? ok_json() : error_json(error));
 }
 
 void do_keystroke(void*, void* rec) {
@@ -163,8 +162,7 @@ void do_keystroke(void*, void* rec) {
   const bool trusted = keys && keys->can_post_keys();
   // A key the keyboard map cannot type is not reported as posted.
   const bool posted = code >= 0 && keys && keys->post_key(code, flags);
-  sock_write_line("GOT " + req.id + " {\"ok\":" + (posted && trusted ? "true" : "false") +
-                  ",\"trusted\":" + (trusted ? "true" : "false") + "}");
+  send_got(req.id, JsonObject().boolean("ok", posted && trusted).boolean("trusted", trusted).str());
 }
 
 bool stock_key_fallback(const std::string& window_id, const platform::KeyChord& k) {
