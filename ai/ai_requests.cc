@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "ai/model_bridge.h"
+#include "base/wire_text.h"
+#include "core/answers.h"
 #include "base/json_out.h"
 #include "core/records.h"
 #include "core/wire.h"
@@ -43,7 +45,7 @@ bool g_avail_running = false;
 
 void write_available(const std::string& id, int a) {
   const char* status = a == 1 ? "available" : a == 0 ? "unavailable" : "unsupported";
-  sock_write_line("GOT " + id + " {\"ok\":true,\"status\":\"" + status + "\"}");
+  send_got(id, JsonObject().boolean("ok", true).text("status", status).str());
 }
 
 void availability_checks() {
@@ -106,11 +108,10 @@ void run_ai_request(const std::string& id, const std::string& op, const std::str
   char* text = tools.empty() ? quib_ai_generate(prompt.c_str(), instr, &error)
                              : quib_ai_generate_tools(prompt.c_str(), instr, tools.c_str(), ai_tool_invoke, &error);
   if (text) {
-    sock_write_line("GOT " + id + " {\"ok\":true,\"text\":" + json_text(text) + "}");
+    send_got(id, JsonObject().boolean("ok", true).text("text", text).str());
     std::free(text);
   } else {
-    sock_write_line("GOT " + id + " {\"ok\":false,\"error\":" + json_text(error ? error : "generation failed") +
-                    "}");
+    send_got(id, error_json(error ? error : "generation failed"));
   }
   std::free(error);
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "core/wire.h"
+#include "base/utf8.h"
 
 namespace {
 
@@ -53,6 +53,37 @@ std::string json_g(double v) {
   for (char* p = buf; *p; ++p)
     if (*p == ',') *p = '.';
   return buf;
+}
+
+void json_escape_into(std::string& out, std::string_view s) {
+  static const char kHex[] = "0123456789abcdef";
+  out.reserve(out.size() + s.size() + 2);
+  out += '"';
+  for (char ch : s) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      default:
+        if (c < 0x20) {
+          out += "\\u00";
+          out += kHex[c >> 4];
+          out += kHex[c & 15];
+        } else {
+          out += ch;
+        }
+    }
+  }
+  out += '"';
+}
+
+std::string json_escape(std::string_view s) {
+  std::string out;
+  json_escape_into(out, s);
+  return out;
 }
 
 std::string json_text(std::string_view s) { return json_escape(utf8_valid(s) ? std::string(s) : utf8_sanitize(s)); }

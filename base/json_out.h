@@ -15,6 +15,11 @@ std::string json_fixed(double v, int decimals);
 // The shortest of "%g".
 std::string json_g(double v);
 inline const char* json_bool(bool v) { return v ? "true" : "false"; }
+// The quoted JSON string literal of s, quotes included; the bytes are not checked
+// (json_text is for text from outside the host).
+std::string json_escape(std::string_view s);
+// Appends the quoted literal to out (no temporary string).
+void json_escape_into(std::string& out, std::string_view s);
 // A string literal of text from outside the host; bytes that are not UTF-8 become U+FFFD.
 std::string json_text(std::string_view s);
 std::string json_text_or_null(const std::optional<std::string>& s);

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/json_out.h"
+#include "base/utf8.h"
 #include "core/window_ops.h"
 #include "core/launcher.h"
 #include "core/records.h"

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <set>
 
+#include "base/utf8.h"
 #include "core/launcher.h"
-#include "core/wire.h"
 
 namespace {
 
@@ -149,8 +149,7 @@ void write_console(const std::string& label, const platform::ConsoleMessage& m) 
     where += ")";
   }
   // Cut between characters.
-  size_t cut = std::min(m.text.size(), kConsoleMax);
-  while (cut > 0 && cut < m.text.size() && (static_cast<unsigned char>(m.text[cut]) & 0xc0) == 0x80) --cut;
+  const size_t cut = utf8_cut(m.text, kConsoleMax);
   const sv text = sv(m.text).substr(0, cut);
   std::string out;
   size_t start = 0;

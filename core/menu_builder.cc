@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "core/wire.h"
+#include "base/wire_text.h"
 
 void MenuBuilder::reset_item_stack() {
   item_stack_.clear();

@@ -6,6 +6,9 @@
 #include <unordered_map>
 #include <utility>
 
+#include "base/json_out.h"
+#include "base/utf8.h"
+#include "core/answers.h"
 #include "core/page_scripts.h"
 #include "core/records.h"
 #include "core/settings.h"
@@ -165,7 +168,7 @@ void quib_on_page_message(platform::WebView* view, const std::string& winId, con
 
 void reply_to_call(void* w, const std::string& id, int status, const std::string& json) {
   if (id.size() >= 2 && id[0] == 'q' && all_digits(id, 1)) {
-    sock_write_line("GOT " + id.substr(1) + " " + json);
+    send_got(std::string_view(id).substr(1), json);
     return;
   }
   size_t colon = id.find(':');

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/wire_text.h"
 #include "core/command_table.h"
 #include "core/debug_notes.h"
 #include "core/launcher.h"

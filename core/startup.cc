@@ -18,6 +18,9 @@
 #include <vector>
 
 #include "ai/model_server.h"  // on-device AI
+#include "base/file_text.h"
+#include "base/json_out.h"
+#include "base/utf8.h"
 #include "core/app_hooks.h"
 #include "core/app_identity.h"
 #include "core/debug_notes.h"
@@ -50,14 +53,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* kUsage = "usage: %s <html-file-or-url> <socket-path> [title] [WxH]\n";
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "";
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // A Unix socket address, refused (ENAMETOOLONG) when the path does not fit:
 // a silently shortened path would name some other socket.

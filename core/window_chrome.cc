@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "base/wire_text.h"
 #include "core/window_class.h"
 #include "core/window_screens.h"
-#include "core/wire.h"
 
 using platform::NativeWindow;
 using platform::WindowButton;

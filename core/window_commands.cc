@@ -6,6 +6,8 @@
 #include <memory>
 #include <utility>
 
+#include "base/json_out.h"
+#include "base/utf8.h"
 #include "core/debug_notes.h"
 #include "core/page_bridge.h"
 #include "core/page_files.h"

@@ -1,8 +1,8 @@
 #include "core/window_registry.h"
 
+#include "base/utf8.h"
 #include "core/debug_notes.h"
 #include "core/launcher.h"
-#include "core/wire.h"
 #include "platform/webview_lib.h"
 
 std::map<std::string, QuibWindow> g_windows;

@@ -1,11 +1,11 @@
 #pragma once
-// The sending half of the backend socket and the text tools every command uses.
+// The sending half of the backend socket: every line the host writes goes out
+// through here, in order. The text of the lines is base/wire_text's.
 
+#include <cstddef>
 #include <deque>
 #include <mutex>
 #include <string>
-#include <string_view>
-#include <vector>
 
 // The connected backend socket; -1 until connected.
 extern int g_sock;
@@ -37,20 +37,6 @@ bool sock_connected();
 bool sock_flush(int timeout_ms);
 // The bytes waiting for the socket now.
 size_t sock_queued_bytes();
-
-std::string wire_escape(std::string_view s);
-std::string wire_unescape(std::string_view s);
-std::vector<std::string> split_tabs(std::string_view s);
-// The quoted JSON string literal of s, quotes included.
-std::string json_escape(std::string_view s);
-// Appends the quoted literal to out (no temporary string).
-void json_escape_into(std::string& out, std::string_view s);
-
-// Whether s is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool utf8_valid(std::string_view s);
-// s with every ill-formed sequence replaced by U+FFFD, one per maximal ill-formed
-// subpart; well-formed text comes back unchanged.
-std::string utf8_sanitize(std::string_view s);
 
 // Back to the state before any connection; for tests that reuse the process.
 void wire_reset_for_tests();

@@ -6,27 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/wire.h"
+#include "base/wire_text.h"
 
 namespace {
 
 // Beyond this magnitude no frequency, Q, gain or balance means anything; such
 // numbers would only turn coefficients into inf and the output into nan.
 constexpr double kHuge = 1e6;
-
-std::vector<std::string_view> split_commas(std::string_view s) {
-  std::vector<std::string_view> out;
-  size_t start = 0;
-  for (;;) {
-    size_t c = s.find(',', start);
-    if (c == std::string_view::npos) {
-      out.push_back(s.substr(start));
-      return out;
-    }
-    out.push_back(s.substr(start, c - start));
-    start = c + 1;
-  }
-}
 
 bool finite_state(const EqBand& b) {
   return std::isfinite(b.x1) && std::isfinite(b.x2) && std::isfinite(b.y1) && std::isfinite(b.y2);

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "base/wire_text.h"
 #include "base/json_out.h"
-#include "core/wire.h"
 #include "platform/audio.h"
 #include "platform/platform.h"
 #include "services/audio_dsp.h"

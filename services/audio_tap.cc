@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/answers.h"
 #include "base/json_out.h"
 #include "core/records.h"
 #include "core/wire.h"
@@ -101,7 +102,6 @@ std::string ok_reply() {
   return JsonObject().boolean("ok", true).integer("sampleRate", int(g_tap_sr)).integer("channels", g_tap_ch).str();
 }
 
-void reply(const std::string& id, const std::string& json) { sock_write_line("GOT " + id + " " + json); }
 
 }  // namespace
 
@@ -127,13 +127,13 @@ void do_audiotap(void*, std::unique_ptr<AudioTapReq> r) {
     return;
   }
   if (!server || !server->available()) {
-    reply(r->id, R"({"ok":false,"code":"unsupported"})");
+    send_got(r->id, R"({"ok":false,"code":"unsupported"})");
     return;
   }
   const int interval = r->interval < 20 ? 20 : r->interval > 500 ? 500 : r->interval;
   if (g_tap_active && r->scope == g_tap_scope && r->exclude_self == g_tap_exclude_self &&
       interval == g_tap_interval && g_tap_stream) {
-    reply(r->id, ok_reply());
+    send_got(r->id, ok_reply());
     return;
   }
   if (g_tap_active) {
@@ -146,14 +146,14 @@ void do_audiotap(void*, std::unique_ptr<AudioTapReq> r) {
   g_tap_interval = interval;
   if (int status = quib_audiotap_build(); status != 0) {
     quib_audiotap_teardown();
-    reply(r->id, JsonObject().boolean("ok", false).text("code", "failed").integer("status", status).str());
+    send_got(r->id, JsonObject().boolean("ok", false).text("code", "failed").integer("status", status).str());
     return;
   }
   g_tap_active = true;
   g_tap_dev_listener = true;
   audio_watch_ensure();
   quib_audiotap_start_timer();
-  reply(r->id, ok_reply());
+  send_got(r->id, ok_reply());
 }
 
 bool audiotap_active_for_tests() { return g_tap_active; }

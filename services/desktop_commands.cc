@@ -20,12 +20,13 @@
 #include <sstream>
 #include <string>
 
+#include "base/utf8.h"
+#include "core/answers.h"
 #include "core/app_hooks.h"
 #include "base/json_out.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/window_registry.h"
-#include "core/wire.h"
 #include "platform/desktop_shell.h"
 #include "platform/platform.h"
 #include "services/get_reply.h"
@@ -34,11 +35,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void reply(const std::string& id, const std::string& json) { sock_write_line("GOT " + id + " " + json); }
-
-std::string ok_error(bool ok, const std::string& error) {
-  return JsonObject().boolean("ok", ok).raw("error", error.empty() ? "null" : json_text(error)).str();
-}
 
 int hex(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -132,30 +128,31 @@ void do_shell(void*, std::unique_ptr<ShellReq> req) {
   platform::DesktopShell* shell = platform::desktop_shell();
   const ShellTarget t = parse_shell_arg(req->arg, home_dir());
   const std::string& op = req->op;
-  if (op != "open" && op != "reveal" && op != "trash") return reply(id, ok_error(false, "unknown shell op"));
-  if (!shell) return reply(id, ok_error(false, "unsupported"));
+  if (op != "open" && op != "reveal" && op != "trash") return send_got(id, ok_error_json(false, "unknown shell op"));
+  if (!shell) return send_got(id, ok_error_json(false, "unsupported"));
   if (op == "open") {
     if (t.has_scheme)
       return shell->open_uri(req->arg, [id](bool ok, std::string) {
-        reply(id, ok_error(ok, ok ? "" : "no application registered for URL"));
+        send_got(id, ok_error_json(ok, ok ? "" : "no application registered for URL"));
       });
     const std::string path = absolute(t.path);
-    if (path.empty() || !shell->path_exists(path)) return reply(id, ok_error(false, "no such file"));
-    return shell->open_uri(file_uri(path), [id](bool ok, std::string) { reply(id, ok_error(ok, ok ? "" : "open failed")); });
+    if (path.empty() || !shell->path_exists(path)) return send_got(id, ok_error_json(false, "no such file"));
+    return shell->open_uri(file_uri(path),
+                           [id](bool ok, std::string) { send_got(id, ok_error_json(ok, ok ? "" : "open failed")); });
   }
   if (op == "reveal") {
     const std::string path = absolute(t.path);
-    if (path.empty() || !shell->path_exists(path)) return reply(id, ok_error(false, "no such file"));
+    if (path.empty() || !shell->path_exists(path)) return send_got(id, ok_error_json(false, "no such file"));
     shell->reveal(path);
-    return reply(id, ok_error(true, ""));
+    return send_got(id, ok_error_json(true, ""));
   }
   // Trash only what is named in full: an empty or relative path would name the
   // working folder or something in it, and a URL of another scheme names no file.
-  if (t.has_scheme && !t.file_url) return reply(id, ok_error(false, "not a file URL"));
-  if (t.path.empty() || t.path[0] != '/') return reply(id, ok_error(false, "not an absolute path"));
+  if (t.has_scheme && !t.file_url) return send_got(id, ok_error_json(false, "not a file URL"));
+  if (t.path.empty() || t.path[0] != '/') return send_got(id, ok_error_json(false, "not an absolute path"));
   std::string error;
   const bool ok = shell->trash(t.path, error);
-  reply(id, ok_error(ok, ok ? "" : error.empty() ? "trash failed" : error));
+  send_got(id, ok_error_json(ok, ok ? "" : error.empty() ? "trash failed" : error));
 }
 
 // ---- the login item -----------------------------------------------------------
@@ -214,7 +211,7 @@ std::string autostart_path(const std::string& app_id) {
 
 void do_login(void*, std::unique_ptr<LoginReq> req) {
   if (g_bundle_identifier.empty())
-    return reply(req->id, R"({"status":"unsupported","ok":false,"error":null})");
+    return send_got(req->id, R"({"status":"unsupported","ok":false,"error":null})");
   const std::string app_id = application_id_for(g_bundle_identifier, "", g_bundle_path);
   const std::string path = autostart_path(app_id);
   bool ok = true;
@@ -233,11 +230,11 @@ void do_login(void*, std::unique_ptr<LoginReq> req) {
       error = std::string("cannot remove ") + path + ": " + std::strerror(errno);
     }
   }
-  reply(req->id, JsonObject()
-                     .text("status", entry_enabled(path) ? "enabled" : "disabled")
-                     .boolean("ok", ok)
-                     .raw("error", error.empty() ? "null" : json_text(error))
-                     .str());
+  send_got(req->id, JsonObject()
+                        .text("status", entry_enabled(path) ? "enabled" : "disabled")
+                        .boolean("ok", ok)
+                        .raw("error", error.empty() ? "null" : json_text(error))
+                        .str());
 }
 
 // ---- power --------------------------------------------------------------------
@@ -253,25 +250,25 @@ void do_power(void*, std::unique_ptr<PowerReq> req) {
   // another reason is refused whole, and what is held stays held.
   if (req->on && !utf8_valid(req->reason)) {
     std::fprintf(stderr, "quibex: POWER %s: the reason is not UTF-8 text\n", req->id.c_str());
-    return reply(req->id, JsonObject().boolean("ok", false).boolean("active", g_power_assertion != 0).str());
+    return send_got(req->id, JsonObject().boolean("ok", false).boolean("active", g_power_assertion != 0).str());
   }
   const std::uint64_t generation = ++g_power_generation;
   if (g_power_assertion) {
     if (shell) shell->uninhibit(g_power_assertion);
     g_power_assertion = 0;
   }
-  if (!req->on) return reply(req->id, R"({"ok":true,"active":false})");
-  if (!shell) return reply(req->id, R"({"ok":false,"active":false})");
+  if (!req->on) return send_got(req->id, R"({"ok":true,"active":false})");
+  if (!shell) return send_got(req->id, R"({"ok":false,"active":false})");
   const std::string id = req->id;
   const std::string reason = req->reason.empty() ? "quibex app" : req->reason;
   shell->inhibit(req->display, utf8_sanitize(g_app_name), reason, [id, generation](std::uint64_t token) {
     if (token && generation != g_power_generation) {
       // A later POWER came while this one was being set up: it decides what is held.
       if (platform::DesktopShell* s = platform::desktop_shell()) s->uninhibit(token);
-      return reply(id, R"({"ok":true,"active":false})");
+      return send_got(id, R"({"ok":true,"active":false})");
     }
     if (token) g_power_assertion = token;
-    reply(id, JsonObject().boolean("ok", token != 0).boolean("active", token != 0).str());
+    send_got(id, JsonObject().boolean("ok", token != 0).boolean("active", token != 0).str());
   });
 }
 
@@ -279,11 +276,11 @@ void do_power(void*, std::unique_ptr<PowerReq> req) {
 
 void do_sound(void*, std::unique_ptr<SoundReq> req) {
   platform::DesktopShell* shell = platform::desktop_shell();
-  if (!shell) return reply(req->id, R"({"ok":false})");
+  if (!shell) return send_got(req->id, ok_json(false));
   // One answer whatever the sound server does: a sound not started in time answers false.
-  auto answer = std::make_shared<GetReply>(req->id, req->name, R"({"ok":false})", "SOUND");
+  auto answer = std::make_shared<GetReply>(req->id, req->name, ok_json(false), "SOUND");
   GetReply::guard(answer, kSoundAnswerLimitMs);
-  shell->play_sound(req->name, [answer](bool ok) { answer->send(ok ? R"({"ok":true})" : R"({"ok":false})"); });
+  shell->play_sound(req->name, [answer](bool ok) { answer->send(ok_json(ok)); });
 }
 
 namespace {
@@ -294,7 +291,7 @@ constexpr int kSearchTimeoutMs = 10000;
 void do_spotlight(void*, std::unique_ptr<SpotlightReq> req) {
   const std::string id = req->id;
   platform::DesktopShell* shell = platform::desktop_shell();
-  if (!shell || req->query.empty()) return reply(id, R"({"ok":true,"paths":[]})");
+  if (!shell || req->query.empty()) return send_got(id, R"({"ok":true,"paths":[]})");
   // The index is asked over D-Bus, where text must be UTF-8.
   shell->search(utf8_sanitize(req->query), home_dir(), kSearchLimit, kSearchTimeoutMs, [id](std::vector<std::string> paths) {
     std::string list = "[";
@@ -304,7 +301,7 @@ void do_spotlight(void*, std::unique_ptr<SpotlightReq> req) {
       if (list.size() > 1) list += ',';
       list += json_text(p);
     }
-    reply(id, "{\"ok\":true,\"paths\":" + list + "]}");
+    send_got(id, "{\"ok\":true,\"paths\":" + list + "]}");
   });
 }
 

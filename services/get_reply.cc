@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "core/wire.h"
+#include "core/answers.h"
 #include "platform/platform.h"
 
 GetReply::~GetReply() {
@@ -17,10 +17,10 @@ void GetReply::write(const std::string& json) {
   if (json.find_first_of("\r\n") != std::string::npos) {
     std::fprintf(stderr, "quibex: %s %s: the answer held a line break; answering %s\n", command_.c_str(), key_.c_str(),
                  fallback_.c_str());
-    sock_write_line("GOT " + id_ + " " + fallback_);
+    send_got(id_, fallback_);
     return;
   }
-  sock_write_line("GOT " + id_ + " " + json);
+  send_got(id_, json);
 }
 
 void GetReply::send(const std::string& json) {

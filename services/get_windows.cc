@@ -5,7 +5,6 @@
 #include "core/window_chrome.h"
 #include "core/window_registry.h"
 #include "core/window_screens.h"
-#include "core/wire.h"
 #include "platform/webview_lib.h"
 #include "base/json_out.h"
 

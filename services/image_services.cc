@@ -10,8 +10,9 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/json_out.h"
+#include "core/answers.h"
 #include "core/records.h"
-#include "core/wire.h"
 #include "platform/capture.h"
 #include "platform/platform.h"
 #include "services/capture_files.h"
@@ -44,7 +45,6 @@ std::string color_hex(const platform::ScreenCapture::Rgb& c) {
   return buf;
 }
 
-void reply(const std::string& id, const std::string& json) { sock_write_line("GOT " + id + " " + json); }
 
 }  // namespace
 
@@ -53,8 +53,8 @@ void do_pickcolor(void*, std::unique_ptr<std::string> record) {
   platform::ScreenCapture* cap = platform::screen_capture();
   if (!cap) return capture_fail(id, "colour picking is not available");
   cap->pick_color([id](std::optional<platform::ScreenCapture::Rgb> c, std::string error) {
-    if (c) return reply(id, "{\"ok\":true,\"color\":" + color_hex(*c) + "}");
-    if (error.empty()) return reply(id, "{\"ok\":true,\"color\":null}");
+    if (c) return send_got(id, "{\"ok\":true,\"color\":" + color_hex(*c) + "}");
+    if (error.empty()) return send_got(id, "{\"ok\":true,\"color\":null}");
     capture_fail(id, error);
   });
 }
@@ -77,7 +77,7 @@ void do_ocr(void*, std::unique_ptr<OcrReq> q) {
                     f(l.confidence), f(l.x), f(l.y), f(l.w), f(l.h));
       blocks += "{\"text\":" + json_escape(l.text) + rest;
     }
-    reply(id, "{\"ok\":true,\"text\":" + json_escape(text) + ",\"blocks\":[" + blocks + "]}");
+    send_got(id, "{\"ok\":true,\"text\":" + json_escape(text) + ",\"blocks\":[" + blocks + "]}");
   });
 }
 
@@ -95,7 +95,7 @@ void do_thumb(void*, std::unique_ptr<ThumbReq> q) {
   cap->thumbnail(path, max_px, [id, out](std::optional<platform::PngImage> img, std::string error) {
     if (!img) return capture_fail(id, error.empty() ? "no thumbnail" : error);
     if (img->png.empty() || !write_file_atomically(out, img->png)) return capture_fail(id, "png write failed");
-    reply(id, "{\"ok\":true,\"path\":" + json_escape(out) + ",\"width\":" + std::to_string(img->width) +
-                  ",\"height\":" + std::to_string(img->height) + "}");
+    send_got(id, "{\"ok\":true,\"path\":" + json_escape(out) + ",\"width\":" + std::to_string(img->width) +
+                     ",\"height\":" + std::to_string(img->height) + "}");
   });
 }

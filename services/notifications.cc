@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/wire_text.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/wire.h"

@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
+#include "core/answers.h"
 #include "core/records.h"
 #include "core/settings.h"
-#include "core/wire.h"
 #include "platform/platform.h"
 #include "platform/system_events.h"
 
@@ -109,7 +109,7 @@ QuibLocation* g_location = nullptr;
 }  // namespace
 
 void perm_reply(const std::string& id, const std::string& status) {
-  sock_write_line("GOT " + id + " {\"status\":\"" + status + "\"}");
+  send_got(id, "{\"status\":\"" + status + "\"}");
 }
 
 void do_perm(void*, std::unique_ptr<PermReq> record) {

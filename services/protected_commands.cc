@@ -7,21 +7,17 @@
 #include <optional>
 #include <string>
 
+#include "base/utf8.h"
+#include "core/answers.h"
 #include "base/json_out.h"
 #include "core/records.h"
 #include "core/window_screens.h"
-#include "core/wire.h"
 #include "platform/platform.h"
 #include "platform/system_access.h"
 #include "services/protected_commands.h"
 
 namespace {
 
-void reply(const std::string& id, const std::string& json) { sock_write_line("GOT " + id + " " + json); }
-
-std::string error_json(const std::string& text) {
-  return JsonObject().boolean("ok", false).text("error", text).str();
-}
 
 std::string store_error(const platform::SecretResult& r) {
   std::string text = "keychain error " + std::to_string(r.status);
@@ -42,7 +38,7 @@ struct DesktopWait {
     answered = true;
     withdraw = nullptr;  // it may hold the desktop's request, which holds this
     platform::current().timers().cancel(timer);
-    reply(id, json);
+    send_got(id, json);
   }
 };
 using WaitRef = std::shared_ptr<DesktopWait>;
@@ -66,12 +62,12 @@ void bound(const WaitRef& wait, std::function<void()> withdraw, const std::strin
 void do_secret(void*, std::unique_ptr<SecretReq> req) {
   const std::string id = req->id;
   const std::string& op = req->op;
-  if (op != "get" && op != "set" && op != "del") return reply(id, error_json("unknown secret op"));
+  if (op != "get" && op != "set" && op != "del") return send_got(id, error_json("unknown secret op"));
   // The store's attributes are D-Bus strings: other bytes would never be answered.
   if (!utf8_valid(req->service) || !utf8_valid(req->account))
-    return reply(id, error_json("service and account must be UTF-8 text"));
+    return send_got(id, error_json("service and account must be UTF-8 text"));
   platform::SystemAccess* access = platform::system_access();
-  if (!access) return reply(id, error_json("unsupported"));
+  if (!access) return send_got(id, error_json("unsupported"));
   auto wait = std::make_shared<DesktopWait>(id);
   std::function<void()> withdraw;
   if (op == "get") {
@@ -82,7 +78,7 @@ void do_secret(void*, std::unique_ptr<SecretReq> req) {
     });
   } else {
     auto done = [wait](platform::SecretResult r) {
-      wait->answer(r.status ? store_error(r) : std::string(R"({"ok":true})"));
+      wait->answer(r.status ? store_error(r) : ok_json());
     };
     withdraw = op == "set" ? access->secret_set(req->service, req->account, req->value, done)
                            : access->secret_delete(req->service, req->account, done);
@@ -94,9 +90,9 @@ void do_auth(void*, std::unique_ptr<AuthReq> req) {
   const std::string id = req->id;
   const std::string reason = req->reason.empty() ? "authenticate" : req->reason;
   req.reset();
-  if (!utf8_valid(reason)) return reply(id, error_json("reason must be UTF-8 text"));
+  if (!utf8_valid(reason)) return send_got(id, error_json("reason must be UTF-8 text"));
   platform::SystemAccess* access = platform::system_access();
-  if (!access) return reply(id, error_json("authentication unavailable"));
+  if (!access) return send_got(id, error_json("authentication unavailable"));
   auto wait = std::make_shared<DesktopWait>(id);
   auto withdraw = access->authenticate(reason, [wait](bool ok, std::optional<std::string> error) {
     if (!ok && !error) error = "authentication failed";
@@ -107,12 +103,12 @@ void do_auth(void*, std::unique_ptr<AuthReq> req) {
 
 // There is no AppleScript on this desktop: every script fails as one that cannot run.
 void do_osa(void*, std::unique_ptr<OsaReq> req) {
-  reply(req->id, error_json("unsupported"));
+  send_got(req->id, error_json("unsupported"));
 }
 
 void do_winctrl(void*, std::unique_ptr<WinCtrlReq> req) {
   platform::SystemAccess* access = platform::system_access();
-  if (!access) return reply(req->id, error_json("unsupported"));
+  if (!access) return send_got(req->id, error_json("unsupported"));
   // The process id travels as 32 bits; anything else names no process.
   const long pid = long(int32_t(req->pid));
   platform::WindowMove moved = platform::WindowMove::kNoWindow;
@@ -124,5 +120,5 @@ void do_winctrl(void*, std::unique_ptr<WinCtrlReq> req) {
     moved = access->move_app_window(pid, frame);
   }
   const bool ok = moved == platform::WindowMove::kMoved;
-  reply(req->id, JsonObject().boolean("ok", ok).raw("error", ok ? "null" : json_text("no movable window")).str());
+  send_got(req->id, ok_error_json(ok, ok ? "" : "no movable window"));
 }

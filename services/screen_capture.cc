@@ -12,8 +12,9 @@
 #include <memory>
 #include <vector>
 
+#include "base/json_out.h"
+#include "core/answers.h"
 #include "core/records.h"
-#include "core/wire.h"
 #include "platform/capture.h"
 #include "platform/platform.h"
 #include "services/capture_files.h"
@@ -161,7 +162,7 @@ void rec_start(const std::string& id, const std::string& path, const Target& t) 
       [gen, id](std::string error) {
         on_queue([gen, id, error] {
           Recorder& r = R();
-          if (error.empty()) return sock_write_line("GOT " + id + " {\"ok\":true,\"error\":null}");
+          if (error.empty()) return send_got(id, ok_error_json(true, ""));
           // A stop that already took the stream over finishes and resets it.
           if (gen == r.generation && r.stream) {
             abandon_start(id, error);
@@ -183,8 +184,7 @@ void rec_finished(const std::string& id, bool completed, const std::string& erro
   } else {
     char dur[64];
     std::snprintf(dur, sizeof dur, "%.3f", r.last - r.first);
-    sock_write_line("GOT " + id + " {\"ok\":true,\"path\":" + json_escape(r.path) + ",\"duration\":" + dur +
-                    ",\"error\":null}");
+    send_got(id, "{\"ok\":true,\"path\":" + json_escape(r.path) + ",\"duration\":" + dur + ",\"error\":null}");
   }
   rec_reset();
   r.finishing = false;
@@ -212,7 +212,8 @@ void rec_stop(const std::string& id) {
 }  // namespace
 
 void capture_fail(const std::string& id, const std::string& message) {
-  sock_write_line("GOT " + id + " {\"ok\":false,\"error\":" + json_escape(message) + "}");
+  // The message goes as it is, not made UTF-8, like the paths in the other answers.
+  send_got(id, JsonObject().boolean("ok", false).raw("error", json_escape(message)).str());
 }
 
 void do_record(void*, std::unique_ptr<RecordReq> q) {
@@ -236,9 +237,8 @@ void do_capture(void*, std::unique_ptr<CaptureReq> q) {
       t.area, t.width, t.height, [id, path](std::optional<platform::PngImage> img, std::string error) {
         if (!img) return capture_fail(id, error.empty() ? "capture failed" : error);
         if (img->png.empty() || !write_file_atomically(path, img->png)) return capture_fail(id, "png write failed");
-        sock_write_line("GOT " + id + " {\"ok\":true,\"path\":" + json_escape(path) +
-                        ",\"width\":" + std::to_string(img->width) + ",\"height\":" + std::to_string(img->height) +
-                        "}");
+        send_got(id, "{\"ok\":true,\"path\":" + json_escape(path) + ",\"width\":" + std::to_string(img->width) +
+                         ",\"height\":" + std::to_string(img->height) + "}");
       });
 }
 

@@ -10,9 +10,9 @@
 #include <mutex>
 #include <string>
 
+#include "core/answers.h"
 #include "base/json_out.h"
 #include "core/records.h"
-#include "core/wire.h"
 #include "platform/speech.h"
 
 namespace {
@@ -25,7 +25,7 @@ void finish(std::uint64_t token, bool ok) {
   std::lock_guard<std::mutex> lock(g_say_mu);
   auto it = g_pending.find(token);
   if (it == g_pending.end()) return;  // SAYSTOP answered it
-  sock_write_line("GOT " + it->second + (ok ? " {\"ok\":true}" : " {\"ok\":false}"));
+  send_got(it->second, ok_json(ok));
   g_pending.erase(it);
 }
 
@@ -48,7 +48,7 @@ void do_say(void*, std::unique_ptr<SayReq> req) {
 void do_saystop(void*) {
   {
     std::lock_guard<std::mutex> lock(g_say_mu);
-    for (const auto& [token, id] : g_pending) sock_write_line("GOT " + id + " {\"ok\":false}");
+    for (const auto& [token, id] : g_pending) send_got(id, ok_json(false));
     g_pending.clear();
   }
   if (platform::Speech* q = platform::running_speech()) q->stop_all();
@@ -66,5 +66,5 @@ void do_voices(void*, std::unique_ptr<VoicesReq> req) {
                   .text("quality", quality_word(v.quality))
                   .str();
     }
-  sock_write_line("GOT " + req->id + " {\"ok\":true,\"voices\":" + list + "]}");
+  send_got(req->id, "{\"ok\":true,\"voices\":" + list + "]}");
 }

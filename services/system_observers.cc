@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/json_out.h"
 #include "core/launcher.h"
 #include "core/settings.h"
 #include "core/window_registry.h"

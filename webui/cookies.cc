@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "base/wire_text.h"
+#include "core/answers.h"
 #include "base/json_out.h"
 #include "core/records.h"
-#include "core/wire.h"
 #include "platform/platform.h"
 #include "webui/page_actions.h"
 
 namespace {
 
-void got(const std::string& id, const std::string& json) { sock_write_line("GOT " + id + " " + json); }
 
 // Control bytes and ';' would end a cookie early or add attributes to it.
 bool header_safe(const std::string& s, const char* also_refused = "") {
@@ -79,7 +79,7 @@ void do_cookies(void* w, std::unique_ptr<CookieReq> r) {
         if (i) out += ",";
         out += cookie_json(cookies[i]);
       }
-      got(id, out + "]}");
+      send_got(id, out + "]}");
     });
   } else if (op == "set") {
     platform::Cookie c;
@@ -95,11 +95,11 @@ void do_cookies(void* w, std::unique_ptr<CookieReq> r) {
                   : same == "strict" ? platform::SameSite::Strict
                                      : platform::SameSite::NoPolicy;
     if (!expiry || !cookie_fields_acceptable(c)) {
-      got(id, "{\"ok\":false,\"error\":\"invalid cookie\"}");
+      send_got(id, error_json("invalid cookie"));
       return;
     }
     c.expires_ms = *expiry;
-    store.set(c, [id](bool ok) { got(id, ok ? "{\"ok\":true}" : "{\"ok\":false,\"error\":\"invalid cookie\"}"); });
+    store.set(c, [id](bool ok) { send_got(id, ok ? ok_json() : error_json("invalid cookie")); });
   } else if (op == "delete") {
     const std::string name = field(1), domain = field(2), path = field(3);
     store.get_all([id, name, domain, path](std::vector<platform::Cookie> cookies) {
@@ -107,17 +107,17 @@ void do_cookies(void* w, std::unique_ptr<CookieReq> r) {
       for (auto& c : cookies)
         if (c.name == name && c.domain == domain && c.path == path) doomed.push_back(c);
       if (doomed.empty()) {
-        got(id, "{\"ok\":true,\"removed\":0}");
+        send_got(id, "{\"ok\":true,\"removed\":0}");
         return;
       }
       const size_t n = doomed.size();
       auto left = std::make_shared<size_t>(n);
       for (auto& c : doomed)
         platform::current().cookie_store().remove(c, [id, n, left] {
-          if (--*left == 0) got(id, "{\"ok\":true,\"removed\":" + std::to_string(n) + "}");
+          if (--*left == 0) send_got(id, "{\"ok\":true,\"removed\":" + std::to_string(n) + "}");
         });
     });
   } else {
-    got(id, "{\"ok\":false,\"error\":\"bad cookies op\"}");
+    send_got(id, error_json("bad cookies op"));
   }
 }

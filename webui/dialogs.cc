@@ -4,12 +4,14 @@
 #include <memory>
 #include <utility>
 
+#include "base/json_out.h"
+#include "base/utf8.h"
+#include "base/wire_text.h"
 #include "core/launcher.h"
 #include "core/page_bridge.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/window_registry.h"
-#include "core/wire.h"
 #include "platform/webview_lib.h"
 #include "webui/auto_dialog.h"
 #include "webui/context_menu.h"
@@ -61,15 +63,10 @@ const std::string& or_default(const std::string& s, const std::string& fallback)
 
 void apply_type_filter(FilePanelSpec& panel, const std::string& text) {
   panel.extensions.clear();
-  size_t start = 0;
-  for (;;) {
-    const size_t comma = text.find(',', start);
-    const std::string piece = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+  for (std::string_view piece : split_commas(text)) {
     // Taken as given, spaces and dots included; a "/" or NUL can end no file name.
-    if (!piece.empty() && piece.find_first_of(std::string("/\0", 2)) == std::string::npos)
-      panel.extensions.push_back(piece);
-    if (comma == std::string::npos) break;
-    start = comma + 1;
+    if (!piece.empty() && piece.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos)
+      panel.extensions.emplace_back(piece);
   }
 }
 

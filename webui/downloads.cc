@@ -4,6 +4,8 @@
 #include <memory>
 #include <system_error>
 
+#include "base/json_out.h"
+#include "base/utf8.h"
 #include "core/page_files.h"
 #include "core/settings.h"
 #include "core/wire.h"
@@ -43,10 +45,7 @@ std::string fitted_name(std::string base, const std::string& suffix, std::string
   }
   const std::string tail = suffix + (ext.empty() ? "" : "." + ext);
   size_t keep = tail.size() < limit ? limit - tail.size() : 0;
-  if (keep < base.size()) {
-    while (keep > 0 && (static_cast<unsigned char>(base[keep]) & 0xc0) == 0x80) --keep;
-    base.resize(keep);
-  }
+  base.resize(utf8_cut(base, keep));
   return base + tail;
 }
 

@@ -5,6 +5,9 @@
 #include <mutex>
 #include <string>
 
+#include "base/ascii_case.h"
+#include "base/json_out.h"
+#include "core/answers.h"
 #include "core/launcher.h"
 #include "core/records.h"
 #include "core/window_chrome.h"
@@ -14,12 +17,6 @@
 #include "webui/menu_bar.h"
 
 namespace {
-
-std::string ascii_lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return s;
-}
 
 // Hot keys by name, and names by the id the desktop reports. Ids are never
 // reused, so a press that arrives after its key was released names nothing.
@@ -146,9 +143,7 @@ void do_hotkey(void*, std::unique_ptr<HotkeyReq> record) {
     }
     if (!error.empty()) std::fprintf(stderr, "quibex: hotkey \"%s\" not registered: %s\n", req.combo.c_str(), error.c_str());
   }
-  if (!req.reqId.empty())
-    sock_write_line("GOT " + req.reqId +
-                    (error.empty() ? std::string(" {\"ok\":true}") : " {\"ok\":false,\"error\":" + json_escape(error) + "}"));
+  if (!req.reqId.empty()) send_got(req.reqId, error.empty() ? ok_json() : error_json(error));
 }
 
 void do_keystroke(void*, std::unique_ptr<KeystrokeReq> record) {
@@ -164,8 +159,7 @@ void do_keystroke(void*, std::unique_ptr<KeystrokeReq> record) {
   const bool trusted = keys && keys->can_post_keys();
   // A key the keyboard map cannot type is not reported as posted.
   const bool posted = code >= 0 && keys && keys->post_key(code, flags);
-  sock_write_line("GOT " + req.id + " {\"ok\":" + (posted && trusted ? "true" : "false") +
-                  ",\"trusted\":" + (trusted ? "true" : "false") + "}");
+  send_got(req.id, JsonObject().boolean("ok", posted && trusted).boolean("trusted", trusted).str());
 }
 
 bool stock_key_fallback(const std::string& window_id, const platform::KeyChord& k) {

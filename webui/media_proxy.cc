@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 
+#include "base/ascii_case.h"
 #include "core/settings.h"
 #include "platform/platform.h"
 
@@ -20,11 +21,6 @@ struct Rule {
 std::mutex g_trust_mu;
 bool g_trust_loaded = false;
 std::vector<Rule> g_trust;
-
-std::string lower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
@@ -100,7 +96,7 @@ bool split_url(const std::string& url, UrlParts& out) {
     const char c = url[i];
     if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.')) return false;
   }
-  out.scheme = lower(url.substr(0, colon));
+  out.scheme = ascii_lower(url.substr(0, colon));
   if (url.compare(colon + 1, 2, "//") != 0) return true;
   const size_t start = colon + 3;
   size_t end = url.find_first_of("/?#", start);
@@ -114,7 +110,7 @@ bool split_url(const std::string& url, UrlParts& out) {
   } else {
     port_colon = authority.rfind(':');
   }
-  out.host = lower(port_colon == std::string::npos ? authority : authority.substr(0, port_colon));
+  out.host = ascii_lower(port_colon == std::string::npos ? authority : authority.substr(0, port_colon));
   if (port_colon != std::string::npos && port_colon + 1 < authority.size()) {
     const std::string digits = authority.substr(port_colon + 1);
     if (digits.find_first_not_of("0123456789") == std::string::npos && digits.size() <= 5)
@@ -133,9 +129,9 @@ std::string origin_of(const std::string& scheme, const std::string& host, std::o
 }
 
 std::optional<std::string> header(const platform::HeaderList& headers, const char* name) {
-  const std::string want = lower(name);
+  const std::string want = ascii_lower(name);
   for (const auto& [k, v] : headers)
-    if (lower(k) == want) return v;
+    if (ascii_lower(k) == want) return v;
   return std::nullopt;
 }
 
@@ -218,13 +214,13 @@ platform::MediaDecision media_decide(const platform::MediaRequest& r) {
 
 platform::MediaHead media_response_head(const platform::MediaUpstream& up) {
   platform::MediaHead head;
-  const std::string mime = lower(up.mime);
+  const std::string mime = ascii_lower(up.mime);
   const bool av = starts_with(mime, "audio/") || starts_with(mime, "video/");
   const bool unknown_length = av && up.length == -1;
   if (up.http) {
     head.status = up.status;
     for (const auto& [k, v] : up.headers) {
-      const std::string name = lower(k);
+      const std::string name = ascii_lower(k);
       if (starts_with(name, "access-control-") || starts_with(name, "content-security-policy")) continue;
       if (unknown_length &&
           (name == "transfer-encoding" || name == "accept-ranges" || name == "content-length" || name == "content-range"))

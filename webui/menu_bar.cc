@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/ascii_case.h"
+#include "base/json_out.h"
+#include "base/utf8.h"
 #include "core/launcher.h"
 #include "core/settings.h"
 #include "core/window_registry.h"
@@ -20,11 +23,6 @@ std::string g_key_win = "main";
 std::string g_bar_showing;
 
 namespace {
-
-std::string lower(std::string s) {
-  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 std::shared_ptr<MenuNode> separator() {
   auto n = std::make_shared<MenuNode>();
@@ -98,7 +96,7 @@ bool key_matches(const MenuNode& n, const platform::KeyChord& k) {
   if ((n.modifiers & kMods) != (k.modifiers & kMods)) return false;
   if (letter) {
     const bool shift = std::isupper(static_cast<unsigned char>(n.key[0])) || (n.modifiers & platform::kModShift);
-    return lower(n.key) == k.key && shift == k.shift;
+    return ascii_lower(n.key) == k.key && shift == k.shift;
   }
   // A symbol is the character typed, Shift included where the layout needs it.
   if ((n.modifiers & platform::kModShift) && !k.shift) return false;
@@ -148,7 +146,7 @@ std::uint64_t split_accel(const std::string& accel, std::string& key) {
   for (;;) {
     const size_t plus = key.find('+');
     if (plus == std::string::npos || plus == 0) return mask;
-    const std::string word = lower(key.substr(0, plus));
+    const std::string word = ascii_lower(key.substr(0, plus));
     if (word == "alt" || word == "opt" || word == "option")
       mask |= platform::kModOption;
     else if (word == "ctrl" || word == "control")

@@ -7,7 +7,6 @@
 #include "base/json_out.h"
 #include "core/records.h"
 #include "core/window_screens.h"
-#include "core/wire.h"
 #include "webui/context_menu.h"
 #include "webui/menu_bar.h"
 #include "webui/tray.h"

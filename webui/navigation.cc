@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/json_out.h"
+#include "base/utf8.h"
 #include "core/page_bridge.h"
 #include "core/records.h"
 #include "core/settings.h"

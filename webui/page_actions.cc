@@ -13,13 +13,14 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "base/utf8.h"
+#include "core/answers.h"
 #include "base/json_out.h"
 #include "core/page_bridge.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/startup.h"
 #include "core/window_registry.h"
-#include "core/wire.h"
 
 namespace {
 
@@ -51,9 +52,9 @@ bool starts_with_pdf_header(const std::string& path) {
 
 void answer_pdf(const std::string& id, const std::string& path, const std::string& error) {
   if (error.empty())
-    sock_write_line("GOT " + id + " {\"ok\":true,\"path\":" + json_text(path) + ",\"error\":null}");
+    send_got(id, "{\"ok\":true,\"path\":" + json_text(path) + ",\"error\":null}");
   else
-    sock_write_line("GOT " + id + " {\"ok\":false,\"error\":" + json_text(error) + "}");
+    send_got(id, error_json(error));
 }
 
 }  // namespace

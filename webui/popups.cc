@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/json_out.h"
+#include "base/utf8.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/window_class.h"

@@ -3,21 +3,14 @@
 #include <cctype>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <vector>
+
+#include "base/file_text.h"
 
 namespace platform {
 
 namespace {
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "";
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 bool ends_with(const std::string& s, const char* tail) {
   const std::string t(tail);

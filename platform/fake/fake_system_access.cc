@@ -1,22 +1,8 @@
 #include "platform/fake/fake_system_access.h"
 
+#include "base/utf8.h"
+
 namespace platform::fake {
-
-namespace {
-
-bool is_utf8(const std::string& s) {
-  for (size_t i = 0; i < s.size();) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    const size_t n = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 99;
-    if (n == 99 || i + n >= s.size()) return false;
-    for (size_t k = 1; k <= n; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    i += n + 1;
-  }
-  return true;
-}
-
-}  // namespace
 
 std::function<void()> FakeSystemAccess::secret(std::function<void(SecretResult&)> op,
                                                std::function<void(SecretResult)> done) {
@@ -44,7 +30,7 @@ std::function<void()> FakeSystemAccess::secret_get(const std::string& service, c
       [this, key = std::pair{service, account}](SecretResult& r) {
         if (auto it = secrets.find(key); it != secrets.end()) {
           r.found = true;
-          if (is_utf8(it->second)) r.value = it->second;
+          if (utf8_valid(it->second)) r.value = it->second;
         }
       },
       std::move(done));

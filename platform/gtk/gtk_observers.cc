@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/ascii_case.h"
 #include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_desktop_services.h"
 
@@ -160,7 +161,7 @@ class GtkSystemEvents : public SystemEvents {
     g_object_get(s, "gtk-application-prefer-dark-theme", &prefer, "gtk-theme-name", &name, nullptr);
     std::string theme = name ? name : "";
     g_free(name);
-    std::transform(theme.begin(), theme.end(), theme.begin(), [](unsigned char c) { return char(g_ascii_tolower(c)); });
+    theme = ascii_lower(theme);
     return prefer || theme.find("-dark") != std::string::npos || theme.find(":dark") != std::string::npos;
   }
 

@@ -10,7 +10,8 @@
 #include <deque>
 #include <memory>
 
-#include "core/wire.h"
+#include "base/json_out.h"
+#include "base/utf8.h"
 
 namespace platform::gtk {
 

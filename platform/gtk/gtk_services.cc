@@ -5,9 +5,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
+#include "base/file_text.h"
 #include "platform/common/credits_text.h"
 #include "platform/gtk/gtk_identity.h"
 #include "platform/gtk/gtk_platform.h"
@@ -25,11 +24,7 @@ std::string GtkPlatform::executable_path() {
 std::string GtkPlatform::temp_dir() { return std::string(g_get_tmp_dir()) + "/"; }
 
 bool GtkPlatform::read_plist(const std::string& path, PlistDict& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::stringstream ss;
-  ss << in.rdbuf();
-  std::string data = ss.str();
+  const std::string data = read_file(path);
   plist_t root = nullptr;
   plist_from_memory(data.data(), uint32_t(data.size()), &root);
   if (!root) return false;

@@ -26,6 +26,8 @@
 
 #include "ai/ai_requests.h"
 #include "ai/model_server.h"
+#include "base/json_out.h"
+#include "base/utf8.h"
 #include "core/page_bridge.h"
 #include "platform/common/speech_queue.h"
 #include "platform/common/voice_choice.h"

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include "base/json_out.h"
 #include "core/reader.h"
 #include "window_test_support.h"
 

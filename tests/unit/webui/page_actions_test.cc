@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/json_out.h"
+#include "base/wire_text.h"
 #include "core/launcher.h"
 #include "core/page_bridge.h"
 #include "core/settings.h"

@@ -1,10 +1,12 @@
-// Escaping, field splitting and JSON string literals.
+// Escaping, field splitting, JSON string literals and UTF-8 repair.
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "core/wire.h"
+#include "base/json_out.h"
+#include "base/utf8.h"
+#include "base/wire_text.h"
 
 namespace {
 
@@ -57,6 +59,13 @@ TEST(WireText, SplitTabs) {
   for (const Case& c : cases) EXPECT_EQ(split_tabs(c.in), c.out) << c.in;
 }
 
+TEST(WireText, SplitCommas) {
+  using Views = std::vector<std::string_view>;
+  EXPECT_EQ(split_commas(""), Views{""});
+  EXPECT_EQ(split_commas(",a,,b\t,"), (Views{"", "a", "", "b\t", ""}));
+  EXPECT_EQ(split_commas("peak, 1000"), (Views{"peak", " 1000"}));  // spaces are kept
+}
+
 TEST(WireText, JsonEscape) {
   struct Case {
     std::string in, out;
@@ -102,6 +111,13 @@ TEST(WireText, Utf8SanitizeReplacesEachIllFormedSubpartOnce) {
     EXPECT_EQ(utf8_valid(c.in), c.in == c.out) << json_escape(c.in);
     EXPECT_TRUE(utf8_valid(utf8_sanitize(c.in)));
   }
+}
+
+TEST(WireText, Utf8CutNeverSplitsACharacter) {
+  const std::string s = "a\xc3\xa9\xe2\x82\xac";  // 1, 2 and 3 bytes
+  const size_t want[] = {0, 1, 1, 3, 3, 3, 6, 6, 6};
+  for (size_t max = 0; max < std::size(want); ++max) EXPECT_EQ(utf8_cut(s, max), want[max]) << max;
+  EXPECT_EQ(utf8_cut("\x80\x80", 1), 0u);  // nothing to keep before stray continuation bytes
 }
 
 TEST(WireText, Utf8SanitizeAlwaysGivesValidText) {

@@ -1,0 +1,60 @@
+#include "base/wire_text.h"
+
+std::string wire_escape(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (char c : s) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string wire_unescape(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  const size_t n = s.size();
+  for (size_t i = 0; i < n; ++i) {
+    char c = s[i];
+    if (c == '\\' && i + 1 < n) {
+      char e = s[++i];
+      switch (e) {
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case 'r': out += '\r'; break;
+        default: out += e;
+      }
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+namespace {
+
+template <class Piece>
+std::vector<Piece> split_on(std::string_view s, char sep) {
+  std::vector<Piece> out;
+  size_t start = 0;
+  for (;;) {
+    const size_t at = s.find(sep, start);
+    if (at == std::string_view::npos) {
+      out.emplace_back(s.substr(start));
+      return out;
+    }
+    out.emplace_back(s.substr(start, at - start));
+    start = at + 1;
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> split_tabs(std::string_view s) { return split_on<std::string>(s, '\t'); }
+
+std::vector<std::string_view> split_commas(std::string_view s) { return split_on<std::string_view>(s, ','); }
