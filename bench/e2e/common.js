@@ -20,10 +20,11 @@ for (const bin of [h.HOST_BIN, BARE_BIN, ECHO_BIN]) {
 const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
 const now = () => performance.now();
 
-// The host on `page` with a scripted backend; `t0` is taken just before the spawn.
-async function startHost(display, page, args = []) {
+// The host on `page` with a scripted backend (h.Backend, or a class of its own);
+// `t0` is taken just before the spawn.
+async function startHost(display, page, args = [], { Backend = h.Backend } = {}) {
   const dir = h.tempDir('qbx-bench-');
-  const backend = new h.Backend(path.join(dir, 'b.sock'));
+  const backend = new Backend(path.join(dir, 'b.sock'));
   await backend.listen();
   const t0 = now();
   const host = new h.Host([path.join(PAGES, page), backend.path, ...args], { display });
@@ -38,11 +39,14 @@ async function startHost(display, page, args = []) {
   };
 }
 
-// The bare window on `page` (a file in pages/, with an optional query), reading its stdout lines.
-function startBare(display, page, query = '') {
+// The bare window on `page` (a file in pages/, with an optional query, and the
+// backend's socket when it is to make calls), reading its stdout lines.
+function startBare(display, page, query = '', socket) {
   const t0 = now();
   const url = page ? 'file://' + path.join(PAGES, page) + query : undefined;
-  const proc = new h.Host(url ? [url] : [], { display, bin: BARE_BIN }).proc;
+  const args = url ? [url] : [];
+  if (url && socket) args.push(socket);
+  const proc = new h.Host(args, { display, bin: BARE_BIN }).proc;
   const lines = [];
   const waiters = [];
   readline.createInterface({ input: proc.stdout }).on('line', (l) => {
@@ -118,4 +122,4 @@ async function withDisplay(fn) {
 
 const fmt = (v, digits = 1) => v.toFixed(digits);
 
-module.exports = { h, median, now, startHost, startBare, treePss, withDisplay, fmt, PAGES, ECHO_BIN };
+module.exports = { h, median, now, startHost, startBare, treePss, withDisplay, fmt, PAGES, BARE_BIN, ECHO_BIN };
