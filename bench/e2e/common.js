@@ -67,7 +67,7 @@ function startBare(display, page, query = '', socket) {
     },
     async close() {
       try { process.kill(-proc.pid, 'SIGTERM'); } catch (e) { /* gone */ }
-      await Promise.race([proc.exitInfo, h.sleep(2000)]);
+      await h.within(proc.exitInfo, 2000);
       try { process.kill(-proc.pid, 'SIGKILL'); } catch (e) { /* gone */ }
     },
   };
