@@ -9,11 +9,12 @@
 // A message starting with "out:" is also printed (the rest of it) on stdout.
 // The start of each main-frame load prints "STARTED".
 //
-// With a socket path it also connects there as the host does, and a message
-// "call:<n>:<text>" goes out as the line CALL bare:<n> [<text>,"file://"]
-// instead of being echoed; the answer RET bare:<n> <status> <json> comes back
-// as window.__bareRet("<n>", <status>, <json>). This is the least a host can do
-// to carry a page call to a backend and back: the floor of its round trip.
+// With a socket path it also connects there as the host does, and a second
+// handler, "call", takes messages that expect a reply: each text goes out as
+// the line CALL bare:<n> [<text>,"file://"], and the answer RET bare:<n> 0 <json>
+// settles the page's postMessage promise with the JSON text (another status
+// rejects it). This is the least a host can do to carry a page call to a
+// backend and back, by the same WebKit means: the floor of its round trip.
 
 #include <gtk/gtk.h>
 #include <glib-unix.h>
@@ -26,6 +27,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 namespace {
 
@@ -33,6 +35,14 @@ bool g_ready = false;
 int g_backend = -1;        // the socket, when given
 std::string g_in;          // bytes read from it, not yet a whole line
 size_t g_scanned = 0;      // how much of g_in holds no LF
+long g_calls = 0;
+
+// A call waiting for its RET line: the page's promise and the context to answer in.
+struct Pending {
+  WebKitScriptMessageReply* reply;
+  JSCContext* ctx;
+};
+std::unordered_map<std::string, Pending> g_pending;  // by call number
 
 // A JSON string literal, also a JavaScript one; runs of plain bytes are copied whole.
 std::string js_string(const char* s, size_t n) {
@@ -60,11 +70,6 @@ std::string js_string(const char* s, size_t n) {
 
 std::string js_string(const char* s) { return js_string(s, std::strlen(s)); }
 
-void run_script(WebKitWebView* view, const std::string& script) {
-  webkit_web_view_evaluate_javascript(view, script.c_str(), gssize(script.size()), nullptr, nullptr, nullptr,
-                                      nullptr, nullptr);
-}
-
 // Blocking: one call is in flight at a time, and the backend reads while we write.
 bool send_all(const std::string& s) {
   for (size_t off = 0; off < s.size();) {
@@ -76,16 +81,23 @@ bool send_all(const std::string& s) {
   return true;
 }
 
-// "call:<n>:<text>" out as a CALL line.
-void send_call(const char* text) {
-  const char* colon = std::strchr(text + 5, ':');
-  if (!colon) return;
-  std::string line = "CALL bare:" + std::string(text + 5, colon) + " [" + js_string(colon + 1) + ",\"file://\"]\n";
+// A message of the "call" handler out as a CALL line; its reply waits for the RET.
+gboolean on_call(WebKitUserContentManager*, JSCValue* value, WebKitScriptMessageReply* reply, gpointer) {
+  GBytes* bytes = jsc_value_to_string_as_bytes(value);
+  gsize n = 0;
+  const char* text = static_cast<const char*>(g_bytes_get_data(bytes, &n));
+  const std::string id = std::to_string(++g_calls);
+  std::string line = "CALL bare:" + id + " [";
+  line += js_string(text ? text : "", n);
+  line += ",\"file://\"]\n";
+  g_bytes_unref(bytes);
+  g_pending[id] = {webkit_script_message_reply_ref(reply), JSC_CONTEXT(g_object_ref(jsc_value_get_context(value)))};
   if (!send_all(line)) std::fputs("bare_webkit: the backend is gone\n", stderr);
+  return TRUE;
 }
 
-// RET bare:<n> <status> <json> back into the page.
-void take_line(WebKitWebView* view, const char* line, size_t n) {
+// RET bare:<n> <status> <json>: the call's promise settles with the JSON text.
+void take_line(const char* line, size_t n) {
   constexpr char kRet[] = "RET bare:";
   if (n < sizeof kRet - 1 || std::memcmp(line, kRet, sizeof kRet - 1) != 0) return;
   const char* end = line + n;
@@ -95,14 +107,24 @@ void take_line(WebKitWebView* view, const char* line, size_t n) {
   const char* status = sp + 1;
   const char* sp2 = static_cast<const char*>(std::memchr(status, ' ', size_t(end - status)));
   if (!sp2) return;
-  std::string script = "window.__bareRet(\"" + std::string(id, sp) + "\"," + std::string(status, sp2) + ",";
-  script.append(sp2 + 1, end);
-  if (sp2 + 1 == end) script += "null";
-  script += ")";
-  run_script(view, script);
+  auto it = g_pending.find(std::string(id, sp));
+  if (it == g_pending.end()) return;
+  Pending p = it->second;
+  g_pending.erase(it);
+  if (std::string(status, sp2) == "0") {
+    GBytes* bytes = g_bytes_new(sp2 + 1, gsize(end - sp2 - 1));
+    JSCValue* v = jsc_value_new_string_from_bytes(p.ctx, bytes);
+    webkit_script_message_reply_return_value(p.reply, v);
+    g_object_unref(v);
+    g_bytes_unref(bytes);
+  } else {
+    webkit_script_message_reply_return_error_message(p.reply, std::string(sp2 + 1, end).c_str());
+  }
+  webkit_script_message_reply_unref(p.reply);
+  g_object_unref(p.ctx);
 }
 
-gboolean on_backend(gint fd, GIOCondition, gpointer data) {
+gboolean on_backend(gint fd, GIOCondition, gpointer) {
   char buf[1 << 16];
   ssize_t r = read(fd, buf, sizeof buf);
   if (r < 0 && (errno == EINTR || errno == EAGAIN)) return G_SOURCE_CONTINUE;
@@ -116,7 +138,7 @@ gboolean on_backend(gint fd, GIOCondition, gpointer data) {
     const void* lf = std::memchr(g_in.data() + g_scanned, '\n', g_in.size() - g_scanned);
     if (!lf) break;
     size_t at = size_t(static_cast<const char*>(lf) - g_in.data());
-    take_line(static_cast<WebKitWebView*>(data), g_in.data() + start, at - start);
+    take_line(g_in.data() + start, at - start);
     start = g_scanned = at + 1;
   }
   g_in.erase(0, start);
@@ -148,10 +170,9 @@ void on_message(WebKitUserContentManager*, WebKitJavascriptResult* result, gpoin
     std::printf("%s\n", text + 4);
     std::fflush(stdout);
   }
-  if (g_backend >= 0 && std::strncmp(text, "call:", 5) == 0)
-    send_call(text);
-  else
-    run_script(view, "window.__bareEcho && window.__bareEcho(" + js_string(text) + ")");
+  std::string script = "window.__bareEcho && window.__bareEcho(" + js_string(text) + ")";
+  webkit_web_view_evaluate_javascript(view, script.c_str(), gssize(script.size()), nullptr, nullptr,
+                                      nullptr, nullptr, nullptr);
   g_free(text);
 }
 
@@ -184,7 +205,11 @@ int main(int argc, char** argv) {
   GtkWidget* view = webkit_web_view_new_with_user_content_manager(ucm);
   g_signal_connect(ucm, "script-message-received::bare", G_CALLBACK(on_message), view);
   g_signal_connect(view, "load-changed", G_CALLBACK(on_load_changed), nullptr);
-  if (g_backend >= 0) g_unix_fd_add(g_backend, G_IO_IN, on_backend, view);
+  if (g_backend >= 0) {
+    webkit_user_content_manager_register_script_message_handler_with_reply(ucm, "call", nullptr);
+    g_signal_connect(ucm, "script-message-with-reply-received::call", G_CALLBACK(on_call), nullptr);
+    g_unix_fd_add(g_backend, G_IO_IN, on_backend, nullptr);
+  }
   gtk_container_add(GTK_CONTAINER(window), view);
   g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
 
