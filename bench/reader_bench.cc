@@ -4,6 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <random>
 #include <string>
@@ -61,6 +63,8 @@ BENCHMARK(BM_ReaderMix)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 class Capture : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal, so the last line reads plainly in a log.
+  Capture() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {

@@ -1,5 +1,5 @@
 // The yardstick for the end-to-end benchmarks: one GtkWindow with one
-// WebKitWebView and one script-message handler, nothing of the host.
+// WebKitWebView and its script-message handlers, nothing of the host.
 //
 //   bare_webkit [page-uri] [socket-path]
 //

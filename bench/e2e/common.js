@@ -73,8 +73,9 @@ function startBare(display, page, query = '', socket) {
   };
 }
 
-// Proportional set size (and private memory, which other processes mapping the same
-// libraries do not change), in kB, of a process and all its descendants.
+// Proportional set size, in kB, of a process and all its descendants; with its private
+// and its resident memory, which other processes mapping the same libraries change
+// less (private) or not at all (resident).
 function treePss(root) {
   const children = new Map();
   for (const d of fs.readdirSync('/proc')) {
@@ -88,6 +89,7 @@ function treePss(root) {
   }
   let total = 0;
   let priv = 0;
+  let rss = 0;
   const procs = [];
   const byName = new Map();  // process name -> { n, kb }
   const field = (text, name) => {
@@ -101,6 +103,7 @@ function treePss(root) {
       const name = fs.readFileSync(`/proc/${pid}/comm`, 'utf8').trim();
       total += kb;
       priv += field(text, 'Private_Clean') + field(text, 'Private_Dirty');
+      rss += field(text, 'Rss');
       procs.push(`${name} ${(kb / 1024).toFixed(1)} MB`);
       const seen = byName.get(name) || { n: 0, kb: 0 };
       byName.set(name, { n: seen.n + 1, kb: seen.kb + kb });
@@ -108,7 +111,7 @@ function treePss(root) {
     for (const c of children.get(pid) || []) walk(c);
   };
   walk(root);
-  return { kb: total, privateKb: priv, procs, byName };
+  return { kb: total, privateKb: priv, rssKb: rss, procs, byName };
 }
 
 async function withDisplay(fn) {
