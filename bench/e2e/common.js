@@ -73,9 +73,51 @@ function startBare(display, page, query = '', socket) {
   };
 }
 
+// The tree's resident pages, each shared out only among the tree's own mappings of it,
+// in kB: the proportional set size as if nothing outside the tree mapped the same
+// libraries, which on a busy machine moves PSS by tens of MB from one moment to the
+// next. Reads the page frame numbers in /proc/<pid>/pagemap, which only root sees;
+// null without them.
+function ownPss(pids) {
+  const PAGE = 4096;
+  const users = new Map();  // frame -> mappings of it in the tree
+  const frames = [];
+  for (const pid of pids) {
+    let smaps;
+    let fd;
+    try {
+      smaps = fs.readFileSync(`/proc/${pid}/smaps`, 'utf8');
+      fd = fs.openSync(`/proc/${pid}/pagemap`, 'r');
+    } catch (e) { continue; /* ended meanwhile */ }
+    try {
+      const re = /^([0-9a-f]+)-([0-9a-f]+) [^\n]*\n(?:(?![0-9a-f]+-)[^\n]*\n)*?Rss:\s+(\d+) kB/gm;
+      for (let m; (m = re.exec(smaps));) {
+        if (m[3] === '0' || m[2].length > 13) continue;  // nothing resident; the vsyscall page
+        const first = parseInt(m[1], 16) / PAGE;
+        const n = parseInt(m[2], 16) / PAGE - first;
+        const buf = Buffer.alloc(n * 8);
+        fs.readSync(fd, buf, 0, buf.length, first * 8);
+        for (let i = 0; i < n; i++) {
+          const hi = buf.readUInt32LE(i * 8 + 4);
+          if (!(hi & 0x80000000)) continue;  // not present
+          const frame = (hi & 0x7fffff) * 2 ** 32 + buf.readUInt32LE(i * 8);
+          if (frame === 0) return null;  // frame numbers hidden: not root
+          frames.push(frame);
+          users.set(frame, (users.get(frame) || 0) + 1);
+        }
+      }
+    } finally {
+      fs.closeSync(fd);
+    }
+  }
+  let kb = 0;
+  for (const f of frames) kb += PAGE / 1024 / users.get(f);
+  return kb;
+}
+
 // Proportional set size, in kB, of a process and all its descendants; with its private
 // and its resident memory, which other processes mapping the same libraries change
-// less (private) or not at all (resident).
+// less (private) or not at all (resident), and ownPss.
 function treePss(root) {
   const children = new Map();
   for (const d of fs.readdirSync('/proc')) {
@@ -91,6 +133,7 @@ function treePss(root) {
   let priv = 0;
   let rss = 0;
   const procs = [];
+  const pids = [];
   const byName = new Map();  // process name -> { n, kb }
   const field = (text, name) => {
     const m = new RegExp('^' + name + ':\\s+(\\d+) kB', 'm').exec(text);
@@ -104,6 +147,7 @@ function treePss(root) {
       total += kb;
       priv += field(text, 'Private_Clean') + field(text, 'Private_Dirty');
       rss += field(text, 'Rss');
+      pids.push(pid);
       procs.push(`${name} ${(kb / 1024).toFixed(1)} MB`);
       const seen = byName.get(name) || { n: 0, kb: 0 };
       byName.set(name, { n: seen.n + 1, kb: seen.kb + kb });
@@ -111,7 +155,7 @@ function treePss(root) {
     for (const c of children.get(pid) || []) walk(c);
   };
   walk(root);
-  return { kb: total, privateKb: priv, rssKb: rss, procs, byName };
+  return { kb: total, privateKb: priv, rssKb: rss, ownKb: ownPss(pids), procs, byName };
 }
 
 async function withDisplay(fn) {
