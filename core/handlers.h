@@ -19,8 +19,6 @@ void do_resizewin(void* w, void* rec);   // ResizeReq
 void do_dragout(void* w, void* rec);     // DragOutReq
 void do_winop(void* w, void* rec);       // WinopReq
 void do_chrome(void* w, void* rec);      // ChromeReq
-// Shut-down.
-void do_terminate(void* w, void* rec);   // null
 
 // Web content, menus and dialogs.
 void do_dialog(void* w, void* rec);      // DlgReq

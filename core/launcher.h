@@ -32,6 +32,11 @@ void launcher_dispatch(void* w, platform::HandlerFn handler, void* record);
 // layers above the core that leave something to undo. Any thread.
 void launcher_at_finish(std::function<void()> fn);
 
+// Ends the host as QUIT does: the main loop stops, and the shut-down follows it
+// (launcher_finish). Takes no record. Main thread; a signal's notice and the
+// Quit menu item come here too.
+void do_terminate(void* w, void* record);
+
 // Handler for the bundle's backend ending before it connected: record is a heap
 // string saying how it ended (" (exit status 2)"); writes the diagnostic and ends
 // the host with 1.

@@ -289,21 +289,6 @@ void parse_size(const std::string& size, int& width, int& height) {
 
 }  // namespace
 
-bool load_html_file(void* w, const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  if (platform::WebView* view = webview_view(w)) {
-    const std::string abs = page_file_path(path);
-    if (abs.empty()) return false;
-    load_page_file(view, abs);
-    return true;
-  }
-  std::stringstream ss;
-  ss << in.rdbuf();
-  webview_set_html(w, ss.str());
-  return true;
-}
-
 std::string find_app_bundle(const std::string& executable_path) {
   fs::path p = fs::path(executable_path).parent_path();
   for (; !p.empty() && p != p.root_path(); p = p.parent_path()) {
@@ -358,8 +343,6 @@ StartupSettings read_settings(const EnvLookup& env, const platform::PlistDict& i
   s.ai_remote = (v && std::strcmp(v, "1") == 0) || info.boolean("QuibexAIRemote");
   return s;
 }
-
-void do_terminate(void*, void*) { platform::current().main_queue().quit(); }
 
 int launcher_main(int argc, char** argv) {
   if (int code = answer_help_or_version(argc, argv); code >= 0) return code;

@@ -8,9 +8,9 @@
 
 #include "core/handlers.h"
 #include "core/page_bridge.h"
+#include "core/page_files.h"
 #include "core/records.h"
 #include "core/settings.h"
-#include "core/startup.h"
 #include "core/window_registry.h"
 #include "core/wire.h"
 #include "platform/platform.h"
