@@ -6,13 +6,10 @@
 #include <string>
 
 #include "core/handlers.h"
-#include "core/launcher.h"
 #include "core/records.h"
 #include "core/window_chrome.h"
 #include "core/wire.h"
 #include "platform/desktop_keys.h"
-#include "core/window_registry.h"
-#include "webui/menu_bar.h"
 
 namespace {
 
@@ -169,27 +166,6 @@ void do_keystroke(void*, void* rec) {
   const bool posted = code >= 0 && keys && keys->post_key(code, flags);
   sock_write_line("GOT " + req.id + " {\"ok\":" + (posted && trusted ? "true" : "false") +
                   ",\"trusted\":" + (trusted ? "true" : "false") + "}");
-}
-
-bool stock_key_fallback(const std::string& window_id, const platform::KeyChord& k) {
-  constexpr std::uint64_t kMods =
-      platform::kModCommand | platform::kModControl | platform::kModOption | platform::kModShift;
-  std::uint64_t m = k.modifiers & kMods;
-  if (k.shift) m |= platform::kModShift;
-  if (!(m & platform::kModCommand)) return false;
-  platform::MenuCommand action;
-  if (m == platform::kModCommand && k.key == "z") action = platform::MenuCommand::kUndo;
-  else if (m == platform::kModCommand && k.key == "x") action = platform::MenuCommand::kCut;
-  else if (m == platform::kModCommand && k.key == "c") action = platform::MenuCommand::kCopy;
-  else if (m == platform::kModCommand && k.key == "v") action = platform::MenuCommand::kPaste;
-  else if (m == platform::kModCommand && k.key == "a") action = platform::MenuCommand::kSelectAll;
-  else if (m == (platform::kModCommand | platform::kModShift) && k.key == "z") action = platform::MenuCommand::kRedo;
-  else return false;
-  if (!menu_bar_exists(window_id) || menu_claims_key(window_id, k)) return false;
-  platform::WebView* view = webview_for_id(g_w.load(), window_id);
-  if (!view) return false;
-  view->editing_command(action);
-  return true;
 }
 
 void install_first_mouse_hook() {
