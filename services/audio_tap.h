@@ -4,7 +4,6 @@
 
 #include <cstddef>
 
-#include "platform/audio.h"
 
 struct AudioBuf;
 
@@ -14,9 +13,3 @@ void quib_audiotap_capture(const AudioBuf* bufs, size_t n);
 bool audiotap_active_for_tests();
 // Stops everything (the host ends, or a test is done).
 void audiotap_reset();
-
-// Changes of the audio server reach the tap and the equalizer through one watch,
-// installed on first use.
-void audio_watch_ensure();
-void audiotap_on_change(platform::AudioServer::Change change);
-void eq_on_change(platform::AudioServer::Change change);
