@@ -30,6 +30,7 @@
 #include "core/settings.h"
 #include "core/usage.h"
 #include "core/window_chrome.h"
+#include "core/window_observers.h"
 #include "core/window_screens.h"
 #include "core/window_state.h"
 #include "core/wire.h"

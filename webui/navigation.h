@@ -18,8 +18,8 @@ inline constexpr int kNavExternal = 2;
 // Numbers NAVQ ids: "n1", "n2", ...; advances only for a question really sent.
 extern std::int64_t g_nav_seq;
 
-// Gives a view the navigation delegate (quib_apply_web_delegates calls it for
-// every new web view).
+// Gives a view the navigation delegate (every new web view gets it through the
+// core's window observers).
 void apply_navigation_delegate(platform::WebView* view);
 // Forgets a view that is going away.
 void forget_navigation(platform::WebView* view);

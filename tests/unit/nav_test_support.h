@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/page_bridge.h"
+#include "core/window_observers.h"
 #include "webui/navigation.h"
 #include "webui/popups.h"
 #include "window_test_support.h"

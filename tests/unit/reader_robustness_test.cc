@@ -27,6 +27,7 @@
 #include "ai/ai_requests.h"
 #include "ai/model_server.h"
 #include "core/page_bridge.h"
+#include "core/window_observers.h"
 #include "platform/fake/fake_capture.h"
 #include "platform/fake/fake_desktop_shell.h"
 #include "platform/fake/fake_dock.h"

@@ -1,19 +1,24 @@
 #pragma once
-// Shared fixtures: a fake desktop installed for each test, and a reader whose
-// hand-overs are collected instead of run.
+// Shared fixtures: a fake desktop installed for each test, with the features'
+// window observers in place as main() installs them, and a
+// reader whose hand-overs are collected instead of run.
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "app/window_observers.h"
 #include "core/reader.h"
 #include "core/window_registry.h"
 #include "platform/fake/fake_platform.h"
 
 class FakeDesktopTest : public ::testing::Test {
  protected:
-  void SetUp() override { platform::install(&desktop); }
+  void SetUp() override {
+    platform::install(&desktop);
+    install_window_observers();
+  }
   void TearDown() override {
     desktop.queue.drain();  // handlers own and free their records
     g_windows.clear();      // windows that handlers opened go with their desktop
