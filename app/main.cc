@@ -1,5 +1,6 @@
 // The quibex executable: the Linux desktop under the launcher core.
 
+#include "app/startup_parts.h"
 #include "app/window_observers.h"
 #include "core/startup.h"
 #include "platform/gtk/gtk_platform.h"
@@ -13,7 +14,8 @@ int main(int argc, char** argv) {
   platform::pulse::tag_own_streams();
   platform::install_audio_server(&platform::pulse::pulse_audio_server());
   platform::install_speech_output(platform::pulse::make_pulse_speech_output);
-  // What follows windows and web views in the features above the core.
+  // The features above the core: their start-up parts and what follows windows.
+  install_startup_parts();
   install_window_observers();
   return launcher_main(argc, argv);
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Shared fixtures: a fake desktop installed for each test, with the features'
-// window observers in place as main() installs them, and a
+// start-up parts and window observers in place as main() installs them, and a
 // reader whose hand-overs are collected instead of run.
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/startup_parts.h"
 #include "app/window_observers.h"
 #include "core/reader.h"
 #include "core/window_registry.h"
@@ -17,6 +18,7 @@ class FakeDesktopTest : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::install(&desktop);
+    install_startup_parts();
     install_window_observers();
   }
   void TearDown() override {
