@@ -14,10 +14,6 @@
 #include "core/settings.h"
 #include "core/window_registry.h"
 #include "core/wire.h"
-#include "webui/context_menu.h"
-#include "webui/dialogs.h"
-#include "webui/downloads.h"
-#include "webui/navigation.h"
 
 namespace {
 
@@ -39,6 +35,18 @@ struct WindowCalls {
 };
 
 std::map<std::string, WindowCalls> g_window_calls;
+
+PageScriptRunner& script_runner() {
+  static PageScriptRunner run;
+  return run;
+}
+
+void run_page_script(platform::WebView* view, const std::string& script) {
+  if (script_runner())
+    script_runner()(view, script);
+  else if (view)
+    view->eval(script);
+}
 
 // The key of a window as answers name it: "" is the main window too.
 const std::string& window_key(const std::string& win) {
@@ -107,6 +115,8 @@ void detach_quib_bridge(platform::WebView* view) {
     }
 }
 
+void set_page_script_runner(PageScriptRunner run) { script_runner() = std::move(run); }
+
 void quib_bridge_reset_for_tests() { g_window_calls.clear(); }
 
 void quib_bridge_page_ended(platform::WebView* view) {
@@ -116,18 +126,6 @@ void quib_bridge_page_ended(platform::WebView* view) {
       wc.seen = false;
       wc.waiting.clear();
     }
-}
-
-void quib_apply_web_delegates(platform::WebView* view) {
-  if (!view) return;
-  // Download and page-dialog delegates join here as they are built.
-  apply_navigation_delegate(view);
-  apply_ctx_hook(view);
-  // Page dialogs and file inputs: every web view, with or without a main window.
-  apply_page_dialog_hooks(view);
-  // Downloads: every web view. File drops: once the main window has put the hook in place.
-  apply_download_delegate(view);
-  apply_drop_hook(view);
 }
 
 void quib_on_page_message(platform::WebView* view, const std::string& winId, const platform::ScriptMessage& m,
@@ -192,12 +190,12 @@ void do_reply(void* w, std::unique_ptr<ReplyReq> r) { reply_to_call(w, r->id, r-
 void do_eval_win(void* w, std::unique_ptr<EvalReq> r) {
   // WebKit refuses a script that is not UTF-8 as a whole, without a word.
   const std::string script = utf8_sanitize(r->text);
-  // A page whose web process ended comes back first (quib_eval_in_view).
+  // A page whose web process ended comes back first (the script runner).
   if (r->win == "*") {
-    if (platform::WebView* main = webview_for_id(w, "main", Lookup::kProbe)) quib_eval_in_view(main, script);
+    if (platform::WebView* main = webview_for_id(w, "main", Lookup::kProbe)) run_page_script(main, script);
     for (auto& [id, qw] : g_windows)
-      if (qw.webview) quib_eval_in_view(qw.webview.get(), script);
+      if (qw.webview) run_page_script(qw.webview.get(), script);
   } else if (platform::WebView* v = webview_for_id(w, r->win)) {
-    quib_eval_in_view(v, script);
+    run_page_script(v, script);
   }
 }

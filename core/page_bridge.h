@@ -1,6 +1,7 @@
 #pragma once
 // Page calls into CALL lines, and answers and scripts back into pages.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,13 +17,16 @@ void attach_quib_bridge(platform::WebView* view, const std::string& winId);
 void detach_quib_bridge(platform::WebView* view);
 // The view's page ended with its web process: calls it made can no longer be answered.
 void quib_bridge_page_ended(platform::WebView* view);
-// Shared delegates of every new web view.
-void quib_apply_web_delegates(platform::WebView* view);
 // One posted page message, as the view's handler receives it, with its way back.
 void quib_on_page_message(platform::WebView* view, const std::string& winId, const platform::ScriptMessage& m,
                           std::unique_ptr<platform::MessageReply> reply);
 // Forgets every window's call numbers; for tests that reuse the process.
 void quib_bridge_reset_for_tests();
+// How EVAL's scripts reach a view. Until one is set the view runs them at once;
+// app/ sets navigation's, which first brings back a page whose web process
+// ended. Main thread.
+using PageScriptRunner = std::function<void(platform::WebView* view, const std::string& script)>;
+void set_page_script_runner(PageScriptRunner run);
 // Answers a call id: "q<digits>" goes to the backend as GOT, "<win>:<seq>" into the page.
 void reply_to_call(void* w, const std::string& id, int status, const std::string& json);
 

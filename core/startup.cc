@@ -1,5 +1,4 @@
 #include "core/startup.h"
-#include "services/notifications.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,7 +16,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "ai/model_server.h"  // on-device AI
 #include "base/file_text.h"
 #include "base/json_out.h"
 #include "base/utf8.h"
@@ -26,25 +24,18 @@
 #include "core/debug_notes.h"
 #include "core/launcher.h"
 #include "core/page_bridge.h"
-#include "core/reader.h"
 #include "core/page_files.h"
+#include "core/reader.h"
 #include "core/records.h"
 #include "core/settings.h"
+#include "core/startup_phases.h"
 #include "core/usage.h"
 #include "core/window_chrome.h"
+#include "core/window_observers.h"
 #include "core/window_screens.h"
 #include "core/window_state.h"
 #include "core/wire.h"
 #include "platform/webview_lib.h"
-#include "services/dock_media.h"  // desktop services
-#include "webui/context_menu.h"
-#include "webui/media_proxy.h"
-#include "webui/downloads.h"
-#include "webui/menu_bar.h"
-#include "core/menu_model.h"
-#include "services/permissions.h"
-#include "services/system_observers.h"
-#include "webui/keys.h"
 
 extern char** environ;
 
@@ -228,11 +219,12 @@ void initialize_windowless_application() {
   g_suppress_order_front = false;
 }
 
-bool initialize_main_window(const std::string& title, int width, int height, bool bundle, bool panel,
-                            const platform::PlistDict& info) {
+bool initialize_main_window(const std::string& title, int width, int height, bool bundle,
+                            const StartupInfo& start) {
+  const platform::PlistDict& info = start.info;
   platform::WindowParams params;
   params.title = title;
-  params.panel = panel;
+  params.panel = start.settings.panel;
   if (width >= 1) params.width = width;
   if (height >= 1) params.height = height;
   void* w = webview_create(g_debug, params);
@@ -269,8 +261,7 @@ bool initialize_main_window(const std::string& title, int width, int height, boo
   }
   apply_plist_chrome();
   // The hooks that belong to the main window's set-up (none in windowless mode).
-  install_ctx_hook();
-  install_drop_hook();
+  run_startup_phase(startup_phases().main_window_made, start);
   attach_quib_bridge(view, "main");
   if (!g_user_agent.empty()) view->set_user_agent(g_user_agent);
   quib_apply_web_delegates(view);
@@ -282,21 +273,6 @@ void parse_size(const std::string& size, int& width, int& height) {
 }
 
 }  // namespace
-
-bool load_html_file(void* w, const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  if (platform::WebView* view = webview_view(w)) {
-    const std::string abs = page_file_path(path);
-    if (abs.empty()) return false;
-    load_page_file(view, abs);
-    return true;
-  }
-  std::stringstream ss;
-  ss << in.rdbuf();
-  webview_set_html(w, ss.str());
-  return true;
-}
 
 std::string find_app_bundle(const std::string& executable_path) {
   fs::path p = fs::path(executable_path).parent_path();
@@ -352,8 +328,6 @@ StartupSettings read_settings(const EnvLookup& env, const platform::PlistDict& i
   s.ai_remote = (v && std::strcmp(v, "1") == 0) || info.boolean("QuibexAIRemote");
   return s;
 }
-
-void do_terminate(void*) { platform::current().main_queue().quit(); }
 
 int launcher_main(int argc, char** argv) {
   if (int code = answer_help_or_version(argc, argv); code >= 0) return code;
@@ -425,8 +399,10 @@ int launcher_main(int argc, char** argv) {
   }
   g_bundle_mode = bundle_flag;
 
-  StartupSettings s = read_settings([](const char* n) { return std::getenv(n); }, bundle.info, bundle.path);
-  apply_dev_icon();  // desktop services
+  const StartupSettings s = read_settings([](const char* n) { return std::getenv(n); }, bundle.info, bundle.path);
+  const StartupInfo startup{s, bundle.info};
+  const StartupPhases& phases = startup_phases();
+  run_startup_phase(phases.settings_read, startup);
   if (s.accessory) install_accessory_mode();
   if (s.defer_show) {
     g_defer_show = true;
@@ -444,26 +420,18 @@ int launcher_main(int argc, char** argv) {
   g_attribution = s.attribution;
   g_credits_file = s.credits_file;
   g_help_book = s.help_book;
-  ai_set_server_config({s.ai_url, s.ai_model, s.ai_remote});  // on-device AI
   g_media_origins_key = bundle.info.string("QuibexMediaOrigins");
-
-  install_media_scheme_hook();
-  // Notifications: the server's clicks and actions reach the backend.
-  install_notif_delegate();
+  run_startup_phase(phases.settings_applied, startup);
 
   if (g_windowless) {
     initialize_windowless_application();
-  } else if (!initialize_main_window(title, width, height, bundle_flag, s.panel, bundle.info)) {
+  } else if (!initialize_main_window(title, width, height, bundle_flag, startup)) {
     return 1;
   }
-  install_first_mouse_hook();
-  install_system_observers();
-  g_location_usage_described =
-      bundle.info.has("NSLocationUsageDescription") || bundle.info.has("NSLocationWhenInUseUsageDescription");
+  run_startup_phase(phases.windows_ready, startup);
   install_winstate_observers();
   install_open_handlers();
-  apply_menus(g_w.load(), std::make_unique<std::vector<MenuSpec>>());
-  install_key_window_observer();
+  run_startup_phase(phases.before_page, startup);
 
   if (!g_windowless) {
     void* w = g_w.load();

@@ -1,8 +1,7 @@
 #pragma once
-// Start-up in bundle mode or command-line mode, the settings, and shut-down.
-
-// Start-up in bundle mode or command-line mode writes the settings (settings.h);
-// shut-down is launcher_finish (launcher.h).
+// Start-up in bundle mode or command-line mode: the settings it reads, which it
+// writes into the core's settings (settings.h), and the host's main(). Shut-down
+// is launcher_finish (launcher.h).
 
 #include <functional>
 #include <string>
@@ -34,15 +33,8 @@ using EnvLookup = std::function<const char*(const char*)>;
 // bundle_path: the application bundle the executable lies in ("" when none).
 StartupSettings read_settings(const EnvLookup& env, const platform::PlistDict& info, const std::string& bundle_path);
 
-// Loads a page file into the main window; false when it cannot be read.
-bool load_html_file(void* w, const std::string& path);
-
 // The nearest ancestor directory of path whose name ends in ".app"; "" when none.
 std::string find_app_bundle(const std::string& executable_path);
-
-// Loads a page file into the main window (start-up, and RELOAD of a page that has
-// no URL); false when the file cannot be read or found.
-bool load_html_file(void* w, const std::string& path);
 
 // The host's main(): returns the exit code of an early failure; a normal end
 // leaves through the shut-down, which does not return.

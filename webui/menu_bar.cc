@@ -1,5 +1,4 @@
 #include "webui/menu_bar.h"
-#include "webui/keys.h"
 
 #include <cctype>
 #include <cstdio>
@@ -402,6 +401,27 @@ bool menu_bar_exists(const std::string& window_id) {
 bool menu_claims_key(const std::string& window_id, const platform::KeyChord& key) {
   MacBar& bar = bar_source_for(window_id);
   return bar.built && bar.main && claims_key(*bar.main, key);
+}
+
+bool stock_key_fallback(const std::string& window_id, const platform::KeyChord& k) {
+  constexpr std::uint64_t kMods =
+      platform::kModCommand | platform::kModControl | platform::kModOption | platform::kModShift;
+  std::uint64_t m = k.modifiers & kMods;
+  if (k.shift) m |= platform::kModShift;
+  if (!(m & platform::kModCommand)) return false;
+  platform::MenuCommand action;
+  if (m == platform::kModCommand && k.key == "z") action = platform::MenuCommand::kUndo;
+  else if (m == platform::kModCommand && k.key == "x") action = platform::MenuCommand::kCut;
+  else if (m == platform::kModCommand && k.key == "c") action = platform::MenuCommand::kCopy;
+  else if (m == platform::kModCommand && k.key == "v") action = platform::MenuCommand::kPaste;
+  else if (m == platform::kModCommand && k.key == "a") action = platform::MenuCommand::kSelectAll;
+  else if (m == (platform::kModCommand | platform::kModShift) && k.key == "z") action = platform::MenuCommand::kRedo;
+  else return false;
+  if (!menu_bar_exists(window_id) || menu_claims_key(window_id, k)) return false;
+  platform::WebView* view = webview_for_id(g_w.load(), window_id);
+  if (!view) return false;
+  view->editing_command(action);
+  return true;
 }
 
 void menu_bars_reset_for_tests() {

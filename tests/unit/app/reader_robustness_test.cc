@@ -31,6 +31,7 @@
 #include "core/page_bridge.h"
 #include "platform/common/speech_queue.h"
 #include "platform/common/voice_choice.h"
+#include "core/window_observers.h"
 #include "platform/fake/fake_capture.h"
 #include "platform/fake/fake_desktop_shell.h"
 #include "platform/fake/fake_dock.h"

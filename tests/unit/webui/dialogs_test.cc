@@ -7,6 +7,7 @@
 #include "core/launcher.h"
 #include "core/page_bridge.h"
 #include "core/settings.h"
+#include "core/window_observers.h"
 #include "platform/webview_lib.h"
 #include "tests/unit/core/test_support.h"
 #include "webui/auto_dialog.h"

@@ -7,6 +7,7 @@
 
 #include "core/page_bridge.h"
 #include "tests/unit/core/window_test_support.h"
+#include "core/window_observers.h"
 #include "webui/navigation.h"
 #include "webui/popups.h"
 
