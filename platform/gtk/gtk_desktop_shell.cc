@@ -532,9 +532,9 @@ class GtkDesktopShell : public DesktopShell {
         new SearchRef(job), +[](gpointer p) { delete static_cast<SearchRef*>(p); });
     GObjectPtr<GDBusConnection> c = bus(G_BUS_TYPE_SESSION);
     if (!c) return walk_instead(job);
-    g_dbus_connection_call(c.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-                           g_variant_new("(s)", kIndex), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs,
-                           nullptr, index_owner, new SearchRef(job));
+    g_dbus_connection_call(c.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                           "NameHasOwner", g_variant_new("(s)", kIndex), G_VARIANT_TYPE("(b)"),
+                           G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, index_owner, new SearchRef(job));
   }
 };
 

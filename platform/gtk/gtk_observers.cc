@@ -219,7 +219,8 @@ class GtkSystemEvents : public SystemEvents {
           }
           if (r) {
             // A change heard meanwhile is newer than this answer.
-            if (!self->scheme_changed_) self->scheme_ = scheme_of(GPtr<GVariant>(g_variant_get_child_value(r.get(), 0)));
+            if (!self->scheme_changed_)
+              self->scheme_ = scheme_of(GPtr<GVariant>(g_variant_get_child_value(r.get(), 0)));
             self->theme_maybe_changed();
           }
           self->theme_known();

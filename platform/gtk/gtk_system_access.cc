@@ -210,8 +210,8 @@ void check_authorization(const AuthRef& call, GDBusConnection* bus) {
   // No time-out here: the person at the prompt is waited for, as long as the
   // requester waits (it withdraws the request when it stops waiting).
   g_dbus_connection_call(bus, kPolkit, kAuthority, kAuthorityIface, "CheckAuthorization", args,
-                         G_VARIANT_TYPE("((bba{ss}))"), G_DBUS_CALL_FLAGS_NONE, G_MAXINT, call->cancel.get(), auth_checked,
-                         new AuthRef(call));
+                         G_VARIANT_TYPE("((bba{ss}))"), G_DBUS_CALL_FLAGS_NONE, G_MAXINT, call->cancel.get(),
+                         auth_checked, new AuthRef(call));
 }
 
 // ---- other applications' windows ---------------------------------------------

@@ -409,7 +409,8 @@ void ContentGroup::add_handler(const std::string& name) {
   handler_names.push_back(name);
   webkit_user_content_manager_register_script_message_handler_with_reply(ucm.get(), name.c_str(), kWorld);
   const std::string signal = "script-message-with-reply-received::" + name;
-  signals.emplace_back(ucm.get(), signal.c_str(), G_CALLBACK(&GtkWebView::on_message), new GtkWebView::Route{this, name},
+  signals.emplace_back(ucm.get(), signal.c_str(), G_CALLBACK(&GtkWebView::on_message),
+                       new GtkWebView::Route{this, name},
                        +[](gpointer p, GClosure*) { delete static_cast<GtkWebView::Route*>(p); });
   rebuild();
 }
@@ -497,7 +498,8 @@ void install_web_extension() {
   if (done) return;
   done = true;
   const gsize size = gsize(kQuibexWebExtEnd - kQuibexWebExt);
-  const std::string name = take_string(g_compute_checksum_for_data(G_CHECKSUM_SHA256, kQuibexWebExt, size)).substr(0, 24);
+  const std::string sum = take_string(g_compute_checksum_for_data(G_CHECKSUM_SHA256, kQuibexWebExt, size));
+  const std::string name = sum.substr(0, 24);
   std::string why;
   for (const char* base : {g_get_user_runtime_dir(), g_get_user_cache_dir(), g_get_tmp_dir()}) {
     const std::string top = std::string(base) + "/quibex-" + std::to_string(getuid());
