@@ -20,6 +20,7 @@
 //   there; an instance that was finalized first, or a handler that was
 //   disconnected elsewhere, is left alone.
 
+#include <gio/gio.h>
 #include <glib-object.h>
 
 #include <memory>
@@ -89,6 +90,10 @@ struct GRelease<GTimeZone> {
   void operator()(GTimeZone* z) const { g_time_zone_unref(z); }
 };
 template <>
+struct GRelease<GDBusNodeInfo> {
+  void operator()(GDBusNodeInfo* i) const { g_dbus_node_info_unref(i); }
+};
+template <>
 struct GRelease<GDir> {
   void operator()(GDir* d) const { g_dir_close(d); }
 };
@@ -99,6 +104,10 @@ struct GRelease<GSource> {
 template <>
 struct GRelease<GMainLoop> {
   void operator()(GMainLoop* l) const { g_main_loop_unref(l); }
+};
+template <>
+struct GRelease<GAsyncQueue> {
+  void operator()(GAsyncQueue* q) const { g_async_queue_unref(q); }
 };
 
 template <typename T>
