@@ -17,8 +17,8 @@
 // - SignalConnection is main-thread only (it keeps a weak pointer to its
 //   instance). It disconnects its handler once: when it is destroyed, assigned or
 //   disconnected, and only while both the instance and the handler are still
-//   there; an instance that was finalized first, or a handler that was
-//   disconnected elsewhere, is left alone.
+//   there; an instance that was disposed first (a destroyed widget, a finalized
+//   object), or a handler that was disconnected elsewhere, is left alone.
 
 #include <gio/gio.h>
 #include <glib-object.h>
@@ -192,7 +192,7 @@ class SignalConnection {
     watch(instance);
   }
 
-  gpointer instance_ = nullptr;  // null once the instance is finalized
+  gpointer instance_ = nullptr;  // null once the instance is disposed
   gulong id_ = 0;
 };
 

@@ -679,7 +679,8 @@ void Tray::popup(std::shared_ptr<const MenuNode> menu, MenuChosen chosen) {
                        gtk_widget_destroy(GTK_WIDGET(m));
                        g_object_unref(m);
                        return G_SOURCE_REMOVE;
-                     }, t->popup_.release());  // the idle takes the menu's reference
+                     }, shell);
+                     t->popup_.release();  // the idle has the menu's reference now
                    }),
                    this);
   GdkEvent* event = gtk_get_current_event();
