@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_screens.h"
 
 namespace platform::gtk {
@@ -315,18 +316,15 @@ class GtkCapture : public ScreenCapture {
     const int x = std::clamp(a.x, 0, rw), y = std::clamp(a.y, 0, rh);
     const int cw = std::min(int(std::min<std::uint32_t>(w, 1u << 16)), rw - x);
     const int ch = std::min(int(std::min<std::uint32_t>(h, 1u << 16)), rh - y);
-    GdkPixbuf* pb = cw > 0 && ch > 0 ? gdk_pixbuf_get_from_window(root, x, y, cw, ch) : nullptr;
+    GObjectPtr<GdkPixbuf> pb(cw > 0 && ch > 0 ? gdk_pixbuf_get_from_window(root, x, y, cw, ch) : nullptr);
     if (!pb) return done(std::nullopt, "");
-    std::thread([pb, done = std::move(done)] {
-      gchar* buf = nullptr;
+    std::thread([pb = std::move(pb), done = std::move(done)]() mutable {
+      GPtr<char> buf;
       gsize len = 0;
-      std::optional<PngImage> out;
-      if (gdk_pixbuf_save_to_buffer(pb, &buf, &len, "png", nullptr, nullptr))
-        out = PngImage{std::string(buf, len), gdk_pixbuf_get_width(pb), gdk_pixbuf_get_height(pb)};
-      else
-        out = PngImage{"", gdk_pixbuf_get_width(pb), gdk_pixbuf_get_height(pb)};
-      g_free(buf);
-      g_object_unref(pb);
+      PngImage out{"", gdk_pixbuf_get_width(pb.get()), gdk_pixbuf_get_height(pb.get())};
+      if (gdk_pixbuf_save_to_buffer(pb.get(), out_ptr(buf), &len, "png", nullptr, nullptr))
+        out.png.assign(buf.get(), len);
+      pb.reset();
       done(out, "");
     }).detach();
   }
