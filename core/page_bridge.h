@@ -6,7 +6,8 @@
 
 #include "platform/webview.h"
 
-// The shim for one window: window.__QUIB_WIN, window.__invoke, window.__quibResolve.
+// The shim for one window: window.__QUIB_WIN, window.__invoke, window.__quibResolve,
+// window.__quibAnswers (core/js/quib_shim.js).
 std::string quib_shim_js(const std::string& winId);
 // Wires a web view: the "quib" handler, then the shim, the page library and the
 // inject script as document-start scripts of its main frame.
@@ -17,10 +18,20 @@ void detach_quib_bridge(platform::WebView* view);
 void quib_bridge_page_ended(platform::WebView* view);
 // Shared delegates of every new web view.
 void quib_apply_web_delegates(platform::WebView* view);
-// One posted page message, as the view's handler receives it, with its way back.
+// One posted page message, as the view's handler receives it, with its way back:
+// one call, the calls of one turn of the page, or only a way back
+// (core/page_messages.h). Anything else is refused whole.
 void quib_on_page_message(platform::WebView* view, const std::string& winId, const platform::ScriptMessage& m,
                           std::unique_ptr<platform::MessageReply> reply);
 // Forgets every window's call numbers; for tests that reuse the process.
 void quib_bridge_reset_for_tests();
-// Answers a call id: "q<digits>" goes to the backend as GOT, "<win>:<seq>" into the page.
-void reply_to_call(void* w, const std::string& id, int status, const std::string& json);
+enum class Delivery {
+  kNow,          // before returning, with any answers of the document that wait
+  kWithTheTurn,  // from a main-queue item behind those waiting now, with the answers they give
+};
+// Answers a call id: "q<digits>" goes to the backend as GOT, "<win>:<seq>" into the
+// page that made the call, once, and only while its document is the window's
+// current one. Answers for one document go to its page in the order taken here,
+// several at once where they meet. Main thread.
+void reply_to_call(void* w, const std::string& id, int status, const std::string& json,
+                   Delivery when = Delivery::kNow);
