@@ -71,7 +71,8 @@ constexpr const char* kWorld = kBridgeWorld;
 // anything else posted is ignored, as the handler would ignore it. Texts
 // posted before the private world listens are queued; the two sides greet
 // each other, whichever runs first. An answer the private world hands back
-// ("<name> <n> <1|0><json>") settles the call through window.__quibResolve.
+// ("<name> <n> <1|0><json>") settles the call through window.__quibResolve;
+// answers to several calls ("<name> <n> *<text>") go to window.__quibAnswers.
 std::string page_relay_js(const std::string& name) {
   return "(() => {"
          "const name = '" + name + "';"
@@ -83,7 +84,10 @@ std::string page_relay_js(const std::string& name) {
          " queue.splice(0).forEach(send); }, true);"
          "document.addEventListener('quib:answer', (e) => { const d = e.detail;"
          " if (typeof d !== 'string' || d.slice(0, name.length + 1) !== name + ' ') return;"
-         " const a = name.length + 1; const b = d.indexOf(' ', a); const f = window.__quibResolve;"
+         " const a = name.length + 1; const b = d.indexOf(' ', a); if (b < 0) return;"
+         " if (d[b + 1] === '*') { const g = window.__quibAnswers;"
+         "  if (typeof g === 'function') g(d.slice(b + 2)); return; }"
+         " const f = window.__quibResolve;"
          " if (b > a && typeof f === 'function') f(Number(d.slice(a, b)), d[b + 1] === '1', d.slice(b + 2)); }, true);"
          "const handlers = (window.webkit && window.webkit.messageHandlers) || {};"
          "const own = {}; for (const k in handlers) own[k] = handlers[k];"
@@ -145,22 +149,25 @@ std::string string_bytes(JSCValue* v) {
 }
 
 // Answers one post: its promise in the private world settles with "1" or "0"
-// followed by the JSON text.
+// followed by the JSON text, or with "*" followed by the text of several answers.
 class GtkMessageReply : public MessageReply {
  public:
   GtkMessageReply(WebKitScriptMessageReply* reply, JSCContext* ctx)
       : reply_(webkit_script_message_reply_ref(reply)), ctx_(add_ref(ctx)) {}
-  void answer(bool ok, const std::string& json) override {
+  void answer(bool ok, const std::string& json) override { settle(ok ? '1' : '0', json); }
+  void answer_batch(const std::string& text) override { settle('*', text); }
+
+ private:
+  void settle(char kind, const std::string& rest) {
     std::string text;
-    text.reserve(json.size() + 1);
-    text += ok ? '1' : '0';
-    text += json;
+    text.reserve(rest.size() + 1);
+    text += kind;
+    text += rest;
     GPtr<GBytes> bytes(g_bytes_new(text.data(), text.size()));
     GObjectPtr<JSCValue> v(jsc_value_new_string_from_bytes(ctx_.get(), bytes.get()));
     webkit_script_message_reply_return_value(reply_.get(), v.get());
   }
 
- private:
   GPtr<WebKitScriptMessageReply> reply_;
   GObjectPtr<JSCContext> ctx_;
 };
