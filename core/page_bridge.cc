@@ -196,7 +196,7 @@ void attach_quib_bridge(platform::WebView* view, const std::string& winId) {
   });
   view->add_user_script(quib_shim_js(winId));
   view->add_user_script(QUIB_CLIENT_JS);
-  if (!g_inject_js.empty()) view->add_user_script(utf8_sanitize(g_inject_js));
+  if (!settings().inject_js.empty()) view->add_user_script(utf8_sanitize(settings().inject_js));
 }
 
 void detach_quib_bridge(platform::WebView* view) {

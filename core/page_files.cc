@@ -61,7 +61,7 @@ std::string quib_read_access_url(const std::string& file_path, const std::string
 }
 
 void load_page_file(platform::WebView* view, const std::string& abs_path) {
-  view->load_file(abs_path, quib_read_access_url(abs_path, g_read_access));
+  view->load_file(abs_path, quib_read_access_url(abs_path, settings().read_access));
 }
 
 bool load_html_file(void* w, const std::string& path) {

@@ -78,7 +78,7 @@ QuibWindow* make_registry_window(const std::string& id, std::unique_ptr<platform
   if (!view) return nullptr;
   view->enable_webgpu();
   view->enable_file_access();
-  if (g_debug) view->set_developer_extras(true);
+  if (settings().debug_on) view->set_developer_extras(true);
   forward_page_console(view.get(), id);
   std::unique_ptr<NativeWindow> window = platform::current().make_window(params);
   if (!window) return nullptr;
@@ -88,7 +88,7 @@ QuibWindow* make_registry_window(const std::string& id, std::unique_ptr<platform
 
   attach_quib_bridge(view.get(), id);
   window->set_content(view.get());
-  if (!g_user_agent.empty()) view->set_user_agent(g_user_agent);
+  if (!settings().user_agent.empty()) view->set_user_agent(settings().user_agent);
   quib_apply_web_delegates(view.get());
 
   NativeWindow* win = window.get();
@@ -151,7 +151,7 @@ void do_winopen(void* w, std::unique_ptr<WinOpenReq> r) {
   if (!r->parent.empty())
     if (NativeWindow* parent = window_for_id(w, r->parent); parent && parent != win) parent->add_child_window(win);
 
-  if (g_debug_open) webview->open_inspector();
+  if (settings().debug_open) webview->open_inspector();
 }
 
 void do_winclose(void*, std::unique_ptr<std::string> id) {

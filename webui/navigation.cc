@@ -324,8 +324,8 @@ void do_reload(void* w) {
     const std::string url = view ? view->url() : std::string();
     if (view && !url.empty() && url != "about:blank")
       view->reload_from_origin();
-    else if (!g_html_path.empty())
-      load_html_file(w, g_html_path);
+    else if (!settings().html_path.empty())
+      load_html_file(w, settings().html_path);
     return;
   }
   for (auto& [id, qw] : g_windows)

@@ -120,7 +120,7 @@ void quib_popup_event(const std::string& window, const std::string& url, const s
 }
 
 void quib_popup_new_window_action(WebView* opener, const std::string& url) {
-  const std::string fallback = g_popup_mode == "deny" ? "deny" : "external";
+  const std::string fallback = settings().popups == "deny" ? "deny" : "external";
   quib_popup_ask("", quib_winid_for_webview(opener), url, fallback, [url, fallback](const std::string& answer) {
     const std::string action = action_for(answer, fallback);
     if (action == "external" && is_web_url(url)) platform::current().open_external(url);
@@ -140,7 +140,7 @@ WebView* quib_create_webview(WebView* opener, const platform::NavigationAction& 
   if (!opener) return nullptr;
   const std::string url = action.url;
   const bool web = is_web_url(url);
-  const std::string mode = g_popup_mode.empty() ? "external" : g_popup_mode;
+  const std::string mode = settings().popups.empty() ? "external" : settings().popups;
   const std::string opener_id = quib_winid_for_webview(opener);
   if (mode != "window") {
     quib_popup_ask("", opener_id, url, mode, [url, web, mode](const std::string& answer) {

@@ -367,16 +367,16 @@ TEST_F(PageBridge, TextHandedToThePageIsMadeUtf8) {
   ret("RET main:4 0 \"a\xff\"");
   EXPECT_EQ(answers(main_view), (A{{"4:{}", "d1", true, "\"a" + r + "\""}}));
 
-  g_inject_js = "window.injected = '\xfe';";
+  settings().inject_js = "window.injected = '\xfe';";
   FakeWebView* w = add_window("w3");
-  g_inject_js.clear();
+  settings().inject_js.clear();
   EXPECT_EQ(w->user_scripts.at(2), "window.injected = '" + r + "';");
 }
 
 TEST_F(PageBridge, EveryPageGetsShimLibraryAndInjectScriptInOrder) {
-  g_inject_js = "window.injected = 1;";
+  settings().inject_js = "window.injected = 1;";
   FakeWebView* w = add_window("it's");
-  g_inject_js.clear();
+  settings().inject_js.clear();
   ASSERT_EQ(w->user_scripts.size(), 3u);
   EXPECT_EQ(w->user_scripts[0], quib_shim_js("it's"));
   EXPECT_NE(w->user_scripts[0].find("window.__QUIB_WIN = 'it\\'s'"), std::string::npos);
