@@ -28,10 +28,19 @@
 #include <vector>
 
 #include "platform/gtk/gtk_screens.h"
+#include "platform/gtk/image_module.h"
+#include "platform/gtk/module_loader.h"
 
 namespace platform::gtk {
 
 namespace {
+
+// Text recognition and thumbnails, from their module, opened off the main
+// thread: tesseract and poppler take longer to load than a command should wait.
+ModuleOf<ImageServices>& image_services() {
+  static auto* m = new ModuleOf<ImageServices>("image", kImageModuleEntry, "text recognition and thumbnails");
+  return *m;
+}
 
 std::string display_name() {
   GdkDisplay* d = gdk_display_get_default();
@@ -341,11 +350,17 @@ class GtkCapture : public ScreenCapture {
   }
   void recognize_text(const std::string& path,
                       std::function<void(std::optional<std::vector<TextLine>>, std::string)> done) override {
-    recognize_text_file(path, std::move(done));
+    image_services().with([path, done = std::move(done)](ImageServices* s) mutable {
+      if (!s) return done(std::nullopt, "");
+      s->recognize_text(path, std::move(done));
+    });
   }
   void thumbnail(const std::string& path, std::uint32_t max_px,
                  std::function<void(std::optional<PngImage>, std::string)> done) override {
-    thumbnail_file(path, max_px, std::move(done));
+    image_services().with([path, max_px, done = std::move(done)](ImageServices* s) mutable {
+      if (!s) return done(std::nullopt, "");
+      s->thumbnail(path, max_px, std::move(done));
+    });
   }
 };
 
