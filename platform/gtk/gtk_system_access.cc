@@ -1,4 +1,4 @@
-// Secrets through the Secret Service (libsecret), authentication through polkit,
+// Secrets through the Secret Service (the secrets module), authentication through polkit,
 // and other applications' windows through the window manager's EWMH lists. Each
 // service is first asked a trivial question with a short time-out, so that one
 // that holds its name but never answers fails a request in seconds. What follows
@@ -9,7 +9,6 @@
 #include <X11/Xlib.h>
 #include <gdk/gdkx.h>
 #include <gio/gio.h>
-#include <libsecret/secret.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +21,8 @@
 #include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
+#include "platform/gtk/module_loader.h"
+#include "platform/gtk/secret_module.h"
 #include "platform/gtk/x11_props.h"
 #include "platform/system_access.h"
 
@@ -29,22 +30,10 @@ namespace platform::gtk {
 
 namespace {
 
-// One schema for every item: the service and account pair names it.
-const SecretSchema* schema() {
-  static const SecretSchema s = {"org.quibex.Secret",
-                                 SECRET_SCHEMA_NONE,
-                                 {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                  {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                  {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                                 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-  return &s;
-}
-
-GHashTable* attributes(const std::string& service, const std::string& account) {
-  GHashTable* t = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free);
-  g_hash_table_insert(t, g_strdup("service"), g_strdup(service.c_str()));
-  g_hash_table_insert(t, g_strdup("account"), g_strdup(account.c_str()));
-  return t;
+// The Secret Service, from its module; opened by the first request.
+ModuleOf<SecretStore>& secrets() {
+  static auto* m = new ModuleOf<SecretStore>("secret", "quibex_secret_module", "the Secret Service (libsecret)");
+  return *m;
 }
 
 using SecretDone = std::function<void(SecretResult)>;
@@ -77,36 +66,6 @@ struct SecretCall {
   }
 };
 using SecretRef = std::shared_ptr<SecretCall>;
-
-void lookup_done(GObject*, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SecretRef> call(static_cast<SecretRef*>(data));
-  GError* error = nullptr;
-  SecretValue* value = secret_password_lookup_binary_finish(res, &error);
-  if (error) return (*call)->finish(from_error(error));
-  SecretResult r;
-  if (value) {
-    r.found = true;
-    gsize n = 0;
-    const gchar* bytes = secret_value_get(value, &n);
-    if (g_utf8_validate(bytes, gssize(n), nullptr)) r.value = std::string(bytes, n);
-    secret_value_unref(value);
-  }
-  (*call)->finish(r);
-}
-
-void stored(GObject*, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SecretRef> call(static_cast<SecretRef*>(data));
-  GError* error = nullptr;
-  secret_password_store_finish(res, &error);
-  (*call)->finish(error ? from_error(error) : SecretResult{});
-}
-
-void cleared(GObject*, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SecretRef> call(static_cast<SecretRef*>(data));
-  GError* error = nullptr;
-  secret_password_clear_finish(res, &error);  // false without error: nothing matched
-  (*call)->finish(error ? from_error(error) : SecretResult{});
-}
 
 // ---- is the service there? ---------------------------------------------------
 
@@ -296,8 +255,8 @@ WindowMove move_window(long pid, const Rect& frame) {
 
 // Without a session bus there is no Secret Service to reach; a store that does
 // not answer at once fails within the probe's bound. Otherwise op runs, with the
-// call's cancellable; the result withdraws the request.
-std::function<void()> with_store(SecretDone done, std::function<void(const SecretRef&)> op) {
+// secrets module and the call's cancellable; the result withdraws the request.
+std::function<void()> with_store(SecretDone done, std::function<void(SecretStore&, const SecretRef&)> op) {
   auto call = std::make_shared<SecretCall>();
   call->done = std::move(done);
   if (!desktop_session_bus_configured()) {
@@ -310,7 +269,15 @@ std::function<void()> with_store(SecretDone done, std::function<void(const Secre
   probe(G_BUS_TYPE_SESSION, "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.Secret.Service",
         "Collections", call->cancel, [call, op = std::move(op)](GDBusConnection*, GError* error) {
           if (error) return call->finish(from_error(error));
-          if (call->done) op(call);
+          if (!call->done) return;
+          SecretStore* store = secrets().get();
+          if (!store) {
+            SecretResult r;
+            r.status = -1;
+            r.message = "the Secret Service cannot be reached without libsecret";
+            return call->finish(r);
+          }
+          op(*store, call);
         });
   return [call] { call->withdraw(); };
 }
@@ -319,32 +286,20 @@ class GtkSystemAccess : public SystemAccess {
  public:
   std::function<void()> secret_get(const std::string& service, const std::string& account,
                                    SecretDone done) override {
-    return with_store(std::move(done), [service, account](const SecretRef& call) {
-      GHashTable* attrs = attributes(service, account);
-      secret_password_lookupv(schema(), attrs, call->cancel, lookup_done, new SecretRef(call));
-      g_hash_table_unref(attrs);
+    return with_store(std::move(done), [service, account](SecretStore& store, const SecretRef& call) {
+      store.lookup(service, account, call->cancel, [call](SecretResult r) { call->finish(std::move(r)); });
     });
   }
   std::function<void()> secret_set(const std::string& service, const std::string& account, const std::string& value,
                                    SecretDone done) override {
-    return with_store(std::move(done), [service, account, value](const SecretRef& call) {
-      GHashTable* attrs = attributes(service, account);
-      // The service replaces the matching item as it stores the new one: there is
-      // never a moment without a secret, and a failed store keeps the old one.
-      SecretValue* v = secret_value_new(value.data(), gssize(value.size()), "text/plain");
-      const std::string label = service + " (" + account + ")";
-      secret_password_storev_binary(schema(), attrs, SECRET_COLLECTION_DEFAULT, label.c_str(), v, call->cancel,
-                                    stored, new SecretRef(call));
-      secret_value_unref(v);
-      g_hash_table_unref(attrs);
+    return with_store(std::move(done), [service, account, value](SecretStore& store, const SecretRef& call) {
+      store.store(service, account, value, call->cancel, [call](SecretResult r) { call->finish(std::move(r)); });
     });
   }
   std::function<void()> secret_delete(const std::string& service, const std::string& account,
                                       SecretDone done) override {
-    return with_store(std::move(done), [service, account](const SecretRef& call) {
-      GHashTable* attrs = attributes(service, account);
-      secret_password_clearv(schema(), attrs, call->cancel, cleared, new SecretRef(call));
-      g_hash_table_unref(attrs);
+    return with_store(std::move(done), [service, account](SecretStore& store, const SecretRef& call) {
+      store.clear(service, account, call->cancel, [call](SecretResult r) { call->finish(std::move(r)); });
     });
   }
   std::function<void()> authenticate(const std::string& reason, AuthDone done) override {
