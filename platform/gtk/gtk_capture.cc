@@ -30,6 +30,7 @@
 #include "platform/gtk/gtk_screens.h"
 #include "platform/gtk/image_module.h"
 #include "platform/gtk/module_loader.h"
+#include "platform/gtk/recorder_module.h"
 
 namespace platform::gtk {
 
@@ -39,6 +40,13 @@ namespace {
 // thread: tesseract and poppler take longer to load than a command should wait.
 ModuleOf<ImageServices>& image_services() {
   static auto* m = new ModuleOf<ImageServices>("image", kImageModuleEntry, "text recognition and thumbnails");
+  return *m;
+}
+
+// The MP4 writer, from its module; opened by the first recording. GStreamer itself
+// starts (reading its plugin registry) on first use, as it did before it moved.
+ModuleOf<VideoWriterMaker>& recorder() {
+  static auto* m = new ModuleOf<VideoWriterMaker>("recorder", "quibex_recorder_module", "screen recording (GStreamer)");
   return *m;
 }
 
@@ -310,7 +318,12 @@ class GtkCapture : public ScreenCapture {
     return std::nullopt;
   }
   std::unique_ptr<VideoWriter> make_writer(const std::string& path, std::string& error) override {
-    return make_gst_writer(path, error);
+    VideoWriterMaker* maker = recorder().get();
+    if (!maker) {
+      error = "cannot start GStreamer";
+      return nullptr;
+    }
+    return maker->make(path, error);
   }
   std::unique_ptr<FrameStream> make_stream(const CaptureArea& area, std::uint32_t w, std::uint32_t h,
                                            double interval, std::string& error) override {

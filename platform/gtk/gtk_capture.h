@@ -1,7 +1,7 @@
 #pragma once
 // Screen capture and image services on X11: frames through MIT-SHM with the cursor
-// from XFixes, H.264/MP4 through GStreamer; text recognition and thumbnails from
-// the image module (platform/gtk/image_module.h).
+// from XFixes; H.264/MP4 from the recorder module (platform/gtk/recorder_module.h),
+// text recognition and thumbnails from the image module (platform/gtk/image_module.h).
 
 #include <string>
 
@@ -10,8 +10,5 @@
 namespace platform::gtk {
 
 ScreenCapture& gtk_capture();
-
-// Pieces kept in their own files.
-std::unique_ptr<VideoWriter> make_gst_writer(const std::string& path, std::string& error);
 
 }  // namespace platform::gtk
