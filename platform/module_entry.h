@@ -1,7 +1,7 @@
 #pragma once
 // What a module of an optional service gets from the host: the desktops build
 // their optional services (text recognition, the HTTP client, speech, ...) as
-// modules that the host opens on first use (platform/gtk/module_loader.h), each
+// modules that the host opens on first use (platform/common/module_loader.h), each
 // exporting one C function, its entry, that makes the service. A module links no
 // library of the host: it calls the host only through what its entry is handed.
 

@@ -1,9 +1,8 @@
 // Opening the optional services' modules; see module_loader.h.
 
-#include "platform/gtk/module_loader.h"
+#include "platform/common/module_loader.h"
 
 #include <dlfcn.h>
-#include <glib.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,7 +10,9 @@
 #include <thread>
 #include <vector>
 
-namespace platform::gtk {
+#include "platform/platform.h"
+
+namespace platform {
 
 namespace {
 
@@ -87,13 +88,7 @@ void Module::with(std::function<void(void*)> fn) {
   // Opens the module, or waits for an open under way through get, off the main thread.
   std::thread([this] {
     get();
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT,
-        +[](gpointer self) {
-          static_cast<Module*>(self)->opened_on_main();
-          return G_SOURCE_REMOVE;
-        },
-        this, nullptr);
+    platform::current().main_queue().post([this] { opened_on_main(); });
   }).detach();
 }
 
@@ -108,4 +103,4 @@ void Module::opened_on_main() {
   ready_ = true;
 }
 
-}  // namespace platform::gtk
+}  // namespace platform

@@ -19,7 +19,7 @@
 
 #include "platform/module_entry.h"
 
-namespace platform::gtk {
+namespace platform {
 
 class Module {
  public:
@@ -34,8 +34,9 @@ class Module {
   void* get();
   // Main thread: fn(service or null) runs exactly once on the main thread, after
   // every fn given before it: at once when the module is open, else once a
-  // thread of its own has opened it. For modules too slow to open on the main
-  // thread.
+  // thread of its own has opened it (through the main queue, so commands behind
+  // the first use wait their turn as usual). For modules too slow to open on the
+  // main thread.
   void with(std::function<void(void*)> fn);
 
  private:
@@ -68,5 +69,5 @@ class ModuleOf {
   Module module_;
 };
 
-}  // namespace platform::gtk
+}  // namespace platform
 

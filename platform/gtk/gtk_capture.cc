@@ -3,6 +3,7 @@
 // never shared between threads; X errors on those connections are GDK's to
 // ignore, and every request is kept inside the root window so none is expected.
 
+#include "platform/common/module_loader.h"
 #include "platform/gtk/gtk_capture.h"
 
 #include <X11/Xlib.h>
@@ -29,7 +30,6 @@
 
 #include "platform/gtk/gtk_screens.h"
 #include "platform/gtk/image_module.h"
-#include "platform/gtk/module_loader.h"
 #include "platform/gtk/recorder_module.h"
 
 namespace platform::gtk {

@@ -20,11 +20,11 @@
 #include <vector>
 
 #include "platform/desktop_shell.h"
+#include "platform/common/module_loader.h"
 #include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_sounds.h"
 #include "platform/gtk/index_module.h"
-#include "platform/gtk/module_loader.h"
 #include "platform/platform.h"
 #include "platform/webview.h"
 

@@ -1,8 +1,8 @@
 // The HTTP client of the Linux desktop: libcurl's, from its module, opened by
 // the first exchange (on the AI queue's thread, never the main thread's).
 
+#include "platform/common/module_loader.h"
 #include "platform/gtk/gtk_platform.h"
-#include "platform/gtk/module_loader.h"
 #include "platform/http.h"
 
 namespace platform::gtk {

@@ -4,12 +4,12 @@
 // that a server that stops answering holds up that thread alone; the thread is
 // never joined, so that a call stuck there cannot hold up the host's exit either.
 
+#include "platform/common/module_loader.h"
 #include "platform/gtk/gtk_sounds.h"
 
 #include <gdk/gdk.h>
 
 #include "platform/gtk/glib_loop.h"
-#include "platform/gtk/module_loader.h"
 #include "platform/gtk/sound_module.h"
 #include "platform/platform.h"
 

@@ -18,10 +18,10 @@
 #include <optional>
 #include <string>
 
+#include "platform/common/module_loader.h"
 #include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
-#include "platform/gtk/module_loader.h"
 #include "platform/gtk/secret_module.h"
 #include "platform/gtk/x11_props.h"
 #include "platform/system_access.h"

@@ -1,7 +1,7 @@
 #pragma once
 // The image services' module (libquibex-image.so): text recognition with
 // tesseract and thumbnails with gdk-pixbuf and poppler, whose libraries the
-// host loads only with it (platform/gtk/module_loader.h).
+// host loads only with it (platform/common/module_loader.h).
 
 #include <cstdint>
 #include <functional>

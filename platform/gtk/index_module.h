@@ -1,7 +1,7 @@
 #pragma once
 // The file-index module (libquibex-index.so): the desktop's file index
 // (Tracker 3's files miner) through tracker-sparql, which the host loads only
-// with it (platform/gtk/module_loader.h).
+// with it (platform/common/module_loader.h).
 
 #include <functional>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 // The recorder's module (libquibex-recorder.so): the MP4 writer on GStreamer,
-// which the host loads only with it (platform/gtk/module_loader.h).
+// which the host loads only with it (platform/common/module_loader.h).
 
 #include <memory>
 #include <string>

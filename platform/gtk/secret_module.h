@@ -1,6 +1,6 @@
 #pragma once
 // The secrets module (libquibex-secret.so): the Secret Service through libsecret,
-// which the host loads only with it (platform/gtk/module_loader.h).
+// which the host loads only with it (platform/common/module_loader.h).
 
 #include <functional>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 // The sound module (libquibex-sound.so): theme sounds and sound files through
-// libcanberra, which the host loads only with it (platform/gtk/module_loader.h).
+// libcanberra, which the host loads only with it (platform/common/module_loader.h).
 
 #include <string>
 
