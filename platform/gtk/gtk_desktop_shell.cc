@@ -7,7 +7,6 @@
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <gtk/gtk.h>
-#include <libtracker-sparql/tracker-sparql.h>
 #include <webkit2/webkit2.h>
 #include <unistd.h>
 
@@ -21,10 +20,12 @@
 #include <vector>
 
 #include "platform/desktop_shell.h"
+#include "platform/common/module_loader.h"
 #include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_sounds.h"
+#include "platform/gtk/index_module.h"
 #include "platform/platform.h"
 #include "platform/webview.h"
 
@@ -275,7 +276,11 @@ void previewer_answered(GObject* source, GAsyncResult* res, gpointer data) {
 
 // ---- the desktop's file index ---------------------------------------------------
 
-constexpr const char* kIndex = "org.freedesktop.Tracker3.Miner.Files";
+// The index's client, from its module; opened by the first search the index can take.
+ModuleOf<FileIndex>& file_index() {
+  static auto* m = new ModuleOf<FileIndex>("index", "quibex_index_module", "the file index (tracker-sparql)");
+  return *m;
+}
 
 // One search: answered once, by the index, the walk that stands in for it, or the
 // time-out, whichever comes first.
@@ -288,7 +293,6 @@ struct Search {
   bool answered = false;
   guint timer = 0;
   GObjectPtr<GCancellable> cancel{g_cancellable_new()};
-  GObjectPtr<TrackerSparqlConnection> conn;
 };
 using SearchRef = std::shared_ptr<Search>;
 
@@ -313,70 +317,23 @@ void walk_instead(const SearchRef& s) {
   }).detach();
 }
 
-void next_row(GObject* source, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SearchRef> s(static_cast<SearchRef*>(data));
-  TrackerSparqlCursor* cursor = TRACKER_SPARQL_CURSOR(source);
-  const bool more = tracker_sparql_cursor_next_finish(cursor, res, nullptr);
-  if (more && !(*s)->answered) {
-    if (GPtr<char> path{g_filename_from_uri(tracker_sparql_cursor_get_string(cursor, 0, nullptr), nullptr, nullptr)}) {
-      const std::string p = path.get();
-      const std::string& home = (*s)->home;
-      if (p.size() > home.size() && p.compare(0, home.size(), home) == 0 && p[home.size()] == '/')
-        (*s)->paths.push_back(p);
-    }
-    if (int((*s)->paths.size()) < (*s)->limit) {
-      SearchRef* again = s.release();
-      return tracker_sparql_cursor_next_async(cursor, (*again)->cancel.get(), next_row, again);
-    }
-  }
-  tracker_sparql_cursor_close(cursor);
-  answer(*s);
-}
-
-void queried(GObject* source, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SearchRef> s(static_cast<SearchRef*>(data));
-  GObjectPtr<GObject> statement(source);  // the reference index_connected handed over
-  GPtr<GError> error;
-  GObjectPtr<TrackerSparqlCursor> cursor(
-      tracker_sparql_statement_execute_finish(TRACKER_SPARQL_STATEMENT(source), res, out_ptr(error)));
-  if (!cursor) {
-    if (error) g_printerr("quibex: the file index did not answer: %s\n", error->message);
-    return walk_instead(*s);
-  }
-  SearchRef* keep = s.release();
-  tracker_sparql_cursor_next_async(cursor.get(), (*keep)->cancel.get(), next_row, keep);  // the pending call holds it
-}
-
-void index_connected(GObject*, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SearchRef> s(static_cast<SearchRef*>(data));
-  (*s)->conn.reset(tracker_sparql_connection_bus_new_finish(res, nullptr));
-  if (!(*s)->conn) return walk_instead(*s);
-  // Names that contain the query, or indexed text that matches it; case and
-  // accents aside, as the walk does.
-  const char* sparql =
-      "SELECT DISTINCT ?url WHERE {"
-      " { ?f a nfo:FileDataObject ; nie:url ?url ; nfo:fileName ?name ."
-      "   FILTER(CONTAINS(tracker:case-fold(tracker:unaccent(?name)), tracker:case-fold(tracker:unaccent(~q)))) }"
-      " UNION { ?ie fts:match ~q ; nie:isStoredAs ?f . ?f nie:url ?url }"
-      "} LIMIT 1000";
-  GObjectPtr<TrackerSparqlStatement> st(
-      tracker_sparql_connection_query_statement((*s)->conn.get(), sparql, (*s)->cancel.get(), nullptr));
-  if (!st) return walk_instead(*s);
-  tracker_sparql_statement_bind_string(st.get(), "q", (*s)->query.c_str());
-  SearchRef* keep = s.release();
-  // queried takes over the statement's reference.
-  tracker_sparql_statement_execute_async(st.release(), (*keep)->cancel.get(), queried, keep);
-}
-
 void index_owner(GObject* source, GAsyncResult* res, gpointer data) {
   std::unique_ptr<SearchRef> s(static_cast<SearchRef*>(data));
   GPtr<GVariant> out(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, nullptr));
   gboolean has = FALSE;
   if (out) g_variant_get(out.get(), "(b)", &has);
-  if (!has) return walk_instead(*s);
-  SearchRef* keep = s.release();
-  tracker_sparql_connection_bus_new_async(kIndex, nullptr, G_DBUS_CONNECTION(source), (*keep)->cancel.get(),
-                                          index_connected, keep);
+  FileIndex* index = has ? file_index().get() : nullptr;
+  if (!index) return walk_instead(*s);
+  const SearchRef search = *s;
+  index->search(
+      G_DBUS_CONNECTION(source), search->query, search->cancel.get(),
+      [search](const std::string& p) {
+        const std::string& home = search->home;
+        if (p.size() > home.size() && p.compare(0, home.size(), home) == 0 && p[home.size()] == '/')
+          search->paths.push_back(p);
+        return int(search->paths.size()) < search->limit;
+      },
+      [search](bool ok) { ok ? answer(search) : walk_instead(search); });
 }
 
 class GtkDesktopShell : public DesktopShell {
@@ -533,7 +490,7 @@ class GtkDesktopShell : public DesktopShell {
     GObjectPtr<GDBusConnection> c = bus(G_BUS_TYPE_SESSION);
     if (!c) return walk_instead(job);
     g_dbus_connection_call(c.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                           "NameHasOwner", g_variant_new("(s)", kIndex), G_VARIANT_TYPE("(b)"),
+                           "NameHasOwner", g_variant_new("(s)", kFileIndexName), G_VARIANT_TYPE("(b)"),
                            G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, index_owner, new SearchRef(job));
   }
 };

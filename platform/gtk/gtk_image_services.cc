@@ -25,7 +25,8 @@
 #include <vector>
 
 #include "platform/gtk/glib_ptr.h"
-#include "platform/gtk/gtk_capture.h"
+#include "platform/gtk/image_module.h"
+#include "platform/module_entry.h"
 
 namespace platform::gtk {
 
@@ -303,19 +304,26 @@ void make_thumbnail(gpointer data, gpointer) {
       +[](gpointer p) { delete static_cast<IconAsk*>(p); });
 }
 
+class ModuleImageServices : public ImageServices {
+ public:
+  void recognize_text(const std::string& path,
+                      std::function<void(std::optional<std::vector<TextLine>>, std::string)> done) override {
+    std::thread([path, done = std::move(done)] { recognize(path, done); }).detach();
+  }
+  void thumbnail(const std::string& path, std::uint32_t max_px, ThumbDone done) override {
+    // Never freed: its threads may outlive static destruction.
+    static GThreadPool* pool = g_thread_pool_new(&make_thumbnail, nullptr, kThumbThreads, FALSE, nullptr);
+    if (!pool) return done(std::nullopt, "");
+    // A push whose thread cannot be made stays queued for the threads there are.
+    g_thread_pool_push(pool, new ThumbJob{path, max_px, std::move(done)}, nullptr);
+  }
+};
+
 }  // namespace
 
-void recognize_text_file(const std::string& path,
-                         std::function<void(std::optional<std::vector<TextLine>>, std::string)> done) {
-  std::thread([path, done = std::move(done)] { recognize(path, done); }).detach();
-}
-
-void thumbnail_file(const std::string& path, std::uint32_t max_px, ThumbDone done) {
-  // Never freed: its threads may outlive static destruction.
-  static GThreadPool* pool = g_thread_pool_new(&make_thumbnail, nullptr, kThumbThreads, FALSE, nullptr);
-  if (!pool) return done(std::nullopt, "");
-  // A push whose thread cannot be made stays queued for the threads there are.
-  g_thread_pool_push(pool, new ThumbJob{path, max_px, std::move(done)}, nullptr);
-}
-
 }  // namespace platform::gtk
+
+QUIBEX_MODULE_ENTRY(quibex_image_module) {
+  static auto* services = new platform::gtk::ModuleImageServices;
+  return static_cast<platform::gtk::ImageServices*>(services);
+}

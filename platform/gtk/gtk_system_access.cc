@@ -1,4 +1,4 @@
-// Secrets through the Secret Service (libsecret), authentication through polkit,
+// Secrets through the Secret Service (the secrets module), authentication through polkit,
 // and other applications' windows through the window manager's EWMH lists. Each
 // service is first asked a trivial question with a short time-out, so that one
 // that holds its name but never answers fails a request in seconds. What follows
@@ -9,7 +9,6 @@
 #include <X11/Xlib.h>
 #include <gdk/gdkx.h>
 #include <gio/gio.h>
-#include <libsecret/secret.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,10 +18,12 @@
 #include <optional>
 #include <string>
 
+#include "platform/common/module_loader.h"
 #include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
+#include "platform/gtk/secret_module.h"
 #include "platform/gtk/x11_props.h"
 #include "platform/system_access.h"
 
@@ -30,22 +31,10 @@ namespace platform::gtk {
 
 namespace {
 
-// One schema for every item: the service and account pair names it.
-const SecretSchema* schema() {
-  static const SecretSchema s = {"org.quibex.Secret",
-                                 SECRET_SCHEMA_NONE,
-                                 {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                  {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                  {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                                 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-  return &s;
-}
-
-GPtr<GHashTable> attributes(const std::string& service, const std::string& account) {
-  GPtr<GHashTable> t(g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free));
-  g_hash_table_insert(t.get(), g_strdup("service"), g_strdup(service.c_str()));
-  g_hash_table_insert(t.get(), g_strdup("account"), g_strdup(account.c_str()));
-  return t;
+// The Secret Service, from its module; opened by the first request.
+ModuleOf<SecretStore>& secrets() {
+  static auto* m = new ModuleOf<SecretStore>("secret", "quibex_secret_module", "the Secret Service (libsecret)");
+  return *m;
 }
 
 using SecretDone = std::function<void(SecretResult)>;
@@ -76,36 +65,6 @@ struct SecretCall {
   }
 };
 using SecretRef = std::shared_ptr<SecretCall>;
-
-void lookup_done(GObject*, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SecretRef> call(static_cast<SecretRef*>(data));
-  GPtr<GError> error;
-  SecretValue* value = secret_password_lookup_binary_finish(res, out_ptr(error));
-  if (error) return (*call)->finish(from_error(error.get()));
-  SecretResult r;
-  if (value) {
-    r.found = true;
-    gsize n = 0;
-    const gchar* bytes = secret_value_get(value, &n);
-    if (g_utf8_validate(bytes, gssize(n), nullptr)) r.value = std::string(bytes, n);
-    secret_value_unref(value);
-  }
-  (*call)->finish(r);
-}
-
-void stored(GObject*, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SecretRef> call(static_cast<SecretRef*>(data));
-  GPtr<GError> error;
-  secret_password_store_finish(res, out_ptr(error));
-  (*call)->finish(error ? from_error(error.get()) : SecretResult{});
-}
-
-void cleared(GObject*, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SecretRef> call(static_cast<SecretRef*>(data));
-  GPtr<GError> error;
-  secret_password_clear_finish(res, out_ptr(error));  // false without error: nothing matched
-  (*call)->finish(error ? from_error(error.get()) : SecretResult{});
-}
 
 // ---- is the service there? ---------------------------------------------------
 
@@ -282,8 +241,8 @@ WindowMove move_window(long pid, const Rect& frame) {
 
 // Without a session bus there is no Secret Service to reach; a store that does
 // not answer at once fails within the probe's bound. Otherwise op runs, with the
-// call's cancellable; the result withdraws the request.
-std::function<void()> with_store(SecretDone done, std::function<void(const SecretRef&)> op) {
+// secrets module and the call's cancellable; the result withdraws the request.
+std::function<void()> with_store(SecretDone done, std::function<void(SecretStore&, const SecretRef&)> op) {
   auto call = std::make_shared<SecretCall>();
   call->done = std::move(done);
   if (!desktop_session_bus_configured()) {
@@ -296,7 +255,15 @@ std::function<void()> with_store(SecretDone done, std::function<void(const Secre
   probe(G_BUS_TYPE_SESSION, "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.Secret.Service",
         "Collections", call->cancel.get(), [call, op = std::move(op)](GDBusConnection*, const GError* error) {
           if (error) return call->finish(from_error(error));
-          if (call->done) op(call);
+          if (!call->done) return;
+          SecretStore* store = secrets().get();
+          if (!store) {
+            SecretResult r;
+            r.status = -1;
+            r.message = "the Secret Service cannot be reached without libsecret";
+            return call->finish(r);
+          }
+          op(*store, call);
         });
   return [call] { call->withdraw(); };
 }
@@ -305,28 +272,20 @@ class GtkSystemAccess : public SystemAccess {
  public:
   std::function<void()> secret_get(const std::string& service, const std::string& account,
                                    SecretDone done) override {
-    return with_store(std::move(done), [service, account](const SecretRef& call) {
-      secret_password_lookupv(schema(), attributes(service, account).get(), call->cancel.get(), lookup_done,
-                              new SecretRef(call));
+    return with_store(std::move(done), [service, account](SecretStore& store, const SecretRef& call) {
+      store.lookup(service, account, call->cancel.get(), [call](SecretResult r) { call->finish(std::move(r)); });
     });
   }
   std::function<void()> secret_set(const std::string& service, const std::string& account, const std::string& value,
                                    SecretDone done) override {
-    return with_store(std::move(done), [service, account, value](const SecretRef& call) {
-      // The service replaces the matching item as it stores the new one: there is
-      // never a moment without a secret, and a failed store keeps the old one.
-      SecretValue* v = secret_value_new(value.data(), gssize(value.size()), "text/plain");
-      const std::string label = service + " (" + account + ")";
-      secret_password_storev_binary(schema(), attributes(service, account).get(), SECRET_COLLECTION_DEFAULT,
-                                    label.c_str(), v, call->cancel.get(), stored, new SecretRef(call));
-      secret_value_unref(v);
+    return with_store(std::move(done), [service, account, value](SecretStore& store, const SecretRef& call) {
+      store.store(service, account, value, call->cancel.get(), [call](SecretResult r) { call->finish(std::move(r)); });
     });
   }
   std::function<void()> secret_delete(const std::string& service, const std::string& account,
                                       SecretDone done) override {
-    return with_store(std::move(done), [service, account](const SecretRef& call) {
-      secret_password_clearv(schema(), attributes(service, account).get(), call->cancel.get(), cleared,
-                             new SecretRef(call));
+    return with_store(std::move(done), [service, account](SecretStore& store, const SecretRef& call) {
+      store.clear(service, account, call->cancel.get(), [call](SecretResult r) { call->finish(std::move(r)); });
     });
   }
   std::function<void()> authenticate(const std::string& reason, AuthDone done) override {

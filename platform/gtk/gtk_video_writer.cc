@@ -8,7 +8,8 @@
 #include <thread>
 
 #include "platform/gtk/glib_ptr.h"
-#include "platform/gtk/gtk_capture.h"
+#include "platform/gtk/recorder_module.h"
+#include "platform/module_entry.h"
 
 namespace platform::gtk {
 
@@ -142,19 +143,27 @@ class GstWriter : public VideoWriter {
   std::string error_;
 };
 
+class GstWriterMaker : public VideoWriterMaker {
+ public:
+  std::unique_ptr<VideoWriter> make(const std::string& path, std::string& error) override {
+    static const bool inited = gst_init_check(nullptr, nullptr, nullptr);
+    if (!inited) {
+      error = "cannot start GStreamer";
+      return nullptr;
+    }
+    // The file must be creatable now, not only once the first frame is encoded.
+    int fd = path.empty() ? -1 : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    close(fd);
+    return std::make_unique<GstWriter>(path);
+  }
+};
+
 }  // namespace
 
-std::unique_ptr<VideoWriter> make_gst_writer(const std::string& path, std::string& error) {
-  static const bool inited = gst_init_check(nullptr, nullptr, nullptr);
-  if (!inited) {
-    error = "cannot start GStreamer";
-    return nullptr;
-  }
-  // The file must be creatable now, not only once the first frame is encoded.
-  int fd = path.empty() ? -1 : open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return nullptr;
-  close(fd);
-  return std::make_unique<GstWriter>(path);
-}
-
 }  // namespace platform::gtk
+
+QUIBEX_MODULE_ENTRY(quibex_recorder_module) {
+  static auto* maker = new platform::gtk::GstWriterMaker;
+  return static_cast<platform::gtk::VideoWriterMaker*>(maker);
+}
