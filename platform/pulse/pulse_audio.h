@@ -1,17 +1,18 @@
 #pragma once
-// The audio server through PulseAudio's client API (PipeWire desktops serve it
-// too through pipewire-pulse), on a threaded main loop of its own.
+// The audio module's audio server, through PulseAudio's client API (PipeWire
+// desktops serve it too through pipewire-pulse), on a threaded main loop of its
+// own.
+
+#include <functional>
 
 #include "platform/audio.h"
 
 namespace platform::pulse {
 
-// Tags the streams of this process and of every process it starts (the web
-// processes play the pages' sound) so that they can be told apart on the
-// server; call before any other process is started.
-void tag_own_streams();
+// How the server hands changes to the main thread (the module's host gives it).
+using PostToMain = void (*)(std::function<void()> fn);
 
-// The process's audio server; connects on first use.
-AudioServer& pulse_audio_server();
+// A server that connects on first use; it is never destroyed.
+AudioServer* make_pulse_server(PostToMain post_to_main);
 
 }  // namespace platform::pulse
