@@ -1,7 +1,7 @@
 // The desktop's speech: the host's queue of utterances in front of the speech
 // module's synthesizer. The module opens with the speech, on the main thread
-// (its libraries load in well under a millisecond once the audio module's are
-// in, a few without them), the first time a command needs it.
+// (its libraries load in about 2 ms, under 1 ms once the audio module's are in),
+// the first time a command needs it.
 
 #include "platform/common/module_loader.h"
 #include "platform/common/speech_queue.h"
