@@ -9,13 +9,15 @@
 
 namespace platform {
 
+// Any thread, returns at once: fn runs on the main thread through the main queue
+// (platform/main_queue.h), after what was posted before it.
+using PostToMain = void (*)(std::function<void()> fn);
+
 // What the host hands a module's entry, for the entry's call only: a module keeps
 // copies of what it needs. Grows at its end only.
 struct ModuleHost {
   unsigned version = 2;
-  // Any thread, returns at once: fn runs on the main thread through the main
-  // queue (platform/main_queue.h), after what was posted before it.
-  void (*post_to_main)(std::function<void()> fn) = nullptr;
+  PostToMain post_to_main = nullptr;
 };
 
 // A module's entry: the service (the interface its module header names), or null

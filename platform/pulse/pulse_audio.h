@@ -3,16 +3,13 @@
 // desktops serve it too through pipewire-pulse), on a threaded main loop of its
 // own.
 
-#include <functional>
-
 #include "platform/audio.h"
+#include "platform/module_entry.h"
 
 namespace platform::pulse {
 
-// How the server hands changes to the main thread (the module's host gives it).
-using PostToMain = void (*)(std::function<void()> fn);
-
-// A server that connects on first use; it is never destroyed.
+// A server that connects on first use and hands its change notices to the main
+// thread through post_to_main (the module's host gives it); never destroyed.
 AudioServer* make_pulse_server(PostToMain post_to_main);
 
 }  // namespace platform::pulse
