@@ -5,11 +5,19 @@
 // exporting one C function, its entry, that makes the service. A module links no
 // library of the host: it calls the host only through what its entry is handed.
 
+#include <functional>
+
 namespace platform {
 
-// What the host hands a module's entry. Grows at its end only.
+// Any thread, returns at once: fn runs on the main thread through the main queue
+// (platform/main_queue.h), after what was posted before it.
+using PostToMain = void (*)(std::function<void()> fn);
+
+// What the host hands a module's entry, for the entry's call only: a module keeps
+// copies of what it needs. Grows at its end only.
 struct ModuleHost {
-  unsigned version = 1;
+  unsigned version = 2;
+  PostToMain post_to_main = nullptr;
 };
 
 // A module's entry: the service (the interface its module header names), or null

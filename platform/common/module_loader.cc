@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -52,7 +53,8 @@ void Module::open() {
   }
   void* service = nullptr;
   if (handle) {
-    const ModuleHost host;
+    ModuleHost host;
+    host.post_to_main = [](std::function<void()> fn) { platform::current().main_queue().post(std::move(fn)); };
     if (auto entry = reinterpret_cast<ModuleEntry>(dlsym(handle, entry_))) {
       service = entry(&host);
       if (!service) why = "it does not start";

@@ -1,4 +1,4 @@
-// Speech with eSpeak NG. Its voice and rate are global to the library, so only
+// The speech module: a synthesizer on eSpeak NG. Its voice and rate are global to the library, so only
 // the speech thread ever calls it after start-up; the voice list is read once,
 // while the library is made ready, and kept. The library only synthesizes: its
 // samples go to the desktop's speech output, a stream of the host's own that a
@@ -15,11 +15,12 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "platform/common/speech_queue.h"
 #include "platform/common/voice_choice.h"
-#include "platform/gtk/gtk_platform.h"
+#include "platform/gtk/speech_module.h"
+#include "platform/module_entry.h"
 #include "platform/speech.h"
 
 namespace platform::gtk {
@@ -67,7 +68,7 @@ std::string language_tag(const std::string& espeak_lang) {
 
 class EspeakEngine : public SpeechEngine {
  public:
-  EspeakEngine() : out_(make_speech_output()) {
+  explicit EspeakEngine(std::unique_ptr<SpeechOutput> out) : out_(std::move(out)) {
     // The data and the voices only: nothing here talks to the sound server.
     espeak_ng_InitializePath(nullptr);
     espeak_ng_ERROR_CONTEXT context = nullptr;
@@ -129,8 +130,18 @@ class EspeakEngine : public SpeechEngine {
   std::vector<Voice> voices_;
 };
 
+class Espeak : public SpeechSynth {
+ public:
+  std::unique_ptr<SpeechEngine> make_engine(std::unique_ptr<SpeechOutput> out) override {
+    return std::make_unique<EspeakEngine>(std::move(out));
+  }
+};
+
 }  // namespace
 
-std::unique_ptr<Speech> make_gtk_speech() { return std::make_unique<SpeechQueue>(std::make_unique<EspeakEngine>()); }
-
 }  // namespace platform::gtk
+
+QUIBEX_MODULE_ENTRY(quibex_espeak_module) {
+  static auto* synth = new platform::gtk::Espeak;
+  return static_cast<platform::gtk::SpeechSynth*>(synth);
+}

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,17 +19,23 @@
 #include <vector>
 
 #include "platform/common/audio_mix.h"
-#include "platform/platform.h"
+#include "platform/pulse/pulse_module.h"
 
 namespace platform::pulse {
 
 namespace {
 
-// Every stream of the host and its descendants carries this property with the
+static_assert(kPulseNoServer == PA_ERR_CONNECTIONREFUSED);
+
+// Every stream of the host and its descendants carries kPulseTagKey with the
 // host's pid; the host's own filter output also carries kInternalKey.
-constexpr const char* kTagKey = "quibex.host";
 constexpr const char* kInternalKey = "quibex.internal";
 constexpr const char* kSinkPrefix = "quibex_eq_";
+
+// The monotonic clock, as the desktop's timers read it.
+double now_ms() {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 pid_t parent_of(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
@@ -63,7 +70,7 @@ Input input_of(const pa_sink_input_info* i) {
   in.index = i->index;
   in.sink = i->sink;
   const pid_t self = getpid();
-  const char* tag = pa_proplist_gets(i->proplist, kTagKey);
+  const char* tag = pa_proplist_gets(i->proplist, kPulseTagKey);
   const char* pid_text = pa_proplist_gets(i->proplist, PA_PROP_APPLICATION_PROCESS_ID);
   const pid_t pid = pid_text ? pid_t(std::atol(pid_text)) : 0;
   in.internal = pa_proplist_gets(i->proplist, kInternalKey) != nullptr;
@@ -109,6 +116,7 @@ class Live : public AudioStream {
 
 class Server : public AudioServer {
  public:
+  explicit Server(PostToMain post_to_main) : post_to_main_(post_to_main) {}
   bool available() override;
   std::unique_ptr<AudioStream> capture(AudioScope scope, AudioFormat& format, Samples fn, int& status) override;
   std::unique_ptr<AudioStream> filter(AudioScope scope, AudioFormat& format, Filter fn, int& status) override;
@@ -196,7 +204,7 @@ class Server : public AudioServer {
   bool connect_locked();
   void disconnect_locked();
   void post(Change c) {
-    platform::current().main_queue().post([this, c] {
+    post_to_main_([this, c] {
       if (watch_) watch_(c);
     });
   }
@@ -275,6 +283,7 @@ class Server : public AudioServer {
   static void on_event(pa_context*, pa_subscription_event_type_t t, uint32_t idx, void* ud);
   void clean_stale_sinks_locked();
 
+  const PostToMain post_to_main_;
   pa_threaded_mainloop* ml_ = nullptr;
   pa_context* ctx_ = nullptr;
   double failed_at_ = -1e9;
@@ -771,7 +780,7 @@ bool Server::available() {
   bool good = ok();
   // An unreachable server is tried again now and then, not on every command,
   // and not while the loop's thread is retrying it.
-  const double now = platform::current().timers().now_ms();
+  const double now = now_ms();
   if (!good && !retry_ && !probe_ && now - failed_at_ > 2000) {
     good = connect_locked();
     if (!good) failed_at_ = now;
@@ -876,15 +885,6 @@ void Server::shutdown() {
 
 }  // namespace
 
-void tag_own_streams() {
-  std::string props = std::string(kTagKey) + "='" + std::to_string(long(getpid())) + "'";
-  if (const char* old = std::getenv("PULSE_PROP"); old && *old) props = std::string(old) + " " + props;
-  setenv("PULSE_PROP", props.c_str(), 1);
-}
-
-AudioServer& pulse_audio_server() {
-  static Server server;
-  return server;
-}
+AudioServer* make_pulse_server(PostToMain post_to_main) { return new Server(post_to_main); }
 
 }  // namespace platform::pulse

@@ -1,17 +1,15 @@
 #pragma once
-// The audio server through PulseAudio's client API (PipeWire desktops serve it
-// too through pipewire-pulse), on a threaded main loop of its own.
+// The audio module's audio server, through PulseAudio's client API (PipeWire
+// desktops serve it too through pipewire-pulse), on a threaded main loop of its
+// own.
 
 #include "platform/audio.h"
+#include "platform/module_entry.h"
 
 namespace platform::pulse {
 
-// Tags the streams of this process and of every process it starts (the web
-// processes play the pages' sound) so that they can be told apart on the
-// server; call before any other process is started.
-void tag_own_streams();
-
-// The process's audio server; connects on first use.
-AudioServer& pulse_audio_server();
+// A server that connects on first use and hands its change notices to the main
+// thread through post_to_main (the module's host gives it); never destroyed.
+AudioServer* make_pulse_server(PostToMain post_to_main);
 
 }  // namespace platform::pulse

@@ -1,7 +1,8 @@
 #pragma once
 // Synthesized speech played through a PulseAudio connection of its own, apart
 // from the audio tap's: a stop disconnects the utterance's stream, and the
-// server drops what it still held for it at once.
+// server drops what it still held for it at once. Part of the audio module
+// (platform/pulse/pulse_module.h).
 
 #include <memory>
 

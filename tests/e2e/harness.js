@@ -438,13 +438,14 @@ class Host {
   }
 }
 
-// A host in command-line mode with a scripted backend that listens before it starts.
-async function startSession({ display, page = 'probe.html', args = [], env, cwd, connect = true } = {}) {
+// A host in command-line mode with a scripted backend that listens before it starts
+// (`bin`: another copy of the host).
+async function startSession({ display, page = 'probe.html', args = [], env, cwd, connect = true, bin } = {}) {
   const dir = tempDir();
   const backend = new Backend(path.join(dir, 'b.sock'));
   await backend.listen();
   const pagePath = page.includes('://') || path.isAbsolute(page) || cwd ? page : path.join(PAGES, page);
-  const host = new Host([pagePath, backend.path, ...args], { display, env, cwd });
+  const host = new Host([pagePath, backend.path, ...args], { display, env, cwd, bin });
   backend.context = () => host.describe();
   const session = {
     dir, backend, host,
