@@ -137,10 +137,18 @@ void quib_on_page_message(platform::WebView* view, const std::string& winId, con
   std::string id = m.body.substr(0, colon);
   if (id.empty() || id.size() > 15 || !all_digits(id)) return;
   const bool sub = !m.main_frame;
-  std::string line = "CALL " + winId + ":";
+  const std::string_view payload = std::string_view(m.body).substr(colon + 1);
+  // Sized once for the payload, which may be megabytes; the keyword, numbers and
+  // punctuation take less than 64 bytes.
+  std::string line;
+  line.reserve(winId.size() + json_escaped_size(payload) + json_escaped_size(m.origin) + 64);
+  line += "CALL ";
+  line += winId;
+  line += ':';
   if (sub) {
     // Sub-frame calls keep the page's number; they are never answered.
-    line += "s" + id;
+    line += 's';
+    line += id;
   } else {
     WindowCalls& wc = g_window_calls[window_key(winId)];
     if (wc.view != view) return;  // a closed window's view, still going away
@@ -158,15 +166,15 @@ void quib_on_page_message(platform::WebView* view, const std::string& winId, con
     if (reply) wc.waiting[wc.offset + seq] = std::move(reply);
   }
   line += " [";
-  json_escape_into(line, std::string_view(m.body).substr(colon + 1));
+  json_escape_into(line, payload);
   if (sub) line += ",\"quib:subframe\"";
   line += ",";
   json_escape_into(line, m.origin);
-  line += "]";
-  sock_write_line(line);
+  line += ']';
+  sock_write_line(std::move(line));
 }
 
-void reply_to_call(void* w, const std::string& id, int status, const std::string& json) {
+void reply_to_call(void* w, const std::string& id, int status, std::string json) {
   if (id.size() >= 2 && id[0] == 'q' && all_digits(id, 1)) {
     send_got(std::string_view(id).substr(1), json);
     return;
@@ -184,14 +192,16 @@ void reply_to_call(void* w, const std::string& id, int status, const std::string
   if (call == waiting.end()) return;  // answered already, or not a call of the current document
   std::unique_ptr<platform::MessageReply> reply = std::move(call->second);
   waiting.erase(call);
-  reply->answer(status == 0, utf8_sanitize(json));
+  utf8_sanitize_in_place(json);
+  reply->answer(status == 0, json);
 }
 
-void do_reply(void* w, std::unique_ptr<ReplyReq> r) { reply_to_call(w, r->id, r->status, r->payload); }
+void do_reply(void* w, std::unique_ptr<ReplyReq> r) { reply_to_call(w, r->id, r->status, std::move(r->payload)); }
 
 void do_eval_win(void* w, std::unique_ptr<EvalReq> r) {
   // WebKit refuses a script that is not UTF-8 as a whole, without a word.
-  const std::string script = utf8_sanitize(r->text);
+  utf8_sanitize_in_place(r->text);
+  const std::string& script = r->text;
   // A page whose web process ended comes back first (quib_eval_in_view).
   if (r->win == "*") {
     if (platform::WebView* main = webview_for_id(w, "main", Lookup::kProbe)) quib_eval_in_view(main, script);

@@ -24,7 +24,8 @@ void quib_on_page_message(platform::WebView* view, const std::string& winId, con
 // Forgets every window's call numbers; for tests that reuse the process.
 void quib_bridge_reset_for_tests();
 // Answers a call id: "q<digits>" goes to the backend as GOT, "<win>:<seq>" into the page.
-void reply_to_call(void* w, const std::string& id, int status, const std::string& json);
+// json is taken by value: a caller done with it moves it in, and its UTF-8 repair works in place.
+void reply_to_call(void* w, const std::string& id, int status, std::string json);
 
 // RET: answers the call. EVAL, EVAL@<w>: runs the script in the window's page, or
 // in every page for "*".
