@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/http.h"
+
 struct AiServerConfig {
   std::string url;            // base URL, "http://127.0.0.1:8080"; "" = no server set
   std::string model;          // sent as the request's model; "" = the server's own choice
@@ -17,36 +19,21 @@ struct AiServerConfig {
 void ai_set_server_config(const AiServerConfig& config);
 AiServerConfig ai_server_config();
 
-struct HttpRequest {
-  std::string url;
-  std::string body;           // JSON; "" = a GET
-  long timeout_ms = 0;        // the whole exchange, connecting included; 0 = no limit
-  // While the request is being sent and once the answer has begun, no byte for
-  // this long ends the exchange; the wait in between (the model at work) is
-  // bounded by timeout_ms alone. 0 = no limit.
-  long stall_ms = 0;
-  bool loopback_only = true;  // refuse to connect anywhere but this machine
-};
-
-// Why a bound ended an exchange.
-enum class HttpCut { None, TimedOut, Stalled };
-
-struct HttpResponse {
-  std::string error;  // set when no HTTP answer came (refused, closed, refused host, a bound)
-  long status = 0;
-  std::string body;
-  HttpCut cut = HttpCut::None;  // set, with error, when timeout_ms or stall_ms ended it
-};
+using platform::HttpCut;
+using platform::HttpRequest;
+using platform::HttpResponse;
 
 using HttpTransport = std::function<HttpResponse(const HttpRequest&)>;
 
-// One exchange with libcurl, blocking the calling thread; safe on any thread.
+// One exchange through the desktop's HTTP client, blocking the calling thread;
+// safe on any thread. Without a client it fails with the reason.
 HttpResponse http_send(const HttpRequest& request);
 // The exchange the bridge uses: http_send, or what a test put in its place.
 HttpResponse ai_http(const HttpRequest& request);
 void ai_set_transport_for_tests(HttpTransport transport);  // empty = http_send
 
-// Whether libcurl could be set up at all; without it the bridge cannot work.
+// Whether the desktop's HTTP client could be set up at all; without it the
+// bridge cannot work.
 bool ai_http_ready();
 // Checks the configured base URL before anything is sent: "" when usable, else
 // the reason, worded for the user.

@@ -4,6 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <random>
 #include <string>
@@ -62,6 +64,8 @@ BENCHMARK(BM_ReaderMix)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 class Capture : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal, so the last line reads plainly in a log.
+  Capture() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
@@ -89,6 +93,6 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   Capture reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("reader: %.2f million lines per second (parse and hand-over, one core)\n", reporter.rate / 1e6);
+  std::printf("reader: %.2f M lines/s parsed and handed over on one core (goal ≥ 20 M)\n", reporter.rate / 1e6);
   return 0;
 }

@@ -5,6 +5,10 @@
 # so there is no library to install.
 include(GNUInstallDirs)
 install(TARGETS quibex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The optional services' modules, where the host looks for them from bin/: a fixed
+# lib/quibex/modules, not the multiarch library folder, so the path between the two
+# is the same under every prefix.
+install(TARGETS ${QUIBEX_MODULES} LIBRARY DESTINATION lib/quibex/modules)
 install(FILES core/js/quib_client.js DESTINATION ${CMAKE_INSTALL_DATADIR}/quibex)
 install(PROGRAMS examples/hello/make-bundle.sh DESTINATION ${CMAKE_INSTALL_DATADIR}/quibex/examples/hello)
 install(FILES examples/hello/Hello.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/quibex/examples/hello)

@@ -114,7 +114,7 @@ void send_open_items(const std::vector<OpenItem>& items) {
       sock_write_line("OPENURL " + utf8_sanitize(item.text));
       continue;
     }
-    if (g_own_argv_paths.count(item.text)) continue;
+    if (settings().own_argv_paths.count(item.text)) continue;
     if (!utf8_valid(item.text))
       std::fprintf(stderr, "quibex: an opened file's name is not UTF-8; sent with U+FFFD: %s\n",
                    json_escape(utf8_sanitize(item.text)).c_str());
@@ -134,7 +134,7 @@ bool any_window_visible() {
 
 bool quib_reopen(bool has_visible_windows) {
   void* w = g_w.load();
-  if (!has_visible_windows && g_hide_on_close && w && window_for_id(w, "main")) {
+  if (!has_visible_windows && settings().hide_on_close && w && window_for_id(w, "main")) {
     do_winop(w, std::make_unique<WinopReq>("main", "show"));
     return false;
   }
@@ -153,14 +153,14 @@ void install_open_handlers() {
 }
 
 void install_order_front_suppression() {
-  g_suppress_order_front = true;
-  platform::set_order_front_gate([] { return g_suppress_order_front; });
+  settings().suppress_order_front = true;
+  platform::set_order_front_gate([] { return settings().suppress_order_front; });
 }
 
 void install_accessory_mode() {
-  g_accessory = true;
+  settings().accessory = true;
   platform::set_activation_policy_filter([](ActivationPolicy asked) {
-    return g_accessory && asked == ActivationPolicy::kRegular ? ActivationPolicy::kAccessory : asked;
+    return settings().accessory && asked == ActivationPolicy::kRegular ? ActivationPolicy::kAccessory : asked;
   });
   install_order_front_suppression();
   if (platform::Application* a = platform::application()) a->set_activation_policy(ActivationPolicy::kAccessory);
@@ -169,6 +169,6 @@ void install_accessory_mode() {
 void app_hooks_reset_for_tests() {
   platform::set_order_front_gate(nullptr);
   platform::set_activation_policy_filter(nullptr);
-  g_suppress_order_front = false;
-  g_accessory = false;
+  settings().suppress_order_front = false;
+  settings().accessory = false;
 }

@@ -55,7 +55,7 @@ void install_open_handlers();
 // No task-bar or pager entries until "WINOP presence 1"; a request for the
 // regular policy meanwhile still gets the accessory one. Also holds windows back.
 void install_accessory_mode();
-// Holds every window back (no show, no activation) while g_suppress_order_front is set.
+// Holds every window back (no show, no activation) while settings().suppress_order_front is set.
 void install_order_front_suppression();
 
 // Takes the gates away again; for tests that reuse the process.

@@ -49,7 +49,7 @@ platform::HostIdentity host_identity(bool bundle_mode, const platform::PlistDict
 }
 
 void set_host_identity(const platform::HostIdentity& identity) {
-  g_app_id = identity.app_id;
-  g_app_icon = identity.icon;
+  settings().app_id = identity.app_id;
+  settings().app_icon = identity.icon;
   platform::current().set_identity(identity);
 }

@@ -26,6 +26,6 @@ std::string bundle_icon_file(const platform::PlistDict& info, const std::string&
 platform::HostIdentity host_identity(bool bundle_mode, const platform::PlistDict& info, const std::string& bundle_path,
                                      const std::string& name);
 
-// Keeps the identity for the host's own use (g_app_id, g_app_icon) and hands it
+// Keeps the identity for the host's own use (settings().app_id, settings().app_icon) and hands it
 // to the desktop.
 void set_host_identity(const platform::HostIdentity& identity);

@@ -195,12 +195,12 @@ void hand_over_noted(void* w, platform::HandlerFn handler, void* record) {
 }
 
 void note_dropped(std::string_view line, std::string_view why) {
-  if (!g_debug) return;
+  if (!settings().debug_on) return;
   say(command_word(line), printable_prefix(line, kQuoteMax), std::string(why));
 }
 
 void note_unmatched(std::string_view line, bool in_menu, bool in_builder) {
-  if (!g_debug) return;
+  if (!settings().debug_on) return;
   const sv word = command_word(line);
   std::string what;
   if (word.empty())
@@ -218,12 +218,12 @@ void note_unmatched(std::string_view line, bool in_menu, bool in_builder) {
 
 void note_no_window(const std::string& id) {
   const NotedCommand* n = t_running;
-  if (!n || !g_debug) return;
+  if (!n || !settings().debug_on) return;
   say(n->word, n->head, "no window \"" + printable_prefix(id.empty() ? "main" : id, kQuoteMax) + "\"");
 }
 
 void forward_page_console(platform::WebView* view, const std::string& window_id) {
-  if (!g_debug || !view) return;
+  if (!settings().debug_on || !view) return;
   view->set_console_handler([label = "quibex: page " + printable_prefix(window_id, kQuoteMax) + ": "](
                                 const platform::ConsoleMessage& m) { write_console(label, m); });
 }

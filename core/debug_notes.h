@@ -26,7 +26,7 @@
 class NotedLine {
  public:
   explicit NotedLine(std::string_view line) {
-    if (g_debug) [[unlikely]]
+    if (settings().debug_on) [[unlikely]]
       begin(line);
   }
   ~NotedLine() {

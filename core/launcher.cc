@@ -55,6 +55,8 @@ void launcher_finish(int code) {
   _exit(code);
 }
 
+void do_terminate(void*) { platform::current().main_queue().quit(); }
+
 void do_backend_exited(void*, std::unique_ptr<std::string> how) {
   std::fprintf(stderr, "launcher: the backend exited before it connected%s\n", how ? how->c_str() : "");
   launcher_finish(1);

@@ -2,9 +2,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "core/settings.h"
+#include "platform/webview_lib.h"
 
 namespace fs = std::filesystem;
 
@@ -58,5 +61,20 @@ std::string quib_read_access_url(const std::string& file_path, const std::string
 }
 
 void load_page_file(platform::WebView* view, const std::string& abs_path) {
-  view->load_file(abs_path, quib_read_access_url(abs_path, g_read_access));
+  view->load_file(abs_path, quib_read_access_url(abs_path, settings().read_access));
+}
+
+bool load_html_file(void* w, const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  if (platform::WebView* view = webview_view(w)) {
+    const std::string abs = page_file_path(path);
+    if (abs.empty()) return false;
+    load_page_file(view, abs);
+    return true;
+  }
+  std::stringstream ss;
+  ss << in.rdbuf();
+  webview_set_html(w, ss.str());
+  return true;
 }

@@ -22,3 +22,7 @@ std::string quib_read_access_url(const std::string& file_path, const std::string
 
 // Loads a page file (a whole path) with its read-access directory.
 void load_page_file(platform::WebView* view, const std::string& abs_path);
+
+// Loads a page file into the main window (start-up, and RELOAD of a page that has
+// no URL); false when the file cannot be read or found. Main thread.
+bool load_html_file(void* w, const std::string& path);

@@ -95,7 +95,7 @@ inline std::vector<std::string> paths_from(const std::vector<std::string>& f, si
 
 inline void hand_over(platform::HandlerFn run, void* record) {
   void* w = g_w.load(std::memory_order_relaxed);
-  if (g_debug) [[unlikely]]
+  if (settings().debug_on) [[unlikely]]
     return hand_over_noted(w, run, record);
   launcher_dispatch(w, run, record);
 }

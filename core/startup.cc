@@ -1,5 +1,4 @@
 #include "core/startup.h"
-#include "services/notifications.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,7 +16,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "ai/model_server.h"  // on-device AI
 #include "base/file_text.h"
 #include "base/json_out.h"
 #include "base/utf8.h"
@@ -26,25 +24,18 @@
 #include "core/debug_notes.h"
 #include "core/launcher.h"
 #include "core/page_bridge.h"
-#include "core/reader.h"
 #include "core/page_files.h"
+#include "core/reader.h"
 #include "core/records.h"
 #include "core/settings.h"
+#include "core/startup_phases.h"
 #include "core/usage.h"
 #include "core/window_chrome.h"
+#include "core/window_observers.h"
 #include "core/window_screens.h"
 #include "core/window_state.h"
 #include "core/wire.h"
 #include "platform/webview_lib.h"
-#include "services/dock_media.h"  // desktop services
-#include "webui/context_menu.h"
-#include "webui/media_proxy.h"
-#include "webui/downloads.h"
-#include "webui/menu_bar.h"
-#include "core/menu_model.h"
-#include "services/permissions.h"
-#include "services/system_observers.h"
-#include "webui/keys.h"
 
 extern char** environ;
 
@@ -133,7 +124,7 @@ std::string no_page_reason(const Bundle& bundle) {
 // why: what kept the bundle from starting, when nothing was said yet.
 bool bundle_mode_setup(const Bundle& bundle, std::string& page, std::string& title, std::string& size,
                        std::string& version, std::string& why) {
-  g_windowless = bundle.info.boolean("QuibexNoMainWindow");
+  settings().windowless = bundle.info.boolean("QuibexNoMainWindow");
   if (bundle.path.size() < 4 || bundle.path.compare(bundle.path.size() - 4, 4, ".app") != 0) {
     why = "not an application bundle: " + platform::current().executable_path() +
           " is not inside a folder whose name ends in .app";
@@ -142,7 +133,7 @@ bool bundle_mode_setup(const Bundle& bundle, std::string& page, std::string& tit
   const std::string index = bundle.path + "/Contents/Resources/app/frontend/index.html";
   const std::string url = bundle.info.string("QuibexUrl");
   std::error_code ec;
-  if (!g_windowless && url.empty() && !fs::exists(index, ec)) {
+  if (!settings().windowless && url.empty() && !fs::exists(index, ec)) {
     why = no_page_reason(bundle);
     return false;
   }
@@ -223,19 +214,20 @@ int claim_application(const Bundle& b, const std::vector<std::string>& open_args
 // Windowless: the application's policy as start-up read it; nothing is held back.
 void initialize_windowless_application() {
   if (platform::Application* a = platform::application())
-    a->set_activation_policy(g_accessory ? platform::ActivationPolicy::kAccessory
+    a->set_activation_policy(settings().accessory ? platform::ActivationPolicy::kAccessory
                                          : platform::ActivationPolicy::kRegular);
-  g_suppress_order_front = false;
+  settings().suppress_order_front = false;
 }
 
-bool initialize_main_window(const std::string& title, int width, int height, bool bundle, bool panel,
-                            const platform::PlistDict& info) {
+bool initialize_main_window(const std::string& title, int width, int height, bool bundle,
+                            const StartupInfo& start) {
+  const platform::PlistDict& info = start.info;
   platform::WindowParams params;
   params.title = title;
-  params.panel = panel;
+  params.panel = start.settings.panel;
   if (width >= 1) params.width = width;
   if (height >= 1) params.height = height;
-  void* w = webview_create(g_debug, params);
+  void* w = webview_create(settings().debug_on, params);
   if (!w) {
     std::fputs("launcher: failed to create webview\n", stderr);
     return false;
@@ -243,13 +235,13 @@ bool initialize_main_window(const std::string& title, int width, int height, boo
   g_w.store(w);
   platform::WebView* view = webview_view(w);
   platform::NativeWindow* win = webview_window(w);
-  view->set_developer_extras(g_debug);
+  view->set_developer_extras(settings().debug_on);
   forward_page_console(view, "main");
   view->enable_webgpu();
   view->enable_file_access();
   // Closing the main window ends the application, unless it only hides.
   win->set_events({[win] {
-                     if (g_hide_on_close)
+                     if (settings().hide_on_close)
                        win->hide();
                      else
                        platform::current().main_queue().quit();
@@ -269,10 +261,9 @@ bool initialize_main_window(const std::string& title, int width, int height, boo
   }
   apply_plist_chrome();
   // The hooks that belong to the main window's set-up (none in windowless mode).
-  install_ctx_hook();
-  install_drop_hook();
+  run_startup_phase(startup_phases().main_window_made, start);
   attach_quib_bridge(view, "main");
-  if (!g_user_agent.empty()) view->set_user_agent(g_user_agent);
+  if (!settings().user_agent.empty()) view->set_user_agent(settings().user_agent);
   quib_apply_web_delegates(view);
   return true;
 }
@@ -282,21 +273,6 @@ void parse_size(const std::string& size, int& width, int& height) {
 }
 
 }  // namespace
-
-bool load_html_file(void* w, const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  if (platform::WebView* view = webview_view(w)) {
-    const std::string abs = page_file_path(path);
-    if (abs.empty()) return false;
-    load_page_file(view, abs);
-    return true;
-  }
-  std::stringstream ss;
-  ss << in.rdbuf();
-  webview_set_html(w, ss.str());
-  return true;
-}
 
 std::string find_app_bundle(const std::string& executable_path) {
   fs::path p = fs::path(executable_path).parent_path();
@@ -353,14 +329,12 @@ StartupSettings read_settings(const EnvLookup& env, const platform::PlistDict& i
   return s;
 }
 
-void do_terminate(void*) { platform::current().main_queue().quit(); }
-
 int launcher_main(int argc, char** argv) {
   if (int code = answer_help_or_version(argc, argv); code >= 0) return code;
   std::string title = "quibex", size = "960x640", page, sock_path;
   Bundle bundle = main_bundle();
-  g_bundle_identifier = bundle.info.string("CFBundleIdentifier");  // desktop services
-  g_bundle_path = bundle.path;                                     // desktop services
+  settings().bundle_identifier = bundle.info.string("CFBundleIdentifier");  // desktop services
+  settings().bundle_path = bundle.path;                                     // desktop services
   // A bundle's desktop entry starts its host with what to open: those are open
   // requests, not arguments of the host's own.
   std::vector<std::string> args;
@@ -369,7 +343,7 @@ int launcher_main(int argc, char** argv) {
   const StartArgs start = split_start_args(args, !bundle.path.empty());
   const bool open_start = start.open_start;
   const std::vector<std::string>& open_args = start.open;
-  g_own_argv_paths.insert(start.own.begin(), start.own.end());
+  settings().own_argv_paths.insert(start.own.begin(), start.own.end());
   if (start.ignored)
     std::fprintf(stderr,
                  "quibex: this start ignores its argument %s: a bundle opens a link or an existing file given "
@@ -385,11 +359,11 @@ int launcher_main(int argc, char** argv) {
   if (argc < 3 || open_start) {
     if (!bundle.path.empty())
       if (int code = claim_application(bundle, open_args); code >= 0) return code;
-    bundle_flag = bundle_mode_setup(bundle, page, title, size, g_app_version, bundle_failure);
+    bundle_flag = bundle_mode_setup(bundle, page, title, size, settings().app_version, bundle_failure);
   }
   if (!bundle_flag) {
     const char* nm = std::getenv("QUIBEX_NO_MAIN_WINDOW");
-    g_windowless = nm && std::strcmp(nm, "1") == 0;
+    settings().windowless = nm && std::strcmp(nm, "1") == 0;
     if (argc < 3 || open_start) {
       if (!bundle_failure.empty()) std::fprintf(stderr, "quibex: %s\n", bundle_failure.c_str());
       std::fprintf(stderr, kUsage, argv[0]);
@@ -399,9 +373,9 @@ int launcher_main(int argc, char** argv) {
     sock_path = argv[2];
     if (argc > 3) title = argv[3];
     if (argc > 4) size = argv[4];
-    if (argc > 5) g_app_version = argv[5];
+    if (argc > 5) settings().app_version = argv[5];
   }
-  g_app_name = title;
+  settings().app_name = title;
   int width = 960, height = 640;
   parse_size(size, width, height);
   // Before the first window, so that every window of the process carries it.
@@ -423,54 +397,39 @@ int launcher_main(int argc, char** argv) {
     }
     g_sock = fd;
   }
-  g_bundle_mode = bundle_flag;
+  settings().bundle_mode = bundle_flag;
 
-  StartupSettings s = read_settings([](const char* n) { return std::getenv(n); }, bundle.info, bundle.path);
-  apply_dev_icon();  // desktop services
+  // What start-up reads goes straight into the one settings object.
+  Settings& set = settings();
+  static_cast<StartupSettings&>(set) =
+      read_settings([](const char* n) { return std::getenv(n); }, bundle.info, bundle.path);
+  const StartupSettings& s = set;
+  const StartupInfo startup{s, bundle.info};
+  const StartupPhases& phases = startup_phases();
+  run_startup_phase(phases.settings_read, startup);
   if (s.accessory) install_accessory_mode();
-  if (s.defer_show) {
-    g_defer_show = true;
-    install_order_front_suppression();
-  }
-  g_read_access = s.read_access;
-  g_user_agent = s.user_agent;
-  if (!s.debug.empty()) {
-    g_debug = true;
-    g_debug_open = s.debug == "open";
-  }
-  g_inject_js = s.inject_js;
-  g_downloads_mode = s.downloads;
-  g_popup_mode = s.popups;
-  g_attribution = s.attribution;
-  g_credits_file = s.credits_file;
-  g_help_book = s.help_book;
-  ai_set_server_config({s.ai_url, s.ai_model, s.ai_remote});  // on-device AI
-  g_media_origins_key = bundle.info.string("QuibexMediaOrigins");
+  if (s.defer_show) install_order_front_suppression();
+  set.debug_on = !s.debug.empty();
+  set.debug_open = s.debug == "open";
+  set.media_origins_key = bundle.info.string("QuibexMediaOrigins");
+  run_startup_phase(phases.settings_applied, startup);
 
-  install_media_scheme_hook();
-  // Notifications: the server's clicks and actions reach the backend.
-  install_notif_delegate();
-
-  if (g_windowless) {
+  if (settings().windowless) {
     initialize_windowless_application();
-  } else if (!initialize_main_window(title, width, height, bundle_flag, s.panel, bundle.info)) {
+  } else if (!initialize_main_window(title, width, height, bundle_flag, startup)) {
     return 1;
   }
-  install_first_mouse_hook();
-  install_system_observers();
-  g_location_usage_described =
-      bundle.info.has("NSLocationUsageDescription") || bundle.info.has("NSLocationWhenInUseUsageDescription");
+  run_startup_phase(phases.windows_ready, startup);
   install_winstate_observers();
   install_open_handlers();
-  apply_menus(g_w.load(), std::make_unique<std::vector<MenuSpec>>());
-  install_key_window_observer();
+  run_startup_phase(phases.before_page, startup);
 
-  if (!g_windowless) {
+  if (!settings().windowless) {
     void* w = g_w.load();
     if (is_web_url(page)) {
       webview_navigate(w, page);
     } else {
-      g_html_path = page;
+      settings().html_path = page;
       if (!load_html_file(w, page)) {
         std::fprintf(stderr, "launcher: cannot read %s\n", page.c_str());
         return 1;
@@ -479,17 +438,17 @@ int launcher_main(int argc, char** argv) {
     // Every show is held back while start-up suppresses them: the main window
     // then stays hidden until a show command (or the deferred show).
     show_main_window();
-    if (g_suppress_order_front) {
+    if (settings().suppress_order_front) {
       if (platform::NativeWindow* win = webview_window(w)) win->hide();
-      g_suppress_order_front = false;
+      settings().suppress_order_front = false;
     }
-    if (g_defer_show)
+    if (settings().defer_show)
       platform::current().timers().once(3000, [] {
-        if (!g_defer_show) return;
-        g_defer_show = false;
+        if (!settings().defer_show) return;
+        settings().defer_show = false;
         show_main_window();
       });
-    if (g_debug_open)
+    if (settings().debug_open)
       platform::current().main_queue().post([] {
         if (platform::WebView* v = webview_view(g_w.load())) v->open_inspector();
       });

@@ -15,6 +15,7 @@
 #include "core/settings.h"
 #include "core/window_class.h"
 #include "core/window_chrome.h"
+#include "core/window_observers.h"
 #include "core/window_ops.h"
 #include "core/window_registry.h"
 #include "core/window_screens.h"
@@ -22,8 +23,6 @@
 #include "core/wire.h"
 #include "platform/platform.h"
 #include "platform/webview_lib.h"
-#include "webui/menu_bar.h"
-#include "webui/navigation.h"
 
 using platform::NativeWindow;
 
@@ -39,7 +38,7 @@ void release_window(QuibWindow& qw) {
   if (qw.webview) {
     detach_quib_bridge(qw.webview.get());
     forget_first_mouse(qw.webview.get());
-    forget_navigation(qw.webview.get());
+    window_observers().view_released.notify(qw.webview.get());
   }
   if (qw.window) qw.window->set_content(nullptr);
   qw.webview.reset();
@@ -66,7 +65,7 @@ void window_did_close(const std::string& id, NativeWindow* window) {
   g_traffic_pos.erase(id);
   g_traffic_default.erase(id);
   forget_fullscreen_reentry(window);
-  do_win_menu_reset(nullptr, std::make_unique<std::string>(id));
+  window_observers().window_closed.notify(id);
   auto it = g_windows.find(id);
   if (it == g_windows.end() || it->second.window.get() != window) return;
   auto held = std::make_shared<QuibWindow>(std::move(it->second));
@@ -79,17 +78,17 @@ QuibWindow* make_registry_window(const std::string& id, std::unique_ptr<platform
   if (!view) return nullptr;
   view->enable_webgpu();
   view->enable_file_access();
-  if (g_debug) view->set_developer_extras(true);
+  if (settings().debug_on) view->set_developer_extras(true);
   forward_page_console(view.get(), id);
   std::unique_ptr<NativeWindow> window = platform::current().make_window(params);
   if (!window) return nullptr;
   // The bar's height belongs to the frame: it comes before the window is placed.
-  show_bar_in_window(id, window.get());
+  window_observers().window_made.notify(id, window.get());
   center_window(window.get());
 
   attach_quib_bridge(view.get(), id);
   window->set_content(view.get());
-  if (!g_user_agent.empty()) view->set_user_agent(g_user_agent);
+  if (!settings().user_agent.empty()) view->set_user_agent(settings().user_agent);
   quib_apply_web_delegates(view.get());
 
   NativeWindow* win = window.get();
@@ -152,7 +151,7 @@ void do_winopen(void* w, std::unique_ptr<WinOpenReq> r) {
   if (!r->parent.empty())
     if (NativeWindow* parent = window_for_id(w, r->parent); parent && parent != win) parent->add_child_window(win);
 
-  if (g_debug_open) webview->open_inspector();
+  if (settings().debug_open) webview->open_inspector();
 }
 
 void do_winclose(void*, std::unique_ptr<std::string> id) {

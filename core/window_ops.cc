@@ -47,7 +47,7 @@ void app_verb(const std::string& op) {
   if (op == "presence 0") {
     a->set_activation_policy(platform::ActivationPolicy::kAccessory);
   } else if (op == "presence 1") {
-    g_accessory = false;
+    settings().accessory = false;
     a->set_activation_policy(platform::ActivationPolicy::kRegular);
   } else if (op == "hide") {
     a->hide();
@@ -135,7 +135,7 @@ void do_winop(void* w, std::unique_ptr<WinopReq> r) {
   }
   NativeWindow* win = window_for_id(w, r->window);
   const bool is_main = r->window == "main";
-  if (is_main && !win && g_windowless) {
+  if (is_main && !win && settings().windowless) {
     app_verb(op);
     return;
   }
@@ -151,7 +151,7 @@ void do_winop(void* w, std::unique_ptr<WinopReq> r) {
   } else if (op == "hidewin") {
     win->hide();
   } else if (op == "show" || op == "show 1") {
-    if (is_main) g_defer_show = false;
+    if (is_main) settings().defer_show = false;
     if (is_panel(win)) {
       if (a) a->unhide(false);
       panel_front(win);
@@ -160,21 +160,21 @@ void do_winop(void* w, std::unique_ptr<WinopReq> r) {
       win->show();
     }
   } else if (op == "show 0") {
-    if (is_main) g_defer_show = false;
+    if (is_main) settings().defer_show = false;
     if (a) a->unhide(false);
     win->order_front_regardless();
   } else if (op == "presence 0") {
     if (is_main && a) a->set_activation_policy(platform::ActivationPolicy::kAccessory);
   } else if (op == "presence 1") {
     if (is_main) {
-      g_accessory = false;
+      settings().accessory = false;
       if (a) {
         a->set_activation_policy(platform::ActivationPolicy::kRegular);
         a->activate();
       }
     }
   } else if (op == "hideonclose 1" || op == "hideonclose 0") {
-    g_hide_on_close = op.back() == '1';
+    settings().hide_on_close = op.back() == '1';
   } else if (op == "center") {
     center_window(win);
   } else if (op == "minimize") {
@@ -243,6 +243,6 @@ void do_winop(void* w, std::unique_ptr<WinopReq> r) {
   } else if (op == "onscreen") {
     rescue_offscreen(win);
   } else if (op == "rescue 0" || op == "rescue 1") {
-    g_rescue_on = op.back() == '1';
+    settings().rescue_on = op.back() == '1';
   }
 }

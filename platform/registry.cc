@@ -12,6 +12,7 @@
 #include "platform/desktop_keys.h"
 #include "platform/desktop_shell.h"
 #include "platform/dock.h"
+#include "platform/http.h"
 #include "platform/notifications.h"
 #include "platform/platform.h"
 #include "platform/speech.h"
@@ -66,6 +67,8 @@ Permissions* permissions() { return slot<Permissions>(); }
 void install_permissions(Permissions* p) { slot<Permissions>() = p; }
 SystemAccess* system_access() { return slot<SystemAccess>(); }
 void install_system_access(SystemAccess* access) { slot<SystemAccess>() = access; }
+HttpClient* http_client() { return slot<HttpClient>(); }
+void install_http_client(HttpClient* client) { slot<HttpClient>() = client; }
 SystemInfo* system_info() { return slot<SystemInfo>(); }
 void install_system_info(SystemInfo* info) { slot<SystemInfo>() = info; }
 

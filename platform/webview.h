@@ -19,15 +19,18 @@ struct ScriptMessage {
   std::string document;  // names the sending document; a new document gets a new name
 };
 
-// The way back into the one document that posted a message.
+// The way back into the one document that posted a message. It answers once,
+// through one of the two calls; a reply dropped unanswered settles nothing.
 class MessageReply {
  public:
   virtual ~MessageReply() = default;
   // Calls the page's window.__quibResolve(n, ok, json) in the document that
   // posted the message, n being the number before the first colon of its text;
   // nowhere else, and nothing once that document is gone. json must be UTF-8.
-  // A reply dropped unanswered settles nothing.
   virtual void answer(bool ok, const std::string& json) = 0;
+  // Calls the page's window.__quibAnswers(text) in the document that posted the
+  // message, under the same rules: the bridge's answers to several calls at once.
+  virtual void answer_batch(const std::string& text) = 0;
 };
 
 // alert(), confirm() and prompt() of a page, and its file inputs. The page waits

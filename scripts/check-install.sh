@@ -30,8 +30,11 @@ check() {  # description, then a command that succeeds when the check holds
 sections() { readelf -S --wide "$1"; }
 has_symbols() { local s; s=$(sections "$1") && grep -Eq ' \.(symtab|debug_info) ' <<<"$s"; }
 stripped() { local s; s=$(sections "$1") && ! grep -Eq ' \.(symtab|debug_info) ' <<<"$s"; }
+# The optional services' modules, as the build made them.
+module_names() { (cd "$build/modules" && ls libquibex-*.so); }
 expected_files() {
   printf '%s\n' bin/quibex share/quibex/quib_client.js
+  module_names | sed 's|^|lib/quibex/modules/|'
   (cd examples/hello && find . -type f | sed 's|^\./|share/quibex/examples/hello/|')
 }
 same_files() {  # prefix: exactly the files expected, no more and no fewer
@@ -48,6 +51,16 @@ bundle_ok() {  # bundle directory
   [ -x "$1/Contents/MacOS/quibex" ] && [ -x "$1/Contents/MacOS/qbx" ] && [ -f "$1/Contents/Info.plist" ] &&
     [ -f "$1/Contents/Resources/app/entry.js" ] && [ -f "$1/Contents/Resources/app/frontend/index.html" ]
 }
+# Every module, stripped, and loadable on its own: its libraries resolve and it
+# leans on no symbol of the host.
+modules_ok() {  # folder of modules
+  local m
+  diff <(module_names) <(cd "$1" && ls) || return 1
+  for m in "$1"/*.so; do
+    stripped "$m" || { echo "$m keeps its symbols"; return 1; }
+    python3 -c 'import ctypes, sys; ctypes.CDLL(sys.argv[1], mode=2)' "$m" || return 1
+  done
+}
 # The checks of an installed tree: its prefix, and a scratch folder for a bundle.
 check_tree() {
   local p=$1 name=$2 work=$3
@@ -55,6 +68,7 @@ check_tree() {
   check "$name: bin/quibex is executable" test -x "$p/bin/quibex"
   check "$name: bin/quibex is stripped" stripped "$p/bin/quibex"
   check "$name: bin/quibex loads its libraries and prints its usage" starts "$p/bin/quibex"
+  check "$name: lib/quibex/modules holds every module, stripped and loadable" modules_ok "$p/lib/quibex/modules"
   check "$name: share/quibex/quib_client.js is the page library" cmp "$p/share/quibex/quib_client.js" core/js/quib_client.js
   check "$name: the example's bundle script is executable" test -x "$p/share/quibex/examples/hello/make-bundle.sh"
   # Run from elsewhere, with no arguments: the bundle goes to the current folder
@@ -65,6 +79,7 @@ check_tree() {
   check "$name: the installed bundle script makes Hello.app in the current folder" equals "$app" "$work/Hello.app"
   check "$name: the bundle holds the host, qbx, Info.plist, the backend and the pages" bundle_ok "$work/Hello.app"
   check "$name: the bundle's host is stripped" stripped "$work/Hello.app/Contents/MacOS/quibex"
+  check "$name: the bundle's host has its modules beside it" modules_ok "$work/Hello.app/Contents/MacOS/modules"
   local entry
   entry=$(find "$work/Hello.app/Contents" -maxdepth 1 -name '*.desktop' 2>/dev/null)
   if command -v desktop-file-validate >/dev/null 2>&1; then
@@ -87,6 +102,7 @@ app=$(examples/hello/make-bundle.sh --host "$build/quibex" "$t/from-build" 2>&1)
 check "make-bundle.sh --host <build>/quibex makes a bundle" equals "$app" "$t/from-build/Hello.app"
 check "the bundle holds the host, qbx, Info.plist, the backend and the pages" bundle_ok "$t/from-build/Hello.app"
 check "the bundle's host is stripped" stripped "$t/from-build/Hello.app/Contents/MacOS/quibex"
+check "the bundle's host has its modules beside it" modules_ok "$t/from-build/Hello.app/Contents/MacOS/modules"
 if [ "$had_symbols" = yes ]; then
   check "the build's own host keeps its symbols" has_symbols "$build/quibex"
 fi

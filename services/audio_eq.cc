@@ -11,7 +11,7 @@
 #include "platform/audio.h"
 #include "platform/platform.h"
 #include "services/audio_dsp.h"
-#include "services/audio_tap.h"
+#include "services/audio_watch.h"
 
 namespace {
 
@@ -24,6 +24,7 @@ bool g_eq_muted = false;
 std::atomic<bool> g_eq_heard{false};
 std::atomic<bool> g_eq_arming{false};
 bool g_eq_listeners = false;
+int g_eq_watch = 0;  // the equalizer's place on the audio watch
 double g_eq_sr = 48000.0;
 std::unique_ptr<platform::AudioStream> g_eq_stream;
 
@@ -110,9 +111,7 @@ void quib_eq_stop() {
   eq_clear(g_eq_chain);
 }
 
-}  // namespace
-
-void eq_on_change(platform::AudioServer::Change change) {
+void on_audio_change(platform::AudioServer::Change change) {
   if (!g_eq_listeners || !g_eq_active) return;
   if (change == platform::AudioServer::Change::kDefaultOutput) {
     quib_eq_rearm();
@@ -121,6 +120,8 @@ void eq_on_change(platform::AudioServer::Change change) {
   platform::AudioServer* server = platform::audio_server();
   if (!g_eq_stream && server && server->has_streams(kScope)) quib_eq_rearm();
 }
+
+}  // namespace
 
 void do_audiofilters(void*, std::unique_ptr<std::string> text) {
   // An equalizer that is on can always be turned off, even with the server gone.
@@ -142,7 +143,7 @@ void do_audiofilters(void*, std::unique_ptr<std::string> text) {
   g_eq_active = true;
   if (!g_eq_listeners) {
     g_eq_listeners = true;
-    audio_watch_ensure();
+    audio_watch_join(g_eq_watch, on_audio_change);
   }
   if (quib_eq_build(false) != 0) quib_eq_teardown();
 }
@@ -178,13 +179,9 @@ std::string eq_state_json() {
       .str();
 }
 
-namespace {
-platform::AudioServer* g_watched = nullptr;
-}
-
 void eq_reset() {
   quib_eq_stop();
-  g_watched = nullptr;
+  audio_watch_reset();
   g_eq_muted = false;
   g_eq_heard.store(false);
   g_eq_arming.store(false);
@@ -192,16 +189,4 @@ void eq_reset() {
   g_eq_sr = 48000.0;
   eq_clear(g_eq_chain);
   g_eq_chain.gain[0] = g_eq_chain.gain[1] = 1;
-}
-
-// ---- the one watch on the audio server ----
-
-void audio_watch_ensure() {
-  platform::AudioServer* server = platform::audio_server();
-  if (!server || server == g_watched) return;
-  g_watched = server;
-  server->watch([](platform::AudioServer::Change change) {
-    audiotap_on_change(change);
-    eq_on_change(change);
-  });
 }

@@ -13,12 +13,14 @@
 #include "platform/audio.h"
 #include "platform/platform.h"
 #include "services/audio_dsp.h"
+#include "services/audio_watch.h"
 
 namespace {
 
 // Main thread only.
 bool g_tap_active = false;
 bool g_tap_dev_listener = false;
+int g_tap_watch = 0;  // the tap's place on the audio watch
 std::string g_tap_scope = "app";
 bool g_tap_exclude_self = false;
 int g_tap_interval = 80;
@@ -103,11 +105,11 @@ std::string ok_reply() {
 }
 
 
-}  // namespace
-
-void audiotap_on_change(platform::AudioServer::Change change) {
+void on_audio_change(platform::AudioServer::Change change) {
   if (change == platform::AudioServer::Change::kDefaultOutput && g_tap_dev_listener) dev_changed();
 }
+
+}  // namespace
 
 void quib_audiotap_capture(const AudioBuf* bufs, size_t n) {
   std::lock_guard<std::mutex> l(g_tap_pcm_lock);
@@ -151,7 +153,7 @@ void do_audiotap(void*, std::unique_ptr<AudioTapReq> r) {
   }
   g_tap_active = true;
   g_tap_dev_listener = true;
-  audio_watch_ensure();
+  audio_watch_join(g_tap_watch, on_audio_change);
   quib_audiotap_start_timer();
   send_got(r->id, ok_reply());
 }

@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "core/records.h"
-#include "platform/audio.h"
 
 struct AudioBuf;
 
@@ -16,12 +15,6 @@ void quib_audiotap_capture(const AudioBuf* bufs, size_t n);
 bool audiotap_active_for_tests();
 // Stops everything (the host ends, or a test is done).
 void audiotap_reset();
-
-// Changes of the audio server reach the tap and the equalizer through one watch,
-// installed on first use.
-void audio_watch_ensure();
-void audiotap_on_change(platform::AudioServer::Change change);
-void eq_on_change(platform::AudioServer::Change change);
 
 // AUDIOTAP and AUDIOTAP STOP.
 void do_audiotap(void* w, std::unique_ptr<AudioTapReq> r);

@@ -110,8 +110,8 @@ void clip_note_source(long count) {
   std::optional<std::string> name, bundle;
   if (count == g_clip_self) {
     // The host as its windows name it.
-    name = g_app_name;
-    bundle = g_app_id;
+    name = settings().app_name;
+    bundle = settings().app_id;
   } else if (platform::SystemInfo* info = platform::system_info()) {
     if (auto app = info->frontmost_app()) {
       name = app->name;

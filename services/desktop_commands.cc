@@ -210,9 +210,9 @@ std::string autostart_path(const std::string& app_id) {
 }
 
 void do_login(void*, std::unique_ptr<LoginReq> req) {
-  if (g_bundle_identifier.empty())
+  if (settings().bundle_identifier.empty())
     return send_got(req->id, R"({"status":"unsupported","ok":false,"error":null})");
-  const std::string app_id = application_id_for(g_bundle_identifier, "", g_bundle_path);
+  const std::string app_id = application_id_for(settings().bundle_identifier, "", settings().bundle_path);
   const std::string path = autostart_path(app_id);
   bool ok = true;
   std::string error;
@@ -220,7 +220,7 @@ void do_login(void*, std::unique_ptr<LoginReq> req) {
     std::error_code ec;
     fs::create_directories(fs::path(path).parent_path(), ec);
     // Written beside and renamed over, so a half-written entry never stands.
-    if (!write_file_atomically(path, autostart_entry(g_app_name, platform::current().executable_path()))) {
+    if (!write_file_atomically(path, autostart_entry(settings().app_name, platform::current().executable_path()))) {
       ok = false;
       error = std::string("cannot write ") + path + ": " + std::strerror(errno);
     }
@@ -261,7 +261,7 @@ void do_power(void*, std::unique_ptr<PowerReq> req) {
   if (!shell) return send_got(req->id, R"({"ok":false,"active":false})");
   const std::string id = req->id;
   const std::string reason = req->reason.empty() ? "quibex app" : req->reason;
-  shell->inhibit(req->display, utf8_sanitize(g_app_name), reason, [id, generation](std::uint64_t token) {
+  shell->inhibit(req->display, utf8_sanitize(settings().app_name), reason, [id, generation](std::uint64_t token) {
     if (token && generation != g_power_generation) {
       // A later POWER came while this one was being set up: it decides what is held.
       if (platform::DesktopShell* s = platform::desktop_shell()) s->uninhibit(token);

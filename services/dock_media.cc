@@ -31,7 +31,7 @@ std::string g_badge;
 bool g_media_armed = false;
 
 void publish_now(const platform::NowPlaying& np) {
-  if (platform::Dock* d = platform::dock()) d->publish_now_playing(np, media_bus_suffix(), g_app_name, media_command);
+  if (platform::Dock* d = platform::dock()) d->publish_now_playing(np, media_bus_suffix(), settings().app_name, media_command);
 }
 
 void publish_entry(bool urgent) {
@@ -104,7 +104,7 @@ platform::LauncherEntry launcher_entry_for(const std::string& badge, double prog
 
 // The identity the windows carry, so that a dock matches the tile to them; a
 // command-line start from a bundle's executable has none, as its windows.
-std::string app_desktop_id() { return g_app_id.empty() ? "quibex" : g_app_id; }
+std::string app_desktop_id() { return settings().app_id.empty() ? "quibex" : settings().app_id; }
 
 std::string media_bus_suffix() { return app_desktop_id() + ".instance" + std::to_string(getpid()); }
 

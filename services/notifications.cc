@@ -83,9 +83,9 @@ void deliver_with(const NotifReq& req, const std::vector<std::string>& caps, boo
   platform::Notifier* n = platform::notifier();
   if (!n) return;
   platform::NotifyRequest out;
-  out.app_name = g_app_name;
-  out.app_icon = g_app_icon;
-  out.desktop_entry = g_app_id;  // the desktop entry is named for the application id
+  out.app_name = settings().app_name;
+  out.app_icon = settings().app_icon;
+  out.desktop_entry = settings().app_id;  // the desktop entry is named for the application id
   out.summary = req.title;
   // The server has no subtitle: it heads the body.
   std::string body = req.subtitle.empty() ? req.body : req.body.empty() ? req.subtitle : req.subtitle + "\n" + req.body;
@@ -170,12 +170,12 @@ void on_event(const platform::NotifyEvent& e) {
 }  // namespace
 
 void install_notif_delegate() {
-  if (!g_bundle_mode) return;
+  if (!settings().bundle_mode) return;
   if (platform::Notifier* n = platform::notifier()) n->listen(&on_event);
 }
 
 void do_notify(void*, std::unique_ptr<NotifReq> r) {
-  if (!g_bundle_mode) {
+  if (!settings().bundle_mode) {
     if (!g_told_not_bundled)
       std::fputs("quibex: NOTIFY: notifications are shown only when the host runs from an application bundle; "
                  "this one and later ones are dropped\n",

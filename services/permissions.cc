@@ -122,7 +122,7 @@ void do_perm(void*, std::unique_ptr<PermReq> record) {
   if (kind == "accessibility") return perm_reply(id, word(p->can_control_input()));
   if (kind == "screen" || kind == "screen-recording") return perm_reply(id, word(p->can_capture_screen()));
   if (kind == "notifications") {
-    if (!g_bundle_mode) return perm_reply(id, "unsupported");
+    if (!settings().bundle_mode) return perm_reply(id, "unsupported");
     return p->notification_server([id, word](bool present) { perm_reply(id, word(present)); });
   }
   if (kind == "camera") return perm_reply(id, word(p->camera_usable()));

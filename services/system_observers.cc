@@ -50,7 +50,7 @@ void screens_changed() {
   const std::uint32_t g = ++g_screen_generation;
   platform::current().timers().once(500, [g] {
     if (g == g_screen_generation) sock_write_line("SYS screens");
-    if (!g_rescue_on) return;
+    if (!settings().rescue_on) return;
     if (void* w = g_w.load()) rescue_visible(webview_window(w));
     for (auto& [id, qw] : g_windows) rescue_visible(qw.window.get());
   });

@@ -49,8 +49,8 @@ std::string text(const std::string& s) { return utf8_sanitize(s); }
 
 AlertSpec alert_spec(const std::string& message, const std::string& informative) {
   AlertSpec a;
-  a.title = text(g_app_name);
-  a.message = text(message.empty() ? g_app_name : message);
+  a.title = text(settings().app_name);
+  a.message = text(message.empty() ? settings().app_name : message);
   a.informative = text(informative);
   // Page text in dialogs cannot be selected while the context menu is suppressed.
   a.selectable = !g_ctx_suppress;
@@ -94,7 +94,7 @@ platform::DialogPlace dialog_place_for_call(void* w, const std::string& id) {
   return place;
 }
 
-std::string quib_js_dialog_title(const std::string& origin_host) { return or_default(origin_host, g_app_name); }
+std::string quib_js_dialog_title(const std::string& origin_host) { return or_default(origin_host, settings().app_name); }
 
 std::vector<std::string> keep_utf8_paths(const std::vector<std::string>& paths) {
   std::vector<std::string> out;

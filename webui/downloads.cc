@@ -94,7 +94,7 @@ void refuse(platform::Download* d, const std::string& url, const std::string& na
 
 void on_destination(platform::WebView* view, platform::Download* d, const platform::DownloadResponse& r) {
   const std::string& url = r.url;
-  const std::string mode = g_downloads_mode.empty() ? "auto" : g_downloads_mode;
+  const std::string mode = settings().downloads.empty() ? "auto" : settings().downloads;
   std::string name = download_safe_name(r.suggested_name);
 
   if (mode == "deny") {

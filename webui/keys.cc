@@ -13,8 +13,6 @@
 #include "core/window_chrome.h"
 #include "core/wire.h"
 #include "platform/desktop_keys.h"
-#include "core/window_registry.h"
-#include "webui/menu_bar.h"
 
 namespace {
 
@@ -160,27 +158,6 @@ void do_keystroke(void*, std::unique_ptr<KeystrokeReq> record) {
   // A key the keyboard map cannot type is not reported as posted.
   const bool posted = code >= 0 && keys && keys->post_key(code, flags);
   send_got(req.id, JsonObject().boolean("ok", posted && trusted).boolean("trusted", trusted).str());
-}
-
-bool stock_key_fallback(const std::string& window_id, const platform::KeyChord& k) {
-  constexpr std::uint64_t kMods =
-      platform::kModCommand | platform::kModControl | platform::kModOption | platform::kModShift;
-  std::uint64_t m = k.modifiers & kMods;
-  if (k.shift) m |= platform::kModShift;
-  if (!(m & platform::kModCommand)) return false;
-  platform::MenuCommand action;
-  if (m == platform::kModCommand && k.key == "z") action = platform::MenuCommand::kUndo;
-  else if (m == platform::kModCommand && k.key == "x") action = platform::MenuCommand::kCut;
-  else if (m == platform::kModCommand && k.key == "c") action = platform::MenuCommand::kCopy;
-  else if (m == platform::kModCommand && k.key == "v") action = platform::MenuCommand::kPaste;
-  else if (m == platform::kModCommand && k.key == "a") action = platform::MenuCommand::kSelectAll;
-  else if (m == (platform::kModCommand | platform::kModShift) && k.key == "z") action = platform::MenuCommand::kRedo;
-  else return false;
-  if (!menu_bar_exists(window_id) || menu_claims_key(window_id, k)) return false;
-  platform::WebView* view = webview_for_id(g_w.load(), window_id);
-  if (!view) return false;
-  view->editing_command(action);
-  return true;
 }
 
 void install_first_mouse_hook() {

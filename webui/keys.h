@@ -1,6 +1,6 @@
 #pragma once
 // Key combinations the backend names ("cmd+shift+k"), global hot keys, posted
-// key presses, and the editing keys that work in pages without a menu item.
+// key presses, and the first-click policy of the web views.
 
 #include <cstdint>
 #include <memory>
@@ -23,11 +23,6 @@ Combo read_combo(const std::string& text);
 std::string canonical_key(const std::string& name);
 // The key code of a canonical name; -1 when the table has no such key.
 int keycode_for(const std::string& name);
-
-// The editing keys (Command-Z/X/C/V/A, Command-Shift-Z) that no menu item of the
-// window's bar claims run the editing command on the window's page. True when
-// the key was taken.
-bool stock_key_fallback(const std::string& window_id, const platform::KeyChord& key);
 
 // Lets the desktop ask each web view's first-click flag.
 void install_first_mouse_hook();

@@ -27,7 +27,7 @@ bool starts_with(std::string_view s, std::string_view p) { return s.substr(0, p.
 void load_trust_list() {
   // The environment wins whenever it is set, even empty.
   const char* env = std::getenv("QUIBEX_MEDIA_ORIGINS");
-  const std::string text = env ? env : g_media_origins_key;
+  const std::string text = env ? env : settings().media_origins_key;
   size_t start = 0;
   while (start <= text.size()) {
     size_t lf = text.find('\n', start);

@@ -1,5 +1,4 @@
 #include "webui/menu_bar.h"
-#include "webui/keys.h"
 
 #include <cctype>
 #include <cstdio>
@@ -53,7 +52,7 @@ const MenuSpec* first_with_role(const std::vector<MenuSpec>& menus, const char* 
 }
 
 // The help-book item shows when the bundle names a help book.
-bool has_help_book() { return !g_help_book.empty(); }
+bool has_help_book() { return !settings().help_book.empty(); }
 
 void build_edit_menu(MenuNode& main, const std::vector<MenuSpec>& menus, MenuRegistry& registry, bool& done) {
   if (done) return;
@@ -121,7 +120,7 @@ const MenuNode* find_key(const MenuNode& menu, const platform::KeyChord& k) {
 bool window_key_pressed(const std::string& window_id, const platform::KeyChord& k) {
   constexpr std::uint64_t kMods =
       platform::kModCommand | platform::kModControl | platform::kModOption | platform::kModShift;
-  if (g_debug && k.name == "F12" && !(k.modifiers & kMods) && !k.shift) {
+  if (settings().debug_on && k.name == "F12" && !(k.modifiers & kMods) && !k.shift) {
     open_inspector_for_key_window();
     return true;
   }
@@ -216,14 +215,14 @@ void build_bar(MacBar& bar) {
   auto registry = std::make_shared<MenuRegistry>();
   bar.help = nullptr;
 
-  auto app = submenu(g_app_name);
-  app->items.push_back(command_item("About " + g_app_name, MenuCommand::kAbout, "", 0));
+  auto app = submenu(settings().app_name);
+  app->items.push_back(command_item("About " + settings().app_name, MenuCommand::kAbout, "", 0));
   app->items.push_back(separator());
   if (const MenuSpec* a = first_with_role(bar.menus, "app"); a && !a->items.empty()) {
     build_menu_into(*app, a->items, MenuKind::kBar, registry.get());
     app->items.push_back(separator());
   }
-  app->items.push_back(command_item("Quit " + g_app_name, MenuCommand::kQuit, "q", platform::kModCommand));
+  app->items.push_back(command_item("Quit " + settings().app_name, MenuCommand::kQuit, "q", platform::kModCommand));
   main->items.push_back(app);
 
   bool edit_done = false;
@@ -238,7 +237,7 @@ void build_bar(MacBar& bar) {
     }
   }
 
-  if (g_debug) {
+  if (settings().debug_on) {
     auto develop = submenu("Develop");
     develop->items.push_back(command_item("Show Web Inspector", MenuCommand::kShowDevTools, "i",
                                           platform::kModCommand | platform::kModOption));
@@ -249,7 +248,7 @@ void build_bar(MacBar& bar) {
   const bool book = has_help_book() && !(help && help->nostd);
   if (book || (help && !help->items.empty())) {
     auto menu = submenu("Help");
-    if (book) menu->items.push_back(command_item(g_app_name + " Help", MenuCommand::kShowHelp, "?", platform::kModCommand));
+    if (book) menu->items.push_back(command_item(settings().app_name + " Help", MenuCommand::kShowHelp, "?", platform::kModCommand));
     if (book && help && !help->items.empty()) menu->items.push_back(separator());
     if (help) build_menu_into(*menu, help->items, MenuKind::kBar, registry.get());
     bar.help = menu.get();
@@ -341,10 +340,10 @@ void show_about() {
     return;
   }
   platform::AboutPanel about;
-  about.name = g_app_name;
-  about.version = "Version " + g_app_version;
-  about.attribution = g_attribution;
-  about.credits_file = g_credits_file;
+  about.name = settings().app_name;
+  about.version = "Version " + settings().app_version;
+  about.attribution = settings().attribution;
+  about.credits_file = settings().credits_file;
   platform::current().show_about_panel(about);
 }
 
@@ -374,7 +373,7 @@ void menu_item_chosen(MenuKind kind, const MenuNode& item) {
       open_inspector_for_key_window();
       return;
     case MenuCommand::kShowHelp:
-      platform::current().show_help(g_help_book);
+      platform::current().show_help(settings().help_book);
       return;
     default:
       return;  // editing commands are the desktop's, on the menu's page
@@ -402,6 +401,27 @@ bool menu_bar_exists(const std::string& window_id) {
 bool menu_claims_key(const std::string& window_id, const platform::KeyChord& key) {
   MacBar& bar = bar_source_for(window_id);
   return bar.built && bar.main && claims_key(*bar.main, key);
+}
+
+bool stock_key_fallback(const std::string& window_id, const platform::KeyChord& k) {
+  constexpr std::uint64_t kMods =
+      platform::kModCommand | platform::kModControl | platform::kModOption | platform::kModShift;
+  std::uint64_t m = k.modifiers & kMods;
+  if (k.shift) m |= platform::kModShift;
+  if (!(m & platform::kModCommand)) return false;
+  platform::MenuCommand action;
+  if (m == platform::kModCommand && k.key == "z") action = platform::MenuCommand::kUndo;
+  else if (m == platform::kModCommand && k.key == "x") action = platform::MenuCommand::kCut;
+  else if (m == platform::kModCommand && k.key == "c") action = platform::MenuCommand::kCopy;
+  else if (m == platform::kModCommand && k.key == "v") action = platform::MenuCommand::kPaste;
+  else if (m == platform::kModCommand && k.key == "a") action = platform::MenuCommand::kSelectAll;
+  else if (m == (platform::kModCommand | platform::kModShift) && k.key == "z") action = platform::MenuCommand::kRedo;
+  else return false;
+  if (!menu_bar_exists(window_id) || menu_claims_key(window_id, k)) return false;
+  platform::WebView* view = webview_for_id(g_w.load(), window_id);
+  if (!view) return false;
+  view->editing_command(action);
+  return true;
 }
 
 void menu_bars_reset_for_tests() {

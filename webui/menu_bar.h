@@ -66,11 +66,16 @@ void show_about();
 // The inspector of the key window's page.
 void open_inspector_for_key_window();
 
-// Forgets every bar; for tests that share the process.
 // Whether the window has a bar at all, and whether an item of it (enabled or
 // not) has this key equivalent.
 bool menu_bar_exists(const std::string& window_id);
 bool menu_claims_key(const std::string& window_id, const platform::KeyChord& key);
+// The editing keys (Command-Z/X/C/V/A, Command-Shift-Z) that no menu item of the
+// window's bar claims run the editing command on the window's page. True when
+// the key was taken.
+bool stock_key_fallback(const std::string& window_id, const platform::KeyChord& key);
+
+// Forgets every bar; for tests that share the process.
 void menu_bars_reset_for_tests();
 
 // MENUEND: the application bar, or a window's own bar (MENUBEGIN@<w>). MENURESET@:

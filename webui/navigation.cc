@@ -9,9 +9,9 @@
 #include "base/json_out.h"
 #include "base/utf8.h"
 #include "core/page_bridge.h"
+#include "core/page_files.h"
 #include "core/records.h"
 #include "core/settings.h"
-#include "core/startup.h"
 #include "core/window_registry.h"
 #include "core/wire.h"
 #include "platform/platform.h"
@@ -132,7 +132,7 @@ void decide_action(WebView* view, const NavigationAction& a, std::unique_ptr<Pol
     });
     return;
   }
-  if (a.main_frame && quib_is_web_url(t)) {
+  if (a.main_frame && is_web_url(t)) {
     ViewState* st = state_of(view);
     const std::uint64_t serial = st ? st->serial : 0;
     if (sock_connected()) {
@@ -154,7 +154,7 @@ void decide_response(WebView* view, const NavigationResponse& r, std::unique_ptr
   // A main-frame document that no question let through: the desktop could not tell
   // its navigation from a sub-frame's when it began. It is asked about now, before
   // anything of it is shown.
-  if (r.main_frame_main_resource && quib_is_web_url(r.url) && sock_connected() &&
+  if (r.main_frame_main_resource && is_web_url(r.url) && sock_connected() &&
       !take_approval(state_of(view), r.url)) {
     const std::string url = r.url;
     ask(quib_winid_for_webview(view), url, "main", kNavAllow, [decision, url, shown](int code) {
@@ -227,8 +227,6 @@ bool quib_other_scheme(const std::string& url) {
   return true;
 }
 
-bool quib_is_web_url(const std::string& url) { return starts(url, "http://") || starts(url, "https://"); }
-
 void quib_nav_resolve(const std::string& id, int code) {
   auto it = g_nav_pending.find(id);
   if (it == g_nav_pending.end()) return;
@@ -275,7 +273,7 @@ void apply_navigation_delegate(WebView* view) {
   st.serial = ++g_view_serial;
   platform::NavigationEvents e;
   e.frame_matters = [](const std::string& url) {
-    return (quib_is_web_url(url) || quib_other_scheme(url)) && sock_connected();
+    return (is_web_url(url) || quib_other_scheme(url)) && sock_connected();
   };
   e.decide_action = [view](const NavigationAction& a, std::unique_ptr<PolicyDecision> d) {
     decide_action(view, a, std::move(d));
@@ -326,8 +324,8 @@ void do_reload(void* w) {
     const std::string url = view ? view->url() : std::string();
     if (view && !url.empty() && url != "about:blank")
       view->reload_from_origin();
-    else if (!g_html_path.empty())
-      load_html_file(w, g_html_path);
+    else if (!settings().html_path.empty())
+      load_html_file(w, settings().html_path);
     return;
   }
   for (auto& [id, qw] : g_windows)

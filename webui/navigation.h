@@ -16,14 +16,12 @@
 inline constexpr int kNavAllow = 0;
 inline constexpr int kNavDeny = 1;
 inline constexpr int kNavExternal = 2;
-// How long a question waits for its answer before its default applies.
-inline constexpr double kQuestionMs = 400;
 
 // Numbers NAVQ ids: "n1", "n2", ...; advances only for a question really sent.
 extern std::int64_t g_nav_seq;
 
-// Gives a view the navigation delegate (quib_apply_web_delegates calls it for
-// every new web view).
+// Gives a view the navigation delegate (every new web view gets it through the
+// core's window observers).
 void apply_navigation_delegate(platform::WebView* view);
 // Forgets a view that is going away.
 void forget_navigation(platform::WebView* view);
@@ -32,8 +30,6 @@ void forget_navigation(platform::WebView* view);
 // (http, https, file, about, data, blob, javascript, quib-media; compared in ASCII
 // lower case). No ':' or a ':' at position 0: false.
 bool quib_other_scheme(const std::string& url);
-// "http://" or "https://", exactly.
-bool quib_is_web_url(const std::string& url);
 // Settles a navigation question; an id that is not pending is ignored.
 void quib_nav_resolve(const std::string& id, int code);
 // NAVR's answer as a code: "deny" 1, "external" 2, any other text 0.

@@ -7,6 +7,7 @@
 
 #include "base/json_out.h"
 #include "base/utf8.h"
+#include "core/page_files.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/window_class.h"
@@ -15,7 +16,6 @@
 #include "core/window_screens.h"
 #include "core/wire.h"
 #include "platform/platform.h"
-#include "webui/navigation.h"
 
 using platform::NativeWindow;
 using platform::WebView;
@@ -120,10 +120,10 @@ void quib_popup_event(const std::string& window, const std::string& url, const s
 }
 
 void quib_popup_new_window_action(WebView* opener, const std::string& url) {
-  const std::string fallback = g_popup_mode == "deny" ? "deny" : "external";
+  const std::string fallback = settings().popups == "deny" ? "deny" : "external";
   quib_popup_ask("", quib_winid_for_webview(opener), url, fallback, [url, fallback](const std::string& answer) {
     const std::string action = action_for(answer, fallback);
-    if (action == "external" && quib_is_web_url(url)) platform::current().open_external(url);
+    if (action == "external" && is_web_url(url)) platform::current().open_external(url);
     quib_popup_event("", url, action);
   });
 }
@@ -139,8 +139,8 @@ std::string quib_next_popup_id() {
 WebView* quib_create_webview(WebView* opener, const platform::NavigationAction& action) {
   if (!opener) return nullptr;
   const std::string url = action.url;
-  const bool web = quib_is_web_url(url);
-  const std::string mode = g_popup_mode.empty() ? "external" : g_popup_mode;
+  const bool web = is_web_url(url);
+  const std::string mode = settings().popups.empty() ? "external" : settings().popups;
   const std::string opener_id = quib_winid_for_webview(opener);
   if (mode != "window") {
     quib_popup_ask("", opener_id, url, mode, [url, web, mode](const std::string& answer) {

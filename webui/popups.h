@@ -11,6 +11,10 @@
 #include "core/records.h"
 #include "platform/webview.h"
 
+// How long a question to the backend (POPUPQ, and navigation's NAVQ) waits for
+// its answer before its default applies.
+inline constexpr double kQuestionMs = 400;
+
 // Number POPUPQ ids ("p1", ...) and popup windows ("popup1", ...).
 extern std::int64_t g_popup_qseq;
 extern std::int64_t g_popup_seq;

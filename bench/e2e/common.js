@@ -20,10 +20,11 @@ for (const bin of [h.HOST_BIN, BARE_BIN, ECHO_BIN]) {
 const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
 const now = () => performance.now();
 
-// The host on `page` with a scripted backend; `t0` is taken just before the spawn.
-async function startHost(display, page, args = []) {
+// The host on `page` with a scripted backend (h.Backend, or a class of its own);
+// `t0` is taken just before the spawn.
+async function startHost(display, page, args = [], { Backend = h.Backend } = {}) {
   const dir = h.tempDir('qbx-bench-');
-  const backend = new h.Backend(path.join(dir, 'b.sock'));
+  const backend = new Backend(path.join(dir, 'b.sock'));
   await backend.listen();
   const t0 = now();
   const host = new h.Host([path.join(PAGES, page), backend.path, ...args], { display });
@@ -38,11 +39,14 @@ async function startHost(display, page, args = []) {
   };
 }
 
-// The bare window on `page` (a file in pages/, with an optional query), reading its stdout lines.
-function startBare(display, page, query = '') {
+// The bare window on `page` (a file in pages/, with an optional query, and the
+// backend's socket when it is to make calls), reading its stdout lines.
+function startBare(display, page, query = '', socket) {
   const t0 = now();
   const url = page ? 'file://' + path.join(PAGES, page) + query : undefined;
-  const proc = new h.Host(url ? [url] : [], { display, bin: BARE_BIN }).proc;
+  const args = url ? [url] : [];
+  if (url && socket) args.push(socket);
+  const proc = new h.Host(args, { display, bin: BARE_BIN }).proc;
   const lines = [];
   const waiters = [];
   readline.createInterface({ input: proc.stdout }).on('line', (l) => {
@@ -63,14 +67,57 @@ function startBare(display, page, query = '') {
     },
     async close() {
       try { process.kill(-proc.pid, 'SIGTERM'); } catch (e) { /* gone */ }
-      await Promise.race([proc.exitInfo, h.sleep(2000)]);
+      await h.within(proc.exitInfo, 2000);
       try { process.kill(-proc.pid, 'SIGKILL'); } catch (e) { /* gone */ }
     },
   };
 }
 
-// Proportional set size (and private memory, which other processes mapping the same
-// libraries do not change), in kB, of a process and all its descendants.
+// The tree's resident pages, each shared out only among the tree's own mappings of it,
+// in kB: the proportional set size as if nothing outside the tree mapped the same
+// libraries, which on a busy machine moves PSS by tens of MB from one moment to the
+// next. Reads the page frame numbers in /proc/<pid>/pagemap, which only root sees;
+// null without them.
+function ownPss(pids) {
+  const PAGE = 4096;
+  const users = new Map();  // frame -> mappings of it in the tree
+  const frames = [];
+  for (const pid of pids) {
+    let smaps;
+    let fd;
+    try {
+      smaps = fs.readFileSync(`/proc/${pid}/smaps`, 'utf8');
+      fd = fs.openSync(`/proc/${pid}/pagemap`, 'r');
+    } catch (e) { continue; /* ended meanwhile */ }
+    try {
+      const re = /^([0-9a-f]+)-([0-9a-f]+) [^\n]*\n(?:(?![0-9a-f]+-)[^\n]*\n)*?Rss:\s+(\d+) kB/gm;
+      for (let m; (m = re.exec(smaps));) {
+        if (m[3] === '0' || m[2].length > 13) continue;  // nothing resident; the vsyscall page
+        const first = parseInt(m[1], 16) / PAGE;
+        const n = parseInt(m[2], 16) / PAGE - first;
+        const buf = Buffer.alloc(n * 8);
+        fs.readSync(fd, buf, 0, buf.length, first * 8);
+        for (let i = 0; i < n; i++) {
+          const hi = buf.readUInt32LE(i * 8 + 4);
+          if (!(hi & 0x80000000)) continue;  // not present
+          const frame = (hi & 0x7fffff) * 2 ** 32 + buf.readUInt32LE(i * 8);
+          if (frame === 0) return null;  // frame numbers hidden: not root
+          frames.push(frame);
+          users.set(frame, (users.get(frame) || 0) + 1);
+        }
+      }
+    } finally {
+      fs.closeSync(fd);
+    }
+  }
+  let kb = 0;
+  for (const f of frames) kb += PAGE / 1024 / users.get(f);
+  return kb;
+}
+
+// Proportional set size, in kB, of a process and all its descendants; with its private
+// and its resident memory, which other processes mapping the same libraries change
+// less (private) or not at all (resident), and ownPss.
 function treePss(root) {
   const children = new Map();
   for (const d of fs.readdirSync('/proc')) {
@@ -84,7 +131,9 @@ function treePss(root) {
   }
   let total = 0;
   let priv = 0;
+  let rss = 0;
   const procs = [];
+  const pids = [];
   const byName = new Map();  // process name -> { n, kb }
   const field = (text, name) => {
     const m = new RegExp('^' + name + ':\\s+(\\d+) kB', 'm').exec(text);
@@ -97,6 +146,8 @@ function treePss(root) {
       const name = fs.readFileSync(`/proc/${pid}/comm`, 'utf8').trim();
       total += kb;
       priv += field(text, 'Private_Clean') + field(text, 'Private_Dirty');
+      rss += field(text, 'Rss');
+      pids.push(pid);
       procs.push(`${name} ${(kb / 1024).toFixed(1)} MB`);
       const seen = byName.get(name) || { n: 0, kb: 0 };
       byName.set(name, { n: seen.n + 1, kb: seen.kb + kb });
@@ -104,7 +155,7 @@ function treePss(root) {
     for (const c of children.get(pid) || []) walk(c);
   };
   walk(root);
-  return { kb: total, privateKb: priv, procs, byName };
+  return { kb: total, privateKb: priv, rssKb: rss, ownKb: ownPss(pids), procs, byName };
 }
 
 async function withDisplay(fn) {
@@ -118,4 +169,4 @@ async function withDisplay(fn) {
 
 const fmt = (v, digits = 1) => v.toFixed(digits);
 
-module.exports = { h, median, now, startHost, startBare, treePss, withDisplay, fmt, PAGES, ECHO_BIN };
+module.exports = { h, median, now, startHost, startBare, treePss, withDisplay, fmt, PAGES, BARE_BIN, ECHO_BIN };

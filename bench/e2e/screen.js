@@ -3,22 +3,24 @@
 // frames per second that reach the MP4 and CPU use of the host while recording;
 // and the time to recognise a page of text with OCR.
 //   node bench/e2e/screen.js [seconds]
-const { spawn, execFileSync } = require('node:child_process');
+const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const path = require('node:path');
 const h = require('../../tests/e2e/harness');
 
 const SECONDS = Number(process.argv[2] || 5);
 
+// A display of its own size; launched through the harness, which stops it at exit
+// whatever happens.
 function startXvfb() {
-  const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1920x1080x24', '-nolisten', 'tcp'],
-    { stdio: ['ignore', 'ignore', 'ignore', 'pipe'], detached: true });
+  const xvfb = h.launch('Xvfb', ['-displayfd', '3', '-screen', '0', '1920x1080x24', '-nolisten', 'tcp'],
+    { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
   return new Promise((resolve, reject) => {
     let out = '';
     const timer = setTimeout(() => reject(new Error('Xvfb did not start')), 15000);
     xvfb.stdio[3].on('data', (d) => {
       out += d;
-      if (out.includes('\n')) { clearTimeout(timer); resolve({ display: ':' + out.trim(), stop: () => process.kill(-xvfb.pid) }); }
+      if (out.includes('\n')) { clearTimeout(timer); resolve({ display: ':' + out.trim(), stop: () => h.stopGroup(xvfb) }); }
     });
   });
 }
@@ -73,7 +75,7 @@ async function main() {
     console.log(`ocr of a 30-line page: ${times[1].toFixed(0)} ms (median of 3)`);
   } finally {
     await s.close();
-    x.stop();
+    await x.stop();
     h.removeDir(dir);
   }
 }

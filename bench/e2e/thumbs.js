@@ -37,4 +37,4 @@ withDisplay(async (display) => {
     await s.close();
     h.removeDir(dir);
   }
-});
+}).catch((e) => { console.error(e); process.exit(1); });

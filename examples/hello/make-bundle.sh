@@ -26,10 +26,24 @@ app=$build/Hello.app
 rm -rf "$app"
 mkdir -p "$app/Contents/MacOS" "$app/Contents/Resources/app"
 cp "$host" "$app/Contents/MacOS/quibex"
+# The host's optional services are modules it opens on first use: modules/ beside
+# it (a build tree) or ../lib/quibex/modules (an install). In the bundle they go
+# to modules/ beside its host, where the host looks first.
+hostdir=$(dirname "$host")
+for mods in "$hostdir/modules" "$hostdir/../lib/quibex/modules"; do
+  if [ -d "$mods" ]; then
+    mkdir -p "$app/Contents/MacOS/modules"
+    cp "$mods"/libquibex-*.so "$app/Contents/MacOS/modules/" 2>/dev/null
+    break
+  fi
+done
 # The bundle is what gets shipped: its host goes without symbols and debug data (the
 # build's own binary keeps them).
 if command -v strip >/dev/null 2>&1; then
-  strip "$app/Contents/MacOS/quibex" || echo "make-bundle: could not strip $host; the bundle carries it as it is" >&2
+  for bin in "$app/Contents/MacOS/quibex" "$app"/Contents/MacOS/modules/*.so; do
+    [ -f "$bin" ] || continue
+    strip "$bin" || echo "make-bundle: could not strip $bin; the bundle carries it as it is" >&2
+  done
 fi
 cat > "$app/Contents/MacOS/qbx" <<'SH'
 #!/bin/sh

@@ -42,6 +42,7 @@ struct FakeAnswer {
   std::string body, document;  // of the message answered
   bool ok = false;
   std::string json;
+  std::string batch = {};  // the text handed to window.__quibAnswers; "" for a single answer
   bool operator==(const FakeAnswer&) const = default;
 };
 
@@ -257,6 +258,9 @@ class FakeWebView : public WebView {
     }
     ~Reply() override { --*live_; }
     void answer(bool ok, const std::string& json) override { log_->push_back({m_.body, m_.document, ok, json}); }
+    void answer_batch(const std::string& text) override {
+      log_->push_back({m_.body, m_.document, false, "", text});
+    }
 
    private:
     std::shared_ptr<std::vector<FakeAnswer>> log_;

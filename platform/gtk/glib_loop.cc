@@ -17,20 +17,17 @@ GlibMainQueue::GlibMainQueue() {
   static GSourceFuncs funcs = {&GlibMainQueue::prepare, &GlibMainQueue::check,
                                &GlibMainQueue::dispatch, nullptr, nullptr, nullptr};
   ctx_ = g_main_context_default();
-  source_ = g_source_new(&funcs, sizeof(Source));
-  reinterpret_cast<Source*>(source_)->queue = this;
-  g_source_set_priority(source_, G_PRIORITY_DEFAULT);
-  g_source_set_can_recurse(source_, TRUE);  // keep serving inside modal loops
-  g_source_set_name(source_, "quibex main queue");
-  g_source_attach(source_, ctx_);
-  loop_ = g_main_loop_new(ctx_, FALSE);
+  source_.reset(g_source_new(&funcs, sizeof(Source)));
+  GSource* s = source_.get();
+  reinterpret_cast<Source*>(s)->queue = this;
+  g_source_set_priority(s, G_PRIORITY_DEFAULT);
+  g_source_set_can_recurse(s, TRUE);  // keep serving inside modal loops
+  g_source_set_name(s, "quibex main queue");
+  g_source_attach(s, ctx_);
+  loop_.reset(g_main_loop_new(ctx_, FALSE));
 }
 
-GlibMainQueue::~GlibMainQueue() {
-  g_source_destroy(source_);
-  g_source_unref(source_);
-  g_main_loop_unref(loop_);
-}
+GlibMainQueue::~GlibMainQueue() { g_source_destroy(source_.get()); }
 
 void GlibMainQueue::post(HandlerFn handler, void* w, void* record) {
   {
@@ -73,9 +70,9 @@ gboolean GlibMainQueue::dispatch(GSource* s, GSourceFunc, gpointer) {
   return G_SOURCE_CONTINUE;
 }
 
-void GlibMainQueue::run() { g_main_loop_run(loop_); }
+void GlibMainQueue::run() { g_main_loop_run(loop_.get()); }
 
-void GlibMainQueue::quit() { g_main_loop_quit(loop_); }
+void GlibMainQueue::quit() { g_main_loop_quit(loop_.get()); }
 
 void GlibMainQueue::release() {
   MainQueue::release();
@@ -140,23 +137,21 @@ struct Job {
 Job* const kStop = reinterpret_cast<Job*>(1);
 }  // namespace
 
-GlibSerialQueue::GlibSerialQueue(const char* name) {
-  queue_ = g_async_queue_new();
+GlibSerialQueue::GlibSerialQueue(const char* name) : queue_(g_async_queue_new()) {
   thread_ = g_thread_new(name, &GlibSerialQueue::run, this);
 }
 
 GlibSerialQueue::~GlibSerialQueue() {
-  g_async_queue_push(queue_, kStop);
+  g_async_queue_push(queue_.get(), kStop);
   g_thread_join(thread_);
-  g_async_queue_unref(queue_);
 }
 
-void GlibSerialQueue::post(std::function<void()> fn) { g_async_queue_push(queue_, new Job{std::move(fn)}); }
+void GlibSerialQueue::post(std::function<void()> fn) { g_async_queue_push(queue_.get(), new Job{std::move(fn)}); }
 
 gpointer GlibSerialQueue::run(gpointer self) {
   auto* q = static_cast<GlibSerialQueue*>(self);
   for (;;) {
-    auto* job = static_cast<Job*>(g_async_queue_pop(q->queue_));
+    auto* job = static_cast<Job*>(g_async_queue_pop(q->queue_.get()));
     if (job == kStop) return nullptr;
     std::unique_ptr<Job> owned(job);
     owned->fn();

@@ -7,6 +7,7 @@
 #include <deque>
 #include <mutex>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/main_queue.h"
 #include "platform/timers.h"
 
@@ -42,9 +43,9 @@ class GlibMainQueue : public MainQueue {
   std::mutex mu_;
   std::deque<Item> items_;
   std::atomic<size_t> count_{0};
-  GMainContext* ctx_;
-  GSource* source_;
-  GMainLoop* loop_;
+  GMainContext* ctx_;  // the default one
+  GPtr<GSource> source_;
+  GPtr<GMainLoop> loop_;
 };
 
 class GlibTimers : public Timers {
@@ -64,8 +65,8 @@ class GlibSerialQueue : public SerialQueue {
 
  private:
   static gpointer run(gpointer self);
-  GAsyncQueue* queue_;
-  GThread* thread_;
+  GPtr<GAsyncQueue> queue_;
+  GThread* thread_;  // joined as this goes
 };
 
 }  // namespace platform::gtk

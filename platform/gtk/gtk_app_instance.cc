@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_window.h"
 
@@ -20,29 +21,21 @@ namespace {
 // A local file by its path; anything else by its URI as given.
 OpenItem item_of(GFile* file) {
   if (g_file_has_uri_scheme(file, "file"))
-    if (char* path = g_file_get_path(file)) {
-      OpenItem item{true, path};
-      g_free(path);
-      return item;
-    }
-  char* uri = g_file_get_uri(file);
-  OpenItem item{false, uri ? uri : ""};
-  g_free(uri);
-  return item;
+    if (GPtr<char> path{g_file_get_path(file)}) return OpenItem{true, path.get()};
+  return OpenItem{false, take_string(g_file_get_uri(file))};
 }
 
 class GtkAppInstance : public AppInstance {
  public:
   Role claim(const std::string& app_id, const std::vector<std::string>& args, std::string& error) override {
-    std::vector<GFile*> files;
-    for (const std::string& a : args) files.push_back(g_file_new_for_commandline_arg(a.c_str()));
+    std::vector<GObjectPtr<GFile>> files;
+    for (const std::string& a : args) files.emplace_back(g_file_new_for_commandline_arg(a.c_str()));
     const Role role = claim_files(app_id, files, error);
     if (role == Role::kAlone || role == Role::kPrimary) {
       std::vector<OpenItem> items;
-      for (GFile* f : files) items.push_back(item_of(f));
+      for (const auto& f : files) items.push_back(item_of(f.get()));
       if (!items.empty()) request(std::move(items), false);
     }
-    for (GFile* f : files) g_object_unref(f);
     return role;
   }
 
@@ -60,16 +53,15 @@ class GtkAppInstance : public AppInstance {
     bool reopen = false;
   };
 
-  Role claim_files(const std::string& app_id, const std::vector<GFile*>& files, std::string& error) {
+  Role claim_files(const std::string& app_id, const std::vector<GObjectPtr<GFile>>& files, std::string& error) {
     if (!desktop_session_bus_configured() || !g_application_id_is_valid(app_id.c_str())) return Role::kAlone;
     app_ = g_application_new(app_id.c_str(), G_APPLICATION_HANDLES_OPEN);
     g_signal_connect(app_, "open", G_CALLBACK(&GtkAppInstance::on_open), this);
     g_signal_connect(app_, "activate", G_CALLBACK(&GtkAppInstance::on_activate), this);
-    GError* err = nullptr;
-    if (!g_application_register(app_, nullptr, &err)) {
+    GPtr<GError> err;
+    if (!g_application_register(app_, nullptr, out_ptr(err))) {
       std::fprintf(stderr, "quibex: this start runs on its own, without a running instance to hand over to: %s\n",
                    err ? err->message : "the session bus refused the application id");
-      g_clear_error(&err);
       g_clear_object(&app_);
       return Role::kAlone;
     }
@@ -96,22 +88,16 @@ class GtkAppInstance : public AppInstance {
     } else {
       GVariantBuilder uris;
       g_variant_builder_init(&uris, G_VARIANT_TYPE_STRING_ARRAY);
-      for (GFile* f : files) {
-        char* uri = g_file_get_uri(f);
-        g_variant_builder_add(&uris, "s", uri);
-        g_free(uri);
-      }
+      for (const auto& f : files) g_variant_builder_add(&uris, "s", take_string(g_file_get_uri(f.get())).c_str());
       params = g_variant_new("(assa{sv})", &uris, "", &data);
     }
-    GVariant* reply = g_dbus_connection_call_sync(bus, app_id.c_str(), path, "org.gtk.Application",
-                                                  files.empty() ? "Activate" : "Open", params, nullptr,
-                                                  G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &err);
+    GPtr<GVariant> reply(g_dbus_connection_call_sync(bus, app_id.c_str(), path, "org.gtk.Application",
+                                                     files.empty() ? "Activate" : "Open", params, nullptr,
+                                                     G_DBUS_CALL_FLAGS_NONE, -1, nullptr, out_ptr(err)));
     if (!reply) {
       error = err ? err->message : "the running instance did not answer";
-      g_clear_error(&err);
       return Role::kFailed;
     }
-    g_variant_unref(reply);
     return Role::kForwarded;
   }
 

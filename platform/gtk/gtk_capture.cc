@@ -3,6 +3,7 @@
 // never shared between threads; X errors on those connections are GDK's to
 // ignore, and every request is kept inside the root window so none is expected.
 
+#include "platform/common/module_loader.h"
 #include "platform/gtk/gtk_capture.h"
 
 #include <X11/Xlib.h>
@@ -27,11 +28,28 @@
 #include <thread>
 #include <vector>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_screens.h"
+#include "platform/gtk/image_module.h"
+#include "platform/gtk/recorder_module.h"
 
 namespace platform::gtk {
 
 namespace {
+
+// Text recognition and thumbnails, from their module, opened off the main
+// thread: tesseract and poppler take longer to load than a command should wait.
+ModuleOf<ImageServices>& image_services() {
+  static auto* m = new ModuleOf<ImageServices>("image", kImageModuleEntry, "text recognition and thumbnails");
+  return *m;
+}
+
+// The MP4 writer, from its module; opened by the first recording. GStreamer itself
+// starts (reading its plugin registry) on first use, as it did before it moved.
+ModuleOf<VideoWriterMaker>& recorder() {
+  static auto* m = new ModuleOf<VideoWriterMaker>("recorder", "quibex_recorder_module", "screen recording (GStreamer)");
+  return *m;
+}
 
 std::string display_name() {
   GdkDisplay* d = gdk_display_get_default();
@@ -301,7 +319,12 @@ class GtkCapture : public ScreenCapture {
     return std::nullopt;
   }
   std::unique_ptr<VideoWriter> make_writer(const std::string& path, std::string& error) override {
-    return make_gst_writer(path, error);
+    VideoWriterMaker* maker = recorder().get();
+    if (!maker) {
+      error = "cannot start GStreamer";
+      return nullptr;
+    }
+    return maker->make(path, error);
   }
   std::unique_ptr<FrameStream> make_stream(const CaptureArea& area, std::uint32_t w, std::uint32_t h,
                                            double interval, std::string& error) override {
@@ -315,18 +338,15 @@ class GtkCapture : public ScreenCapture {
     const int x = std::clamp(a.x, 0, rw), y = std::clamp(a.y, 0, rh);
     const int cw = std::min(int(std::min<std::uint32_t>(w, 1u << 16)), rw - x);
     const int ch = std::min(int(std::min<std::uint32_t>(h, 1u << 16)), rh - y);
-    GdkPixbuf* pb = cw > 0 && ch > 0 ? gdk_pixbuf_get_from_window(root, x, y, cw, ch) : nullptr;
+    GObjectPtr<GdkPixbuf> pb(cw > 0 && ch > 0 ? gdk_pixbuf_get_from_window(root, x, y, cw, ch) : nullptr);
     if (!pb) return done(std::nullopt, "");
-    std::thread([pb, done = std::move(done)] {
-      gchar* buf = nullptr;
+    std::thread([pb = std::move(pb), done = std::move(done)]() mutable {
+      GPtr<char> buf;
       gsize len = 0;
-      std::optional<PngImage> out;
-      if (gdk_pixbuf_save_to_buffer(pb, &buf, &len, "png", nullptr, nullptr))
-        out = PngImage{std::string(buf, len), gdk_pixbuf_get_width(pb), gdk_pixbuf_get_height(pb)};
-      else
-        out = PngImage{"", gdk_pixbuf_get_width(pb), gdk_pixbuf_get_height(pb)};
-      g_free(buf);
-      g_object_unref(pb);
+      PngImage out{"", gdk_pixbuf_get_width(pb.get()), gdk_pixbuf_get_height(pb.get())};
+      if (gdk_pixbuf_save_to_buffer(pb.get(), out_ptr(buf), &len, "png", nullptr, nullptr))
+        out.png.assign(buf.get(), len);
+      pb.reset();
       done(out, "");
     }).detach();
   }
@@ -341,11 +361,17 @@ class GtkCapture : public ScreenCapture {
   }
   void recognize_text(const std::string& path,
                       std::function<void(std::optional<std::vector<TextLine>>, std::string)> done) override {
-    recognize_text_file(path, std::move(done));
+    image_services().with([path, done = std::move(done)](ImageServices* s) mutable {
+      if (!s) return done(std::nullopt, "");
+      s->recognize_text(path, std::move(done));
+    });
   }
   void thumbnail(const std::string& path, std::uint32_t max_px,
                  std::function<void(std::optional<PngImage>, std::string)> done) override {
-    thumbnail_file(path, max_px, std::move(done));
+    image_services().with([path, max_px, done = std::move(done)](ImageServices* s) mutable {
+      if (!s) return done(std::nullopt, "");
+      s->thumbnail(path, max_px, std::move(done));
+    });
   }
 };
 

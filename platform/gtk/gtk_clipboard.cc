@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_clip_notify.h"
 
 namespace platform::gtk {
@@ -32,40 +33,26 @@ std::string utf8_of(std::string s) {
     glong n = 0;
     std::u16string units((s.size() - skip) / 2, u'\0');
     std::memcpy(units.data(), s.data() + skip, units.size() * 2);
-    gchar* u = g_utf16_to_utf8(reinterpret_cast<const gunichar2*>(units.data()), glong(units.size()), nullptr, &n,
-                               nullptr);
-    s = u ? std::string(u, size_t(n)) : std::string();
-    g_free(u);
+    GPtr<char> u(g_utf16_to_utf8(reinterpret_cast<const gunichar2*>(units.data()), glong(units.size()), nullptr, &n,
+                                 nullptr));
+    s = u ? std::string(u.get(), size_t(n)) : std::string();
   }
   while (!s.empty() && s.back() == '\0') s.pop_back();
   return s;
 }
 
-GdkPixbuf* decode(const std::string& bytes) {
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-  GError* error = nullptr;
-  GdkPixbuf* pixbuf = nullptr;
-  bool ok = gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(bytes.data()), bytes.size(), &error);
-  g_clear_error(&error);
-  ok = gdk_pixbuf_loader_close(loader, &error) && ok;
-  g_clear_error(&error);
-  if (ok)
-    if (GdkPixbuf* p = gdk_pixbuf_loader_get_pixbuf(loader)) pixbuf = GDK_PIXBUF(g_object_ref(p));
-  g_object_unref(loader);
-  return pixbuf;
+GObjectPtr<GdkPixbuf> decode(const std::string& bytes) {
+  GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new());
+  bool ok = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(bytes.data()), bytes.size(), nullptr);
+  ok = gdk_pixbuf_loader_close(loader.get(), nullptr) && ok;
+  return ok ? add_ref(gdk_pixbuf_loader_get_pixbuf(loader.get())) : nullptr;
 }
 
 std::optional<std::string> png_of(GdkPixbuf* pixbuf) {
-  gchar* buf = nullptr;
+  GPtr<char> buf;
   gsize len = 0;
-  GError* error = nullptr;
-  if (!gdk_pixbuf_save_to_buffer(pixbuf, &buf, &len, "png", &error, nullptr)) {
-    g_clear_error(&error);
-    return std::nullopt;
-  }
-  std::string out(buf, len);
-  g_free(buf);
-  return out;
+  if (!gdk_pixbuf_save_to_buffer(pixbuf, out_ptr(buf), &len, "png", nullptr, nullptr)) return std::nullopt;
+  return std::string(buf.get(), len);
 }
 
 class GtkClip : public Clipboard {
@@ -109,23 +96,16 @@ class GtkClip : public Clipboard {
   }
 
   std::optional<std::string> to_png(const std::string& bytes) override {
-    GdkPixbuf* pixbuf = decode(bytes);
+    GObjectPtr<GdkPixbuf> pixbuf = decode(bytes);
     if (!pixbuf) return std::nullopt;
-    std::optional<std::string> out;
-    if (bytes.size() > 8 && std::memcmp(bytes.data(), "\x89PNG\r\n\x1a\n", 8) == 0)
-      out = bytes;
-    else
-      out = png_of(pixbuf);
-    g_object_unref(pixbuf);
-    return out;
+    if (bytes.size() > 8 && std::memcmp(bytes.data(), "\x89PNG\r\n\x1a\n", 8) == 0) return bytes;
+    return png_of(pixbuf.get());
   }
 
   std::optional<std::pair<long, long>> png_size(const std::string& png) override {
-    GdkPixbuf* pixbuf = decode(png);
+    GObjectPtr<GdkPixbuf> pixbuf = decode(png);
     if (!pixbuf) return std::nullopt;
-    auto size = std::make_pair(long(gdk_pixbuf_get_width(pixbuf)), long(gdk_pixbuf_get_height(pixbuf)));
-    g_object_unref(pixbuf);
-    return size;
+    return std::make_pair(long(gdk_pixbuf_get_width(pixbuf.get())), long(gdk_pixbuf_get_height(pixbuf.get())));
   }
 
  private:
@@ -218,18 +198,16 @@ class GtkClip : public Clipboard {
     if (offered("text/uri-list")) {
       steps.push_back([](Reading* r) {
         fetch(r, "text/uri-list", [](Reading* r, std::string s) {
-          gchar** uris = g_uri_list_extract_uris(s.c_str());
-          for (gchar** u = uris; u && *u; ++u) r->c.uris.emplace_back(*u);
-          g_strfreev(uris);
+          GPtr<char*> uris(g_uri_list_extract_uris(s.c_str()));
+          for (gchar** u = uris.get(); u && *u; ++u) r->c.uris.emplace_back(*u);
         });
       });
     } else if (offered("x-special/gnome-copied-files")) {
       steps.push_back([](Reading* r) {
         fetch(r, "x-special/gnome-copied-files", [](Reading* r, std::string s) {
-          gchar** lines = g_strsplit(s.c_str(), "\n", -1);
-          for (gchar** l = lines; l && *l; ++l)
-            if (l != lines && **l) r->c.uris.emplace_back(*l);  // the first line says copy or cut
-          g_strfreev(lines);
+          GPtr<char*> lines(g_strsplit(s.c_str(), "\n", -1));
+          for (gchar** l = lines.get(); l && *l; ++l)
+            if (l != lines.get() && **l) r->c.uris.emplace_back(*l);  // the first line says copy or cut
         });
       });
     }

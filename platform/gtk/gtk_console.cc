@@ -6,6 +6,8 @@
 #include <cstring>
 #include <exception>
 
+#include "platform/gtk/glib_ptr.h"
+
 namespace platform::gtk {
 
 namespace {
@@ -14,7 +16,7 @@ constexpr const char* kConsoleHook = "quibex-console";
 
 struct ConsoleHook {
   ConsoleHandler handler;
-  gulong signal = 0;
+  SignalConnection signal;
 };
 
 // WebKitConsoleMessageLevel, which only the web-process API declares: info 0,
@@ -71,17 +73,14 @@ void connect_console(WebKitWebView* view, ConsoleHandler handler) {
   auto* hook = static_cast<ConsoleHook*>(g_object_get_data(G_OBJECT(view), kConsoleHook));
   if (!hook) {
     hook = new ConsoleHook;
-    hook->signal = g_signal_connect(view, "user-message-received", G_CALLBACK(on_user_message), hook);
+    hook->signal = SignalConnection(view, "user-message-received", G_CALLBACK(on_user_message), hook);
     g_object_set_data_full(G_OBJECT(view), kConsoleHook, hook, +[](gpointer p) { delete static_cast<ConsoleHook*>(p); });
   }
   hook->handler = std::move(handler);
 }
 
 void disconnect_console(WebKitWebView* view) {
-  auto* hook = static_cast<ConsoleHook*>(g_object_get_data(G_OBJECT(view), kConsoleHook));
-  if (!hook) return;
-  if (g_signal_handler_is_connected(view, hook->signal)) g_signal_handler_disconnect(view, hook->signal);
-  g_object_set_data(G_OBJECT(view), kConsoleHook, nullptr);  // frees it
+  g_object_set_data(G_OBJECT(view), kConsoleHook, nullptr);  // frees the hook, which disconnects
 }
 
 }  // namespace platform::gtk

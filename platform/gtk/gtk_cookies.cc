@@ -6,6 +6,7 @@
 #include <cmath>
 #include <memory>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_platform.h"
 
 namespace platform::gtk {
@@ -42,19 +43,15 @@ SoupCookie* to_soup(const Cookie& c) {
                                   c.path.empty() ? "/" : c.path.c_str(), -1);
   if (c.expires_ms) {
     const double secs = std::floor(*c.expires_ms / 1000.0);
-    GDateTime* t = nullptr;
-    if (std::isfinite(secs) && std::fabs(secs) < 253402300799.0) {
-      if (GDateTime* whole = g_date_time_new_from_unix_utc(gint64(secs))) {
-        t = g_date_time_add(whole, GTimeSpan((*c.expires_ms - secs * 1000.0) * 1000.0));
-        g_date_time_unref(whole);
-      }
-    }
+    GPtr<GDateTime> t;
+    if (std::isfinite(secs) && std::fabs(secs) < 253402300799.0)
+      if (GPtr<GDateTime> whole{g_date_time_new_from_unix_utc(gint64(secs))})
+        t.reset(g_date_time_add(whole.get(), GTimeSpan((*c.expires_ms - secs * 1000.0) * 1000.0)));
     if (!t) {
       soup_cookie_free(s);
       return nullptr;
     }
-    soup_cookie_set_expires(s, t);
-    g_date_time_unref(t);
+    soup_cookie_set_expires(s, t.get());
   }
   soup_cookie_set_secure(s, c.secure);
   soup_cookie_set_http_only(s, c.http_only);
@@ -77,9 +74,7 @@ class GtkCookieStore : public CookieStore {
         cookie_manager(), nullptr,
         +[](GObject* src, GAsyncResult* res, gpointer data) {
           std::unique_ptr<P> p(static_cast<P*>(data));
-          GError* error = nullptr;
-          GList* list = webkit_cookie_manager_get_all_cookies_finish(WEBKIT_COOKIE_MANAGER(src), res, &error);
-          if (error) g_error_free(error);
+          GList* list = webkit_cookie_manager_get_all_cookies_finish(WEBKIT_COOKIE_MANAGER(src), res, nullptr);
           std::vector<Cookie> out;
           for (GList* l = list; l; l = l->next) out.push_back(from_soup(static_cast<SoupCookie*>(l->data)));
           g_list_free_full(list, reinterpret_cast<GDestroyNotify>(soup_cookie_free));
@@ -98,10 +93,7 @@ class GtkCookieStore : public CookieStore {
         cookie_manager(), s, nullptr,
         +[](GObject* src, GAsyncResult* res, gpointer data) {
           std::unique_ptr<P> p(static_cast<P*>(data));
-          GError* error = nullptr;
-          bool ok = webkit_cookie_manager_add_cookie_finish(WEBKIT_COOKIE_MANAGER(src), res, &error);
-          if (error) g_error_free(error);
-          p->done(ok);
+          p->done(webkit_cookie_manager_add_cookie_finish(WEBKIT_COOKIE_MANAGER(src), res, nullptr));
         },
         new P{std::move(done)});
     soup_cookie_free(s);
@@ -115,9 +107,7 @@ class GtkCookieStore : public CookieStore {
         cookie_manager(), s, nullptr,
         +[](GObject* src, GAsyncResult* res, gpointer data) {
           std::unique_ptr<P> p(static_cast<P*>(data));
-          GError* error = nullptr;
-          webkit_cookie_manager_delete_cookie_finish(WEBKIT_COOKIE_MANAGER(src), res, &error);
-          if (error) g_error_free(error);
+          webkit_cookie_manager_delete_cookie_finish(WEBKIT_COOKIE_MANAGER(src), res, nullptr);
           p->done();
         },
         new P{std::move(done)});

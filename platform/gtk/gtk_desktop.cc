@@ -35,6 +35,7 @@ GtkPlatform::GtkPlatform() {
   install_speech_factory(make_gtk_speech);       // desktop services
   install_desktop_shell(&gtk_desktop_shell());   // desktop services
   install_dock(&gtk_dock());                     // desktop services
+  install_gtk_http_client(true);
   install_desktop_keys(&gtk_desktop_keys());
   install_system_events(&gtk_system_events());
   install_permissions(&gtk_permissions());
@@ -53,6 +54,7 @@ GtkPlatform::~GtkPlatform() {
   install_speech_factory(nullptr);  // desktop services
   if (desktop_shell() == &gtk_desktop_shell()) install_desktop_shell(nullptr);
   if (dock() == &gtk_dock()) install_dock(nullptr);
+  install_gtk_http_client(false);
   reset_speech();
 }
 

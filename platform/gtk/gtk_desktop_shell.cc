@@ -7,7 +7,6 @@
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <gtk/gtk.h>
-#include <libtracker-sparql/tracker-sparql.h>
 #include <webkit2/webkit2.h>
 #include <unistd.h>
 
@@ -21,9 +20,12 @@
 #include <vector>
 
 #include "platform/desktop_shell.h"
+#include "platform/common/module_loader.h"
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_sounds.h"
+#include "platform/gtk/index_module.h"
 #include "platform/platform.h"
 #include "platform/webview.h"
 
@@ -33,7 +35,7 @@ namespace {
 
 constexpr int kBusTimeoutMs = 2000;
 
-GDBusConnection* bus(GBusType type) { return desktop_bus(type); }
+GObjectPtr<GDBusConnection> bus(GBusType type) { return GObjectPtr<GDBusConnection>(desktop_bus(type)); }
 
 // ---- open and reveal ---------------------------------------------------------
 
@@ -41,32 +43,23 @@ using OpenDone = std::function<void(bool, std::string)>;
 
 void opened(GObject*, GAsyncResult* res, gpointer data) {
   std::unique_ptr<OpenDone> done(static_cast<OpenDone*>(data));
-  GError* error = nullptr;
-  const bool ok = g_app_info_launch_default_for_uri_finish(res, &error);
-  std::string text = error ? error->message : "";
-  g_clear_error(&error);
-  (*done)(ok, text);
+  GPtr<GError> error;
+  const bool ok = g_app_info_launch_default_for_uri_finish(res, out_ptr(error));
+  (*done)(ok, error ? error->message : "");
 }
 
 void open_parent(const std::string& path) {
-  GFile* file = g_file_new_for_path(path.c_str());
-  GFile* parent = g_file_get_parent(file);
-  if (parent) {
-    char* uri = g_file_get_uri(parent);
-    g_app_info_launch_default_for_uri(uri, nullptr, nullptr);
-    g_free(uri);
-    g_object_unref(parent);
-  }
-  g_object_unref(file);
+  GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
+  GObjectPtr<GFile> parent(g_file_get_parent(file.get()));
+  if (!parent) return;
+  GPtr<char> uri(g_file_get_uri(parent.get()));
+  g_app_info_launch_default_for_uri(uri.get(), nullptr, nullptr);
 }
 
 void shown(GObject* source, GAsyncResult* res, gpointer data) {
   std::unique_ptr<std::string> path(static_cast<std::string*>(data));
-  GError* error = nullptr;
-  GVariant* out = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error);
-  if (out) return g_variant_unref(out);
-  g_clear_error(&error);
-  open_parent(*path);  // no file manager on the bus that can select it
+  GPtr<GVariant> out(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, nullptr));
+  if (!out) open_parent(*path);  // no file manager on the bus that can select it
 }
 
 // ---- staying awake -----------------------------------------------------------
@@ -81,10 +74,9 @@ std::map<std::uint64_t, Inhibition> g_inhibitions;
 std::uint64_t g_last_token = 0;
 
 void released(GObject* source, GAsyncResult* res, gpointer) {
-  GError* error = nullptr;
-  if (GVariant* out = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error)) g_variant_unref(out);
+  GPtr<GError> error;
+  GPtr<GVariant> out(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, out_ptr(error)));
   if (error) g_printerr("quibex: the screen saver kept its inhibition: %s\n", error->message);
-  g_clear_error(&error);
 }
 
 struct InhibitCall {
@@ -94,28 +86,25 @@ struct InhibitCall {
 
 void inhibited(GObject* source, GAsyncResult* res, gpointer data) {
   std::unique_ptr<InhibitCall> call(static_cast<InhibitCall*>(data));
-  GError* error = nullptr;
+  GPtr<GError> error;
   Inhibition inh;
   inh.display = call->display;
-  GVariant* out = nullptr;
+  GPtr<GVariant> out;
   if (call->display) {
-    out = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error);
-    if (out) g_variant_get(out, "(u)", &inh.cookie);
+    out.reset(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, out_ptr(error)));
+    if (out) g_variant_get(out.get(), "(u)", &inh.cookie);
   } else {
-    GUnixFDList* fds = nullptr;
-    out = g_dbus_connection_call_with_unix_fd_list_finish(G_DBUS_CONNECTION(source), &fds, res, &error);
+    GObjectPtr<GUnixFDList> fds;
+    out.reset(g_dbus_connection_call_with_unix_fd_list_finish(G_DBUS_CONNECTION(source), out_ptr(fds), res,
+                                                              out_ptr(error)));
     if (out && fds) {
       gint32 index = -1;
-      g_variant_get(out, "(h)", &index);
-      inh.fd = g_unix_fd_list_get(fds, index, nullptr);
+      g_variant_get(out.get(), "(h)", &index);
+      inh.fd = g_unix_fd_list_get(fds.get(), index, nullptr);
     }
-    if (fds) g_object_unref(fds);
   }
-  if (error) {
+  if (error)
     g_printerr("quibex: cannot keep the %s awake: %s\n", call->display ? "display" : "system", error->message);
-    g_clear_error(&error);
-  }
-  if (out) g_variant_unref(out);
   const bool held = call->display ? out != nullptr : inh.fd >= 0;
   if (!held) return call->done(0);
   g_inhibitions[++g_last_token] = inh;
@@ -126,19 +115,17 @@ void inhibited(GObject* source, GAsyncResult* res, gpointer data) {
 
 // Case- and accent-free form of a name, for matching.
 std::string fold(const char* s) {
-  char* valid = g_utf8_make_valid(s, -1);
-  char* decomposed = g_utf8_normalize(valid, -1, G_NORMALIZE_NFKD);
-  g_free(valid);
+  GPtr<char> valid(g_utf8_make_valid(s, -1));
+  GPtr<char> decomposed(g_utf8_normalize(valid.get(), -1, G_NORMALIZE_NFKD));
   if (!decomposed) return "";
   std::string out;
-  for (const char* p = decomposed; *p; p = g_utf8_next_char(p)) {
+  for (const char* p = decomposed.get(); *p; p = g_utf8_next_char(p)) {
     const gunichar c = g_utf8_get_char(p);
     if (g_unichar_combining_class(c) != 0) continue;  // accents go
     char buf[8];
     const int n = g_unichar_to_utf8(g_unichar_tolower(c), buf);
     out.append(buf, size_t(n));
   }
-  g_free(decomposed);
   return out;
 }
 
@@ -154,9 +141,9 @@ std::vector<std::string> walk(const std::string& query, const std::string& home,
   while (!dirs.empty() && int(found.size()) < limit && seen < kMaxEntries) {
     const std::string dir = std::move(dirs.front());
     dirs.pop_front();
-    GDir* d = g_dir_open(dir.c_str(), 0, nullptr);
+    GPtr<GDir> d(g_dir_open(dir.c_str(), 0, nullptr));
     if (!d) continue;
-    while (const char* name = g_dir_read_name(d)) {
+    while (const char* name = g_dir_read_name(d.get())) {
       if ((++seen & 1023) == 0 && std::chrono::steady_clock::now() > deadline) break;
       if (name[0] == '.') continue;
       const std::string path = dir == "/" ? "/" + std::string(name) : dir + "/" + name;
@@ -167,7 +154,6 @@ std::vector<std::string> walk(const std::string& query, const std::string& home,
       if (g_file_test(path.c_str(), G_FILE_TEST_IS_DIR) && !g_file_test(path.c_str(), G_FILE_TEST_IS_SYMLINK))
         dirs.push_back(path);
     }
-    g_dir_close(d);
     if (std::chrono::steady_clock::now() > deadline) break;
   }
   return found;
@@ -178,12 +164,8 @@ std::vector<std::string> walk(const std::string& query, const std::string& home,
 GtkWidget* g_share_menu = nullptr;  // the menu shown last; the next SHARE replaces it
 
 std::string file_uri_of(const std::string& path) {
-  GFile* f = g_file_new_for_path(path.c_str());
-  char* uri = g_file_get_uri(f);
-  std::string out = uri ? uri : "";
-  g_free(uri);
-  g_object_unref(f);
-  return out;
+  GObjectPtr<GFile> f(g_file_new_for_path(path.c_str()));
+  return take_string(g_file_get_uri(f.get()));
 }
 
 void share_copy(const ShareItems& items) {
@@ -203,24 +185,19 @@ void share_mail(const ShareItems& items) {
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  GError* error = nullptr;
-  if (!g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, &error)) {
+  GPtr<GError> error;
+  if (!g_spawn_async(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, out_ptr(error)))
     g_printerr("quibex: cannot send by e-mail: %s\n", error->message);
-    g_clear_error(&error);
-  }
 }
 
 void share_open_with(GtkWidget* parent, const ShareItems& items) {
   GtkWindow* top = GTK_WINDOW(gtk_widget_get_toplevel(parent));
   GtkWidget* dialog;
   if (!items.files.empty()) {
-    GFile* f = g_file_new_for_path(items.files.front().c_str());
-    dialog = gtk_app_chooser_dialog_new(top, GTK_DIALOG_MODAL, f);
-    g_object_unref(f);
+    GObjectPtr<GFile> f(g_file_new_for_path(items.files.front().c_str()));
+    dialog = gtk_app_chooser_dialog_new(top, GTK_DIALOG_MODAL, f.get());
   } else {
-    char* scheme = g_uri_parse_scheme(items.url.c_str());
-    const std::string type = std::string("x-scheme-handler/") + (scheme ? scheme : "");
-    g_free(scheme);
+    const std::string type = "x-scheme-handler/" + take_string(g_uri_parse_scheme(items.url.c_str()));
     dialog = gtk_app_chooser_dialog_new_for_content_type(top, GTK_DIALOG_MODAL, type.c_str());
   }
   auto* uris = new std::vector<std::string>;
@@ -230,16 +207,13 @@ void share_open_with(GtkWidget* parent, const ShareItems& items) {
       dialog, "response", G_CALLBACK(+[](GtkDialog* d, int response, gpointer data) {
         auto* list = static_cast<std::vector<std::string>*>(data);
         if (response == GTK_RESPONSE_OK)
-          if (GAppInfo* app = gtk_app_chooser_get_app_info(GTK_APP_CHOOSER(d))) {
+          if (GObjectPtr<GAppInfo> app{gtk_app_chooser_get_app_info(GTK_APP_CHOOSER(d))}) {
             GList* l = nullptr;
             for (const std::string& u : *list) l = g_list_append(l, const_cast<char*>(u.c_str()));
-            GError* error = nullptr;
-            if (!g_app_info_launch_uris(app, l, nullptr, &error)) {
+            GPtr<GError> error;
+            if (!g_app_info_launch_uris(app.get(), l, nullptr, out_ptr(error)))
               g_printerr("quibex: cannot open: %s\n", error ? error->message : "no reason given");
-              g_clear_error(&error);
-            }
             g_list_free(l);
-            g_object_unref(app);
           }
         gtk_widget_destroy(GTK_WIDGET(d));
       }),
@@ -259,9 +233,7 @@ Preview g_preview;
 
 void preview_show_current() {
   const std::string& path = g_preview.paths[g_preview.at];
-  char* base = g_path_get_basename(path.c_str());
-  std::string title = base;
-  g_free(base);
+  std::string title = take_string(g_path_get_basename(path.c_str()));
   if (g_preview.paths.size() > 1)
     title += " (" + std::to_string(g_preview.at + 1) + " of " + std::to_string(g_preview.paths.size()) + ")";
   gtk_window_set_title(GTK_WINDOW(g_preview.window), title.c_str());
@@ -298,16 +270,17 @@ void preview_window(const std::vector<std::string>& paths) {
 
 void previewer_answered(GObject* source, GAsyncResult* res, gpointer data) {
   std::unique_ptr<std::vector<std::string>> paths(static_cast<std::vector<std::string>*>(data));
-  GError* error = nullptr;
-  GVariant* out = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error);
-  if (out) return g_variant_unref(out);
-  g_clear_error(&error);
-  preview_window(*paths);  // no previewer on the bus
+  GPtr<GVariant> out(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, nullptr));
+  if (!out) preview_window(*paths);  // no previewer on the bus
 }
 
 // ---- the desktop's file index ---------------------------------------------------
 
-constexpr const char* kIndex = "org.freedesktop.Tracker3.Miner.Files";
+// The index's client, from its module; opened by the first search the index can take.
+ModuleOf<FileIndex>& file_index() {
+  static auto* m = new ModuleOf<FileIndex>("index", "quibex_index_module", "the file index (tracker-sparql)");
+  return *m;
+}
 
 // One search: answered once, by the index, the walk that stands in for it, or the
 // time-out, whichever comes first.
@@ -319,12 +292,7 @@ struct Search {
   std::vector<std::string> paths;
   bool answered = false;
   guint timer = 0;
-  GCancellable* cancel = g_cancellable_new();
-  TrackerSparqlConnection* conn = nullptr;
-  ~Search() {
-    g_object_unref(cancel);
-    if (conn) g_object_unref(conn);
-  }
+  GObjectPtr<GCancellable> cancel{g_cancellable_new()};
 };
 using SearchRef = std::shared_ptr<Search>;
 
@@ -333,7 +301,7 @@ void answer(const SearchRef& s) {
   s->answered = true;
   if (s->timer) g_source_remove(s->timer);
   s->timer = 0;
-  g_cancellable_cancel(s->cancel);
+  g_cancellable_cancel(s->cancel.get());
   s->done(std::move(s->paths));
 }
 
@@ -349,133 +317,67 @@ void walk_instead(const SearchRef& s) {
   }).detach();
 }
 
-void next_row(GObject* source, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SearchRef> s(static_cast<SearchRef*>(data));
-  TrackerSparqlCursor* cursor = TRACKER_SPARQL_CURSOR(source);
-  GError* error = nullptr;
-  const bool more = tracker_sparql_cursor_next_finish(cursor, res, &error);
-  g_clear_error(&error);
-  if (more && !(*s)->answered) {
-    if (char* path = g_filename_from_uri(tracker_sparql_cursor_get_string(cursor, 0, nullptr), nullptr, nullptr)) {
-      const std::string p = path;
-      g_free(path);
-      const std::string& home = (*s)->home;
-      if (p.size() > home.size() && p.compare(0, home.size(), home) == 0 && p[home.size()] == '/')
-        (*s)->paths.push_back(p);
-    }
-    if (int((*s)->paths.size()) < (*s)->limit) {
-      SearchRef* again = s.release();
-      return tracker_sparql_cursor_next_async(cursor, (*again)->cancel, next_row, again);
-    }
-  }
-  tracker_sparql_cursor_close(cursor);
-  answer(*s);
-}
-
-void queried(GObject* source, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SearchRef> s(static_cast<SearchRef*>(data));
-  GError* error = nullptr;
-  TrackerSparqlCursor* cursor = tracker_sparql_statement_execute_finish(TRACKER_SPARQL_STATEMENT(source), res, &error);
-  g_object_unref(source);
-  if (!cursor) {
-    if (error) g_printerr("quibex: the file index did not answer: %s\n", error->message);
-    g_clear_error(&error);
-    return walk_instead(*s);
-  }
-  SearchRef* keep = s.release();
-  tracker_sparql_cursor_next_async(cursor, (*keep)->cancel, next_row, keep);
-  g_object_unref(cursor);  // the pending call holds it
-}
-
-void index_connected(GObject*, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SearchRef> s(static_cast<SearchRef*>(data));
-  GError* error = nullptr;
-  (*s)->conn = tracker_sparql_connection_bus_new_finish(res, &error);
-  if (!(*s)->conn) {
-    g_clear_error(&error);
-    return walk_instead(*s);
-  }
-  // Names that contain the query, or indexed text that matches it; case and
-  // accents aside, as the walk does.
-  const char* sparql =
-      "SELECT DISTINCT ?url WHERE {"
-      " { ?f a nfo:FileDataObject ; nie:url ?url ; nfo:fileName ?name ."
-      "   FILTER(CONTAINS(tracker:case-fold(tracker:unaccent(?name)), tracker:case-fold(tracker:unaccent(~q)))) }"
-      " UNION { ?ie fts:match ~q ; nie:isStoredAs ?f . ?f nie:url ?url }"
-      "} LIMIT 1000";
-  TrackerSparqlStatement* st = tracker_sparql_connection_query_statement((*s)->conn, sparql, (*s)->cancel, &error);
-  if (!st) {
-    g_clear_error(&error);
-    return walk_instead(*s);
-  }
-  tracker_sparql_statement_bind_string(st, "q", (*s)->query.c_str());
-  SearchRef* keep = s.release();
-  tracker_sparql_statement_execute_async(st, (*keep)->cancel, queried, keep);
-}
-
 void index_owner(GObject* source, GAsyncResult* res, gpointer data) {
   std::unique_ptr<SearchRef> s(static_cast<SearchRef*>(data));
-  GVariant* out = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, nullptr);
+  GPtr<GVariant> out(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, nullptr));
   gboolean has = FALSE;
-  if (out) {
-    g_variant_get(out, "(b)", &has);
-    g_variant_unref(out);
-  }
-  if (!has) return walk_instead(*s);
-  SearchRef* keep = s.release();
-  tracker_sparql_connection_bus_new_async(kIndex, nullptr, G_DBUS_CONNECTION(source), (*keep)->cancel, index_connected, keep);
+  if (out) g_variant_get(out.get(), "(b)", &has);
+  FileIndex* index = has ? file_index().get() : nullptr;
+  if (!index) return walk_instead(*s);
+  const SearchRef search = *s;
+  index->search(
+      G_DBUS_CONNECTION(source), search->query, search->cancel.get(),
+      [search](const std::string& p) {
+        const std::string& home = search->home;
+        if (p.size() > home.size() && p.compare(0, home.size(), home) == 0 && p[home.size()] == '/')
+          search->paths.push_back(p);
+        return int(search->paths.size()) < search->limit;
+      },
+      [search](bool ok) { ok ? answer(search) : walk_instead(search); });
 }
 
 class GtkDesktopShell : public DesktopShell {
  public:
   void open_uri(const std::string& uri, std::function<void(bool, std::string)> done) override {
-    GdkAppLaunchContext* ctx = gdk_display_get_app_launch_context(gdk_display_get_default());
-    g_app_info_launch_default_for_uri_async(uri.c_str(), G_APP_LAUNCH_CONTEXT(ctx), nullptr, opened,
+    GObjectPtr<GdkAppLaunchContext> ctx(gdk_display_get_app_launch_context(gdk_display_get_default()));
+    g_app_info_launch_default_for_uri_async(uri.c_str(), G_APP_LAUNCH_CONTEXT(ctx.get()), nullptr, opened,
                                             new OpenDone(std::move(done)));
-    g_object_unref(ctx);
   }
   bool path_exists(const std::string& path) override { return g_file_test(path.c_str(), G_FILE_TEST_EXISTS); }
   void reveal(const std::string& path) override {
-    GDBusConnection* c = bus(G_BUS_TYPE_SESSION);
+    GObjectPtr<GDBusConnection> c = bus(G_BUS_TYPE_SESSION);
     if (!c) return open_parent(path);
-    GFile* file = g_file_new_for_path(path.c_str());
-    char* uri = g_file_get_uri(file);
-    const char* uris[] = {uri, nullptr};
-    g_dbus_connection_call(c, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+    const std::string uri = file_uri_of(path);
+    const char* uris[] = {uri.c_str(), nullptr};
+    g_dbus_connection_call(c.get(), "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
                            "org.freedesktop.FileManager1", "ShowItems", g_variant_new("(^ass)", uris, ""), nullptr,
                            G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, shown, new std::string(path));
-    g_free(uri);
-    g_object_unref(file);
-    g_object_unref(c);
   }
   bool trash(const std::string& path, std::string& error) override {
-    GFile* file = g_file_new_for_path(path.c_str());
-    GError* e = nullptr;
-    const bool ok = g_file_trash(file, nullptr, &e);
+    GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
+    GPtr<GError> e;
+    const bool ok = g_file_trash(file.get(), nullptr, out_ptr(e));
     if (e) error = e->message;
-    g_clear_error(&e);
-    g_object_unref(file);
     return ok;
   }
 
   void inhibit(bool display, const std::string& who, const std::string& reason,
                std::function<void(std::uint64_t)> done) override {
-    GDBusConnection* c = bus(display ? G_BUS_TYPE_SESSION : G_BUS_TYPE_SYSTEM);
+    GObjectPtr<GDBusConnection> c = bus(display ? G_BUS_TYPE_SESSION : G_BUS_TYPE_SYSTEM);
     if (!c) return done(0);
     auto* call = new InhibitCall{display, std::move(done)};
     if (display) {
-      g_dbus_connection_call(c, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
+      g_dbus_connection_call(c.get(), "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
                              "org.freedesktop.ScreenSaver", "Inhibit",
                              g_variant_new("(ss)", who.c_str(), reason.c_str()), G_VARIANT_TYPE("(u)"),
                              G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, inhibited, call);
     } else {
       // Idle sleep only, as the user may still suspend the machine on purpose.
       g_dbus_connection_call_with_unix_fd_list(
-          c, "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "Inhibit",
+          c.get(), "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "Inhibit",
           g_variant_new("(ssss)", "idle", who.c_str(), reason.c_str(), "block"), G_VARIANT_TYPE("(h)"),
           G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, nullptr, inhibited, call);
     }
-    g_object_unref(c);
   }
   void uninhibit(std::uint64_t token) override {
     auto it = g_inhibitions.find(token);
@@ -484,12 +386,10 @@ class GtkDesktopShell : public DesktopShell {
     g_inhibitions.erase(it);
     if (inh.fd >= 0) close(inh.fd);
     if (inh.display)
-      if (GDBusConnection* c = bus(G_BUS_TYPE_SESSION)) {
-        g_dbus_connection_call(c, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
+      if (GObjectPtr<GDBusConnection> c = bus(G_BUS_TYPE_SESSION))
+        g_dbus_connection_call(c.get(), "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
                                "org.freedesktop.ScreenSaver", "UnInhibit", g_variant_new("(u)", inh.cookie), nullptr,
                                G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, released, nullptr);
-        g_object_unref(c);
-      }
   }
 
   void play_sound(const std::string& name, std::function<void(bool)> done) override {
@@ -510,8 +410,7 @@ class GtkDesktopShell : public DesktopShell {
     auto items_of = [](gpointer m) { return *static_cast<ShareItems*>(g_object_get_data(G_OBJECT(m), "quibex-share")); };
     static auto s_items_of = items_of;
     item("_Copy", G_CALLBACK(+[](GtkMenuItem*, gpointer m) { share_copy(s_items_of(m)); }));
-    if (gchar* mail = g_find_program_in_path("xdg-email")) {
-      g_free(mail);
+    if (GPtr<char>(g_find_program_in_path("xdg-email"))) {
       item("Send by _Email…", G_CALLBACK(+[](GtkMenuItem*, gpointer m) { share_mail(s_items_of(m)); }));
     }
     if (!items.files.empty() || !items.url.empty()) {
@@ -560,15 +459,14 @@ class GtkDesktopShell : public DesktopShell {
       if (g_preview.window) gtk_widget_destroy(g_preview.window);
       return;
     }
-    GDBusConnection* c = bus(G_BUS_TYPE_SESSION);
+    GObjectPtr<GDBusConnection> c = bus(G_BUS_TYPE_SESSION);
     if (!c) return preview_window(paths);
     // The desktop's previewer shows one file.
-    g_dbus_connection_call(c, "org.gnome.NautilusPreviewer", "/org/gnome/NautilusPreviewer",
+    g_dbus_connection_call(c.get(), "org.gnome.NautilusPreviewer", "/org/gnome/NautilusPreviewer",
                            "org.gnome.NautilusPreviewer", "ShowFile",
                            g_variant_new("(sib)", file_uri_of(paths.front()).c_str(), 0, FALSE), nullptr,
                            G_DBUS_CALL_FLAGS_NO_AUTO_START, kBusTimeoutMs, nullptr, previewer_answered,
                            new std::vector<std::string>(paths));
-    g_object_unref(c);
   }
 
   void search(const std::string& query, const std::string& home, int limit, int timeout_ms,
@@ -589,12 +487,11 @@ class GtkDesktopShell : public DesktopShell {
           return G_SOURCE_REMOVE;
         },
         new SearchRef(job), +[](gpointer p) { delete static_cast<SearchRef*>(p); });
-    GDBusConnection* c = bus(G_BUS_TYPE_SESSION);
+    GObjectPtr<GDBusConnection> c = bus(G_BUS_TYPE_SESSION);
     if (!c) return walk_instead(job);
-    g_dbus_connection_call(c, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-                           g_variant_new("(s)", kIndex), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs,
-                           nullptr, index_owner, new SearchRef(job));
-    g_object_unref(c);
+    g_dbus_connection_call(c.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                           "NameHasOwner", g_variant_new("(s)", kFileIndexName), G_VARIANT_TYPE("(b)"),
+                           G_DBUS_CALL_FLAGS_NONE, kBusTimeoutMs, nullptr, index_owner, new SearchRef(job));
   }
 };
 

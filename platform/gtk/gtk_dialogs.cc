@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_platform.h"
 
 namespace platform::gtk {
@@ -196,11 +197,7 @@ class HostDialog : public ModalDialog {
         &walk);
   }
 
-  bool has_choice() const {
-    char* f = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(widget_));
-    g_free(f);
-    return f != nullptr;
-  }
+  bool has_choice() const { return GPtr<char>(gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(widget_))) != nullptr; }
   void accept_now() {
     GtkWidget* w = widget_;
     finish_panel(true);
@@ -215,10 +212,7 @@ class HostDialog : public ModalDialog {
     std::vector<std::string> paths;
     if (accepted) {
       GSList* names = gtk_file_chooser_get_filenames(GTK_FILE_CHOOSER(widget_));
-      for (GSList* n = names; n; n = n->next) {
-        paths.emplace_back(static_cast<char*>(n->data));
-        g_free(n->data);
-      }
+      for (GSList* n = names; n; n = n->next) paths.push_back(take_string(static_cast<char*>(n->data)));
       g_slist_free(names);
     }
     leave();
@@ -321,9 +315,7 @@ class GtkDialogs : public Dialogs {
         gtk_file_filter_add_pattern(filter, extension_pattern(ext).c_str());
         name += (name.empty() ? "*." : ", *.") + ext;
       }
-      char* shown = g_utf8_make_valid(name.c_str(), gssize(name.size()));
-      gtk_file_filter_set_name(filter, shown);
-      g_free(shown);
+      gtk_file_filter_set_name(filter, take_string(g_utf8_make_valid(name.c_str(), gssize(name.size()))).c_str());
       gtk_file_chooser_add_filter(fc, filter);  // the only one: it is in force
     }
     fit_to_work_area(d, parent);
@@ -414,17 +406,15 @@ class GtkPageDialogReply : public PageDialogReply {
 
 class GtkFileChooserReply : public FileChooserReply {
  public:
-  explicit GtkFileChooserReply(WebKitFileChooserRequest* r)
-      : r_(WEBKIT_FILE_CHOOSER_REQUEST(g_object_ref(r))) {}
+  explicit GtkFileChooserReply(WebKitFileChooserRequest* r) : r_(add_ref(r)) {}
   ~GtkFileChooserReply() override {
-    if (!done_) webkit_file_chooser_request_cancel(r_);
-    g_object_unref(r_);
+    if (!done_) webkit_file_chooser_request_cancel(r_.get());
   }
   void choose(const std::vector<std::string>& paths) override {
     if (done_) return;
     done_ = true;
     if (paths.empty()) {
-      webkit_file_chooser_request_cancel(r_);
+      webkit_file_chooser_request_cancel(r_.get());
       return;
     }
     // WebKit decodes %XX sequences in the paths it is given, so a "%" that is
@@ -443,11 +433,11 @@ class GtkFileChooserReply : public FileChooserReply {
     std::vector<const char*> argv;
     for (const std::string& e : escaped) argv.push_back(e.c_str());
     argv.push_back(nullptr);
-    webkit_file_chooser_request_select_files(r_, argv.data());
+    webkit_file_chooser_request_select_files(r_.get(), argv.data());
   }
 
  private:
-  WebKitFileChooserRequest* r_;
+  GObjectPtr<WebKitFileChooserRequest> r_;
   bool done_ = false;
 };
 
@@ -458,7 +448,7 @@ struct PageHooks {
   FileChooserHandler files;
   bool committed = false;
   std::string host;  // of the document committed last
-  gulong signals[3] = {0, 0, 0};
+  SignalConnection signals[3];
 };
 
 // The host of a URI's security origin; "" when it has none.
@@ -564,9 +554,9 @@ void connect_page_dialogs(WebKitWebView* view, PageDialogHandler dialogs, FileCh
   auto* hooks = static_cast<PageHooks*>(g_object_get_data(G_OBJECT(view), kPageHooks));
   if (!hooks) {
     hooks = new PageHooks;
-    hooks->signals[0] = g_signal_connect(view, "script-dialog", G_CALLBACK(on_script_dialog), hooks);
-    hooks->signals[1] = g_signal_connect(view, "run-file-chooser", G_CALLBACK(on_run_file_chooser), hooks);
-    hooks->signals[2] = g_signal_connect(view, "load-changed", G_CALLBACK(on_load_changed), hooks);
+    hooks->signals[0] = SignalConnection(view, "script-dialog", G_CALLBACK(on_script_dialog), hooks);
+    hooks->signals[1] = SignalConnection(view, "run-file-chooser", G_CALLBACK(on_run_file_chooser), hooks);
+    hooks->signals[2] = SignalConnection(view, "load-changed", G_CALLBACK(on_load_changed), hooks);
     g_object_set_data_full(G_OBJECT(view), kPageHooks, hooks, +[](gpointer p) { delete static_cast<PageHooks*>(p); });
   }
   hooks->dialogs = std::move(dialogs);
@@ -574,11 +564,7 @@ void connect_page_dialogs(WebKitWebView* view, PageDialogHandler dialogs, FileCh
 }
 
 void disconnect_page_dialogs(WebKitWebView* view) {
-  auto* hooks = static_cast<PageHooks*>(g_object_get_data(G_OBJECT(view), kPageHooks));
-  if (!hooks) return;
-  for (gulong id : hooks->signals)
-    if (id && g_signal_handler_is_connected(view, id)) g_signal_handler_disconnect(view, id);
-  g_object_set_data(G_OBJECT(view), kPageHooks, nullptr);  // frees them
+  g_object_set_data(G_OBJECT(view), kPageHooks, nullptr);  // frees the hooks, which disconnect
 }
 
 }  // namespace platform::gtk

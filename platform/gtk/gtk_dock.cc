@@ -12,6 +12,7 @@
 
 #include "platform/common/tile_bar.h"
 #include "platform/dock.h"
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_identity.h"
 #include "platform/gtk/gtk_platform.h"
@@ -22,7 +23,7 @@ namespace {
 
 constexpr int kTileSize = 128;
 
-GDBusConnection* session_bus() { return desktop_bus(G_BUS_TYPE_SESSION); }
+GObjectPtr<GDBusConnection> session_bus() { return GObjectPtr<GDBusConnection>(desktop_bus(G_BUS_TYPE_SESSION)); }
 
 void rounded_rect(cairo_t* cr, const TileRect& r) {
   const double rad = std::min({r.radius, r.w / 2, r.h / 2});
@@ -34,9 +35,10 @@ void rounded_rect(cairo_t* cr, const TileRect& r) {
   cairo_close_path(cr);
 }
 
-GdkPixbuf* base_icon(const std::string& path) {
+GObjectPtr<GdkPixbuf> base_icon(const std::string& path) {
   if (!path.empty())
-    if (GdkPixbuf* p = gdk_pixbuf_new_from_file_at_size(path.c_str(), kTileSize, kTileSize, nullptr)) return p;
+    if (GObjectPtr<GdkPixbuf> p{gdk_pixbuf_new_from_file_at_size(path.c_str(), kTileSize, kTileSize, nullptr)})
+      return p;
   return app_icon_pixbuf(kTileSize);
 }
 
@@ -58,14 +60,13 @@ void draw_badge(cairo_t* cr, const std::string& text) {
   cairo_show_text(cr, text.c_str());
 }
 
-GdkPixbuf* compose(const DockTile& tile) {
+GObjectPtr<GdkPixbuf> compose(const DockTile& tile) {
   cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kTileSize, kTileSize);
   cairo_t* cr = cairo_create(s);
-  if (GdkPixbuf* icon = base_icon(tile.icon)) {
-    const int w = gdk_pixbuf_get_width(icon), h = gdk_pixbuf_get_height(icon);
-    gdk_cairo_set_source_pixbuf(cr, icon, (kTileSize - w) / 2.0, (kTileSize - h) / 2.0);
+  if (GObjectPtr<GdkPixbuf> icon = base_icon(tile.icon)) {
+    const int w = gdk_pixbuf_get_width(icon.get()), h = gdk_pixbuf_get_height(icon.get());
+    gdk_cairo_set_source_pixbuf(cr, icon.get(), (kTileSize - w) / 2.0, (kTileSize - h) / 2.0);
     cairo_paint(cr);
-    g_object_unref(icon);
   }
   if (auto bar = tile_progress_bar(kTileSize, kTileSize, tile.progress)) {
     rounded_rect(cr, bar->track);
@@ -83,7 +84,7 @@ GdkPixbuf* compose(const DockTile& tile) {
   if (!tile.badge.empty()) draw_badge(cr, tile.badge);
   cairo_destroy(cr);
   cairo_surface_flush(s);
-  GdkPixbuf* out = gdk_pixbuf_get_from_surface(s, 0, 0, kTileSize, kTileSize);
+  GObjectPtr<GdkPixbuf> out(gdk_pixbuf_get_from_surface(s, 0, 0, kTileSize, kTileSize));
   cairo_surface_destroy(s);
   return out;
 }
@@ -136,7 +137,7 @@ const char* kMprisXml = R"(<node>
 constexpr const char* kPath = "/org/mpris/MediaPlayer2";
 
 struct Player {
-  GDBusConnection* bus = nullptr;
+  GObjectPtr<GDBusConnection> bus;
   std::string identity, desktop_entry;
   NowPlaying np;
   gint64 published_at = 0;  // monotonic, microseconds
@@ -226,23 +227,24 @@ void properties_changed() {
   g_variant_builder_add(&b, "{sv}", "PlaybackStatus", g_variant_new_string(status()));
   g_variant_builder_add(&b, "{sv}", "Metadata", metadata());
   g_variant_builder_add(&b, "{sv}", "Rate", g_variant_new_double(g_player.np.playing && !g_player.np.cleared ? 1.0 : 0.0));
-  g_dbus_connection_emit_signal(g_player.bus, nullptr, kPath, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+  g_dbus_connection_emit_signal(g_player.bus.get(), nullptr, kPath, "org.freedesktop.DBus.Properties",
+                                "PropertiesChanged",
                                 g_variant_new("(sa{sv}as)", "org.mpris.MediaPlayer2.Player", &b, nullptr), nullptr);
   // Where the track is now, for the controls that show it.
-  g_dbus_connection_emit_signal(g_player.bus, nullptr, kPath, "org.mpris.MediaPlayer2.Player", "Seeked",
+  g_dbus_connection_emit_signal(g_player.bus.get(), nullptr, kPath, "org.mpris.MediaPlayer2.Player", "Seeked",
                                 g_variant_new("(x)", position_us()), nullptr);
 }
 
 bool start_player(const std::string& bus_suffix) {
   g_player.bus = session_bus();
   if (!g_player.bus) return false;
-  GDBusNodeInfo* info = g_dbus_node_info_new_for_xml(kMprisXml, nullptr);
+  GPtr<GDBusNodeInfo> info(g_dbus_node_info_new_for_xml(kMprisXml, nullptr));
   static const GDBusInterfaceVTable vtable = {method_call, get_property, nullptr, {}};
   for (int i = 0; info && info->interfaces[i]; ++i)
-    g_dbus_connection_register_object(g_player.bus, kPath, info->interfaces[i], &vtable, nullptr, nullptr, nullptr);
-  if (info) g_dbus_node_info_unref(info);
+    g_dbus_connection_register_object(g_player.bus.get(), kPath, info->interfaces[i], &vtable, nullptr, nullptr,
+                                      nullptr);
   const std::string name = "org.mpris.MediaPlayer2." + bus_suffix;
-  g_bus_own_name_on_connection(g_player.bus, name.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr, nullptr,
+  g_bus_own_name_on_connection(g_player.bus.get(), name.c_str(), G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr, nullptr,
                                nullptr);
   return true;
 }
@@ -250,11 +252,10 @@ bool start_player(const std::string& bus_suffix) {
 class GtkDock : public Dock {
  public:
   bool image_loadable(const std::string& path, int* width, int* height) override {
-    GdkPixbuf* p = gdk_pixbuf_new_from_file(path.c_str(), nullptr);
+    GObjectPtr<GdkPixbuf> p(gdk_pixbuf_new_from_file(path.c_str(), nullptr));
     if (!p) return false;
-    if (width) *width = gdk_pixbuf_get_width(p);
-    if (height) *height = gdk_pixbuf_get_height(p);
-    g_object_unref(p);
+    if (width) *width = gdk_pixbuf_get_width(p.get());
+    if (height) *height = gdk_pixbuf_get_height(p.get());
     return true;
   }
 
@@ -265,15 +266,14 @@ class GtkDock : public Dock {
       restore_app_icon();
       return;
     }
-    GdkPixbuf* icon = compose(tile);
+    GObjectPtr<GdkPixbuf> icon = compose(tile);
     if (!icon) return;
-    gtk_window_set_default_icon(icon);  // windows made later
-    each_window([icon](GtkWindow* w) { gtk_window_set_icon(w, icon); });
-    g_object_unref(icon);
+    gtk_window_set_default_icon(icon.get());  // windows made later
+    each_window([&icon](GtkWindow* w) { gtk_window_set_icon(w, icon.get()); });
   }
 
   void publish_launcher_entry(const LauncherEntry& e) override {
-    GDBusConnection* bus = session_bus();
+    GObjectPtr<GDBusConnection> bus = session_bus();
     if (!bus) return;
     GVariantBuilder b;
     g_variant_builder_init(&b, G_VARIANT_TYPE("a{sv}"));
@@ -284,10 +284,9 @@ class GtkDock : public Dock {
     if (e.urgent) g_variant_builder_add(&b, "{sv}", "urgent", g_variant_new_boolean(TRUE));
     // Docks listen for the signal from any object; a path of the application's own.
     const std::string path = "/com/canonical/unity/launcherentry/" + std::to_string(g_str_hash(e.app_uri.c_str()));
-    g_dbus_connection_emit_signal(bus, nullptr, path.c_str(), "com.canonical.Unity.LauncherEntry", "Update",
+    g_dbus_connection_emit_signal(bus.get(), nullptr, path.c_str(), "com.canonical.Unity.LauncherEntry", "Update",
                                   g_variant_new("(sa{sv})", e.app_uri.c_str(), &b), nullptr);
-    g_dbus_connection_flush(bus, nullptr, nullptr, nullptr);
-    g_object_unref(bus);
+    g_dbus_connection_flush(bus.get(), nullptr, nullptr, nullptr);
   }
 
   void request_attention(bool) override {

@@ -28,6 +28,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_platform.h"
 
 namespace platform::gtk {
@@ -41,16 +42,11 @@ constexpr const char* kDropKey = "quibex-drop-state";
 // answer to its destination question: the host may answer after it ended.
 class GtkDownload : public Download {
  public:
-  GtkDownload(WebKitDownload* dl, DownloadEvents events)
-      : dl_(WEBKIT_DOWNLOAD(g_object_ref(dl))), events_(std::move(events)) {
-    g_signal_connect(dl_, "decide-destination", G_CALLBACK(&GtkDownload::on_decide), this);
-    g_signal_connect(dl_, "received-data", G_CALLBACK(&GtkDownload::on_data), this);
-    g_signal_connect(dl_, "failed", G_CALLBACK(&GtkDownload::on_failed), this);
-    g_signal_connect(dl_, "finished", G_CALLBACK(&GtkDownload::on_finished), this);
-  }
-  ~GtkDownload() override {
-    g_signal_handlers_disconnect_by_data(dl_, this);
-    g_object_unref(dl_);
+  GtkDownload(WebKitDownload* dl, DownloadEvents events) : dl_(add_ref(dl)), events_(std::move(events)) {
+    signals_[0] = SignalConnection(dl, "decide-destination", G_CALLBACK(&GtkDownload::on_decide), this);
+    signals_[1] = SignalConnection(dl, "received-data", G_CALLBACK(&GtkDownload::on_data), this);
+    signals_[2] = SignalConnection(dl, "failed", G_CALLBACK(&GtkDownload::on_failed), this);
+    signals_[3] = SignalConnection(dl, "finished", G_CALLBACK(&GtkDownload::on_finished), this);
   }
 
   bool set_destination(const std::string& path, bool allow_overwrite) override {
@@ -59,13 +55,12 @@ class GtkDownload : public Download {
     const bool live = !ended_;
     if (live) {
       if (path.empty()) {
-        webkit_download_cancel(dl_);
-      } else if (char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr)) {
-        webkit_download_set_allow_overwrite(dl_, allow_overwrite);
-        webkit_download_set_destination(dl_, uri);
-        g_free(uri);
+        webkit_download_cancel(dl_.get());
+      } else if (GPtr<char> uri{g_filename_to_uri(path.c_str(), nullptr, nullptr)}) {
+        webkit_download_set_allow_overwrite(dl_.get(), allow_overwrite);
+        webkit_download_set_destination(dl_.get(), uri.get());
       } else {
-        webkit_download_cancel(dl_);  // not an absolute path: nowhere to write
+        webkit_download_cancel(dl_.get());  // not an absolute path: nowhere to write
       }
     }
     release();
@@ -117,7 +112,8 @@ class GtkDownload : public Download {
     self->release();
   }
 
-  WebKitDownload* dl_;
+  GObjectPtr<WebKitDownload> dl_;
+  SignalConnection signals_[4];  // the download may outlive this
   DownloadEvents events_;
   int holds_ = 2;  // the destination's answer and the end
   bool answered_ = false, failed_ = false, ended_ = false;
@@ -136,28 +132,19 @@ std::set<DropState*> g_drop_states;
 struct DropState {
   DropState() { g_drop_states.insert(this); }
   DropHandler handler;
-  GdkDragContext* ctx = nullptr;  // the drag the files below belong to (a reference)
+  GObjectPtr<GdkDragContext> ctx;  // the drag the files below belong to
   std::vector<std::string> files;
   bool have = false;     // its text/uri-list has arrived
   bool pending = false;  // it was dropped before that
-  gulong data_id = 0, drop_id = 0;
-  GtkWidget* widget = nullptr;
+  SignalConnection data_received, dropped;
 
   void track(GdkDragContext* c) {
-    if (ctx == c) return;
-    if (ctx) g_object_unref(ctx);
-    ctx = GDK_DRAG_CONTEXT(g_object_ref(c));
+    if (ctx.get() == c) return;
+    ctx = add_ref(c);
     files.clear();
     have = pending = false;
   }
-  ~DropState() {
-    g_drop_states.erase(this);
-    if (widget) {
-      if (data_id && g_signal_handler_is_connected(widget, data_id)) g_signal_handler_disconnect(widget, data_id);
-      if (drop_id && g_signal_handler_is_connected(widget, drop_id)) g_signal_handler_disconnect(widget, drop_id);
-    }
-    if (ctx) g_object_unref(ctx);
-  }
+  ~DropState() { g_drop_states.erase(this); }
   void report() {
     pending = false;
     if (!files.empty() && handler) handler(files);
@@ -167,7 +154,7 @@ struct DropState {
 // A drag over one of the host's views whose files have arrived.
 bool carries_files(GdkDragContext* ctx) {
   for (DropState* s : g_drop_states)
-    if (s->ctx == ctx && s->have && !s->files.empty()) return true;
+    if (s->ctx.get() == ctx && s->have && !s->files.empty()) return true;
   return false;
 }
 
@@ -183,13 +170,9 @@ void on_drag_data(GtkWidget*, GdkDragContext* ctx, gint, gint, GtkSelectionData*
   if (gtk_selection_data_get_target(data) != uri_list_atom()) return;
   s->track(ctx);
   s->files.clear();
-  if (gchar** uris = gtk_selection_data_get_uris(data)) {
-    for (gchar** u = uris; *u; ++u)
-      if (gchar* path = g_filename_from_uri(*u, nullptr, nullptr)) {  // file URIs only
-        s->files.push_back(path);
-        g_free(path);
-      }
-    g_strfreev(uris);
+  if (GPtr<char*> uris{gtk_selection_data_get_uris(data)}) {
+    for (gchar** u = uris.get(); *u; ++u)
+      if (GPtr<char> path{g_filename_from_uri(*u, nullptr, nullptr)}) s->files.push_back(path.get());  // file URIs only
   }
   s->have = true;
   if (s->pending) s->report();
@@ -267,10 +250,9 @@ void set_view_download_events(WebKitWebView* view, DownloadEvents events) {
 void set_view_drop_handler(WebKitWebView* view, DropHandler handler) {
   auto* s = new DropState;
   s->handler = std::move(handler);
-  s->widget = GTK_WIDGET(view);
   // Connected ahead of WebKit's class handlers, which run last.
-  s->data_id = g_signal_connect(view, "drag-data-received", G_CALLBACK(on_drag_data), s);
-  s->drop_id = g_signal_connect(view, "drag-drop", G_CALLBACK(on_drag_drop), s);
+  s->data_received = SignalConnection(view, "drag-data-received", G_CALLBACK(on_drag_data), s);
+  s->dropped = SignalConnection(view, "drag-drop", G_CALLBACK(on_drag_drop), s);
   g_object_set_data_full(
       G_OBJECT(view), kDropKey, s, +[](gpointer p) { delete static_cast<DropState*>(p); });
 }
@@ -295,14 +277,8 @@ size_t GtkPlatform::download_name_max(const std::string& dir) {
 
 std::string GtkPlatform::preferred_extension(const std::string& mime_type) {
   std::string mime = mime_type;
-  if (gchar* type = g_content_type_from_mime_type(mime_type.c_str())) {
-    // Aliases lead to the type's own name.
-    if (gchar* m = g_content_type_get_mime_type(type)) {
-      mime = m;
-      g_free(m);
-    }
-    g_free(type);
-  }
+  if (GPtr<char> type{g_content_type_from_mime_type(mime_type.c_str())})
+    if (GPtr<char> m{g_content_type_get_mime_type(type.get())}) mime = m.get();  // aliases lead to the type's own name
   const auto& table = extension_table();
   auto it = table.find(mime);
   return it == table.end() ? std::string() : it->second;

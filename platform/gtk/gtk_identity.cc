@@ -55,11 +55,12 @@ std::string desktop_id() {
   return g_get_prgname() ? g_get_prgname() : "quibex";
 }
 
-GdkPixbuf* app_icon_pixbuf(int size) {
+GObjectPtr<GdkPixbuf> app_icon_pixbuf(int size) {
   if (!g_identity.icon.empty())
-    if (GdkPixbuf* p = gdk_pixbuf_new_from_file_at_size(g_identity.icon.c_str(), size, size, nullptr)) return p;
-  return gtk_icon_theme_load_icon(gtk_icon_theme_get_default(), kGenericAppIcon, size, GTK_ICON_LOOKUP_FORCE_SIZE,
-                                  nullptr);
+    if (GObjectPtr<GdkPixbuf> p{gdk_pixbuf_new_from_file_at_size(g_identity.icon.c_str(), size, size, nullptr)})
+      return p;
+  return GObjectPtr<GdkPixbuf>(gtk_icon_theme_load_icon(gtk_icon_theme_get_default(), kGenericAppIcon, size,
+                                                        GTK_ICON_LOOKUP_FORCE_SIZE, nullptr));
 }
 
 void restore_app_icon() {
@@ -69,7 +70,7 @@ void restore_app_icon() {
   // that showed the tile.
   GList* sizes = nullptr;
   for (int s : {16, 32, 48, 64, 128})
-    if (GdkPixbuf* p = app_icon_pixbuf(s)) sizes = g_list_append(sizes, p);
+    if (GObjectPtr<GdkPixbuf> p = app_icon_pixbuf(s)) sizes = g_list_append(sizes, p.release());
   if (sizes)
     gtk_window_set_default_icon_list(sizes);
   else

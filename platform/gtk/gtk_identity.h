@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "platform/gtk/glib_ptr.h"
+
 namespace platform::gtk {
 
 // Once GTK runs: the icon becomes the windows' default and every top-level
@@ -19,9 +21,9 @@ void apply_identity_to_windows();
 std::string desktop_id();
 
 // The application's own icon at size x size (its aspect kept): the identity's
-// icon file, else the icon theme's generic application icon. A new reference;
-// null when neither can be loaded.
-GdkPixbuf* app_icon_pixbuf(int size);
+// icon file, else the icon theme's generic application icon; null when neither
+// can be loaded.
+GObjectPtr<GdkPixbuf> app_icon_pixbuf(int size);
 // The name of the theme's generic application icon.
 inline constexpr const char* kGenericAppIcon = "application-x-executable";
 

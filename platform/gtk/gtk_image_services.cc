@@ -24,7 +24,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/gtk/gtk_capture.h"
+#include "platform/gtk/glib_ptr.h"
+#include "platform/gtk/image_module.h"
+#include "platform/module_entry.h"
 
 namespace platform::gtk {
 
@@ -139,12 +141,13 @@ std::optional<PngImage> pdf_thumbnail(int fd, std::uint32_t max_px) {
     close(own);
     return std::nullopt;
   }
-  PopplerDocument* doc = poppler_document_new_from_fd(own, nullptr, nullptr);
+  GObjectPtr<PopplerDocument> doc(poppler_document_new_from_fd(own, nullptr, nullptr));
   if (!doc) return std::nullopt;
   std::optional<PngImage> out;
-  if (PopplerPage* page = poppler_document_get_n_pages(doc) > 0 ? poppler_document_get_page(doc, 0) : nullptr) {
+  if (GObjectPtr<PopplerPage> page{poppler_document_get_n_pages(doc.get()) > 0 ? poppler_document_get_page(doc.get(), 0)
+                                                                                : nullptr}) {
     double pw = 0, ph = 0;
-    poppler_page_get_size(page, &pw, &ph);
+    poppler_page_get_size(page.get(), &pw, &ph);
     if (pw > 0 && ph > 0) {
       const double s = max_px / std::max(pw, ph);
       const int w = std::max(1, int(std::lround(pw * s))), h = std::max(1, int(std::lround(ph * s)));
@@ -153,7 +156,7 @@ std::optional<PngImage> pdf_thumbnail(int fd, std::uint32_t max_px) {
       cairo_set_source_rgb(cr, 1, 1, 1);
       cairo_paint(cr);
       cairo_scale(cr, s, s);
-      poppler_page_render(page, cr);
+      poppler_page_render(page.get(), cr);
       cairo_destroy(cr);
       std::string png;
       if (cairo_surface_write_to_png_stream(surf, append_bytes, &png) == CAIRO_STATUS_SUCCESS)
@@ -162,9 +165,7 @@ std::optional<PngImage> pdf_thumbnail(int fd, std::uint32_t max_px) {
         out = PngImage{"", w, h};
       cairo_surface_destroy(surf);
     }
-    g_object_unref(page);
   }
-  g_object_unref(doc);
   return out;
 }
 
@@ -180,10 +181,8 @@ struct DecodeSize {
     if (w <= 0 || h <= 0) return;
     GdkPixbufFormat* format = gdk_pixbuf_loader_get_format(loader);
     const bool scalable = format && gdk_pixbuf_format_is_scalable(format);
-    gchar* name = format ? gdk_pixbuf_format_get_name(format) : nullptr;
     // JPEG decodes at down to an eighth of each side; other rasters decode whole.
-    const bool jpeg = name && g_str_equal(name, "jpeg");
-    g_free(name);
+    const bool jpeg = format && take_string(gdk_pixbuf_format_get_name(format)) == "jpeg";
     double scale = double(max_px) / std::max(w, h);
     if (!scalable) scale = std::min(scale, kMaxUpscale);
     const double decoded = scalable ? 0 : double(w) * double(h) / (jpeg ? 64 : 1);
@@ -200,10 +199,10 @@ struct DecodeSize {
 
 // The image in fd decoded at (at most) the size it is shown at; null when it
 // is no image gdk-pixbuf reads, or too large to decode.
-GdkPixbuf* decode_image(int fd, std::uint32_t max_px) {
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+GObjectPtr<GdkPixbuf> decode_image(int fd, std::uint32_t max_px) {
+  GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new());
   DecodeSize size{max_px};
-  g_signal_connect(loader, "size-prepared", G_CALLBACK(&DecodeSize::on_size), &size);
+  g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(&DecodeSize::on_size), &size);
   // A small first piece: the header tells the size before much is decoded.
   std::vector<guchar> buf(4096);
   bool ok = true;
@@ -214,53 +213,39 @@ GdkPixbuf* decode_image(int fd, std::uint32_t max_px) {
       ok = n == 0;
       break;
     }
-    if (!gdk_pixbuf_loader_write(loader, buf.data(), gsize(n), nullptr) || size.refused) {
+    if (!gdk_pixbuf_loader_write(loader.get(), buf.data(), gsize(n), nullptr) || size.refused) {
       ok = false;
       break;
     }
     buf.resize(1 << 16);
   }
-  ok = gdk_pixbuf_loader_close(loader, nullptr) && ok && !size.refused;
-  GdkPixbuf* pb = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
-  if (pb) g_object_ref(pb);
-  g_object_unref(loader);
-  return pb;
-}
-
-std::optional<PngImage> image_thumbnail(int fd, std::uint32_t max_px) {
-  GdkPixbuf* pb = decode_image(fd, max_px);
-  if (!pb) return std::nullopt;
-  GdkPixbuf* turned = gdk_pixbuf_apply_embedded_orientation(pb);
-  g_object_unref(pb);
-  if (!turned) return std::nullopt;
-  // The orientation may have swapped the sides; keep inside the box either way.
-  int w = gdk_pixbuf_get_width(turned), h = gdk_pixbuf_get_height(turned);
-  if (w > int(max_px) || h > int(max_px)) {
-    const double s = double(max_px) / std::max(w, h);
-    GdkPixbuf* fit = gdk_pixbuf_scale_simple(turned, std::max(1, int(w * s)), std::max(1, int(h * s)),
-                                             GDK_INTERP_BILINEAR);
-    g_object_unref(turned);
-    if (!fit) return std::nullopt;
-    turned = fit;
-    w = gdk_pixbuf_get_width(turned);
-    h = gdk_pixbuf_get_height(turned);
-  }
-  gchar* buf = nullptr;
-  gsize len = 0;
-  PngImage out{"", w, h};
-  if (gdk_pixbuf_save_to_buffer(turned, &buf, &len, "png", nullptr, nullptr)) out.png.assign(buf, len);
-  g_free(buf);
-  g_object_unref(turned);
-  return out;
+  ok = gdk_pixbuf_loader_close(loader.get(), nullptr) && ok && !size.refused;
+  return ok ? add_ref(gdk_pixbuf_loader_get_pixbuf(loader.get())) : nullptr;
 }
 
 PngImage png_of(GdkPixbuf* pb) {
-  gchar* buf = nullptr;
+  GPtr<char> buf;
   gsize len = 0;
   PngImage out{"", gdk_pixbuf_get_width(pb), gdk_pixbuf_get_height(pb)};
-  if (gdk_pixbuf_save_to_buffer(pb, &buf, &len, "png", nullptr, nullptr)) out.png.assign(buf, len);
-  g_free(buf);
+  if (gdk_pixbuf_save_to_buffer(pb, out_ptr(buf), &len, "png", nullptr, nullptr)) out.png.assign(buf.get(), len);
   return out;
+}
+
+std::optional<PngImage> image_thumbnail(int fd, std::uint32_t max_px) {
+  GObjectPtr<GdkPixbuf> pb = decode_image(fd, max_px);
+  if (!pb) return std::nullopt;
+  GObjectPtr<GdkPixbuf> turned(gdk_pixbuf_apply_embedded_orientation(pb.get()));
+  pb.reset();  // large, and no longer needed
+  if (!turned) return std::nullopt;
+  // The orientation may have swapped the sides; keep inside the box either way.
+  const int w = gdk_pixbuf_get_width(turned.get()), h = gdk_pixbuf_get_height(turned.get());
+  if (w > int(max_px) || h > int(max_px)) {
+    const double s = double(max_px) / std::max(w, h);
+    turned.reset(gdk_pixbuf_scale_simple(turned.get(), std::max(1, int(w * s)), std::max(1, int(h * s)),
+                                         GDK_INTERP_BILINEAR));
+    if (!turned) return std::nullopt;
+  }
+  return png_of(turned.get());
 }
 
 // The content type of what fd holds, sniffed from its first bytes as file
@@ -269,30 +254,21 @@ std::string content_type(const std::string& path, const OpenFile& f) {
   if (f.folder) return "inode/directory";
   guchar head[4096];
   const ssize_t n = pread(f.fd, head, sizeof head, 0);
-  gchar* type = g_content_type_guess(path.c_str(), head, n > 0 ? gsize(n) : 0, nullptr);
-  std::string out = type ? type : "application/octet-stream";
-  g_free(type);
-  return out;
+  GPtr<char> type(g_content_type_guess(path.c_str(), head, n > 0 ? gsize(n) : 0, nullptr));
+  return type ? type.get() : "application/octet-stream";
 }
 
 // Files that have no picture of their own show their type's icon, as the
 // desktop's file managers do. Main thread: the icon theme is GTK's.
 std::optional<PngImage> icon_thumbnail(const std::string& type, std::uint32_t max_px) {
-  GIcon* icon = g_content_type_get_icon(type.c_str());
+  GObjectPtr<GIcon> icon(g_content_type_get_icon(type.c_str()));
   GtkIconTheme* theme = gtk_icon_theme_get_default();
-  std::optional<PngImage> out;
-  if (icon && theme) {
-    const int size = int(std::min<std::uint32_t>(max_px, 4096));
-    if (GtkIconInfo* found = gtk_icon_theme_lookup_by_gicon(theme, icon, size, GTK_ICON_LOOKUP_FORCE_SIZE)) {
-      if (GdkPixbuf* pb = gtk_icon_info_load_icon(found, nullptr)) {
-        out = png_of(pb);
-        g_object_unref(pb);
-      }
-      g_object_unref(found);
-    }
-  }
-  if (icon) g_object_unref(icon);
-  return out;
+  if (!icon || !theme) return std::nullopt;
+  const int size = int(std::min<std::uint32_t>(max_px, 4096));
+  GObjectPtr<GtkIconInfo> found(gtk_icon_theme_lookup_by_gicon(theme, icon.get(), size, GTK_ICON_LOOKUP_FORCE_SIZE));
+  GObjectPtr<GdkPixbuf> pb(found ? gtk_icon_info_load_icon(found.get(), nullptr) : nullptr);
+  if (!pb) return std::nullopt;
+  return png_of(pb.get());
 }
 
 using ThumbDone = std::function<void(std::optional<PngImage>, std::string)>;
@@ -328,19 +304,26 @@ void make_thumbnail(gpointer data, gpointer) {
       +[](gpointer p) { delete static_cast<IconAsk*>(p); });
 }
 
+class ModuleImageServices : public ImageServices {
+ public:
+  void recognize_text(const std::string& path,
+                      std::function<void(std::optional<std::vector<TextLine>>, std::string)> done) override {
+    std::thread([path, done = std::move(done)] { recognize(path, done); }).detach();
+  }
+  void thumbnail(const std::string& path, std::uint32_t max_px, ThumbDone done) override {
+    // Never freed: its threads may outlive static destruction.
+    static GThreadPool* pool = g_thread_pool_new(&make_thumbnail, nullptr, kThumbThreads, FALSE, nullptr);
+    if (!pool) return done(std::nullopt, "");
+    // A push whose thread cannot be made stays queued for the threads there are.
+    g_thread_pool_push(pool, new ThumbJob{path, max_px, std::move(done)}, nullptr);
+  }
+};
+
 }  // namespace
 
-void recognize_text_file(const std::string& path,
-                         std::function<void(std::optional<std::vector<TextLine>>, std::string)> done) {
-  std::thread([path, done = std::move(done)] { recognize(path, done); }).detach();
-}
-
-void thumbnail_file(const std::string& path, std::uint32_t max_px, ThumbDone done) {
-  // Never freed: its threads may outlive static destruction.
-  static GThreadPool* pool = g_thread_pool_new(&make_thumbnail, nullptr, kThumbThreads, FALSE, nullptr);
-  if (!pool) return done(std::nullopt, "");
-  // A push whose thread cannot be made stays queued for the threads there are.
-  g_thread_pool_push(pool, new ThumbJob{path, max_px, std::move(done)}, nullptr);
-}
-
 }  // namespace platform::gtk
+
+QUIBEX_MODULE_ENTRY(quibex_image_module) {
+  static auto* services = new platform::gtk::ModuleImageServices;
+  return static_cast<platform::gtk::ImageServices*>(services);
+}

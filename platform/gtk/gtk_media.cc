@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_platform.h"
 
 namespace platform::gtk {
@@ -30,9 +31,8 @@ SoupSession* g_session = nullptr;
 GQuark quibex_quark() { return g_quark_from_static_string("quibex"); }
 
 void fail(WebKitURISchemeRequest* req, int code, const std::string& message) {
-  GError* e = g_error_new_literal(quibex_quark(), code, message.c_str());
-  webkit_uri_scheme_request_finish_error(req, e);
-  g_error_free(e);
+  GPtr<GError> e(g_error_new_literal(quibex_quark(), code, message.c_str()));
+  webkit_uri_scheme_request_finish_error(req, e.get());
 }
 
 // One upstream transfer for one page request. It only watches the request:
@@ -45,69 +45,58 @@ class Transfer {
   }
   ~Transfer() {
     if (request_) g_object_weak_unref(G_OBJECT(request_), &Transfer::dropped, this);
-    g_object_unref(cancel_);
-    g_object_unref(message_);
   }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
 
   WebKitURISchemeRequest* request() const { return request_; }  // null once dropped
-  SoupMessage* message() const { return message_; }
-  GCancellable* cancellable() const { return cancel_; }
+  SoupMessage* message() const { return message_.get(); }
+  GCancellable* cancellable() const { return cancel_.get(); }
 
  private:
   static void dropped(gpointer self, GObject*) {
     auto* t = static_cast<Transfer*>(self);
     t->request_ = nullptr;
-    g_cancellable_cancel(t->cancel_);
+    g_cancellable_cancel(t->cancel_.get());
   }
 
-  WebKitURISchemeRequest* request_;
-  SoupMessage* message_;
-  GCancellable* cancel_;
+  WebKitURISchemeRequest* request_;  // weak
+  GObjectPtr<SoupMessage> message_;
+  GObjectPtr<GCancellable> cancel_;
 };
 
 void on_sent(GObject* source, GAsyncResult* result, gpointer data) {
   std::unique_ptr<Transfer> t(static_cast<Transfer*>(data));
-  GError* error = nullptr;
-  GInputStream* body = soup_session_send_finish(SOUP_SESSION(source), result, &error);
-  if (!t->request()) {
-    // The page dropped the request; nothing is left to answer.
-    if (body) g_object_unref(body);
-    if (error) g_error_free(error);
-  } else if (!body) {
-    webkit_uri_scheme_request_finish_error(t->request(), error);
-    g_error_free(error);
-  } else {
-    SoupMessageHeaders* in = soup_message_get_response_headers(t->message());
-    MediaUpstream up;
-    up.http = true;
-    up.status = int(soup_message_get_status(t->message()));
-    if (const char* type = soup_message_headers_get_content_type(in, nullptr)) up.mime = type;
-    if (soup_message_headers_get_encoding(in) == SOUP_ENCODING_CONTENT_LENGTH)
-      up.length = soup_message_headers_get_content_length(in);
-    soup_message_headers_foreach(
-        in,
-        +[](const char* name, const char* value, gpointer list) {
-          static_cast<HeaderList*>(list)->emplace_back(name, value);
-        },
-        &up.headers);
-    const MediaHead head = g_scheme.head(up);
+  GPtr<GError> error;
+  GObjectPtr<GInputStream> body(soup_session_send_finish(SOUP_SESSION(source), result, out_ptr(error)));
+  if (!t->request()) return;  // the page dropped the request; nothing is left to answer
+  if (!body) return webkit_uri_scheme_request_finish_error(t->request(), error.get());
+  SoupMessageHeaders* in = soup_message_get_response_headers(t->message());
+  MediaUpstream up;
+  up.http = true;
+  up.status = int(soup_message_get_status(t->message()));
+  if (const char* type = soup_message_headers_get_content_type(in, nullptr)) up.mime = type;
+  if (soup_message_headers_get_encoding(in) == SOUP_ENCODING_CONTENT_LENGTH)
+    up.length = soup_message_headers_get_content_length(in);
+  soup_message_headers_foreach(
+      in,
+      +[](const char* name, const char* value, gpointer list) {
+        static_cast<HeaderList*>(list)->emplace_back(name, value);
+      },
+      &up.headers);
+  const MediaHead head = g_scheme.head(up);
 
-    WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(body, -1);
-    const char* reason = soup_message_get_reason_phrase(t->message());
-    webkit_uri_scheme_response_set_status(response, guint(head.status), reason && *reason ? reason : nullptr);
-    SoupMessageHeaders* out = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
-    for (const auto& [name, value] : head.headers) {
-      soup_message_headers_append(out, name.c_str(), value.c_str());
-      if (g_ascii_strcasecmp(name.c_str(), "Content-Type") == 0)
-        webkit_uri_scheme_response_set_content_type(response, value.c_str());
-    }
-    webkit_uri_scheme_response_set_http_headers(response, out);  // takes the headers
-    webkit_uri_scheme_request_finish_with_response(t->request(), response);
-    g_object_unref(response);
-    g_object_unref(body);
+  GObjectPtr<WebKitURISchemeResponse> response(webkit_uri_scheme_response_new(body.get(), -1));
+  const char* reason = soup_message_get_reason_phrase(t->message());
+  webkit_uri_scheme_response_set_status(response.get(), guint(head.status), reason && *reason ? reason : nullptr);
+  SoupMessageHeaders* out = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+  for (const auto& [name, value] : head.headers) {
+    soup_message_headers_append(out, name.c_str(), value.c_str());
+    if (g_ascii_strcasecmp(name.c_str(), "Content-Type") == 0)
+      webkit_uri_scheme_response_set_content_type(response.get(), value.c_str());
   }
+  webkit_uri_scheme_response_set_http_headers(response.get(), out);  // takes the headers
+  webkit_uri_scheme_request_finish_with_response(t->request(), response.get());
 }
 
 void on_request(WebKitURISchemeRequest* req, gpointer) {
@@ -161,16 +150,15 @@ void ask_user(WebKitWebView* view, WebKitPermissionRequest* request, const Captu
   }
   gtk_window_set_title(GTK_WINDOW(dialog), title);
   gtk_dialog_add_buttons(GTK_DIALOG(dialog), "Don't Allow", GTK_RESPONSE_REJECT, "Allow", GTK_RESPONSE_ACCEPT, nullptr);
-  g_object_ref(request);
-  g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog* d, int response, WebKitPermissionRequest* r) {
-                     if (response == GTK_RESPONSE_ACCEPT)
-                       webkit_permission_request_allow(r);
-                     else
-                       webkit_permission_request_deny(r);
-                     g_object_unref(r);
-                     gtk_widget_destroy(GTK_WIDGET(d));
-                   }),
-                   request);
+  // The dialog holds the request until it goes.
+  g_signal_connect_data(dialog, "response", G_CALLBACK(+[](GtkDialog* d, int response, WebKitPermissionRequest* r) {
+                          if (response == GTK_RESPONSE_ACCEPT)
+                            webkit_permission_request_allow(r);
+                          else
+                            webkit_permission_request_deny(r);
+                          gtk_widget_destroy(GTK_WIDGET(d));
+                        }),
+                        g_object_ref(request), +[](gpointer r, GClosure*) { g_object_unref(r); }, GConnectFlags(0));
   gtk_widget_show(dialog);
 }
 
@@ -178,15 +166,16 @@ void ask_user(WebKitWebView* view, WebKitPermissionRequest* request, const Captu
 // the top one's first.
 void on_origins(GObject* source, GAsyncResult* result, gpointer data) {
   auto* view = WEBKIT_WEB_VIEW(source);
-  auto* request = static_cast<WebKitPermissionRequest*>(data);
+  GObjectPtr<WebKitPermissionRequest> owned(static_cast<WebKitPermissionRequest*>(data));  // from on_permission
+  WebKitPermissionRequest* request = owned.get();
   auto* media = WEBKIT_USER_MEDIA_PERMISSION_REQUEST(request);
   CaptureRequest c;
   c.camera = webkit_user_media_permission_is_for_video_device(media);
   c.microphone = webkit_user_media_permission_is_for_audio_device(media);
   const bool screen = webkit_user_media_permission_is_for_display_device(media);
-  GError* error = nullptr;
-  if (WebKitUserMessage* reply = webkit_web_view_send_message_to_page_finish(view, result, &error)) {
-    GVariant* origins = webkit_user_message_get_parameters(reply);
+  GPtr<GError> error;
+  if (GObjectPtr<WebKitUserMessage> reply{webkit_web_view_send_message_to_page_finish(view, result, out_ptr(error))}) {
+    GVariant* origins = webkit_user_message_get_parameters(reply.get());
     if (origins && g_variant_is_of_type(origins, G_VARIANT_TYPE_STRING_ARRAY)) {
       GVariantIter it;
       const char* o;
@@ -194,26 +183,22 @@ void on_origins(GObject* source, GAsyncResult* result, gpointer data) {
       while (g_variant_iter_next(&it, "&s", &o)) c.frames.emplace_back(o);
       if (!c.frames.empty()) c.origin = c.frames.front();
     }
-    g_object_unref(reply);
   } else {
     std::fprintf(stderr, "quibex: camera or microphone request: the page's documents are not known (%s); asking\n",
                  error->message);
-    g_error_free(error);
   }
   if (!screen && g_scheme.capture && g_scheme.capture(c))
     webkit_permission_request_allow(request);
   else
     ask_user(view, request, c, screen);
-  g_object_unref(request);
 }
 
 // WebKitGTK does not say which document asked: the decision waits for the
 // origins of every document in the page.
 gboolean on_permission(WebKitWebView* view, WebKitPermissionRequest* request, gpointer) {
   if (!WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(request)) return FALSE;
-  g_object_ref(request);
   webkit_web_view_send_message_to_page(view, webkit_user_message_new("quibex:origins", nullptr), nullptr, on_origins,
-                                       request);
+                                       g_object_ref(request));
   return TRUE;
 }
 

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/gtk/glib_ptr.h"
+
 namespace platform::gtk {
 
 namespace {
@@ -241,10 +243,10 @@ void add_context_items(WebKitContextMenu* menu, const MenuNode& node, const Menu
     // a checked state makes WebKit draw a check item.
     static unsigned serial = 0;
     const std::string name = "quibex-item-" + std::to_string(++serial);
-    GSimpleAction* action =
+    GObjectPtr<GSimpleAction> action(
         item->checked ? g_simple_action_new_stateful(name.c_str(), nullptr, g_variant_new_boolean(TRUE))
-                      : g_simple_action_new(name.c_str(), nullptr);
-    g_simple_action_set_enabled(action, item->enabled && item->tag == 0);
+                      : g_simple_action_new(name.c_str(), nullptr));
+    g_simple_action_set_enabled(action.get(), item->enabled && item->tag == 0);
     struct Data {
       std::shared_ptr<const MenuNode> keep;
       const MenuNode* node;
@@ -252,7 +254,7 @@ void add_context_items(WebKitContextMenu* menu, const MenuNode& node, const Menu
       WebKitWebView* view;
     };
     auto* d = new Data{keep, item.get(), chosen, view};
-    g_signal_connect_data(action, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, Data* data) {
+    g_signal_connect_data(action.get(), "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, Data* data) {
                             const MenuNode& n = *data->node;
                             if (n.command >= MenuCommand::kUndo)
                               run_editing_command(data->view, n.command);
@@ -260,9 +262,8 @@ void add_context_items(WebKitContextMenu* menu, const MenuNode& node, const Menu
                               data->chosen(n);
                           }),
                           d, +[](gpointer p, GClosure*) { delete static_cast<Data*>(p); }, GConnectFlags(0));
-    webkit_context_menu_append(menu,
-                               webkit_context_menu_item_new_from_gaction(G_ACTION(action), item->title.c_str(), nullptr));
-    g_object_unref(action);
+    webkit_context_menu_append(
+        menu, webkit_context_menu_item_new_from_gaction(G_ACTION(action.get()), item->title.c_str(), nullptr));
   }
 }
 

@@ -56,23 +56,22 @@ std::string uri_of(WebKitURIRequest* r) {
 // One policy decision of the engine, answered once; unanswered, it cancels.
 class GtkPolicyDecision : public PolicyDecision {
  public:
-  explicit GtkPolicyDecision(WebKitPolicyDecision* d) : d_(WEBKIT_POLICY_DECISION(g_object_ref(d))) {}
+  explicit GtkPolicyDecision(WebKitPolicyDecision* d) : d_(add_ref(d)) {}
   ~GtkPolicyDecision() override {
-    if (!done_) webkit_policy_decision_ignore(d_);
-    g_object_unref(d_);
+    if (!done_) webkit_policy_decision_ignore(d_.get());
   }
   void decide(Policy p) override {
     if (done_) return;
     done_ = true;
     switch (p) {
-      case Policy::kAllow: webkit_policy_decision_use(d_); break;
-      case Policy::kCancel: webkit_policy_decision_ignore(d_); break;
-      case Policy::kDownload: webkit_policy_decision_download(d_); break;
+      case Policy::kAllow: webkit_policy_decision_use(d_.get()); break;
+      case Policy::kCancel: webkit_policy_decision_ignore(d_.get()); break;
+      case Policy::kDownload: webkit_policy_decision_download(d_.get()); break;
     }
   }
 
  private:
-  WebKitPolicyDecision* d_;
+  GObjectPtr<WebKitPolicyDecision> d_;
   bool done_ = false;
 };
 
@@ -162,25 +161,26 @@ GtkNavigation::GtkNavigation(WebKitWebView* view) : view_(view), cancel_(g_cance
                             "about at their response when the page holds frames\n", stderr);
     warned = true;
   }
-  g_signal_connect(view_, "decide-policy", G_CALLBACK(&GtkNavigation::on_decide_policy), this);
-  g_signal_connect(view_, "load-changed", G_CALLBACK(&GtkNavigation::on_load_changed), this);
-  g_signal_connect(view_, "load-failed", G_CALLBACK(&GtkNavigation::on_load_failed), this);
-  g_signal_connect(view_, "web-process-terminated", G_CALLBACK(&GtkNavigation::on_terminated), this);
-  g_signal_connect(view_, "create", G_CALLBACK(&GtkNavigation::on_create), this);
-  g_signal_connect(view_, "ready-to-show", G_CALLBACK(&GtkNavigation::on_ready_to_show), this);
-  g_signal_connect(view_, "close", G_CALLBACK(&GtkNavigation::on_close), this);
-  g_signal_connect(view_, "notify::uri", G_CALLBACK(&GtkNavigation::on_uri), this);
-  g_signal_connect(view_, "notify::title", G_CALLBACK(&GtkNavigation::on_title), this);
-  g_signal_connect(view_, "user-message-received", G_CALLBACK(&GtkNavigation::on_user_message), this);
+  const std::pair<const char*, GCallback> handlers[] = {
+      {"decide-policy", G_CALLBACK(&GtkNavigation::on_decide_policy)},
+      {"load-changed", G_CALLBACK(&GtkNavigation::on_load_changed)},
+      {"load-failed", G_CALLBACK(&GtkNavigation::on_load_failed)},
+      {"web-process-terminated", G_CALLBACK(&GtkNavigation::on_terminated)},
+      {"create", G_CALLBACK(&GtkNavigation::on_create)},
+      {"ready-to-show", G_CALLBACK(&GtkNavigation::on_ready_to_show)},
+      {"close", G_CALLBACK(&GtkNavigation::on_close)},
+      {"notify::uri", G_CALLBACK(&GtkNavigation::on_uri)},
+      {"notify::title", G_CALLBACK(&GtkNavigation::on_title)},
+      {"user-message-received", G_CALLBACK(&GtkNavigation::on_user_message)},
+  };
+  for (const auto& [signal, handler] : handlers) signals_.emplace_back(view_, signal, handler, this);
 }
 
 GtkNavigation::~GtkNavigation() {
   // Nothing reports anything about a view that is going away.
   alive_.reset();
-  g_cancellable_cancel(cancel_);
-  g_object_unref(cancel_);
-  g_signal_handlers_disconnect_by_data(view_, this);
-  g_signal_handlers_disconnect_by_data(webkit_web_view_get_window_properties(view_), this);
+  g_cancellable_cancel(cancel_.get());
+  signals_.clear();
   g_object_set_data(G_OBJECT(view_), kNavKey, nullptr);
 }
 
@@ -259,23 +259,18 @@ void GtkNavigation::classify(NavigationAction a, std::unique_ptr<PolicyDecision>
   const std::string script = "typeof __quibProbe === 'function' ? __quibProbe(" +
                              (probe->mark.empty() ? std::string("0") : probe->mark) + ") : [false, frames.length]";
   webkit_web_view_evaluate_javascript(
-      view_, script.c_str(), -1, kBridgeWorld, nullptr, cancel_,
+      view_, script.c_str(), -1, kBridgeWorld, nullptr, cancel_.get(),
       +[](GObject* source, GAsyncResult* res, gpointer data) {
         std::unique_ptr<std::shared_ptr<FrameProbe>> p(static_cast<std::shared_ptr<FrameProbe>*>(data));
-        GError* error = nullptr;
-        JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, &error);
+        GObjectPtr<JSCValue> v(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, nullptr));
         bool live = false;
         int frames = -1;
-        if (v && jsc_value_is_array(v)) {
-          JSCValue* a = jsc_value_object_get_property_at_index(v, 0);
-          JSCValue* b = jsc_value_object_get_property_at_index(v, 1);
-          live = jsc_value_is_boolean(a) && jsc_value_to_boolean(a);
-          if (jsc_value_is_number(b)) frames = jsc_value_to_int32(b);
-          g_object_unref(a);
-          g_object_unref(b);
+        if (v && jsc_value_is_array(v.get())) {
+          GObjectPtr<JSCValue> a(jsc_value_object_get_property_at_index(v.get(), 0));
+          GObjectPtr<JSCValue> b(jsc_value_object_get_property_at_index(v.get(), 1));
+          live = jsc_value_is_boolean(a.get()) && jsc_value_to_boolean(a.get());
+          if (jsc_value_is_number(b.get())) frames = jsc_value_to_int32(b.get());
         }
-        if (v) g_object_unref(v);
-        if (error) g_error_free(error);
         // The mark counts only if nothing put it in doubt while the answer came.
         finish_probe(*p, (live && !(*p)->mark.empty()) || frames == 0);
       },
@@ -411,8 +406,8 @@ GtkWidget* GtkNavigation::on_create(WebKitWebView*, WebKitNavigationAction* na, 
 // main loop, before the web process can ask anything more.
 void GtkNavigation::capture_features() {
   capturing_ = true;
-  g_signal_connect(webkit_web_view_get_window_properties(view_), "notify::geometry",
-                   G_CALLBACK(&GtkNavigation::on_geometry), this);
+  signals_.emplace_back(webkit_web_view_get_window_properties(view_), "notify::geometry",
+                        G_CALLBACK(&GtkNavigation::on_geometry), this);
   struct Token {
     std::weak_ptr<int> alive;
     GtkNavigation* self;

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/webview.h"
 
 namespace platform::gtk {
@@ -80,7 +81,8 @@ class GtkNavigation {
   static void on_close(WebKitWebView*, GtkNavigation* self);
 
   WebKitWebView* view_;
-  GCancellable* cancel_;
+  GObjectPtr<GCancellable> cancel_;
+  std::vector<SignalConnection> signals_;  // on the view and its window properties, which outlive this
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);  // asynchronous callbacks check it
   NavigationEvents events_;
   WebKitWebView* opener_ = nullptr;  // the view whose page opened this one's

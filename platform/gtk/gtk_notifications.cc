@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_clip_notify.h"
 
 namespace platform::gtk {
@@ -31,8 +32,8 @@ class GtkNotifier : public Notifier {
         GVariantIter* it = nullptr;
         const gchar* cap = nullptr;
         g_variant_get(reply, "(as)", &it);
+        GPtr<GVariantIter> owned(it);
         while (g_variant_iter_next(it, "&s", &cap)) caps.emplace_back(cap);
-        g_variant_iter_free(it);
         done(std::move(caps));
       });
     });
@@ -53,7 +54,7 @@ class GtkNotifier : public Notifier {
       if (!r.desktop_entry.empty())
         g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string(r.desktop_entry.c_str()));
       // The server takes an icon as a file: URI.
-      gchar* icon = r.app_icon.empty() ? nullptr : g_filename_to_uri(r.app_icon.c_str(), nullptr, nullptr);
+      GPtr<char> icon(r.app_icon.empty() ? nullptr : g_filename_to_uri(r.app_icon.c_str(), nullptr, nullptr));
       if (r.inline_reply) {
         // KDE's reply field: an action named "inline-reply" and the texts of its field.
         g_variant_builder_add(&actions, "s", "inline-reply");
@@ -63,9 +64,8 @@ class GtkNotifier : public Notifier {
         g_variant_builder_add(&hints, "{sv}", "x-kde-reply-submit-button-text",
                               g_variant_new_string(r.reply_button.c_str()));
       }
-      GVariant* args = g_variant_new("(susssasa{sv}i)", r.app_name.c_str(), r.replaces_id, icon ? icon : "",
+      GVariant* args = g_variant_new("(susssasa{sv}i)", r.app_name.c_str(), r.replaces_id, icon ? icon.get() : "",
                                      r.summary.c_str(), r.body.c_str(), &actions, &hints, -1);
-      g_free(icon);
       call(bus, "Notify", args, "(u)", [done](GVariant* reply, const std::string& error) {
         guint32 id = 0;
         if (reply) g_variant_get(reply, "(u)", &id);
@@ -87,25 +87,23 @@ class GtkNotifier : public Notifier {
         bus, kName, kPath, kName, method, args, G_VARIANT_TYPE(type), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr,
         +[](GObject* source, GAsyncResult* res, gpointer p) {
           std::unique_ptr<Reply> reply(static_cast<Reply*>(p));
-          GError* error = nullptr;
-          GVariant* v = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error);
-          (*reply)(v, error ? error->message : "");
-          if (v) g_variant_unref(v);
-          g_clear_error(&error);
+          GPtr<GError> error;
+          GPtr<GVariant> v(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, out_ptr(error)));
+          (*reply)(v.get(), error ? error->message : "");
         },
         new Reply(std::move(reply)));
   }
 
   // Calls fn with the session bus, or with null when there is none.
   void with_bus(std::function<void(GDBusConnection*)> fn) {
-    if (bus_ && g_dbus_connection_is_closed(bus_)) {
-      g_dbus_connection_signal_unsubscribe(bus_, subscription_);
-      g_dbus_connection_signal_unsubscribe(bus_, owner_subscription_);
+    if (bus_ && g_dbus_connection_is_closed(bus_.get())) {
+      g_dbus_connection_signal_unsubscribe(bus_.get(), subscription_);
+      g_dbus_connection_signal_unsubscribe(bus_.get(), owner_subscription_);
       owner_.clear();
       owner_changed_ = false;
-      g_clear_object(&bus_);
+      bus_.reset();
     }
-    if (bus_) return fn(bus_);
+    if (bus_) return fn(bus_.get());
     waiting_.push_back(std::move(fn));
     if (opening_) return;
     opening_ = true;
@@ -113,28 +111,27 @@ class GtkNotifier : public Notifier {
     g_bus_get(G_BUS_TYPE_SESSION, nullptr,
               +[](GObject*, GAsyncResult* res, gpointer p) {
                 auto* self = static_cast<GtkNotifier*>(p);
-                GError* error = nullptr;
-                GDBusConnection* bus = g_bus_get_finish(res, &error);
+                GPtr<GError> error;
+                GObjectPtr<GDBusConnection> bus(g_bus_get_finish(res, out_ptr(error)));
                 if (!bus) g_printerr("quibex: notifications: no session bus (%s)\n", error ? error->message : "");
-                g_clear_error(&error);
-                self->opened(bus);
+                self->opened(std::move(bus));
               },
               this);
   }
 
-  void opened(GDBusConnection* bus) {
+  void opened(GObjectPtr<GDBusConnection> bus) {
     opening_ = false;
-    bus_ = bus;
+    bus_ = std::move(bus);
     if (bus_) {
       // The shared connection would end the process when the bus goes away.
-      g_dbus_connection_set_exit_on_close(bus_, FALSE);
+      g_dbus_connection_set_exit_on_close(bus_.get(), FALSE);
       follow_owner();
-      subscription_ = g_dbus_connection_signal_subscribe(bus_, kName, kName, nullptr, kPath, nullptr,
+      subscription_ = g_dbus_connection_signal_subscribe(bus_.get(), kName, kName, nullptr, kPath, nullptr,
                                                          G_DBUS_SIGNAL_FLAGS_NONE, &GtkNotifier::on_signal, this, nullptr);
     }
     std::vector<std::function<void(GDBusConnection*)>> waiting;
     waiting.swap(waiting_);
-    for (auto& fn : waiting) fn(bus_);
+    for (auto& fn : waiting) fn(bus_.get());
   }
 
   // The name's owner changes when a server starts (the bus may start one on the
@@ -143,7 +140,7 @@ class GtkNotifier : public Notifier {
   // owned the name before any change was seen.
   void follow_owner() {
     owner_subscription_ = g_dbus_connection_signal_subscribe(
-        bus_, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged", "/org/freedesktop/DBus", kName,
+        bus_.get(), "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged", "/org/freedesktop/DBus", kName,
         G_DBUS_SIGNAL_FLAGS_NONE,
         +[](GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar*, GVariant* params,
             gpointer p) {
@@ -158,18 +155,17 @@ class GtkNotifier : public Notifier {
         },
         this, nullptr);
     g_dbus_connection_call(
-        bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
+        bus_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
         g_variant_new("(s)", kName), G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr,
         +[](GObject* source, GAsyncResult* res, gpointer p) {
           auto* self = static_cast<GtkNotifier*>(p);
-          GVariant* v = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, nullptr);
+          GPtr<GVariant> v(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, nullptr));
           // No owner is an error; a NameOwnerChanged that came first is newer.
-          if (v && !self->owner_changed_ && G_DBUS_CONNECTION(source) == self->bus_) {
+          if (v && !self->owner_changed_ && G_DBUS_CONNECTION(source) == self->bus_.get()) {
             const gchar* owner = nullptr;
-            g_variant_get(v, "(&s)", &owner);
+            g_variant_get(v.get(), "(&s)", &owner);
             self->owner_ = owner;
           }
-          if (v) g_variant_unref(v);
         },
         this);
   }
@@ -199,7 +195,7 @@ class GtkNotifier : public Notifier {
     self->listener_(e);
   }
 
-  GDBusConnection* bus_ = nullptr;
+  GObjectPtr<GDBusConnection> bus_;
   guint subscription_ = 0;
   guint owner_subscription_ = 0;
   std::string owner_;  // the unique name of the server now, "" = none

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/ascii_case.h"
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_desktop_services.h"
 
@@ -36,10 +37,8 @@ GDBusConnection* desktop_session_bus() {
   if (bus || tried) return bus;
   tried = true;
   if (!desktop_session_bus_configured()) return nullptr;
-  GError* error = nullptr;
-  bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+  bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
   if (bus) g_dbus_connection_set_exit_on_close(bus, FALSE);
-  g_clear_error(&error);
   return bus;
 }
 
@@ -55,11 +54,11 @@ void with_desktop_system_bus(std::function<void(GDBusConnection*)> fn) {
     g_system_waiting.clear();
     for (auto& f : waiting) f(bus);
   };
-  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
+  GPtr<char> address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr));
   if (!address) return deliver(nullptr);
   g_system_opening = true;
   g_dbus_connection_new_for_address(
-      address,
+      address.get(),
       GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
       nullptr, nullptr,
       +[](GObject*, GAsyncResult* res, gpointer) {
@@ -72,7 +71,6 @@ void with_desktop_system_bus(std::function<void(GDBusConnection*)> fn) {
         for (auto& f : waiting) f(bus);
       },
       nullptr);
-  g_free(address);
 }
 
 // ---- system events --------------------------------------------------------------
@@ -129,9 +127,8 @@ class GtkSystemEvents : public SystemEvents {
       }
     }
     info.system = system_languages_;
-    GTimeZone* tz = g_time_zone_new_local();
-    info.time_zone = tz ? g_time_zone_get_identifier(tz) : "UTC";
-    if (tz) g_time_zone_unref(tz);
+    GPtr<GTimeZone> tz(g_time_zone_new_local());
+    info.time_zone = tz ? g_time_zone_get_identifier(tz.get()) : "UTC";
     return info;
   }
 
@@ -159,9 +156,7 @@ class GtkSystemEvents : public SystemEvents {
     gboolean prefer = FALSE;
     gchar* name = nullptr;
     g_object_get(s, "gtk-application-prefer-dark-theme", &prefer, "gtk-theme-name", &name, nullptr);
-    std::string theme = name ? name : "";
-    g_free(name);
-    theme = ascii_lower(theme);
+    std::string theme = ascii_lower(take_string(name));
     return prefer || theme.find("-dark") != std::string::npos || theme.find(":dark") != std::string::npos;
   }
 
@@ -179,16 +174,9 @@ class GtkSystemEvents : public SystemEvents {
   }
 
   // color-scheme: 0 no preference, 1 dark, 2 light.
-  static int scheme_of(GVariant* v) {
-    while (v && g_variant_is_of_type(v, G_VARIANT_TYPE_VARIANT)) {
-      GVariant* inner = g_variant_get_variant(v);
-      g_variant_unref(v);
-      v = inner;
-    }
-    int out = 0;
-    if (v && g_variant_is_of_type(v, G_VARIANT_TYPE_UINT32)) out = int(g_variant_get_uint32(v));
-    if (v) g_variant_unref(v);
-    return out;
+  static int scheme_of(GPtr<GVariant> v) {
+    while (v && g_variant_is_of_type(v.get(), G_VARIANT_TYPE_VARIANT)) v.reset(g_variant_get_variant(v.get()));
+    return v && g_variant_is_of_type(v.get(), G_VARIANT_TYPE_UINT32) ? int(g_variant_get_uint32(v.get())) : 0;
   }
 
   void watch_portal(GDBusConnection* bus) {
@@ -201,12 +189,11 @@ class GtkSystemEvents : public SystemEvents {
           GVariant* value = nullptr;
           if (!g_variant_is_of_type(params, G_VARIANT_TYPE("(ssv)"))) return;
           g_variant_get(params, "(&s&sv)", &ns, &key, &value);
+          GPtr<GVariant> owned(value);
           if (g_strcmp0(ns, "org.freedesktop.appearance") == 0 && g_strcmp0(key, "color-scheme") == 0) {
-            self->scheme_ = scheme_of(value);
+            self->scheme_ = scheme_of(std::move(owned));
             self->scheme_changed_ = true;
             self->theme_maybe_changed();
-          } else if (value) {
-            g_variant_unref(value);
           }
         },
         this, nullptr);
@@ -223,18 +210,17 @@ class GtkSystemEvents : public SystemEvents {
         G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
         +[](GObject* source, GAsyncResult* res, gpointer data) {
           auto* self = static_cast<GtkSystemEvents*>(data);
-          GError* error = nullptr;
-          GVariant* r = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error);
-          const bool older = g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD);
-          g_clear_error(&error);
+          GPtr<GError> error;
+          GPtr<GVariant> r(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, out_ptr(error)));
+          const bool older = g_error_matches(error.get(), G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD);
           if (!r && older && !self->asked_read_) {
             self->asked_read_ = true;
             return self->read_scheme(G_DBUS_CONNECTION(source), "Read");
           }
           if (r) {
             // A change heard meanwhile is newer than this answer.
-            if (!self->scheme_changed_) self->scheme_ = scheme_of(g_variant_get_child_value(r, 0));
-            g_variant_unref(r);
+            if (!self->scheme_changed_)
+              self->scheme_ = scheme_of(GPtr<GVariant>(g_variant_get_child_value(r.get(), 0)));
             self->theme_maybe_changed();
           }
           self->theme_known();
@@ -277,14 +263,15 @@ class GtkSystemEvents : public SystemEvents {
         nullptr,
         +[](GObject* src, GAsyncResult* res, gpointer data) {
           std::unique_ptr<Ask> ask(static_cast<Ask*>(data));
-          GVariant* r = g_dbus_connection_call_finish(G_DBUS_CONNECTION(src), res, nullptr);
+          GPtr<GVariant> r(g_dbus_connection_call_finish(G_DBUS_CONNECTION(src), res, nullptr));
           if (!r) return;
           GVariant* v = nullptr;
-          g_variant_get(r, "(v)", &v);
+          g_variant_get(r.get(), "(v)", &v);
+          GPtr<GVariant> value(v);
           std::string lang, language;
           if (v && g_variant_is_of_type(v, G_VARIANT_TYPE_STRING_ARRAY)) {
             gsize n = 0;
-            const gchar** items = g_variant_get_strv(v, &n);
+            const gchar** items = g_variant_get_strv(v, &n);  // the strings stay the variant's
             for (gsize i = 0; i < n; ++i) {
               std::string item = items[i];
               if (item.rfind("LANG=", 0) == 0) lang = item.substr(5);
@@ -292,8 +279,6 @@ class GtkSystemEvents : public SystemEvents {
             }
             g_free(items);
           }
-          if (v) g_variant_unref(v);
-          g_variant_unref(r);
           std::vector<std::string> langs;
           if (!language_tag(lang).empty()) add_languages(langs, language);
           add_languages(langs, lang);

@@ -1,6 +1,7 @@
 // Find in page, private-world scripts, PDF export and printing on WebKitGTK.
 
 #include "platform/gtk/gtk_page_actions.h"
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_navigation.h"
 
 #include <gtk/gtk.h>
@@ -25,11 +26,8 @@ struct Evaluation {
 
 void on_evaluated(GObject* source, GAsyncResult* res, gpointer data) {
   std::unique_ptr<Evaluation> e(static_cast<Evaluation*>(data));
-  GError* error = nullptr;
-  JSCValue* v = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, &error);
-  if (error) g_error_free(error);
-  e->done(v);
-  if (v) g_object_unref(v);
+  GObjectPtr<JSCValue> v(webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, nullptr));
+  e->done(v.get());
 }
 
 void evaluate(WebKitWebView* view, const std::string& script, std::function<void(JSCValue*)> done) {
@@ -41,8 +39,8 @@ void evaluate(WebKitWebView* view, const std::string& script, std::function<void
 const char* file_printer_name() { return g_dgettext("gtk30", "Print to File"); }
 
 // The settings the user last printed with, offered again next time.
-GtkPrintSettings* g_last_settings = nullptr;
-GtkPageSetup* g_last_page_setup = nullptr;
+GObjectPtr<GtkPrintSettings> g_last_settings;
+GObjectPtr<GtkPageSetup> g_last_page_setup;
 
 // Print operations of one view run one at a time: the page's web process does
 // not survive several at once, and the next operation on a view whose process
@@ -87,12 +85,11 @@ void on_print_finished(WebKitPrintOperation* op, RunningPrint* running) {
   std::unique_ptr<RunningPrint> r(running);
   g_signal_handlers_disconnect_by_data(op, running);
   // The operation holds the view; it stays until the queue has moved on.
-  auto* view = WEBKIT_WEB_VIEW(g_object_ref(r->view));
-  g_object_unref(op);
-  if (auto* q = static_cast<PrintQueue*>(g_object_get_data(G_OBJECT(view), kPrintQueueKey))) q->busy = false;
+  GObjectPtr<WebKitWebView> view = add_ref(r->view);
+  g_object_unref(op);  // the reference run_next_print made it with
+  if (auto* q = static_cast<PrintQueue*>(g_object_get_data(G_OBJECT(view.get()), kPrintQueueKey))) q->busy = false;
   r->done(r->error);
-  run_next_print(view);
-  g_object_unref(view);
+  run_next_print(view.get());
 }
 
 void run_next_print(WebKitWebView* view) {
@@ -138,10 +135,8 @@ void on_print_response(GtkDialog* dialog, gint response, WebKitWebView* view) {
     if (GtkPrinter* printer = gtk_print_unix_dialog_get_selected_printer(d))
       gtk_print_settings_set_printer(settings, gtk_printer_get_name(printer));
     GtkPageSetup* setup = gtk_print_unix_dialog_get_page_setup(d);
-    if (g_last_settings) g_object_unref(g_last_settings);
-    g_last_settings = GTK_PRINT_SETTINGS(g_object_ref(settings));
-    if (g_last_page_setup) g_object_unref(g_last_page_setup);
-    g_last_page_setup = gtk_page_setup_copy(setup);
+    g_last_settings = add_ref(settings);
+    g_last_page_setup.reset(gtk_page_setup_copy(setup));
     queue_print(view, {hold(settings), hold(GTK_PAGE_SETUP(g_object_ref(setup))), [](const std::string& error) {
                          if (!error.empty()) std::fprintf(stderr, "quibex: PRINT: %s\n", error.c_str());
                        },
@@ -159,10 +154,7 @@ void evaluate_private(WebKitWebView* view, const std::string& script,
       done(std::nullopt);
       return;
     }
-    char* s = jsc_value_to_string(v);
-    std::string out = s ? s : "";
-    g_free(s);
-    done(out);
+    done(take_string(jsc_value_to_string(v)));
   });
 }
 
@@ -180,14 +172,12 @@ void find_in_page(WebKitWebView* view, const std::string& text, bool backwards, 
 }
 
 void print_view_to_pdf(WebKitWebView* view, const std::string& path, std::function<void(const std::string&)> done) {
-  GFile* file = g_file_new_for_path(path.c_str());
-  char* uri = g_file_get_uri(file);
-  g_object_unref(file);
+  GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
+  GPtr<char> uri(g_file_get_uri(file.get()));
   GtkPrintSettings* settings = gtk_print_settings_new();
   gtk_print_settings_set_printer(settings, file_printer_name());
   gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_FILE_FORMAT, "pdf");
-  gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_URI, uri);
-  g_free(uri);
+  gtk_print_settings_set(settings, GTK_PRINT_SETTINGS_OUTPUT_URI, uri.get());
   queue_print(view, {hold(settings), nullptr, std::move(done), "pdf write failed"});
 }
 
@@ -208,8 +198,8 @@ void show_view_print_dialog(WebKitWebView* view) {
       d, GtkPrintCapabilities(GTK_PRINT_CAPABILITY_GENERATE_PDF | GTK_PRINT_CAPABILITY_COPIES |
                               GTK_PRINT_CAPABILITY_COLLATE | GTK_PRINT_CAPABILITY_REVERSE |
                               GTK_PRINT_CAPABILITY_SCALE | GTK_PRINT_CAPABILITY_NUMBER_UP));
-  if (g_last_settings) gtk_print_unix_dialog_set_settings(d, g_last_settings);
-  if (g_last_page_setup) gtk_print_unix_dialog_set_page_setup(d, g_last_page_setup);
+  if (g_last_settings) gtk_print_unix_dialog_set_settings(d, g_last_settings.get());
+  if (g_last_page_setup) gtk_print_unix_dialog_set_page_setup(d, g_last_page_setup.get());
   gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
   // Goes with its window; the page stays alive as long as the dialog does.
   gtk_window_set_destroy_with_parent(GTK_WINDOW(dialog), TRUE);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_desktop_services.h"
 #include "platform/gtk/gtk_identity.h"
 
@@ -28,9 +29,8 @@ void call(GDBusConnection* bus, const char* dest, const char* path, const char* 
       bus, dest, path, iface, method, args, nullptr, G_DBUS_CALL_FLAGS_NONE, timeout_ms, nullptr,
       +[](GObject* src, GAsyncResult* res, gpointer data) {
         std::unique_ptr<Done> fn(static_cast<Done*>(data));
-        GVariant* r = g_dbus_connection_call_finish(G_DBUS_CONNECTION(src), res, nullptr);
-        (*fn)(r);
-        if (r) g_variant_unref(r);
+        GPtr<GVariant> r(g_dbus_connection_call_finish(G_DBUS_CONNECTION(src), res, nullptr));
+        (*fn)(r.get());
       },
       new Done(std::move(done)));
 }
@@ -53,8 +53,8 @@ bool lists(GVariant* r, const char* name) {
   const gchar* each = nullptr;
   bool found = false;
   g_variant_get(r, "(as)", &it);
+  GPtr<GVariantIter> owned(it);
   while (!found && g_variant_iter_next(it, "&s", &each)) found = g_str_equal(each, name);
-  g_variant_iter_free(it);
   return found;
 }
 
@@ -129,8 +129,8 @@ class GtkPermissions : public Permissions {
              if (r && g_variant_is_of_type(r, G_VARIANT_TYPE("(v)"))) {
                GVariant* v = nullptr;
                g_variant_get(r, "(v)", &v);
+               GPtr<GVariant> owned(v);
                if (v && g_variant_is_of_type(v, G_VARIANT_TYPE_UINT32)) level = g_variant_get_uint32(v);
-               if (v) g_variant_unref(v);
              }
              done(level ? Loc::kUndetermined : Loc::kDenied);
            });

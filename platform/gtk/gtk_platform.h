@@ -57,5 +57,8 @@ SystemAccess& gtk_system_access();
 std::unique_ptr<Speech> make_gtk_speech();
 DesktopShell& gtk_desktop_shell();
 Dock& gtk_dock();
+// Installs (or takes back) the HTTP client served by the http module. Apart
+// from platform/http.h, whose names X11's macros would break.
+void install_gtk_http_client(bool install);
 
 }  // namespace platform::gtk

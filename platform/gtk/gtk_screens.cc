@@ -64,14 +64,10 @@ void host_top_left_to_root(const Rect& r, int& x, int& y) {
 }
 
 GtkScreens::GtkScreens() {
-  screen_ = gdk_screen_get_default();
   // One signal for monitors added, removed, moved or resized.
-  if (screen_)
-    g_signal_connect_swapped(screen_, "monitors-changed", G_CALLBACK(+[](GtkScreens* s) { s->changed(); }), this);
-}
-
-GtkScreens::~GtkScreens() {
-  if (screen_) g_signal_handlers_disconnect_by_data(screen_, this);
+  if (GdkScreen* screen = gdk_screen_get_default())
+    monitors_changed_ = SignalConnection(screen, "monitors-changed", G_CALLBACK(+[](GtkScreens* s) { s->changed(); }),
+                                         this, nullptr, G_CONNECT_SWAPPED);
 }
 
 std::vector<ScreenInfo> GtkScreens::list() {

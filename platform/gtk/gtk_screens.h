@@ -8,6 +8,7 @@
 #include <functional>
 #include <vector>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/screens.h"
 
 namespace platform::gtk {
@@ -25,7 +26,6 @@ void host_top_left_to_root(const Rect& r, int& x, int& y);
 class GtkScreens : public Screens {
  public:
   GtkScreens();
-  ~GtkScreens() override;
   std::vector<ScreenInfo> list() override;
   void set_change_callback(std::function<void()> cb) override { cb_ = std::move(cb); }
   void changed() {
@@ -34,7 +34,7 @@ class GtkScreens : public Screens {
 
  private:
   std::function<void()> cb_;
-  GdkScreen* screen_ = nullptr;
+  SignalConnection monitors_changed_;
 };
 
 }  // namespace platform::gtk

@@ -95,17 +95,14 @@ void GtkPlatform::show_about_panel(const AboutPanel& about) {
     // A credits document takes the place of the text, shown as it reads.
     const std::string text = credits_document_text(about.credits_file);
     if (!text.empty()) {
-      gchar* valid = g_utf8_make_valid(text.c_str(), gssize(text.size()));
-      credits = valid;
-      g_free(valid);
+      credits = take_string(g_utf8_make_valid(text.c_str(), gssize(text.size())));
     }
   }
   gtk_about_dialog_set_comments(d, credits.c_str());
   // The application's own icon; GTK's default is a broken image when the
   // windows have no default icon.
-  if (GdkPixbuf* logo = app_icon_pixbuf(128)) {
-    gtk_about_dialog_set_logo(d, logo);
-    g_object_unref(logo);
+  if (GObjectPtr<GdkPixbuf> logo = app_icon_pixbuf(128)) {
+    gtk_about_dialog_set_logo(d, logo.get());
   } else {
     gtk_about_dialog_set_logo_icon_name(d, kGenericAppIcon);
   }
@@ -123,22 +120,19 @@ void GtkPlatform::open_external(const std::string& url) {
   // GIO's handler for the URL's scheme (x-scheme-handler/<scheme> in the user's
   // mimeapps.list, as xdg-open and every GIO application find it), launched without
   // waiting: a handler that is slow to start never holds the main thread.
-  GdkAppLaunchContext* ctx =
-      gdk_display_get_default() ? gdk_display_get_app_launch_context(gdk_display_get_default()) : nullptr;
+  GObjectPtr<GdkAppLaunchContext> ctx(
+      gdk_display_get_default() ? gdk_display_get_app_launch_context(gdk_display_get_default()) : nullptr);
   auto* copy = new std::string(url);
   g_app_info_launch_default_for_uri_async(
-      url.c_str(), ctx ? G_APP_LAUNCH_CONTEXT(ctx) : nullptr, nullptr,
+      url.c_str(), ctx ? G_APP_LAUNCH_CONTEXT(ctx.get()) : nullptr, nullptr,
       +[](GObject*, GAsyncResult* res, gpointer data) {
         std::unique_ptr<std::string> u(static_cast<std::string*>(data));
-        GError* error = nullptr;
-        if (!g_app_info_launch_default_for_uri_finish(res, &error)) {
+        GPtr<GError> error;
+        if (!g_app_info_launch_default_for_uri_finish(res, out_ptr(error)))
           std::fprintf(stderr, "quibex: cannot open %s with the desktop: %s\n", u->c_str(),
                        error ? error->message : "no handler");
-          if (error) g_error_free(error);
-        }
       },
       copy);
-  if (ctx) g_object_unref(ctx);
 }
 
 std::unique_ptr<StatusItem> GtkPlatform::make_status_item() { return make_gtk_status_item(); }

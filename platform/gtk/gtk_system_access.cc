@@ -1,4 +1,4 @@
-// Secrets through the Secret Service (libsecret), authentication through polkit,
+// Secrets through the Secret Service (the secrets module), authentication through polkit,
 // and other applications' windows through the window manager's EWMH lists. Each
 // service is first asked a trivial question with a short time-out, so that one
 // that holds its name but never answers fails a request in seconds. What follows
@@ -9,7 +9,6 @@
 #include <X11/Xlib.h>
 #include <gdk/gdkx.h>
 #include <gio/gio.h>
-#include <libsecret/secret.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,9 +18,12 @@
 #include <optional>
 #include <string>
 
+#include "platform/common/module_loader.h"
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_buses.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
+#include "platform/gtk/secret_module.h"
 #include "platform/gtk/x11_props.h"
 #include "platform/system_access.h"
 
@@ -29,39 +31,25 @@ namespace platform::gtk {
 
 namespace {
 
-// One schema for every item: the service and account pair names it.
-const SecretSchema* schema() {
-  static const SecretSchema s = {"org.quibex.Secret",
-                                 SECRET_SCHEMA_NONE,
-                                 {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                  {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                  {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                                 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
-  return &s;
-}
-
-GHashTable* attributes(const std::string& service, const std::string& account) {
-  GHashTable* t = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free);
-  g_hash_table_insert(t, g_strdup("service"), g_strdup(service.c_str()));
-  g_hash_table_insert(t, g_strdup("account"), g_strdup(account.c_str()));
-  return t;
+// The Secret Service, from its module; opened by the first request.
+ModuleOf<SecretStore>& secrets() {
+  static auto* m = new ModuleOf<SecretStore>("secret", "quibex_secret_module", "the Secret Service (libsecret)");
+  return *m;
 }
 
 using SecretDone = std::function<void(SecretResult)>;
 
-SecretResult from_error(GError* error) {
+SecretResult from_error(const GError* error) {
   SecretResult r;
   r.status = error->code ? error->code : -1;
   r.message = error->message ? error->message : "";
-  g_error_free(error);
   return r;
 }
 
 // One secret-store request, held by its pending callback and by its withdrawal.
 struct SecretCall {
   SecretDone done;
-  GCancellable* cancel = g_cancellable_new();
-  ~SecretCall() { g_object_unref(cancel); }
+  GObjectPtr<GCancellable> cancel{g_cancellable_new()};
   void finish(SecretResult r) {
     if (!done) return;
     SecretDone d = std::move(done);
@@ -73,40 +61,10 @@ struct SecretCall {
   void withdraw() {
     if (!done) return;
     done = nullptr;
-    g_cancellable_cancel(cancel);
+    g_cancellable_cancel(cancel.get());
   }
 };
 using SecretRef = std::shared_ptr<SecretCall>;
-
-void lookup_done(GObject*, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SecretRef> call(static_cast<SecretRef*>(data));
-  GError* error = nullptr;
-  SecretValue* value = secret_password_lookup_binary_finish(res, &error);
-  if (error) return (*call)->finish(from_error(error));
-  SecretResult r;
-  if (value) {
-    r.found = true;
-    gsize n = 0;
-    const gchar* bytes = secret_value_get(value, &n);
-    if (g_utf8_validate(bytes, gssize(n), nullptr)) r.value = std::string(bytes, n);
-    secret_value_unref(value);
-  }
-  (*call)->finish(r);
-}
-
-void stored(GObject*, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SecretRef> call(static_cast<SecretRef*>(data));
-  GError* error = nullptr;
-  secret_password_store_finish(res, &error);
-  (*call)->finish(error ? from_error(error) : SecretResult{});
-}
-
-void cleared(GObject*, GAsyncResult* res, gpointer data) {
-  std::unique_ptr<SecretRef> call(static_cast<SecretRef*>(data));
-  GError* error = nullptr;
-  secret_password_clear_finish(res, &error);  // false without error: nothing matched
-  (*call)->finish(error ? from_error(error) : SecretResult{});
-}
 
 // ---- is the service there? ---------------------------------------------------
 
@@ -115,45 +73,41 @@ void cleared(GObject*, GAsyncResult* res, gpointer data) {
 // time-outs of the real call (libsecret's stacked 25 s, polkit's none at all).
 constexpr int kProbeMs = 5000;
 
-// error is null when the service answered; the callee owns it.
-using Probed = std::function<void(GDBusConnection* bus, GError* error)>;
+// error is null when the service answered.
+using Probed = std::function<void(GDBusConnection* bus, const GError* error)>;
 
 struct Probe {
   std::string name, path, iface, property;
-  GCancellable* cancel;
+  GObjectPtr<GCancellable> cancel;
   Probed done;
-  GDBusConnection* bus = nullptr;
-  ~Probe() {
-    if (bus) g_object_unref(bus);
-    if (cancel) g_object_unref(cancel);
-  }
+  GObjectPtr<GDBusConnection> bus;
 };
 
 void probe_answered(GObject* source, GAsyncResult* res, gpointer data) {
   std::unique_ptr<Probe> p(static_cast<Probe*>(data));
-  GError* error = nullptr;
-  if (GVariant* out = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error)) g_variant_unref(out);
-  p->done(p->bus, error);
+  GPtr<GError> error;
+  GPtr<GVariant> out(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, out_ptr(error)));
+  p->done(p->bus.get(), error.get());
 }
 
 void probe_bus(GObject*, GAsyncResult* res, gpointer data) {
   std::unique_ptr<Probe> p(static_cast<Probe*>(data));
-  GError* error = nullptr;
-  p->bus = g_bus_get_finish(res, &error);
-  if (!p->bus) return p->done(nullptr, error);
+  GPtr<GError> error;
+  p->bus.reset(g_bus_get_finish(res, out_ptr(error)));
+  if (!p->bus) return p->done(nullptr, error.get());
   // The shared connection must not end the process when the bus goes away.
-  g_dbus_connection_set_exit_on_close(p->bus, FALSE);
+  g_dbus_connection_set_exit_on_close(p->bus.get(), FALSE);
   Probe* raw = p.release();
-  g_dbus_connection_call(raw->bus, raw->name.c_str(), raw->path.c_str(), "org.freedesktop.DBus.Properties", "Get",
-                         g_variant_new("(ss)", raw->iface.c_str(), raw->property.c_str()), G_VARIANT_TYPE("(v)"),
-                         G_DBUS_CALL_FLAGS_NONE, kProbeMs, raw->cancel, probe_answered, raw);
+  g_dbus_connection_call(raw->bus.get(), raw->name.c_str(), raw->path.c_str(), "org.freedesktop.DBus.Properties",
+                         "Get", g_variant_new("(ss)", raw->iface.c_str(), raw->property.c_str()),
+                         G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, kProbeMs, raw->cancel.get(), probe_answered,
+                         raw);
 }
 
 // Reads one property of name on the bus, then done(bus, error) on the main thread.
 void probe(GBusType type, const char* name, const char* path, const char* iface, const char* property,
            GCancellable* cancel, Probed done) {
-  auto* p = new Probe{name, path, iface, property, cancel ? G_CANCELLABLE(g_object_ref(cancel)) : nullptr,
-                      std::move(done)};
+  auto* p = new Probe{name, path, iface, property, add_ref(cancel), std::move(done), nullptr};
   g_bus_get(type, cancel, probe_bus, p);
 }
 
@@ -170,12 +124,8 @@ struct AuthCall {
   std::string action;
   std::string reason;
   std::string cancellation_id;
-  GCancellable* cancel = g_cancellable_new();
-  GDBusConnection* bus = nullptr;  // once polkit has the request
-  ~AuthCall() {
-    g_object_unref(cancel);
-    if (bus) g_object_unref(bus);
-  }
+  GObjectPtr<GCancellable> cancel{g_cancellable_new()};
+  GObjectPtr<GDBusConnection> bus;  // once polkit has the request
   void finish(bool ok, std::optional<std::string> error) {
     if (!done) return;
     AuthDone d = std::move(done);
@@ -186,9 +136,9 @@ struct AuthCall {
   void withdraw() {
     if (!done) return;
     done = nullptr;
-    g_cancellable_cancel(cancel);
+    g_cancellable_cancel(cancel.get());
     if (bus)
-      g_dbus_connection_call(bus, kPolkit, kAuthority, kAuthorityIface, "CancelCheckAuthorization",
+      g_dbus_connection_call(bus.get(), kPolkit, kAuthority, kAuthorityIface, "CancelCheckAuthorization",
                              g_variant_new("(s)", cancellation_id.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, kProbeMs,
                              nullptr, nullptr, nullptr);
   }
@@ -197,22 +147,17 @@ using AuthRef = std::shared_ptr<AuthCall>;
 
 void auth_checked(GObject* source, GAsyncResult* res, gpointer data) {
   std::unique_ptr<AuthRef> call(static_cast<AuthRef*>(data));
-  GError* error = nullptr;
-  GVariant* out = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error);
-  if (!out) {
-    std::string text = error ? error->message : "authentication failed";
-    g_clear_error(&error);
-    return (*call)->finish(false, text);
-  }
+  GPtr<GError> error;
+  GPtr<GVariant> out(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, out_ptr(error)));
+  if (!out) return (*call)->finish(false, std::string(error ? error->message : "authentication failed"));
   gboolean authorized = FALSE, challenge = FALSE;
-  g_variant_get(out, "((bb@a{ss}))", &authorized, &challenge, nullptr);
-  g_variant_unref(out);
+  g_variant_get(out.get(), "((bb@a{ss}))", &authorized, &challenge, nullptr);
   if (authorized) return (*call)->finish(true, std::nullopt);
   (*call)->finish(false, std::string("not authorized"));
 }
 
 void check_authorization(const AuthRef& call, GDBusConnection* bus) {
-  call->bus = G_DBUS_CONNECTION(g_object_ref(bus));
+  call->bus = add_ref(bus);
   GVariantBuilder subject;
   g_variant_builder_init(&subject, G_VARIANT_TYPE("a{sv}"));
   g_variant_builder_add(&subject, "{sv}", "name", g_variant_new_string(g_dbus_connection_get_unique_name(bus)));
@@ -224,8 +169,8 @@ void check_authorization(const AuthRef& call, GDBusConnection* bus) {
   // No time-out here: the person at the prompt is waited for, as long as the
   // requester waits (it withdraws the request when it stops waiting).
   g_dbus_connection_call(bus, kPolkit, kAuthority, kAuthorityIface, "CheckAuthorization", args,
-                         G_VARIANT_TYPE("((bba{ss}))"), G_DBUS_CALL_FLAGS_NONE, G_MAXINT, call->cancel, auth_checked,
-                         new AuthRef(call));
+                         G_VARIANT_TYPE("((bba{ss}))"), G_DBUS_CALL_FLAGS_NONE, G_MAXINT, call->cancel.get(),
+                         auth_checked, new AuthRef(call));
 }
 
 // ---- other applications' windows ---------------------------------------------
@@ -296,8 +241,8 @@ WindowMove move_window(long pid, const Rect& frame) {
 
 // Without a session bus there is no Secret Service to reach; a store that does
 // not answer at once fails within the probe's bound. Otherwise op runs, with the
-// call's cancellable; the result withdraws the request.
-std::function<void()> with_store(SecretDone done, std::function<void(const SecretRef&)> op) {
+// secrets module and the call's cancellable; the result withdraws the request.
+std::function<void()> with_store(SecretDone done, std::function<void(SecretStore&, const SecretRef&)> op) {
   auto call = std::make_shared<SecretCall>();
   call->done = std::move(done);
   if (!desktop_session_bus_configured()) {
@@ -308,9 +253,17 @@ std::function<void()> with_store(SecretDone done, std::function<void(const Secre
     return [] {};
   }
   probe(G_BUS_TYPE_SESSION, "org.freedesktop.secrets", "/org/freedesktop/secrets", "org.freedesktop.Secret.Service",
-        "Collections", call->cancel, [call, op = std::move(op)](GDBusConnection*, GError* error) {
+        "Collections", call->cancel.get(), [call, op = std::move(op)](GDBusConnection*, const GError* error) {
           if (error) return call->finish(from_error(error));
-          if (call->done) op(call);
+          if (!call->done) return;
+          SecretStore* store = secrets().get();
+          if (!store) {
+            SecretResult r;
+            r.status = -1;
+            r.message = "the Secret Service cannot be reached without libsecret";
+            return call->finish(r);
+          }
+          op(*store, call);
         });
   return [call] { call->withdraw(); };
 }
@@ -319,32 +272,20 @@ class GtkSystemAccess : public SystemAccess {
  public:
   std::function<void()> secret_get(const std::string& service, const std::string& account,
                                    SecretDone done) override {
-    return with_store(std::move(done), [service, account](const SecretRef& call) {
-      GHashTable* attrs = attributes(service, account);
-      secret_password_lookupv(schema(), attrs, call->cancel, lookup_done, new SecretRef(call));
-      g_hash_table_unref(attrs);
+    return with_store(std::move(done), [service, account](SecretStore& store, const SecretRef& call) {
+      store.lookup(service, account, call->cancel.get(), [call](SecretResult r) { call->finish(std::move(r)); });
     });
   }
   std::function<void()> secret_set(const std::string& service, const std::string& account, const std::string& value,
                                    SecretDone done) override {
-    return with_store(std::move(done), [service, account, value](const SecretRef& call) {
-      GHashTable* attrs = attributes(service, account);
-      // The service replaces the matching item as it stores the new one: there is
-      // never a moment without a secret, and a failed store keeps the old one.
-      SecretValue* v = secret_value_new(value.data(), gssize(value.size()), "text/plain");
-      const std::string label = service + " (" + account + ")";
-      secret_password_storev_binary(schema(), attrs, SECRET_COLLECTION_DEFAULT, label.c_str(), v, call->cancel,
-                                    stored, new SecretRef(call));
-      secret_value_unref(v);
-      g_hash_table_unref(attrs);
+    return with_store(std::move(done), [service, account, value](SecretStore& store, const SecretRef& call) {
+      store.store(service, account, value, call->cancel.get(), [call](SecretResult r) { call->finish(std::move(r)); });
     });
   }
   std::function<void()> secret_delete(const std::string& service, const std::string& account,
                                       SecretDone done) override {
-    return with_store(std::move(done), [service, account](const SecretRef& call) {
-      GHashTable* attrs = attributes(service, account);
-      secret_password_clearv(schema(), attrs, call->cancel, cleared, new SecretRef(call));
-      g_hash_table_unref(attrs);
+    return with_store(std::move(done), [service, account](SecretStore& store, const SecretRef& call) {
+      store.clear(service, account, call->cancel.get(), [call](SecretResult r) { call->finish(std::move(r)); });
     });
   }
   std::function<void()> authenticate(const std::string& reason, AuthDone done) override {
@@ -366,12 +307,11 @@ class GtkSystemAccess : public SystemAccess {
     call->cancellation_id = "quibex-" + std::to_string(getpid()) + "-" + std::to_string(++serial);
     // A polkit that is missing, refuses calls or never answers does not get the
     // request: the answer comes at once (or within the probe's bound).
-    probe(G_BUS_TYPE_SYSTEM, kPolkit, kAuthority, kAuthorityIface, "BackendVersion", call->cancel,
-          [call](GDBusConnection* bus, GError* error) {
+    probe(G_BUS_TYPE_SYSTEM, kPolkit, kAuthority, kAuthorityIface, "BackendVersion", call->cancel.get(),
+          [call](GDBusConnection* bus, const GError* error) {
             if (error) {
               if (!g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED))
                 g_printerr("quibex: polkit cannot be asked: %s\n", error->message);
-              g_error_free(error);
               return call->finish(false, std::string("authentication unavailable"));
             }
             if (call->done) check_authorization(call, bus);

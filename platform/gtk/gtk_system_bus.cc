@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_system_info.h"
 
 namespace platform::gtk {
@@ -37,7 +38,7 @@ void deliver(GDBusConnection* bus) {
 }
 
 // Says why the bus cannot be reached, once for each reason.
-void report(const char* what, GError* error) {
+void report(const char* what, const GError* error) {
   static std::string last;
   const std::string text = std::string(what) + (error ? error->message : "no reason given");
   if (text != last) g_printerr("quibex: %s\n", text.c_str());
@@ -45,10 +46,9 @@ void report(const char* what, GError* error) {
 }
 
 void bus_opened(GObject*, GAsyncResult* res, gpointer) {
-  GError* error = nullptr;
-  GDBusConnection* bus = g_dbus_connection_new_for_address_finish(res, &error);
-  if (!bus) report("the system bus cannot be reached: ", error);
-  g_clear_error(&error);
+  GPtr<GError> error;
+  GDBusConnection* bus = g_dbus_connection_new_for_address_finish(res, out_ptr(error));
+  if (!bus) report("the system bus cannot be reached: ", error.get());
   deliver(bus);
 }
 
@@ -58,19 +58,17 @@ void with_bus(std::function<void(GDBusConnection*)> fn) {
   if (g_bus) return fn(g_bus);
   g_waiting.push_back(std::move(fn));
   if (g_opening) return;
-  GError* error = nullptr;
-  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
+  GPtr<GError> error;
+  GPtr<char> address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, out_ptr(error)));
   if (!address) {
-    report("the system bus has no address: ", error);
-    g_clear_error(&error);
+    report("the system bus has no address: ", error.get());
     return deliver(nullptr);
   }
   g_opening = true;
   g_dbus_connection_new_for_address(
-      address,
+      address.get(),
       GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
       nullptr, nullptr, &bus_opened, nullptr);
-  g_free(address);
 }
 
 // ---- calls ------------------------------------------------------------------
@@ -79,11 +77,9 @@ using Reply = std::function<void(GVariant*)>;  // the reply tuple, null on any f
 
 void call_done(GObject* source, GAsyncResult* res, gpointer data) {
   std::unique_ptr<Reply> done(static_cast<Reply*>(data));
-  GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, &error);
-  g_clear_error(&error);  // a missing daemon, object or property is an ordinary answer here
-  (*done)(reply);
-  if (reply) g_variant_unref(reply);
+  // A missing daemon, object or property is an ordinary answer here.
+  GPtr<GVariant> reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), res, nullptr));
+  (*done)(reply.get());
 }
 
 void call(const char* service, const std::string& path, const char* iface, const char* method, GVariant* args,
@@ -103,30 +99,25 @@ void get_all(const char* service, const std::string& path, const char* iface, Re
   call(service, path, "org.freedesktop.DBus.Properties", "GetAll", g_variant_new("(s)", iface), "(a{sv})",
        [done = std::move(done)](GVariant* reply) {
          if (!reply) return done(nullptr);
-         GVariant* dict = g_variant_get_child_value(reply, 0);
-         done(dict);
-         g_variant_unref(dict);
+         GPtr<GVariant> dict(g_variant_get_child_value(reply, 0));
+         done(dict.get());
        });
 }
 
 // A property of the given type; the fallback when it is missing or of another type.
 template <class T>
 T lookup(GVariant* dict, const char* key, const char* type, T fallback) {
-  GVariant* v = dict ? g_variant_lookup_value(dict, key, G_VARIANT_TYPE(type)) : nullptr;
+  GPtr<GVariant> v(dict ? g_variant_lookup_value(dict, key, G_VARIANT_TYPE(type)) : nullptr);
   if (!v) return fallback;
   T out{};
-  g_variant_get(v, type, &out);
-  g_variant_unref(v);
+  g_variant_get(v.get(), type, &out);
   return out;
 }
 
 // A string or object-path property; "" when missing.
 std::string lookup_string(GVariant* dict, const char* key, const char* type = "s") {
-  GVariant* v = dict ? g_variant_lookup_value(dict, key, G_VARIANT_TYPE(type)) : nullptr;
-  if (!v) return "";
-  std::string out = g_variant_get_string(v, nullptr);
-  g_variant_unref(v);
-  return out;
+  GPtr<GVariant> v(dict ? g_variant_lookup_value(dict, key, G_VARIANT_TYPE(type)) : nullptr);
+  return v ? g_variant_get_string(v.get(), nullptr) : "";
 }
 
 std::vector<std::string> object_paths(GVariant* v) {
@@ -214,13 +205,11 @@ std::optional<std::string> non_empty(std::string s) {
 }
 
 std::optional<std::string> ssid_of(GVariant* props) {
-  GVariant* v = props ? g_variant_lookup_value(props, "Ssid", G_VARIANT_TYPE("ay")) : nullptr;
+  GPtr<GVariant> v(props ? g_variant_lookup_value(props, "Ssid", G_VARIANT_TYPE("ay")) : nullptr);
   if (!v) return std::nullopt;
   gsize n = 0;
-  const char* bytes = static_cast<const char*>(g_variant_get_fixed_array(v, &n, 1));
-  std::string ssid(bytes ? bytes : "", bytes ? n : 0);
-  g_variant_unref(v);
-  return non_empty(ssid);
+  const char* bytes = static_cast<const char*>(g_variant_get_fixed_array(v.get(), &n, 1));
+  return non_empty(std::string(bytes ? bytes : "", bytes ? n : 0));
 }
 
 void wifi_from_device(const std::string& device, std::function<void(std::optional<WifiLink>)> done) {
@@ -260,9 +249,8 @@ void upower_power_source(std::function<void(std::optional<PowerSource>)> done) {
     get_all(kUPower, kDisplayDevice, kUPowerDevice, [done, on_battery](GVariant* display) {
       if (is_power_source(display, true)) return done(power_source_from(display, on_battery));
       call(kUPower, kUPowerPath, kUPower, "EnumerateDevices", nullptr, "(ao)", [done, on_battery](GVariant* reply) {
-        GVariant* list = reply ? g_variant_get_child_value(reply, 0) : nullptr;
-        std::vector<std::string> devices = object_paths(list);
-        if (list) g_variant_unref(list);
+        GPtr<GVariant> list(reply ? g_variant_get_child_value(reply, 0) : nullptr);
+        std::vector<std::string> devices = object_paths(list.get());
         walk<std::string>(
             std::move(devices),
             [done, on_battery](const std::string& path, std::function<void(bool)> next) {
@@ -282,9 +270,8 @@ void network_manager_wifi(std::function<void(std::optional<WifiLink>)> done) {
   get_all(kNM, kNMPath, kNM, [done = std::move(done)](GVariant* manager) {
     if (!manager) return done(std::nullopt);  // no network daemon
     if (!lookup<gboolean>(manager, "WirelessEnabled", "b", FALSE)) return done(std::nullopt);  // radio off
-    GVariant* list = g_variant_lookup_value(manager, "Devices", G_VARIANT_TYPE("ao"));
-    std::vector<std::string> devices = object_paths(list);
-    if (list) g_variant_unref(list);
+    GPtr<GVariant> list(g_variant_lookup_value(manager, "Devices", G_VARIANT_TYPE("ao")));
+    std::vector<std::string> devices = object_paths(list.get());
     // The first Wi-Fi interface, as the daemon lists its devices.
     walk<std::string>(
         std::move(devices),

@@ -22,6 +22,7 @@
 #include <memory>
 #include <type_traits>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_screens.h"
 
 namespace platform::gtk {
@@ -352,9 +353,7 @@ std::string edid_monitor_name(const unsigned char* e, size_t n) {
 // The base block holds the maker, model and serial number.
 std::string edid_uid(const unsigned char* e, size_t n) {
   if (!is_edid(e, n)) return "";
-  gchar* md5 = g_compute_checksum_for_data(G_CHECKSUM_MD5, e, 128);
-  std::string h = md5 ? md5 : "";
-  g_free(md5);
+  std::string h = take_string(g_compute_checksum_for_data(G_CHECKSUM_MD5, e, 128));
   if (h.size() != 32) return "";
   for (char& c : h) c = char(g_ascii_toupper(c));
   return h.substr(0, 8) + "-" + h.substr(8, 4) + "-" + h.substr(12, 4) + "-" + h.substr(16, 4) + "-" + h.substr(20);

@@ -100,17 +100,12 @@ GVariant* shortcut_of(const MenuNode& node) {
 
 DbusmenuTree::DbusmenuTree(std::shared_ptr<const MenuNode> menu, MenuChosen chosen)
     : menu_(std::move(menu)), chosen_(std::move(chosen)) {
-  root_ = dbusmenu_menuitem_new_with_id(0);
-  if (menu_) add_children(root_, *menu_);
+  root_.reset(dbusmenu_menuitem_new_with_id(0));
+  if (menu_) add_children(root_.get(), *menu_);
   observer_ = add_menu_observer([this](const MenuNode* n) { node_changed(n); });
 }
 
-DbusmenuTree::~DbusmenuTree() {
-  remove_menu_observer(observer_);
-  // The bus side may keep items a little longer: none of them calls back here.
-  for (auto& [item, node] : nodes_) g_signal_handlers_disconnect_by_data(item, this);
-  g_object_unref(root_);
-}
+DbusmenuTree::~DbusmenuTree() { remove_menu_observer(observer_); }
 
 DbusmenuMenuitem* DbusmenuTree::item_for(const MenuNode* node) const {
   auto it = items_.find(node);
@@ -120,7 +115,8 @@ DbusmenuMenuitem* DbusmenuTree::item_for(const MenuNode* node) const {
 void DbusmenuTree::add_children(DbusmenuMenuitem* parent, const MenuNode& node) {
   for (const auto& child : node.items) {
     if (!child) continue;
-    DbusmenuMenuitem* item = dbusmenu_menuitem_new();
+    GObjectPtr<DbusmenuMenuitem> owned(dbusmenu_menuitem_new());
+    DbusmenuMenuitem* item = owned.get();
     if (child->separator) {
       dbusmenu_menuitem_property_set(item, DBUSMENU_MENUITEM_PROP_TYPE, DBUSMENU_CLIENT_TYPES_SEPARATOR);
     } else {
@@ -132,13 +128,12 @@ void DbusmenuTree::add_children(DbusmenuMenuitem* parent, const MenuNode& node) 
       } else {
         if (GVariant* keys = shortcut_of(*child))
           dbusmenu_menuitem_property_set_variant(item, DBUSMENU_MENUITEM_PROP_SHORTCUT, keys);
-        g_signal_connect(item, DBUSMENU_MENUITEM_SIGNAL_ITEM_ACTIVATED, G_CALLBACK(activated), this);
+        activations_.emplace_back(item, DBUSMENU_MENUITEM_SIGNAL_ITEM_ACTIVATED, G_CALLBACK(activated), this);
       }
     }
     items_.emplace(child.get(), item);
     nodes_[item] = child.get();
     dbusmenu_menuitem_child_append(parent, item);
-    g_object_unref(item);
   }
 }
 
@@ -268,12 +263,7 @@ GdkEvent* pointer_event() {
 
 // An image read on a worker thread: 1x and 2x, each 18 points high.
 struct LoadedImage {
-  GdkPixbuf* one = nullptr;
-  GdkPixbuf* two = nullptr;
-  ~LoadedImage() {
-    g_clear_object(&one);
-    g_clear_object(&two);
-  }
+  GObjectPtr<GdkPixbuf> one, two;
 };
 
 void load_image_in_thread(GTask* task, gpointer, gpointer data, GCancellable*) {
@@ -291,22 +281,18 @@ void load_image_in_thread(GTask* task, gpointer, gpointer data, GCancellable*) {
     return;
   }
   const tray::PixelSize two = tray::image_size(w, h, 2), one = tray::image_size(w, h, 1);
-  GError* error = nullptr;
-  GdkPixbuf* big = gdk_pixbuf_new_from_file_at_scale(path->c_str(), two.w, two.h, FALSE, &error);
-  if (!big) {
-    g_task_return_error(task, error);
-    return;
-  }
+  GPtr<GError> error;
+  GObjectPtr<GdkPixbuf> big(gdk_pixbuf_new_from_file_at_scale(path->c_str(), two.w, two.h, FALSE, out_ptr(error)));
+  if (!big) return g_task_return_error(task, error.release());
   auto* out = new LoadedImage;
-  out->two = big;
-  out->one = gdk_pixbuf_scale_simple(big, one.w, one.h, GDK_INTERP_HYPER);
+  out->one.reset(gdk_pixbuf_scale_simple(big.get(), one.w, one.h, GDK_INTERP_HYPER));
+  out->two = std::move(big);
   g_task_return_pointer(task, out, [](gpointer p) { delete static_cast<LoadedImage*>(p); });
 }
 
 class Tray : public std::enable_shared_from_this<Tray> {
  public:
   Tray() : serial_(++g_item_serial), cancel_(g_cancellable_new()) {}
-  ~Tray() { g_object_unref(cancel_); }
 
   void start();
   void shutdown();
@@ -361,86 +347,81 @@ class Tray : public std::enable_shared_from_this<Tray> {
   GVariant* pixmaps() const;
 
   const unsigned serial_;
-  GCancellable* cancel_;
+  GObjectPtr<GCancellable> cancel_;
   bool down_ = false;
   Mode mode_ = Mode::kUndecided;
 
   // What the item shows.
   std::string title_, tooltip_;
   std::string icon_name_;  // a theme icon that is shown; "" = none
-  GdkPixbuf* one_ = nullptr;
-  GdkPixbuf* two_ = nullptr;
+  GObjectPtr<GdkPixbuf> one_, two_;
   bool template_ = true;  // kept: Linux trays do not tint images
   unsigned image_generation_ = 0;
   std::shared_ptr<const MenuNode> menu_, secondary_;
   MenuChosen chosen_, secondary_chosen_;
   std::function<void(bool, bool)> clicks_;
-  GtkWidget* popup_ = nullptr;
+  GObjectPtr<GtkWidget> popup_;
 
   // The bus side.
-  GDBusConnection* bus_ = nullptr;
-  gulong closed_handler_ = 0;
+  GObjectPtr<GDBusConnection> bus_;
+  SignalConnection bus_closed_;
   guint object_id_ = 0, watch_id_ = 0, owner_id_ = 0, sync_id_ = 0;
   bool watcher_ = false, name_owned_ = false, register_sent_ = false;
   unsigned name_serial_ = 0;
   std::string bus_name_, menu_path_;
   Shape registered_shape_;
-  DbusmenuServer* server_ = nullptr;
+  GObjectPtr<DbusmenuServer> server_;
   std::unique_ptr<tray::DbusmenuTree> tree_;
 
   // The XEmbed side.
-  GtkStatusIcon* icon_ = nullptr;
+  GObjectPtr<GtkStatusIcon> icon_;
 };
 
 void Tray::start() {
   // Finding and connecting to the session bus can block (it may even start one),
   // so it happens on a worker thread.
-  GTask* task = g_task_new(nullptr, cancel_, bus_ready, weak());
-  g_task_run_in_thread(task, [](GTask* t, gpointer, gpointer, GCancellable* cancel) {
-    GError* error = nullptr;
-    if (GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, cancel, &error))
+  GObjectPtr<GTask> task(g_task_new(nullptr, cancel_.get(), bus_ready, weak()));
+  g_task_run_in_thread(task.get(), [](GTask* t, gpointer, gpointer, GCancellable* cancel) {
+    GPtr<GError> error;
+    if (GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, cancel, out_ptr(error)))
       g_task_return_pointer(t, bus, g_object_unref);
     else
-      g_task_return_error(t, error);
+      g_task_return_error(t, error.release());
   });
-  g_object_unref(task);
 }
 
 void Tray::bus_ready(GObject*, GAsyncResult* result, gpointer data) {
-  GError* error = nullptr;
-  auto* bus = static_cast<GDBusConnection*>(g_task_propagate_pointer(G_TASK(result), &error));
+  GPtr<GError> error;
+  GObjectPtr<GDBusConnection> bus(
+      static_cast<GDBusConnection*>(g_task_propagate_pointer(G_TASK(result), out_ptr(error))));
   std::shared_ptr<Tray> t = take(data);
   if (t && bus)
-    t->use_bus(bus);
+    t->use_bus(bus.get());
   else if (t)
     t->use_xembed(error ? error->message : "no session bus");
-  if (bus) g_object_unref(bus);
-  g_clear_error(&error);
 }
 
 void Tray::use_bus(GDBusConnection* bus) {
-  bus_ = G_DBUS_CONNECTION(g_object_ref(bus));
+  bus_ = add_ref(bus);
   // The shared connection would end the process when the bus goes away.
-  g_dbus_connection_set_exit_on_close(bus_, FALSE);
-  closed_handler_ = g_signal_connect(bus_, "closed", G_CALLBACK(+[](GDBusConnection*, gboolean, GError*, Tray* t) {
-                                       t->bus_gone("the session bus closed");
-                                     }),
-                                     this);
+  g_dbus_connection_set_exit_on_close(bus_.get(), FALSE);
+  bus_closed_ = SignalConnection(bus_.get(), "closed",
+                                 G_CALLBACK(+[](GDBusConnection*, gboolean, GError*, Tray* t) {
+                                   t->bus_gone("the session bus closed");
+                                 }),
+                                 this);
   static const GDBusInterfaceVTable vtable = {method_call, get_property, nullptr, {}};
-  GError* error = nullptr;
+  GPtr<GError> error;
   GDBusInterfaceInfo* iface = item_interface();
-  object_id_ = iface ? g_dbus_connection_register_object(bus_, kItemPath, iface, &vtable, this, nullptr, &error) : 0;
-  if (!object_id_) {
-    std::string why = error ? error->message : "no interface";
-    g_clear_error(&error);
-    bus_gone(why.c_str());
-    return;
-  }
+  object_id_ =
+      iface ? g_dbus_connection_register_object(bus_.get(), kItemPath, iface, &vtable, this, nullptr, out_ptr(error))
+            : 0;
+  if (!object_id_) return bus_gone(error ? error->message : "no interface");
   menu_path_ = "/MenuBar/" + std::to_string(serial_);
-  server_ = dbusmenu_server_new(menu_path_.c_str());
+  server_.reset(dbusmenu_server_new(menu_path_.c_str()));
   sync();
   watch_id_ = g_bus_watch_name_on_connection(
-      bus_, kWatcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
+      bus_.get(), kWatcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
       +[](GDBusConnection*, const gchar*, const gchar*, gpointer self) { static_cast<Tray*>(self)->use_sni(); },
       +[](GDBusConnection*, const gchar*, gpointer self) {
         auto* t = static_cast<Tray*>(self);
@@ -454,14 +435,13 @@ void Tray::use_bus(GDBusConnection* bus) {
 void Tray::bus_gone(const char* why) {
   if (watch_id_) g_bus_unwatch_name(watch_id_);
   if (owner_id_) g_bus_unown_name(owner_id_);
-  if (object_id_) g_dbus_connection_unregister_object(bus_, object_id_);
-  if (closed_handler_) g_signal_handler_disconnect(bus_, closed_handler_);
+  if (object_id_) g_dbus_connection_unregister_object(bus_.get(), object_id_);
+  bus_closed_.disconnect();
   watch_id_ = owner_id_ = object_id_ = 0;
-  closed_handler_ = 0;
   watcher_ = name_owned_ = register_sent_ = false;
-  g_clear_object(&server_);
+  server_.reset();
   tree_.reset();
-  g_clear_object(&bus_);
+  bus_.reset();
   if (!down_) use_xembed(why);
 }
 
@@ -469,8 +449,8 @@ void Tray::use_sni() {
   watcher_ = true;
   if (mode_ != Mode::kSni && icon_) {
     // The panel shows the item from now on.
-    g_signal_handlers_disconnect_by_data(icon_, this);
-    g_clear_object(&icon_);
+    g_signal_handlers_disconnect_by_data(icon_.get(), this);
+    icon_.reset();
   }
   mode_ = Mode::kSni;
   register_sent_ = false;
@@ -487,14 +467,14 @@ void Tray::use_xembed(const char* why) {
   mode_ = Mode::kXembed;
   if (!icon_) {
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-    icon_ = gtk_status_icon_new();
-    g_signal_connect(icon_, "activate", G_CALLBACK(+[](GtkStatusIcon*, Tray* t) {
+    icon_.reset(gtk_status_icon_new());
+    g_signal_connect(icon_.get(), "activate", G_CALLBACK(+[](GtkStatusIcon*, Tray* t) {
                        GdkModifierType state{};
                        const bool control = gtk_get_current_event_state(&state) && (state & GDK_CONTROL_MASK);
                        t->clicked(Click::kPrimary, control);
                      }),
                      this);
-    g_signal_connect(icon_, "popup-menu", G_CALLBACK(+[](GtkStatusIcon*, guint, guint, Tray* t) {
+    g_signal_connect(icon_.get(), "popup-menu", G_CALLBACK(+[](GtkStatusIcon*, guint, guint, Tray* t) {
                        t->clicked(Click::kSecondary, false);
                      }),
                      this);
@@ -508,7 +488,7 @@ void Tray::own_name() {
   bus_name_ = "org.kde.StatusNotifierItem-" + std::to_string(getpid()) + "-" + std::to_string(serial_) + "_" +
               std::to_string(++name_serial_);
   owner_id_ = g_bus_own_name_on_connection(
-      bus_, bus_name_.c_str(), G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE,
+      bus_.get(), bus_name_.c_str(), G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE,
       +[](GDBusConnection*, const gchar*, gpointer self) {
         auto* t = static_cast<Tray*>(self);
         t->name_owned_ = true;
@@ -526,15 +506,14 @@ void Tray::register_item() {
   if (register_sent_ || !bus_ || !name_owned_) return;
   register_sent_ = true;
   registered_shape_ = shape();
-  g_dbus_connection_call(bus_, kWatcherName, kWatcherPath, kWatcherName, "RegisterStatusNotifierItem",
+  g_dbus_connection_call(bus_.get(), kWatcherName, kWatcherPath, kWatcherName, "RegisterStatusNotifierItem",
                          g_variant_new("(s)", bus_name_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, 10000,
-                         cancel_, registered, weak());
+                         cancel_.get(), registered, weak());
 }
 
 void Tray::registered(GObject* source, GAsyncResult* result, gpointer data) {
-  GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-  if (reply) g_variant_unref(reply);
+  GPtr<GError> error;
+  GPtr<GVariant> reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, out_ptr(error)));
   std::shared_ptr<Tray> t = take(data);
   if (t && error && t->mode_ == Mode::kSni) {
     const std::string why =
@@ -542,7 +521,6 @@ void Tray::registered(GObject* source, GAsyncResult* result, gpointer data) {
     t->mode_ = Mode::kUndecided;  // says why on stderr
     t->use_xembed(why.c_str());
   }
-  g_clear_error(&error);
 }
 
 void Tray::schedule_sync() {
@@ -562,7 +540,7 @@ void Tray::sync() {
   std::shared_ptr<const MenuNode> want = menu_ ? menu_ : secondary_;
   if (!tree_ || tree_->menu() != want) {
     auto next = std::make_unique<tray::DbusmenuTree>(want, menu_ ? chosen_ : secondary_chosen_);
-    dbusmenu_server_set_root(server_, next->root());
+    dbusmenu_server_set_root(server_.get(), next->root());
     tree_ = std::move(next);
   }
   if (mode_ == Mode::kSni && register_sent_ && registered_shape_ != shape()) {
@@ -579,7 +557,7 @@ void Tray::emit(const char* signal, GVariant* params) {
     if (params) g_variant_unref(g_variant_ref_sink(params));
     return;
   }
-  g_dbus_connection_emit_signal(bus_, nullptr, kItemPath, kItemInterface, signal, params, nullptr);
+  g_dbus_connection_emit_signal(bus_.get(), nullptr, kItemPath, kItemInterface, signal, params, nullptr);
 }
 
 void Tray::set_image(const std::string& path, const std::string& icon_name, bool template_image) {
@@ -587,25 +565,23 @@ void Tray::set_image(const std::string& path, const std::string& icon_name, bool
   const unsigned generation = ++image_generation_;
   if (!path.empty()) {
     // The image shown so far stays until the new one is read.
-    GTask* task = g_task_new(nullptr, cancel_, +[](GObject*, GAsyncResult* result, gpointer data) {
+    GObjectPtr<GTask> task(g_task_new(nullptr, cancel_.get(), +[](GObject*, GAsyncResult* result, gpointer data) {
       auto* info = static_cast<std::pair<std::weak_ptr<Tray>*, unsigned>*>(data);
       std::shared_ptr<Tray> t = take(info->first);
       const unsigned gen = info->second;
       delete info;
-      GError* error = nullptr;
-      auto* image = static_cast<LoadedImage*>(g_task_propagate_pointer(G_TASK(result), &error));
+      GPtr<GError> error;
+      std::unique_ptr<LoadedImage> image(
+          static_cast<LoadedImage*>(g_task_propagate_pointer(G_TASK(result), out_ptr(error))));
       const auto* file = static_cast<const std::string*>(g_task_get_task_data(G_TASK(result)));
-      if (t) t->image_loaded(gen, image, error ? error->message : nullptr, *file);
-      delete image;
-      g_clear_error(&error);
-    }, new std::pair<std::weak_ptr<Tray>*, unsigned>(weak(), generation));
-    g_task_set_task_data(task, new std::string(path), [](gpointer p) { delete static_cast<std::string*>(p); });
-    g_task_run_in_thread(task, load_image_in_thread);
-    g_object_unref(task);
+      if (t) t->image_loaded(gen, image.get(), error ? error->message : nullptr, *file);
+    }, new std::pair<std::weak_ptr<Tray>*, unsigned>(weak(), generation)));
+    g_task_set_task_data(task.get(), new std::string(path), [](gpointer p) { delete static_cast<std::string*>(p); });
+    g_task_run_in_thread(task.get(), load_image_in_thread);
     return;
   }
-  g_clear_object(&one_);
-  g_clear_object(&two_);
+  one_.reset();
+  two_.reset();
   icon_name_.clear();
   // The desktop's symbol names are not Linux icon names; a theme that has the name shows it.
   if (!icon_name.empty())
@@ -616,12 +592,12 @@ void Tray::set_image(const std::string& path, const std::string& icon_name, bool
 
 void Tray::image_loaded(unsigned generation, LoadedImage* image, const char* error, const std::string& path) {
   if (generation != image_generation_) return;  // a later image was asked for
-  g_clear_object(&one_);
-  g_clear_object(&two_);
+  one_.reset();
+  two_.reset();
   icon_name_.clear();
   if (image) {
-    std::swap(one_, image->one);
-    std::swap(two_, image->two);
+    one_ = std::move(image->one);
+    two_ = std::move(image->two);
   } else {
     std::fprintf(stderr, "quibex: the tray image %s cannot be loaded: %s\n", path.c_str(),
                  error ? error : "unknown error");
@@ -657,19 +633,20 @@ void Tray::set_menu(std::shared_ptr<const MenuNode> menu, MenuChosen chosen, boo
 
 void Tray::apply_xembed() {
   G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  GtkStatusIcon* icon = icon_.get();
   if (one_)
-    gtk_status_icon_set_from_pixbuf(icon_, one_);
+    gtk_status_icon_set_from_pixbuf(icon, one_.get());
   else if (!icon_name_.empty())
-    gtk_status_icon_set_from_icon_name(icon_, icon_name_.c_str());
+    gtk_status_icon_set_from_icon_name(icon, icon_name_.c_str());
   else
-    gtk_status_icon_set_from_pixbuf(icon_, nullptr);
+    gtk_status_icon_set_from_pixbuf(icon, nullptr);
   // A tray icon shows no text: the title names it for the tray and assistive tools.
-  gtk_status_icon_set_title(icon_, title_.c_str());
+  gtk_status_icon_set_title(icon, title_.c_str());
   if (tooltip_.empty())
-    gtk_status_icon_set_has_tooltip(icon_, FALSE);
+    gtk_status_icon_set_has_tooltip(icon, FALSE);
   else
-    gtk_status_icon_set_tooltip_text(icon_, tooltip_.c_str());
-  gtk_status_icon_set_visible(icon_, TRUE);
+    gtk_status_icon_set_tooltip_text(icon, tooltip_.c_str());
+  gtk_status_icon_set_visible(icon, TRUE);
   G_GNUC_END_IGNORE_DEPRECATIONS
 }
 
@@ -693,10 +670,9 @@ void Tray::clicked(Click click, bool control) {
 void Tray::popup(std::shared_ptr<const MenuNode> menu, MenuChosen chosen) {
   if (!menu || down_) return;
   close_popup();
-  popup_ = gtk_menu_new();
-  g_object_ref_sink(popup_);
-  fill_menu_shell(GTK_MENU_SHELL(popup_), std::move(menu), std::move(chosen), nullptr);
-  g_signal_connect(popup_, "deactivate", G_CALLBACK(+[](GtkMenuShell* shell, Tray* t) {
+  popup_ = ref_sink(gtk_menu_new());
+  fill_menu_shell(GTK_MENU_SHELL(popup_.get()), std::move(menu), std::move(chosen), nullptr);
+  g_signal_connect(popup_.get(), "deactivate", G_CALLBACK(+[](GtkMenuShell* shell, Tray* t) {
                      // The chosen item is activated after this: the menu goes once that is done.
                      g_signal_handlers_disconnect_by_data(shell, t);
                      g_idle_add(+[](gpointer m) -> gboolean {
@@ -704,20 +680,20 @@ void Tray::popup(std::shared_ptr<const MenuNode> menu, MenuChosen chosen) {
                        g_object_unref(m);
                        return G_SOURCE_REMOVE;
                      }, shell);
-                     t->popup_ = nullptr;
+                     t->popup_.release();  // the idle has the menu's reference now
                    }),
                    this);
   GdkEvent* event = gtk_get_current_event();
   if (!event) event = pointer_event();
-  gtk_menu_popup_at_pointer(GTK_MENU(popup_), event);
+  gtk_menu_popup_at_pointer(GTK_MENU(popup_.get()), event);
   if (event) gdk_event_free(event);
 }
 
 void Tray::close_popup() {
   if (!popup_) return;
-  g_signal_handlers_disconnect_by_data(popup_, this);
-  gtk_widget_destroy(popup_);
-  g_clear_object(&popup_);
+  g_signal_handlers_disconnect_by_data(popup_.get(), this);
+  gtk_widget_destroy(popup_.get());
+  popup_.reset();
 }
 
 std::optional<Rect> Tray::frame() const {
@@ -728,7 +704,7 @@ std::optional<Rect> Tray::frame() const {
   // The geometry call answers for an icon no tray holds too (1 x 1 at the root's
   // corner): only an embedded icon is anywhere on screen.
   const bool placed =
-      gtk_status_icon_is_embedded(icon_) && gtk_status_icon_get_geometry(icon_, nullptr, &area, nullptr);
+      gtk_status_icon_is_embedded(icon_.get()) && gtk_status_icon_get_geometry(icon_.get(), nullptr, &area, nullptr);
   G_GNUC_END_IGNORE_DEPRECATIONS
   if (!placed || area.width <= 0 || area.height <= 0) return std::nullopt;
   return root_to_host(area.x, area.y, area.width, area.height);
@@ -737,7 +713,7 @@ std::optional<Rect> Tray::frame() const {
 GVariant* Tray::pixmaps() const {
   GVariantBuilder b;
   g_variant_builder_init(&b, G_VARIANT_TYPE("a(iiay)"));
-  for (GdkPixbuf* p : {one_, two_}) {
+  for (GdkPixbuf* p : {one_.get(), two_.get()}) {
     if (!p) continue;
     std::vector<std::uint8_t> bytes = tray::argb32(p);
     g_variant_builder_add(&b, "(ii@ay)", gdk_pixbuf_get_width(p), gdk_pixbuf_get_height(p),
@@ -786,18 +762,18 @@ void Tray::method_call(GDBusConnection*, const gchar*, const gchar*, const gchar
 
 void Tray::shutdown() {
   down_ = true;
-  g_cancellable_cancel(cancel_);
+  g_cancellable_cancel(cancel_.get());
   if (sync_id_) g_source_remove(sync_id_);
   sync_id_ = 0;
   close_popup();
   if (icon_) {
-    g_signal_handlers_disconnect_by_data(icon_, this);
-    g_clear_object(&icon_);
+    g_signal_handlers_disconnect_by_data(icon_.get(), this);
+    icon_.reset();
   }
   // Releasing the name takes the item off every panel.
   bus_gone("");
-  g_clear_object(&one_);
-  g_clear_object(&two_);
+  one_.reset();
+  two_.reset();
 }
 
 class GtkStatusItem : public StatusItem {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/platform.h"
 
 namespace platform::gtk {
@@ -61,7 +62,7 @@ class DbusmenuTree {
   DbusmenuTree(const DbusmenuTree&) = delete;
   DbusmenuTree& operator=(const DbusmenuTree&) = delete;
 
-  DbusmenuMenuitem* root() const { return root_; }
+  DbusmenuMenuitem* root() const { return root_.get(); }
   const std::shared_ptr<const MenuNode>& menu() const { return menu_; }
   // The exported item of a node (the first, when it is shown twice); null when none.
   DbusmenuMenuitem* item_for(const MenuNode* node) const;
@@ -74,9 +75,11 @@ class DbusmenuTree {
 
   std::shared_ptr<const MenuNode> menu_;
   MenuChosen chosen_;
-  DbusmenuMenuitem* root_ = nullptr;
+  GObjectPtr<DbusmenuMenuitem> root_;
   std::multimap<const MenuNode*, DbusmenuMenuitem*> items_;
   std::map<DbusmenuMenuitem*, const MenuNode*> nodes_;
+  // The bus side may keep items a little longer: none of them calls back here.
+  std::vector<SignalConnection> activations_;
   int observer_ = 0;
 };
 

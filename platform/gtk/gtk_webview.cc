@@ -42,6 +42,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_console.h"
 #include "platform/gtk/gtk_dialogs.h"
 #include "platform/gtk/gtk_downloads.h"
@@ -53,6 +54,15 @@
 
 namespace platform::gtk {
 
+template <>
+struct GRelease<WebKitScriptMessageReply> {
+  void operator()(WebKitScriptMessageReply* r) const { webkit_script_message_reply_unref(r); }
+};
+template <>
+struct GRelease<WebKitUserScript> {
+  void operator()(WebKitUserScript* s) const { webkit_user_script_unref(s); }
+};
+
 namespace {
 
 constexpr const char* kWorld = kBridgeWorld;
@@ -61,7 +71,8 @@ constexpr const char* kWorld = kBridgeWorld;
 // anything else posted is ignored, as the handler would ignore it. Texts
 // posted before the private world listens are queued; the two sides greet
 // each other, whichever runs first. An answer the private world hands back
-// ("<name> <n> <1|0><json>") settles the call through window.__quibResolve.
+// ("<name> <n> <1|0><json>") settles the call through window.__quibResolve;
+// answers to several calls ("<name> <n> *<text>") go to window.__quibAnswers.
 std::string page_relay_js(const std::string& name) {
   return "(() => {"
          "const name = '" + name + "';"
@@ -73,7 +84,10 @@ std::string page_relay_js(const std::string& name) {
          " queue.splice(0).forEach(send); }, true);"
          "document.addEventListener('quib:answer', (e) => { const d = e.detail;"
          " if (typeof d !== 'string' || d.slice(0, name.length + 1) !== name + ' ') return;"
-         " const a = name.length + 1; const b = d.indexOf(' ', a); const f = window.__quibResolve;"
+         " const a = name.length + 1; const b = d.indexOf(' ', a); if (b < 0) return;"
+         " if (d[b + 1] === '*') { const g = window.__quibAnswers;"
+         "  if (typeof g === 'function') g(d.slice(b + 2)); return; }"
+         " const f = window.__quibResolve;"
          " if (b > a && typeof f === 'function') f(Number(d.slice(a, b)), d[b + 1] === '1', d.slice(b + 2)); }, true);"
          "const handlers = (window.webkit && window.webkit.messageHandlers) || {};"
          "const own = {}; for (const k in handlers) own[k] = handlers[k];"
@@ -123,55 +137,39 @@ std::string gate_name(const char* kind, const std::string& seed) {
   return std::string("__quib") + kind + "_" + hex;
 }
 
-// A JS string as UTF-8, whole (NULs included), held as the engine gives it: a
-// message of megabytes is not copied just to be read.
-class StringBytes {
- public:
-  explicit StringBytes(JSCValue* v) : bytes_(jsc_value_to_string_as_bytes(v)) {}
-  ~StringBytes() {
-    if (bytes_) g_bytes_unref(bytes_);
-  }
-  StringBytes(const StringBytes&) = delete;
-  StringBytes& operator=(const StringBytes&) = delete;
-  std::string_view view() const {
+// A JS string as UTF-8, whole: NULs included.
+std::string string_bytes(JSCValue* v) {
+  std::string out;
+  if (GPtr<GBytes> b{jsc_value_to_string_as_bytes(v)}) {
     gsize n = 0;
-    const char* p = bytes_ ? static_cast<const char*>(g_bytes_get_data(bytes_, &n)) : nullptr;
-    return p ? std::string_view(p, n) : std::string_view();
+    const char* p = static_cast<const char*>(g_bytes_get_data(b.get(), &n));
+    if (p) out.assign(p, n);
   }
-
- private:
-  GBytes* bytes_;
-};
-
-std::string string_bytes(JSCValue* v) { return std::string(StringBytes(v).view()); }
+  return out;
+}
 
 // Answers one post: its promise in the private world settles with "1" or "0"
-// followed by the JSON text.
+// followed by the JSON text, or with "*" followed by the text of several answers.
 class GtkMessageReply : public MessageReply {
  public:
   GtkMessageReply(WebKitScriptMessageReply* reply, JSCContext* ctx)
-      : reply_(webkit_script_message_reply_ref(reply)), ctx_(JSC_CONTEXT(g_object_ref(ctx))) {}
-  ~GtkMessageReply() override {
-    webkit_script_message_reply_unref(reply_);
-    g_object_unref(ctx_);
-  }
-  void answer(bool ok, const std::string& json) override {
-    // The bytes hand the text over without a second copy; they free it.
-    auto* text = new std::string;
-    text->reserve(json.size() + 1);
-    *text += ok ? '1' : '0';
-    *text += json;
-    GBytes* bytes = g_bytes_new_with_free_func(text->data(), text->size(),
-                                               [](gpointer t) { delete static_cast<std::string*>(t); }, text);
-    JSCValue* v = jsc_value_new_string_from_bytes(ctx_, bytes);
-    webkit_script_message_reply_return_value(reply_, v);
-    g_object_unref(v);
-    g_bytes_unref(bytes);
-  }
+      : reply_(webkit_script_message_reply_ref(reply)), ctx_(add_ref(ctx)) {}
+  void answer(bool ok, const std::string& json) override { settle(ok ? '1' : '0', json); }
+  void answer_batch(const std::string& text) override { settle('*', text); }
 
  private:
-  WebKitScriptMessageReply* reply_;
-  JSCContext* ctx_;
+  void settle(char kind, const std::string& rest) {
+    std::string text;
+    text.reserve(rest.size() + 1);
+    text += kind;
+    text += rest;
+    GPtr<GBytes> bytes(g_bytes_new(text.data(), text.size()));
+    GObjectPtr<JSCValue> v(jsc_value_new_string_from_bytes(ctx_.get(), bytes.get()));
+    webkit_script_message_reply_return_value(reply_.get(), v.get());
+  }
+
+  GPtr<WebKitScriptMessageReply> reply_;
+  GObjectPtr<JSCContext> ctx_;
 };
 
 }  // namespace
@@ -181,7 +179,7 @@ class GtkWebView;
 // The user content WebKit runs a view's pages with, shared by a view and the
 // views made for the windows its pages open (see the top of the file).
 struct ContentGroup {
-  explicit ContentGroup(WebKitUserContentManager* m) : ucm(m) {}
+  explicit ContentGroup(WebKitUserContentManager* m) : ucm(m) {}  // takes the reference
   ~ContentGroup();
   // Puts every member's scripts into the manager again: the bridge's own first,
   // then the members' scripts in their order, each one that not every member has
@@ -193,20 +191,23 @@ struct ContentGroup {
   // The member whose page has this id ("" when the document was not named).
   GtkWebView* member_for(const std::string& page);
 
-  WebKitUserContentManager* ucm;
+  GObjectPtr<WebKitUserContentManager> ucm;
   std::vector<GtkWebView*> members;  // the first is the view that made the group
   std::vector<std::string> handler_names;
   bool warned = false;
+  // WebKit may keep the manager after the group: none of its handlers calls back then.
+  std::vector<SignalConnection> signals;
 };
 
 class GtkWebView : public WebView {
  public:
   GtkWebView() {
     group_ = std::make_shared<ContentGroup>(webkit_user_content_manager_new());
-    webkit_user_content_manager_register_script_message_handler_in_world(group_->ucm, kNavMarkHandler, kWorld);
+    WebKitUserContentManager* ucm = group_->ucm.get();
+    webkit_user_content_manager_register_script_message_handler_in_world(ucm, kNavMarkHandler, kWorld);
     const std::string marks = std::string("script-message-received::") + kNavMarkHandler;
-    g_signal_connect(group_->ucm, marks.c_str(), G_CALLBACK(&GtkWebView::on_nav_mark), group_.get());
-    view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(group_->ucm));
+    group_->signals.emplace_back(ucm, marks.c_str(), G_CALLBACK(&GtkWebView::on_nav_mark), group_.get());
+    view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_user_content_manager(ucm));
     g_object_ref_sink(view_);
     group_->members.push_back(this);
     group_->rebuild();
@@ -219,7 +220,7 @@ class GtkWebView : public WebView {
   explicit GtkWebView(GtkWebView* related) {
     group_ = related->group_;
     view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", related->view_,
-                                         "user-content-manager", group_->ucm, "settings",
+                                         "user-content-manager", group_->ucm.get(), "settings",
                                          webkit_web_view_get_settings(related->view_), nullptr));
     g_object_ref_sink(view_);
     group_->members.push_back(this);
@@ -233,7 +234,7 @@ class GtkWebView : public WebView {
   ~GtkWebView() override {
     // Nothing reports anything about a view that is going away.
     nav_.reset();
-    if (ctx_signal_ && g_signal_handler_is_connected(view_, ctx_signal_)) g_signal_handler_disconnect(view_, ctx_signal_);
+    ctx_signal_.disconnect();
     disconnect_page_dialogs(view_);
     disconnect_console(view_);
     forget_view_downloads_and_drops(view_);
@@ -257,12 +258,10 @@ class GtkWebView : public WebView {
   void load_file(const std::string& path, const std::string&) override {
     // WebKitGTK cannot scope file access to a directory: file pages may read files.
     enable_file_access();
-    GFile* f = g_file_new_for_path(path.c_str());
-    char* uri = g_file_get_uri(f);
+    GObjectPtr<GFile> f(g_file_new_for_path(path.c_str()));
+    GPtr<char> uri(g_file_get_uri(f.get()));
     nav_->host_load();
-    webkit_web_view_load_uri(view_, uri);
-    g_free(uri);
-    g_object_unref(f);
+    webkit_web_view_load_uri(view_, uri.get());
   }
   void eval(const std::string& script) override {
     webkit_web_view_evaluate_javascript(view_, script.c_str(), gssize(script.size()), nullptr, nullptr, nullptr,
@@ -297,8 +296,8 @@ class GtkWebView : public WebView {
   void set_context_menu_provider(std::function<std::shared_ptr<const MenuNode>()> p, MenuChosen c) override {
     ctx_provider_ = std::move(p);
     ctx_chosen_ = std::move(c);
-    if (!ctx_signal_)
-      ctx_signal_ = g_signal_connect(view_, "context-menu", G_CALLBACK(&GtkWebView::on_context_menu), this);
+    if (!ctx_signal_.connected())
+      ctx_signal_ = SignalConnection(view_, "context-menu", G_CALLBACK(&GtkWebView::on_context_menu), this);
   }
   void* native_handle() override { return view_; }
   void find(const std::string& text, bool backwards, bool cs, std::function<void(bool)> done) override {
@@ -336,14 +335,13 @@ class GtkWebView : public WebView {
     std::string name;
   };
   static void add_script(WebKitUserContentManager* ucm, const std::string& source, const char* world) {
-    WebKitUserScript* s =
+    GPtr<WebKitUserScript> s(
         world ? webkit_user_script_new_for_world(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                                  WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, world, nullptr,
                                                  nullptr)
               : webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                       WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-    webkit_user_content_manager_add_script(ucm, s);
-    webkit_user_script_unref(s);
+                                       WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
+    webkit_user_content_manager_add_script(ucm, s.get());
   }
   // The page id of this view as the web-process extension names its documents.
   std::string page_id() const { return std::to_string(webkit_web_view_get_page_id(view_)); }
@@ -362,20 +360,19 @@ class GtkWebView : public WebView {
   static gboolean on_message(WebKitUserContentManager*, JSCValue* v, WebKitScriptMessageReply* reply,
                              Route* route) {
     if (!jsc_value_is_string(v)) return TRUE;
-    const StringBytes bytes(v);
-    const std::string_view all = bytes.view();
+    const std::string all = string_bytes(v);
     const size_t p = all.find('\n');
     const size_t a = p == std::string::npos ? p : all.find('\n', p + 1);
     const size_t b = a == std::string::npos ? a : all.find('\n', a + 1);
     if (b == std::string::npos) return TRUE;
-    GtkWebView* self = route->group->member_for(std::string(all.substr(0, p)));
+    GtkWebView* self = route->group->member_for(all.substr(0, p));
     if (!self) return TRUE;
     auto it = self->handlers_.find(route->name);
     if (it == self->handlers_.end() || !it->second) return TRUE;
     ScriptMessage m;
-    m.document.assign(all.substr(p + 1, a - p - 1));
-    m.origin.assign(all.substr(a + 1, b - a - 1));
-    m.body.assign(all.substr(b + 1));
+    m.document.assign(all, p + 1, a - p - 1);
+    m.origin.assign(all, a + 1, b - a - 1);
+    m.body.assign(all, b + 1);
     MessageHandler handler = it->second;  // a copy: the handler may replace itself
     handler(m, std::make_unique<GtkMessageReply>(reply, jsc_value_get_context(v)));
     return TRUE;
@@ -403,37 +400,34 @@ class GtkWebView : public WebView {
   bool shares_process_ = false;  // with a popup or an opener
   std::function<std::shared_ptr<const MenuNode>()> ctx_provider_;
   MenuChosen ctx_chosen_;
-  gulong ctx_signal_ = 0;
+  SignalConnection ctx_signal_;
   std::map<std::string, MessageHandler> handlers_;
 };
 
 ContentGroup::~ContentGroup() {
   for (const std::string& name : handler_names)
-    webkit_user_content_manager_unregister_script_message_handler_in_world(ucm, name.c_str(), kWorld);
-  webkit_user_content_manager_unregister_script_message_handler_in_world(ucm, kNavMarkHandler, kWorld);
-  g_signal_handlers_disconnect_by_data(ucm, this);
-  g_signal_handlers_disconnect_matched(ucm, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
-                                       reinterpret_cast<gpointer>(&GtkWebView::on_message), nullptr);
-  g_object_unref(ucm);
+    webkit_user_content_manager_unregister_script_message_handler_in_world(ucm.get(), name.c_str(), kWorld);
+  webkit_user_content_manager_unregister_script_message_handler_in_world(ucm.get(), kNavMarkHandler, kWorld);
+  signals.clear();
 }
 
 void ContentGroup::add_handler(const std::string& name) {
   if (std::find(handler_names.begin(), handler_names.end(), name) != handler_names.end()) return;
   handler_names.push_back(name);
-  webkit_user_content_manager_register_script_message_handler_with_reply(ucm, name.c_str(), kWorld);
+  webkit_user_content_manager_register_script_message_handler_with_reply(ucm.get(), name.c_str(), kWorld);
   const std::string signal = "script-message-with-reply-received::" + name;
-  g_signal_connect_data(
-      ucm, signal.c_str(), G_CALLBACK(&GtkWebView::on_message), new GtkWebView::Route{this, name},
-      +[](gpointer p, GClosure*) { delete static_cast<GtkWebView::Route*>(p); }, GConnectFlags(0));
+  signals.emplace_back(ucm.get(), signal.c_str(), G_CALLBACK(&GtkWebView::on_message),
+                       new GtkWebView::Route{this, name},
+                       +[](gpointer p, GClosure*) { delete static_cast<GtkWebView::Route*>(p); });
   rebuild();
 }
 
 void ContentGroup::rebuild() {
   if (!ucm) return;
-  webkit_user_content_manager_remove_all_scripts(ucm);
-  GtkWebView::add_script(ucm, kPrivateListenerJs, kWorld);
-  GtkWebView::add_script(ucm, kNavMarkJs, kWorld);
-  for (const std::string& name : handler_names) GtkWebView::add_script(ucm, page_relay_js(name), nullptr);
+  webkit_user_content_manager_remove_all_scripts(ucm.get());
+  GtkWebView::add_script(ucm.get(), kPrivateListenerJs, kWorld);
+  GtkWebView::add_script(ucm.get(), kNavMarkJs, kWorld);
+  for (const std::string& name : handler_names) GtkWebView::add_script(ucm.get(), page_relay_js(name), nullptr);
   size_t count = 0;
   for (GtkWebView* m : members) count = std::max(count, m->scripts_.size());
   for (size_t i = 0; i < count; ++i) {
@@ -472,11 +466,11 @@ void ContentGroup::rebuild() {
 void ContentGroup::add_gated_script(size_t index, const std::string& text, const std::string& cond) {
   const std::string once = gate_name("Once", std::to_string(index) + "\n" + text);
   const std::string only = gate_name("For", once + "\n" + cond);
-  GtkWebView::add_script(ucm,
+  GtkWebView::add_script(ucm.get(),
                          "if (!(" + cond + ")) try { Object.defineProperty(globalThis, '" + only +
                              "', {value: 0}); } catch (e) {}",
                          nullptr);
-  GtkWebView::add_script(ucm, text + "\n;let " + once + ", " + only + ";", nullptr);
+  GtkWebView::add_script(ucm.get(), text + "\n;let " + once + ", " + only + ";", nullptr);
 }
 
 GtkWebView* ContentGroup::member_for(const std::string& page) {
@@ -511,9 +505,8 @@ void install_web_extension() {
   if (done) return;
   done = true;
   const gsize size = gsize(kQuibexWebExtEnd - kQuibexWebExt);
-  gchar* sum = g_compute_checksum_for_data(G_CHECKSUM_SHA256, kQuibexWebExt, size);
-  const std::string name = std::string(sum).substr(0, 24);
-  g_free(sum);
+  const std::string sum = take_string(g_compute_checksum_for_data(G_CHECKSUM_SHA256, kQuibexWebExt, size));
+  const std::string name = sum.substr(0, 24);
   std::string why;
   for (const char* base : {g_get_user_runtime_dir(), g_get_user_cache_dir(), g_get_tmp_dir()}) {
     const std::string top = std::string(base) + "/quibex-" + std::to_string(getuid());
@@ -527,16 +520,15 @@ void install_web_extension() {
       why = top + " is not a private folder of this user";
       continue;
     }
-    gchar* have = nullptr;
+    GPtr<char> have;
     gsize have_size = 0;
-    const bool same = g_file_get_contents(file.c_str(), &have, &have_size, nullptr) && have_size == size &&
-                      std::memcmp(have, kQuibexWebExt, size) == 0;
-    g_free(have);
+    const bool read = g_file_get_contents(file.c_str(), out_ptr(have), &have_size, nullptr);
+    const bool same = read && have_size == size && std::memcmp(have.get(), kQuibexWebExt, size) == 0;
     if (!same) {
-      GError* error = nullptr;
-      if (!g_file_set_contents(file.c_str(), reinterpret_cast<const char*>(kQuibexWebExt), gssize(size), &error)) {
+      GPtr<GError> error;
+      if (!g_file_set_contents(file.c_str(), reinterpret_cast<const char*>(kQuibexWebExt), gssize(size),
+                               out_ptr(error))) {
         why = error ? error->message : g_strerror(errno);
-        if (error) g_error_free(error);
         continue;
       }
     }

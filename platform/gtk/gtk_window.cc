@@ -24,6 +24,7 @@
 
 #include "platform/common/drag_layout.h"
 #include "platform/common/model_window.h"
+#include "platform/gtk/glib_ptr.h"
 #include "platform/gtk/gtk_menu.h"
 #include "platform/gtk/gtk_platform.h"
 #include "platform/gtk/gtk_screens.h"
@@ -942,41 +943,30 @@ constexpr const char* kReplacedKey = "quibex-file-drag-replaced";
 
 struct FileDrag {
   std::vector<std::string> uris;  // every file of the drag
-  GCancellable* cancel = g_cancellable_new();
-  ~FileDrag() {
-    // The drag is over: its images are no longer wanted.
-    g_cancellable_cancel(cancel);
-    g_object_unref(cancel);
-  }
+  GObjectPtr<GCancellable> cancel{g_cancellable_new()};
+  // The drag is over: its images are no longer wanted.
+  ~FileDrag() { g_cancellable_cancel(cancel.get()); }
 };
 
 // What the worker reads for one drag.
 struct DragImageJob {
-  GdkDragContext* ctx = nullptr;
-  GCancellable* cancel = nullptr;
+  GObjectPtr<GdkDragContext> ctx;
+  GObjectPtr<GCancellable> cancel;
   std::vector<std::string> paths;  // every file, in order
   std::string icon_path;
   // Results.
-  GdkPixbuf* icon = nullptr;  // at no more than 160 points a side
-  Size icon_size;             // the icon file's own size
-  std::vector<GIcon*> file_icons;  // for the drawn items, null where unknown
-  ~DragImageJob() {
-    if (icon) g_object_unref(icon);
-    for (GIcon* i : file_icons)
-      if (i) g_object_unref(i);
-    g_object_unref(cancel);
-    g_object_unref(ctx);
-  }
+  GObjectPtr<GdkPixbuf> icon;  // at no more than 160 points a side
+  Size icon_size;              // the icon file's own size
+  std::vector<GObjectPtr<GIcon>> file_icons;  // for the drawn items, null where unknown
 };
 
 // Reads an image file, decoded at no more than 160 points a side however large it is.
-GdkPixbuf* load_icon_file(const std::string& path, GCancellable* cancel, Size* size) {
-  GFile* file = g_file_new_for_path(path.c_str());
-  GFileInputStream* in = g_file_read(file, cancel, nullptr);
-  g_object_unref(file);
+GObjectPtr<GdkPixbuf> load_icon_file(const std::string& path, GCancellable* cancel, Size* size) {
+  GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
+  GObjectPtr<GFileInputStream> in(g_file_read(file.get(), cancel, nullptr));
   if (!in) return nullptr;
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-  g_signal_connect(loader, "size-prepared", G_CALLBACK((+[](GdkPixbufLoader* l, int w, int h, Size* out) {
+  GObjectPtr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new());
+  g_signal_connect(loader.get(), "size-prepared", G_CALLBACK((+[](GdkPixbufLoader* l, int w, int h, Size* out) {
                      *out = Size{double(w), double(h)};
                      const int larger = std::max(w, h);
                      if (larger > 160)
@@ -987,19 +977,15 @@ GdkPixbuf* load_icon_file(const std::string& path, GCancellable* cancel, Size* s
   std::vector<guchar> buf(64 * 1024);
   bool ok = true;
   for (;;) {
-    const gssize n = g_input_stream_read(G_INPUT_STREAM(in), buf.data(), buf.size(), cancel, nullptr);
+    const gssize n = g_input_stream_read(G_INPUT_STREAM(in.get()), buf.data(), buf.size(), cancel, nullptr);
     if (n == 0) break;
-    if (n < 0 || !gdk_pixbuf_loader_write(loader, buf.data(), gsize(n), nullptr)) {
+    if (n < 0 || !gdk_pixbuf_loader_write(loader.get(), buf.data(), gsize(n), nullptr)) {
       ok = false;
       break;
     }
   }
-  ok = gdk_pixbuf_loader_close(loader, nullptr) && ok;
-  GdkPixbuf* pb = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
-  if (pb) g_object_ref(pb);
-  g_object_unref(loader);
-  g_object_unref(in);
-  return pb;
+  ok = gdk_pixbuf_loader_close(loader.get(), nullptr) && ok;
+  return ok ? add_ref(gdk_pixbuf_loader_get_pixbuf(loader.get())) : nullptr;
 }
 
 void read_drag_images(GTask* task, gpointer, gpointer data, GCancellable* cancel) {
@@ -1007,45 +993,39 @@ void read_drag_images(GTask* task, gpointer, gpointer data, GCancellable* cancel
   if (!job->icon_path.empty()) job->icon = load_icon_file(job->icon_path, cancel, &job->icon_size);
   for (const DragItem& it : layout_drag_items(job->paths, std::nullopt)) {
     if (!it.drawn || g_cancellable_is_cancelled(cancel)) break;
-    GIcon* icon = nullptr;
-    GFile* file = g_file_new_for_path(it.path.c_str());
-    if (GFileInfo* info = g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_ICON, G_FILE_QUERY_INFO_NONE, cancel,
-                                            nullptr)) {
+    GObjectPtr<GIcon> icon;
+    GObjectPtr<GFile> file(g_file_new_for_path(it.path.c_str()));
+    if (GObjectPtr<GFileInfo> info{g_file_query_info(file.get(), G_FILE_ATTRIBUTE_STANDARD_ICON,
+                                                     G_FILE_QUERY_INFO_NONE, cancel, nullptr)}) {
       // Only theme icons: the main thread draws them from the icon theme, never from a file.
-      GIcon* i = g_file_info_get_icon(info);
-      if (i && G_IS_THEMED_ICON(i)) icon = G_ICON(g_object_ref(i));
-      g_object_unref(info);
+      GIcon* i = g_file_info_get_icon(info.get());
+      if (i && G_IS_THEMED_ICON(i)) icon = add_ref(i);
     }
-    g_object_unref(file);
-    job->file_icons.push_back(icon);
+    job->file_icons.push_back(std::move(icon));
   }
   g_task_return_boolean(task, TRUE);
 }
 
 // The icon a file's name suggests, found without reading the file.
-GIcon* guessed_icon(const std::string& path) {
-  gchar* type = g_content_type_guess(path.c_str(), nullptr, 0, nullptr);
-  GIcon* icon = type ? g_content_type_get_icon(type) : nullptr;
-  g_free(type);
-  return icon;
+GObjectPtr<GIcon> guessed_icon(const std::string& path) {
+  GPtr<char> type(g_content_type_guess(path.c_str(), nullptr, 0, nullptr));
+  return GObjectPtr<GIcon>(type ? g_content_type_get_icon(type.get()) : nullptr);
 }
 
-GdkPixbuf* theme_icon(GIcon* icon, int size) {
+GObjectPtr<GdkPixbuf> theme_icon(GIcon* icon, int size) {
   GtkIconTheme* theme = gtk_icon_theme_get_default();
-  GdkPixbuf* pb = nullptr;
+  GObjectPtr<GdkPixbuf> pb;
   if (icon)
-    if (GtkIconInfo* info = gtk_icon_theme_lookup_by_gicon(theme, icon, size, GTK_ICON_LOOKUP_FORCE_SIZE)) {
-      pb = gtk_icon_info_load_icon(info, nullptr);
-      g_object_unref(info);
-    }
-  if (!pb) pb = gtk_icon_theme_load_icon(theme, "text-x-generic", size, GTK_ICON_LOOKUP_FORCE_SIZE, nullptr);
+    if (GObjectPtr<GtkIconInfo> info{gtk_icon_theme_lookup_by_gicon(theme, icon, size, GTK_ICON_LOOKUP_FORCE_SIZE)})
+      pb.reset(gtk_icon_info_load_icon(info.get(), nullptr));
+  if (!pb) pb.reset(gtk_icon_theme_load_icon(theme, "text-x-generic", size, GTK_ICON_LOOKUP_FORCE_SIZE, nullptr));
   return pb;
 }
 
 // Draws the items stacked, the first on top with its centre under the pointer.
 // file_icons[i] is the icon of drawn item i (null: guessed from its name).
 void set_drag_image(GdkDragContext* ctx, const std::vector<DragItem>& items, GdkPixbuf* custom,
-                    const std::vector<GIcon*>& file_icons) {
+                    const std::vector<GObjectPtr<GIcon>>& file_icons) {
   const Size size = drag_image_size(items);
   if (items.empty() || size.w <= 0 || size.h <= 0) return;
   cairo_surface_t* surface =
@@ -1056,26 +1036,24 @@ void set_drag_image(GdkDragContext* ctx, const std::vector<DragItem>& items, Gdk
     if (it.drawn) drawn.push_back(&it);
   for (std::size_t i = drawn.size(); i-- > 0;) {
     const DragItem& it = *drawn[i];
-    GdkPixbuf* src = nullptr;
+    GObjectPtr<GdkPixbuf> src;
     if (it.custom_icon && custom) {
-      src = GDK_PIXBUF(g_object_ref(custom));
+      src = add_ref(custom);
     } else {
-      GIcon* icon =
-          i < file_icons.size() && file_icons[i] ? G_ICON(g_object_ref(file_icons[i])) : guessed_icon(it.path);
-      src = theme_icon(icon, 32);
-      if (icon) g_object_unref(icon);
+      GObjectPtr<GIcon> icon =
+          i < file_icons.size() && file_icons[i] ? add_ref(file_icons[i].get()) : guessed_icon(it.path);
+      src = theme_icon(icon.get(), 32);
     }
     if (!src) continue;
     const int w = std::max(1, int(std::lround(it.w))), h = std::max(1, int(std::lround(it.h)));
-    GdkPixbuf* scaled = gdk_pixbuf_get_width(src) == w && gdk_pixbuf_get_height(src) == h
-                            ? GDK_PIXBUF(g_object_ref(src))
-                            : gdk_pixbuf_scale_simple(src, w, h, GDK_INTERP_BILINEAR);
+    GObjectPtr<GdkPixbuf> scaled = gdk_pixbuf_get_width(src.get()) == w && gdk_pixbuf_get_height(src.get()) == h
+                                       ? add_ref(src.get())
+                                       : GObjectPtr<GdkPixbuf>(gdk_pixbuf_scale_simple(src.get(), w, h,
+                                                                                       GDK_INTERP_BILINEAR));
     if (scaled) {
-      gdk_cairo_set_source_pixbuf(cr, scaled, it.offset, it.offset);
+      gdk_cairo_set_source_pixbuf(cr, scaled.get(), it.offset, it.offset);
       cairo_paint(cr);
-      g_object_unref(scaled);
     }
-    g_object_unref(src);
   }
   cairo_destroy(cr);
   cairo_surface_set_device_offset(surface, -items[0].w / 2, -items[0].h / 2);
@@ -1085,10 +1063,10 @@ void set_drag_image(GdkDragContext* ctx, const std::vector<DragItem>& items, Gdk
 
 void drag_images_read(GObject*, GAsyncResult* result, gpointer) {
   auto* job = static_cast<DragImageJob*>(g_task_get_task_data(G_TASK(result)));
-  if (g_cancellable_is_cancelled(job->cancel)) return;  // the drag is over
+  if (g_cancellable_is_cancelled(job->cancel.get())) return;  // the drag is over
   std::optional<Size> icon;
   if (job->icon) icon = job->icon_size;
-  set_drag_image(job->ctx, layout_drag_items(job->paths, icon), job->icon, job->file_icons);
+  set_drag_image(job->ctx.get(), layout_drag_items(job->paths, icon), job->icon.get(), job->file_icons);
 }
 
 void GtkNativeWindow::on_drag_data_get(GtkWidget*, GdkDragContext* ctx, GtkSelectionData* data, guint, guint,
@@ -1120,10 +1098,7 @@ bool GtkNativeWindow::begin_file_drag(const std::vector<std::string>& paths, con
   if (items.empty()) return false;
   auto* drag = new FileDrag;
   for (const DragItem& it : items)
-    if (char* uri = g_filename_to_uri(it.path.c_str(), nullptr, nullptr)) {
-      drag->uris.push_back(uri);
-      g_free(uri);
-    }
+    if (GPtr<char> uri{g_filename_to_uri(it.path.c_str(), nullptr, nullptr)}) drag->uris.push_back(uri.get());
   if (!drag_handlers_) {
     g_signal_connect(win_, "drag-data-get", G_CALLBACK(&GtkNativeWindow::on_drag_data_get), this);
     g_signal_connect(win_, "drag-end", G_CALLBACK(&GtkNativeWindow::on_drag_end), this);
@@ -1153,14 +1128,13 @@ bool GtkNativeWindow::begin_file_drag(const std::vector<std::string>& paths, con
   set_drag_image(ctx, items, nullptr, {});
 
   auto* job = new DragImageJob;
-  job->ctx = GDK_DRAG_CONTEXT(g_object_ref(ctx));
-  job->cancel = G_CANCELLABLE(g_object_ref(drag->cancel));
+  job->ctx = add_ref(ctx);
+  job->cancel = add_ref(drag->cancel.get());
   for (const DragItem& it : items) job->paths.push_back(it.path);
   job->icon_path = icon_path;
-  GTask* task = g_task_new(nullptr, job->cancel, &drag_images_read, nullptr);
-  g_task_set_task_data(task, job, +[](gpointer p) { delete static_cast<DragImageJob*>(p); });
-  g_task_run_in_thread(task, &read_drag_images);
-  g_object_unref(task);
+  GObjectPtr<GTask> task(g_task_new(nullptr, job->cancel.get(), &drag_images_read, nullptr));
+  g_task_set_task_data(task.get(), job, +[](gpointer p) { delete static_cast<DragImageJob*>(p); });
+  g_task_run_in_thread(task.get(), &read_drag_images);
   return true;
 }
 

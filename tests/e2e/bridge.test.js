@@ -152,6 +152,51 @@ test('concurrent calls are each answered with their own value, in any order', as
   }
 });
 
+test('answers written together settle the calls of one turn once each, in their order, in their own window', async () => {
+  const s = await h.startSession({ display: x.display });
+  try {
+    const b = s.backend;
+    await h.hello(b);
+    b.send('WINOPEN ' + ['w2', path.join(h.PAGES, 'probe.html'), 'W2', '300x150'].join('\t'));
+    await h.hello(b, 'w2');
+    const turn = `{ const order = [];
+      const calls = [0, 1, 2].map((i) => quib.api.call('probe.turn', {i})
+        .then((v) => order.push([i, true, v]), (v) => order.push([i, false, v])));
+      Promise.all(calls).then(() => probe.report('turn', {win: quib.win.id, order})); }`;
+    const calls = {};
+    for (const win of ['main', 'w2']) {
+      b.eval(turn, win);
+      calls[win] = [];
+      for (let i = 0; i < 3; i++) calls[win].push(await b.expectCall('probe.turn', (c) => c.win === win && c.params.i === i));
+    }
+    const ret = (win, i, status, v) => `RET ${calls[win][i].id} ${status} ${JSON.stringify(v)}\n`;
+    b.sock.write(ret('w2', 1, 0, 'w2 one') + ret('main', 2, 0, 'main two') + ret('main', 0, 1, 'main zero') +
+      ret('w2', 1, 0, 'again') + ret('w2', 2, 0, 'w2 two') + ret('main', 1, 0, 'main one') + ret('w2', 0, 0, 'w2 zero'));
+    const reports = [await b.expectReport('turn'), await b.expectReport('turn')].sort((p, q) => (p.win < q.win ? -1 : 1));
+    assert.deepEqual(reports.map((r) => r.order), [
+      [[2, true, 'main two'], [0, false, 'main zero'], [1, true, 'main one']],
+      [[1, true, 'w2 one'], [2, true, 'w2 two'], [0, true, 'w2 zero']],
+    ]);
+  } finally {
+    await s.close();
+  }
+});
+
+test('a malformed message of several calls is refused whole and the page goes on', async () => {
+  const b = await page();
+  const call = '{"method":"hostile"}'; // 20 UTF-16 units
+  const bad = [`*1:20:${call}2:99:x`, `*1:21:${call}`, `*1:19:${call}`, `*x:20:${call}`, `*1:20:${call}*`,
+    `*1:1:😀${call}`, `**1:20:${call}`, `*1:-20:${call}`, `*123456789012345678:20:${call}`];
+  b.eval(`{ const q = window.webkit.messageHandlers.quib;
+    for (const t of ${JSON.stringify(bad)}) q.postMessage(t); }`);
+  await b.sync();
+  assert.deepEqual(b.calls().filter((c) => c.method === 'hostile').map((c) => c.line), []);
+  b.eval("probe.call('after-bad', 'probe.ask', {case: 'after-bad'})");
+  const c = await b.expectCall('probe.ask', (c) => c.params.case === 'after-bad');
+  b.send(`RET ${c.id} 0 "fine"`);
+  assert.equal((await b.expectReport('after-bad')).value, 'fine');
+});
+
 test('only text posted to the handler becomes a call', async () => {
   const b = await page();
   // Each value would read as a well-formed call if it were turned into text.

@@ -8,7 +8,8 @@ const vm = require('node:vm');
 
 const SOURCE = fs.readFileSync(path.join(__dirname, '../../core/js/quib_client.js'), 'utf8');
 
-// Same page-side behaviour as the host's shim.
+// The host's shim (core/js/quib_shim.js) as the library sees it, without its
+// batching: each call is posted at once, alone.
 const SHIM = `(() => {
   let seq = 0; const pending = {};
   window.__invoke = (payload) => new Promise((res, rej) => {

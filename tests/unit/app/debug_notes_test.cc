@@ -14,10 +14,10 @@ class DebugNotes : public FakeDesktopTest {
   void SetUp() override {
     FakeDesktopTest::SetUp();
     debug_notes_reset_for_tests();
-    g_debug = true;
+    settings().debug_on = true;
   }
   void TearDown() override {
-    g_debug = false;
+    settings().debug_on = false;
     FakeDesktopTest::TearDown();
   }
   // What reading these lines (and running what they hand over) writes to stderr.
@@ -66,7 +66,7 @@ TEST_F(DebugNotes, EachUnusableLineSaysWhatIsWrong) {
 }
 
 TEST_F(DebugNotes, NothingIsSaidWithoutDebugMode) {
-  g_debug = false;
+  settings().debug_on = false;
   std::vector<std::string> lines;
   for (const Case& c : unusable_lines()) lines.push_back(c.line);
   EXPECT_EQ(said(lines), "");
@@ -129,7 +129,7 @@ TEST_F(DebugNotes, PageConsoleLinesAreLabelledWithTheirWindow) {
     view.page_console(m);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), out);
   }
-  g_debug = false;
+  settings().debug_on = false;
   platform::fake::FakeWebView quiet;
   forward_page_console(&quiet, "w3");
   EXPECT_FALSE(quiet.console);

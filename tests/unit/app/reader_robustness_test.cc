@@ -31,6 +31,7 @@
 #include "core/page_bridge.h"
 #include "platform/common/speech_queue.h"
 #include "platform/common/voice_choice.h"
+#include "core/window_observers.h"
 #include "platform/fake/fake_capture.h"
 #include "platform/fake/fake_desktop_shell.h"
 #include "platform/fake/fake_dock.h"
@@ -486,7 +487,7 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
 
   void SetUp() override {
     WindowTest::SetUp();
-    g_windowless = !with_main_window();
+    settings().windowless = !with_main_window();
     char tmpl[] = "/tmp/quibex-fuzz-XXXXXX";
     root = mkdtemp(tmpl);
     fs::create_directories(root + "/dir");
@@ -497,7 +498,7 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
     old_home = std::getenv("HOME") ? std::getenv("HOME") : "";
     setenv("HOME", root.c_str(), 1);
     setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);  // LOGIN writes its entry there
-    g_bundle_identifier = "org.quibex.fuzz";
+    settings().bundle_identifier = "org.quibex.fuzz";
     desktop.tmp_dir = root + "/";
     desktop.write_root = root + "/";
     if (FakeWebView* main = main_view()) {
@@ -567,7 +568,7 @@ class ReaderFuzz : public WindowTest, public testing::WithParamInterface<int> {
     quib_bridge_reset_for_tests();
     setenv("HOME", old_home.c_str(), 1);
     unsetenv("XDG_CONFIG_HOME");
-    g_bundle_identifier.clear();
+    settings().bundle_identifier.clear();
     fs::current_path(old_cwd);
     fs::remove_all(root);
   }

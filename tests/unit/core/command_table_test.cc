@@ -26,7 +26,7 @@ class PartialCommands : public FakeDesktopTest {
     return t;
   }
   void TearDown() override {
-    g_debug = false;
+    settings().debug_on = false;
     g_seen.clear();
     FakeDesktopTest::TearDown();
   }
@@ -34,7 +34,7 @@ class PartialCommands : public FakeDesktopTest {
 
 TEST_F(PartialCommands, LinesOfCommandsWithoutAHandlerAreLetGo) {
   debug_notes_reset_for_tests();
-  g_debug = true;
+  settings().debug_on = true;
   testing::internal::CaptureStderr();
   CommandReader reader;
   for (const char* l : {"TITLE a", "GET g1 battery", "AITOOLRESULT 3 x", "RELOAD", "PRINT", "TITLE b", "QUIT"})

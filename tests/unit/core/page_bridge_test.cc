@@ -50,9 +50,11 @@ class PageBridge : public FakeDesktopTest {
     v->post_message("quib", ScriptMessage{body, origin, main_frame, doc});
   }
   static const A& answers(FakeWebView* v) { return *v->answers; }
-  void ret(const std::string& line) {
+  void ret(const std::string& line) { ret_together({line}); }
+  // Answers that arrive together: the main queue runs them in one go.
+  void ret_together(const V& lines) {
     CommandReader reader;
-    reader.handle_line(line);
+    for (const std::string& line : lines) reader.handle_line(line);
     desktop.queue.drain();
   }
   WireCapture wire;
@@ -170,6 +172,164 @@ TEST_F(PageBridge, WaysBackAreLetGoOnceTheyCanNoLongerBeUsed) {
   EXPECT_EQ(*live, 0);
 }
 
+// One answer of a text handed to window.__quibAnswers.
+struct Settled {
+  std::uint64_t seq;
+  bool ok;
+  std::string json;
+  bool operator==(const Settled&) const = default;
+};
+struct Answers {
+  char more = 0;  // '+': the host holds no way back for calls still open
+  std::vector<Settled> list;
+  bool operator==(const Answers&) const = default;
+};
+
+// Reads an answer text as the shim does; lengths in UTF-16 units.
+Answers read_answers(const std::string& t) {
+  Answers out;
+  if (t.empty()) return out;
+  out.more = t[0];
+  for (size_t i = 1; i < t.size();) {
+    const size_t a = t.find(':', i), b = t.find(':', a + 1);
+    size_t left = std::stoul(t.substr(a + 1, b - a - 1)), p = b + 1;
+    for (; left > 0 && p < t.size(); --left) {
+      const auto c = static_cast<unsigned char>(t[p]);
+      const size_t len = c < 0x80 ? 1 : c < 0xe0 ? 2 : c < 0xf0 ? 3 : 4;
+      if (len == 4) --left;
+      p += len;
+    }
+    out.list.push_back({std::stoull(t.substr(i + 1, a - i - 1)), t[i] == '1', t.substr(b + 1, p - b - 1)});
+    i = p;
+  }
+  return out;
+}
+
+// The id a CALL line gives its call.
+std::string call_id(const std::string& line) { return line.substr(5, line.find(' ', 5) - 5); }
+
+TEST_F(PageBridge, TheCallsOfATurnGoOutTogetherAndTheirAnswersComeBackTogetherInOrder) {
+  const std::string smile = "\xf0\x9f\x98\x80";
+  post(main_view, "*1:2:{}2:3:\"b\"3:1:c");
+  EXPECT_EQ(wire.lines(), (V{"CALL main:1 [\"{}\",\"file://\"]", "CALL main:2 [\"\\\"b\\\"\",\"file://\"]",
+                             "CALL main:3 [\"c\",\"file://\"]"}));
+  EXPECT_EQ(*main_view->live_replies, 1);
+  ret_together({"RET main:3 0 [3]", "RET main:1 1 {\"e\":1}", "RET main:3 0 \"again\"",
+                "RET main:2 0 \"" + smile + "\""});
+  ASSERT_EQ(answers(main_view).size(), 1u);
+  EXPECT_EQ(read_answers(answers(main_view)[0].batch),
+            (Answers{'-', {{3, true, "[3]"}, {1, false, "{\"e\":1}"}, {2, true, "\"" + smile + "\""}}}));
+  ret("RET main:2 0 \"late\"");
+  EXPECT_EQ(answers(main_view).size(), 1u);
+  EXPECT_EQ(*main_view->live_replies, 0);
+}
+
+TEST_F(PageBridge, AnswersTakenTogetherGoOnlyToTheirOwnWindows) {
+  FakeWebView* w2 = add_window("w2");
+  post(main_view, "*1:1:a2:1:b");
+  post(w2, "*1:1:a2:1:b");
+  wire.lines();
+  ret_together({"RET w2:2 0 \"w2 two\"", "RET main:1 0 \"main one\"", "RET w2:1 1 \"w2 one\"",
+                "RET main:2 0 \"main two\""});
+  ASSERT_EQ(answers(main_view).size(), 1u);
+  ASSERT_EQ(answers(w2).size(), 1u);
+  EXPECT_EQ(read_answers(answers(main_view)[0].batch).list,
+            (std::vector<Settled>{{1, true, "\"main one\""}, {2, true, "\"main two\""}}));
+  EXPECT_EQ(read_answers(w2->answers->at(0).batch).list,
+            (std::vector<Settled>{{2, true, "\"w2 two\""}, {1, false, "\"w2 one\""}}));
+}
+
+// The answer was taken, and the page reloaded before the answers of the turn went out.
+TEST_F(PageBridge, AnAnswerTakenBeforeAReloadIsNotSettledInTheNewDocument) {
+  post(main_view, "*1:1:a2:1:b", "file://", true, "docA");
+  wire.lines();
+  CommandReader reader;
+  reader.handle_line("RET main:1 0 \"for the old page\"");
+  auto items = desktop.queue.take();
+  ASSERT_EQ(items.size(), 1u);
+  items[0].handler(items[0].w, items[0].record);  // taken; the delivery waits behind it
+  post(main_view, "*1:1:c", "file://", true, "docB");
+  const V lines = wire.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  desktop.queue.drain();
+  EXPECT_TRUE(answers(main_view).empty());
+  ret_together({"RET main:2 0 \"for the old page\"", "RET " + call_id(lines[0]) + " 0 \"for the new page\""});
+  ASSERT_EQ(answers(main_view).size(), 1u);
+  EXPECT_EQ(answers(main_view)[0].document, "docB");
+  EXPECT_EQ(read_answers(answers(main_view)[0].batch).list, (std::vector<Settled>{{1, true, "\"for the new page\""}}));
+}
+
+// Each way back answers once: when the last one for open calls goes, the page is
+// asked for another, and answers wait for it.
+TEST_F(PageBridge, AnswersWaitForTheWayBackThePageIsAskedFor) {
+  post(main_view, "*1:1:a2:1:b3:1:c");
+  wire.lines();
+  ret("RET main:1 0 1");
+  ASSERT_EQ(answers(main_view).size(), 1u);
+  EXPECT_EQ(read_answers(answers(main_view)[0].batch), (Answers{'+', {{1, true, "1"}}}));
+  ret("RET main:3 0 3");
+  EXPECT_EQ(answers(main_view).size(), 1u);
+  post(main_view, "*");
+  ASSERT_EQ(answers(main_view).size(), 2u);
+  EXPECT_EQ(answers(main_view)[1].body, "*");
+  EXPECT_EQ(read_answers(answers(main_view)[1].batch), (Answers{'+', {{3, true, "3"}}}));
+  post(main_view, "*");
+  post(main_view, "*");  // one way back is enough for the one call still open
+  EXPECT_EQ(*main_view->live_replies, 1);
+  ret("RET main:2 0 2");
+  EXPECT_EQ(read_answers(answers(main_view).back().batch), (Answers{'-', {{2, true, "2"}}}));
+  post(main_view, "*");  // nothing open: let go at once
+  EXPECT_EQ(*main_view->live_replies, 0);
+  EXPECT_TRUE(wire.lines().empty());
+}
+
+// An answer given at once goes with those of the turn taken before it, in order;
+// the way back of a call that came alone serves the others.
+TEST_F(PageBridge, AnAnswerGivenAtOnceGoesWithTheAnswersTakenBeforeIt) {
+  post(main_view, "*1:1:a2:1:b");
+  post(main_view, "3:c");
+  wire.lines();
+  CommandReader reader;
+  reader.handle_line("RET main:2 0 \"two\"");
+  auto items = desktop.queue.take();
+  ASSERT_EQ(items.size(), 1u);
+  items[0].handler(items[0].w, items[0].record);
+  reply_to_call(g_w.load(), "main:3", 0, "\"three\"");
+  ASSERT_EQ(answers(main_view).size(), 1u);
+  EXPECT_EQ(answers(main_view)[0].body, "3:c");
+  EXPECT_EQ(read_answers(answers(main_view)[0].batch),
+            (Answers{'-', {{2, true, "\"two\""}, {3, true, "\"three\""}}}));
+  desktop.queue.drain();
+  EXPECT_EQ(answers(main_view).size(), 1u);
+  ret("RET main:1 0 \"one\"");
+  EXPECT_EQ(read_answers(answers(main_view).back().batch), (Answers{'-', {{1, true, "\"one\""}}}));
+  EXPECT_EQ(*main_view->live_replies, 0);
+}
+
+TEST_F(PageBridge, AMalformedBatchIsRefusedWholeAndTheWindowGoesOn) {
+  for (const char* body : {"*1:1:a2:5:b", "*1:1:ab", "*x", "**", "*1:99999999999:a", "*:0:"}) {
+    SCOPED_TRACE(body);
+    post(main_view, body);
+    EXPECT_TRUE(wire.lines().empty());
+    EXPECT_EQ(*main_view->live_replies, 0);
+  }
+  post(main_view, "*1:1:a");
+  EXPECT_EQ(wire.lines(), V{"CALL main:1 [\"a\",\"file://\"]"});
+  ret("RET main:1 0 {}");
+  EXPECT_EQ(read_answers(answers(main_view)[0].batch), (Answers{'-', {{1, true, "{}"}}}));
+}
+
+TEST_F(PageBridge, ASubFramesBatchIsNeverAnswered) {
+  FakeWebView* w2 = add_window("w2");
+  post(w2, "*5:1:p6:1:q", "https://other.example", false);
+  post(w2, "*", "https://other.example", false);
+  EXPECT_EQ(wire.lines(), (V{"CALL w2:s5 [\"p\",\"quib:subframe\",\"https://other.example\"]",
+                             "CALL w2:s6 [\"q\",\"quib:subframe\",\"https://other.example\"]"}));
+  EXPECT_EQ(*w2->live_replies, 0);
+  ret_together({"RET w2:s5 0 {}", "RET w2:6 0 {}"});
+  EXPECT_TRUE(answers(w2).empty());
+}
+
 TEST_F(PageBridge, EvalRunsInOneWindowOrInAll) {
   FakeWebView* b = add_window("b");
   FakeWebView* a = add_window("a");
@@ -207,16 +367,16 @@ TEST_F(PageBridge, TextHandedToThePageIsMadeUtf8) {
   ret("RET main:4 0 \"a\xff\"");
   EXPECT_EQ(answers(main_view), (A{{"4:{}", "d1", true, "\"a" + r + "\""}}));
 
-  g_inject_js = "window.injected = '\xfe';";
+  settings().inject_js = "window.injected = '\xfe';";
   FakeWebView* w = add_window("w3");
-  g_inject_js.clear();
+  settings().inject_js.clear();
   EXPECT_EQ(w->user_scripts.at(2), "window.injected = '" + r + "';");
 }
 
 TEST_F(PageBridge, EveryPageGetsShimLibraryAndInjectScriptInOrder) {
-  g_inject_js = "window.injected = 1;";
+  settings().inject_js = "window.injected = 1;";
   FakeWebView* w = add_window("it's");
-  g_inject_js.clear();
+  settings().inject_js.clear();
   ASSERT_EQ(w->user_scripts.size(), 3u);
   EXPECT_EQ(w->user_scripts[0], quib_shim_js("it's"));
   EXPECT_NE(w->user_scripts[0].find("window.__QUIB_WIN = 'it\\'s'"), std::string::npos);

@@ -1,6 +1,8 @@
 #pragma once
-// Shared fixtures: a fake desktop installed for each test with the host's
-// command table, and a reader whose hand-overs are collected instead of run.
+// Shared fixtures: a fake desktop installed for each test with the command
+// table, start-up parts and window observers of the folders the test program
+// reaches, as main() installs the host's; and a reader whose hand-overs are
+// collected instead of run.
 
 #include <gtest/gtest.h>
 
@@ -12,16 +14,19 @@
 #include "core/window_registry.h"
 #include "platform/fake/fake_platform.h"
 
-// The command table filled with the handlers of the folder whose tests this
-// program runs, and of the folders below it; each unit-test program defines it
-// (tests/unit/<folder>/reachable_commands.cc).
+// What the folder whose tests this program runs, and the folders below it, add
+// to the host: the command table filled with their handlers, and their start-up
+// parts and window observers installed. Each unit-test program defines both
+// (tests/unit/<folder>/reachable.cc).
 CommandTable reachable_commands();
+void install_reachable_parts();
 
 class FakeDesktopTest : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::install(&desktop);
     install_command_table(commands());
+    install_reachable_parts();
   }
   // The table the reader hands lines to: the real handlers of this test program's
   // folder and those below it, unless a test needs another.

@@ -42,7 +42,7 @@ TEST_F(WinOpen, AnOpenIdOnlyComesForwardWhateverElseTheLineSays) {
 }
 
 TEST_F(WinOpen, ANewWindowGetsItsSizeTitleBridgeAndPage) {
-  g_user_agent = "Agent/1";
+  settings().user_agent = "Agent/1";
   command("WINOPEN w2\thttps://example.com/a\t\t320x240");
   FakeWindow* w2 = win("w2");
   ASSERT_NE(w2, nullptr);
@@ -119,11 +119,11 @@ TEST_F(WinOpen, AWindowThatCannotBeMadeLeavesNoEntry) {
 }
 
 TEST_F(WinOpen, DebugModeTurnsOnDeveloperExtrasAndOpenAlsoOpensTheInspector) {
-  g_debug = true;
+  settings().debug_on = true;
   command("WINOPEN w2");
   EXPECT_TRUE(view("w2")->developer_extras);
   EXPECT_FALSE(view("w2")->inspector_opened);
-  g_debug_open = true;
+  settings().debug_open = true;
   command("WINOPEN w3");
   EXPECT_TRUE(view("w3")->inspector_opened);
 }

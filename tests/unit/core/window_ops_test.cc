@@ -14,7 +14,7 @@ TEST_F(WinOp, GeomNeedsNoWindowAndUnknownWindowsOrVerbsDoNothing) {
   winop("nowhere", "geom 0");
   EXPECT_FALSE(g_geom_events);
   winop("nowhere", "hideonclose 1");
-  EXPECT_FALSE(g_hide_on_close) << "other verbs need the window";
+  EXPECT_FALSE(settings().hide_on_close) << "other verbs need the window";
   const Rect before = main_window()->frame();
   winop("main", "dance");
   winop("main", "pos");
@@ -226,15 +226,15 @@ TEST_F(WinOp, APanelShowsWithoutActivatingTheApplicationAndShow0NeverTakesTheFoc
 
 TEST_F(WinOp, ShowingTheMainWindowEndsTheDeferredFirstShow) {
   for (const char* op : {"show", "show 1", "show 0"}) {
-    g_defer_show = true;
+    settings().defer_show = true;
     winop("main", op);
-    EXPECT_FALSE(g_defer_show) << op;
+    EXPECT_FALSE(settings().defer_show) << op;
   }
   FakeWindow* w2 = open("w2");
   (void)w2;
-  g_defer_show = true;
+  settings().defer_show = true;
   winop("w2", "show");
-  EXPECT_TRUE(g_defer_show) << "only the main window's show counts";
+  EXPECT_TRUE(settings().defer_show) << "only the main window's show counts";
 }
 
 TEST_F(WinOp, PresenceIsTheMainWindowsAndGlobalFlagsAreAnyWindows) {
@@ -244,16 +244,16 @@ TEST_F(WinOp, PresenceIsTheMainWindowsAndGlobalFlagsAreAnyWindows) {
   EXPECT_EQ(desktop.app.policy, ActivationPolicy::kRegular);
   winop("main", "presence 0");
   EXPECT_EQ(desktop.app.policy, ActivationPolicy::kAccessory);
-  g_accessory = true;
+  settings().accessory = true;
   winop("main", "presence 1");
   EXPECT_EQ(desktop.app.policy, ActivationPolicy::kRegular);
-  EXPECT_FALSE(g_accessory);
+  EXPECT_FALSE(settings().accessory);
   winop("w2", "hideonclose 1");
-  EXPECT_TRUE(g_hide_on_close);
+  EXPECT_TRUE(settings().hide_on_close);
   winop("w2", "rescue 0");
-  EXPECT_FALSE(g_rescue_on);
+  EXPECT_FALSE(settings().rescue_on);
   winop("main", "rescue 1");
-  EXPECT_TRUE(g_rescue_on);
+  EXPECT_TRUE(settings().rescue_on);
 }
 
 TEST_F(WinOp, WindowSystemStatesFollowTheirVerbs) {
@@ -285,10 +285,10 @@ class WindowlessWinOp : public WindowlessTest {};
 TEST_F(WindowlessWinOp, MainAddressesTheApplication) {
   winop("main", "presence 0");
   EXPECT_EQ(desktop.app.policy, ActivationPolicy::kAccessory);
-  g_accessory = true;
+  settings().accessory = true;
   winop("main", "presence 1");
   EXPECT_EQ(desktop.app.policy, ActivationPolicy::kRegular);
-  EXPECT_FALSE(g_accessory);
+  EXPECT_FALSE(settings().accessory);
   FakeWindow* w2 = open("w2");
   winop("main", "hide");
   EXPECT_FALSE(w2->visible());

@@ -37,14 +37,14 @@ inline void reset_window_globals() {
   g_effect_view.reset();
   g_chrome_vibrancy.clear();
   g_geom_events = false;
-  g_hide_on_close = false;
-  g_rescue_on = true;
-  g_windowless = false;
-  g_defer_show = false;
-  g_accessory = false;
-  g_debug = false;
-  g_debug_open = false;
-  g_user_agent.clear();
+  settings().hide_on_close = false;
+  settings().rescue_on = true;
+  settings().windowless = false;
+  settings().defer_show = false;
+  settings().accessory = false;
+  settings().debug_on = false;
+  settings().debug_open = false;
+  settings().user_agent.clear();
 }
 
 class WindowTest : public FakeDesktopTest {
@@ -122,6 +122,6 @@ class WindowlessTest : public WindowTest {
   bool with_main_window() const override { return false; }
   void SetUp() override {
     WindowTest::SetUp();
-    g_windowless = true;
+    settings().windowless = true;
   }
 };

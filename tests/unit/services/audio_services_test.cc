@@ -175,6 +175,17 @@ TEST_F(AudioTest, TapRebuildsOnDeviceChangeAndNeverAnswersStaleSuccess) {
   EXPECT_EQ(desktop.audio.made.size(), made);
 }
 
+TEST_F(AudioTest, TapAndEqualizerBothHearOneDeviceChange) {
+  filters("peaking,1000,1,-12");
+  tap("t", "system", false, 80);
+  ASSERT_EQ(desktop.audio.live_count(), 2);
+  const size_t made = desktop.audio.made.size();
+  // The server keeps one watcher: each rebuilds its own stream all the same.
+  desktop.audio.fire(Change::kDefaultOutput);
+  EXPECT_EQ(desktop.audio.made.size(), made + 2);
+  EXPECT_EQ(desktop.audio.live_count(), 2);
+}
+
 TEST_F(AudioTest, EqualizerStates) {
   EXPECT_EQ(eq_state_json(), R"({"available":true,"state":"off","filters":0,"heard":false})");
   filters("peaking,1000,1,-12\tlinear,0,1,0.5");

@@ -110,7 +110,7 @@ class ClipTest : public FakeDesktopTest, public WireCapture {
   void SetUp() override {
     FakeDesktopTest::SetUp();
     clip_reset_for_tests();
-    g_app_name = "Host";
+    settings().app_name = "Host";
     desktop.tmp_dir = ::testing::TempDir();
   }
   void TearDown() override {
@@ -249,12 +249,12 @@ TEST_F(ClipTest, CountOnlyNeverReadsTheContents) {
 TEST_F(ClipTest, OwnWriteNamesTheHostAsSource) {
   // [command-line mode; a bundle's application id, the one its windows carry]
   for (const char* id : {"", "org.example.Host"}) {
-    g_app_id = id;
+    settings().app_id = id;
     write({"x", "", "", "", {}});
     const std::string want = *id ? "\"" + std::string(id) + "\"" : "null";
     EXPECT_NE(get().find("\"sourceApp\":{\"name\":\"Host\",\"bundleId\":" + want + "}"), std::string::npos) << get();
   }
-  g_app_id.clear();
+  settings().app_id.clear();
 }
 
 TEST_F(ClipTest, CommandsBehindAContentsQuestionWaitForItsAnswer) {

@@ -36,8 +36,8 @@ class DesktopCommandTest : public FakeDesktopTest {
     setenv("HOME", old_home.c_str(), 1);
     unsetenv("XDG_CONFIG_HOME");
     fs::remove_all(dir);
-    g_bundle_identifier.clear();
-    g_bundle_path.clear();
+    settings().bundle_identifier.clear();
+    settings().bundle_path.clear();
     platform::install_desktop_shell(nullptr);
     FakeDesktopTest::TearDown();
   }
@@ -134,9 +134,9 @@ TEST_F(DesktopCommandTest, LoginItemIsAnAutostartEntry) {
   do_login(nullptr, std::make_unique<LoginReq>("l1", 1));
   EXPECT_EQ(one(), R"(GOT l1 {"status":"unsupported","ok":false,"error":null})");
 
-  g_bundle_identifier = "com.example.Notes";
-  g_bundle_path = "/opt/Notes.app";
-  g_app_name = "Notes";
+  settings().bundle_identifier = "com.example.Notes";
+  settings().bundle_path = "/opt/Notes.app";
+  settings().app_name = "Notes";
   desktop.exe_path = "/opt/Notes.app/Contents/MacOS/quibex";
   const fs::path entry = dir / "config/autostart/com.example.Notes.desktop";
   struct Step {
@@ -157,7 +157,7 @@ TEST_F(DesktopCommandTest, LoginItemIsAnAutostartEntry) {
     EXPECT_EQ(one(), "GOT l1 " + s.want) << s.action;
     EXPECT_EQ(fs::exists(entry), s.exists) << s.action;
   }
-  g_app_name = "quibex";
+  settings().app_name = "quibex";
 }
 
 TEST(AutostartEntry, Content) {
@@ -209,11 +209,11 @@ TEST_F(DesktopCommandTest, PowerOffWhileOnIsBeingSetUpHoldsNothing) {
 // not is refused whole (what is held stays held); the application's name and a
 // search are mended instead.
 TEST_F(DesktopCommandTest, PowerAndSearchTextThatIsNotUtf8) {
-  g_app_name = "App\xff";
+  settings().app_name = "App\xff";
   do_power(nullptr, std::make_unique<PowerReq>("p1", "", true, false));
   EXPECT_EQ(one(), R"(GOT p1 {"ok":true,"active":true})");
   EXPECT_EQ(shell.inhibit_asks.back().who, "App\xef\xbf\xbd");
-  g_app_name = "quibex";
+  settings().app_name = "quibex";
   do_power(nullptr, std::make_unique<PowerReq>("p2", "back\xc3up", true, true));
   EXPECT_EQ(one(), R"(GOT p2 {"ok":false,"active":true})");
   EXPECT_EQ(shell.inhibit_asks.size(), 1u);

@@ -130,12 +130,12 @@ TEST_F(DockTest, LauncherEntryProperties) {
   }
   // The tile names the application as its windows do: by the identity's id,
   // whatever folder the executable lies in.
-  g_bundle_path = "/a/Foo.app";
+  settings().bundle_path = "/a/Foo.app";
   EXPECT_EQ(launcher_entry_for("", -1, false).app_uri, "application://quibex.desktop");
-  g_app_id = "org.example.Foo";
+  settings().app_id = "org.example.Foo";
   EXPECT_EQ(launcher_entry_for("", -1, false).app_uri, "application://org.example.Foo.desktop");
-  g_app_id.clear();
-  g_bundle_path.clear();
+  settings().app_id.clear();
+  settings().bundle_path.clear();
 }
 
 TEST_F(DockTest, AttentionAsksCriticalForAnyNonZero) {

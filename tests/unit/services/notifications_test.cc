@@ -15,16 +15,16 @@ class NotifyTest : public FakeDesktopTest, public WireCapture {
   void SetUp() override {
     FakeDesktopTest::SetUp();
     notif_reset_for_tests();
-    g_bundle_mode = true;
-    g_app_name = "Notes";
-    g_app_id = "org.example.Notes";
-    g_app_icon = "/a/Notes.app/Contents/Resources/Notes.png";
+    settings().bundle_mode = true;
+    settings().app_name = "Notes";
+    settings().app_id = "org.example.Notes";
+    settings().app_icon = "/a/Notes.app/Contents/Resources/Notes.png";
     install_notif_delegate();
   }
   void TearDown() override {
-    g_bundle_mode = false;
-    g_app_id.clear();
-    g_app_icon.clear();
+    settings().bundle_mode = false;
+    settings().app_id.clear();
+    settings().app_icon.clear();
     notif_reset_for_tests();
     FakeDesktopTest::TearDown();
   }
@@ -55,7 +55,7 @@ TEST_F(NotifyTest, WithoutAServerNothingIsShownUntilOneComes) {
 }
 
 TEST_F(NotifyTest, CommandLineModeDropsNotifyAndSaysSoOnce) {
-  g_bundle_mode = false;
+  settings().bundle_mode = false;
   testing::internal::CaptureStderr();
   notify({"a", "t", "", "", "", false});
   notify({"b", "t", "", "", "", false});

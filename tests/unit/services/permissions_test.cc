@@ -16,12 +16,12 @@ class Permissions : public FakeDesktopTest {
   void SetUp() override {
     FakeDesktopTest::SetUp();
     permissions_reset_for_tests();
-    g_bundle_mode = true;
+    settings().bundle_mode = true;
     g_location_usage_described = true;
   }
   void TearDown() override {
     permissions_reset_for_tests();
-    g_bundle_mode = false;
+    settings().bundle_mode = false;
     g_location_usage_described = false;
     FakeDesktopTest::TearDown();
   }
@@ -73,7 +73,7 @@ TEST_F(Permissions, EachKindAnswersWhatTheDesktopAllows) {
 }
 
 TEST_F(Permissions, NotificationsOutsideABundleAreUnsupported) {
-  g_bundle_mode = false;
+  settings().bundle_mode = false;
   EXPECT_EQ(one("PERMCHK n notifications"), got("n", "unsupported"));
   EXPECT_EQ(one("PERMREQ n notifications"), got("n", "unsupported"));
 }

@@ -106,7 +106,7 @@ TEST_F(SystemObservers, WindowsLeftOffScreenAreRescuedWhenRescueIsOn) {
   lines();
   const Rect on_monitor{2000, 100, 400, 300};
   for (bool rescue : {false, true}) {
-    g_rescue_on = rescue;
+    settings().rescue_on = rescue;
     desktop.monitors.set({laptop_screen(), monitor_screen()});
     main_window()->set_frame(on_monitor);
     shown->set_frame(on_monitor);

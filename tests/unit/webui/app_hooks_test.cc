@@ -30,7 +30,7 @@ class AppHooks : public WindowTest {
   }
   void TearDown() override {
     app_hooks_reset_for_tests();
-    g_own_argv_paths.clear();
+    settings().own_argv_paths.clear();
     menu_bars_reset_for_tests();
     WindowTest::TearDown();
   }
@@ -42,7 +42,7 @@ OpenItem url(const std::string& u) { return {false, u}; }
 OpenItem file(const std::string& p) { return {true, p}; }
 
 TEST_F(AppHooks, OpenRequestsWriteLinksFirstThenTheFilesInOneLine) {
-  g_own_argv_paths = {"/srv/page.html", "/tmp/app.sock"};
+  settings().own_argv_paths = {"/srv/page.html", "/tmp/app.sock"};
   struct Case {
     const char* name;
     std::vector<OpenItem> items;
@@ -104,15 +104,15 @@ TEST_F(AppHooks, ReopenShowsTheHiddenMainWindowOnlyWithHideOnCloseAndNothingOnSc
   };
   FakeWindow* other = open("other");
   for (const Case& c : cases) {
-    g_hide_on_close = c.hide_on_close;
-    g_defer_show = true;
+    settings().hide_on_close = c.hide_on_close;
+    settings().defer_show = true;
     c.main_shown ? main_window()->show() : main_window()->hide();
     c.other_shown ? other->show() : other->hide();
     instance().later_start_reopen();
     desktop.queue.drain();
     EXPECT_EQ(main_window()->visible(), c.main_after) << c.name;
     // "WINOP show" turns the deferred first show off; the default leaves it.
-    EXPECT_EQ(g_defer_show, c.default_way) << c.name;
+    EXPECT_EQ(settings().defer_show, c.default_way) << c.name;
     EXPECT_EQ(lines_starting("OPEN"), V{}) << c.name;
   }
 }
@@ -130,12 +130,12 @@ TEST_F(AppHooks, ReopenBringsAHiddenApplicationBack) {
 
 TEST_F(AppHooks, AccessoryModeHoldsUntilPresenceOne) {
   install_accessory_mode();
-  EXPECT_TRUE(g_accessory);
+  EXPECT_TRUE(settings().accessory);
   EXPECT_EQ(app().policy, ActivationPolicy::kAccessory);
   // A request for the regular policy still gets the accessory one.
   app().set_activation_policy(ActivationPolicy::kRegular);
   EXPECT_EQ(app().policy, ActivationPolicy::kAccessory);
-  g_suppress_order_front = false;  // start-up's end
+  settings().suppress_order_front = false;  // start-up's end
   FakeWindow* other = open("other");
   EXPECT_TRUE(other->visible());
   EXPECT_EQ(app().policy, ActivationPolicy::kAccessory);
@@ -143,7 +143,7 @@ TEST_F(AppHooks, AccessoryModeHoldsUntilPresenceOne) {
   winop("other", "presence 1");  // only the main window's presence counts
   EXPECT_EQ(app().policy, ActivationPolicy::kAccessory);
   winop("main", "presence 1");
-  EXPECT_FALSE(g_accessory);
+  EXPECT_FALSE(settings().accessory);
   EXPECT_EQ(app().policy, ActivationPolicy::kRegular);
   winop("main", "presence 0");
   EXPECT_EQ(app().policy, ActivationPolicy::kAccessory);
@@ -180,7 +180,7 @@ TEST_F(AppHooks, WhileStartUpHoldsWindowsBackNoPathShowsOne) {
   }
   EXPECT_TRUE(app().hidden()) << "a held unhide leaves the application hidden";
   // Once start-up lets go, every path works again.
-  g_suppress_order_front = false;
+  settings().suppress_order_front = false;
   app().unhide(true);
   EXPECT_TRUE(other->visible());
   winop("main", "show");
@@ -192,7 +192,7 @@ TEST_F(AppHooks, WhileStartUpHoldsWindowsBackNoPathShowsOne) {
 TEST_F(AppHooks, F12OpensTheKeyWindowsInspectorInDebugModeOnly) {
   FakeWindow* other = open("other");
   for (bool debug : {false, true}) {
-    g_debug = debug;
+    settings().debug_on = debug;
     other->make_key();
     main_view()->inspector_opened = view("other")->inspector_opened = false;
     EXPECT_EQ(main_window()->press_named("F12"), debug);
@@ -337,10 +337,10 @@ TEST(HostIdentity, TheBundlesNameIdAndTheIconItNamesThatTheDesktopReads) {
 
   set_host_identity({"Foo", "org.example.Foo", res + "AppIcon.png"});
   EXPECT_EQ(desktop.identity.app_id, "org.example.Foo");
-  EXPECT_EQ(g_app_id, "org.example.Foo");
-  EXPECT_EQ(g_app_icon, res + "AppIcon.png");
-  g_app_id.clear();
-  g_app_icon.clear();
+  EXPECT_EQ(settings().app_id, "org.example.Foo");
+  EXPECT_EQ(settings().app_icon, res + "AppIcon.png");
+  settings().app_id.clear();
+  settings().app_icon.clear();
   platform::install_dock(nullptr);
   platform::install(nullptr);
 }

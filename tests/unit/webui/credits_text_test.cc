@@ -50,10 +50,10 @@ class AboutPanel : public WindowTest {
     menu_bars_reset_for_tests();
   }
   void TearDown() override {
-    g_app_name = "quibex";
-    g_app_version = "0.0.0";
-    g_attribution.clear();
-    g_credits_file.clear();
+    settings().app_name = "quibex";
+    settings().app_version = "0.0.0";
+    settings().attribution.clear();
+    settings().credits_file.clear();
     g_about_to_app.store(false);
     menu_bars_reset_for_tests();
     WindowTest::TearDown();
@@ -61,16 +61,16 @@ class AboutPanel : public WindowTest {
 };
 
 TEST_F(AboutPanel, NameVersionAndCreditsAsTheSettingsHaveThem) {
-  g_app_name = "Demo";
-  g_app_version = "1.2.3";
-  g_attribution = "By Ann";
-  g_credits_file = "/b/Demo.app/Contents/Resources/Credits.rtf";
+  settings().app_name = "Demo";
+  settings().app_version = "1.2.3";
+  settings().attribution = "By Ann";
+  settings().credits_file = "/b/Demo.app/Contents/Resources/Credits.rtf";
   show_about();
   ASSERT_EQ(desktop.abouts.size(), 1u);
   EXPECT_EQ(desktop.abouts[0].name, "Demo");
   EXPECT_EQ(desktop.abouts[0].version, "Version 1.2.3");
   // The desktop shows the document, which takes the place of the text.
-  EXPECT_EQ(desktop.abouts[0].credits_file, g_credits_file);
+  EXPECT_EQ(desktop.abouts[0].credits_file, settings().credits_file);
   EXPECT_EQ(desktop.abouts[0].attribution, "By Ann");
   g_about_to_app.store(true);
   show_about();

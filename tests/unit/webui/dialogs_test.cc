@@ -7,6 +7,7 @@
 #include "core/launcher.h"
 #include "core/page_bridge.h"
 #include "core/settings.h"
+#include "core/window_observers.h"
 #include "platform/webview_lib.h"
 #include "tests/unit/core/test_support.h"
 #include "webui/auto_dialog.h"
@@ -31,8 +32,8 @@ class Dialogs : public FakeDesktopTest {
     unsetenv("QUIBEX_TEST_AUTODLG");
     quib_bridge_reset_for_tests();
     context_menu_reset_for_tests();
-    saved_name_ = g_app_name;
-    g_app_name = "Appy";
+    saved_name_ = settings().app_name;
+    settings().app_name = "Appy";
     g_w.store(webview_create(false, {}));
     main_view = static_cast<FakeWebView*>(webview_view(g_w.load()));
     attach_quib_bridge(main_view, "main");
@@ -45,7 +46,7 @@ class Dialogs : public FakeDesktopTest {
     detach_quib_bridge(main_view);
     webview_destroy(g_w.exchange(nullptr));
     context_menu_reset_for_tests();
-    g_app_name = saved_name_;
+    settings().app_name = saved_name_;
     FakeDesktopTest::TearDown();
   }
   void command(const std::string& line) {

@@ -36,8 +36,8 @@ class Downloads : public FakeDesktopTest {
     FakeDesktopTest::SetUp();
     downloads_reset_for_tests();
     unsetenv("QUIBEX_TEST_AUTODLG");
-    saved_mode_ = g_downloads_mode;
-    g_downloads_mode = "";
+    saved_mode_ = settings().downloads;
+    settings().downloads = "";
     dir = make_temp_dir();
     desktop.downloads_folder = dir;
     desktop.mime_extensions = {{"application/pdf", "pdf"}, {"text/plain", "txt"}, {"x/evil", "../x"}};
@@ -46,7 +46,7 @@ class Downloads : public FakeDesktopTest {
   }
   void TearDown() override {
     downloads_reset_for_tests();
-    g_downloads_mode = saved_mode_;
+    settings().downloads = saved_mode_;
     fs::remove_all(dir);
     FakeDesktopTest::TearDown();
   }
@@ -194,7 +194,7 @@ TEST_F(Downloads, ANameLongerThanTheFolderTakesIsCutToItsLimitAndSoIsTheSavePane
   desktop.download_name_limit = 12;
   auto d = start(std::string(5000, 'x') + ".pdf");
   EXPECT_EQ(d->destination, dir + "/xxxxxxxx.pdf");
-  g_downloads_mode = "ask";
+  settings().downloads = "ask";
   start(std::string(5000, 'y') + ".pdf");
   ASSERT_NE(desktop.dialog_box.last(), nullptr);
   EXPECT_EQ(desktop.dialog_box.last()->panel_spec.name, "yyyyyyyy.pdf");
@@ -256,13 +256,13 @@ TEST_F(Downloads, WithoutAFolderNamedDownloadsGoToTheHomeDownloadsFolder) {
 }
 
 TEST_F(Downloads, DenyRefusesYetEachRefusalTakesAnId) {
-  g_downloads_mode = "deny";
+  settings().downloads = "deny";
   auto a = start("", "", "http://h/a");
   auto b = start("b.txt", "", "http://h/b");
   EXPECT_TRUE(a->answered);
   EXPECT_EQ(a->destination, "");
   EXPECT_EQ(b->destination, "");
-  g_downloads_mode = "anything else";
+  settings().downloads = "anything else";
   auto c = start("c.txt", "", "http://h/c");
   EXPECT_EQ(events(),
             (V{"{\"id\":1,\"url\":\"http://h/a\",\"filename\":\"download\",\"path\":null,\"state\":\"denied\"}",
@@ -276,7 +276,7 @@ TEST_F(Downloads, DenyRefusesYetEachRefusalTakesAnId) {
 }
 
 TEST_F(Downloads, AskShowsASavePanelWithTheNameAndUsesTheChosenFile) {
-  g_downloads_mode = "ask";
+  settings().downloads = "ask";
   touch(dir + "/r.pdf");
   auto d = start("../r.pdf", "application/pdf", "http://h/r");
   EXPECT_FALSE(d->answered);  // the download waits for the panel
@@ -295,7 +295,7 @@ TEST_F(Downloads, AskShowsASavePanelWithTheNameAndUsesTheChosenFile) {
 }
 
 TEST_F(Downloads, AskDismissedOrWithoutAFileCancels) {
-  g_downloads_mode = "ask";
+  settings().downloads = "ask";
   auto a = start("a.txt", "", "http://h/a");
   desktop.dialog_box.last()->cancel();
   auto b = start("b.txt", "", "http://h/b");
@@ -311,7 +311,7 @@ TEST_F(Downloads, AskDismissedOrWithoutAFileCancels) {
 }
 
 TEST_F(Downloads, ADownloadThatEndedWhileThePanelWasOpenStillEnds) {
-  g_downloads_mode = "ask";
+  settings().downloads = "ask";
   auto d = start("late.txt", "", "http://h/l");
   d->fail("Connection reset");  // nothing to say yet: it had not started
   d->ended = true;
@@ -324,7 +324,7 @@ TEST_F(Downloads, ADownloadThatEndedWhileThePanelWasOpenStillEnds) {
 }
 
 TEST_F(Downloads, AskArmsTheTestAutoDialog) {
-  g_downloads_mode = "ask";
+  settings().downloads = "ask";
   setenv("QUIBEX_TEST_AUTODLG", "ok", 1);
   auto d = start("auto.txt");
   desktop.clock.advance(250);

@@ -22,7 +22,7 @@ class MediaTest : public ::testing::Test {
  protected:
   void TearDown() override {
     unsetenv("QUIBEX_MEDIA_ORIGINS");
-    g_media_origins_key.clear();
+    settings().media_origins_key.clear();
     media_trust_reset_for_tests();
   }
   void trust(const char* env, const std::string& key = "") {
@@ -30,7 +30,7 @@ class MediaTest : public ::testing::Test {
       setenv("QUIBEX_MEDIA_ORIGINS", env, 1);
     else
       unsetenv("QUIBEX_MEDIA_ORIGINS");
-    g_media_origins_key = key;
+    settings().media_origins_key = key;
     media_trust_reset_for_tests();
   }
   static std::string get(const HeaderList& h, const std::string& name) {

@@ -50,7 +50,7 @@ class Menus : public WindowTest {
   void SetUp() override {
     WindowTest::SetUp();
     reset();
-    g_app_name = "Demo";
+    settings().app_name = "Demo";
     install_ctx_hook();
     apply_ctx_hook(main_view());
     install_key_window_observer();
@@ -65,9 +65,9 @@ class Menus : public WindowTest {
     menu_bars_reset_for_tests();
     tray_reset_for_tests();
     context_menu_reset_for_tests();
-    g_help_book.clear();
+    settings().help_book.clear();
     g_about_to_app.store(false);
-    g_app_name = "quibex";
+    settings().app_name = "quibex";
   }
   void feed(const V& lines) {
     for (const std::string& l : lines) reader.handle_line(l);
@@ -91,8 +91,8 @@ TEST_F(Menus, AnEmptyBlockGivesTheDefaultBar) {
 }
 
 TEST_F(Menus, DebugAddsDevelopAndAHelpBookAddsHelp) {
-  g_debug = true;
-  g_help_book = "Demo.help";
+  settings().debug_on = true;
+  settings().help_book = "Demo.help";
   feed({"MENUBEGIN", "MENUROLE help", "ITEM faq\tFAQ", "MENUEND"});
   const MenuNode& bar = bar_of(main_window());
   EXPECT_EQ(titles(bar), (V{"Demo", "Edit", "Develop", "Help"}));
@@ -101,7 +101,7 @@ TEST_F(Menus, DebugAddsDevelopAndAHelpBookAddsHelp) {
   EXPECT_EQ(outline(*menu_named(bar, "Help")), "Demo Help^?|---|FAQ");
   feed({"MENUBEGIN", "MENUROLE help\tnostd", "ITEM faq\tFAQ", "MENUEND"});
   EXPECT_EQ(outline(*menu_named(bar_of(main_window()), "Help")), "FAQ");
-  g_help_book.clear();
+  settings().help_book.clear();
   feed({"MENUBEGIN", "MENUROLE help", "MENUEND"});
   EXPECT_EQ(menu_named(bar_of(main_window()), "Help"), nullptr);
 }
@@ -177,7 +177,7 @@ TEST_F(Menus, SplitAccel) {
 }
 
 TEST_F(Menus, ChoosingItemsSendsMenuAboutQuitAndTheInspector) {
-  g_debug = true;
+  settings().debug_on = true;
   feed({"MENUBEGIN", "MENU File", "ITEM new\tNew", "ITEM off\tOff\t\td", "ITEM \tNameless", "MENUEND"});
   FakeWindow* main = main_window();
   EXPECT_TRUE(main->choose({"File", "New"}));

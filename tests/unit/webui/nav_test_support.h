@@ -7,6 +7,7 @@
 
 #include "core/page_bridge.h"
 #include "tests/unit/core/window_test_support.h"
+#include "core/window_observers.h"
 #include "webui/navigation.h"
 #include "webui/popups.h"
 
@@ -23,8 +24,8 @@ class NavTest : public WindowTest {
   void SetUp() override {
     navigation_reset_for_tests();
     popups_reset_for_tests();
-    g_popup_mode.clear();
-    g_html_path.clear();
+    settings().popups.clear();
+    settings().html_path.clear();
     WindowTest::SetUp();
     if (main_view()) quib_apply_web_delegates(main_view());
   }
@@ -32,8 +33,8 @@ class NavTest : public WindowTest {
     WindowTest::TearDown();
     navigation_reset_for_tests();
     popups_reset_for_tests();
-    g_popup_mode.clear();
-    g_html_path.clear();
+    settings().popups.clear();
+    settings().html_path.clear();
   }
   // Runs one command line through the reader and its handler.
   void command(const std::string& line) {

@@ -423,7 +423,7 @@ TEST_F(Navigation, ReloadReloadsTheMainPageOrLoadsItsFileAgain) {
   EXPECT_EQ(main_view()->reloads, 2) << "no URL and no file: nothing";
   const std::string file = ::testing::TempDir() + "quibex-reload-page.html";
   std::ofstream(file) << "<p>page</p>";
-  g_html_path = file;
+  settings().html_path = file;
   command("RELOAD");
   ASSERT_EQ(main_view()->files.size(), 1u);
   EXPECT_EQ(main_view()->files[0].first, file);
@@ -435,7 +435,7 @@ class WindowlessNavigation : public NavTest {
   bool with_main_window() const override { return false; }
   void SetUp() override {
     NavTest::SetUp();
-    g_windowless = true;
+    settings().windowless = true;
   }
 };
 

@@ -41,7 +41,7 @@ class PageActions : public FakeDesktopTest {
     g_windows.clear();
     detach_quib_bridge(main_view);
     webview_destroy(g_w.exchange(nullptr));
-    g_html_path.clear();
+    settings().html_path.clear();
     fs::remove_all(dir);
     FakeDesktopTest::TearDown();
   }
@@ -353,7 +353,7 @@ TEST_F(PageActions, ReloadReloadsTheMainPageOrItsFile) {
 
   const std::string page = dir + "/index.html";
   std::ofstream(page) << "<p>hi</p>";
-  g_html_path = page;
+  settings().html_path = page;
   send("RELOAD");
   ASSERT_EQ(main_view->files.size(), 1u);
   EXPECT_EQ(main_view->files[0].first, page);
@@ -369,7 +369,7 @@ TEST_F(PageActions, ReloadReloadsTheMainPageOrItsFile) {
 TEST_F(PageActions, ReloadWithoutMainWindowReloadsEveryWindow) {
   FakeWebView* w2 = add_window("w2");
   FakeWebView* w3 = add_window("w3");
-  g_html_path = "/nonexistent.html";
+  settings().html_path = "/nonexistent.html";
   do_reload(nullptr);
   EXPECT_EQ(w2->reloads, 1);
   EXPECT_EQ(w3->reloads, 1);

@@ -35,7 +35,7 @@ TEST_F(Popups, EachModeDecidesWhatWindowOpenAndLinksToNewWindowsDo) {
   };
   for (const ModeRow& r : rows) {
     SCOPED_TRACE("mode \"" + r.mode + "\"");
-    g_popup_mode = r.mode;
+    settings().popups = r.mode;
     desktop.opened.clear();
     lines();
     const size_t windows = g_windows.size();
@@ -82,7 +82,7 @@ TEST_F(Popups, TheBackendsExternalOrDenyOverridesTheDefaultAndAnyOtherAnswerMean
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mode + " / " + c.answer);
-    g_popup_mode = c.mode;
+    settings().popups = c.mode;
     desktop.opened.clear();
     lines();
     EXPECT_EQ(window_open("https://example.com/c"), nullptr);
@@ -103,7 +103,7 @@ TEST_F(Popups, OnlyWebAddressesAreHandedToTheDesktop) {
 }
 
 TEST_F(Popups, ThePopupActionIsAJsonStringWhateverTheModeText) {
-  g_popup_mode = "say \"no\" \\ thanks\t\xe2\x9c\x93 \xff";
+  settings().popups = "say \"no\" \\ thanks\t\xe2\x9c\x93 \xff";
   window_open("https://example.com/q");
   advance(400);
   EXPECT_EQ(lines_starting("POPUP "), V{"POPUP {\"window\":null,\"url\":\"https://example.com/q\",\"action\":"
@@ -112,7 +112,7 @@ TEST_F(Popups, ThePopupActionIsAJsonStringWhateverTheModeText) {
 
 TEST_F(Popups, WithoutABackendTheDefaultAppliesAtOnceAndNothingIsCounted) {
   disconnect();
-  g_popup_mode = "window";
+  settings().popups = "window";
   FakeWebView* v = window_open();
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(g_popup_qseq, 0);
@@ -122,7 +122,7 @@ TEST_F(Popups, WithoutABackendTheDefaultAppliesAtOnceAndNothingIsCounted) {
   EXPECT_FALSE(win("popup1")->visible()) << "shown once its page is ready";
   v->ready({});
   EXPECT_TRUE(win("popup1")->visible());
-  g_popup_mode = "";
+  settings().popups = "";
   window_open();
   EXPECT_EQ(opened(), V{"https://example.com/pop"});
 }
@@ -130,8 +130,8 @@ TEST_F(Popups, WithoutABackendTheDefaultAppliesAtOnceAndNothingIsCounted) {
 // ---- popup windows
 
 TEST_F(Popups, APopupIsARegistryWindowWithItsOwnBridgeSharingItsOpenersProcess) {
-  g_popup_mode = "window";
-  g_user_agent = "Agent/2";
+  settings().popups = "window";
+  settings().user_agent = "Agent/2";
   FakeWebView* v = window_open();
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(v->opener, main_view());
@@ -153,7 +153,7 @@ TEST_F(Popups, APopupIsARegistryWindowWithItsOwnBridgeSharingItsOpenersProcess) 
 }
 
 TEST_F(Popups, IdsCountUpAndSkipIdsThatWindowsAlreadyHave) {
-  g_popup_mode = "window";
+  settings().popups = "window";
   window_open();
   open("popup2");
   open("popup4");
@@ -177,7 +177,7 @@ TEST_F(Popups, IdsCountUpAndSkipIdsThatWindowsAlreadyHave) {
 }
 
 TEST_F(Popups, DenyOrExternalClosesTheHiddenWindowAndReportsItsId) {
-  g_popup_mode = "window";
+  settings().popups = "window";
   window_open("https://example.com/x");
   lines();
   command("POPUPR p1 deny");
@@ -205,7 +205,7 @@ TEST_F(Popups, DenyOrExternalClosesTheHiddenWindowAndReportsItsId) {
 }
 
 TEST_F(Popups, APopupClosesWhenItsPageAsksOtherWindowsStay) {
-  g_popup_mode = "window";
+  settings().popups = "window";
   FakeWebView* popup = window_open();
   advance(400);
   open("w1");
@@ -221,7 +221,7 @@ TEST_F(Popups, APopupClosesWhenItsPageAsksOtherWindowsStay) {
 }
 
 TEST_F(Popups, AWindowClosedBeforeItsQuestionSettlesIsOnlyReported) {
-  g_popup_mode = "window";
+  settings().popups = "window";
   window_open("https://example.com/gone");
   command("WINCLOSE popup1");
   advance(400);
@@ -231,7 +231,7 @@ TEST_F(Popups, AWindowClosedBeforeItsQuestionSettlesIsOnlyReported) {
 }
 
 TEST_F(Popups, AWindowShowsWhenItsQuestionSettlesAndItsPageIsReady) {
-  g_popup_mode = "window";
+  settings().popups = "window";
   // Ready first, then settled.
   FakeWebView* a = window_open();
   a->ready({0, 0, 300, 200});
@@ -254,7 +254,7 @@ TEST_F(Popups, AWindowShowsWhenItsQuestionSettlesAndItsPageIsReady) {
 }
 
 TEST_F(Popups, TheWindowTakesThePagesSizeAtLeast120By90) {
-  g_popup_mode = "window";
+  settings().popups = "window";
   struct Case {
     WindowFeatures f;
     double w, h;
@@ -273,7 +273,7 @@ TEST_F(Popups, TheWindowTakesThePagesSizeAtLeast120By90) {
 }
 
 TEST_F(Popups, TheWindowTakesThePagesPlaceElseItIsCentred) {
-  g_popup_mode = "window";
+  settings().popups = "window";
   // The first screen is 1440 x 900 with its top at y = 900 in host coordinates.
   FakeWebView* a = window_open();
   a->ready({40, 50, 300, 200});
@@ -291,7 +291,7 @@ TEST_F(Popups, TheWindowTakesThePagesPlaceElseItIsCentred) {
 }
 
 TEST_F(Popups, APopupsPopupIsOpenedByThePopup) {
-  g_popup_mode = "window";
+  settings().popups = "window";
   FakeWebView* v = window_open();
   FakeWebView* child = v->window_open("https://example.com/child");
   ASSERT_NE(child, nullptr);
