@@ -93,3 +93,19 @@ std::vector<Piece> split_on(std::string_view s, char sep) {
 std::vector<std::string> split_tabs(std::string_view s) { return split_on<std::string>(s, '\t'); }
 
 std::vector<std::string_view> split_commas(std::string_view s) { return split_on<std::string_view>(s, ','); }
+
+void split_tabs_into(std::string_view s, std::vector<std::string_view>& out) {
+  out.clear();
+  const char* p = s.data();
+  const char* const end = p + s.size();
+  for (;;) {
+    const void* tab = p == end ? nullptr : std::memchr(p, '\t', static_cast<size_t>(end - p));
+    if (!tab) {
+      out.emplace_back(p, static_cast<size_t>(end - p));
+      return;
+    }
+    const char* t = static_cast<const char*>(tab);
+    out.emplace_back(p, static_cast<size_t>(t - p));
+    p = t + 1;
+  }
+}

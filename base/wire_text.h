@@ -17,3 +17,7 @@ std::vector<std::string> split_tabs(std::string_view s);
 // The pieces between commas, empty ones included; they point into s, which must
 // outlive them.
 std::vector<std::string_view> split_commas(std::string_view s);
+// The fields split_tabs gives, as views into s (which must outlive them), put in
+// out after clearing it: a caller that keeps out from line to line allocates
+// nothing once it has room.
+void split_tabs_into(std::string_view s, std::vector<std::string_view>& out);

@@ -22,6 +22,10 @@ void launcher_dispatch(void* w, platform::HandlerFn handler, void* record) {
   platform::current().main_queue().post(handler, w, record);
 }
 
+void launcher_dispatch_batch(const platform::QueuedItem* items, size_t n) {
+  platform::current().main_queue().post_batch(items, n);
+}
+
 namespace {
 std::mutex g_at_finish_mu;
 std::vector<std::function<void()>>& at_finish() {

@@ -25,6 +25,9 @@ extern std::atomic<bool> g_about_to_app;
 
 // Runs handler(w, record) later on the main thread; returns at once.
 void launcher_dispatch(void* w, platform::HandlerFn handler, void* record);
+// Runs the n items later on the main thread, in their order and with nothing
+// posted meanwhile between them; returns at once.
+void launcher_dispatch_batch(const platform::QueuedItem* items, size_t n);
 
 // Destroys the main window, removes the socket directory and ends the process
 // with code. Main thread.

@@ -4,11 +4,25 @@
 
 #include "base/wire_text.h"
 
+namespace {
+
+// Room for a few items at once instead of growing 1, 2, 4; small enough that the
+// block comes from the allocator's per-thread cache.
+constexpr size_t kItemsAtOnce = 4;
+
+}  // namespace
+
 void MenuBuilder::reset_item_stack() {
   item_stack_.clear();
   item_stack_.emplace_back();
   open_submenus_.clear();
   ignored_subs_ = 0;
+}
+
+MenuItemSpec& MenuBuilder::new_item() {
+  std::vector<MenuItemSpec>& items = top();
+  if (items.empty()) items.reserve(kItemsAtOnce);
+  return items.emplace_back();
 }
 
 void MenuBuilder::fold_open_submenus() {
@@ -46,45 +60,37 @@ void MenuBuilder::begin_menu(std::string_view target) {
 
 void MenuBuilder::add_menu(std::string_view title) {
   close_current_menu();
-  MenuSpec m;
-  m.title = std::string(title);
-  menus_.push_back(std::move(m));
+  menus_.emplace_back().title.assign(title);
   reset_item_stack();
 }
 
 void MenuBuilder::add_menu_role(std::string_view text) {
   close_current_menu();
-  std::vector<std::string> f = split_tabs(text);
-  MenuSpec m;
-  m.role = f[0];
+  const std::vector<std::string_view>& f = tabs(text);
+  MenuSpec& m = menus_.emplace_back();
+  m.role.assign(f[0]);
   m.nostd = f.size() >= 2 && f[1] == "nostd";
-  menus_.push_back(std::move(m));
   reset_item_stack();
 }
 
 void MenuBuilder::add_role_item(std::string_view role) {
-  MenuItemSpec it;
-  it.role = std::string(role);
-  top().push_back(std::move(it));
+  new_item().role.assign(role);
 }
 
 void MenuBuilder::add_item(std::string_view text) {
-  std::vector<std::string> f = split_tabs(text);
-  MenuItemSpec it;
-  it.id = f[0];
-  it.label = f.size() >= 2 ? f[1] : f[0];
-  if (f.size() >= 3) it.accel = f[2];
+  const std::vector<std::string_view>& f = tabs(text);
+  MenuItemSpec& it = new_item();
+  it.id.assign(f[0]);
+  it.label.assign(f.size() >= 2 ? f[1] : f[0]);
+  if (f.size() >= 3) it.accel.assign(f[2]);
   if (f.size() >= 4) {
-    it.checked = f[3].find('c') != std::string::npos;
-    it.disabled = f[3].find('d') != std::string::npos;
+    it.checked = f[3].find('c') != std::string_view::npos;
+    it.disabled = f[3].find('d') != std::string_view::npos;
   }
-  top().push_back(std::move(it));
 }
 
 void MenuBuilder::add_separator() {
-  MenuItemSpec it;
-  it.separator = true;
-  top().push_back(std::move(it));
+  new_item().separator = true;
 }
 
 void MenuBuilder::open_sub(std::string_view text) {
@@ -95,11 +101,10 @@ void MenuBuilder::open_sub(std::string_view text) {
     depth_reported_ = true;
     return;
   }
-  std::vector<std::string> f = split_tabs(text);
-  MenuItemSpec it;
-  it.id = f[0];
-  it.label = f.size() >= 2 ? f[1] : f[0];
-  open_submenus_.push_back(std::move(it));
+  const std::vector<std::string_view>& f = tabs(text);
+  MenuItemSpec& it = open_submenus_.emplace_back();
+  it.id.assign(f[0]);
+  it.label.assign(f.size() >= 2 ? f[1] : f[0]);
   item_stack_.emplace_back();
 }
 
@@ -125,11 +130,11 @@ void MenuBuilder::begin_tray(std::string_view line) {
   depth_reported_ = false;
   pending_tray_ = TraySpec{};
   if (line.size() > 10) {
-    std::vector<std::string> f = split_tabs(line.substr(10));
-    pending_tray_.title = f[0];
-    if (f.size() > 1) pending_tray_.icon = f[1];
+    const std::vector<std::string_view>& f = tabs(line.substr(10));
+    pending_tray_.title.assign(f[0]);
+    if (f.size() > 1) pending_tray_.icon.assign(f[1]);
     if (f.size() > 2) pending_tray_.template_ = f[2] != "0";
-    if (f.size() > 3) pending_tray_.tooltip = f[3];
+    if (f.size() > 3) pending_tray_.tooltip.assign(f[3]);
     if (f.size() > 4) pending_tray_.clickEvents = f[4] == "1";
   }
   fold_open_submenus();
@@ -139,8 +144,11 @@ void MenuBuilder::begin_tray(std::string_view line) {
 
 TraySpec MenuBuilder::end_tray() {
   in_tray_ = false;
-  pending_tray_.items = take_built_items();
-  return pending_tray_;
+  // The title and the rest stay for a TRAYEND without its TRAYBEGIN; the items
+  // (never kept in pending_tray_) go over without a copy.
+  TraySpec tray = pending_tray_;
+  tray.items = take_built_items();
+  return tray;
 }
 
 void MenuBuilder::begin_ctx() {
@@ -148,6 +156,11 @@ void MenuBuilder::begin_ctx() {
   fold_open_submenus();
   reset_item_stack();
   in_ctx_ = true;
+}
+
+const std::vector<std::string_view>& MenuBuilder::tabs(std::string_view s) {
+  split_tabs_into(s, fields_);
+  return fields_;
 }
 
 std::vector<MenuItemSpec> MenuBuilder::end_ctx() {

@@ -1,7 +1,7 @@
 #pragma once
 // The state the reader keeps while the backend describes a menu bar, the tray
-// menu or the context menu, line by line. Reader thread only; everything it
-// hands over is a copy.
+// menu or the context menu, line by line. Reader thread only; what it hands
+// over is the caller's to keep.
 
 #include <string>
 #include <string_view>
@@ -48,6 +48,10 @@ class MenuBuilder {
 
  private:
   std::vector<MenuItemSpec>& top() { return item_stack_.back(); }
+  // A new item at the end of the innermost open list.
+  MenuItemSpec& new_item();
+  // The fields of a line's text as views into it, valid until the next call.
+  const std::vector<std::string_view>& tabs(std::string_view s);
 
   std::vector<MenuSpec> menus_;
   std::string target_;
@@ -59,4 +63,5 @@ class MenuBuilder {
   std::vector<MenuItemSpec> open_submenus_;
   size_t ignored_subs_ = 0;   // SUBs past kMaxMenuDepth still open
   bool depth_reported_ = false;
+  std::vector<std::string_view> fields_;
 };

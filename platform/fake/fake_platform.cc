@@ -9,6 +9,11 @@ void FakeMainQueue::post(HandlerFn handler, void* w, void* record) {
   items_.push_back({handler, w, record});
 }
 
+void FakeMainQueue::post_batch(const QueuedItem* items, size_t n) {
+  std::lock_guard<std::mutex> lock(mu_);
+  items_.insert(items_.end(), items, items + n);
+}
+
 size_t FakeMainQueue::drain() {
   size_t n = 0;
   for (;;) {

@@ -22,12 +22,9 @@ namespace platform::fake {
 
 class FakeMainQueue : public MainQueue {
  public:
-  struct Item {
-    HandlerFn handler;
-    void* w;
-    void* record;
-  };
+  using Item = QueuedItem;
   void post(HandlerFn handler, void* w, void* record) override;
+  void post_batch(const QueuedItem* items, size_t n) override;
   using MainQueue::post;
   // Runs queued items (and items they queue) in order, stopping while the queue
   // is held; returns how many ran.

@@ -32,17 +32,39 @@ GlibMainQueue::~GlibMainQueue() { g_source_destroy(source_.get()); }
 void GlibMainQueue::post(HandlerFn handler, void* w, void* record) {
   {
     std::lock_guard<std::mutex> lock(mu_);
-    items_.push_back({handler, w, record});
+    incoming_.push_back({handler, w, record});
   }
-  // Only the first item after an empty queue needs to wake the loop.
-  if (count_.fetch_add(1, std::memory_order_acq_rel) == 0) g_main_context_wakeup(ctx_);
+  added(1);
 }
 
-bool GlibMainQueue::pop(Item& out) {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (items_.empty()) return false;
-  out = items_.front();
-  items_.pop_front();
+void GlibMainQueue::post_batch(const QueuedItem* items, size_t n) {
+  if (n == 0) return;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    incoming_.insert(incoming_.end(), items, items + n);
+  }
+  added(n);
+}
+
+void GlibMainQueue::added(size_t n) {
+  // Only the first items after an empty queue need to wake the loop.
+  if (count_.fetch_add(n, std::memory_order_acq_rel) == 0) g_main_context_wakeup(ctx_);
+}
+
+bool GlibMainQueue::pop(QueuedItem& out) {
+  if (next_ == running_.size()) {
+    // A flood's worth of room is not kept for good.
+    if (running_.capacity() > 4096) {
+      std::vector<QueuedItem>().swap(running_);
+    } else {
+      running_.clear();
+    }
+    next_ = 0;
+    std::lock_guard<std::mutex> lock(mu_);
+    if (incoming_.empty()) return false;
+    running_.swap(incoming_);
+  }
+  out = running_[next_++];
   count_.fetch_sub(1, std::memory_order_acq_rel);
   return true;
 }
@@ -62,7 +84,7 @@ gboolean GlibMainQueue::dispatch(GSource* s, GSourceFunc, gpointer) {
   GlibMainQueue* q = reinterpret_cast<Source*>(s)->queue;
   // A time slice, so that a flood of commands cannot starve input and drawing.
   const gint64 deadline = g_get_monotonic_time() + 8000;
-  Item it;
+  QueuedItem it;
   for (int n = 0; !q->held() && q->pop(it); ++n) {
     run_handler(it.handler, it.w, it.record);
     if ((n & 31) == 31 && g_get_monotonic_time() > deadline) break;
@@ -81,7 +103,7 @@ void GlibMainQueue::release() {
 
 size_t GlibMainQueue::run_pending() {
   size_t n = 0;
-  Item it;
+  QueuedItem it;
   while (!held() && pop(it)) {
     run_handler(it.handler, it.w, it.record);
     ++n;

@@ -4,8 +4,8 @@
 #include <glib.h>
 
 #include <atomic>
-#include <deque>
 #include <mutex>
+#include <vector>
 
 #include "platform/gtk/glib_ptr.h"
 #include "platform/main_queue.h"
@@ -21,6 +21,7 @@ class GlibMainQueue : public MainQueue {
   GlibMainQueue();
   ~GlibMainQueue() override;
   void post(HandlerFn handler, void* w, void* record) override;
+  void post_batch(const QueuedItem* items, size_t n) override;
   using MainQueue::post;
   void run() override;
   void quit() override;
@@ -29,21 +30,22 @@ class GlibMainQueue : public MainQueue {
   size_t run_pending();
 
  private:
-  struct Item {
-    HandlerFn handler;
-    void* w;
-    void* record;
-  };
   struct Source;
   static gboolean prepare(GSource* s, gint* timeout);
   static gboolean check(GSource* s);
   static gboolean dispatch(GSource* s, GSourceFunc, gpointer);
-  bool pop(Item& out);
+  bool pop(QueuedItem& out);
+  void added(size_t n);
 
+  // Posting threads append to incoming_ under mu_; the main thread takes all of
+  // it at once into running_ and runs from there without the lock. A handler's
+  // nested loop goes on from next_, so the order holds at every depth.
   std::mutex mu_;
-  std::deque<Item> items_;
-  std::atomic<size_t> count_{0};
-  GMainContext* ctx_;  // the default one
+  std::vector<QueuedItem> incoming_;
+  std::vector<QueuedItem> running_;
+  size_t next_ = 0;
+  std::atomic<size_t> count_{0};  // items in both
+  GMainContext* ctx_;             // the default one
   GPtr<GSource> source_;
   GPtr<GMainLoop> loop_;
 };

@@ -41,6 +41,55 @@ TEST(GlibMainQueue, ItemsFromAnotherThreadRunInPostingOrderOnTheLoopThread) {
   EXPECT_EQ(ran_on, loop_thread);
 }
 
+TEST(GlibMainQueue, BatchesAndSinglePostsFromAnotherThreadRunInPostingOrder) {
+  GlibMainQueue q;
+  std::vector<int> seen;
+  g_seen = &seen;
+  std::thread producer([&] {
+    std::vector<platform::QueuedItem> batch;
+    for (int i = 0; i < 20000;) {
+      if (i % 5 == 0) {
+        q.post(&record, nullptr, new int(i++));
+        continue;
+      }
+      batch.clear();
+      for (int k = 0; k < 1 + i % 7 && i < 20000; ++k) batch.push_back({&record, nullptr, new int(i++)});
+      q.post_batch(batch.data(), batch.size());
+    }
+    q.post_batch(nullptr, 0);
+    q.post([&] { q.quit(); });
+  });
+  q.run();
+  producer.join();
+  ASSERT_EQ(seen.size(), 20000u);
+  for (int i = 0; i < 20000; ++i) ASSERT_EQ(seen[i], i);
+}
+
+GMainLoop* g_nested;
+
+// The item that runs a nested loop is one of a batch: the rest of its batch, and
+// what comes after, run inside that loop, each once.
+TEST(GlibMainQueue, ABatchGoesOnInsideANestedLoopThatOneOfItsItemsRuns) {
+  GlibMainQueue q;
+  std::vector<int> seen;
+  g_seen = &seen;
+  g_nested = g_main_loop_new(nullptr, FALSE);
+  platform::HandlerFn modal = [](void*, void*) {
+    g_seen->push_back(0);
+    g_main_loop_run(g_nested);
+    g_seen->push_back(100);
+  };
+  platform::HandlerFn close_modal = [](void*, void*) { g_main_loop_quit(g_nested); };
+  const platform::QueuedItem batch[] = {
+      {modal, nullptr, nullptr}, {&record, nullptr, new int(1)}, {close_modal, nullptr, nullptr}};
+  q.post_batch(batch, 3);
+  q.post(&record, nullptr, new int(2));
+  q.post([&] { q.quit(); });
+  q.run();
+  g_main_loop_unref(g_nested);
+  EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 100}));
+}
+
 TEST(GlibMainQueue, ItemsKeepRunningInsideANestedLoop) {
   GlibMainQueue q;
   std::vector<int> seen;

@@ -59,6 +59,17 @@ TEST(WireText, SplitTabs) {
   for (const Case& c : cases) EXPECT_EQ(split_tabs(c.in), c.out) << c.in;
 }
 
+// The view splitter cuts as split_tabs does, also when its vector held more
+// fields from the line before.
+TEST(WireText, SplitTabsIntoViewsMatchesSplitTabs) {
+  std::vector<std::string_view> views;
+  for (std::string in : {"a\tb\tc\t\td", "", "\t\t", "a\t", "\ta", "a b\tc", "a\\tb", "x"}) {
+    split_tabs_into(in, views);
+    EXPECT_EQ(V(views.begin(), views.end()), split_tabs(in)) << in;
+    for (std::string_view v : views) EXPECT_TRUE(v.data() >= in.data() && v.data() + v.size() <= in.data() + in.size());
+  }
+}
+
 TEST(WireText, SplitCommas) {
   using Views = std::vector<std::string_view>;
   EXPECT_EQ(split_commas(""), Views{""});

@@ -70,6 +70,24 @@ TEST_F(ReaderStream, TwoCommandsInOneReadAndOneSplitOverSeveral) {
   EXPECT_EQ(handed(), (std::vector<std::string>{"title:a", "title:b", "title:cd", "terminate"}));
 }
 
+platform::fake::FakePlatform* g_desktop;
+size_t g_queued_at_result;
+
+// A tool result is delivered on the reader thread itself: the commands read
+// before it in the same read are on the main queue by then.
+TEST_F(ReaderStream, CommandsBeforeAToolResultAreQueuedWhenItIsDelivered) {
+  CommandTable t = reachable_commands();
+  g_desktop = &desktop;
+  g_queued_at_result = 0;
+  t.ai_tool_result = [](long, const std::string&) { g_queued_at_result = g_desktop->queue.size(); };
+  install_command_table(t);
+  CommandReader reader;
+  const std::string read = "TITLE a\nTITLE b\nAITOOLRESULT 1 x\nTITLE c\n";
+  reader.feed(read.data(), read.size());
+  EXPECT_EQ(g_queued_at_result, 2u);
+  EXPECT_EQ(handed(), (std::vector<std::string>{"title:a", "title:b", "title:c"}));
+}
+
 TEST_F(ReaderStream, EndOfStreamTerminatesExactlyOnce) {
   std::thread t(reader_run, fds[0]);
   write_all(fds[1], "QUIT\n");
