@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "base/byte_scan.h"
 #include "base/utf8.h"
 
 namespace {
@@ -55,29 +56,61 @@ std::string json_g(double v) {
   return buf;
 }
 
-void json_escape_into(std::string& out, std::string_view s) {
-  static const char kHex[] = "0123456789abcdef";
-  out.reserve(out.size() + s.size() + 2);
-  out += '"';
-  for (char ch : s) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      default:
-        if (c < 0x20) {
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 15];
-        } else {
-          out += ch;
-        }
-    }
+namespace {
+
+// How a JSON string literal holds each byte: 0 as it is, else the letter after
+// the backslash ('u' for the \u00XX form).
+struct EscapeTable {
+  char letter[256] = {};
+  unsigned char extra[256] = {};  // bytes added: 1 for the two-byte forms, 5 for \u00XX
+  constexpr EscapeTable() {
+    for (int c = 0; c < 0x20; ++c) letter[c] = 'u';
+    letter[int('\t')] = 't';
+    letter[int('\n')] = 'n';
+    letter[int('\r')] = 'r';
+    letter[int('"')] = '"';
+    letter[int('\\')] = '\\';
+    for (int c = 0; c < 256; ++c) extra[c] = letter[c] == 'u' ? 5 : letter[c] ? 1 : 0;
   }
-  out += '"';
+};
+constexpr EscapeTable kEscape;
+
+inline bool json_word(std::uint64_t w) {
+  return (byte_scan::below_mask(w, 0x20) | byte_scan::byte_mask(w, '"') | byte_scan::byte_mask(w, '\\')) != 0;
+}
+
+inline size_t extra_size(unsigned char c) { return kEscape.extra[c]; }
+
+// Branch-free for the two-byte forms, which dense JSON text is full of; the
+// second byte is written even for a plain byte, where the next byte or the
+// closing quote overwrites it.
+inline char* put_escaped(char* d, unsigned char c) {
+  static const char kHex[] = "0123456789abcdef";
+  const char e = kEscape.letter[c];
+  if (e == 'u') [[unlikely]] {
+    d[0] = '\\';
+    d[1] = 'u';
+    d[2] = d[3] = '0';
+    d[4] = kHex[c >> 4];
+    d[5] = kHex[c & 15];
+    return d + 6;
+  }
+  d[0] = e ? '\\' : char(c);
+  d[1] = e;
+  return d + 1 + (e != 0);
+}
+
+}  // namespace
+
+size_t json_escaped_size(std::string_view s) { return s.size() + 2 + byte_scan::sum(s, json_word, extra_size); }
+
+void json_escape_into(std::string& out, std::string_view s) {
+  const size_t at = out.size();
+  out.resize(at + json_escaped_size(s));
+  char* d = out.data() + at;
+  *d++ = '"';
+  d = byte_scan::transform(s, d, json_word, put_escaped);
+  *d = '"';
 }
 
 std::string json_escape(std::string_view s) {
@@ -86,7 +119,7 @@ std::string json_escape(std::string_view s) {
   return out;
 }
 
-std::string json_text(std::string_view s) { return json_escape(utf8_valid(s) ? std::string(s) : utf8_sanitize(s)); }
+std::string json_text(std::string_view s) { return utf8_valid(s) ? json_escape(s) : json_escape(utf8_sanitize(s)); }
 
 std::string json_text_or_null(const std::optional<std::string>& s) { return s ? json_text(*s) : "null"; }
 

@@ -2,6 +2,7 @@
 // JSON text written by hand, in a fixed member order, with the number formats the
 // answers define. A number that is nan or infinite is no JSON: it is written null.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,8 @@ inline const char* json_bool(bool v) { return v ? "true" : "false"; }
 std::string json_escape(std::string_view s);
 // Appends the quoted literal to out (no temporary string).
 void json_escape_into(std::string& out, std::string_view s);
+// The length of json_escape(s), quotes included: for sizing a buffer once.
+size_t json_escaped_size(std::string_view s);
 // A string literal of text from outside the host; bytes that are not UTF-8 become U+FFFD.
 std::string json_text(std::string_view s);
 std::string json_text_or_null(const std::optional<std::string>& s);

@@ -1,5 +1,7 @@
 #include "base/utf8.h"
 
+#include "base/byte_scan.h"
+
 namespace {
 
 // The length of the well-formed sequence at s[i], or the length of the maximal
@@ -30,37 +32,61 @@ int utf8_step(std::string_view s, size_t i) {
   return need + 1;
 }
 
-}  // namespace
-
-bool utf8_valid(std::string_view s) {
-  for (size_t i = 0; i < s.size();) {
-    // ASCII runs are the common case.
-    if (static_cast<unsigned char>(s[i]) < 0x80) {
-      ++i;
-      continue;
-    }
-    const int n = utf8_step(s, i);
-    if (n < 0) return false;
-    i += size_t(n);
+// The index of the first ill-formed sequence from i on, or s.size(). ASCII runs
+// go eight bytes at a time.
+size_t valid_until(std::string_view s, size_t i) {
+  const size_t n = s.size();
+  for (;;) {
+    i = byte_scan::next(s, i, byte_scan::any_high, [](unsigned char c) { return c >= 0x80; });
+    if (i == n) return n;
+    const int k = utf8_step(s, i);
+    if (k < 0) return i;
+    i += size_t(k);
   }
-  return true;
 }
 
-std::string utf8_sanitize(std::string_view s) {
-  if (utf8_valid(s)) return std::string(s);
-  std::string out;
-  out.reserve(s.size() + 8);
-  for (size_t i = 0; i < s.size();) {
-    const int n = utf8_step(s, i);
-    if (n > 0) {
-      out.append(s.data() + i, size_t(n));
-      i += size_t(n);
+// Calls run(from, to) for each well-formed run and bad() for each maximal
+// ill-formed subpart, in order, from bad_at (an ill-formed sequence) on.
+template <class Run, class Bad>
+void repair_walk(std::string_view s, size_t bad_at, Run run, Bad bad) {
+  run(size_t(0), bad_at);
+  for (size_t i = bad_at; i < s.size();) {
+    const int k = utf8_step(s, i);
+    if (k > 0) {
+      const size_t good = valid_until(s, i);
+      run(i, good);
+      i = good;
     } else {
-      out += "\xef\xbf\xbd";
-      i += size_t(-n);
+      bad();
+      i += size_t(-k);
     }
   }
+}
+
+constexpr std::string_view kReplacement = "\xef\xbf\xbd";
+
+// The repaired text of s, whose first ill-formed sequence is at bad_at; sized once.
+std::string repaired(std::string_view s, size_t bad_at) {
+  size_t size = 0;
+  repair_walk(s, bad_at, [&](size_t a, size_t b) { size += b - a; }, [&] { size += kReplacement.size(); });
+  std::string out;
+  out.reserve(size);
+  repair_walk(s, bad_at, [&](size_t a, size_t b) { out.append(s.data() + a, b - a); }, [&] { out += kReplacement; });
   return out;
+}
+
+}  // namespace
+
+bool utf8_valid(std::string_view s) { return valid_until(s, 0) == s.size(); }
+
+std::string utf8_sanitize(std::string_view s) {
+  const size_t bad = valid_until(s, 0);
+  return bad == s.size() ? std::string(s) : repaired(s, bad);
+}
+
+void utf8_sanitize_in_place(std::string& s) {
+  const size_t bad = valid_until(s, 0);
+  if (bad != s.size()) s = repaired(s, bad);
 }
 
 size_t utf8_cut(std::string_view s, size_t max) {

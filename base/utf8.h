@@ -12,6 +12,8 @@ bool utf8_valid(std::string_view s);
 // s with every ill-formed sequence replaced by U+FFFD, one per maximal ill-formed
 // subpart; well-formed text comes back unchanged.
 std::string utf8_sanitize(std::string_view s);
+// utf8_sanitize in place: well-formed text is left as it is, without a copy.
+void utf8_sanitize_in_place(std::string& s);
 // The largest length up to max (and up to s.size()) that does not end inside a
 // character: continuation bytes are never split from the byte they follow.
 size_t utf8_cut(std::string_view s, size_t max);

@@ -5,11 +5,11 @@
 
 void send_got(std::string_view id, std::string_view json) {
   std::string line = "GOT ";
-  line.reserve(id.size() + json.size() + 5);
+  line.reserve(id.size() + json.size() + 6);  // and the LF the wire adds
   line += id;
   line += ' ';
   line += json;
-  sock_write_line(line);
+  sock_write_line(std::move(line));
 }
 
 std::string ok_json(bool ok) { return JsonObject().boolean("ok", ok).str(); }

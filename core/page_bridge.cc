@@ -157,7 +157,7 @@ void deliver_posted(void*, void* rec) {
 // Takes the answer to a page call "<win>:<seq>" of a current document into its
 // window's ready answers; null when there is no such call (answered already, of
 // an earlier document, of a closed window, or no call id at all).
-WindowCalls* take_answer(void* w, const std::string& id, int status, const std::string& json) {
+WindowCalls* take_answer(void* w, const std::string& id, int status, std::string json) {
   size_t colon = id.find(':');
   if (colon == std::string::npos) return nullptr;
   std::string win = id.substr(0, colon), seq = id.substr(colon + 1);
@@ -169,7 +169,8 @@ WindowCalls* take_answer(void* w, const std::string& id, int status, const std::
   WindowCalls& wc = it->second;
   auto call = wc.waiting.find(std::stoull(seq));
   if (call == wc.waiting.end()) return nullptr;
-  wc.ready.push_back({call->first - wc.offset, status == 0, utf8_sanitize(json), std::move(call->second)});
+  utf8_sanitize_in_place(json);
+  wc.ready.push_back({call->first - wc.offset, status == 0, std::move(json), std::move(call->second)});
   wc.waiting.erase(call);
   return &wc;
 }
@@ -249,10 +250,16 @@ void quib_on_page_message(platform::WebView* view, const std::string& winId, con
     }
   }
   for (const PageCall& c : calls) {
-    std::string line = "CALL " + winId + ":";
+    // Sized once for the payload, which may be megabytes; the keyword, numbers
+    // and punctuation take less than 64 bytes.
+    std::string line;
+    line.reserve(winId.size() + json_escaped_size(c.text) + json_escaped_size(m.origin) + 64);
+    line += "CALL ";
+    line += winId;
+    line += ':';
     if (sub) {
       // Sub-frame calls keep the page's number; they are never answered.
-      line += "s";
+      line += 's';
       line += c.seq;
     } else {
       std::uint64_t seq = std::stoull(std::string(c.seq));
@@ -271,8 +278,8 @@ void quib_on_page_message(platform::WebView* view, const std::string& winId, con
     if (sub) line += ",\"quib:subframe\"";
     line += ",";
     json_escape_into(line, m.origin);
-    line += "]";
-    sock_write_line(line);
+    line += ']';
+    sock_write_line(std::move(line));
   }
   if (batch && wc) {
     keep_shared(*wc, std::move(reply));
@@ -280,12 +287,12 @@ void quib_on_page_message(platform::WebView* view, const std::string& winId, con
   }
 }
 
-void reply_to_call(void* w, const std::string& id, int status, const std::string& json, Delivery when) {
+void reply_to_call(void* w, const std::string& id, int status, std::string json, Delivery when) {
   if (id.size() >= 2 && id[0] == 'q' && all_digits(id, 1)) {
     send_got(std::string_view(id).substr(1), json);
     return;
   }
-  WindowCalls* wc = take_answer(w, id, status, json);
+  WindowCalls* wc = take_answer(w, id, status, std::move(json));
   if (!wc) return;
   if (when == Delivery::kNow) return deliver(*wc);
   if (wc->delivery_posted) return;
@@ -294,12 +301,13 @@ void reply_to_call(void* w, const std::string& id, int status, const std::string
 }
 
 void do_reply(void* w, std::unique_ptr<ReplyReq> r) {
-  reply_to_call(w, r->id, r->status, r->payload, Delivery::kWithTheTurn);
+  reply_to_call(w, r->id, r->status, std::move(r->payload), Delivery::kWithTheTurn);
 }
 
 void do_eval_win(void* w, std::unique_ptr<EvalReq> r) {
   // WebKit refuses a script that is not UTF-8 as a whole, without a word.
-  const std::string script = utf8_sanitize(r->text);
+  utf8_sanitize_in_place(r->text);
+  const std::string& script = r->text;
   // A page whose web process ended comes back first (the script runner).
   if (r->win == "*") {
     if (platform::WebView* main = webview_for_id(w, "main", Lookup::kProbe)) run_page_script(main, script);

@@ -39,8 +39,9 @@ enum class Delivery {
 // Answers a call id: "q<digits>" goes to the backend as GOT, "<win>:<seq>" into the
 // page that made the call, once, and only while its document is the window's
 // current one. Answers for one document go to its page in the order taken here,
-// several at once where they meet. Main thread.
-void reply_to_call(void* w, const std::string& id, int status, const std::string& json,
+// several at once where they meet. Main thread. json is taken by value: a caller
+// done with it moves it in, and its UTF-8 repair works in place.
+void reply_to_call(void* w, const std::string& id, int status, std::string json,
                    Delivery when = Delivery::kNow);
 
 // RET: answers the call. EVAL, EVAL@<w>: runs the script in the window's page, or

@@ -1,5 +1,7 @@
 #include "core/page_messages.h"
 
+#include "base/byte_scan.h"
+
 namespace {
 
 constexpr std::size_t kMaxSeqDigits = 15;
@@ -17,6 +19,12 @@ bool digits(std::string_view s, std::size_t max) {
 std::size_t skip_units(std::string_view s, std::size_t from, std::uint64_t units) {
   std::size_t p = from;
   while (units > 0) {
+    // ASCII words are eight units each.
+    while (units >= 8 && s.size() - p >= 8 && !byte_scan::any_high(byte_scan::load8(s.data() + p))) {
+      p += 8;
+      units -= 8;
+    }
+    if (units == 0) break;
     if (p >= s.size()) return std::string_view::npos;
     const auto c = static_cast<unsigned char>(s[p]);
     const std::size_t bytes = c < 0x80 ? 1 : c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : 2;
@@ -59,11 +67,17 @@ bool read_page_calls(std::string_view body, std::vector<PageCall>& out) {
 }
 
 std::size_t utf16_units(std::string_view utf8) {
-  std::size_t n = 0;
-  for (char ch : utf8) {
-    const auto c = static_cast<unsigned char>(ch);
-    if ((c & 0xc0) != 0x80) n += c >= 0xf0 ? 2 : 1;
+  const auto units = [](unsigned char c) -> std::size_t { return (c & 0xc0) == 0x80 ? 0 : c >= 0xf0 ? 2 : 1; };
+  const char* p = utf8.data();
+  std::size_t n = 0, i = 0;
+  for (; i + 8 <= utf8.size(); i += 8) {
+    if (!byte_scan::any_high(byte_scan::load8(p + i))) {
+      n += 8;  // ASCII: a unit a byte
+      continue;
+    }
+    for (std::size_t k = 0; k < 8; ++k) n += units(static_cast<unsigned char>(p[i + k]));
   }
+  for (; i < utf8.size(); ++i) n += units(static_cast<unsigned char>(p[i]));
   return n;
 }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 #include <thread>
@@ -18,8 +19,15 @@ namespace {
 // After the connection, bytes the socket could not take at once wait here, in
 // order, for the writer thread. Only one thread sends at a time: a caller sends
 // directly only while nothing waits and nothing is in flight.
+// Bytes waiting for the socket: a line, or the part of it the socket did not take.
+struct Chunk {
+  std::string bytes;
+  size_t from = 0;  // sent already
+  size_t left() const { return bytes.size() - from; }
+};
+
 struct OutQueue {
-  std::deque<std::string> chunks;
+  std::deque<Chunk> chunks;
   size_t bytes = 0;          // waiting in chunks plus in flight
   bool in_flight = false;    // the writer thread is sending a batch
   bool broken = false;       // the backend has gone; later lines fail silently
@@ -67,25 +75,34 @@ void writer_loop() {
   std::unique_lock<std::mutex> lock(g_write_mutex);
   for (;;) {
     q.work.wait(lock, [&] { return !q.chunks.empty() && g_sock >= 0; });
-    // One batch of whole chunks; writers append behind it meanwhile.
-    std::string batch;
-    while (!q.chunks.empty() && batch.size() < (size_t(256) << 10)) {
-      batch += q.chunks.front();
-      q.chunks.pop_front();
+    // One batch of whole chunks; writers append behind it meanwhile. A large
+    // chunk goes as it is, without a copy; small ones are gathered into one send.
+    constexpr size_t kBatch = size_t(256) << 10;
+    Chunk batch = std::move(q.chunks.front());
+    q.chunks.pop_front();
+    if (batch.left() < kBatch && !q.chunks.empty()) {
+      batch.bytes.erase(0, batch.from);
+      batch.from = 0;
+      while (!q.chunks.empty() && batch.bytes.size() + q.chunks.front().left() <= kBatch) {
+        const Chunk& c = q.chunks.front();
+        batch.bytes.append(c.bytes, c.from);
+        q.chunks.pop_front();
+      }
     }
+    const size_t batch_bytes = batch.left();
     const int fd = g_sock;
     const unsigned gen = q.generation;
     q.in_flight = true;
     lock.unlock();
-    size_t done = 0;
+    size_t done = batch.from;
     bool gone = false;
-    while (done < batch.size()) {
+    while (done < batch.bytes.size()) {
       pollfd p{fd, POLLOUT, 0};
       if (poll(&p, 1, -1) < 0 && errno != EINTR) {
         gone = true;
         break;
       }
-      ssize_t r = send(fd, batch.data() + done, batch.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+      ssize_t r = send(fd, batch.bytes.data() + done, batch.bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (r > 0) {
         done += size_t(r);
       } else if (r < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -102,7 +119,7 @@ void writer_loop() {
       mark_broken(q);
       continue;
     }
-    q.bytes -= batch.size();
+    q.bytes -= batch_bytes;
     if (q.chunks.empty()) {
       if (q.dropping) {
         std::fprintf(stderr, "quibex: the backend reads again; %zu wire lines were dropped while it did not\n",
@@ -115,10 +132,10 @@ void writer_loop() {
   }
 }
 
-// Queues bytes for the writer thread; g_write_mutex held.
-void enqueue(OutQueue& q, std::string bytes) {
-  q.bytes += bytes.size();
-  q.chunks.push_back(std::move(bytes));
+// Queues bytes from `from` on for the writer thread; g_write_mutex held.
+void enqueue(OutQueue& q, std::string bytes, size_t from = 0) {
+  q.bytes += bytes.size() - from;
+  q.chunks.push_back(Chunk{std::move(bytes), from});
   if (!q.writer_started) {
     q.writer_started = true;
     std::thread(writer_loop).detach();
@@ -128,24 +145,21 @@ void enqueue(OutQueue& q, std::string bytes) {
 
 }  // namespace
 
-void sock_write_line(const std::string& line) {
-  if (line.find_first_of("\r\n") != std::string::npos) {
+void sock_write_line(std::string line) {
+  if (std::memchr(line.data(), '\n', line.size()) || std::memchr(line.data(), '\r', line.size())) {
     std::fputs("quibex: dropped a wire line with a raw line break\n", stderr);
     return;
   }
   std::lock_guard<std::mutex> lock(g_write_mutex);
   if (g_sock >= 0) {
-    std::string bytes;
-    bytes.reserve(line.size() + 1);
-    bytes += line;
-    bytes += '\n';
-    sock_write_raw(bytes);
+    line += '\n';
+    sock_write_raw(std::move(line));
   } else if (g_pending_out.size() < kPendingOutMax) {
-    g_pending_out.push_back(line);
+    g_pending_out.push_back(std::move(line));
   }
 }
 
-void sock_write_raw(const std::string& bytes) {
+void sock_write_raw(std::string bytes) {
   OutQueue& q = out();
   if (q.broken || bytes.empty()) return;
   if (q.chunks.empty() && !q.in_flight) {
@@ -153,7 +167,7 @@ void sock_write_raw(const std::string& bytes) {
     ssize_t sent = send_now(g_sock, bytes.data(), bytes.size());
     if (sent < 0) return mark_broken(q);
     if (size_t(sent) == bytes.size()) return;
-    enqueue(q, bytes.substr(size_t(sent)));
+    enqueue(q, std::move(bytes), size_t(sent));
     return;
   }
   if (q.dropping || q.bytes + bytes.size() > q.limit) {
@@ -168,7 +182,7 @@ void sock_write_raw(const std::string& bytes) {
     ++q.dropped;
     return;
   }
-  enqueue(q, bytes);
+  enqueue(q, std::move(bytes));
 }
 
 bool sock_connected() {
@@ -186,7 +200,7 @@ void sock_set_connected(int fd) {
     bytes += '\n';
   }
   g_pending_out.clear();
-  sock_write_raw(bytes);
+  sock_write_raw(std::move(bytes));
 }
 
 bool sock_flush(int timeout_ms) {

@@ -22,11 +22,11 @@ constexpr size_t kOutQueueMax = size_t(64) << 20;
 // Sends one wire line (without its LF) from any thread. A line holding CR or LF is
 // refused with a diagnostic; before the connection up to 512 lines wait. Never
 // blocks on the socket: what the socket cannot take at once waits in order for a
-// writer thread.
-void sock_write_line(const std::string& line);
+// writer thread. Takes the line by value: a caller done with it moves it in.
+void sock_write_line(std::string line);
 // Puts bytes on the wire after everything written before; call with
 // g_write_mutex held.
-void sock_write_raw(const std::string& bytes);
+void sock_write_raw(std::string bytes);
 // Publishes the accepted backend socket and hands what waited to the wire, in
 // order, without waiting for the backend to read it.
 void sock_set_connected(int fd);

@@ -137,16 +137,22 @@ std::string gate_name(const char* kind, const std::string& seed) {
   return std::string("__quib") + kind + "_" + hex;
 }
 
-// A JS string as UTF-8, whole: NULs included.
-std::string string_bytes(JSCValue* v) {
-  std::string out;
-  if (GPtr<GBytes> b{jsc_value_to_string_as_bytes(v)}) {
+// A JS string as UTF-8, whole (NULs included), held as the engine gives it: a
+// message of megabytes is not copied just to be read.
+class StringBytes {
+ public:
+  explicit StringBytes(JSCValue* v) : bytes_(jsc_value_to_string_as_bytes(v)) {}
+  std::string_view view() const {
     gsize n = 0;
-    const char* p = static_cast<const char*>(g_bytes_get_data(b.get(), &n));
-    if (p) out.assign(p, n);
+    const char* p = bytes_ ? static_cast<const char*>(g_bytes_get_data(bytes_.get(), &n)) : nullptr;
+    return p ? std::string_view(p, n) : std::string_view();
   }
-  return out;
-}
+
+ private:
+  GPtr<GBytes> bytes_;
+};
+
+std::string string_bytes(JSCValue* v) { return std::string(StringBytes(v).view()); }
 
 // Answers one post: its promise in the private world settles with "1" or "0"
 // followed by the JSON text, or with "*" followed by the text of several answers.
@@ -159,11 +165,13 @@ class GtkMessageReply : public MessageReply {
 
  private:
   void settle(char kind, const std::string& rest) {
-    std::string text;
-    text.reserve(rest.size() + 1);
-    text += kind;
-    text += rest;
-    GPtr<GBytes> bytes(g_bytes_new(text.data(), text.size()));
+    // The bytes take the text over without a second copy, and free it.
+    auto* text = new std::string;
+    text->reserve(rest.size() + 1);
+    *text += kind;
+    *text += rest;
+    GPtr<GBytes> bytes(g_bytes_new_with_free_func(
+        text->data(), text->size(), [](gpointer t) { delete static_cast<std::string*>(t); }, text));
     GObjectPtr<JSCValue> v(jsc_value_new_string_from_bytes(ctx_.get(), bytes.get()));
     webkit_script_message_reply_return_value(reply_.get(), v.get());
   }
@@ -360,19 +368,20 @@ class GtkWebView : public WebView {
   static gboolean on_message(WebKitUserContentManager*, JSCValue* v, WebKitScriptMessageReply* reply,
                              Route* route) {
     if (!jsc_value_is_string(v)) return TRUE;
-    const std::string all = string_bytes(v);
+    const StringBytes bytes(v);
+    const std::string_view all = bytes.view();
     const size_t p = all.find('\n');
     const size_t a = p == std::string::npos ? p : all.find('\n', p + 1);
     const size_t b = a == std::string::npos ? a : all.find('\n', a + 1);
     if (b == std::string::npos) return TRUE;
-    GtkWebView* self = route->group->member_for(all.substr(0, p));
+    GtkWebView* self = route->group->member_for(std::string(all.substr(0, p)));
     if (!self) return TRUE;
     auto it = self->handlers_.find(route->name);
     if (it == self->handlers_.end() || !it->second) return TRUE;
     ScriptMessage m;
-    m.document.assign(all, p + 1, a - p - 1);
-    m.origin.assign(all, a + 1, b - a - 1);
-    m.body.assign(all, b + 1);
+    m.document.assign(all.substr(p + 1, a - p - 1));
+    m.origin.assign(all.substr(a + 1, b - a - 1));
+    m.body.assign(all.substr(b + 1));
     MessageHandler handler = it->second;  // a copy: the handler may replace itself
     handler(m, std::make_unique<GtkMessageReply>(reply, jsc_value_get_context(v)));
     return TRUE;

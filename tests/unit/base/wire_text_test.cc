@@ -141,3 +141,57 @@ TEST(WireText, Utf8SanitizeAlwaysGivesValidText) {
 }
 
 }  // namespace
+
+namespace {
+
+// The helpers go through text eight bytes at a time; every edge case below is put
+// at each offset around two word boundaries, between runs of plain text.
+template <class F>
+void at_every_offset(std::string_view piece, F check) {
+  for (size_t before = 0; before <= 17; ++before)
+    for (size_t after : {size_t(0), size_t(1), size_t(7), size_t(9)})
+      check(std::string(before, 'a') + std::string(piece) + std::string(after, 'b'), std::string(before, 'a'),
+            std::string(after, 'b'));
+}
+
+TEST(WireText, EscapesAtEveryOffset) {
+  struct Case {
+    std::string in, wire, json;
+  } cases[] = {
+      {"\n", "\\n", "\\n"},     {"\\", "\\\\", "\\\\"},          {"\t\r", "\\t\\r", "\\t\\r"},
+      {"\"", "\"", "\\\""},     {"\x01", "\x01", "\\u0001"},     {"\x1f\x7f", "\x1f\x7f", "\\u001f\x7f"},
+      {"\x0e", "\x0e", "\\u000e"},  // just past CR: no wire escape
+  };
+  for (const Case& c : cases)
+    at_every_offset(c.in, [&](const std::string& s, const std::string& a, const std::string& b) {
+      EXPECT_EQ(wire_escape(s), a + c.wire + b) << json_escape(s);
+      EXPECT_EQ(wire_unescape(a + c.wire + b), s) << json_escape(s);
+      EXPECT_EQ(json_escape(s), "\"" + a + c.json + b + "\"") << json_escape(s);
+      EXPECT_EQ(json_escaped_size(s), json_escape(s).size());
+    });
+  for (size_t before = 0; before <= 17; ++before) {
+    const std::string s = std::string(before, 'a') + "\\";
+    EXPECT_EQ(wire_unescape(s), s);  // a trailing backslash stays
+  }
+}
+
+TEST(WireText, Utf8AtEveryOffset) {
+  const std::string R = "\xef\xbf\xbd";
+  struct Case {
+    std::string in, out;
+  } cases[] = {
+      {"\xe2\x82\xac", "\xe2\x82\xac"},          {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},
+      {"\xff", R},                               {"\xc3\xa9\x80", "\xc3\xa9" + R},
+      {"\xf0\x9f\x98", R},                       {"\xe2\x28\xa1", R + "(" + R},
+  };
+  for (const Case& c : cases)
+    at_every_offset(c.in, [&](const std::string& s, const std::string& a, const std::string& b) {
+      EXPECT_EQ(utf8_sanitize(s), a + c.out + b) << json_escape(s);
+      EXPECT_EQ(utf8_valid(s), c.in == c.out) << json_escape(s);
+      std::string in_place = s;
+      utf8_sanitize_in_place(in_place);
+      EXPECT_EQ(in_place, a + c.out + b);
+    });
+}
+
+}  // namespace

@@ -129,4 +129,18 @@ TEST(PageMessages, AnswersAreWrittenWithTheirLengthInUtf16Units) {
   EXPECT_EQ(out, "-15:10:{\"a\":\"" + kSmile + "\"}012:0:13:9:[1,\"x:y\"]");
 }
 
+// ASCII goes eight bytes at a time: each character at every offset around word
+// boundaries, in a call of a batch and in an answer's length.
+TEST(PageMessages, CharactersAtEveryOffsetKeepTheirUnits) {
+  for (const std::string& ch : {std::string("\xc3\xa9"), std::string("\xe2\x9c\x93"), kSmile})
+    for (size_t before = 0; before <= 17; ++before) {
+      const std::string text = std::string(before, 'a') + ch + std::string(9, 'b');
+      EXPECT_EQ(utf16_units(text), units(text));
+      const Calls calls = {{"1", text}, {"2", "tail"}};
+      Calls got;
+      EXPECT_TRUE(read(batch(calls), got));
+      EXPECT_EQ(got, calls);
+    }
+}
+
 }  // namespace
