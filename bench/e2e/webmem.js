@@ -1,10 +1,13 @@
 'use strict';
 // Memory of the web process alone: a window's WebKitWebProcess on an empty page,
 // for one or more builds of the host and the bare WebKitGTK window, one at a time
-// in turn, a few seconds after the page has loaded. Per process: PSS, USS
-// (private pages: what nothing else shares, the part a page library's heap adds
-// to) and anonymous memory, from /proc/<pid>/smaps_rollup; medians over the runs,
-// and each build's median difference from the bare window run just after it.
+// in turn, a few seconds after the page has loaded. Per process, from
+// /proc/<pid>/smaps_rollup: PSS; USS (private pages); private dirty pages and
+// anonymous memory, where a page library's heap lands. USS and PSS move by tens
+// of MB with the other web processes on the machine (WebKit's library pages are
+// private while no other process maps them); the last two do not. Medians over
+// the runs, and each build's median difference from the bare window run just
+// after it.
 //   node bench/e2e/webmem.js [runs] [settle-seconds] [name=path-to-quibex ...]
 // Without builds named it measures build/quibex as "host".
 const fs = require('node:fs');
@@ -55,6 +58,7 @@ function webProcess(root) {
   return {
     pss: field('Pss'),
     uss: field('Private_Clean') + field('Private_Dirty'),
+    dirty: field('Private_Dirty'),
     anon: field('Anonymous'),
   };
 }
@@ -83,7 +87,8 @@ async function bareRun(display) {
 }
 
 const mb = (kb) => fmt(kb / 1024, 2);
-const KINDS = ['uss', 'pss', 'anon'];
+const KINDS = ['uss', 'pss', 'dirty', 'anon'];
+const NAMES = { uss: 'USS', pss: 'PSS', dirty: 'private dirty', anon: 'anonymous' };
 
 withDisplay(async (display) => {
   const seen = new Map(builds.map((b) => [b.name, []]));
@@ -97,18 +102,14 @@ withDisplay(async (display) => {
       seen.get(b.name).push(r);
       bare.push(floor);
       diffs.get(b.name).push(Object.fromEntries(KINDS.map((k) => [k, r[k] - floor[k]])));
-      row.push(`${b.name} USS ${mb(r.uss)} (bare ${mb(floor.uss)})`);
+      row.push(`${b.name} anonymous ${mb(r.anon)} (bare ${mb(floor.anon)})`);
     }
     console.log(`run ${i + 1}: ${row.join('; ')} MB`);
   }
   const med = (list, k) => median(list.map((r) => r[k]));
-  console.log(`web process, median of ${RUNS} (MB): ` +
-    `bare WebKitGTK USS ${mb(med(bare, 'uss'))} PSS ${mb(med(bare, 'pss'))} anonymous ${mb(med(bare, 'anon'))}`);
+  const all = (list) => KINDS.map((k) => `${NAMES[k]} ${mb(med(list, k))}`).join(' ');
+  console.log(`web process, median of ${RUNS} (MB): bare WebKitGTK ${all(bare)}`);
   for (const b of builds) {
-    const r = seen.get(b.name);
-    const d = diffs.get(b.name);
-    console.log(`  ${b.name}: USS ${mb(med(r, 'uss'))} PSS ${mb(med(r, 'pss'))} anonymous ${mb(med(r, 'anon'))}; ` +
-      `minus the bare window run after it: USS ${mb(med(d, 'uss'))} PSS ${mb(med(d, 'pss'))} ` +
-      `anonymous ${mb(med(d, 'anon'))}`);
+    console.log(`  ${b.name}: ${all(seen.get(b.name))}; minus the bare window run after it: ${all(diffs.get(b.name))}`);
   }
 }).catch((e) => { console.error(e); process.exit(1); });
