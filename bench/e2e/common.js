@@ -21,13 +21,13 @@ const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
 const now = () => performance.now();
 
 // The host on `page` with a scripted backend (h.Backend, or a class of its own);
-// `t0` is taken just before the spawn.
-async function startHost(display, page, args = [], { Backend = h.Backend } = {}) {
+// `t0` is taken just before the spawn. `bin` runs another build of the host.
+async function startHost(display, page, args = [], { Backend = h.Backend, bin, env } = {}) {
   const dir = h.tempDir('qbx-bench-');
   const backend = new Backend(path.join(dir, 'b.sock'));
   await backend.listen();
   const t0 = now();
-  const host = new h.Host([path.join(PAGES, page), backend.path, ...args], { display });
+  const host = new h.Host([path.join(PAGES, page), backend.path, ...args], { display, bin, env });
   backend.context = () => host.describe();
   return {
     t0, backend, host, pid: host.proc.pid,
@@ -41,12 +41,12 @@ async function startHost(display, page, args = [], { Backend = h.Backend } = {})
 
 // The bare window on `page` (a file in pages/, with an optional query, and the
 // backend's socket when it is to make calls), reading its stdout lines.
-function startBare(display, page, query = '', socket) {
+function startBare(display, page, query = '', socket, env) {
   const t0 = now();
   const url = page ? 'file://' + path.join(PAGES, page) + query : undefined;
   const args = url ? [url] : [];
   if (url && socket) args.push(socket);
-  const proc = new h.Host(args, { display, bin: BARE_BIN }).proc;
+  const proc = new h.Host(args, { display, bin: BARE_BIN, env }).proc;
   const lines = [];
   const waiters = [];
   readline.createInterface({ input: proc.stdout }).on('line', (l) => {

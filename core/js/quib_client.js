@@ -4,7 +4,8 @@
   'use strict';
 
   // Every API function maps onto this. Keep calls in the form call('<method>', ...)
-  // inside the API functions: the capability table reads those literals from their sources.
+  // inside the API functions: the capability table is read from those literals
+  // (CAP_TABLE below).
   const call = (method, params) => window.__invoke(JSON.stringify({ method, params }));
 
   const handlers = new Map(); // a Map, so event names like "constructor" are plain keys
@@ -606,61 +607,117 @@
 
   // ---------------------------------------------------------------- capabilities
 
-  // path -> {calls, events}: what a function needs from the backend to work.
-  const capUses = new Map();
+  // What each function needs from the backend to work, derived from the sources of
+  // the API functions by tests/js/cap_table.js, so that no page scans them as it
+  // loads: every method and every event the API uses, and one word per function,
+  // "<path>|<methods>|<events>". After changing the API run
+  // `node tests/js/cap_table.js --write`; tests/js fail while these lists are stale.
+  const CAP_CALLS = `
+    fetch log quit notify media.proxy system.info system.capabilities system.locale system.battery
+    system.wifi system.idleTime system.requirements dialog.alert dialog.confirm clip.write
+    dialog.openFile dialog.openFiles dialog.pickFolder dialog.saveFile dialog.prompt theme.get
+    win.open win.close win.windows win.setTitle win.setSize win.hide win.show win.center
+    win.minimize win.fullscreen win.ensureOnScreen win.restore win.getState win.zoom win.print
+    win.stopFind win.setAlwaysOnTop win.setResizable win.setClickThrough win.setAllSpaces
+    win.setHideOnClose win.setMinSize win.setZoom win.setLevel win.setPosition win.setFullscreen
+    win.setChrome win.dragOut win.startDrag win.startResize win.printToPDF win.find win.share
+    win.menu.set win.menu.reset win.menu.update win.menu.get menu.set menu.update menu.get
+    menu.setContext store.get store.set store.delete store.all hotkey.register hotkey.unregister
+    tray.set tray.remove tray.position clip.read clip.changeCount clip.watch clip.unwatch
+    audio.filters audio.filterSet audio.balance sampler.load sampler.play sampler.set sampler.stop
+    sampler.stopAll sampler.master sampler.unload audioTap.start audioTap.stop macos.applescript
+    macos.quickLook macos.ocr macos.recorder.start macos.recorder.stop macos.ai.availability
+    macos.ai.generate macos.selectedText macos.otherWindows macos.moveWindow app.info update.check
+    update.install app.keystroke app.paste perm.check perm.request app.mouse app.mouseTracking.start
+    app.mouseTracking.stop app.screens app.foregroundScreen app.paths app.screenAt app.screenFor
+    app.matchScreen app.setAsDefaultHandler shell.open shell.reveal shell.trash login.get login.set
+    app.badge app.attention app.icon app.progress app.presence power.prevent power.allow
+    app.frontmost app.spotlight sound.play app.captureScreen app.pickColor app.thumbnail secrets.get
+    secrets.set secrets.delete app.authenticate nowplaying.set nowplaying.clear app.say
+    app.stopSpeaking app.voices
+  `;
+  const CAP_EVENTS = `
+    theme window-state drop menu contextmenu hotkey tray trayclick clipboard-change audio-tap
+    open-url open-files notification-click notification-action screens-changed media-key
+  `;
+  const CAP_TABLE = `
+    api.call|| api.on|| api.off|| fetch|fetch| log|log| quit|quit| notify|notify|
+    proxyURL|media.proxy| fileURL|| system.info|system.info| system.architecture|system.info|
+    system.capabilities|system.capabilities| system.locale|system.locale|
+    system.battery|system.battery| system.wifi|system.wifi| system.idleTime|system.idleTime|
+    system.requirements|system.requirements| system.missing|system.requirements|
+    system.promptMissing|system.requirements,dialog.alert,dialog.confirm,clip.write| system.os||
+    system.isMacOS|| system.isWindows|| system.isLinux|| dialog.openFile|dialog.openFile|
+    dialog.openFiles|dialog.openFiles| dialog.pickFolder|dialog.pickFolder|
+    dialog.saveFile|dialog.saveFile| dialog.alert|dialog.alert| dialog.confirm|dialog.confirm|
+    dialog.prompt|dialog.prompt| theme.get|theme.get| theme.on||theme win.open|win.open|
+    win.close|win.close| win.windows|win.windows| win.setTitle|win.setTitle|
+    win.setSize|win.setSize| win.hide|win.hide| win.show|win.show| win.center|win.center|
+    win.minimize|win.minimize| win.fullscreen|win.fullscreen| win.ensureOnScreen|win.ensureOnScreen|
+    win.restore|win.restore| win.getState|win.getState| win.zoom|win.zoom| win.print|win.print|
+    win.stopFind|win.stopFind| win.setAlwaysOnTop|win.setAlwaysOnTop|
+    win.setResizable|win.setResizable| win.setClickThrough|win.setClickThrough|
+    win.setAllSpaces|win.setAllSpaces| win.setHideOnClose|win.setHideOnClose|
+    win.setMinSize|win.setMinSize| win.setZoom|win.setZoom| win.setLevel|win.setLevel|
+    win.setPosition|win.setPosition| win.setFullscreen|win.setFullscreen|
+    win.setChrome|win.setChrome| win.startDrag|win.dragOut,win.startDrag|
+    win.startResize|win.startResize| win.dragOut|win.dragOut| win.printToPDF|win.printToPDF|
+    win.find|win.find| win.share|win.share| win.menu.set|win.menu.set|
+    win.menu.reset|win.menu.reset| win.menu.update|win.menu.update| win.menu.get|win.menu.get|
+    win.onState||window-state win.onDrop||drop menu.set|menu.set| menu.update|menu.update|
+    menu.get|menu.get| menu.setContext|menu.setContext| menu.on||menu menu.onContext||contextmenu
+    store.get|store.get| store.set|store.set| store.delete|store.delete| store.all|store.all|
+    hotkey.register|hotkey.register| hotkey.unregister|hotkey.unregister| hotkey.on||hotkey
+    tray.set|tray.set| tray.remove|tray.remove| tray.position|tray.position| tray.on||tray
+    tray.onClick||trayclick clipboard.read|clip.read| clipboard.write|clip.write|
+    clipboard.changeCount|clip.changeCount| clipboard.watch|clip.watch|
+    clipboard.unwatch|clip.unwatch| clipboard.onChange|clip.watch|clipboard-change
+    audio.filters|audio.filters| audio.filter|audio.filterSet| audio.balance|audio.balance|
+    audio.clear|audio.balance,audio.filters| audio.pageChain|| audio.sampler.load|sampler.load|
+    audio.sampler.play|sampler.play,sampler.set,sampler.stop| audio.sampler.stopAll|sampler.stopAll|
+    audio.sampler.master|sampler.master| audio.sampler.unload|sampler.unload|
+    audioTap.start|audioTap.start| audioTap.stop|audioTap.stop| audioTap.on||audio-tap
+    macos.applescript|macos.applescript| macos.quickLook|macos.quickLook| macos.ocr|macos.ocr|
+    macos.recorder.start|macos.recorder.start| macos.recorder.stop|macos.recorder.stop|
+    macos.ai.availability|macos.ai.availability| macos.ai.generate|macos.ai.generate|
+    macos.selectedText|macos.selectedText| macos.otherWindows|macos.otherWindows|
+    macos.moveWindow|macos.moveWindow| app.info|app.info| app.update.check|update.check|
+    app.update.install|update.install| app.keystroke|app.keystroke| app.paste|app.paste|
+    app.permissions.check|perm.check| app.permissions.request|perm.request|
+    app.mousePosition|app.mouse| app.mouseTracking.start|app.mouseTracking.start|
+    app.mouseTracking.stop|app.mouseTracking.stop| app.screens|app.screens|
+    app.foregroundScreen|app.foregroundScreen| app.paths|app.paths| app.screenAt|app.screenAt|
+    app.screenFor|app.screenFor| app.matchScreen|app.matchScreen|
+    app.setAsDefaultHandler|app.setAsDefaultHandler| app.shell.open|shell.open|
+    app.shell.reveal|shell.reveal| app.shell.trash|shell.trash| app.launchAtLogin.get|login.get|
+    app.launchAtLogin.set|login.set| app.badge|app.badge| app.attention|app.attention|
+    app.icon|app.icon| app.progress|app.progress| app.presence|app.presence|
+    app.power.preventSleep|power.prevent| app.power.allowSleep|power.allow|
+    app.frontmostApp|app.frontmost| app.spotlight|app.spotlight| app.beep|sound.play|
+    app.playSound|sound.play| app.captureScreen|app.captureScreen| app.pickColor|app.pickColor|
+    app.thumbnail|app.thumbnail| app.secrets.get|secrets.get| app.secrets.set|secrets.set|
+    app.secrets.delete|secrets.delete| app.authenticate|app.authenticate|
+    app.nowPlaying.set|nowplaying.set| app.nowPlaying.clear|nowplaying.clear| app.say|app.say|
+    app.stopSpeaking|app.stopSpeaking| app.voices|app.voices| app.onOpenUrl||open-url
+    app.onOpenFiles||open-files app.onNotificationClick||notification-click
+    app.onNotificationAction||notification-action app.onScreensChanged||screens-changed
+    app.onMediaKey||media-key
+  `;
+  const words = (text) => text.split(/\s+/).filter((w) => w !== '');
+
+  let capTable = null; // path -> {calls, events}, read from CAP_TABLE on first use
   let capVerdicts = null; // {calls, events} of the latest answer; null until one came
   let capWorking = [];
 
-  function capBuild() {
-    const direct = new Map(); // path -> {calls, events, refs}
-    const fixed = { fetch: ['fetch'], proxyURL: ['media.proxy'] };
-    const walk = (obj, prefix, seen) => {
-      if (seen.has(obj)) return;
-      seen.add(obj);
-      for (const key of Object.keys(obj)) {
-        const path = prefix + key;
-        if (path === 'capabilities') continue;
-        const d = Object.getOwnPropertyDescriptor(obj, key);
-        if (!d || !('value' in d)) continue; // getters such as win.id
-        const v = d.value;
-        if (typeof v === 'function') {
-          direct.set(path, scan(path, v, fixed));
-        } else if (isObj(v)) {
-          walk(v, path + '.', seen);
-        }
+  function capUses() {
+    if (!capTable) {
+      capTable = new Map();
+      for (const entry of words(CAP_TABLE)) {
+        const [path, calls, events] = entry.split('|');
+        capTable.set(path, { calls: calls ? calls.split(',') : [], events: events ? events.split(',') : [] });
       }
-    };
-    walk(window.quib, '', new Set());
-
-    const uniq = (list) => Array.from(new Set(list));
-    for (const path of direct.keys()) {
-      const calls = [];
-      const events = [];
-      const visited = new Set([path]);
-      const stack = [path];
-      while (stack.length) {
-        const rec = direct.get(stack.pop());
-        calls.push(...rec.calls);
-        events.push(...rec.events);
-        for (const ref of rec.refs) {
-          if (ref.startsWith('api.') || !direct.has(ref) || visited.has(ref)) continue;
-          visited.add(ref);
-          stack.push(ref);
-        }
-      }
-      capUses.set(path, { calls: uniq(calls), events: uniq(events) });
     }
-  }
-
-  function scan(path, fn, fixed) {
-    if (fixed[path]) return { calls: fixed[path].slice(), events: [], refs: [] };
-    const src = Function.prototype.toString.call(fn);
-    const grab = (re) => Array.from(src.matchAll(re), (m) => m[1]);
-    return {
-      calls: grab(/\bcall\(\s*['"]([^'"]+)['"]/g),
-      events: grab(/\bapi\.on\(\s*['"]([^'"]+)['"]/g),
-      refs: grab(/\bwindow\.quib\.([A-Za-z0-9_$.]+)\s*\(/g),
-    };
+    return capTable;
   }
 
   const verdictOf = (kind, name) => {
@@ -669,7 +726,7 @@
   };
 
   function failing(path) {
-    const rec = capUses.get(path);
+    const rec = capUses().get(path);
     const out = [];
     for (const m of rec.calls) { const v = verdictOf('calls', m); if (v !== true) out.push(v); }
     for (const e of rec.events) { const v = verdictOf('events', e); if (v !== true) out.push(v); }
@@ -677,17 +734,11 @@
   }
 
   // Nothing works before the first answer, so can(), list() and get() agree.
-  const works = (path) => capVerdicts !== null && capUses.has(path) && failing(path).length === 0;
-  const capPaths = () => Array.from(capUses.keys()).sort();
+  const works = (path) => capVerdicts !== null && capUses().has(path) && failing(path).length === 0;
+  const capPaths = () => Array.from(capUses().keys()).sort();
 
   function capFetch() {
-    const calls = [];
-    const events = [];
-    for (const rec of capUses.values()) {
-      for (const m of rec.calls) if (!calls.includes(m)) calls.push(m);
-      for (const e of rec.events) if (!events.includes(e)) events.push(e);
-    }
-    return call('client.capabilities', { calls, events }).then((ans) => {
+    return call('client.capabilities', { calls: words(CAP_CALLS), events: words(CAP_EVENTS) }).then((ans) => {
       const a = isObj(ans) ? ans : {};
       capVerdicts = { calls: isObj(a.calls) ? a.calls : {}, events: isObj(a.events) ? a.events : {} };
       const before = capWorking;
@@ -707,7 +758,7 @@
   const wildcard = (p) => (p.endsWith('.*') ? p.slice(0, -1) : null);
 
   function capGet(path) {
-    if (!capUses.has(path)) return { ok: false, why: 'unknown' };
+    if (!capUses().has(path)) return { ok: false, why: 'unknown' };
     if (capVerdicts === null) return { ok: false, why: 'pending' };
     const bad = failing(path);
     if (!bad.length) return { ok: true };
@@ -895,7 +946,6 @@
   // ---------------------------------------------------------------- start of the page
 
   call('client.hello').catch(() => {});
-  capBuild();
   quib.capabilities.ready = capFetch();
 
   // Drag regions for frameless windows.
