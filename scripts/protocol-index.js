@@ -47,14 +47,14 @@ function formsOf(t) {
 }
 
 // The keywords that begin the lines the host writes: string literals that start
-// with an upper-case word, on source lines that write or build a wire line.
+// with an upper-case word, on source lines that write, build or extend a wire line.
 function hostLineKeywords() {
   const out = new Set();
   for (const dir of ['core', 'webui', 'services', 'ai']) {
     for (const f of fs.readdirSync(path.join(ROOT, dir))) {
       if (!f.endsWith('.cc') || f === 'reader.cc') continue;
       for (const line of read(`${dir}/${f}`).split('\n')) {
-        if (!/(sock_write_line\(|\bline = |\breturn ")/.test(line) || /^\s*\/\//.test(line)) continue;
+        if (!/(sock_write_line\(|\bline \+?= |\breturn ")/.test(line) || /^\s*\/\//.test(line)) continue;
         for (const m of line.matchAll(/"([A-Z]{3,})(?= |\\t|"|\{|\[)/g)) out.add(m[1]);
       }
     }
