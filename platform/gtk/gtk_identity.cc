@@ -10,6 +10,10 @@
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
+#include <map>
+#include <string>
+
 #include "platform/gtk/gtk_platform.h"
 
 namespace platform::gtk {
@@ -33,6 +37,27 @@ gboolean on_map(GSignalInvocationHint*, guint n, const GValue* params, gpointer)
   XSetClassHint(GDK_WINDOW_XDISPLAY(w), GDK_WINDOW_XID(w), &hint);
   gdk_x11_window_set_utf8_property(w, "_GTK_APPLICATION_ID", g_identity.app_id.c_str());
   return TRUE;
+}
+
+// The theme's generic icon at `size`, as gtk_icon_theme_load_icon gives it with
+// GTK_ICON_LOOKUP_FORCE_SIZE, but with each image file decoded only once across
+// the calls sharing `decoded`: the theme serves the larger sizes from one big image,
+// and decoding it again for each size was most of what the icon cost start-up. A
+// file is scaled as the theme scales it (bilinear, to the size over its larger
+// side); a drawn (SVG) icon is left to the theme.
+GObjectPtr<GdkPixbuf> generic_icon(int size, std::map<std::string, GObjectPtr<GdkPixbuf>>& decoded) {
+  GObjectPtr<GtkIconInfo> info(
+      gtk_icon_theme_lookup_icon(gtk_icon_theme_get_default(), kGenericAppIcon, size, GTK_ICON_LOOKUP_FORCE_SIZE));
+  const char* file = info ? gtk_icon_info_get_filename(info.get()) : nullptr;
+  if (!file || g_str_has_suffix(file, ".svg") || g_str_has_suffix(file, ".svgz")) return app_icon_pixbuf(size);
+  GObjectPtr<GdkPixbuf>& source = decoded[file];
+  if (!source) source.reset(gdk_pixbuf_new_from_file(file, nullptr));
+  if (!source) return app_icon_pixbuf(size);
+  const int w = gdk_pixbuf_get_width(source.get()), h = gdk_pixbuf_get_height(source.get());
+  const double scale = double(size) / double(std::max(w, h));
+  if (scale == 1.0) return add_ref(source.get());
+  return GObjectPtr<GdkPixbuf>(
+      gdk_pixbuf_scale_simple(source.get(), int(0.5 + w * scale), int(0.5 + h * scale), GDK_INTERP_BILINEAR));
 }
 
 }  // namespace
@@ -69,8 +94,10 @@ void restore_app_icon() {
   // a new default name only to windows that showed a named one, not to those
   // that showed the tile.
   GList* sizes = nullptr;
+  std::map<std::string, GObjectPtr<GdkPixbuf>> decoded;
   for (int s : {16, 32, 48, 64, 128})
-    if (GObjectPtr<GdkPixbuf> p = app_icon_pixbuf(s)) sizes = g_list_append(sizes, p.release());
+    if (GObjectPtr<GdkPixbuf> p = g_identity.icon.empty() ? generic_icon(s, decoded) : app_icon_pixbuf(s))
+      sizes = g_list_append(sizes, p.release());
   if (sizes)
     gtk_window_set_default_icon_list(sizes);
   else

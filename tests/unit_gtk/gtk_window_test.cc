@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -169,6 +170,29 @@ TEST_F(GtkWindows, TheAboutPanelShowsTheApplicationsIconNeverABrokenImage) {
   desktop_->set_identity({});
   unlink(svg.c_str());
   rmdir(dir);
+}
+
+// Without an icon of its own, every size the windows offer is the theme's generic
+// icon exactly as the theme draws it at that size.
+TEST_F(GtkWindows, WithoutAnIconOfItsOwnTheWindowsOfferTheThemesGenericIconAtEachSize) {
+  desktop_->set_identity({});
+  GList* list = gtk_window_get_default_icon_list();
+  ASSERT_EQ(g_list_length(list), 5u);
+  for (GList* l = list; l; l = l->next) {
+    GdkPixbuf* have = GDK_PIXBUF(l->data);
+    const int size = gdk_pixbuf_get_width(have);
+    GdkPixbuf* want = gtk_icon_theme_load_icon(gtk_icon_theme_get_default(), "application-x-executable", size,
+                                               GTK_ICON_LOOKUP_FORCE_SIZE, nullptr);
+    ASSERT_TRUE(want) << size;
+    EXPECT_EQ(gdk_pixbuf_get_height(have), gdk_pixbuf_get_height(want)) << size;
+    EXPECT_EQ(gdk_pixbuf_get_byte_length(have), gdk_pixbuf_get_byte_length(want)) << size;
+    if (gdk_pixbuf_get_byte_length(have) == gdk_pixbuf_get_byte_length(want)) {
+      EXPECT_EQ(std::memcmp(gdk_pixbuf_read_pixels(have), gdk_pixbuf_read_pixels(want), gdk_pixbuf_get_byte_length(have)), 0)
+          << "the pixels at " << size;
+    }
+    g_object_unref(want);
+  }
+  g_list_free(list);
 }
 
 TEST_F(GtkWindows, AKeyWithoutACharacterHasItsName) {
