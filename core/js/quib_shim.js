@@ -32,7 +32,10 @@
   const flush = () => {
     flushing = false;
     const q = queue; queue = [];
-    if (q.length === 2) {
+    // A call alone keeps its way back for its own answer; asked for a way back,
+    // the page sends even one call in the batch form, whose way back any answer
+    // may take (else an answer waiting for one could wait for good).
+    if (q.length === 2 && !wantWay) {
       post(q[0] + ':' + q[1], q, 0, 2);
     } else {
       for (let i = 0; i < q.length; i += 2 * MAX) {
@@ -42,7 +45,6 @@
         post(text, q, i, end);
       }
     }
-    // Any message gives the host a way back.
     if (wantWay && !q.length) post('*', q, 0, 0);
     wantWay = false;
   };
@@ -65,7 +67,7 @@
       i = end;
     }
     // Asked for after the settled calls' reactions have had their turn: calls
-    // they make carry a way back anyway.
+    // they make carry the way back in their batch.
     if (t[0] === '+') { wantWay = true; later(); }
   };
 })();
