@@ -115,10 +115,8 @@ function ownPss(pids) {
   return kb;
 }
 
-// Proportional set size, in kB, of a process and all its descendants; with its private
-// and its resident memory, which other processes mapping the same libraries change
-// less (private) or not at all (resident), and ownPss.
-function treePss(root) {
+// Every running process's children, by parent pid.
+function processChildren() {
   const children = new Map();
   for (const d of fs.readdirSync('/proc')) {
     if (!/^\d+$/.test(d)) continue;
@@ -129,6 +127,14 @@ function treePss(root) {
       children.get(ppid).push(Number(d));
     } catch (e) { /* ended meanwhile */ }
   }
+  return children;
+}
+
+// Proportional set size, in kB, of a process and all its descendants; with its private
+// and its resident memory, which other processes mapping the same libraries change
+// less (private) or not at all (resident), and ownPss.
+function treePss(root) {
+  const children = processChildren();
   let total = 0;
   let priv = 0;
   let rss = 0;
@@ -169,4 +175,4 @@ async function withDisplay(fn) {
 
 const fmt = (v, digits = 1) => v.toFixed(digits);
 
-module.exports = { h, median, now, startHost, startBare, treePss, withDisplay, fmt, PAGES, BARE_BIN, ECHO_BIN };
+module.exports = { h, median, now, startHost, startBare, treePss, processChildren, withDisplay, fmt, PAGES, BARE_BIN, ECHO_BIN };

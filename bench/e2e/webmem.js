@@ -11,7 +11,7 @@
 //   node bench/e2e/webmem.js [runs] [settle-seconds] [name=path-to-quibex ...]
 // Without builds named it measures build/quibex as "host".
 const fs = require('node:fs');
-const { h, median, startHost, startBare, withDisplay, fmt } = require('./common');
+const { h, median, startHost, startBare, processChildren, withDisplay, fmt } = require('./common');
 
 const RUNS = Number(process.argv[2] || 5);
 const SETTLE = Number(process.argv[3] || 3) * 1000;
@@ -23,16 +23,7 @@ if (!builds.length) builds.push({ name: 'host', bin: h.HOST_BIN });
 
 // The descendants of `root` whose name starts with `prefix`.
 function descendants(root, prefix) {
-  const children = new Map();
-  for (const d of fs.readdirSync('/proc')) {
-    if (!/^\d+$/.test(d)) continue;
-    try {
-      const stat = fs.readFileSync(`/proc/${d}/stat`, 'utf8');
-      const ppid = Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
-      if (!children.has(ppid)) children.set(ppid, []);
-      children.get(ppid).push(Number(d));
-    } catch (e) { /* ended meanwhile */ }
-  }
+  const children = processChildren();
   const out = [];
   const walk = (pid) => {
     for (const c of children.get(pid) || []) {
