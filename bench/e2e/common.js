@@ -175,4 +175,29 @@ async function withDisplay(fn) {
 
 const fmt = (v, digits = 1) => v.toFixed(digits);
 
-module.exports = { h, median, now, startHost, startBare, treePss, processChildren, withDisplay, fmt, PAGES, BARE_BIN, ECHO_BIN };
+// The host on an empty page: once `ready` matches a backend line and `settle` ms
+// have passed, `measure(pid)` is its result. opts go to startHost (bin, env).
+async function measureHost(display, ready, settle, measure, opts = {}) {
+  const s = await startHost(display, 'empty.html', [], opts);
+  try {
+    await s.backend.expectLine(ready, 60000);
+    await h.sleep(settle);
+    return measure(s.pid);
+  } finally {
+    await s.close();
+  }
+}
+
+// The bare window on an empty page, measured as measureHost measures the host.
+async function measureBare(display, settle, measure) {
+  const b = startBare(display, 'empty.html');
+  try {
+    await b.line(/^READY$/);
+    await h.sleep(settle);
+    return measure(b.pid);
+  } finally {
+    await b.close();
+  }
+}
+
+module.exports = { h, median, now, startHost, startBare, treePss, processChildren, measureHost, measureBare, withDisplay, fmt, PAGES, BARE_BIN, ECHO_BIN };

@@ -7,33 +7,15 @@
 // the bare window just after it; beside it the PSS that counts only the tree's own
 // sharing (common.js ownPss; as root), which they do not change.
 //   node bench/e2e/memory.js [runs] [settle-seconds]
-const { h, median, startHost, startBare, treePss, withDisplay, fmt } = require('./common');
+const { h, median, measureHost, measureBare, treePss, withDisplay, fmt } = require('./common');
 
 const RUNS = Number(process.argv[2] || 5);
 const SETTLE = Number(process.argv[3] || 3) * 1000;
 const GOAL_MB = 6; // host - floor
 
-async function hostRun(display) {
-  const s = await startHost(display, 'empty.html');
-  try {
-    await s.backend.expectLine(/^CALL /, 60000);
-    await h.sleep(SETTLE);
-    return treePss(s.pid);
-  } finally {
-    await s.close();
-  }
-}
-
-async function bareRun(display) {
-  const b = startBare(display, 'empty.html');
-  try {
-    await b.line(/^READY$/);
-    await h.sleep(SETTLE);
-    return treePss(b.pid);
-  } finally {
-    await b.close();
-  }
-}
+// The host's tree once the page made its first call; the bare window's once it is ready.
+const hostRun = (display) => measureHost(display, /^CALL /, SETTLE, treePss);
+const bareRun = (display) => measureBare(display, SETTLE, treePss);
 
 const mb = (kb) => kb / 1024;
 

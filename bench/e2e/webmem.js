@@ -11,7 +11,7 @@
 //   node bench/e2e/webmem.js [runs] [settle-seconds] [name=path-to-quibex ...]
 // Without builds named it measures build/quibex as "host".
 const fs = require('node:fs');
-const { h, median, startHost, startBare, processChildren, withDisplay, fmt } = require('./common');
+const { h, median, measureHost, measureBare, processChildren, withDisplay, fmt } = require('./common');
 
 const RUNS = Number(process.argv[2] || 5);
 const SETTLE = Number(process.argv[3] || 3) * 1000;
@@ -54,28 +54,9 @@ function webProcess(root) {
   };
 }
 
-async function hostRun(display, bin) {
-  const s = await startHost(display, 'empty.html', [], { bin });
-  try {
-    // The page's load finished (a build without the page library makes no call).
-    await s.backend.expectLine(/^NAV .*"kind":"finish"/, 60000);
-    await h.sleep(SETTLE);
-    return webProcess(s.pid);
-  } finally {
-    await s.close();
-  }
-}
-
-async function bareRun(display) {
-  const b = startBare(display, 'empty.html');
-  try {
-    await b.line(/^READY$/);
-    await h.sleep(SETTLE);
-    return webProcess(b.pid);
-  } finally {
-    await b.close();
-  }
-}
+// The page's load finished (a build without the page library makes no call).
+const hostRun = (display, bin) => measureHost(display, /^NAV .*"kind":"finish"/, SETTLE, webProcess, { bin });
+const bareRun = (display) => measureBare(display, SETTLE, webProcess);
 
 const mb = (kb) => fmt(kb / 1024, 2);
 const KINDS = ['uss', 'pss', 'dirty', 'anon'];
