@@ -7,7 +7,7 @@
 // the bare window just after it; beside it the PSS that counts only the tree's own
 // sharing (common.js ownPss; as root), which they do not change.
 //   node bench/e2e/memory.js [runs] [settle-seconds]
-const { h, median, measureHost, measureBare, treePss, withDisplay, fmt } = require('./common');
+const { median, measureHost, measureBare, treePss, withDisplay, fmt } = require('./common');
 
 const RUNS = Number(process.argv[2] || 5);
 const SETTLE = Number(process.argv[3] || 3) * 1000;
